@@ -1,0 +1,28 @@
+#pragma once
+// File-system helpers that report failures as CKxError values naming the path and the cause.
+#include "Base/KxError.h"
+
+#include <string>
+#include <vector>
+
+class FXFile {
+public:
+    static bool Exists(const std::string& path);          // lstat succeeds
+    static bool IsDirectory(const std::string& path);     // stat, follows links
+    // mkdir -p; success when the folder already exists.
+    static CKxError CreateDirectories(const std::string& path, unsigned mode = 0755);
+    // Deletes the entries of `folder` (not below it) whose names match the fnmatch `pattern`.
+    // Nothing matching, or a missing folder, is success; `deleted` counts what went.
+    static CKxError DeleteMatchingFiles(const std::string& folder, const std::string& pattern,
+                                        size_t* deleted = nullptr);
+    // Names (not paths) of the entries of `folder` matching `pattern`, sorted.
+    static CKxError ListMatchingFiles(const std::string& folder, const std::string& pattern,
+                                      std::vector<std::string>& names);
+    static CKxError ReadWholeFile(const std::string& path, std::string& content);
+    // Writes under "<path>.tmp.<pid>", fsyncs and renames over `path`: a reader sees the old
+    // file or the new one, never half of it.
+    static CKxError WriteFileAtomically(const std::string& path, const std::string& content);
+    static CKxError Remove(const std::string& path);      // missing is success
+    static CKxError Rename(const std::string& from, const std::string& to);
+    static CKxError Copy(const std::string& from, const std::string& to);
+};

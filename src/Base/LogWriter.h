@@ -1,0 +1,46 @@
+#pragma once
+// CLogWriter: the process-wide log writer. One line per call:
+//   "2026-12-05 15:56:44 <pid> <tid> <level> <function signature>:<line> <message>"
+// A line is written when the writer's level is at least the line's level: -1 errors (always),
+// 0 the ordinary course of a job, 2 function traces, 3-5 per-item decisions, 7-10 debugging.
+// Before Open the writer drops everything but errors, which go to standard error.
+//
+// Thread: all members may be called from any thread; lines never interleave.
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "Base/KxError.h"
+
+class CLogWriter {
+public:
+    static CLogWriter& Instance();
+
+    // Appends to `path` (its folder must exist). Reopening moves the writer to the new file.
+    CKxError Open(const std::string& path, int level);
+    void Close();
+    void SetLevel(int level) { m_level.store(level, std::memory_order_relaxed); }
+    int Level() const { return m_level.load(std::memory_order_relaxed); }
+    bool Enabled(int level) const { return level <= Level(); }
+    std::string Path() const;
+
+    void Write(int level, const char* function, unsigned line, const char* format, ...)
+        __attribute__((format(printf, 5, 6)));
+    void WriteV(int level, const char* function, unsigned line, const char* format, va_list args);
+
+private:
+    CLogWriter() = default;
+    std::atomic<int> m_level{-1};
+    mutable std::mutex m_fileLock;
+    FILE* m_file = nullptr;
+    std::string m_path;
+};
+
+#define FSLOG(level, ...)                                                                  \
+    do {                                                                                   \
+        if (CLogWriter::Instance().Enabled(level))                                         \
+            CLogWriter::Instance().Write((level), __PRETTY_FUNCTION__, __LINE__, __VA_ARGS__); \
+    } while (false)
+#define FSLOG_ERROR(...) FSLOG(-1, __VA_ARGS__)

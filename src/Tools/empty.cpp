@@ -1,0 +1,1 @@
+// Keeps libFileScan buildable before the Scan layer has sources.

@@ -1,0 +1,75 @@
+#include "Base/FXFile.h"
+#include "Base/FXPath.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+TEST(FXPath, AppendPutsExactlyOneSeparator)
+{
+    EXPECT_EQ(FXPath::Append("/r", "a"), "/r/a");
+    EXPECT_EQ(FXPath::Append("/r/", "/a"), "/r/a");
+    EXPECT_EQ(FXPath::Append("/r//", "//a"), "/r/a");
+    EXPECT_EQ(FXPath::Append("/", "a"), "/a");
+    EXPECT_EQ(FXPath::Append("", "a"), "a");
+    EXPECT_EQ(FXPath::Append("/r", ""), "/r");
+}
+
+TEST(FXPath, ParentNameAndContainment)
+{
+    EXPECT_EQ(FXPath::Parent("/a/b/"), "/a");
+    EXPECT_EQ(FXPath::Parent("/a"), "/");
+    EXPECT_EQ(FXPath::Parent("/"), "");
+    EXPECT_EQ(FXPath::FileName("/a/b/"), "b");
+    EXPECT_EQ(FXPath::FileName("/"), "");
+    EXPECT_TRUE(FXPath::IsUnder("/a/b", "/a"));
+    EXPECT_TRUE(FXPath::IsUnder("/a", "/a/"));
+    EXPECT_FALSE(FXPath::IsUnder("/ab", "/a"));
+    EXPECT_TRUE(FXPath::IsUnder("/x", "/"));
+}
+
+class FXFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/fxfile.XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+    }
+    void TearDown() override { [[maybe_unused]] int rc = ::system(("rm -rf '" + m_dir + "'").c_str()); }
+    std::string m_dir;
+};
+
+TEST_F(FXFileTest, DeleteMatchingTouchesOnlyMatchesInThatFolder)
+{
+    ASSERT_TRUE(FXFile::CreateDirectories(m_dir + "/sub/deeper").IsSuccess());
+    for (const char* name : {"CollectTot1.zvf", "CollectTot22.zvf", "CollectInc1.zvf", "DCTot.zvf", "sub/CollectTot3.zvf"})
+        ASSERT_TRUE(FXFile::WriteFileAtomically(m_dir + "/" + name, "x\n").IsSuccess());
+    size_t deleted = 0;
+    ASSERT_TRUE(FXFile::DeleteMatchingFiles(m_dir, "CollectTot*.zvf", &deleted).IsSuccess());
+    EXPECT_EQ(deleted, 2u);
+    EXPECT_TRUE(FXFile::Exists(m_dir + "/CollectInc1.zvf"));
+    EXPECT_TRUE(FXFile::Exists(m_dir + "/DCTot.zvf"));
+    EXPECT_TRUE(FXFile::Exists(m_dir + "/sub/CollectTot3.zvf"));
+    EXPECT_TRUE(FXFile::DeleteMatchingFiles(m_dir + "/missing", "*").IsSuccess());
+}
+
+TEST_F(FXFileTest, AtomicWriteReplacesWholeAndErrorsNameThePath)
+{
+    std::string path = m_dir + "/state.zvf";
+    ASSERT_TRUE(FXFile::WriteFileAtomically(path, "old").IsSuccess());
+    ASSERT_TRUE(FXFile::WriteFileAtomically(path, "new content").IsSuccess());
+    std::string content;
+    ASSERT_TRUE(FXFile::ReadWholeFile(path, content).IsSuccess());
+    EXPECT_EQ(content, "new content");
+    std::vector<std::string> names;
+    ASSERT_TRUE(FXFile::ListMatchingFiles(m_dir, "*", names).IsSuccess());
+    EXPECT_EQ(names, std::vector<std::string>{"state.zvf"});  // no temporary left behind
+
+    CKxError e = FXFile::WriteFileAtomically(m_dir + "/no/such/folder/f", "x");
+    ASSERT_TRUE(e.IsError());
+    EXPECT_NE(e.Message().find("/no/such/folder/f"), std::string::npos);
+    e = FXFile::ReadWholeFile(m_dir + "/absent", content);
+    EXPECT_EQ(e.Code(), ENOENT);
+}
