@@ -1,0 +1,25 @@
+#pragma once
+// CJobJournal: the job-manager journal of one job, JobManager/<jobId>.jsonl under the focused
+// instance. Each record is one JSON object on one line; the job-manager client, the
+// job-control client and the event service append to the same file.
+//
+// Appends open the file with O_APPEND and write the whole line with one write(2), so lines
+// from threads, and from other processes, never interleave.
+//
+// Thread: any thread.
+#include <cstdint>
+#include <string>
+
+#include "Base/KxError.h"
+
+class CJobJournal {
+public:
+    // <instance>/JobManager/<jobId>.jsonl ("" without a focus).
+    static std::string PathFor(int64_t jobId);
+    // <instance>/JobManager/<jobId>.quit ("" without a focus).
+    static std::string QuitFlagPathFor(int64_t jobId);
+    // Appends `jsonObject` (one serialised object without newline) and a newline.
+    [[nodiscard]] static CKxError Append(int64_t jobId, const std::string& jsonObject);
+    // Appends to an explicit file (tests, tools).
+    [[nodiscard]] static CKxError AppendToFile(const std::string& path, const std::string& jsonObject);
+};
