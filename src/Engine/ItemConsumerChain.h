@@ -1,0 +1,28 @@
+#pragma once
+// CItemConsumerChain: a consumer with a next link. Process forwards the item to the next
+// consumer and returns its answer; without a next consumer it returns success. Wrappers are
+// built around the current head and become the new head, so the last one built sees an item
+// first.
+//
+// Thread: as CItemConsumer; the next link is set before the chain is used and not changed
+// while the engine runs.
+#include "Engine/ItemConsumer.h"
+
+class CItemConsumerChain : public CItemConsumer {
+public:
+    explicit CItemConsumerChain(CItemConsumerPtr next = nullptr, long long jobId = 0)
+        : CItemConsumer(jobId), m_next(std::move(next))
+    {
+    }
+    ~CItemConsumerChain() override;
+
+    [[nodiscard]] CKxError Process(const CItemPtr& item) override;
+
+    const CItemConsumerPtr& GetNextConsumer() const { return m_next; }
+    void SetNextConsumer(CItemConsumerPtr next) { m_next = std::move(next); }
+
+private:
+    CItemConsumerPtr m_next;
+};
+
+using CItemConsumerChainPtr = std::shared_ptr<CItemConsumerChain>;
