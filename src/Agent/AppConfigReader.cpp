@@ -1,0 +1,266 @@
+#include "Agent/AppConfigReader.h"
+
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+#include "Agent/InstancePaths.h"
+#include "Base/FXFile.h"
+#include "Base/FXPath.h"
+
+using nlohmann::json;
+
+namespace {
+// Reads typed keys of one JSON object; the first type error is kept and later reads are no-ops.
+class CObjectReader {
+public:
+    CObjectReader(const json& object, std::string prefix, const std::string& origin, CKxError& error)
+        : m_object(object), m_prefix(std::move(prefix)), m_origin(origin), m_error(error)
+    {
+    }
+
+    const json* Find(const char* key)
+    {
+        if (m_error.IsError())
+            return nullptr;
+        auto it = m_object.find(key);
+        if (it == m_object.end() || it->is_null())
+            return nullptr;
+        return &*it;
+    }
+
+    void Fail(const char* key, const char* expected)
+    {
+        if (m_error.IsSuccess())
+            m_error = CKxError(KxCode::InvalidData, "Application configuration [" + m_origin + "]: key [" +
+                                                        m_prefix + key + "] must be " + expected);
+    }
+
+    void Bool(const char* key, bool& out)
+    {
+        if (const json* v = Find(key)) {
+            if (v->is_boolean())
+                out = v->get<bool>();
+            else
+                Fail(key, "true or false");
+        }
+    }
+
+    template <typename T>
+    void Unsigned(const char* key, T& out)
+    {
+        if (const json* v = Find(key)) {
+            if (v->is_number_unsigned() && v->get<unsigned long long>() <= std::numeric_limits<T>::max())
+                out = static_cast<T>(v->get<unsigned long long>());
+            else if (v->is_number_integer() && v->get<long long>() == 0)
+                out = 0;
+            else
+                Fail(key, "a non-negative integer in range");
+        }
+    }
+
+    void Signed(const char* key, int& out)
+    {
+        if (const json* v = Find(key)) {
+            if (v->is_number_integer() && v->get<long long>() >= std::numeric_limits<int>::min() &&
+                v->get<long long>() <= std::numeric_limits<int>::max())
+                out = static_cast<int>(v->get<long long>());
+            else
+                Fail(key, "an integer in range");
+        }
+    }
+
+    void String(const char* key, std::string& out)
+    {
+        if (const json* v = Find(key)) {
+            if (v->is_string())
+                out = v->get<std::string>();
+            else
+                Fail(key, "a string");
+        }
+    }
+
+    void Strings(const char* key, std::vector<std::string>& out)
+    {
+        const json* v = Find(key);
+        if (!v)
+            return;
+        if (!v->is_array())
+            return Fail(key, "an array of strings");
+        std::vector<std::string> values;
+        for (const json& item : *v) {
+            if (!item.is_string())
+                return Fail(key, "an array of strings");
+            values.push_back(item.get<std::string>());
+        }
+        out = std::move(values);
+    }
+
+    // The nested object, or null when absent; a non-object is a type error.
+    const json* Object(const char* key)
+    {
+        const json* v = Find(key);
+        if (v && !v->is_object()) {
+            Fail(key, "an object");
+            return nullptr;
+        }
+        return v;
+    }
+
+    std::string Prefix(const char* key) const { return m_prefix + key + "."; }
+
+private:
+    const json& m_object;
+    std::string m_prefix;
+    const std::string& m_origin;
+    CKxError& m_error;
+};
+
+void ReadSubclient(const json& object, const std::string& origin, CKxError& error, SubclientData& sc)
+{
+    CObjectReader r(object, "subclient.", origin, error);
+    r.Unsigned("id", sc.id);
+    r.String("name", sc.name);
+    r.Bool("default", sc.isDefault);
+    r.Strings("content", sc.content);
+    r.Strings("filters", sc.filters);
+    r.Strings("filterExceptions", sc.filterExceptions);
+    r.Strings("fileNameContent", sc.fileNameContent);
+    r.Strings("fileNameFilters", sc.fileNameFilters);
+    r.Strings("otherSubclientsContent", sc.otherSubclientsContent);
+    r.Unsigned("numStreams", sc.numStreams);
+    r.Unsigned("folderLevelThreads", sc.folderLevelThreads);
+    r.Bool("useMtime", sc.useMtime);
+    r.Bool("useCtime", sc.useCtime);
+    r.Bool("collectAcl", sc.collectAcl);
+    if (const json* trueUp = r.Object("trueUp")) {
+        CObjectReader t(*trueUp, r.Prefix("trueUp"), origin, error);
+        t.Bool("enabled", sc.trueUpEnabled);
+        t.Unsigned("days", sc.trueUpDays);
+        t.Unsigned("jobs", sc.trueUpJobs);
+    }
+    r.Bool("preserveAccessTimes", sc.preserveAccessTimes);
+    r.Unsigned("backupAfterDate", sc.backupAfterDate);
+    r.Bool("followSymbolicLinks", sc.followSymbolicLinks);
+    r.Bool("appleDouble", sc.appleDouble);
+    r.Bool("useDataClassification", sc.useDataClassification);
+    r.Signed("blockLevelBackup", sc.blockLevelBackup);
+    r.Bool("ddbBackup", sc.ddbBackup);
+    r.Signed("deleteFilesWithoutBackup", sc.deleteFilesWithoutBackup);
+    r.Signed("snapEngine", sc.snapEngine);
+    r.Bool("honorArchiverRetention", sc.honorArchiverRetention);
+    r.String("fileShareMountOptions", sc.fileShareMountOptions);
+    r.Unsigned("backupNodes", sc.backupNodes);
+    if (const json* extent = r.Object("extentBackup")) {
+        CObjectReader e(*extent, r.Prefix("extentBackup"), origin, error);
+        e.Bool("enabled", sc.extentBackupEnabled);
+        e.Bool("aclOnly", sc.extentAclOnly);
+        e.Unsigned("fileSizeThreshold", sc.extentFileSizeThreshold);
+    }
+    if (const json* distributed = r.Object("distributed")) {
+        sc.distributed = true;
+        CObjectReader d(*distributed, r.Prefix("distributed"), origin, error);
+        d.Signed("clusterType", sc.clusterType);
+        d.Bool("useGpfsSnapshot", sc.useGpfsSnapshot);
+    }
+}
+}  // namespace
+
+void CAppConfigReader::LineAndColumn(const std::string& text, size_t offset, size_t& line, size_t& column)
+{
+    line = 1;
+    column = 1;
+    size_t end = std::min(offset, text.size());
+    for (size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+}
+
+CKxError CAppConfigReader::Parse(const std::string& text, const std::string& origin, AppConfig& config)
+{
+    json document;
+    try {
+        document = json::parse(text);
+    } catch (const json::parse_error& e) {
+        // e.byte is the 1-based offset of the character that broke the parse.
+        size_t line = 0, column = 0;
+        LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0, line, column);
+        return CKxError(KxCode::InvalidData, "Application configuration [" + origin +
+                                                 "]: JSON syntax error at line " + std::to_string(line) +
+                                                 ", column " + std::to_string(column));
+    } catch (const std::exception& e) {
+        return CKxError(KxCode::InvalidData,
+                        "Application configuration [" + origin + "]: cannot be read: " + e.what());
+    }
+    if (!document.is_object())
+        return CKxError(KxCode::InvalidData, "Application configuration [" + origin + "]: not a JSON object");
+
+    CKxError error;
+    AppConfig loaded;
+    CObjectReader top(document, "", origin, error);
+    if (!document.contains("appType") || document["appType"].is_null())
+        return CKxError(KxCode::InvalidData, "Application configuration [" + origin + "]: key [appType] is missing");
+    top.Unsigned("appType", loaded.appType);
+    top.Bool("indexV2", loaded.indexV2);
+    if (const json* client = top.Object("client")) {
+        auto data = std::make_shared<ClientData>();
+        CObjectReader c(*client, "client.", origin, error);
+        c.Unsigned("id", data->id);
+        c.String("name", data->name);
+        c.Bool("laptop", data->laptop);
+        c.String("baseVersion", data->baseVersion);
+        c.Bool("quillbox", data->quillbox);
+        c.Signed("proxyClientId", data->proxyClientId);
+        c.String("jobResultsDir", data->jobResultsDir);
+        loaded.client = data;
+    }
+    if (const json* backupSet = top.Object("backupSet")) {
+        auto data = std::make_shared<BackupSetData>();
+        CObjectReader b(*backupSet, "backupSet.", origin, error);
+        b.String("name", data->name);
+        b.Bool("default", data->isDefault);
+        b.String("kind", data->kind);
+        if (error.IsSuccess() && !data->kind.empty() && data->kind != "rejected" && data->kind != "onDemand")
+            b.Fail("kind", "\"\", \"rejected\" or \"onDemand\"");
+        loaded.backupSet = data;
+    }
+    if (const json* subclient = top.Object("subclient")) {
+        auto data = std::make_shared<SubclientData>();
+        ReadSubclient(*subclient, origin, error, *data);
+        loaded.subclient = data;
+    }
+    if (error.IsError())
+        return error;
+    config = std::move(loaded);
+    return CKxError::Success();
+}
+
+CKxError CAppConfigReader::LoadFile(const std::string& path, AppConfig& config)
+{
+    std::string text;
+    KX_RETURN_IF_FAILED(FXFile::ReadWholeFile(path, text), "Failed to read application configuration [%s]",
+                        path.c_str());
+    return Parse(text, path, config);
+}
+
+CKxError CAppConfigReader::ForEachConfig(const std::function<bool(const AppConfig&)>& visit)
+{
+    std::string folder = CInstancePaths::AppsConfigFolder();
+    if (folder.empty())
+        return CKxError(KxCode::InvalidParameter, "No instance in focus for the application configurations");
+    std::vector<std::string> names;
+    KX_RETURN_IF_FAILED(FXFile::ListMatchingFiles(folder, "*.json", names), "Failed to list [%s]", folder.c_str());
+    for (const std::string& name : names) {
+        AppConfig config;
+        if (LoadFile(FXPath::Append(folder, name), config).IsError())
+            continue;
+        if (visit(config))
+            break;
+    }
+    return CKxError::Success();
+}

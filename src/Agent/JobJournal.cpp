@@ -1,0 +1,51 @@
+#include "Agent/JobJournal.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "Agent/InstancePaths.h"
+#include "Base/FXPath.h"
+
+std::string CJobJournal::PathFor(int64_t jobId)
+{
+    std::string folder = CInstancePaths::JobManagerFolder();
+    return folder.empty() ? std::string() : FXPath::Append(folder, std::to_string(jobId) + ".jsonl");
+}
+
+std::string CJobJournal::QuitFlagPathFor(int64_t jobId)
+{
+    std::string folder = CInstancePaths::JobManagerFolder();
+    return folder.empty() ? std::string() : FXPath::Append(folder, std::to_string(jobId) + ".quit");
+}
+
+CKxError CJobJournal::Append(int64_t jobId, const std::string& jsonObject)
+{
+    std::string path = PathFor(jobId);
+    if (path.empty())
+        return CKxError(KxCode::InvalidParameter, "No instance in focus for the job-manager journal");
+    return AppendToFile(path, jsonObject);
+}
+
+CKxError CJobJournal::AppendToFile(const std::string& path, const std::string& jsonObject)
+{
+    if (jsonObject.find('\n') != std::string::npos)
+        return CKxError(KxCode::InvalidParameter, "Journal record holds a line break");
+    std::string line = jsonObject + "\n";
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return CKxError::FromErrno(errno, "Failed to open job-manager journal [" + path + "]");
+    // One write per record: with O_APPEND the kernel places it whole at the end of the file,
+    // whichever thread or process writes next.
+    ssize_t written;
+    do {
+        written = ::write(fd, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+    int writeErrno = errno;
+    ::close(fd);
+    if (written < 0)
+        return CKxError::FromErrno(writeErrno, "Failed to append to job-manager journal [" + path + "]");
+    if (static_cast<size_t>(written) != line.size())
+        return CKxError(KxCode::InvalidData, "Short append to job-manager journal [" + path + "]");
+    return CKxError::Success();
+}
