@@ -25,6 +25,7 @@
 #include "Base/KxError.h"
 
 class ApplicationId;
+class DistributedSubclient;
 class Subclient;
 class SubclientConf;
 
@@ -68,11 +69,33 @@ public:
     unsigned int GetDataAccessNodeCount() const { return m_dataAccessNodeCount; }
     int GetBackupConfigurationValue() const { return m_backupConfigurationValue; }
 
+    // A distributed subclient is treated as Lustre when this file exists ("/tmp/lustre"); tests
+    // point it elsewhere.
+    void SetLustreHookFile(std::string path) { m_lustreHookFile = std::move(path); }
+
 protected:
+    // The application resolved by the last LoadConfiguration (null before), for the steps that
+    // derived options add after the common load.
+    const std::shared_ptr<ApplicationId>& GetLoadedApplicationId() const { return m_applicationId; }
+    unsigned long GetLoadedAppType() const { return m_appType; }
+
     CBagPtr m_bag;
     std::uint32_t m_reserved = 0;
     std::uint32_t m_dataAccessNodeCount = 0;
     std::int32_t m_backupConfigurationValue = 0;
+
+private:
+    void LoadEmptyFolderAndAccessTimeSwitches(const Subclient& subclient);
+    void LoadSettingsSwitches(const Subclient& subclient, std::uint64_t clientId);
+    void LoadClientBaseVersion(std::uint64_t clientId);
+    CKxError LoadHadoopConfiguration(const std::string& applicationId);
+    void RaiseHadoopFailure(const std::string& eventText);
+    void LoadDistributedConfiguration(DistributedSubclient& subclient, bool mtScanThreadsSet,
+                                      bool folderLevelMultithread);
+
+    std::shared_ptr<ApplicationId> m_applicationId;
+    unsigned long m_appType = 0;
+    std::string m_lustreHookFile = "/tmp/lustre";
 };
 
 using CScannerOptionsPtr = std::shared_ptr<CScannerOptions>;

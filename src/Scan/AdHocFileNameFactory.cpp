@@ -1,0 +1,35 @@
+#include "Scan/AdHocFileNameFactory.h"
+
+#include "Base/FXPath.h"
+#include "Base/FunctionTrace.h"
+
+CAdHocFileNameFactory::CAdHocFileNameFactory(unsigned int backupType, std::string resultsFolder)
+    : CFileNameFactory(backupType, std::move(resultsFolder))
+{
+}
+
+CAdHocFileNameFactory::~CAdHocFileNameFactory() = default;
+
+std::string CAdHocFileNameFactory::ConsolidatedDirChange(unsigned long) const { return InFolder("DCOD.zvf"); }
+std::string CAdHocFileNameFactory::ConsolidatedDirChangeTemp() const { return InFolder("DCODTmp.zvf"); }
+std::string CAdHocFileNameFactory::DiagnosticData() const { return InFolder("FilterOD.zvf"); }
+std::string CAdHocFileNameFactory::WorkUnitCollectNamePattern() const { return "CollectOD*.zvf"; }
+std::string CAdHocFileNameFactory::CollectFileBaseName() const { return "CollectOD"; }
+std::string CAdHocFileNameFactory::FailedItemsCollect() const { return InFolder("FailuresOD.zvf"); }
+
+void CAdHocFileNameFactory::DeleteSubclientFiles()
+{
+    FSTRACE();
+    const std::string pattern = WorkUnitCollectNamePattern();
+    DeleteFromResultsFolder({
+        "CollectOD*",
+        FXPath::FileName(DiagnosticData()),
+        pattern,
+        "H" + pattern,
+        FXPath::FileName(CollectMap(m_backupType)),
+        "HCollect_split_config",
+        "hardLinks*",
+        "split_config.orig",
+        "CIdxDone*",
+    });
+}
