@@ -119,7 +119,8 @@ public:
     void SetTimes(std::int64_t lastWrite, std::int64_t lastChange, std::int64_t lastAccess);
     void SetFileSize(std::uint64_t size) { m_fileSize = size; }
     void SetFileMode(std::uint32_t mode) { m_mode = mode; }
-    // Back to the state of a fresh item, keeping string capacity (the engine's reuse).
+    // Back to the state of a fresh item for the next entry of the same work unit: keeps the
+    // string capacity and the work-unit bag (the engine's reuse).
     virtual void Reset();
 
 private:

@@ -6,6 +6,8 @@
 // Thread: every member may be called from every worker thread.
 #include "Base/Bag.h"
 #include "Base/KxError.h"
+#include "Engine/ConsumerAnswer.h"
+#include "Engine/ConsumerOutputHandler.h"
 #include "Engine/Item.h"
 #include "Engine/ScanFailureConsumer.h"
 
@@ -14,6 +16,7 @@
 #include <string>
 
 class CScannerCallback;
+class CWorkUnit;
 
 class CScanContext {
 public:
@@ -40,6 +43,11 @@ public:
     // Hands an unreadable item to the failure consumer with its errno. A failure to record
     // it stops the walk (and is returned).
     [[nodiscard]] CKxError ReportFailure(const CItemPtr& item, int errorNumber);
+
+    // Hands a reported item to the unit's chain and acts on the answer: a taken item is
+    // counted, a source failure goes to the failure consumer, a write failure stops the
+    // walk. Returns what the answer was.
+    EConsumerAnswer Deliver(CConsumerOutputHandler& handler, const CItemPtr& item, CWorkUnit& unit);
 
 private:
     long long m_jobId;

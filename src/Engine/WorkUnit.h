@@ -55,6 +55,9 @@ public:
     // True when no exclusion of any kind applies (the walk then skips all matching work).
     bool HasNoExclusions() const;
 
+    // Where a content entry's walk starts: the path itself, or the folder before its first
+    // wildcard ("/" for a name-only pattern); "" for a malformed entry.
+    static std::string GetWalkRootOf(const std::string& entry);
     // Builds the walk roots from the content: overlapping content is walked once, from the
     // outermost root; each root is lstat'ed. Idempotent; called by the arbiter.
     void Prepare(const ContentMapperAPIPtr& mapper);

@@ -1,0 +1,3 @@
+#include "Engine/ContentMapperAPI.h"
+
+ContentMapperAPI::~ContentMapperAPI() = default;

@@ -1,0 +1,446 @@
+#include "Engine/FolderWalk.h"
+
+#include "Base/LogWriter.h"
+#include "Engine/ConsumerOutputHandler.h"
+#include "Engine/FindFirstItem.h"
+#include "Engine/ScanContext.h"
+#include "Engine/ScannerCallback.h"
+#include "Engine/WalkRoot.h"
+#include "Engine/WorkUnit.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+constexpr size_t DirectoryBufferSize = 64 * 1024;
+// Between two polls of the job's abort flag inside one large folder.
+constexpr unsigned EntriesPerAbortPoll = 4096;
+constexpr int FolderOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+struct LinuxDirent64 {
+    ino64_t d_ino;
+    off64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[1];
+};
+
+std::uint32_t ModeOfDirentType(unsigned char type)
+{
+    switch (type) {
+    case DT_DIR: return S_IFDIR;
+    case DT_LNK: return S_IFLNK;
+    case DT_FIFO: return S_IFIFO;
+    case DT_SOCK: return S_IFSOCK;
+    case DT_CHR: return S_IFCHR;
+    case DT_BLK: return S_IFBLK;
+    default: return S_IFREG;
+    }
+}
+}  // namespace
+
+struct CFolderWalk::Node {
+    NodePtr parent;
+    std::string name;  // the root's local path for a root node
+    const CWalkRoot* root;
+    dev_t device;
+    std::uint8_t state;
+
+    Node(NodePtr parentNode, std::string_view nodeName, const CWalkRoot* walkRoot, dev_t dev, std::uint8_t filterState)
+        : parent(std::move(parentNode)), name(nodeName), root(walkRoot), device(dev), state(filterState)
+    {
+    }
+    // Releases a long chain of sole-owned ancestors in a loop: the default would recurse
+    // once per level, and a deep tree would exhaust the stack.
+    ~Node()
+    {
+        NodePtr up = std::move(parent);
+        while (up && up.use_count() == 1) {
+            NodePtr next = std::move(up->parent);
+            up = std::move(next);
+        }
+    }
+};
+
+class CFolderWalk::Worker {
+public:
+    explicit Worker(CFolderWalk& walk) : m_walk(walk), m_buffer(new char[DirectoryBufferSize]) {}
+
+    // False when the walk cannot use this worker (no output handler; the walk is stopped).
+    bool Start()
+    {
+        CKxError e = m_walk.m_context.GetCallback().GetOutputHandler(m_walk.m_unit.GetVolumeName(), m_handler);
+        if (e.IsSuccess() && !m_handler)
+            e = CKxError(KxCode::NotFound, "Output handler is unconfigured for volume '" +
+                                               m_walk.m_unit.GetVolumeName() + "'");
+        if (e.IsError()) {
+            e.Push("GetOutputHandler failed for " + m_walk.m_unit.GetVolumeName());
+            m_walk.m_unit.SetStatus(e);
+            m_walk.m_context.Stop(m_walk.m_unit.GetVolumeName(), std::move(e));
+            return false;
+        }
+        return true;
+    }
+
+    void WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& pending);
+    void WalkFolder(const NodePtr& node, std::vector<NodePtr>& children);
+
+private:
+    CScanContext& Context() { return m_walk.m_context; }
+    CWorkUnit& Unit() { return m_walk.m_unit; }
+
+    void BuildPaths(const Node& node);
+    std::uint8_t EntryState(std::uint8_t folderState, const CWalkRoot& root, bool isFolder) const;
+    bool MayEnterUnreported(std::uint8_t state, const CWalkRoot& root) const;
+    CFindFirstItem& AcquireItem();
+    void ReleaseItem()
+    {
+        // A consumer that kept the item owns it now; the next entry gets a new object.
+        if (m_item.use_count() > 1) {
+            m_item.reset();
+            m_findFirst = nullptr;
+        }
+    }
+    void ReportFailure(std::uint32_t mode, int errorNumber);
+
+    CFolderWalk& m_walk;
+    CConsumerOutputHandlerPtr m_handler;
+    std::unique_ptr<char[]> m_buffer;
+    std::string m_path;    // local path of the current folder or entry
+    std::string m_source;  // source path, kept only when the content mapper translates
+    std::vector<const Node*> m_chain;
+    CItemPtr m_item;                        // the reusable item; sole owner between entries
+    CFindFirstItem* m_findFirst = nullptr;  // the same object, typed
+};
+
+int CFolderWalk::OpenFolder(const std::string& path)
+{
+    if (path.size() < PATH_MAX - 1)
+        return ::open(path.c_str(), FolderOpenFlags);
+    // The kernel takes at most PATH_MAX bytes per lookup: open the path piece by piece, each
+    // piece relative to the folder the previous one opened.
+    int fd = AT_FDCWD;
+    size_t pos = 0;
+    std::string piece;
+    while (pos < path.size()) {
+        size_t end = path.size();
+        if (end - pos >= PATH_MAX - 1) {
+            end = path.rfind('/', pos + PATH_MAX - 2);
+            if (end == std::string::npos || end <= pos) {
+                if (fd != AT_FDCWD)
+                    ::close(fd);
+                errno = ENAMETOOLONG;
+                return -1;
+            }
+        }
+        piece.assign(path, pos, end - pos);
+        if (piece.empty())
+            piece = "/";
+        const int next = ::openat(fd, piece.c_str(), FolderOpenFlags);
+        const int openErrno = errno;
+        if (fd != AT_FDCWD)
+            ::close(fd);
+        if (next < 0) {
+            errno = openErrno;
+            return -1;
+        }
+        fd = next;
+        pos = end + 1;
+    }
+    return fd;
+}
+
+CFolderWalk::CFolderWalk(CScanContext& context, CWorkUnit& unit, const std::vector<const CWalkRoot*>& roots)
+    : m_context(context), m_unit(unit), m_roots(roots)
+{
+    m_trivialFilters = unit.HasNoExclusions();
+    for (const CWalkRoot* root : roots)
+        if (!root->TakesWholeTree())
+            m_trivialFilters = false;
+}
+
+CFolderWalk::~CFolderWalk() = default;
+
+void CFolderWalk::Run()
+{
+    Worker first(*this);
+    if (!first.Start())
+        return;
+    // The roots are reported before any folder-level worker starts, so a root answered
+    // "do not enter" is never walked.
+    std::vector<NodePtr> pending;
+    for (const CWalkRoot* root : m_roots) {
+        if (m_context.PollStop())
+            return;
+        first.WalkRoot(*root, pending);
+    }
+    {
+        std::lock_guard lock(m_pendingLock);
+        for (auto it = pending.rbegin(); it != pending.rend(); ++it)
+            m_pending.push_back(std::move(*it));
+    }
+    pending.clear();
+
+    const int workers = m_unit.GetMaxWorkers();
+    std::vector<std::thread> threads;
+    for (int i = 1; i < workers; ++i)
+        threads.emplace_back([this]() {
+            Worker worker(*this);
+            if (worker.Start())
+                WorkerLoop(worker);
+            else {
+                std::lock_guard lock(m_pendingLock);
+                m_pendingReady.notify_all();
+            }
+        });
+    WorkerLoop(first);
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+void CFolderWalk::WorkerLoop(Worker& worker)
+{
+    std::vector<NodePtr> children;
+    std::unique_lock lock(m_pendingLock);
+    for (;;) {
+        while (m_pending.empty() && m_busy > 0 && !m_context.IsStopped()) {
+            ++m_waiting;
+            m_pendingReady.wait(lock);
+            --m_waiting;
+        }
+        if (m_context.IsStopped() || (m_pending.empty() && m_busy == 0)) {
+            m_pendingReady.notify_all();
+            return;
+        }
+        NodePtr node = std::move(m_pending.back());
+        m_pending.pop_back();
+        ++m_busy;
+        lock.unlock();
+
+        if (!m_context.PollStop())
+            worker.WalkFolder(node, children);
+        node.reset();
+
+        lock.lock();
+        --m_busy;
+        // Reverse order keeps the walk close to listing order for one worker.
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            m_pending.push_back(std::move(*it));
+        const size_t pushed = children.size();
+        children.clear();
+        if (m_waiting > 0 && (pushed > 0 || m_busy == 0 || m_context.IsStopped()))
+            m_pendingReady.notify_all();
+    }
+}
+
+void CFolderWalk::Worker::BuildPaths(const Node& node)
+{
+    m_chain.clear();
+    for (const Node* n = &node; n; n = n->parent.get())
+        m_chain.push_back(n);
+    m_path.clear();
+    for (auto it = m_chain.rbegin(); it != m_chain.rend(); ++it) {
+        if (it != m_chain.rbegin() && (m_path.empty() || m_path.back() != '/'))
+            m_path.push_back('/');
+        m_path.append((*it)->name);
+    }
+    const CWalkRoot& root = *node.root;
+    if (root.GetSourcePath() != root.GetLocalPath()) {
+        m_source = root.GetSourcePath();
+        m_source.append(m_path, root.GetLocalPath().size(), std::string::npos);
+    } else {
+        m_source.clear();
+    }
+}
+
+std::uint8_t CFolderWalk::Worker::EntryState(std::uint8_t state, const CWalkRoot& root, bool isFolder) const
+{
+    if (m_walk.m_trivialFilters)
+        return state;
+    const CWorkUnit& unit = m_walk.m_unit;
+    if (!(state & InContent) && root.GetContentPatterns().FilterMatches(m_path, isFolder))
+        state |= InContent;
+    if (unit.GetFilters().HasFilters()) {
+        switch (unit.GetFilters().Decide(m_path, isFolder)) {
+        case CFilterSet::EDecision::Excepted: state &= ~FilterExcluded; break;
+        case CFilterSet::EDecision::Filtered: state |= FilterExcluded; break;
+        case CFilterSet::EDecision::None: break;
+        }
+    }
+    if (unit.GetSystemFilters().HasFilters()) {
+        switch (unit.GetSystemFilters().Decide(m_path, isFolder)) {
+        case CFilterSet::EDecision::Excepted: state &= ~SystemExcluded; break;
+        case CFilterSet::EDecision::Filtered: state |= SystemExcluded; break;
+        case CFilterSet::EDecision::None: break;
+        }
+    }
+    if (unit.GetContentExceptions().HasFilters() && unit.GetContentExceptions().FilterMatches(m_path, isFolder))
+        state |= ContentExcluded;
+    return state;
+}
+
+bool CFolderWalk::Worker::MayEnterUnreported(std::uint8_t state, const CWalkRoot& root) const
+{
+    const CWorkUnit& unit = m_walk.m_unit;
+    if (state & ContentExcluded)
+        return false;
+    if (!(state & InContent) && !root.GetContentPatterns().FilterCouldMatchBelow(m_path))
+        return false;
+    if ((state & FilterExcluded) && !unit.GetFilters().ExceptionCouldMatchBelow(m_path))
+        return false;
+    if ((state & SystemExcluded) && !unit.GetSystemFilters().ExceptionCouldMatchBelow(m_path))
+        return false;
+    return true;
+}
+
+CFindFirstItem& CFolderWalk::Worker::AcquireItem()
+{
+    if (!m_item) {
+        auto item = std::make_shared<CFindFirstItem>();
+        item->SetWorkUnitBag(m_walk.m_unit.GetBag());
+        m_findFirst = item.get();
+        m_item = std::move(item);
+    } else {
+        m_findFirst->Reset();
+    }
+    return *m_findFirst;
+}
+
+void CFolderWalk::Worker::ReportFailure(std::uint32_t mode, int errorNumber)
+{
+    auto item = std::make_shared<CFindFirstItem>();
+    item->SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
+    item->SetFileMode(mode);
+    item->SetWorkUnitBag(m_walk.m_unit.GetBag());
+    m_walk.m_unit.CountFailure();
+    (void)Context().ReportFailure(item, errorNumber);
+}
+
+void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& pending)
+{
+    m_path = root.GetLocalPath();
+    if (root.GetSourcePath() != root.GetLocalPath())
+        m_source = root.GetSourcePath();
+    else
+        m_source.clear();
+
+    struct stat status {};
+    if (::lstat(m_path.c_str(), &status) != 0) {
+        ReportFailure(S_IFDIR, errno);
+        return;
+    }
+    const bool isFolder = S_ISDIR(status.st_mode);
+    const CWorkUnit& unit = m_walk.m_unit;
+    std::uint8_t state = 0;
+    if (root.TakesWholeTree() || root.GetContentPatterns().FilterMatches(m_path, isFolder))
+        state |= InContent;
+    if (unit.GetFilters().Contains(m_path, isFolder))
+        state |= FilterExcluded;
+    if (unit.GetSystemFilters().Contains(m_path, isFolder))
+        state |= SystemExcluded;
+    if (unit.GetContentExceptions().Contains(m_path, isFolder))
+        state |= ContentExcluded;
+
+    bool enter = false;
+    if (IsReported(state)) {
+        CFindFirstItem& item = AcquireItem();
+        item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
+        item.SetStatus(status);
+        const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
+        ReleaseItem();
+        enter = isFolder && answer == EConsumerAnswer::Taken;
+    } else if (isFolder) {
+        enter = MayEnterUnreported(state, root);
+    }
+    if (enter && !Context().IsStopped())
+        pending.push_back(std::make_shared<Node>(nullptr, root.GetLocalPath(), &root, status.st_dev, state));
+}
+
+void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& children)
+{
+    BuildPaths(*node);
+    const CWalkRoot& root = *node->root;
+    const int fd = OpenFolder(m_path);
+    if (fd < 0) {
+        ReportFailure(S_IFDIR, errno);
+        return;
+    }
+    if (m_path.back() != '/')
+        m_path.push_back('/');
+    const size_t pathBase = m_path.size();
+    if (!m_source.empty() && m_source.back() != '/')
+        m_source.push_back('/');
+    const size_t sourceBase = m_source.size();
+    const bool followMounts = Context().GetFollowMountPaths();
+
+    unsigned sincePoll = 0;
+    for (;;) {
+        const long bytes = ::syscall(SYS_getdents64, fd, m_buffer.get(), DirectoryBufferSize);
+        if (bytes == 0)
+            break;
+        if (bytes < 0) {
+            if (errno == EINTR)
+                continue;
+            const int readErrno = errno;
+            m_path.resize(pathBase > 1 ? pathBase - 1 : pathBase);
+            if (!m_source.empty())
+                m_source.resize(sourceBase > 1 ? sourceBase - 1 : sourceBase);
+            ReportFailure(S_IFDIR, readErrno);
+            break;
+        }
+        for (long offset = 0; offset < bytes;) {
+            const auto* entry = reinterpret_cast<const LinuxDirent64*>(m_buffer.get() + offset);
+            offset += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            if (Context().IsStopped() || (++sincePoll == EntriesPerAbortPoll && (sincePoll = 0, Context().PollStop()))) {
+                ::close(fd);
+                return;
+            }
+            const size_t nameLength = std::strlen(name);
+            m_path.resize(pathBase);
+            m_path.append(name, nameLength);
+            if (!m_source.empty()) {
+                m_source.resize(sourceBase);
+                m_source.append(name, nameLength);
+            }
+
+            struct stat status;
+            if (::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int statErrno = errno;
+                const std::uint32_t mode = ModeOfDirentType(entry->d_type);
+                if (IsReported(EntryState(node->state, root, S_ISDIR(mode))))
+                    ReportFailure(mode, statErrno);
+                continue;
+            }
+            const bool isFolder = S_ISDIR(status.st_mode);
+            const bool mountPoint = isFolder && status.st_dev != node->device;
+            const std::uint8_t state = EntryState(node->state, root, isFolder);
+
+            bool enter = false;
+            if (IsReported(state)) {
+                CFindFirstItem& item = AcquireItem();
+                item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
+                item.SetStatus(status);
+                item.SetMountPoint(mountPoint);
+                const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
+                ReleaseItem();
+                enter = isFolder && answer == EConsumerAnswer::Taken && (!mountPoint || followMounts);
+            } else if (isFolder && !mountPoint) {
+                enter = MayEnterUnreported(state, root);
+            }
+            if (enter)
+                children.push_back(std::make_shared<Node>(node, std::string_view(name, nameLength), &root,
+                                                          status.st_dev, state));
+        }
+    }
+    ::close(fd);
+}

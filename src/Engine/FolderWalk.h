@@ -1,0 +1,66 @@
+#pragma once
+// CFolderWalk: the file-system walk of some roots of one work unit, as CFindFirstScanEngine
+// runs it (FindFirstScanEngine.h describes the walk). Engine-internal.
+//
+// Pending folders live on one depth-first stack shared by the unit's folder-level workers.
+// A pending folder is a node holding its name, its parent node, its device and its filter
+// state; a worker rebuilds the full path from the chain when it takes the folder, so pending
+// memory is nodes (depth times fan-out), not full paths.
+//
+// Thread: Run is called on one arbiter thread; it starts MaxWorkers - 1 further threads and
+// returns when all are done.
+#include "Base/KxError.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class CScanContext;
+class CWorkUnit;
+class CWalkRoot;
+
+class CFolderWalk {
+public:
+    CFolderWalk(CScanContext& context, CWorkUnit& unit, const std::vector<const CWalkRoot*>& roots);
+    CFolderWalk(const CFolderWalk&) = delete;
+    CFolderWalk& operator=(const CFolderWalk&) = delete;
+    ~CFolderWalk();
+
+    void Run();
+
+    // Filter state bits carried from a folder to its entries.
+    enum : std::uint8_t {
+        InContent = 1u << 0,
+        FilterExcluded = 1u << 1,
+        SystemExcluded = 1u << 2,
+        ContentExcluded = 1u << 3,
+    };
+    static bool IsReported(std::uint8_t state) { return (state & InContent) && !(state & 0x0e); }
+
+    struct Node;
+    using NodePtr = std::shared_ptr<Node>;
+    class Worker;
+
+    // Opens a folder by path without following a link in its last component; paths longer
+    // than the kernel takes in one call are opened piecewise. -1 with errno on failure.
+    static int OpenFolder(const std::string& path);
+
+private:
+    friend class Worker;
+    void WorkerLoop(Worker& worker);
+
+    CScanContext& m_context;
+    CWorkUnit& m_unit;
+    std::vector<const CWalkRoot*> m_roots;
+    bool m_trivialFilters;  // no exclusions and every root takes its whole tree
+
+    std::mutex m_pendingLock;  // guards m_pending, m_busy, m_waiting
+    std::condition_variable m_pendingReady;
+    std::vector<NodePtr> m_pending;
+    int m_busy = 0;
+    int m_waiting = 0;
+};

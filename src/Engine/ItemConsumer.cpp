@@ -1,0 +1,3 @@
+#include "Engine/ItemConsumer.h"
+
+CItemConsumer::~CItemConsumer() = default;

@@ -1,0 +1,3 @@
+#include "Engine/ScanEngine.h"
+
+CScanEngine::~CScanEngine() = default;
