@@ -188,11 +188,16 @@ CKxError CAppConfigReader::Parse(const std::string& text, const std::string& ori
         document = json::parse(text);
     } catch (const json::parse_error& e) {
         // e.byte is the 1-based offset of the character that broke the parse.
+        // e.byte counts the characters read when the parser gave up: the end of the
+        // offending token.
         size_t line = 0, column = 0;
         LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0, line, column);
+        std::string what = e.what();
+        size_t detail = what.find(": ", what.find("column"));
+        std::string reason = detail == std::string::npos ? std::string() : ": " + what.substr(detail + 2);
         return CKxError(KxCode::InvalidData, "Application configuration [" + origin +
                                                  "]: JSON syntax error at line " + std::to_string(line) +
-                                                 ", column " + std::to_string(column));
+                                                 ", column " + std::to_string(column) + reason);
     } catch (const std::exception& e) {
         return CKxError(KxCode::InvalidData,
                         "Application configuration [" + origin + "]: cannot be read: " + e.what());

@@ -84,7 +84,7 @@ CKxError ApplicationId::EnsureLoaded()
     }
     if (m_loadResult.IsError()) {
         m_loadResult.Push("Failed to load application [" + m_text + "]");
-        FSLOG_ERROR("%s", m_loadResult.AsString().c_str());
+        FSLOG(3, "%s", m_loadResult.AsString().c_str());
         return m_loadResult;
     }
     const AppConfig& config = loaded->config;

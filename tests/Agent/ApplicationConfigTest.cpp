@@ -1,0 +1,363 @@
+#include "Agent/ApplicationId.h"
+#include "Agent/App_MiscOptions.h"
+#include "Agent/AutoStreamHandler.h"
+#include "Agent/DistributedSubclient.h"
+#include "Agent/FSJobResultCleanup.h"
+#include "Agent/GPFSSubclient.h"
+#include "Agent/IndexingVersion.h"
+#include "Agent/OvaBackup.h"
+#include "Agent/ZVPI_CommClient.h"
+#include "AgentTestEnv.h"
+
+namespace {
+
+const char* kFullConfig = R"({
+  "appType": 29,
+  "indexV2": true,
+  "client":    { "id": 2, "name": "client1", "laptop": true, "baseVersion": " Release 11 ",
+                 "quillbox": true, "proxyClientId": 7, "jobResultsDir": "/srv/jr" },
+  "backupSet": { "name": "defaultBackupSet", "default": true, "kind": "onDemand" },
+  "subclient": {
+    "id": 5, "name": "sc1", "default": true,
+    "content": ["/data", "/home"],
+    "filters": ["*.tmp"], "filterExceptions": ["/data/keep"], "fileNameContent": ["*.doc"],
+    "fileNameFilters": ["core"], "otherSubclientsContent": ["/data/other"],
+    "numStreams": 4, "folderLevelThreads": 3,
+    "useMtime": false, "useCtime": true,
+    "collectAcl": true, "trueUp": { "enabled": true, "days": 30, "jobs": 2 },
+    "preserveAccessTimes": true, "backupAfterDate": 1700000000, "followSymbolicLinks": true,
+    "appleDouble": true, "useDataClassification": true, "blockLevelBackup": 1, "ddbBackup": true,
+    "deleteFilesWithoutBackup": 1, "snapEngine": 81, "honorArchiverRetention": true,
+    "fileShareMountOptions": "vers=3", "backupNodes": 2,
+    "extentBackup": { "enabled": true, "aclOnly": false, "fileSizeThreshold": 1073741824 }
+  }
+})";
+
+class ApplicationConfigTest : public AgentTestEnv {
+protected:
+    // Writes `json` as application 1:<app> and answers the load result.
+    CKxError LoadApp(const std::string& json, std::string app = "9")
+    {
+        WriteFile(AppConfigPath("1:" + app), json);
+        m_app = std::make_shared<ApplicationId>("1:" + app);
+        return m_app->getApplicationId();
+    }
+
+    ApplicationIdPtr m_app;
+};
+
+TEST_F(ApplicationConfigTest, FullConfigurationAnswersEveryQuery)
+{
+    ASSERT_TRUE(LoadApp(kFullConfig, "5").IsSuccess());
+    uint64_t appNumber = 0, orbundId = 0;
+    unsigned long appType = 0;
+    bool indexV2 = false;
+    EXPECT_TRUE(m_app->getAppId(appNumber).IsSuccess());
+    EXPECT_TRUE(m_app->getOrbundId(orbundId).IsSuccess());
+    EXPECT_TRUE(m_app->getAppType(appType).IsSuccess());
+    EXPECT_TRUE(m_app->getIndexV2(indexV2).IsSuccess());
+    EXPECT_EQ(appNumber, 5u);
+    EXPECT_EQ(orbundId, 1u);
+    EXPECT_EQ(appType, 29u);
+    EXPECT_TRUE(indexV2);
+
+    SubclientPtr sc = m_app->getSubclient();
+    ASSERT_TRUE(sc);
+    EXPECT_EQ(std::dynamic_pointer_cast<DistributedSubclient>(sc), nullptr);
+    const SubclientData& d = sc->Data();
+    EXPECT_EQ(d.content, (std::vector<std::string>{"/data", "/home"}));
+    EXPECT_EQ(d.numStreams, 4u);
+    bool enabled = false, aclOnly = true, flag = false, set = false;
+    uint32_t days = 0, jobs = 0, threads = 0;
+    uint64_t threshold = 0, date = 0;
+    EXPECT_TRUE(sc->getTrueUpOptions(enabled, days, jobs).IsSuccess());
+    EXPECT_TRUE(enabled);
+    EXPECT_EQ(days, 30u);
+    EXPECT_EQ(jobs, 2u);
+    EXPECT_TRUE(sc->getExtentBackupOptions(enabled, aclOnly, threshold).IsSuccess());
+    EXPECT_TRUE(enabled);
+    EXPECT_FALSE(aclOnly);
+    EXPECT_EQ(threshold, 1073741824u);
+    EXPECT_TRUE(sc->isFolderLevelMultithreadEnabled(flag).IsSuccess());
+    EXPECT_TRUE(flag);
+    EXPECT_TRUE(sc->getFolderLevelThreads(threads).IsSuccess());
+    EXPECT_EQ(threads, 3u);
+    EXPECT_TRUE(sc->getBackupAfterDate(set, date).IsSuccess());
+    EXPECT_TRUE(set);
+    EXPECT_EQ(date, 1700000000u);
+    int snapEngine = 0;
+    EXPECT_TRUE(sc->getSnapEngine(snapEngine).IsSuccess());
+    EXPECT_EQ(snapEngine, 81);
+
+    SubclientConfPtr conf = m_app->getSubclientConf();
+    ASSERT_TRUE(conf);
+    std::vector<std::string> list;
+    EXPECT_TRUE(conf->dirnames(list).IsSuccess());
+    EXPECT_EQ(list, (std::vector<std::string>{"/data", "/home"}));
+    EXPECT_TRUE(conf->nodirs(list).IsSuccess());
+    EXPECT_EQ(list, (std::vector<std::string>{"/data/other"}));
+    const std::pair<int, const char*> filterKinds[] = {{SubclientConf::YESDIRS, "/data/keep"},
+                                                       {SubclientConf::NODIRS, "*.tmp"},
+                                                       {SubclientConf::YESFILES, "*.doc"},
+                                                       {SubclientConf::NOFILES, "core"}};
+    for (const auto& [kind, pattern] : filterKinds) {
+        EXPECT_TRUE(conf->getFilters2(kind, list).IsSuccess());
+        EXPECT_EQ(list, (std::vector<std::string>{pattern})) << kind;
+    }
+    EXPECT_EQ(conf->getFilters2(0, list).Code(), KxCode::InvalidParameter);
+    EXPECT_TRUE(conf->getUnixMtimeFlag(flag).IsSuccess());
+    EXPECT_FALSE(flag);
+    std::string text;
+    EXPECT_TRUE(conf->getFileShareAutoMountOptions(text).IsSuccess());
+    EXPECT_EQ(text, "vers=3");
+
+    ClientPtr client = m_app->getClient();
+    ASSERT_TRUE(client);
+    uint64_t clientId = 0;
+    int proxy = 0;
+    EXPECT_TRUE(client->getClientId(clientId).IsSuccess());
+    EXPECT_EQ(clientId, 2u);
+    EXPECT_TRUE(client->getOpenVMSProxyClientId(proxy).IsSuccess());
+    EXPECT_EQ(proxy, 7);
+    EXPECT_TRUE(client->getJobResultsDir(text).IsSuccess());
+    EXPECT_EQ(text, "/srv/jr");
+    ASSERT_TRUE(m_app->getClientProperties());
+    EXPECT_TRUE(m_app->getClientProperties()->isLaptopClient(flag).IsSuccess());
+    EXPECT_TRUE(flag);
+
+    FileSystemBackupSetPtr backupSet = m_app->getBackupSet();
+    ASSERT_TRUE(backupSet);
+    bool rejected = true, onDemand = false;
+    EXPECT_TRUE(backupSet->isRejectedKind(rejected).IsSuccess());
+    EXPECT_TRUE(backupSet->isOnDemandKind(onDemand).IsSuccess());
+    EXPECT_FALSE(rejected);
+    EXPECT_TRUE(onDemand);
+    EXPECT_TRUE(m_app->getLastError().IsSuccess());
+}
+
+TEST_F(ApplicationConfigTest, AbsentKeysTakeTheirDefaults)
+{
+    ASSERT_TRUE(LoadApp(R"({"appType": 29, "subclient": {"numStreams": null}, "client": {}})").IsSuccess());
+    SubclientPtr sc = m_app->getSubclient();
+    ASSERT_TRUE(sc);
+    const SubclientData& d = sc->Data();
+    EXPECT_EQ(d.numStreams, 1u);
+    EXPECT_TRUE(d.useMtime);
+    EXPECT_TRUE(d.useCtime);
+    EXPECT_TRUE(d.content.empty());
+    bool flag = true, set = true;
+    uint64_t date = 5;
+    EXPECT_TRUE(sc->isFolderLevelMultithreadEnabled(flag).IsSuccess());
+    EXPECT_FALSE(flag);
+    EXPECT_TRUE(sc->getBackupAfterDate(set, date).IsSuccess());
+    EXPECT_FALSE(set);
+    EXPECT_EQ(date, 0u);
+    bool indexV2 = true;
+    EXPECT_TRUE(m_app->getIndexV2(indexV2).IsSuccess());
+    EXPECT_FALSE(indexV2);
+    std::string folder;
+    EXPECT_TRUE(m_app->getClient()->getJobResultsDir(folder).IsSuccess());
+    EXPECT_EQ(folder, m_instance + "/JobResults");
+
+    // A section that is not configured at all is a failure of the getter, not of the load.
+    EXPECT_EQ(m_app->getBackupSet(), nullptr);
+    EXPECT_EQ(m_app->getLastErrorCode(), KxCode::UnknownProduct);
+    EXPECT_NE(m_app->getLastError().AsString().find("backupSet"), std::string::npos);
+}
+
+TEST_F(ApplicationConfigTest, DistributedSubclientsNarrowByClusterType)
+{
+    ASSERT_TRUE(LoadApp(R"({"appType": 29, "subclient": {"distributed": {"clusterType": 3, "useGpfsSnapshot": true}}})",
+                        "1")
+                    .IsSuccess());
+    auto gpfs = std::dynamic_pointer_cast<GPFSSubclient>(m_app->getSubclient());
+    ASSERT_TRUE(gpfs);
+    bool use = false;
+    int type = 0;
+    EXPECT_TRUE(gpfs->isUseGpfsSnapshot(use).IsSuccess());
+    EXPECT_TRUE(use);
+    EXPECT_TRUE(gpfs->getClusterType(type).IsSuccess());
+    EXPECT_EQ(type, 3);
+
+    ASSERT_TRUE(LoadApp(R"({"appType": 29, "subclient": {"distributed": {"clusterType": 11}}})", "2").IsSuccess());
+    SubclientPtr gluster = m_app->getSubclient();
+    ASSERT_TRUE(std::dynamic_pointer_cast<DistributedSubclient>(gluster));
+    EXPECT_FALSE(std::dynamic_pointer_cast<GPFSSubclient>(gluster));
+
+    ASSERT_TRUE(LoadApp(R"({"appType": 29, "subclient": {"distributed": {}}})", "3").IsSuccess());
+    auto unknownType = std::dynamic_pointer_cast<DistributedSubclient>(m_app->getSubclient());
+    ASSERT_TRUE(unknownType);
+    EXPECT_TRUE(unknownType->getClusterType(type).IsSuccess());
+    EXPECT_EQ(type, 0);
+}
+
+TEST_F(ApplicationConfigTest, MissingFileIsAnErrorNamingThePath)
+{
+    ApplicationId app("1:404");
+    CKxError load = app.getApplicationId();
+    ASSERT_TRUE(load.IsError());
+    EXPECT_EQ(load.Code(), ENOENT);
+    EXPECT_NE(load.AsString().find(AppConfigPath("1:404")), std::string::npos) << load.AsString();
+    // Every later query fails the same way without touching the disk again.
+    WriteFile(AppConfigPath("1:404"), R"({"appType": 29})");
+    unsigned long appType = 0;
+    EXPECT_EQ(app.getAppType(appType).Code(), ENOENT);
+    EXPECT_EQ(app.getSubclient(), nullptr);
+    EXPECT_EQ(app.getLastErrorCode(), ENOENT);
+
+    // Queries without an explicit load load by themselves.
+    ApplicationId lazy("1:404");
+    EXPECT_TRUE(lazy.getAppType(appType).IsSuccess());
+    EXPECT_EQ(appType, 29u);
+}
+
+TEST_F(ApplicationConfigTest, SyntaxErrorsReportLineAndColumn)
+{
+    struct Case {
+        const char* json;
+        const char* where;
+    } cases[] = {
+        {"{\n  \"appType\": 29,\n  \"client\": {,\n}", "line 3, column 14"},
+        {"", "line 1, column 1"},
+        {"{\"appType\": 29, \"client\": {\"name\": \"unterminated}}", "line 1, column 51"},
+        {"{\"appType\": 29}\n\n  x", "line 3, column 3"},
+        {"{\"appType\": 29,}", "line 1, column 16"},
+        {"{\"appType\": 29, \"subclient\": {\"content\": [\"/a\" \"/b\"]}}", "line 1, column 51"},
+    };
+    int app = 100;
+    for (const Case& c : cases) {
+        CKxError load = LoadApp(c.json, std::to_string(++app));
+        ASSERT_TRUE(load.IsError()) << c.json;
+        EXPECT_EQ(load.Code(), KxCode::InvalidData);
+        EXPECT_NE(load.AsString().find(c.where), std::string::npos) << c.json << " -> " << load.AsString();
+        EXPECT_NE(load.AsString().find(AppConfigPath("1:" + std::to_string(app))), std::string::npos);
+    }
+}
+
+TEST_F(ApplicationConfigTest, WrongTypesNameTheKey)
+{
+    struct Case {
+        const char* json;
+        const char* key;
+    } cases[] = {
+        {R"({"appType": "29"})", "[appType]"},
+        {R"({"appType": -29})", "[appType]"},
+        {R"({"appType": 29.5})", "[appType]"},
+        {R"({"appType": 29, "indexV2": 1})", "[indexV2]"},
+        {R"({"appType": 29, "client": {"laptop": "no"}})", "[client.laptop]"},
+        {R"({"appType": 29, "client": {"id": -2}})", "[client.id]"},
+        {R"({"appType": 29, "client": []})", "[client]"},
+        {R"({"appType": 29, "backupSet": {"kind": "weird"}})", "[backupSet.kind]"},
+        {R"({"appType": 29, "subclient": {"numStreams": "2"}})", "[subclient.numStreams]"},
+        {R"({"appType": 29, "subclient": {"numStreams": 4294967296}})", "[subclient.numStreams]"},
+        {R"({"appType": 29, "subclient": {"content": "/data"}})", "[subclient.content]"},
+        {R"({"appType": 29, "subclient": {"content": ["/data", 7]}})", "[subclient.content]"},
+        {R"({"appType": 29, "subclient": {"trueUp": {"days": -1}}})", "[subclient.trueUp.days]"},
+        {R"({"appType": 29, "subclient": {"extentBackup": {"aclOnly": 0}}})", "[subclient.extentBackup.aclOnly]"},
+        {R"({"appType": 29, "subclient": {"distributed": 3}})", "[subclient.distributed]"},
+        {R"({"appType": 29, "subclient": {"distributed": {"clusterType": 3000000000}}})",
+         "[subclient.distributed.clusterType]"},
+        {R"({"indexV2": true})", "[appType] is missing"},
+        {R"([29])", "not a JSON object"},
+    };
+    int app = 200;
+    for (const Case& c : cases) {
+        CKxError load = LoadApp(c.json, std::to_string(++app));
+        ASSERT_TRUE(load.IsError()) << c.json;
+        EXPECT_EQ(load.Code(), KxCode::InvalidData) << c.json;
+        EXPECT_NE(load.AsString().find(c.key), std::string::npos) << c.json << " -> " << load.AsString();
+        EXPECT_EQ(m_app->getSubclient(), nullptr);
+        EXPECT_EQ(m_app->getLastErrorCode(), KxCode::InvalidData);
+    }
+}
+
+TEST_F(ApplicationConfigTest, ApplicationIdTextMustBeTwoNumbers)
+{
+    uint64_t o = 0, a = 0;
+    EXPECT_TRUE(ApplicationId::Parse("0:18446744073709551615", o, a).IsSuccess());
+    EXPECT_EQ(a, 18446744073709551615ull);
+    for (const char* bad : {"", "5", "5:", ":5", "a:b", "5:6:7", "-1:2", " 5:6", "5:6 ", "1:18446744073709551616",
+                            "1:+2"}) {
+        EXPECT_EQ(ApplicationId::Parse(bad, o, a).Code(), KxCode::InvalidParameter) << bad;
+        ApplicationId app(bad);
+        EXPECT_EQ(app.getApplicationId().Code(), KxCode::InvalidParameter) << bad;
+    }
+    EXPECT_EQ(ApplicationId(7, 8).getText(), "7:8");
+    EXPECT_EQ(ApplicationId(7, 8).getConfigPath(), AppConfigPath("7:8"));
+}
+
+TEST_F(ApplicationConfigTest, IndexingVersionFollowsTheConfiguration)
+{
+    WriteFile(AppConfigPath("3:4"), R"({"appType": 29, "indexV2": true})");
+    WriteFile(AppConfigPath("3:5"), R"({"appType": 29})");
+    bool useV2 = false;
+    EXPECT_TRUE(shouldUseIndexingV2(4, 3, useV2).IsSuccess());
+    EXPECT_TRUE(useV2);
+    EXPECT_TRUE(shouldUseIndexingV2(5, 3, useV2).IsSuccess());
+    EXPECT_FALSE(useV2);
+    useV2 = true;
+    EXPECT_EQ(shouldUseIndexingV2(6, 3, useV2).Code(), ENOENT);
+    EXPECT_TRUE(useV2) << "a failed query leaves the answer untouched";
+}
+
+TEST_F(ApplicationConfigTest, ClientFactsAreFoundAcrossApplications)
+{
+    WriteFile(AppConfigPath("1:1"), R"({"appType": 29, "client": {"id": 2, "name": "c2"}})");
+    WriteFile(AppConfigPath("1:2"), "{ broken");
+    WriteFile(AppConfigPath("1:3"),
+              R"({"appType": 29, "client": {"id": 3, "name": "c3", "baseVersion": "Release 11", "jobResultsDir": "/jr3"}})");
+    std::string text = "untouched";
+    EXPECT_TRUE(OvaBackup::getClientBaseVersion(3, text).IsSuccess());
+    EXPECT_EQ(text, "Release 11");
+    EXPECT_TRUE(OvaBackup::getClientBaseVersion(2, text).IsSuccess());
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(OvaBackup::getClientBaseVersion(4, text).Code(), KxCode::NotFound);
+
+    EXPECT_TRUE(ZVPI_CommClient::getJobResultsDirectory("c3", text).IsSuccess());
+    EXPECT_EQ(text, "/jr3");
+    EXPECT_TRUE(ZVPI_CommClient::getJobResultsDirectory("c2", text).IsSuccess());
+    EXPECT_EQ(text, m_instance + "/JobResults");
+    CXJob::SetFocusClientName("c3");
+    EXPECT_TRUE(CXJob::GetJobResultsDirectory(text).IsSuccess());
+    EXPECT_EQ(text, "/jr3");
+
+    ZVPI_Focus::clearFocus();
+    EXPECT_EQ(OvaBackup::getClientBaseVersion(3, text).Code(), KxCode::InvalidParameter);
+    EXPECT_EQ(ZVPI_CommClient::getJobResultsDirectory("c3", text).Code(), KxCode::InvalidParameter);
+}
+
+// A subclient whose stream-count query fails, as a broken configuration service would.
+class FailingStreamsSubclient : public Subclient {
+public:
+    FailingStreamsSubclient() : Subclient(SubclientData{}) {}
+    CKxError getNumStreams(uint32_t&) const override { return CKxError(KxCode::UnknownProduct, "no streams"); }
+};
+
+TEST(OutsideAnswerersTest, SmallServicesAnswerAsDocumented)
+{
+    SubclientData data;
+    uint32_t streams = 99;
+    data.numStreams = 0;
+    Subclient zero(data);
+    EXPECT_TRUE(AutoStreamHandler::GetMaxNumberOfStreams(&zero, streams, false, 0, 0, nullptr).IsSuccess());
+    EXPECT_EQ(streams, 1u) << "a count of 0 still gives one stream";
+    data.numStreams = 6;
+    Subclient six(data);
+    EXPECT_TRUE(AutoStreamHandler::GetMaxNumberOfStreams(&six, streams, true, 4, 0, nullptr).IsSuccess());
+    EXPECT_EQ(streams, 6u);
+    streams = 99;
+    EXPECT_EQ(AutoStreamHandler::GetMaxNumberOfStreams(nullptr, streams, false, 0, 0, nullptr).Code(),
+              KxCode::InvalidParameter);
+    FailingStreamsSubclient failing;
+    EXPECT_EQ(AutoStreamHandler::GetMaxNumberOfStreams(&failing, streams, false, 0, 0, nullptr).Code(),
+              KxCode::UnknownProduct);
+    EXPECT_EQ(streams, 99u);
+
+    for (int type = -1; type <= 60; ++type)
+        EXPECT_EQ(CFSJobResultCleanup::IsScanJobTypeQualifiedForCleanup(type), type == 2 || type == 5) << type;
+
+    std::string value;
+    EXPECT_EQ(App_MiscOptions::getMiscOption(10, 5, 39, value).Code(), KxCode::NotFound);
+}
+
+}  // namespace

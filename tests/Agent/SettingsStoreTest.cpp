@@ -1,0 +1,277 @@
+#include <thread>
+
+#include "Agent/FileSettingsStore.h"
+#include "Agent/MemorySettingsStore.h"
+#include "AgentTestEnv.h"
+#include "Base/LogWriter.h"
+
+namespace {
+
+class SettingsStoreTest : public AgentTestEnv {};
+
+TEST(SettingsLineTest, SplitsNameFromTheRestOfTheLine)
+{
+    struct Case {
+        const char* line;
+        bool parsed;
+        const char* name;
+        const char* value;
+    } cases[] = {
+        {"nLogLevel 5", true, "nLogLevel", "5"},
+        {"sPath\t \t/a b/ c  \r", true, "sPath", "/a b/ c"},
+        {"   indented   value", true, "indented", "value"},
+        {"nameOnly", true, "nameOnly", ""},
+        {"nameOnly   \r", true, "nameOnly", ""},
+        {"", false, "", ""},
+        {"   \t ", false, "", ""},
+        {"\r", false, "", ""},
+        {"# nLogLevel 5", false, "", ""},
+        {"   #comment", false, "", ""},
+        {"name#notcomment x", true, "name#notcomment", "x"},
+    };
+    for (const Case& c : cases) {
+        std::string name, value;
+        EXPECT_EQ(CFileSettingsStore::ParseLine(c.line, name, value), c.parsed) << c.line;
+        if (c.parsed) {
+            EXPECT_EQ(name, c.name) << c.line;
+            EXPECT_EQ(value, c.value) << c.line;
+        }
+    }
+}
+
+TEST(SettingsNumberTest, AcceptsDecimalAndHexWithinRange)
+{
+    uint32_t u = 7;
+    EXPECT_TRUE(ZVPlatformInfo::ParseUnsigned32("0", u));
+    EXPECT_EQ(u, 0u);
+    EXPECT_TRUE(ZVPlatformInfo::ParseUnsigned32(" 4294967295 ", u));
+    EXPECT_EQ(u, 4294967295u);
+    EXPECT_TRUE(ZVPlatformInfo::ParseUnsigned32("0x1F", u));
+    EXPECT_EQ(u, 31u);
+    for (const char* bad : {"", " ", "4294967296", "-1", "12abc", "0x", "1.5", "abc", "0x1FFFFFFFF", "1 2"})
+        EXPECT_FALSE(ZVPlatformInfo::ParseUnsigned32(bad, u)) << bad;
+
+    int i = 7;
+    EXPECT_TRUE(ZVPlatformInfo::ParseSigned32("-2147483648", i));
+    EXPECT_EQ(i, INT32_MIN);
+    EXPECT_TRUE(ZVPlatformInfo::ParseSigned32("2147483647", i));
+    EXPECT_EQ(i, INT32_MAX);
+    EXPECT_TRUE(ZVPlatformInfo::ParseSigned32("0xFFFFFFFF", i));
+    EXPECT_EQ(i, -1);
+    for (const char* bad : {"2147483648", "-2147483649", "--1", "0x100000000", "x"})
+        EXPECT_FALSE(ZVPlatformInfo::ParseSigned32(bad, i)) << bad;
+}
+
+TEST_F(SettingsStoreTest, ReadsSectionFilesAndTreatsMissingAsNotPresent)
+{
+    WriteFile(Registry("FileSystemAgent"),
+              "# agent settings\n"
+              "nLogLevel   3\r\n"
+              "sPreserveATime\tY\n"
+              "\n"
+              "sEmpty\n"
+              "nNegative -4\n"
+              "nLogLevel 9\n");
+    uint32_t number = 42;
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
+    EXPECT_EQ(number, 3u) << "the first of two lines with one name counts";
+    std::string text = "untouched";
+    EXPECT_TRUE(ZVPlatformInfo::getString("FileSystemAgent", "sPreserveATime", text));
+    EXPECT_EQ(text, "Y");
+    EXPECT_TRUE(ZVPlatformInfo::getString("FileSystemAgent", "sEmpty", text));
+    EXPECT_EQ(text, "");
+    int signedValue = 0;
+    EXPECT_TRUE(ZVPlatformInfo::getRegInt("FileSystemAgent", "nNegative", signedValue));
+    EXPECT_EQ(signedValue, -4);
+
+    number = 42;
+    text = "untouched";
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nlogLevel", number)) << "names are case-sensitive";
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nMissing", number));
+    EXPECT_FALSE(ZVPlatformInfo::getString("NoSuchSection", "sPreserveATime", text));
+    EXPECT_FALSE(ZVPlatformInfo::getString("../registry/FileSystemAgent", "nLogLevel", text));
+    EXPECT_EQ(number, 42u);
+    EXPECT_EQ(text, "untouched");
+}
+
+TEST_F(SettingsStoreTest, NumberThatDoesNotParseIsNotPresentAndLogged)
+{
+    WriteFile(Registry("FileSystemAgent"), "nGood 1\nnBad twelve\nnNegative -1\n");
+    std::string logPath = m_root + "/settings.log";
+    ASSERT_TRUE(CLogWriter::Instance().Open(logPath, 0).IsSuccess());
+    uint32_t number = 77;
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nBad", number));
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nNegative", number));
+    EXPECT_EQ(number, 77u);
+    int signedValue = 5;
+    EXPECT_FALSE(ZVPlatformInfo::getRegInt("FileSystemAgent", "nBad", signedValue));
+    EXPECT_EQ(signedValue, 5);
+    CLogWriter::Instance().Close();
+
+    std::string log = ReadFile(logPath);
+    EXPECT_NE(log.find(Registry("FileSystemAgent") + ":2"), std::string::npos) << log;
+    EXPECT_NE(log.find("nBad"), std::string::npos) << log;
+    EXPECT_NE(log.find(Registry("FileSystemAgent") + ":3"), std::string::npos) << log;
+}
+
+TEST_F(SettingsStoreTest, SetNumberRewritesOneLineAndKeepsEveryOther)
+{
+    const std::string before =
+        "# pushed by the management side\n"
+        "sClusteredFSTypes gpfs  lustre\n"
+        "nCLIENTID 0\r\n"
+        "\n"
+        "   nIndented 4\n"
+        "nCLIENTID 99\n";
+    WriteFile(Registry("FileSystemAgent"), before);
+    EXPECT_TRUE(ZVPlatformInfo::setNumber("FileSystemAgent", "nCLIENTID", 12));
+    EXPECT_EQ(ReadFile(Registry("FileSystemAgent")),
+              "# pushed by the management side\n"
+              "sClusteredFSTypes gpfs  lustre\n"
+              "nCLIENTID 12\n"
+              "\n"
+              "   nIndented 4\n"
+              "nCLIENTID 99\n");
+    uint32_t number = 0;
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nCLIENTID", number));
+    EXPECT_EQ(number, 12u);
+
+    EXPECT_TRUE(ZVPlatformInfo::setNumber("FileSystemAgent", "nClientBaseVersion", 4294967295u));
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nClientBaseVersion", number));
+    EXPECT_EQ(number, 4294967295u);
+    std::vector<std::string> lines = ReadLines(Registry("FileSystemAgent"));
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines.back(), "nClientBaseVersion 4294967295");
+
+    // A section that does not exist yet is created; no temporary file stays behind.
+    EXPECT_TRUE(ZVPlatformInfo::setNumber("GlobalParams", "nNew", 1));
+    EXPECT_EQ(ReadFile(Registry("GlobalParams")), "nNew 1\n");
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_instance + "/registry")) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);
+}
+
+TEST_F(SettingsStoreTest, RejectsWritesThatWouldCorruptTheSection)
+{
+    CFileSettingsStore store(m_instance + "/registry");
+    EXPECT_EQ(store.Set("FileSystemAgent", "two words", "1").Code(), KxCode::InvalidParameter);
+    EXPECT_EQ(store.Set("FileSystemAgent", "", "1").Code(), KxCode::InvalidParameter);
+    EXPECT_EQ(store.Set("FileSystemAgent", "#hidden", "1").Code(), KxCode::InvalidParameter);
+    EXPECT_EQ(store.Set("FileSystemAgent", "sText", "a\nb").Code(), KxCode::InvalidParameter);
+    EXPECT_EQ(store.Set("a/b", "sText", "x").Code(), KxCode::InvalidParameter);
+    EXPECT_FALSE(std::filesystem::exists(Registry("FileSystemAgent")));
+}
+
+TEST_F(SettingsStoreTest, WithoutFocusNothingIsPresentAndWritesFail)
+{
+    WriteFile(Registry("FileSystemAgent"), "nLogLevel 3\n");
+    ZVPI_Focus::clearFocus();
+    uint32_t number = 0;
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
+    EXPECT_FALSE(ZVPlatformInfo::setNumber("FileSystemAgent", "nLogLevel", 4));
+    ASSERT_TRUE(ZVPI_Focus::setFocus("inst").IsSuccess());
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
+    EXPECT_EQ(number, 3u);
+}
+
+TEST_F(SettingsStoreTest, ConcurrentWritersOfOneSectionLoseNoKey)
+{
+    constexpr int kThreads = 4;
+    constexpr int kKeys = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int k = 0; k < kKeys; ++k) {
+                std::string key = "n" + std::to_string(t) + "_" + std::to_string(k);
+                EXPECT_TRUE(ZVPlatformInfo::setNumber("FileSystemAgent", key, static_cast<uint32_t>(k)));
+                uint32_t read = 0;
+                EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", key, read));
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(ReadLines(Registry("FileSystemAgent")).size(), static_cast<size_t>(kThreads * kKeys));
+    for (int t = 0; t < kThreads; ++t) {
+        for (int k = 0; k < kKeys; ++k) {
+            uint32_t read = 1000;
+            EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "n" + std::to_string(t) + "_" + std::to_string(k), read));
+            EXPECT_EQ(read, static_cast<uint32_t>(k));
+        }
+    }
+}
+
+TEST_F(SettingsStoreTest, InstalledMemoryStoreReplacesFilesUntilRestored)
+{
+    WriteFile(Registry("FileSystemAgent"), "nLogLevel 3\n");
+    auto memory = std::make_shared<CMemorySettingsStore>();
+    memory->Put("FileSystemAgent", "nLogLevel", "8");
+    memory->Put("FileSystemAgent", "nBad", "eight");
+    ZVPlatformInfo::Install(memory);
+
+    uint32_t number = 0;
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
+    EXPECT_EQ(number, 8u);
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nBad", number));
+    EXPECT_TRUE(ZVPlatformInfo::setNumber("FileSystemAgent", "nCLIENTID", 5));
+    memory->FailWrites(KxCode::AccessDenied);
+    EXPECT_FALSE(ZVPlatformInfo::setNumber("FileSystemAgent", "nCLIENTID", 6));
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nCLIENTID", number));
+    EXPECT_EQ(number, 5u) << "a failed write changes nothing";
+    memory->Erase("FileSystemAgent", "nCLIENTID");
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nCLIENTID", number));
+    EXPECT_EQ(ReadFile(Registry("FileSystemAgent")), "nLogLevel 3\n");
+
+    ZVPlatformInfo::RestoreFileBacked();
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
+    EXPECT_EQ(number, 3u);
+}
+
+TEST_F(SettingsStoreTest, ClusterGroupClientsAreListedByExactName)
+{
+    WriteFile(Registry("Machines"), "sClusterGroupClients node1, grp-a\tgrp-b\n");
+    EXPECT_TRUE(ZVPlatformInfo::isClusterGroupClient("grp-a"));
+    EXPECT_TRUE(ZVPlatformInfo::isClusterGroupClient("grp-b"));
+    EXPECT_TRUE(ZVPlatformInfo::isClusterGroupClient("node1"));
+    EXPECT_FALSE(ZVPlatformInfo::isClusterGroupClient("grp"));
+    EXPECT_FALSE(ZVPlatformInfo::isClusterGroupClient(""));
+}
+
+TEST_F(SettingsStoreTest, FocusNeedsAnExistingInstanceFolder)
+{
+    CKxError missing = ZVPI_Focus::setFocus("other");
+    ASSERT_TRUE(missing.IsError());
+    EXPECT_NE(missing.AsString().find(m_root + "/other"), std::string::npos) << missing.AsString();
+    EXPECT_EQ(ZVPI_Focus::getFocus(), "inst") << "a failed focus keeps the previous one";
+    for (const char* bad : {"", "a/b", "..", "."})
+        EXPECT_EQ(ZVPI_Focus::setFocus(bad).Code(), KxCode::InvalidParameter) << bad;
+
+    for (const char* sub : {"JobManager", "Log_Files", "tmp", "run"})
+        EXPECT_TRUE(std::filesystem::is_directory(m_instance + "/" + sub)) << sub;
+    EXPECT_EQ(CInstancePaths::InstanceFolder(), m_instance);
+    EXPECT_EQ(CInstancePaths::AppsConfigFolder(), m_instance + "/config/apps");
+
+    ::setenv("FSWEEP_ROOT", "", 1);
+    EXPECT_EQ(CInstancePaths::Root(), "/var/opt/fsweep");
+    ::setenv("FSWEEP_ROOT", (m_root + "//").c_str(), 1);
+    EXPECT_EQ(CInstancePaths::InstanceFolder(), m_instance);
+}
+
+TEST_F(SettingsStoreTest, LogOpensInTheInstanceWithTheConfiguredLevel)
+{
+    WriteFile(Registry("FileSystemAgent"), "nLogLevel 4\n");
+    ASSERT_TRUE(ZVPI_Focus::openLog().IsSuccess());
+    EXPECT_EQ(CLogWriter::Instance().Level(), 4);
+    EXPECT_EQ(CLogWriter::Instance().Path(), m_instance + "/Log_Files/fsweep.log");
+    FSLOG(4, "detail line %d", 1);
+    FSLOG(5, "hidden line");
+    CLogWriter::Instance().Close();
+    std::string log = ReadFile(m_instance + "/Log_Files/fsweep.log");
+    EXPECT_NE(log.find("detail line 1"), std::string::npos);
+    EXPECT_EQ(log.find("hidden line"), std::string::npos);
+}
+
+}  // namespace
