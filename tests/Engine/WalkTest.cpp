@@ -1,0 +1,304 @@
+// Walks of real trees, checked against find(1)'s listing of the same tree.
+#include "EngineTestSupport.h"
+
+#include "Engine/ContentMapper.h"
+
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+using namespace enginetest;
+
+namespace {
+
+// Files, folders and every odd kind of entry and name the walk must carry unchanged.
+void MakeOddTree(const std::string& root)
+{
+    MakeFolder(root + "/docs");
+    MakeFolder(root + "/docs/empty");
+    MakeFile(root + "/docs/a.txt", 10);
+    MakeFile(root + "/docs/line\nbreak");
+    MakeFile(root + "/docs/pipe|name", 3);
+    MakeFile(root + "/docs/back\\slash");
+    MakeFile(root + "/docs/bad-\xff\xfe-utf8");
+    MakeFile(root + "/docs/" + std::string(255, 'L'));
+    MakeFolder(root + "/docs/sub\ndir");
+    MakeFile(root + "/docs/sub\ndir/inner");
+    ASSERT_EQ(::symlink("docs", (root + "/link-to-folder").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent/target", (root + "/dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = root + "/sock";
+    if (socketPath.size() < sizeof(address.sun_path)) {
+        std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+        ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    }
+    ::close(sock);
+}
+
+// A regular tree: `fan` folders per level, `files` files per folder, `depth` levels.
+void MakeRegularTree(const std::string& folder, int fan, int files, int depth)
+{
+    for (int f = 0; f < files; ++f)
+        MakeFile(folder + "/f" + std::to_string(f), static_cast<size_t>(f));
+    if (depth == 0)
+        return;
+    for (int d = 0; d < fan; ++d) {
+        const std::string sub = folder + "/d" + std::to_string(d);
+        MakeFolder(sub);
+        MakeRegularTree(sub, fan, files, depth - 1);
+    }
+}
+
+TEST(Walk, ReportsEveryEntryAndOddNameExactlyAsFindSeesIt)
+{
+    ScratchFolder scratch;
+    MakeOddTree(scratch.Path());
+    auto callback = std::make_shared<TestCallback>();
+    WalkOptions options;
+    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
+
+    const std::set<Seen> expected = FindListing(scratch.Path());
+    ASSERT_GT(expected.size(), 14u);
+    EXPECT_EQ(callback->Consumer().Items(), expected);
+    EXPECT_TRUE(options.failures->Failures().empty());
+    // Links are items, not followed: nothing is reported below the link to the folder.
+    for (const Seen& seen : callback->Consumer().Items())
+        EXPECT_EQ(seen.path.find("/link-to-folder/"), std::string::npos) << seen.path;
+    EXPECT_TRUE(callback->Consumer().Items().count({scratch / "link-to-folder", 'l'}));
+    EXPECT_TRUE(callback->Consumer().Items().count({scratch / "fifo", 'p'}));
+    EXPECT_EQ(callback->ScannerErrors().size(), 0u);
+    EXPECT_EQ(callback->CompletedUnits(), 1);
+}
+
+TEST(Walk, SameItemsForOneTwoAndFourFolderWorkers)
+{
+    ScratchFolder scratch;
+    MakeRegularTree(scratch.Path(), 4, 6, 4);  // 341 folders, over 2,000 files
+    const std::set<Seen> expected = FindListing(scratch.Path());
+    ASSERT_GT(expected.size(), 2000u);
+    for (int workers : {1, 2, 4}) {
+        auto callback = std::make_shared<TestCallback>();
+        WalkOptions options;
+        options.maxWorkers = workers;
+        ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
+        EXPECT_EQ(callback->Consumer().Items(), expected) << workers << " workers";
+        EXPECT_EQ(callback->Consumer().ItemsInOrder().size(), expected.size()) << "reported twice, " << workers;
+        EXPECT_EQ(callback->HandlerRequests(), workers) << "one chain per worker";
+    }
+}
+
+TEST(Walk, FoldersComeBeforeTheirContents)
+{
+    ScratchFolder scratch;
+    MakeRegularTree(scratch.Path(), 3, 2, 3);
+    for (int workers : {1, 3}) {
+        auto callback = std::make_shared<TestCallback>();
+        WalkOptions options;
+        options.maxWorkers = workers;
+        ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
+        std::set<std::string> seenFolders;
+        for (const Seen& seen : callback->Consumer().ItemsInOrder()) {
+            if (seen.path != scratch.Path()) {
+                EXPECT_TRUE(seenFolders.count(seen.path.substr(0, seen.path.rfind('/')))) << seen.path;
+            }
+            if (seen.kind == 'd')
+                seenFolders.insert(seen.path);
+        }
+    }
+}
+
+TEST(Walk, ItemsKeptByAConsumerKeepTheirOwnNamesAndStatus)
+{
+    // The engine reuses item objects only when no consumer holds them.
+    ScratchFolder scratch;
+    MakeRegularTree(scratch.Path(), 2, 5, 2);
+    auto callback = std::make_shared<TestCallback>();
+    callback->Consumer().KeepItems();
+    ASSERT_TRUE(Walk(callback, {scratch.Path()}).IsSuccess());
+    const auto kept = callback->Consumer().Kept();
+    const auto order = callback->Consumer().ItemsInOrder();
+    ASSERT_EQ(kept.size(), order.size());
+    std::set<const CItem*> distinct;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(kept[i]->GetLocalFullyQualifiedItemName(), order[i].path);
+        distinct.insert(kept[i].get());
+        struct stat status {};
+        ASSERT_EQ(::lstat(order[i].path.c_str(), &status), 0);
+        if (!kept[i]->IsFolder()) {
+            EXPECT_EQ(kept[i]->GetFileSize(), static_cast<std::uint64_t>(status.st_size));
+        }
+        EXPECT_EQ(dynamic_cast<CFindFirstItem&>(*kept[i]).GetInodeNumber(), status.st_ino);
+        EXPECT_NE(kept[i]->GetWorkUnitBag(), nullptr);
+    }
+    EXPECT_EQ(distinct.size(), kept.size());
+}
+
+TEST(Walk, ContentMapperGivesSourcePathsUnderTheMappedRoot)
+{
+    ScratchFolder scratch;
+    MakeRegularTree(scratch.Path(), 2, 2, 2);
+    auto mapper = std::make_shared<CContentMapper>();
+    mapper->AddMapping(scratch.Path(), "/snapshot-source");
+    auto callback = std::make_shared<TestCallback>();
+    WalkOptions options;
+    options.mapper = mapper;
+    options.maxWorkers = 2;
+    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
+    const auto sources = callback->Consumer().Sources();
+    const auto locals = callback->Consumer().ItemsInOrder();
+    ASSERT_EQ(sources.size(), locals.size());
+    for (size_t i = 0; i < sources.size(); ++i)
+        EXPECT_EQ(sources[i], "/snapshot-source" + locals[i].path.substr(scratch.Path().size()));
+}
+
+TEST(Walk, OverlappingContentIsWalkedOnce)
+{
+    ScratchFolder scratch;
+    MakeRegularTree(scratch.Path(), 2, 2, 2);
+    auto callback = std::make_shared<TestCallback>();
+    ASSERT_TRUE(Walk(callback, {scratch / "d0", scratch.Path(), scratch / "d0/d1", scratch.Path() + "/"}).IsSuccess());
+    EXPECT_EQ(callback->Consumer().ItemsInOrder().size(), FindListing(scratch.Path()).size());
+}
+
+TEST(Walk, FileLinkAndMissingContentRoots)
+{
+    ScratchFolder scratch;
+    MakeFolder(scratch / "dir");
+    MakeFile(scratch / "dir/inside");
+    MakeFile(scratch / "single", 5);
+    ASSERT_EQ(::symlink("dir", (scratch / "root-link").c_str()), 0);
+    auto callback = std::make_shared<TestCallback>();
+    WalkOptions options;
+    ASSERT_TRUE(Walk(callback, {scratch / "single", scratch / "root-link", scratch / "missing"}, options).IsSuccess());
+    EXPECT_EQ(callback->Consumer().Items(),
+              (std::set<Seen>{{scratch / "single", 'f'}, {scratch / "root-link", 'l'}}));
+    EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "missing", ENOENT}}));
+}
+
+TEST(Walk, FiltersExceptionsSystemFiltersAndContentExceptions)
+{
+    ScratchFolder scratch;
+    const std::string r = scratch.Path();
+    for (const char* folder : {"/tmp", "/tmp/keep", "/tmp/other", "/src", "/src/obj", "/pruned", "/Cache"})
+        MakeFolder(r + folder);
+    for (const char* file : {"/a.txt", "/b.LOG", "/tmp/x", "/tmp/keep/y", "/tmp/keep/z.bak", "/tmp/other/w",
+                             "/src/m.c", "/src/m.o", "/src/obj/n.o", "/src/obj/keep.o", "/pruned/p", "/Cache/c1",
+                             "/Cache/important"})
+        MakeFile(r + file);
+    auto callback = std::make_shared<TestCallback>();
+    WalkOptions options;
+    options.maxWorkers = 2;
+    options.filters = {r + "/tmp/", "*.o", "/**/*.log"};
+    options.filterExceptions = {r + "/tmp/keep", "keep.o"};
+    options.systemFilters = {r + "/Cache"};
+    options.systemFilterExceptions = {r + "/Cache/important"};
+    options.contentExceptions = {r + "/pruned"};
+    ASSERT_TRUE(Walk(callback, {r}, options).IsSuccess());
+    const std::set<Seen> expected = {
+        {r, 'd'},
+        {r + "/a.txt", 'f'},
+        {r + "/b.LOG", 'f'},  // case-sensitive by default
+        {r + "/tmp/keep", 'd'},
+        {r + "/tmp/keep/y", 'f'},
+        {r + "/tmp/keep/z.bak", 'f'},
+        {r + "/src", 'd'},
+        {r + "/src/m.c", 'f'},
+        {r + "/src/obj", 'd'},
+        {r + "/src/obj/keep.o", 'f'},
+        {r + "/Cache/important", 'f'},
+    };
+    EXPECT_EQ(callback->Consumer().Items(), expected);
+}
+
+TEST(Walk, WildcardContentTakesMatchesAndTheirSubtrees)
+{
+    ScratchFolder scratch;
+    const std::string r = scratch.Path();
+    MakeFolder(r + "/logs");
+    MakeFolder(r + "/logs/old.log");  // a folder that matches takes its contents along
+    MakeFile(r + "/logs/old.log/part");
+    MakeFile(r + "/logs/a.log");
+    MakeFile(r + "/logs/a.txt");
+    MakeFolder(r + "/logs/deeper");
+    MakeFile(r + "/logs/deeper/b.log");
+    auto callback = std::make_shared<TestCallback>();
+    ASSERT_TRUE(Walk(callback, {r + "/logs/*.log", r + "/logs/deeper/b.log"}).IsSuccess());
+    EXPECT_EQ(callback->Consumer().Items(), (std::set<Seen>{{r + "/logs/old.log", 'd'},
+                                                            {r + "/logs/old.log/part", 'f'},
+                                                            {r + "/logs/a.log", 'f'},
+                                                            {r + "/logs/deeper/b.log", 'f'}}));
+}
+
+TEST(Walk, CaseInsensitiveWildcardFiltersWhenConfigured)
+{
+    ScratchFolder scratch;
+    MakeFile(scratch / "Movie.MKV");
+    MakeFile(scratch / "notes.txt");
+    auto bag = std::make_shared<CBag>();
+    ASSERT_TRUE(bag->Write("SC::WildCardISC", true).IsSuccess());
+    auto manager = std::make_shared<CWorkUnitManager>(1);
+    manager->SetConfigurationBag(bag);
+    ASSERT_TRUE(manager->FinalizeWorkUnits({scratch.Path()}, {}, {"*.mkv"}, {}, {}, {}).IsSuccess());
+    auto callback = std::make_shared<TestCallback>();
+    CScanArbiter arbiter(1, 1, callback);
+    ASSERT_TRUE(arbiter.Run(manager).IsSuccess());
+    EXPECT_EQ(callback->Consumer().Items(), (std::set<Seen>{{scratch.Path(), 'd'}, {scratch / "notes.txt", 'f'}}));
+}
+
+TEST(Walk, UnitsPerVolumeRunOnArbiterThreadsWithTheirOwnHandlers)
+{
+    ScratchFolder scratch;
+    for (const char* v : {"/vol1", "/vol2", "/vol3"}) {
+        MakeFolder(scratch.Path() + v);
+        MakeRegularTree(scratch.Path() + v, 2, 3, 2);
+    }
+    auto manager = std::make_shared<CWorkUnitManager>(1);
+    manager->SetMountPoints({"/", scratch / "vol1", scratch / "vol2", scratch / "vol3"});
+    ASSERT_TRUE(manager->FinalizeWorkUnits({scratch / "vol1", scratch / "vol2", scratch / "vol3/d1"}, {}, {}, {}, {}, {})
+                    .IsSuccess());
+    ASSERT_EQ(manager->GetPhysicalMediaVolumeWorkUnitMap().size(), 3u);
+    auto callback = std::make_shared<TestCallback>();
+    CScanArbiter arbiter(1, 2, callback);
+    ASSERT_TRUE(arbiter.Run(manager).IsSuccess());
+    std::set<Seen> expected = FindListing(scratch / "vol1");
+    for (const Seen& s : FindListing(scratch / "vol2"))
+        expected.insert(s);
+    for (const Seen& s : FindListing(scratch / "vol3/d1"))
+        expected.insert(s);
+    EXPECT_EQ(callback->Consumer().Items(), expected);
+    EXPECT_EQ(callback->Volumes(), (std::set<std::string>{scratch / "vol1", scratch / "vol2", scratch / "vol3"}));
+    EXPECT_EQ(callback->CompletedUnits(), 3);
+    for (const auto& [key, unit] : manager->GetWorkUnitMap()) {
+        EXPECT_TRUE(unit->GetStatus().IsSuccess());
+        EXPECT_GT(unit->GetItemCount(), unit->GetFolderCount());
+    }
+}
+
+// A mount inside the content: reported, marked, and entered only when mounts are followed.
+TEST(Walk, MountPointsAreReportedAndEnteredOnlyWhenFollowed)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a scratch file system needs root";
+    ScratchFolder scratch;
+    MakeFolder(scratch / "mnt");
+    MakeFile(scratch / "outside");
+    if (::mount("fsweep-test", (scratch / "mnt").c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(errno);
+    MakeFile(scratch / "mnt/inside");
+    for (bool follow : {false, true}) {
+        auto callback = std::make_shared<TestCallback>();
+        WalkOptions options;
+        options.followMounts = follow;
+        CKxError status = Walk(callback, {scratch.Path()}, options);
+        EXPECT_TRUE(status.IsSuccess()) << status.AsString();
+        EXPECT_EQ(callback->Consumer().MountPoints(), std::vector<std::string>{scratch / "mnt"});
+        EXPECT_EQ(callback->Consumer().Items().count({scratch / "mnt/inside", 'f'}), follow ? 1u : 0u);
+        EXPECT_EQ(callback->Consumer().Items().count({scratch / "mnt", 'd'}), 1u);
+    }
+    ::umount2((scratch / "mnt").c_str(), MNT_DETACH);
+}
+
+}  // namespace
