@@ -111,7 +111,7 @@ CKxError ZvFIFO::FlushLocked()
     }
     m_writeBuffer.clear();
     m_writeBufferConsumed = 0;
-    if (m_writeFlushed >= kSegmentBytes) {
+    if (m_writeFlushed >= m_segmentBytes) {
         // Start a new segment so that the reader can delete this one once it is through it.
         const std::string path = SegmentPath(m_writeSegment + 1);
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);

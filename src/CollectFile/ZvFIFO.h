@@ -7,7 +7,8 @@
 // Layout: segment files "<name>.<n>.zvq" of length-prefixed records (4-byte little-endian
 // length, then the bytes), so a string may hold any byte, newline and NUL included. The
 // writer appends to the newest segment through a buffer and starts a new segment once one
-// passes kSegmentBytes; the reader consumes the oldest and deletes each segment it finishes.
+// passes the segment length; the reader consumes the oldest and deletes each segment it has
+// finished (when it looks for the next record).
 // The files belong to this object: they are removed by the destructor. Nothing survives the
 // process, and a folder shared by several queues needs distinct names.
 //
@@ -26,7 +27,8 @@ public:
     static constexpr size_t kBufferBytes = 64 * 1024;
     static constexpr std::uint64_t kSegmentBytes = 8 * 1024 * 1024;
 
-    ZvFIFO() = default;
+    // `segmentBytes`: the length after which the writer starts a new segment file.
+    explicit ZvFIFO(std::uint64_t segmentBytes = kSegmentBytes) : m_segmentBytes(segmentBytes) {}
     ~ZvFIFO();
     ZvFIFO(const ZvFIFO&) = delete;
     ZvFIFO& operator=(const ZvFIFO&) = delete;
@@ -53,6 +55,7 @@ private:
     CKxError PopFromBufferLocked(std::string& value);
     void RemoveFilesLocked();
 
+    const std::uint64_t m_segmentBytes;
     mutable std::mutex m_queueLock;  // guards everything below
     std::string m_folder;
     std::string m_name;

@@ -1,0 +1,139 @@
+#include "CollectFile/BasicCollectFile.h"
+#include "CollectFile/CollectFileFileEntry.h"
+#include "CollectFile/CollectFileFolderEntry.h"
+#include "CollectFile/CollectFileReader.h"
+#include "CollectFile/StartCharacterCollectLineFormatter.h"
+#include "CollectTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using collecttest::ScratchFolderTest;
+
+namespace {
+CCollectLineCommonInfoPtr Info(std::string localVolume)
+{
+    auto info = std::make_shared<CCollectLineCommonInfo>();
+    info->jobId = 42;
+    info->localVolumePath = std::move(localVolume);
+    return info;
+}
+
+std::string Format(const CStartCharacterCollectLineFormatter& formatter, const CCollectFileEntry& entry)
+{
+    std::string line;
+    formatter.FormatLine(entry, line);
+    return line;
+}
+}  // namespace
+
+TEST(StartCharacterFormatter, LinesCarryKindSizeAndEscaping)
+{
+    CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
+    EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/a/b|c", 12)), "F/a/b\\x7cc|12");
+    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "D/a/");
+    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/")), "D/");
+    EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/z", 0)), "F/z|0");
+    formatter.SetContentPush(true);
+    EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/a/b", 1)), "P/a/b|1");
+    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "P/a/");
+
+    CStartCharacterCollectLineFormatter tabs(nullptr, 'f', 'd', 'p', '\t');
+    EXPECT_EQ(Format(tabs, CCollectFileFileEntry("/x", 3)), "f/x\t3");
+}
+
+TEST(StartCharacterFormatter, PathMapping)
+{
+    CStartCharacterCollectLineFormatter formatter(Info("/snap/vol1"), 'F', 'D', 'P');
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/a/b"), "/snap/vol1/a/b") << "no source volume: paths stay";
+    formatter.SetSourceVolumePath("/data");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/a/b"), "/data/a/b");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1"), "/data");
+    EXPECT_EQ(formatter.MapPath("/snap/vol10/a"), "/snap/vol10/a") << "a sibling with a common prefix";
+    formatter.SetBackupAtPath("/restored");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/a/b"), "/restored/a/b");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1"), "/restored");
+    formatter.SetMigrationAssistantPath("/data/migrated");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/migrated/home/u"), "/home/u");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/migrated"), "/");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/other"), "/data/other");
+
+    CStartCharacterCollectLineFormatter root(Info("/"), 'F', 'D', 'P');
+    root.SetBackupAtPath("/under");
+    EXPECT_EQ(root.MapPath("/etc/passwd"), "/under/etc/passwd");
+    EXPECT_EQ(Format(root, CCollectFileFolderEntry("/")), "D/under/");
+}
+
+TEST_F(ScratchFolderTest, BasicCollectFileWritesEntriesInCallOrder)
+{
+    CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
+    CBasicCollectFile collect;
+    EXPECT_TRUE(collect.OpenOutputFile().IsError()) << "no path set";
+    collect.SetOutputFilePath(Path("basic.zvf"));
+    collect.SetIsFullBackup(true);
+    collect.SetPathMaximumLength(16);
+    ASSERT_TRUE(collect.OpenOutputFile().IsSuccess());
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFolderEntry("/d"), formatter).IsSuccess());
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFileEntry("/d/new\nline", 5), formatter).IsSuccess());
+    ASSERT_TRUE(collect.RawWriteLine("%SCFILES%/results").IsSuccess());
+    CKxError tooLong = collect.AddEntry(CCollectFileFileEntry("/d/" + std::string(14, 'x'), 1), formatter);
+    EXPECT_EQ(tooLong.Code(), ENAMETOOLONG);
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFileEntry("/d/" + std::string(13, 'x'), 1), formatter).IsSuccess());
+    collect.SetAllowFolders(false);
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFolderEntry("/e"), formatter).IsSuccess());
+    EXPECT_EQ(collect.GetCountedFoldersWritten(), 1u);
+    EXPECT_EQ(collect.GetCountedFilesWritten(), 2u);
+    EXPECT_EQ(collect.GetCountedEntriesSkipped(), 2u);
+    EXPECT_EQ(collect.GetDataSize(), 6u);
+    EXPECT_EQ(collect.GetOutputFilePath(), Path("basic.zvf"));
+    EXPECT_TRUE(collect.IsFullBackup());
+    collect.LogTimeCounters();
+    collect.DumpDiagnosticData();
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    EXPECT_EQ(Read(Path("basic.zvf")), "D/d/\nF/d/new\\x0aline|5\n%SCFILES%/results\nF/d/xxxxxxxxxxxxx|1\n");
+
+    // What it wrote reads back through a reader that knows about start characters.
+    CCollectFileReader reader;
+    reader.SetHasStartCharacters(true);
+    ASSERT_TRUE(reader.OpenCollectFile(Path("basic.zvf")).IsSuccess());
+    std::string line, path;
+    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+    EXPECT_TRUE(reader.IsDirectory());
+    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+    ASSERT_TRUE(reader.GetCurrentPath(path).IsSuccess());
+    EXPECT_EQ(path, "/d/new\nline");
+    EXPECT_EQ(reader.GetCurrentItemFileSize(), 5u);
+}
+
+TEST_F(ScratchFolderTest, BasicCollectFileSharedByThreadsAndFailingWrites)
+{
+    CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
+    CBasicCollectFile collect;
+    collect.SetOutputFilePath(Path("basic.zvf"));
+    ASSERT_TRUE(collect.OpenOutputFile().IsSuccess());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 20000; ++i)
+                ASSERT_TRUE(collect.AddEntry(CCollectFileFileEntry("/t" + std::to_string(t) + "/" + std::to_string(i), 1),
+                                             formatter)
+                                .IsSuccess());
+        });
+    for (auto& thread : threads)
+        thread.join();
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    EXPECT_EQ(collect.GetCountedFilesWritten(), 60000u);
+    std::string content = Read(Path("basic.zvf"));
+    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 60000);
+
+    if (::access("/dev/full", W_OK) == 0) {
+        CBasicCollectFile full;
+        full.SetOutputFilePath("/dev/full");
+        ASSERT_TRUE(full.OpenOutputFile().IsSuccess());
+        ASSERT_TRUE(full.RawWriteLine("x").IsSuccess());
+        CKxError e = full.Close();
+        EXPECT_EQ(e.Code(), ENOSPC);
+        EXPECT_NE(e.AsString().find("/dev/full"), std::string::npos);
+    }
+}

@@ -1,0 +1,62 @@
+#pragma once
+// Shared by the collect-file tests: a scratch folder per test and a write path that fails on
+// demand.
+#include "Base/FXFile.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace collecttest {
+
+class ScratchFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/fsweep-collect.XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+    }
+    void TearDown() override { [[maybe_unused]] int rc = ::system(("rm -rf '" + m_dir + "'").c_str()); }
+    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    static std::string Read(const std::string& path)
+    {
+        std::string content;
+        EXPECT_TRUE(FXFile::ReadWholeFile(path, content).IsSuccess()) << path;
+        return content;
+    }
+    std::string m_dir;
+};
+
+// A write(2) stand-in: passes the first `g_writesLeft` calls through (each at most
+// `g_maxChunk` bytes when that is non-zero, to exercise short writes), then fails with
+// `g_failErrno`.
+inline std::atomic<long> g_writesLeft{-1};  // -1: never fail
+inline std::atomic<int> g_failErrno{ENOSPC};
+inline std::atomic<size_t> g_maxChunk{0};
+
+inline ssize_t FaultyWrite(int fd, const void* data, size_t size)
+{
+    long left = g_writesLeft.load();
+    if (left == 0) {
+        errno = g_failErrno.load();
+        return -1;
+    }
+    if (left > 0)
+        g_writesLeft.fetch_sub(1);
+    size_t chunk = g_maxChunk.load();
+    return ::write(fd, data, chunk && size > chunk ? chunk : size);
+}
+
+inline void ResetFaults(long writesLeft = -1, int failErrno = ENOSPC, size_t maxChunk = 0)
+{
+    g_writesLeft = writesLeft;
+    g_failErrno = failErrno;
+    g_maxChunk = maxChunk;
+}
+
+}  // namespace collecttest

@@ -1,0 +1,378 @@
+#include "CollectFile/BackupOutConsumer.h"
+#include "CollectFile/CollectFileReader.h"
+#include "CollectFile/FlatCollectFile.h"
+#include "CollectFile/FlatCollectFileWithAncestors.h"
+#include "CollectTestSupport.h"
+#include "Engine/FindFirstItem.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+using collecttest::ScratchFolderTest;
+
+namespace {
+CItemPtr File(const std::string& path, std::uint64_t size)
+{
+    auto item = std::make_shared<CItem>(path, false);
+    item->SetFileSize(size);
+    return item;
+}
+
+CItemPtr Folder(const std::string& path) { return std::make_shared<CItem>(path, true); }
+
+std::vector<std::string> Lines(const std::string& content)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos)
+            end = content.size();
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+class FlatCollectFileTest : public ScratchFolderTest {
+protected:
+    void TearDown() override
+    {
+        collecttest::ResetFaults();
+        ScratchFolderTest::TearDown();
+    }
+};
+}  // namespace
+
+TEST_F(FlatCollectFileTest, ItemLinesAndCounts)
+{
+    CFlatCollectFile collect(7, Path("Collect1.zvf"), "/");
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    EXPECT_TRUE(collect.IsOpen());
+    ASSERT_TRUE(collect.Process(Folder("/")).IsSuccess());
+    ASSERT_TRUE(collect.Process(Folder("/data")).IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/data/a.txt", 1234)).IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/data/empty", 0)).IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/data/odd|name\nwith\\", 5)).IsSuccess());
+    // The source path is what the backup phase reads, not the local one.
+    auto mapped = std::make_shared<CItem>("/snap/data/b", "/data/b", false);
+    mapped->SetFileSize(9);
+    ASSERT_TRUE(collect.Process(mapped).IsSuccess());
+    // A symbolic link is a non-folder: it carries its (link) size.
+    struct stat st {};
+    st.st_mode = S_IFLNK | 0777;
+    st.st_size = 11;
+    ASSERT_TRUE(collect.Process(std::make_shared<CFindFirstItem>("/data/link", "/data/link", st)).IsSuccess());
+
+    EXPECT_EQ(collect.GetItemCount(), 7u);
+    EXPECT_EQ(collect.GetFolderCount(), 2u);
+    EXPECT_EQ(collect.GetDataSize(), 1234u + 5 + 9 + 11);
+    const std::string expected =
+        "/\n/data/\n/data/a.txt|1234\n/data/empty|0\n/data/odd\\x7cname\\x0awith\\\\|5\n/data/b|9\n/data/link|11\n";
+    EXPECT_EQ(collect.tellp(), expected.size());
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    EXPECT_FALSE(collect.IsOpen());
+    EXPECT_EQ(Read(Path("Collect1.zvf")), expected);
+    EXPECT_TRUE(collect.Close().IsSuccess()) << "closing twice is harmless";
+}
+
+TEST_F(FlatCollectFileTest, RawLinesAppendedFilesAndReopening)
+{
+    const std::string other = Path("other.zvf");
+    ASSERT_TRUE(FXFile::WriteFileAtomically(other, "??d/gone\n%EXTENT%/big/0:1:2:3:4:5|5\n").IsSuccess());
+
+    CFlatCollectFile collect(1, Path("c.zvf"));
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    ASSERT_TRUE(collect.RawWriteItem("/x/y|ignored-suffix-is-not-parsed", 40).IsSuccess());
+    ASSERT_TRUE(collect.RawWriteItem("/x/", 0).IsSuccess());
+    ASSERT_TRUE(collect.RawWriteItem("/x/z\n", 2).IsSuccess()) << "a given newline is not doubled";
+    ASSERT_TRUE(collect.RawAppendFile(other).IsSuccess());
+    EXPECT_EQ(collect.GetItemCount(), 3u) << "appended files change no count";
+    EXPECT_EQ(collect.GetFolderCount(), 1u);
+    EXPECT_EQ(collect.GetDataSize(), 42u);
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    const std::string first = Read(Path("c.zvf"));
+    EXPECT_EQ(first, "/x/y|ignored-suffix-is-not-parsed\n/x/\n/x/z\n??d/gone\n%EXTENT%/big/0:1:2:3:4:5|5\n");
+    EXPECT_EQ(collect.tellp(), first.size());
+
+    // Appending keeps the bytes and the counts; truncating starts over.
+    ASSERT_TRUE(collect.Open(true).IsSuccess());
+    EXPECT_EQ(collect.tellp(), first.size());
+    ASSERT_TRUE(collect.RawWriteItem("/more|1", 1).IsSuccess());
+    EXPECT_EQ(collect.GetItemCount(), 4u);
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    EXPECT_EQ(Read(Path("c.zvf")), first + "/more|1\n");
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    EXPECT_EQ(collect.tellp(), 0u);
+    EXPECT_EQ(collect.GetItemCount(), 0u);
+    EXPECT_EQ(collect.GetDataSize(), 0u);
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    EXPECT_EQ(Read(Path("c.zvf")), "");
+
+    EXPECT_TRUE(collect.RawAppendFile(other).IsError()) << "writing a closed file";
+    CFlatCollectFile missing(1, Path("no/such/folder/c.zvf"));
+    CKxError e = missing.Open();
+    ASSERT_TRUE(e.IsError());
+    EXPECT_NE(e.AsString().find("no/such/folder/c.zvf"), std::string::npos);
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    EXPECT_TRUE(collect.RawAppendFile(Path("absent")).IsError());
+}
+
+TEST_F(FlatCollectFileTest, LargeAppendsAndLinesBeyondTheBufferStayWhole)
+{
+    // A file bigger than the buffer appended between lines, and a line longer than it.
+    std::string big;
+    for (int i = 0; big.size() < 3 * CBufferedFile::kDefaultBufferSize; ++i)
+        big += "/big/file" + std::to_string(i) + "|" + std::to_string(i) + "\n";
+    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("big.zvf"), big).IsSuccess());
+    std::string longName = "/" + std::string(CBufferedFile::kDefaultBufferSize + 17, 'n');
+
+    CFlatCollectFile collect(1, Path("c.zvf"));
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/first", 1)).IsSuccess());
+    ASSERT_TRUE(collect.RawAppendFile(Path("big.zvf")).IsSuccess());
+    ASSERT_TRUE(collect.Process(File(longName, 2)).IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/last", 3)).IsSuccess());
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    const std::string expected = "/first|1\n" + big + longName + "|2\n/last|3\n";
+    EXPECT_EQ(Read(Path("c.zvf")), expected);
+    EXPECT_EQ(collect.tellp(), expected.size());
+}
+
+TEST_F(FlatCollectFileTest, ConcurrentWritersKeepEveryLineWholeAndCountsExact)
+{
+    CFlatCollectFile collect(1, Path("c.zvf"));
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 40000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                const std::string base = "/t" + std::to_string(t) + "/item" + std::to_string(i);
+                CKxError e = i % 10 == 0   ? collect.Process(Folder(base))
+                             : i % 10 == 1 ? collect.RawWriteItem(base + "|" + std::to_string(i), i)
+                                           : collect.Process(File(base + std::string(i % 50, 'p'), i));
+                ASSERT_TRUE(e.IsSuccess()) << e.AsString();
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    ASSERT_TRUE(collect.Close().IsSuccess());
+
+    std::uint64_t expectedSize = 0, expectedFolders = 0;
+    std::set<std::string> expected;
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kPerThread; ++i) {
+            const std::string base = "/t" + std::to_string(t) + "/item" + std::to_string(i);
+            if (i % 10 == 0) {
+                expected.insert(base + "/");
+                ++expectedFolders;
+            } else if (i % 10 == 1) {
+                expected.insert(base + "|" + std::to_string(i));
+                expectedSize += i;
+            } else {
+                expected.insert(base + std::string(i % 50, 'p') + "|" + std::to_string(i));
+                expectedSize += i;
+            }
+        }
+    const std::string content = Read(Path("c.zvf"));
+    std::vector<std::string> lines = Lines(content);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads) * kPerThread);
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), expected);
+    EXPECT_EQ(collect.GetItemCount(), lines.size());
+    EXPECT_EQ(collect.GetFolderCount(), expectedFolders);
+    EXPECT_EQ(collect.GetDataSize(), expectedSize);
+    EXPECT_EQ(collect.tellp(), content.size());
+    // Each thread's own lines keep their order.
+    std::map<std::string, int> lastIndex;
+    for (const std::string& line : lines) {
+        const std::string thread = line.substr(0, line.find('/', 1));
+        const int index = std::stoi(line.substr(line.find("item") + 4));
+        auto it = lastIndex.find(thread);
+        if (it != lastIndex.end()) {
+            ASSERT_LT(it->second, index) << line;
+        }
+        lastIndex[thread] = index;
+    }
+}
+
+TEST_F(FlatCollectFileTest, AFullDeviceIsAnErrorNamingTheFile)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full not available";
+    CFlatCollectFile collect(1, "/dev/full");
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    // Small lines sit in the buffer; the failure shows at the latest when it must be written.
+    ASSERT_TRUE(collect.Process(File("/a", 1)).IsSuccess());
+    CKxError e = collect.Close();
+    ASSERT_TRUE(e.IsError());
+    EXPECT_EQ(e.Code(), ENOSPC);
+    EXPECT_NE(e.AsString().find("/dev/full"), std::string::npos) << e.AsString();
+
+    // Enough lines to fill the buffer: the item that meets the failure gets it, and so does
+    // every later one.
+    CFlatCollectFile again(1, "/dev/full");
+    ASSERT_TRUE(again.Open().IsSuccess());
+    CKxError first;
+    int item = 0;
+    for (; item < 200000 && first.IsSuccess(); ++item)
+        first = again.Process(File("/some/rather/long/path/name/" + std::to_string(item), item));
+    ASSERT_TRUE(first.IsError()) << "1 MiB of lines never reached the disk";
+    EXPECT_EQ(first.Code(), ENOSPC);
+    EXPECT_TRUE(again.Process(File("/after", 1)).IsError());
+    EXPECT_TRUE(again.RawWriteItem("/after", 1).IsError());
+    EXPECT_TRUE(again.Close().IsError());
+}
+
+TEST_F(FlatCollectFileTest, InjectedWriteFailuresAndShortWrites)
+{
+    // Short writes: every write moves at most 7 bytes; the file must still be exact.
+    collecttest::ResetFaults(-1, ENOSPC, 7);
+    {
+        CFlatCollectFile collect(1, Path("short.zvf"));
+        collect.File().SetWriteFunction(&collecttest::FaultyWrite);
+        ASSERT_TRUE(collect.Open().IsSuccess());
+        ASSERT_TRUE(collect.Process(File("/a/b", 3)).IsSuccess());
+        ASSERT_TRUE(collect.Flush().IsSuccess());
+        ASSERT_TRUE(collect.Process(Folder("/a")).IsSuccess());
+        ASSERT_TRUE(collect.Close().IsSuccess());
+        EXPECT_EQ(Read(Path("short.zvf")), "/a/b|3\n/a/\n");
+    }
+    // An I/O error on the second write: Flush reports it, then every write does.
+    collecttest::ResetFaults(1, EIO);
+    CFlatCollectFile collect(1, Path("eio.zvf"));
+    collect.File().SetWriteFunction(&collecttest::FaultyWrite);
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/one", 1)).IsSuccess());
+    ASSERT_TRUE(collect.Flush().IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/two", 2)).IsSuccess());
+    CKxError e = collect.Flush();
+    ASSERT_TRUE(e.IsError());
+    EXPECT_EQ(e.Code(), EIO);
+    EXPECT_NE(e.AsString().find("eio.zvf"), std::string::npos);
+    CKxError later = collect.Process(File("/three", 3));
+    EXPECT_EQ(later.Code(), EIO);
+    EXPECT_NE(later.AsString().find("Failed to write to"), std::string::npos) << later.AsString();
+    EXPECT_EQ(collect.GetItemCount(), 2u) << "the refused item is not counted";
+    EXPECT_TRUE(collect.Close().IsError());
+}
+
+TEST_F(FlatCollectFileTest, AncestorsAreWrittenOnceHighestFirst)
+{
+    CFlatCollectFileWithAncestors ancestors(1, Path("anc.zvf"));
+    ASSERT_TRUE(ancestors.Open().IsSuccess());
+    ASSERT_TRUE(ancestors.Process(File("/a/b/c/x", 10)).IsSuccess());
+    ASSERT_TRUE(ancestors.Process(File("/a/b/c/y", 10)).IsSuccess());
+    ASSERT_TRUE(ancestors.Process(File("/a/b/z", 10)).IsSuccess());
+    ASSERT_TRUE(ancestors.Process(Folder("/a/d/")).IsSuccess());
+    ASSERT_TRUE(ancestors.AddToAncestorList("/a/d/e|odd/f").IsSuccess());
+    ASSERT_TRUE(ancestors.AddToAncestorList("/top").IsSuccess());
+    ASSERT_TRUE(ancestors.AddToAncestorList("/").IsSuccess());
+    ASSERT_TRUE(ancestors.AddToAncestorList("relative").IsSuccess());
+    ASSERT_TRUE(ancestors.Close().IsSuccess());
+    EXPECT_EQ(Read(Path("anc.zvf")), "/\n/a/\n/a/b/\n/a/b/c/\n/a/d/\n/a/d/e\\x7codd/\n");
+    EXPECT_EQ(ancestors.GetAncestorCount(), 6u);
+    EXPECT_EQ(ancestors.GetFolderCount(), 6u);
+    EXPECT_EQ(ancestors.GetDataSize(), 0u);
+}
+
+TEST_F(FlatCollectFileTest, AncestorsFromManyThreadsAreNeverRepeated)
+{
+    CFlatCollectFileWithAncestors ancestors(1, Path("anc.zvf"));
+    ASSERT_TRUE(ancestors.Open().IsSuccess());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5000; ++i) {
+                const std::string path = "/r/d" + std::to_string((i + t) % 50) + "/e" + std::to_string(i % 7) + "/f";
+                ASSERT_TRUE(ancestors.AddToAncestorList(path).IsSuccess());
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    ASSERT_TRUE(ancestors.Close().IsSuccess());
+    std::vector<std::string> lines = Lines(Read(Path("anc.zvf")));
+    std::set<std::string> unique(lines.begin(), lines.end());
+    EXPECT_EQ(unique.size(), lines.size());
+    EXPECT_EQ(lines.size(), 2u + 50 + 50 * 7);
+    // A folder's line always comes after its parent's.
+    std::set<std::string> seen;
+    for (const std::string& line : lines) {
+        if (line != "/") {
+            std::string parent = line.substr(0, line.rfind('/', line.size() - 2) + 1);
+            EXPECT_TRUE(seen.contains(parent)) << line;
+        }
+        seen.insert(line);
+    }
+}
+
+TEST_F(FlatCollectFileTest, BackupOutConsumerWritesKindPathAndCode)
+{
+    CBackupOutConsumer failures(3, Path("failed.zvf"));
+    ASSERT_TRUE(failures.Open().IsSuccess());
+    auto unreadable = File("/data/locked", 0);
+    unreadable->SetErrorNumber(EACCES);
+    ASSERT_TRUE(failures.Process(unreadable).IsSuccess());
+    ASSERT_TRUE(failures.Process(Folder("/data/gone")).IsSuccess());  // no bag: code 14
+    auto folder = Folder("/data/dir:with|colon");
+    folder->SetErrorNumber(EIO);
+    ASSERT_TRUE(failures.Process(folder).IsSuccess());
+    struct stat st {};
+    st.st_mode = S_IFIFO | 0600;
+    ASSERT_TRUE(failures.Process(std::make_shared<CFindFirstItem>("/data/pipe", "/data/pipe", st)).IsSuccess());
+    ASSERT_TRUE(failures.RawWriteLine("\tcomment").IsSuccess());
+    EXPECT_EQ(failures.getProcessedItemsCount(), 5u);
+    ASSERT_TRUE(failures.Close().IsSuccess());
+    EXPECT_EQ(Read(Path("failed.zvf")), "file /data/locked:13\nfolder /data/gone:14\nfolder /data/dir:with\\x7ccolon:5\n"
+                                        "folder /data/pipe:14\n\tcomment\n");
+}
+
+TEST_F(FlatCollectFileTest, BackupOutConsumerReportsWriteFailures)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full not available";
+    CBackupOutConsumer failures(3, "/dev/full");
+    ASSERT_TRUE(failures.Open().IsSuccess());
+    ASSERT_TRUE(failures.Process(File("/x", 0)).IsSuccess());
+    CKxError e = failures.Close();
+    ASSERT_TRUE(e.IsError());
+    EXPECT_NE(e.AsString().find("/dev/full"), std::string::npos);
+}
+
+TEST_F(FlatCollectFileTest, WrittenFilesReadBackItemByItem)
+{
+    CFlatCollectFile collect(1, Path("c.zvf"));
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    const std::vector<std::pair<std::string, std::int64_t>> items = {
+        {"/", -1}, {"/d", -1}, {"/d/f1", 0}, {"/d/odd|\n\\name", 77}, {"/d/\xff\xfe", 5}};
+    for (const auto& [path, size] : items)
+        ASSERT_TRUE(collect.Process(size < 0 ? Folder(path) : File(path, static_cast<std::uint64_t>(size))).IsSuccess());
+    ASSERT_TRUE(collect.RawWriteItem("??D/d/deleted", 0).IsSuccess());
+    ASSERT_TRUE(collect.Close().IsSuccess());
+
+    CCollectFileReader reader;
+    ASSERT_TRUE(reader.OpenCollectFile(Path("c.zvf")).IsSuccess());
+    std::string line, path;
+    for (const auto& [expectedPath, size] : items) {
+        ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+        ASSERT_FALSE(reader.IsEndOfFile());
+        EXPECT_EQ(reader.IsDirectory(), size < 0) << line;
+        EXPECT_EQ(reader.GetCurrentItemFileSize(), size < 0 ? 0u : static_cast<std::uint64_t>(size));
+        ASSERT_TRUE(reader.GetCurrentPath(path).IsSuccess());
+        EXPECT_EQ(path, expectedPath);
+    }
+    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+    EXPECT_EQ(line, "??D/d/deleted");
+    EXPECT_TRUE(reader.IsSpecialLine());
+    EXPECT_TRUE(reader.IsDirectory());
+    EXPECT_TRUE(reader.GetCurrentPath(path).IsError());
+    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+    EXPECT_TRUE(reader.IsEndOfFile());
+    EXPECT_EQ(reader.GetLineNumber(), items.size() + 1);
+}
