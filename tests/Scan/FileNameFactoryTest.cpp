@@ -1,0 +1,309 @@
+// Results-folder names and the clean-up of a real results folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "Agent/AgentTestEnv.h"
+#include "Agent/MemorySettingsStore.h"
+#include "Scan/AdHocFileNameFactory.h"
+#include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
+#include "Scan/Unix/UnixAdHocFileNameFactory.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned kFull = 1;
+constexpr unsigned kIncremental = 2;
+constexpr unsigned kDifferential = 4;
+constexpr unsigned kSyntheticFull = 8;
+
+TEST(FileNameFactory, UnixNamesOfFullAndIncrementalJobs)
+{
+    CUnixFileNameFactory full(kFull, "/jr/1/5");
+    CUnixFileNameFactory incr(kIncremental, "/jr/1/5/");  // a trailing slash changes nothing
+    EXPECT_EQ(full.ConsolidatedDirChange(0), "/jr/1/5/DCTot.zvf");
+    EXPECT_EQ(full.ConsolidatedDirChange(2), "/jr/1/5/DCInc.zvf");
+    EXPECT_EQ(incr.ConsolidatedDirChange(0), "/jr/1/5/DCInc.zvf");
+    EXPECT_EQ(incr.ConsolidatedDirChange(1), "/jr/1/5/DCTot.zvf");
+    EXPECT_EQ(full.ConsolidatedDirChangeTemp(), "/jr/1/5/DCTmp.zvf");
+    EXPECT_EQ(full.WorkUnitDirChange(7), "/jr/1/5/DirChange_0007.zvf");
+    EXPECT_EQ(full.WorkUnitDirChange(12345), "/jr/1/5/DirChange_12345.zvf");
+    EXPECT_EQ(full.WorkUnitDirChangeTemp(0), "/jr/1/5/DirChange_0000_temp.zvf");
+    EXPECT_EQ(full.WorkUnitDirChangeNamePattern(), "DirChange_*.zvf");
+    EXPECT_EQ(full.WorkUnitDirChangeTempNamePattern(), "DirChange_*_temp.zvf");
+    EXPECT_EQ(full.WorkUnitDirChangeFolder(), "/jr/1/5");
+    EXPECT_EQ(incr.WorkUnitCollect(0), "/jr/1/5/CollectInc0.zvf");
+    EXPECT_EQ(full.WorkUnitCollect(3), "/jr/1/5/CollectTot3.zvf");
+    EXPECT_EQ(full.CollectFileBaseName(), "CollectTot");
+    EXPECT_EQ(incr.CollectFileBaseName(), "CollectInc");
+    EXPECT_EQ(full.WorkUnitCollectNamePattern(), "CollectTot*.zvf");
+    EXPECT_EQ(incr.WorkUnitCollectNamePattern(), "CollectInc*.zvf");
+    EXPECT_EQ(incr.WorkUnitCollectNamePattern(1), "CollectTot*.zvf");
+    EXPECT_EQ(full.WorkUnitCollectNamePattern(4), "CollectInc*.zvf");
+    EXPECT_EQ(full.CollectMap(2), "/jr/1/5/split_config");
+    EXPECT_EQ(incr.SplitCollect(3, 9), "/jr/1/5/split_config");
+    EXPECT_EQ(full.DiagnosticData(), "/jr/1/5/FilterTot.zvf");
+    EXPECT_EQ(full.FailedItemsCollect(), "/jr/1/5/Failures.zvf");
+    EXPECT_EQ(full.ScanFailedItemsCollect(), "/jr/1/5/scan_Failures.zvf");
+    EXPECT_EQ(full.UsnTemp(), "/jr/1/5/cjfile.tmp");
+    EXPECT_EQ(full.WorkUnitMonikerMapTemp(), "/jr/1/5/USER_MONIKER_ABSMAP_TMP.zvf");
+    EXPECT_EQ(full.MonikerAbsoultPathMappingFile(), "/jr/1/5/USER_MONIKER_ABSMAP.zvf");
+    EXPECT_EQ(full.MonikerHookFile(), "/jr/1/5/monikers.sent");
+    EXPECT_EQ(full.GetSnapInformation(), "/jr/1/5/reusecollect.zvf");
+    EXPECT_EQ(full.MountConfigFile(), "/jr/1/5/MountConfig.xml");
+    EXPECT_EQ(full.SyncContentFile(), "/jr/1/5/SyncContent.zvf");
+    EXPECT_EQ(full.ConsolidatedIPhotoDB(1), "/jr/1/5/ZvIPhotoDBTot.db");
+    EXPECT_EQ(full.ConsolidatedIPhotoDB(2), "/jr/1/5/ZvIPhotoDBInc.db");
+    EXPECT_EQ(full.ConsolidatedIPhotoDBTmp(), "/jr/1/5/ZvIPhotoDBTmp.db");
+    EXPECT_EQ(full.HadoopNodeMapFile(), "/jr/1/5/HadoopNodeMap.zvf");
+    EXPECT_EQ(full.FileExtentBackupInfoFile(), "/jr/1/5/FileExtentBackupInfo.zvf");
+    EXPECT_EQ(full.GetPreScanFileName(), "/jr/1/5/PreScan.txt");
+    EXPECT_EQ(full.GetContentFile(), "/jr/1/5/ScanView.txt");
+    EXPECT_EQ(full.NativeSnapInfo(), "/jr/1/5/nativeSnapInfo.zvf");
+    EXPECT_EQ(full.NativeSnapMapInfo(), "/jr/1/5/nativeSnapMapInfo.zvf");
+    EXPECT_EQ(full.FileShareAutoMountMapInfo(), "/jr/1/5/AutoMountShareConfig.zvf");
+    EXPECT_EQ(full.GetResultsFolderForSubclient(), "/jr/1/5");
+}
+
+TEST(FileNameFactory, EveryTypeButFullTakesTheIncrementalNames)
+{
+    for (unsigned type : {0u, kIncremental, kDifferential, kSyntheticFull, 99u}) {
+        CUnixFileNameFactory factory(type, "/r");
+        EXPECT_EQ(factory.ConsolidatedDirChange(0), "/r/DCInc.zvf") << type;
+        EXPECT_EQ(factory.WorkUnitCollect(1), "/r/CollectInc1.zvf") << type;
+        EXPECT_FALSE(factory.IsFullBackup());
+    }
+}
+
+TEST(FileNameFactory, BaseAndVariantsChangeOnlyTheirNames)
+{
+    CFileNameFactory base(kFull, "/r");
+    EXPECT_EQ(base.CollectFileBaseName(), "NumColTot");
+    EXPECT_EQ(base.WorkUnitCollect(2), "/r/NumColTot2.zvf");
+    EXPECT_EQ(base.WorkUnitCollectNamePattern(), "NumColTot*.zvf");
+    EXPECT_EQ(CFileNameFactory(kIncremental, "/r").WorkUnitCollectNamePattern(), "NumColInc*.zvf");
+    EXPECT_EQ(base.ConsolidatedDirChange(0), "/r/DCTot.zvf");
+
+    for (unsigned type : {kFull, kIncremental}) {
+        CUnixAdHocFileNameFactory unixAdHoc(type, "/r");
+        CAdHocFileNameFactory adHoc(type, "/r");
+        for (CFileNameFactory* f : {static_cast<CFileNameFactory*>(&unixAdHoc), static_cast<CFileNameFactory*>(&adHoc)}) {
+            EXPECT_EQ(f->ConsolidatedDirChange(0), "/r/DCOD.zvf");
+            EXPECT_EQ(f->ConsolidatedDirChange(1), "/r/DCOD.zvf");
+            EXPECT_EQ(f->ConsolidatedDirChangeTemp(), "/r/DCODTmp.zvf");
+            EXPECT_EQ(f->CollectFileBaseName(), "CollectOD");
+            EXPECT_EQ(f->WorkUnitCollect(4), "/r/CollectOD4.zvf");
+            EXPECT_EQ(f->WorkUnitCollectNamePattern(), "CollectOD*.zvf");
+            EXPECT_EQ(f->DiagnosticData(), "/r/FilterOD.zvf");
+            EXPECT_EQ(f->FailedItemsCollect(), "/r/FailuresOD.zvf");
+            EXPECT_EQ(f->ScanFailedItemsCollect(), "/r/scan_Failures.zvf");
+        }
+        EXPECT_EQ(unixAdHoc.WorkUnitCollectNamePattern(1), "CollectOD*.zvf");
+    }
+
+    CFileNameFactorySQLiteDirchange sqliteFull(kFull, "/r");
+    CFileNameFactorySQLiteDirchange sqliteIncr(kDifferential, "/r");
+    EXPECT_EQ(sqliteFull.ConsolidatedDirChange(0), "/r/DirChangeFull.db");
+    EXPECT_EQ(sqliteFull.ConsolidatedDirChange(2), "/r/DirChangeIncremental.db");
+    EXPECT_EQ(sqliteIncr.ConsolidatedDirChange(0), "/r/DirChangeIncremental.db");
+    EXPECT_EQ(sqliteIncr.ConsolidatedDirChangeTemp(), "/r/DirChangePending.db");
+    EXPECT_EQ(sqliteIncr.WorkUnitCollect(1), "/r/CollectInc1.zvf");
+}
+
+// A results folder as an earlier full, incremental and ad hoc job leave it.
+const std::vector<std::string> kLeftOver = {
+    "DCTot.zvf", "DCInc.zvf", "DCTmp.zvf", "DCOD.zvf", "DCODTmp.zvf",
+    "CollectTot.zvf", "CollectInc.zvf", "FilterTot.zvf", "FilterInc.zvf", "FilterOD.zvf",
+    "CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "CollectInc1.zvf", "HCollectInc1.zvf",
+    "CollectOD1.zvf", "HCollectOD1.zvf", "split_config", "split_config.orig", "HCollect_split_config",
+    "hardLinks.dat", "hardLinks.idx", "CIdxDone.zvf", "CIdxDone.tmp", "ContentMap.zvf", "SCFilesCol.zvf",
+    "OnlineCIUNCPaths.zvf", "vol1_SiloVolCommitOngoing.zvf", "DCFilesDB-3", "GpfsMmPolicy.1",
+    "GpfsMmApplyPolicy.1", "GpfsCollect1", "ZvIPhotoCollect1", "ZvIPhotoDBTmp.db", "ZvIPhotoDBTot.db",
+    "FailuresOD.zvf", "restartMapOD", "FileExtent1.zvf", "FileExtentBackupInfo.zvf.1", "LargeFailedFiles.zvf",
+    "Failures.zvf", "DirChange_0001.zvf", "DirChange_0001_temp.zvf", "NumColTot1.zvf", "NumColInc1.zvf",
+    "cjfile.tmp", "moniker.sent", "NutanixNativeSnap1", "DirChangeFull.db", "DirChangePending.db",
+    "JobResultsState.zvf",
+};
+
+class FileNameFactoryCleanupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "fsweep-names-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_folder = pattern;
+        for (const std::string& name : kLeftOver)
+            std::ofstream(m_folder + "/" + name) << "x";
+        fs::create_directory(m_folder + "/hardLinksFolder.d");  // a folder matching a pattern
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    std::set<std::string> Remaining() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_folder))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+    std::set<std::string> Removed() const
+    {
+        std::set<std::string> remaining = Remaining(), removed;
+        for (const std::string& name : kLeftOver)
+            if (!remaining.count(name))
+                removed.insert(name);
+        return removed;
+    }
+
+    std::string m_folder;
+};
+
+TEST_F(FileNameFactoryCleanupTest, IncrementalKeepsTheFullsCollectFilesAndEveryRecord)
+{
+    CUnixFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
+    const std::set<std::string> removed = Removed();
+    const std::set<std::string> expected = {
+        "CollectTot.zvf", "CollectInc.zvf", "FilterTot.zvf", "FilterInc.zvf", "CollectInc1.zvf",
+        "HCollectInc1.zvf", "split_config", "split_config.orig", "HCollect_split_config", "hardLinks.dat",
+        "hardLinks.idx", "CIdxDone.zvf", "ContentMap.zvf", "SCFilesCol.zvf", "OnlineCIUNCPaths.zvf",
+        "vol1_SiloVolCommitOngoing.zvf", "DCFilesDB-3", "GpfsMmPolicy.1", "GpfsMmApplyPolicy.1", "GpfsCollect1",
+        "ZvIPhotoCollect1", "ZvIPhotoDBTmp.db", "CollectOD1.zvf", "DCOD.zvf", "FailuresOD.zvf", "restartMapOD",
+        "FileExtent1.zvf", "FileExtentBackupInfo.zvf.1", "LargeFailedFiles.zvf",
+    };
+    EXPECT_EQ(removed, expected);
+    const std::set<std::string> remaining = Remaining();
+    for (const char* kept : {"DCTot.zvf", "DCInc.zvf", "CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf",
+                             "DirChangeFull.db", "hardLinksFolder.d"})
+        EXPECT_TRUE(remaining.count(kept)) << kept;
+}
+
+TEST_F(FileNameFactoryCleanupTest, FullRemovesBothCollectFamilies)
+{
+    CUnixFileNameFactory(kFull, m_folder).DeleteSubclientFiles();
+    const std::set<std::string> remaining = Remaining();
+    for (const char* gone : {"CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "CollectInc1.zvf",
+                             "HCollectInc1.zvf", "CollectTot.zvf"})
+        EXPECT_FALSE(remaining.count(gone)) << gone;
+    EXPECT_TRUE(remaining.count("DCTot.zvf"));
+    EXPECT_TRUE(remaining.count("DCInc.zvf"));
+    // The incremental's list and the three numbered files of the full family.
+    EXPECT_EQ(Removed().size(), 32u);
+}
+
+TEST_F(FileNameFactoryCleanupTest, SQLiteVariantCleansLikeUnix)
+{
+    CFileNameFactorySQLiteDirchange(kIncremental, m_folder).DeleteSubclientFiles();
+    const std::set<std::string> removed = Removed();
+    EXPECT_EQ(removed.size(), 29u);
+    EXPECT_FALSE(removed.count("DirChangeFull.db"));
+    EXPECT_FALSE(removed.count("DirChangePending.db"));
+}
+
+TEST_F(FileNameFactoryCleanupTest, AdHocTouchesOnlyItsOwnFiles)
+{
+    CUnixAdHocFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
+    EXPECT_EQ(Removed(), (std::set<std::string>{"CollectOD1.zvf", "HCollectOD1.zvf", "FilterOD.zvf", "split_config",
+                                                "HCollect_split_config", "hardLinks.dat", "hardLinks.idx",
+                                                "split_config.orig"}));
+}
+
+TEST_F(FileNameFactoryCleanupTest, BaseAdHocAlsoRemovesIndexingMarkers)
+{
+    CAdHocFileNameFactory(kFull, m_folder).DeleteSubclientFiles();
+    const std::set<std::string> removed = Removed();
+    EXPECT_TRUE(removed.count("CIdxDone.zvf"));
+    EXPECT_TRUE(removed.count("CIdxDone.tmp"));
+    EXPECT_TRUE(removed.count("CollectOD1.zvf"));
+    EXPECT_FALSE(removed.count("CollectInc1.zvf"));
+    EXPECT_FALSE(removed.count("DCOD.zvf"));
+}
+
+TEST_F(FileNameFactoryCleanupTest, BaseFactoryList)
+{
+    CFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
+    EXPECT_EQ(Removed(), (std::set<std::string>{
+                             "DirChange_0001.zvf", "DirChange_0001_temp.zvf", "NumColInc1.zvf", "DCTmp.zvf",
+                             "FilterTot.zvf", "cjfile.tmp", "split_config", "CollectTot.zvf", "CollectInc.zvf",
+                             "FilterInc.zvf", "CIdxDone.zvf", "ContentMap.zvf", "SCFilesCol.zvf",
+                             "OnlineCIUNCPaths.zvf", "vol1_SiloVolCommitOngoing.zvf", "moniker.sent",
+                             "NutanixNativeSnap1"}));
+}
+
+TEST(FileNameFactoryCleanup, MissingFolderIsNotAFailure)
+{
+    CUnixFileNameFactory factory(kFull, "/nonexistent/fsweep/results");
+    factory.DeleteSubclientFiles();
+    SUCCEED();
+}
+
+class JobResultsRealPathTest : public AgentTestEnv {
+protected:
+    void SetUp() override
+    {
+        AgentTestEnv::SetUp();
+        m_settings = std::make_shared<CMemorySettingsStore>();
+        ZVPlatformInfo::Install(m_settings);
+        CXJob::SetFocusClientName("client1");
+        fs::create_directories(m_root + "/real/home/JobResults/1/5");
+    }
+
+    void Configure(const std::string& jobResultsDir, const std::string& home)
+    {
+        WriteFile(AppConfigPath("1:5"), R"({ "appType": 29, "client": { "id": 2, "name": "client1", "jobResultsDir": ")" +
+                                            jobResultsDir + R"(" } })");
+        m_settings->Put("Plyborn", "dHOME", home);
+    }
+
+    std::shared_ptr<CMemorySettingsStore> m_settings;
+};
+
+TEST_F(JobResultsRealPathTest, HomeLinkIsReplacedByItsTarget)
+{
+    fs::create_directory_symlink(m_root + "/real/home", m_root + "/home");
+    Configure(m_root + "/home/JobResults", m_root + "/home/");
+    CUnixFileNameFactory factory(kFull, m_root + "/home/JobResults/1/5");
+    EXPECT_EQ(factory.getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
+
+    // Cached: a later change of the settings does not move it.
+    m_settings->Put("Plyborn", "dHOME", "/elsewhere");
+    EXPECT_EQ(factory.getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
+}
+
+TEST_F(JobResultsRealPathTest, RelativeLinkTargetIsTakenFromTheLinksFolder)
+{
+    fs::create_directory_symlink("real/home", m_root + "/home");
+    Configure(m_root + "/home/JobResults", m_root + "/home");
+    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
+}
+
+TEST_F(JobResultsRealPathTest, OnlyPathsBelowTheLinkedHomeChange)
+{
+    fs::create_directory_symlink(m_root + "/real/home", m_root + "/home");
+    // Shares the home's text as a prefix but is not below it.
+    Configure(m_root + "/homeX/JobResults", m_root + "/home");
+    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/homeX/JobResults");
+
+    // A home that is a real folder leaves the path as it is.
+    Configure(m_root + "/real/home/JobResults", m_root + "/real/home");
+    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
+
+    // Without a home setting the client's folder is used unchanged.
+    m_settings->Erase("Plyborn", "dHOME");
+    Configure(m_root + "/home/JobResults", "");
+    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/home/JobResults");
+}
+
+TEST_F(JobResultsRealPathTest, MountFoldersLieInTheAgentsTemporaryFolder)
+{
+    CUnixFileNameFactory factory(kFull, m_instance + "/JobResults/1/5");
+    EXPECT_EQ(factory.FileShareAutoMountPath(), m_instance + "/tmp/AutoMount/1_5");
+    EXPECT_EQ(factory.NativeSnapMapMountPath(), m_instance + "/tmp/AutoMount/1_5/NativeSnap");
+    ZVPI_Focus::clearFocus();
+    EXPECT_EQ(factory.FileShareAutoMountPath(), "");
+    EXPECT_EQ(factory.getJobResultsDirRealPath(), "");
+}
+
+}  // namespace

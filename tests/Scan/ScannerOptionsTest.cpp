@@ -1,0 +1,743 @@
+// Scanner options against a scratch agent instance: an application configuration file, an
+// in-memory settings store, and the log writer pointed at a scratch file so that the lines an
+// operator reads can be checked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string_view>
+
+#include "Agent/AgentTestEnv.h"
+#include "Agent/JobJournal.h"
+#include "Agent/MemorySettingsStore.h"
+#include "Base/LogWriter.h"
+#include "Scan/ArchivumScannerOptions.h"
+#include "Scan/ObjectStoreScannerOptions.h"
+#include "Scan/ScanJobSnapBackupDBOptions.h"
+#include "Scan/ScanJobSnapBackupOptions.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptionsTandem.h"
+#include "Scan/ScannerOptionsVSA.h"
+#include "Scan/Unix/ScannerOptionsTandem_UNIX.h"
+#include "Scan/Unix/UnixScannerOptions.h"
+
+namespace Bag = SXScannerConfigurationBagId;
+
+namespace {
+
+constexpr const char* kApp = "1:5";
+
+struct TestApp {
+    unsigned long appType = 29;
+    bool indexV2 = false;
+    std::string client = R"({ "id": 2, "name": "client1" })";
+    std::string subclient = "{}";  // extra subclient keys, merged into the defaults
+    bool withSubclient = true;
+    bool withClient = true;
+};
+
+class ScannerOptionsTest : public AgentTestEnv {
+protected:
+    void SetUp() override
+    {
+        AgentTestEnv::SetUp();
+        m_settings = std::make_shared<CMemorySettingsStore>();
+        ZVPlatformInfo::Install(m_settings);
+        m_logPath = m_instance + "/Log_Files/options.log";
+        ASSERT_TRUE(CLogWriter::Instance().Open(m_logPath, 5).IsSuccess());
+        m_hook = m_root + "/lustre";
+    }
+
+    void TearDown() override
+    {
+        CLogWriter::Instance().Close();
+        AgentTestEnv::TearDown();
+    }
+
+    void WriteApp(const TestApp& app)
+    {
+        std::string json = "{ \"appType\": " + std::to_string(app.appType) +
+                           ", \"indexV2\": " + (app.indexV2 ? "true" : "false");
+        if (app.withClient)
+            json += ", \"client\": " + app.client;
+        json += R"(, "backupSet": { "name": "bs", "default": true })";
+        if (app.withSubclient) {
+            std::string extra = app.subclient;
+            std::string inner = extra.substr(1, extra.size() - 2);
+            json += R"(, "subclient": { "id": 5, "name": "sc1", "default": false, "content": ["/data"])";
+            if (inner.find_first_not_of(" ") != std::string::npos)
+                json += ", " + inner;
+            json += " }";
+        }
+        json += " }";
+        WriteFile(AppConfigPath(kApp), json);
+    }
+
+    void Set(const std::string& key, const std::string& value) { m_settings->Put("FileSystemAgent", key, value); }
+    void SetPushed(const std::string& key, const std::string& value)
+    {
+        m_settings->Put("~FileSystemAgent", key, value);
+    }
+    bool Setting(const std::string& key, std::string& value) const
+    {
+        std::string where;
+        return m_settings->Get("FileSystemAgent", key, value, where);
+    }
+
+    // Loads Unix options for `app`; `before` seeds the bag as the job does from its command line.
+    CKxError Load(const TestApp& app, const std::function<void(CBag&)>& before = {})
+    {
+        WriteApp(app);
+        m_options = std::make_shared<CUnixScannerOptions>();
+        m_options->SetLustreHookFile(m_hook);
+        m_bag = m_options->GetConfigurationBag();
+        (void)m_bag->Write(Bag::idJobType, 5u);
+        if (before)
+            before(*m_bag);
+        return m_options->LoadConfiguration(kApp);
+    }
+
+    std::string Log() const { return ReadFile(m_logPath); }
+    bool Logged(std::string_view text) const { return Log().find(text) != std::string::npos; }
+
+    template <typename T>
+    T Value(const char* key) const
+    {
+        T value{};
+        CKxError read = m_bag->Read(key, value);
+        EXPECT_TRUE(read.IsSuccess()) << key << ": " << read.AsString();
+        return value;
+    }
+
+    std::shared_ptr<CMemorySettingsStore> m_settings;
+    std::shared_ptr<CUnixScannerOptions> m_options;
+    CBagPtr m_bag;
+    std::string m_logPath;
+    std::string m_hook;
+};
+
+TEST(ScannerConfigurationBagId, HoldsEveryKeyOnceWithAConstantNamePrefix)
+{
+    std::set<std::string_view> texts;
+    for (const char* key : Bag::kAllKeys)
+        texts.insert(key);
+    EXPECT_EQ(std::size(Bag::kAllKeys), 213u);
+    EXPECT_EQ(texts.size(), 213u) << "two constants share a key text";
+    // Spot checks of keys whose prefix or spelling a reader is likely to get wrong.
+    EXPECT_STREQ(Bag::idACLOnlyBackup, "SC::ACLOnlyBackup");
+    EXPECT_STREQ(Bag::idClusterFilter, "Client:ClusterFilter");
+    EXPECT_STREQ(Bag::idClusterFSTypes, "Client::ClusterFSTypes");
+    EXPECT_STREQ(Bag::idNASSnapSupported, "ididNASSnapSupported");
+    EXPECT_STREQ(Bag::idSnapBackupWithoutSnapCatalog, "SC:idSnapBackupWithouSnapCatalog");
+    EXPECT_STREQ(Bag::idLimitStubCollectEntries, "Tandem::LimiteStubCollectEntries");
+    EXPECT_STREQ(Bag::idOnDemandAdHocPrevJobRefrenceTime, "OnDemandAdHoc::PrevJobRefrenceTime");
+    EXPECT_STREQ(Bag::isTandemPOCMode, "Tandem::isTandemPOCMode");
+}
+
+TEST_F(ScannerOptionsTest, WithoutAnySettingEveryKeyTakesItsDefault)
+{
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess()) << Log();
+    EXPECT_EQ(Value<unsigned long long>("orbundId"), 1u);
+    EXPECT_EQ(Value<unsigned long long>(Bag::idClientID), 2u);
+    EXPECT_FALSE(Value<bool>(Bag::idIncludeEmptyFoldersInIncrementalBackup));
+    EXPECT_TRUE(Value<bool>(Bag::idOnDemandAutoExpandDirs));
+    EXPECT_FALSE(Value<bool>(Bag::idClusterFilter));
+    EXPECT_TRUE(Value<bool>(Bag::idBackupSubmountUnderSkippedFS));
+    EXPECT_FALSE(Value<bool>(Bag::idSkipNonLocalMountDetails));
+    EXPECT_TRUE(Value<bool>(Bag::idOnDemandDisableFailedFilesProcessing));
+    EXPECT_TRUE(Value<bool>(Bag::idLongPathFlag));
+    EXPECT_TRUE(Value<bool>(Bag::idProcessLongPaths));
+    EXPECT_TRUE(Value<bool>(Bag::idSkipIncompleteLargeFileBrowse));
+    EXPECT_FALSE(m_bag->Has(Bag::idMaxScanThreads));
+    EXPECT_FALSE(Value<bool>(Bag::idPreserveATimeThroughRegKey));
+    EXPECT_FALSE(Value<bool>(Bag::idPreserveATime));
+    EXPECT_FALSE(Value<bool>(Bag::idUsePSTEvaluator));
+    EXPECT_FALSE(Value<bool>(Bag::idCollectACL));
+    EXPECT_EQ(Value<unsigned int>(Bag::idTrueUpSkipped), 0u);
+    EXPECT_FALSE(Value<bool>(Bag::idTrueUpEnabled));
+    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 1u);
+    EXPECT_FALSE(Value<bool>(Bag::idUseDataClassification));
+    EXPECT_FALSE(Value<bool>(Bag::idLaptopClient));
+    EXPECT_FALSE(Value<bool>(Bag::idIndexV2));
+    EXPECT_FALSE(m_bag->Has(Bag::idIncrImageMode));
+    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
+    EXPECT_TRUE(Value<bool>(Bag::idLoadContentFile));
+    EXPECT_FALSE(Value<bool>(Bag::idAppleDouble));
+    EXPECT_TRUE(Value<bool>(Bag::idUseMTime));
+    EXPECT_TRUE(Value<bool>(Bag::idUseCTime));
+    EXPECT_EQ(Value<std::string>(Bag::idFileShareAutoMountOptions), "");
+    EXPECT_TRUE(Value<bool>(Bag::idProcessTopLevelContent));
+    EXPECT_FALSE(Value<bool>("bEnableAutoSubclientDirCleanup"));
+    for (const char* absent : {Bag::idBackupAfterDate, Bag::idEnhancedSymbolicLinkIdentification, Bag::idFollowSymLink,
+                               Bag::idClusterFSTypes, Bag::idHardLinkEnable, Bag::idGpfsScan, Bag::idHadoopScan,
+                               Bag::idDistributedAppType, Bag::idFailedFilesInIndex, Bag::idFileServerScan,
+                               Bag::idNutanixAFS, Bag::idMultiStreamExtentBackup, Bag::idEnableFolderLevelMultithread})
+        EXPECT_FALSE(m_bag->Has(absent)) << absent;
+    // A non-distributed job registers its client id with the agent once.
+    std::string clientId;
+    ASSERT_TRUE(Setting("nCLIENTID", clientId));
+    EXPECT_EQ(clientId, "2");
+    EXPECT_TRUE(Logged("getClientBaseVersion returned [0]. Set Base version to 11 by default"));
+    EXPECT_TRUE(Logged("TrueUpEnabled[No] DaysToRunTrueup[0] JobsToRunTrueup[0]"));
+    EXPECT_TRUE(Logged("Will backup sub-mounts under skipped file systems"));
+}
+
+TEST_F(ScannerOptionsTest, SubclientSwitchesReachTheBag)
+{
+    TestApp app;
+    app.indexV2 = true;
+    app.client = R"({ "id": 2, "name": "client1", "laptop": true })";
+    app.subclient = R"({ "collectAcl": true, "trueUp": { "enabled": true, "days": 30, "jobs": 2 },
+        "numStreams": 4, "preserveAccessTimes": true, "backupAfterDate": 1700000000,
+        "followSymbolicLinks": true, "appleDouble": true, "useDataClassification": true,
+        "folderLevelThreads": 6, "fileShareMountOptions": "vers=3" })";
+    ASSERT_TRUE(Load(app).IsSuccess()) << Log();
+    EXPECT_TRUE(Value<bool>(Bag::idCollectACL));
+    EXPECT_TRUE(Value<bool>(Bag::idTrueUpEnabled));
+    EXPECT_EQ(Value<unsigned int>(Bag::idDaysToTrueUp), 30u);
+    EXPECT_EQ(Value<unsigned int>(Bag::idJobsToTrueUp), 2u);
+    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 4u);
+    EXPECT_TRUE(Value<bool>(Bag::idPreserveATime));
+    EXPECT_EQ(Value<unsigned long long>(Bag::idBackupAfterDate), 1700000000u);
+    EXPECT_TRUE(Value<bool>(Bag::idEnhancedSymbolicLinkIdentification));
+    EXPECT_TRUE(Value<bool>(Bag::idAppleDouble));
+    EXPECT_TRUE(Value<bool>(Bag::idUseDataClassification));
+    EXPECT_TRUE(Value<bool>(Bag::idLaptopClient));
+    EXPECT_TRUE(Value<bool>(Bag::idIndexV2));
+    EXPECT_TRUE(Value<bool>(Bag::idIncrImageMode));
+    EXPECT_TRUE(Value<bool>(Bag::idEnableFolderLevelMultithread));
+    EXPECT_EQ(Value<unsigned int>(Bag::idMaxWorkers), 6u);
+    EXPECT_EQ(Value<std::string>(Bag::idFileShareAutoMountOptions), "vers=3");
+    // A laptop client never cleans its results folder automatically.
+    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
+    EXPECT_TRUE(Logged("TrueUpEnabled[Yes] DaysToRunTrueup[30] JobsToRunTrueup[2]"));
+    EXPECT_TRUE(Logged("Enabling incremental image mode for IndexV2"));
+    EXPECT_TRUE(Logged("EnableFolderLevelMultithread : YES"));
+    EXPECT_TRUE(Logged("MaxFolderLevelThreads: 6"));
+}
+
+TEST_F(ScannerOptionsTest, CloudLaptopBackupLeavesDataClassificationUnset)
+{
+    TestApp app;
+    app.subclient = R"({ "useDataClassification": true })";
+    ASSERT_TRUE(Load(app, [](CBag& bag) { (void)bag.Write(Bag::idCloudLaptopBackup, true); }).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idUseDataClassification));
+    EXPECT_TRUE(Logged("This is a cloud laptop backup, defaulting to recursive scan."));
+}
+
+TEST_F(ScannerOptionsTest, PreserveATimeSettingIsTestedOnItsFirstLetter)
+{
+    struct Case {
+        const char* value;
+        int expected;  // -1: key not written
+    };
+    for (Case c : {Case{"", 0}, Case{"n", 0}, Case{"No", 0}, Case{"y", 1}, Case{"Yes", 1}, Case{"x", -1},
+                   Case{"1", -1}, Case{" Y", -1}}) {
+        Set("sPreserveATime", c.value);
+        ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+        if (c.expected < 0)
+            EXPECT_FALSE(m_bag->Has(Bag::idPreserveATimeThroughRegKey)) << "[" << c.value << "]";
+        else
+            EXPECT_EQ(Value<bool>(Bag::idPreserveATimeThroughRegKey), c.expected == 1) << "[" << c.value << "]";
+    }
+    EXPECT_TRUE(Logged("Preserve Access Times for FS is enabled through registry key : [sPreserveATime]=[Y]"));
+}
+
+TEST_F(ScannerOptionsTest, SubmountsUnderSkippedFileSystemsFollowTheSetting)
+{
+    Set("DoNotBackupMountsUnderSkipFS", "Y");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idBackupSubmountUnderSkippedFS));
+    EXPECT_TRUE(Logged("Will backup sub-mounts under skipped file systems"));
+
+    Set("DoNotBackupMountsUnderSkipFS", "N");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_FALSE(Value<bool>(Bag::idBackupSubmountUnderSkippedFS));
+    EXPECT_TRUE(Logged("Will not backup sub-mounts under skipped file systems"));
+
+    Set("DoNotBackupMountsUnderSkipFS", "");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idBackupSubmountUnderSkippedFS));
+}
+
+TEST_F(ScannerOptionsTest, StringSwitchesOfMountsLongPathsAndClusters)
+{
+    Set("sSkipNonLocalMountDetails", "no");  // any non-empty value switches it on
+    Set("sSupportLongPath", "No");
+    Set("sClusteredFSFilter", "yes");
+    Set("sClusteredFSTypes", "gpfs lustre");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idSkipNonLocalMountDetails));
+    EXPECT_FALSE(Value<bool>(Bag::idLongPathFlag));
+    EXPECT_TRUE(Value<bool>(Bag::idProcessLongPaths));
+    EXPECT_TRUE(Value<bool>(Bag::idClusterFilter));
+    EXPECT_EQ(Value<std::string>(Bag::idClusterFSTypes), "gpfs lustre");
+    EXPECT_TRUE(Logged("SkipNonLocalMountDetails: yes"));
+    EXPECT_TRUE(Logged("sSupportLongPath is set to: No"));
+    EXPECT_TRUE(Logged("Cluster file system filter enabled"));
+
+    Set("sSkipNonLocalMountDetails", "");
+    Set("sSupportLongPath", "yes");
+    Set("sClusteredFSFilter", "no");
+    Set("sClusteredFSTypes", "");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_FALSE(Value<bool>(Bag::idSkipNonLocalMountDetails));
+    EXPECT_TRUE(Value<bool>(Bag::idLongPathFlag));
+    EXPECT_FALSE(Value<bool>(Bag::idClusterFilter));
+    EXPECT_FALSE(m_bag->Has(Bag::idClusterFSTypes));
+}
+
+TEST_F(ScannerOptionsTest, NumberSwitchesCountOnlyWhenNonZero)
+{
+    for (const char* key : {"nBackupSymLinkData", "nUseFileCtimeAsRefTime", "nDisableAdhocMultiThreading"})
+        Set(key, "0");
+    Set("OnDemand_AutoExpandDir", "0");
+    Set("nIncludeEmptyFoldersInIncrementalBackup", "0");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idFollowSymLink));
+    EXPECT_FALSE(m_bag->Has(Bag::idUseFileCtimeAsRefTime));
+    EXPECT_FALSE(m_bag->Has(Bag::idAdhocDisableMultiThread));
+    EXPECT_FALSE(Value<bool>(Bag::idOnDemandAutoExpandDirs));
+    EXPECT_FALSE(Value<bool>(Bag::idIncludeEmptyFoldersInIncrementalBackup));
+    EXPECT_FALSE(m_bag->Has(Bag::idOnDemandHonorSCFilters));
+
+    for (const char* key : {"nBackupSymLinkData", "nUseFileCtimeAsRefTime", "nDisableAdhocMultiThreading"})
+        Set(key, "1");
+    Set("nIncludeEmptyFoldersInIncrementalBackup", "3");
+    Set("HonorSCFiltersForAdHoc", "0");
+    Set("MTScanThreads", "8");
+    SetPushed("EnableFailedFileProcessingForCriteria", "1");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idFollowSymLink));
+    EXPECT_TRUE(Value<bool>(Bag::idUseFileCtimeAsRefTime));
+    EXPECT_TRUE(Value<bool>(Bag::idAdhocDisableMultiThread));
+    EXPECT_TRUE(Value<bool>(Bag::idIncludeEmptyFoldersInIncrementalBackup));
+    // Present with 0 is still written: the ad hoc job then ignores the subclient filters.
+    EXPECT_FALSE(Value<bool>(Bag::idOnDemandHonorSCFilters));
+    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 8u);
+    EXPECT_FALSE(Value<bool>(Bag::idOnDemandDisableFailedFilesProcessing));
+    EXPECT_TRUE(Logged("nIncludeEmptyFoldersInIncrementalBackup = [3]"));
+    EXPECT_TRUE(Logged("Additional Setting [FileSystemAgent]/[HonorSCFiltersForAdHoc]=[0]"));
+    EXPECT_TRUE(Logged("Additional Setting [FileSystemAgent]/[EnableFailedFileProcessingForCriteria]=[1]"));
+    EXPECT_TRUE(Logged("MTScanThreads is set to 8 in registry"));
+    EXPECT_TRUE(Logged("Follow symbolic links path is enabled"));
+}
+
+TEST_F(ScannerOptionsTest, PstEvaluatorDefaultDependsOnTheJobType)
+{
+    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 32u); }).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idUsePSTEvaluator));
+    // The job type may be written with another integer type; it is still recognised.
+    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 13); }).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idUsePSTEvaluator));
+    Set("UsePSTFileEvaluator", "0");
+    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 32u); }).IsSuccess());
+    EXPECT_FALSE(Value<bool>(Bag::idUsePSTEvaluator));
+    Set("UsePSTFileEvaluator", "1");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idUsePSTEvaluator));
+}
+
+TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
+{
+    TestApp app;
+    app.client = R"({ "id": 2, "name": "client1", "baseVersion": "  rElEaSe 11  " })";
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
+    std::string stored;
+    ASSERT_TRUE(Setting("nClientBaseVersion", stored));
+    EXPECT_EQ(stored, "11");
+
+    // Once stored, the setting answers without asking the backup side.
+    m_settings->Put("FileSystemAgent", "nClientBaseVersion", "9");
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 9u);
+    EXPECT_TRUE(Logged("ClientBaseVersion [9]"));
+
+    m_settings->Erase("FileSystemAgent", "nClientBaseVersion");
+    app.client = R"({ "id": 2, "name": "client1", "baseVersion": "12" })";
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 12u);
+
+    m_settings->Erase("FileSystemAgent", "nClientBaseVersion");
+    app.client = R"({ "id": 2, "name": "client1", "baseVersion": "Release " })";
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
+    EXPECT_FALSE(Setting("nClientBaseVersion", stored));
+}
+
+TEST_F(ScannerOptionsTest, RegisteredClientIdIsKept)
+{
+    Set("nCLIENTID", "44");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    std::string value;
+    ASSERT_TRUE(Setting("nCLIENTID", value));
+    EXPECT_EQ(value, "44");
+    EXPECT_FALSE(Logged("Setting clientid"));
+}
+
+TEST_F(ScannerOptionsTest, AutomaticStreamsFollowTheNodeCount)
+{
+    TestApp app;
+    app.subclient = R"({ "backupNodes": 0, "distributed": { "clusterType": 13 } })";
+    auto distributed = [](CBag& bag) { (void)bag.Write(Bag::idDistributedFSMode, true); };
+    ASSERT_TRUE(Load(app, distributed).IsSuccess()) << Log();
+    ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 2u);
+    EXPECT_TRUE(Logged("Backup nodes count is zero, using default number of streams"));
+
+    app.subclient = R"({ "backupNodes": 3, "distributed": { "clusterType": 13 } })";
+    ASSERT_TRUE(Load(app, distributed).IsSuccess());
+    EXPECT_EQ(m_options->GetDataAccessNodeCount(), 3u);
+    ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 6u);
+    EXPECT_TRUE(Logged("Number of streams auto configured for this job : 6"));
+
+    ASSERT_TRUE(Load(app).IsSuccess());
+    ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 1u);
+}
+
+TEST_F(ScannerOptionsTest, DistributedClusterTypesAdjustThreadsAndPaths)
+{
+    TestApp app;
+    app.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 11 } })";
+    ASSERT_TRUE(Load(app).IsSuccess()) << Log();
+    EXPECT_EQ(Value<int>(Bag::idDistributedAppType), 11);
+    // Gluster turns long-path processing off after the common rule turned it on.
+    EXPECT_FALSE(Value<bool>(Bag::idProcessLongPaths));
+    EXPECT_TRUE(Value<bool>(Bag::idEnableFolderLevelMultithread));
+    EXPECT_FALSE(m_bag->Has(Bag::idMaxScanThreads));
+    EXPECT_TRUE(Logged("LongPath Processing is disabled for gluster subclient "));
+    // A distributed subclient never registers the client id.
+    std::string value;
+    EXPECT_FALSE(Setting("nCLIENTID", value));
+
+    app.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 3, "useGpfsSnapshot": true } })";
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Value<int>(Bag::idDistributedAppType), 3);
+    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 1u);
+    EXPECT_FALSE(Value<bool>(Bag::idEnableFolderLevelMultithread));
+    EXPECT_TRUE(Value<bool>(Bag::idGpfsSnap));
+    EXPECT_TRUE(Value<bool>(Bag::idGpfsScan));
+    EXPECT_TRUE(Logged("RegKey:MaxScanThreads is set to 1 by default for GPFS subclient"));
+    EXPECT_TRUE(Logged("This is a Distributed GPFS instance. Enabling Gpfs scan by default"));
+
+    Set("MTScanThreads", "6");
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 6u);
+
+    // The Lustre hook file overrides whatever the configuration says.
+    WriteFile(m_hook, "");
+    app.subclient = R"({ "distributed": { "clusterType": 3 } })";
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Value<int>(Bag::idDistributedAppType), 13);
+    EXPECT_FALSE(m_bag->Has(Bag::idGpfsScan));
+    EXPECT_TRUE(Logged("Hook File for Lustre Exists. So changing the cluster type to Lustre"));
+}
+
+TEST_F(ScannerOptionsTest, FailedFilesFromIndexOnlyForDistributedJobs)
+{
+    Set("nSendFailedFilesToIndex", "1");
+    TestApp app;
+    app.subclient = R"({ "distributed": { "clusterType": 13 } })";
+    ASSERT_TRUE(Load(app, [](CBag& bag) {
+                    (void)bag.Write(Bag::idDistributedFSMode, true);
+                    (void)bag.Write(Bag::idLastJobID, 41LL);
+                }).IsSuccess());
+    // This agent's index keeps no per-job options, so the answer is always "not saved".
+    EXPECT_FALSE(Value<bool>(Bag::idFailedFilesInIndex));
+    EXPECT_TRUE(Logged("Failed to determine if JobID=[41] saved failed files in index, ret=[1168]"));
+    EXPECT_TRUE(Logged("We'll not enumerate failed files from Index to re-try in this backup"));
+
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idFailedFilesInIndex));
+}
+
+TEST_F(ScannerOptionsTest, HadoopScanFromSettings)
+{
+    Set("sHadoopURI", "hdfs://nn:8020");
+    Set("sHadoopUser", "hdfs");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idHadoopScan));
+    EXPECT_EQ(Value<std::string>(Bag::idHadoopNameNodeHost), "hdfs://nn:8020");
+    EXPECT_EQ(Value<std::string>(Bag::idHadoopUser), "hdfs");
+    const std::string rule(39, '=');
+    EXPECT_TRUE(Logged(rule + " this is a Hadoop Backup " + rule));
+    EXPECT_TRUE(Logged("\tHadoop URI: hdfs://nn:8020"));
+    EXPECT_TRUE(Logged("\tHadoop User: hdfs"));
+
+    Set("sHadoopURI", "");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idHadoopScan));
+}
+
+TEST_F(ScannerOptionsTest, HadoopScanFromCommandLineFailsWithoutInstanceDescription)
+{
+    EvEvent::SetJobId(77);
+    CKxError result = Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idHadoopScan, true); });
+    ASSERT_TRUE(result.IsError());
+    EXPECT_NE(result.AsString().find("CHadoopInstance::GetInstance failed"), std::string::npos);
+    std::vector<std::string> journal = ReadLines(CJobJournal::PathFor(77));
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_NE(journal[0].find("\"call\":\"setPendingCauseAndCriticalEvent\""), std::string::npos);
+    EXPECT_NE(journal[0].find("\"id\":285212682"), std::string::npos);
+    EXPECT_NE(journal[0].find("FileScan initialization failed. "), std::string::npos);
+    // What came before the failure stays in the bag; what comes after is not written.
+    EXPECT_TRUE(m_bag->Has(Bag::idClientID));
+    EXPECT_FALSE(m_bag->Has(Bag::idLoadContentFile));
+}
+
+TEST_F(ScannerOptionsTest, MissingConfigurationObjectsEndTheLoad)
+{
+    struct Case {
+        TestApp app;
+        const char* message;
+    };
+    TestApp noSubclient;
+    noSubclient.withSubclient = false;
+    TestApp noClient;
+    noClient.withClient = false;
+    for (const Case& c : {Case{noSubclient, "getSubclient failed"}, Case{noClient, "getClient failed"}}) {
+        CKxError result = Load(c.app);
+        ASSERT_TRUE(result.IsError());
+        EXPECT_EQ(result.Code(), 1627);
+        EXPECT_NE(result.AsString().find(c.message), std::string::npos) << result.AsString();
+    }
+    // The client failure comes after the first steps, which stay written.
+    EXPECT_TRUE(m_bag->Has("orbundId"));
+    EXPECT_TRUE(m_bag->Has(Bag::idNumStreams));
+    EXPECT_FALSE(m_bag->Has(Bag::idClientID));
+
+    auto options = std::make_shared<CUnixScannerOptions>();
+    CKxError missingFile = options->LoadConfiguration("1:6");
+    EXPECT_EQ(missingFile.Code(), 1627);
+    EXPECT_EQ(missingFile.Message(), "getAppId failed, error=2");
+    CKxError malformed = options->LoadConfiguration("not-an-app");
+    EXPECT_EQ(malformed.Code(), 1627);
+    EXPECT_EQ(malformed.Message(), "getAppId failed, error=87");
+    EXPECT_EQ(options->GetConfigurationBag()->Size(), 0u);
+
+    std::shared_ptr<CBag> bag = options->GetConfigurationBag();
+    CKxError nullSubclient = options->ConfigureFileExtent(nullptr, bag);
+    EXPECT_EQ(nullSubclient.Code(), 774);
+    EXPECT_EQ(nullSubclient.Message(), "SubClient is null");
+}
+
+TEST_F(ScannerOptionsTest, FileServerClientAppTypes)
+{
+    auto clientAppType = [](int type) { return [type](CBag& bag) { (void)bag.Write(Bag::idClientAppType, type); }; };
+
+    ASSERT_TRUE(Load(TestApp{}, clientAppType(3)).IsSuccess()) << Log();
+    EXPECT_TRUE(Value<bool>(Bag::idFileServerScan));
+    EXPECT_FALSE(Value<bool>(Bag::idFileServerSnapBackupFromSnapshotOnly));
+    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 1u);
+    EXPECT_TRUE(Value<bool>(Bag::idFSIScanEngine));
+    EXPECT_TRUE(Value<bool>(Bag::idEnableDeletedConsumer));
+    EXPECT_TRUE(Value<bool>(Bag::idDisableDCCompare));
+    EXPECT_FALSE(m_bag->Has(Bag::idIsNetworkShareClient));
+    EXPECT_TRUE(Logged("Registry key [FileSystemAgent/bBackupFromSnapshotOnly] exists with value [0], disabling "
+                       "backup from snapshot only feature."));
+
+    SetPushed("bBackupFromSnapshotOnly", "1");
+    SetPushed("nUseFSIScanEngine", "0");
+    ASSERT_TRUE(Load(TestApp{}, clientAppType(5)).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idFileServerSnapBackupFromSnapshotOnly));
+    EXPECT_FALSE(Value<bool>(Bag::idFSIScanEngine));
+    EXPECT_FALSE(m_bag->Has(Bag::idEnableDeletedConsumer));
+    EXPECT_TRUE(Logged("Disabled New FileServer Incremental Scan."));
+
+    ASSERT_TRUE(Load(TestApp{}, clientAppType(10)).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idFileServerScan));
+    EXPECT_FALSE(m_bag->Has(Bag::idFileServerSnapBackupFromSnapshotOnly));
+    EXPECT_TRUE(Value<bool>(Bag::idIsNetworkShareClient));
+    EXPECT_EQ(Value<unsigned long long>(Bag::idNetworkShareClientId), 2u);
+    EXPECT_TRUE(Logged("Network share content expansion is enabled for ClientAppType[10], ClientID[2]"));
+
+    ASSERT_TRUE(Load(TestApp{}, clientAppType(7)).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idFileServerScan));
+    EXPECT_FALSE(m_bag->Has(Bag::idMaxScanThreads));
+}
+
+TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)
+{
+    // The pseudo client of a Nutanix file server cannot learn its array's REST credentials
+    // on this agent: the load fails rather than scanning without them.
+    CKxError result = Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idClientAppType, 2); });
+    ASSERT_TRUE(result.IsError());
+    EXPECT_EQ(result.Message(), "Unable to get the Nutanix Array Id");
+    EXPECT_TRUE(Value<bool>(Bag::idNutanixAFS));
+    EXPECT_TRUE(Value<bool>(Bag::idFileServerScan));
+    EXPECT_TRUE(Value<bool>(Bag::idIsNetworkShareClient));
+    EXPECT_TRUE(Logged("This is Nutanix Pseudo Client. Will launch Nutanix Scan Engine"));
+
+    Set("nNutanixScan", "1");
+    result = Load(TestApp{});
+    ASSERT_TRUE(result.IsError());
+    EXPECT_TRUE(Value<bool>(Bag::idNutanixAFS));
+    EXPECT_TRUE(Logged("This is Nutanix scan job"));
+}
+
+TEST_F(ScannerOptionsTest, ExtentBackupDependsOnJobTypeAndSubclient)
+{
+    TestApp extent;
+    extent.subclient = R"({ "extentBackup": { "enabled": true, "fileSizeThreshold": 1073741824 } })";
+    Set("mszFileExtentSlabs", "1-10:2");
+    ASSERT_TRUE(Load(extent).IsSuccess()) << Log();
+    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
+    EXPECT_EQ(Value<unsigned long long>(Bag::idExtentBackupFileSize), 1073741824u);
+    EXPECT_FALSE(Value<bool>(Bag::idExtentFeatureEnabledExplicitly));
+    EXPECT_EQ(Value<std::string>(Bag::idExtentBackupFileExtentSlabsKey), "1-10:2");
+    EXPECT_FALSE(m_bag->Has(Bag::idACLOnlyBackup));
+    EXPECT_TRUE(Logged("Extent backup [1]. ACL Only Backup [0]. FileSize [1073741824]"));
+
+    TestApp aclOnly;
+    aclOnly.subclient = R"({ "extentBackup": { "aclOnly": true, "fileSizeThreshold": 5 } })";
+    ASSERT_TRUE(Load(aclOnly).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idACLOnlyBackup));
+    EXPECT_TRUE(Value<bool>(Bag::idExtentFeatureEnabledExplicitly));
+
+    // Job types outside the extent family need the snapshot-without-catalog switch.
+    auto jobType = [](unsigned type, bool snapWithoutCatalog) {
+        return [=](CBag& bag) {
+            (void)bag.Write(Bag::idJobType, type);
+            if (snapWithoutCatalog)
+                (void)bag.Write(Bag::idSnapBackupWithoutSnapCatalog, true);
+        };
+    };
+    ASSERT_TRUE(Load(extent, jobType(8, false)).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
+    ASSERT_TRUE(Load(extent, jobType(8, true)).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
+
+    // Archiving asks only when the subclient honours the archiver's retention.
+    ASSERT_TRUE(Load(extent, jobType(42, false)).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
+    EXPECT_TRUE(Logged("JobBasedRetention not set. Wont check for extent backup configuration"));
+    Set("mszArchiveFileExtentSlabs", "archive-slabs");
+    TestApp archiving;
+    archiving.subclient = R"({ "honorArchiverRetention": true, "extentBackup": { "enabled": true } })";
+    ASSERT_TRUE(Load(archiving, jobType(42, false)).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
+    EXPECT_EQ(Value<std::string>(Bag::idExtentBackupFileExtentSlabsKey), "archive-slabs");
+
+    // Cluster file systems: Hadoop shares files by extents unless switched off, the others never.
+    TestApp hadoop;
+    hadoop.subclient = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })";
+    ASSERT_TRUE(Load(hadoop).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
+    EXPECT_FALSE(m_bag->Has(Bag::idExtentBackupFileSize));
+    Set("nMultiStreamExtentBackup", "0");
+    ASSERT_TRUE(Load(hadoop).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
+    TestApp lustre;
+    lustre.subclient = R"({ "distributed": { "clusterType": 13 }, "extentBackup": { "enabled": true } })";
+    ASSERT_TRUE(Load(lustre).IsSuccess());
+    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
+}
+
+TEST_F(ScannerOptionsTest, AutomaticResultsFolderCleanupOnlyForQualifiedJobs)
+{
+    Set("bEnableAutoSubclientDirCleanup", "1");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>("bEnableAutoSubclientDirCleanup"));
+    EXPECT_TRUE(Logged("Registry Key bEnableAutoSubclientDirCleanup is set to [1]"));
+
+    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 8u); }).IsSuccess());
+    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
+    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idOnDemandAdHocBackupJob, true); }).IsSuccess());
+    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
+    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Remove(Bag::idJobType); }).IsSuccess());
+    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
+}
+
+// --- Unix rules ---
+
+TEST_F(ScannerOptionsTest, PreserveAccessTimesForcesMtimeOnFileSystemAppTypes)
+{
+    TestApp app;
+    app.appType = 22;
+    app.subclient = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })";
+    ASSERT_TRUE(Load(app).IsSuccess()) << Log();
+    EXPECT_FALSE(Value<bool>(Bag::idUseCTime));
+    EXPECT_TRUE(Value<bool>(Bag::idUseMTime));
+    EXPECT_TRUE(Logged("Configuring for preserve access time"));
+    EXPECT_TRUE(Logged("Disabling CTime since preserve access time is set"));
+    EXPECT_TRUE(Logged("Enabling MTime since preserve access time is set"));
+
+    // The Linux file-system app type is not in that family: the subclient's times stand.
+    app.appType = 29;
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idUseCTime));
+    EXPECT_FALSE(Value<bool>(Bag::idUseMTime));
+}
+
+TEST_F(ScannerOptionsTest, NeitherTimeSelectedFallsBackToMtime)
+{
+    TestApp app;
+    app.subclient = R"({ "useMtime": false, "useCtime": false })";
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_FALSE(Value<bool>(Bag::idUseCTime));
+    EXPECT_TRUE(Value<bool>(Bag::idUseMTime));
+    EXPECT_TRUE(Logged("Subclient suggests both UseMTime and UseCTime are false, will use MTime"));
+}
+
+TEST_F(ScannerOptionsTest, HardLinksByAppTypeAndSetting)
+{
+    struct Case {
+        unsigned long appType;
+        const char* hlink;
+        bool enabled;
+    };
+    for (Case c : {Case{29, "yes", true}, Case{17, "Y", true}, Case{21, "y", true}, Case{64, "Yes", true},
+                   Case{29, "no", false}, Case{29, "", false}, Case{22, "Y", false}, Case{16, "Y", false}}) {
+        Set("HLINK", c.hlink);
+        TestApp app;
+        app.appType = c.appType;
+        ASSERT_TRUE(Load(app).IsSuccess());
+        EXPECT_EQ(m_bag->GetBool(Bag::idHardLinkEnable), c.enabled) << c.appType << " " << c.hlink;
+    }
+    EXPECT_TRUE(Logged("HardLink Backup Enabled"));
+    EXPECT_TRUE(Logged("HardLink Backup Disabled"));
+    EXPECT_TRUE(Logged("HardLink Backup And Restore Disabled (apptype=22)"));
+}
+
+TEST_F(ScannerOptionsTest, GpfsScanAndIncompleteLargeFilesBySetting)
+{
+    Set("nUseGpfsScan", "1");
+    Set("bEnableFileExtentIncompleteFilesTrueUp", "1");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idGpfsScan));
+    EXPECT_TRUE(Value<bool>(Bag::idIncrImageMode));
+    EXPECT_FALSE(Value<bool>(Bag::idSkipIncompleteLargeFileBrowse));
+    EXPECT_TRUE(Logged("Enabling incremental image mode for GPFS"));
+}
+
+TEST_F(ScannerOptionsTest, OtherScanKindsLoadTheCommonKeys)
+{
+    WriteApp(TestApp{});
+    auto keysOf = [](CScannerOptions& options) {
+        (void)options.GetConfigurationBag()->Write(Bag::idJobType, 5u);
+        CKxError result = options.LoadConfiguration(kApp);
+        EXPECT_TRUE(result.IsSuccess()) << result.AsString();
+        return options.GetConfigurationBag()->Keys();
+    };
+    CScannerOptions base;
+    const std::vector<std::string> expected = keysOf(base);
+    EXPECT_FALSE(expected.empty());
+    CScannerOptionsTandem tandem;
+    CScannerOptionsTandem_UNIX tandemUnix;
+    CScannerOptionsVSA vsa;
+    CObjectStoreScannerOptions objectStore;
+    CArchivumScannerOptions archivum;
+    CScanJobSnapBackupOptions snapBackup;
+    CScanJobSnapBackupDBOptions snapBackupDb;
+    for (CScannerOptions* options : std::initializer_list<CScannerOptions*>{
+             &tandem, &tandemUnix, &vsa, &objectStore, &archivum, &snapBackup, &snapBackupDb})
+        EXPECT_EQ(keysOf(*options), expected);
+    // The Unix keys come only with the Unix options.
+    EXPECT_EQ(std::count(expected.begin(), expected.end(), Bag::idProcessTopLevelContent), 0);
+}
+
+}  // namespace
