@@ -1,0 +1,342 @@
+#include "Scan/ScanJobCallback.h"
+
+#include "Agent/ZVJobCtrlClient.h"
+#include "Base/FunctionTrace.h"
+#include "Base/LogWriter.h"
+#include "Scan/ScannerSettings.h"
+#include "Scan/FileNameFactory.h"
+#include "Scan/PostProcessingOptions.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptions.h"
+
+#include <algorithm>
+
+namespace Id = SXScannerConfigurationBagId;
+
+namespace {
+// Cluster types of distributed subclients whose backup phase needs to know the file system.
+constexpr std::int64_t kClusterGluster = 11;
+constexpr std::int64_t kClusterLustre = 13;
+}  // namespace
+
+CScanJobCallback::CScanJobCallback() = default;
+
+CScanJobCallback::~CScanJobCallback() = default;
+
+std::string CScanJobCallback::AsString() const { return "ScanJobCallback"; }
+
+bool CScanJobCallback::IsAborted()
+{
+    SetIsAlive();
+    if (!m_jobControl || m_jobControl->checkQuitFlag())
+        return true;
+    return CScannerCallback::IsAborted();
+}
+
+CKxError CScanJobCallback::GetScannerOptionsInstance(std::shared_ptr<CScannerOptions>& options)
+{
+    if (!m_scannerOptions)
+        m_scannerOptions = MakeScannerOptions();
+    options = m_scannerOptions;
+    if (!options)
+        return CKxError(KxCode::NotEnoughMemory, "Failed to create scanner options");
+    return CKxError::Success();
+}
+
+std::shared_ptr<CScannerOptions> CScanJobCallback::MakeScannerOptions() { return std::make_shared<CScannerOptions>(); }
+
+CKxError CScanJobCallback::GetPostProcessingOptionsInstance(std::shared_ptr<CPostProcessingOptions>& options)
+{
+    if (!m_postProcessingOptions) {
+        CBagPtr bag = GetScannerConfigurationBag();
+        if (!bag)
+            return CKxError(KxCode::OperationAborted, "Bag is not initialized by ScannerOptions");
+        const std::string applicationId =
+            KxFormat("%lld:%lld", static_cast<long long>(CScannerSettings::GetInteger(*bag, Id::idOrbundId, 0)),
+                     static_cast<long long>(CScannerSettings::GetInteger(*bag, Id::idAppId, 0)));
+        m_postProcessingOptions = std::make_shared<CPostProcessingOptions>(applicationId);
+    }
+    options = m_postProcessingOptions;
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetScanFailureConsumer(CScanFailureConsumerPtr& consumer)
+{
+    std::lock_guard lock(m_failureConsumerLock);
+    consumer = m_failureConsumer;
+    return CKxError::Success();
+}
+
+void CScanJobCallback::SetScanFailureConsumer(CScanFailureConsumerPtr consumer)
+{
+    std::lock_guard lock(m_failureConsumerLock);
+    if (!m_failureConsumer)
+        m_failureConsumer = std::move(consumer);
+}
+
+CKxError CScanJobCallback::initJobControl(const std::string& token)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    const bool retry = bag && bag->GetBool(Id::idRetryScanAttempt);
+    m_jobControl = std::make_shared<ZVJobCtrlClient>(m_jobId);
+    if (retry) {
+        FSLOG(0, "This is a retry attempt, Hence not initalizing the job control again as it will fail");
+        return CKxError::Success();
+    }
+    FSLOG(0, "Initializing Job Manager interface using token '%s'", token.c_str());
+    CKxError result = m_jobControl->initJobControl(token);
+    if (result.IsError()) {
+        m_jobControl.reset();
+        return std::move(result.Push("Failed to initialize job control"));
+    }
+    return CKxError::Success();
+}
+
+bool CScanJobCallback::IsFileServerClientScan(int clientAppType) const
+{
+    return clientAppType == 2 || clientAppType == 3 || clientAppType == 5 || clientAppType == 10;
+}
+
+std::shared_ptr<CFileNameFactory> CScanJobCallback::GetFileNameFactory(unsigned long backupType,
+                                                                       const std::string& resultsFolder)
+{
+    if (!m_fileNameFactory || m_fileNameFactory->GetBackupType() != backupType ||
+        m_fileNameFactory->GetResultsFolder() != resultsFolder)
+        m_fileNameFactory = MakeFileNameFactory(static_cast<unsigned int>(backupType), resultsFolder);
+    return m_fileNameFactory;
+}
+
+std::shared_ptr<CFileNameFactory> CScanJobCallback::MakeFileNameFactory(unsigned int backupType,
+                                                                        const std::string& resultsFolder)
+{
+    return std::make_shared<CFileNameFactory>(backupType, resultsFolder);
+}
+
+CKxError CScanJobCallback::CreateStatusFile(const std::string&) { return CKxError::Success(); }
+
+CKxError CScanJobCallback::GetScanStats(SScanStats& stats)
+{
+    stats = SScanStats{};
+    const std::vector<COutputResourcesPtr> resources = GetOutputResourcesList();
+    stats.outputResources = static_cast<std::uint32_t>(resources.size());
+    int index = 0;
+    for (const COutputResourcesPtr& resource : resources) {
+        FSLOG(3, "Output resource [%d] SourceVolumePath=[%s], ptrCollect=[0x%p]", index++,
+              resource->GetSourceVolumePath().c_str(), static_cast<void*>(resource->GetCollectConsumer().get()));
+        AddCollectFileStats(*resource, stats);
+    }
+    FSLOG(0, "Total Collect Files=[%d], Total Data Size=[%llu], Total items to Backup=[%lld], Total Folder to backup=[%lld]",
+          static_cast<int>(stats.collectFiles), static_cast<unsigned long long>(stats.dataSize),
+          static_cast<long long>(stats.totalItems), static_cast<long long>(stats.folders));
+    return CKxError::Success();
+}
+
+int CScanJobCallback::GetNumStreams()
+{
+    SScanStats stats;
+    if (GetScanStats(stats).IsError() || stats.collectFiles == 0)
+        return 1;
+    CBagPtr bag = GetScannerConfigurationBag();
+    const std::int64_t configured = bag ? CScannerSettings::GetInteger(*bag, Id::idNumStreams, 1) : 1;
+    // More streams than collect files would leave streams without anything to read.
+    if (configured == -1)
+        return static_cast<int>(stats.collectFiles);
+    return static_cast<int>(std::clamp<std::int64_t>(configured, 1, stats.collectFiles));
+}
+
+bool CScanJobCallback::shouldOverrideScanReftTime() const { return m_maxCtimeTracking; }
+
+CTimeStamp CScanJobCallback::getScanReftTime() const
+{
+    if (m_maxCtimeTracking)
+        return CTimeStamp(GetMaxFileCtime());
+    CBagPtr bag = GetScannerConfigurationBag();
+    return CTimeStamp(bag ? bag->Get<long long>(Id::idScanStartTime, 0) : 0);
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments(std::string& arguments, int& action)
+{
+    FSTRACE();
+    // Each step appends its own fragment; the order is the order the backup phase reads them.
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_Misc(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_UpdateStats(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_UpdateIncImage(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_AddHocBackup(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_UpdateRefTime(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_DistributedApps(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_FileServerClient(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_TrueUp(arguments));
+    KX_RETURN_IF_ERROR(GetNextPhaseArguments_PostOps(arguments));
+    if (action == 0)
+        action = 2;  // concatenate to what earlier phases set
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_Misc(std::string& arguments)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (m_scContentFailed)
+        arguments += " -scfail ";
+    if (m_scanError)
+        arguments += " -ScanError ";
+    arguments += KxFormat(" -ab %d ", bag && bag->GetBool(Id::idUseArchiveBit) ? 1 : 0);
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_UpdateStats(std::string& arguments)
+{
+    SScanStats stats;
+    KX_RETURN_IF_FAILED(GetScanStats(stats), "Failed to get scan statistics");
+    m_totalBackupSize = stats.dataSize;
+    arguments += KxFormat(" -parent 1 -c %llu -maxcolnum %d -numcol %d -numfolder %llu ",
+                          static_cast<unsigned long long>(stats.totalItems), static_cast<int>(stats.outputResources),
+                          static_cast<int>(stats.collectFiles), static_cast<unsigned long long>(stats.folders));
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_UpdateIncImage(std::string& arguments)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (!bag || !bag->GetBool(Id::idIncrImageMode))
+        return CKxError::Success();
+    arguments += bag->GetBool(Id::idIndexV2) ? " -incimage -idx2 " : " -incimage ";
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_AddHocBackup(std::string& arguments)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (!bag || !bag->GetBool(Id::idOnDemandAdHocBackupJob))
+        return CKxError::Success();
+    arguments += KxFormat(" -r %lu ", static_cast<unsigned long>(
+                                          CScannerSettings::GetInteger(*bag, Id::idOnDemandAdHocPrevJobRefrenceTime, 0)));
+    FSLOG(0, "enabling phase param \"-adhoc\" for adhoc backups");
+    arguments += " -adhoc ";
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_UpdateRefTime(std::string& arguments)
+{
+    if (!m_maxCtimeTracking)
+        return CKxError::Success();
+    CBagPtr bag = GetScannerConfigurationBag();
+    const long long scanStart = bag ? bag->Get<long long>(Id::idScanStartTime, 0) : 0;
+    long long referenceTime = scanStart;
+    const long long newest = GetMaxFileCtime();
+    if (newest < scanStart) {
+        referenceTime = newest;
+        // One second back keeps a file changed within the newest second in the next job; a
+        // time equal to this job's own reference time is already safe.
+        if (referenceTime != 0 && referenceTime != static_cast<long long>(m_referenceTime))
+            --referenceTime;
+        if (referenceTime == 0)
+            referenceTime = 1;
+    }
+    FSLOG(0, "Setting reference time from file ctime as %lld", referenceTime);
+    arguments += KxFormat(" -r %lld ", referenceTime);
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_DistributedApps(std::string& arguments)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (!bag || !bag->GetBool(Id::idDistributedFSMode))
+        return CKxError::Success();
+    const std::int64_t clusterType = CScannerSettings::GetInteger(*bag, Id::idDistributedAppType, 0);
+    if (clusterType == kClusterGluster)
+        arguments += " -gluster";
+    else if (clusterType == kClusterLustre)
+        arguments += " -lustre";
+    arguments += " -dct ";
+    // A distributed job mounts its content on every node; the backup phase must do the same.
+    if (bag->GetBool(Id::idAutoMountRequired))
+        arguments += " -amr ";
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_FileServerClient(std::string& arguments)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (!bag)
+        return CKxError::Success();
+    const int clientAppType = static_cast<int>(CScannerSettings::GetInteger(*bag, Id::idClientAppType, 0));
+    if (!IsFileServerClientScan(clientAppType))
+        return CKxError::Success();
+    arguments += KxFormat(" -cat %d", clientAppType);
+    // The file-server change list replaces the directory-change comparison.
+    if (bag->GetBool(Id::idDisableDCCompare))
+        arguments += " -dcdiscard";
+    arguments += " -FSC";
+    if (!bag->GetBool(Id::idFileServerSnapBackupFromSnapshotOnly))
+        arguments += " -nsnap";
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_TrueUp(std::string& arguments)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (!bag)
+        return CKxError::Success();
+    const bool trueUp =
+        bag->GetBool(m_backupJobKind == 1 ? Id::idTrueUpEnabled : Id::idTrueUpLaptopFirstPhase);
+    if (!trueUp)
+        return CKxError::Success();
+    arguments += " -TJ ";
+    const std::int64_t jobsToTrueUp = CScannerSettings::GetInteger(*bag, Id::idJobsToTrueUp, 0);
+    if (jobsToTrueUp != 0)
+        arguments += KxFormat(" -TJC %lld ", static_cast<long long>(jobsToTrueUp));
+    const std::int64_t lastSynthFull = CScannerSettings::GetInteger(*bag, Id::idLastSynthFullJobID, 0);
+    if (lastSynthFull != 0)
+        arguments += KxFormat(" -ls %lld ", static_cast<long long>(lastSynthFull));
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetNextPhaseArguments_PostOps(std::string& arguments)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (bag && bag->GetBool("bEnableAutoSubclientDirCleanup"))
+        arguments += " -CLN ";
+    return CKxError::Success();
+}
+
+void CScanJobCallback::SetScannerConfigurationBag(CBagPtr bag) { m_bag = std::move(bag); }
+
+CBagPtr CScanJobCallback::GetScannerConfigurationBag() const
+{
+    if (m_bag)
+        return m_bag;
+    return m_scannerOptions ? m_scannerOptions->GetConfigurationBag() : nullptr;
+}
+
+void CScanJobCallback::SetIsAlive()
+{
+    std::lock_guard lock(m_aliveLock);
+    if (!m_alive)
+        m_alive = true;
+}
+
+bool CScanJobCallback::GetIsAlive() const
+{
+    std::lock_guard lock(m_aliveLock);
+    return m_alive;
+}
+
+void CScanJobCallback::ResetIsAlive()
+{
+    std::lock_guard lock(m_aliveLock);
+    m_alive = false;
+}
+
+void CScanJobCallback::AddOutputResource(COutputResourcesPtr resource)
+{
+    std::lock_guard lock(m_outputResourcesLock);
+    m_outputResources.push_back(std::move(resource));
+}
+
+std::vector<COutputResourcesPtr> CScanJobCallback::GetOutputResourcesList() const
+{
+    std::lock_guard lock(m_outputResourcesLock);
+    return m_outputResources;
+}
+
+void CScanJobCallback::AddCollectFileStats(const COutputResources&, SScanStats&) const {}
