@@ -8,6 +8,7 @@
 #include "Engine/WalkRoot.h"
 #include "Engine/WorkUnit.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -44,10 +45,42 @@ std::uint32_t ModeOfDirentType(unsigned char type)
     default: return S_IFREG;
     }
 }
+// An open folder whose subfolders are still pending, with its path: a subfolder opens
+// itself relative to it (one name to resolve instead of the whole path) and takes its path
+// from it. Closed when the last pending subfolder has opened itself.
+struct FolderHandle {
+    int fd;
+    std::string path;
+    FolderHandle(int folderFd, std::string folderPath) : fd(folderFd), path(std::move(folderPath)) {}
+    ~FolderHandle();
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+};
+
+// Handles kept open across all walks of the process; beyond it subfolders open by path, so
+// a deep and wide tree never runs out of descriptors.
+constexpr int MaxHeldFolderHandles = 256;
+std::atomic<int> g_heldFolderHandles{0};
+
+FolderHandle::~FolderHandle()
+{
+    ::close(fd);
+    g_heldFolderHandles.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::shared_ptr<FolderHandle> HoldFolder(int fd, const std::string& path)
+{
+    if (g_heldFolderHandles.fetch_add(1, std::memory_order_relaxed) >= MaxHeldFolderHandles) {
+        g_heldFolderHandles.fetch_sub(1, std::memory_order_relaxed);
+        return nullptr;
+    }
+    return std::make_shared<FolderHandle>(fd, path);
+}
 }  // namespace
 
 struct CFolderWalk::Node {
     NodePtr parent;
+    std::shared_ptr<FolderHandle> parentFolder;  // may be empty: then the path is rebuilt
     std::string name;  // the root's local path for a root node
     const CWalkRoot* root;
     dev_t device;
@@ -365,13 +398,33 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
 
 void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& children)
 {
-    BuildPaths(*node);
     const CWalkRoot& root = *node->root;
-    const int fd = OpenFolder(m_path);
+    int fd;
+    if (node->parentFolder) {
+        const FolderHandle& parent = *node->parentFolder;
+        m_path.assign(parent.path);
+        if (m_path.back() != '/')
+            m_path.push_back('/');
+        m_path.append(node->name);
+        if (root.GetSourcePath() != root.GetLocalPath()) {
+            m_source = root.GetSourcePath();
+            m_source.append(m_path, root.GetLocalPath().size(), std::string::npos);
+        } else {
+            m_source.clear();
+        }
+        fd = ::openat(parent.fd, node->name.c_str(), FolderOpenFlags);
+        const int openErrno = errno;
+        node->parentFolder.reset();
+        errno = openErrno;
+    } else {
+        BuildPaths(*node);
+        fd = OpenFolder(m_path);
+    }
     if (fd < 0) {
         ReportFailure(S_IFDIR, errno);
         return;
     }
+    const size_t firstChild = children.size();
     if (m_path.back() != '/')
         m_path.push_back('/');
     const size_t pathBase = m_path.size();
@@ -403,6 +456,7 @@ void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& 
                 continue;
             if (Context().IsStopped() || (++sincePoll == EntriesPerAbortPoll && (sincePoll = 0, Context().PollStop()))) {
                 ::close(fd);
+                children.resize(firstChild);
                 return;
             }
             const size_t nameLength = std::strlen(name);
@@ -440,6 +494,14 @@ void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& 
             if (enter)
                 children.push_back(std::make_shared<Node>(node, std::string_view(name, nameLength), &root,
                                                           status.st_dev, state));
+        }
+    }
+    if (children.size() > firstChild) {
+        m_path.resize(pathBase > 1 ? pathBase - 1 : pathBase);
+        if (std::shared_ptr<FolderHandle> held = HoldFolder(fd, m_path)) {
+            for (size_t i = firstChild; i < children.size(); ++i)
+                children[i]->parentFolder = held;
+            return;
         }
     }
     ::close(fd);

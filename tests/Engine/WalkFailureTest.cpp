@@ -1,0 +1,266 @@
+// How the walk meets trouble: unreadable folders and entries, entries that vanish, the job's
+// abort, and each kind of consumer answer.
+#include "EngineTestSupport.h"
+
+#include <grp.h>
+#include <sys/wait.h>
+
+using namespace enginetest;
+
+namespace {
+
+// Serialises what a walk saw, so that a child process can hand it to the test.
+std::string Describe(const std::set<Seen>& items, const std::map<std::string, int>& failures)
+{
+    std::string out;
+    for (const Seen& s : items)
+        out += std::string(1, s.kind) + " " + s.path + '\0';
+    for (const auto& [path, code] : failures)
+        out += "! " + path + " " + std::to_string(code) + '\0';
+    return out;
+}
+
+// Runs `walk` as the unprivileged user 65534 when the test runs as root (root reads every
+// folder), in the test's own process otherwise; returns what Describe made of it.
+std::string RunUnprivileged(const std::function<std::string()>& walk)
+{
+    if (::geteuid() != 0)
+        return walk();
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        const gid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+            ::setresuid(nobody, nobody, nobody) != 0)
+            ::_exit(3);
+        const std::string text = walk();
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
+            if (n <= 0)
+                ::_exit(4);
+            done += static_cast<size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof(buffer))) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    return text;
+}
+
+TEST(WalkFailures, UnreadableFoldersAndEntriesGoToTheFailureListAndTheWalkGoesOn)
+{
+    ScratchFolder scratch;
+    const std::string r = scratch.Path();
+    MakeFolder(r + "/open");
+    MakeFile(r + "/open/f");
+    MakeFolder(r + "/locked");  // cannot be opened
+    MakeFile(r + "/locked/secret");
+    MakeFolder(r + "/listonly");  // can be listed, but its entries cannot be stat'ed
+    MakeFile(r + "/listonly/e1");
+    MakeFile(r + "/listonly/e2");
+    MakeFile(r + "/z-last");
+    scratch.MarkLocked();
+    ASSERT_EQ(::chmod((r + "/locked").c_str(), 0300), 0);
+    ASSERT_EQ(::chmod((r + "/listonly").c_str(), 0644), 0);
+    if (::geteuid() != 0 && ::access((r + "/locked").c_str(), R_OK) == 0)
+        GTEST_SKIP() << "this user reads every folder; the permission cannot be tested";
+
+    const std::string seen = RunUnprivileged([&]() {
+        auto callback = std::make_shared<TestCallback>();
+        WalkOptions options;
+        options.maxWorkers = 2;
+        CKxError status = Walk(callback, {r}, options);
+        if (status.IsError())
+            return std::string("status ") + status.AsString();
+        return Describe(callback->Consumer().Items(), options.failures->Failures());
+    });
+
+    std::set<Seen> expectedItems = FindListing(r);  // as root or owner: everything
+    expectedItems.erase({r + "/locked/secret", 'f'});
+    expectedItems.erase({r + "/listonly/e1", 'f'});
+    expectedItems.erase({r + "/listonly/e2", 'f'});
+    const std::map<std::string, int> expectedFailures = {
+        {r + "/locked", EACCES}, {r + "/listonly/e1", EACCES}, {r + "/listonly/e2", EACCES}};
+    EXPECT_EQ(seen, Describe(expectedItems, expectedFailures));
+}
+
+TEST(WalkFailures, SiblingsDeletedDuringTheWalkAreFailuresNotLosses)
+{
+    ScratchFolder scratch;
+    const std::string v = scratch / "v";
+    MakeFolder(v);
+    for (int i = 0; i < 60; ++i)
+        MakeFile(v + "/file" + std::to_string(i));
+    MakeFolder(v + "/gone");
+    const std::set<Seen> before = FindListing(scratch.Path());
+
+    auto callback = std::make_shared<TestCallback>();
+    std::atomic<bool> deleted{false};
+    callback->Consumer().SetHook([&](const CItemPtr& item) {
+        const std::string& path = item->GetLocalFullyQualifiedItemName();
+        // The folder is reported now and opened later: remove it in between.
+        if (path == v + "/gone")
+            ::rmdir(path.c_str());
+        if (path.rfind(v + "/file", 0) == 0 && !deleted.exchange(true))
+            for (int i = 0; i < 60; ++i)
+                if (v + "/file" + std::to_string(i) != path)
+                    ::unlink((v + "/file" + std::to_string(i)).c_str());
+        return CKxError::Success();
+    });
+    WalkOptions options;
+    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
+
+    std::set<Seen> accounted = callback->Consumer().Items();
+    for (const auto& [path, code] : options.failures->Failures()) {
+        EXPECT_EQ(code, ENOENT) << path;
+        accounted.insert({path, path == v + "/gone" ? 'd' : 'f'});
+    }
+    EXPECT_EQ(accounted, before);
+    EXPECT_TRUE(options.failures->Failures().count(v + "/gone"));
+    EXPECT_GE(options.failures->Failures().size(), 50u);
+}
+
+class AbortingCallback : public TestCallback {
+public:
+    bool IsAborted() override { return Consumer().getProcessedItemsCount() >= 100 || TestCallback::IsAborted(); }
+};
+
+TEST(WalkFailures, AbortStopsTheWalkPromptlyWithStatus995)
+{
+    ScratchFolder scratch;
+    for (int d = 0; d < 40; ++d) {
+        MakeFolder(scratch / ("d" + std::to_string(d)));
+        for (int f = 0; f < 20; ++f)
+            MakeFile(scratch / ("d" + std::to_string(d) + "/f" + std::to_string(f)));
+    }
+    for (int workers : {1, 4}) {
+        auto callback = std::make_shared<AbortingCallback>();
+        WalkOptions options;
+        options.maxWorkers = workers;
+        CKxError status = Walk(callback, {scratch.Path()}, options);
+        EXPECT_EQ(status.Code(), KxCode::OperationAborted);
+        // Polled between folders: at most a folder's worth per worker beyond the mark.
+        EXPECT_LT(callback->Consumer().getProcessedItemsCount(), 100u + 41u * static_cast<unsigned>(workers));
+    }
+    auto aborted = std::make_shared<TestCallback>();
+    aborted->Abort();
+    EXPECT_EQ(Walk(aborted, {scratch.Path()}).Code(), KxCode::OperationAborted);
+    EXPECT_EQ(aborted->Consumer().getProcessedItemsCount(), 0u);
+}
+
+TEST(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
+{
+    ScratchFolder scratch;
+    for (const char* folder : {"/skip", "/long", "/normal"}) {
+        MakeFolder(scratch.Path() + folder);
+        MakeFile(scratch.Path() + folder + "/inner");
+    }
+    auto callback = std::make_shared<TestCallback>();
+    std::atomic<int> skipAsked{0};
+    callback->Consumer().SetHook([&](const CItemPtr& item) {
+        if (item->GetLocalFullyQualifiedItemName() == scratch / "skip") {
+            skipAsked++;
+            return CKxError(KxCode::DoNotEnterFolder, "Identified new mount path");
+        }
+        if (item->GetLocalFullyQualifiedItemName() == scratch / "long")
+            return CKxError::FromErrno(ENAMETOOLONG, "diverted long path");
+        return CKxError::Success();
+    });
+    WalkOptions options;
+    options.maxWorkers = 2;
+    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
+    const std::set<Seen> items = callback->Consumer().Items();
+    EXPECT_FALSE(items.count({scratch / "skip/inner", 'f'}));
+    EXPECT_FALSE(items.count({scratch / "long/inner", 'f'}));
+    EXPECT_TRUE(items.count({scratch / "normal/inner", 'f'}));
+    EXPECT_EQ(skipAsked.load(), 1);
+    EXPECT_TRUE(options.failures->Failures().empty());
+}
+
+TEST(WalkFailures, AConsumerThatCannotReadTheSourceSendsTheItemToTheFailureList)
+{
+    ScratchFolder scratch;
+    MakeFile(scratch / "a");
+    MakeFile(scratch / "unreadable");
+    MakeFile(scratch / "z");
+    auto callback = std::make_shared<TestCallback>();
+    callback->Consumer().SetHook([&](const CItemPtr& item) {
+        if (item->GetLocalFullyQualifiedItemName() != scratch / "unreadable")
+            return CKxError::Success();
+        item->SetErrorNumber(EIO);
+        return CKxError::FromErrno(EIO, "readlink failed");
+    });
+    WalkOptions options;
+    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
+    EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "unreadable", EIO}}));
+    EXPECT_EQ(options.failures->ErrorNumbers(), (std::map<std::string, int>{{scratch / "unreadable", EIO}}));
+    EXPECT_EQ(callback->Consumer().Items().size(), 4u);
+}
+
+TEST(WalkFailures, AWriteFailureOfOurOwnFilesStopsTheWalkWithThatError)
+{
+    ScratchFolder scratch;
+    for (int d = 0; d < 20; ++d) {
+        MakeFolder(scratch / ("d" + std::to_string(d)));
+        for (int f = 0; f < 10; ++f)
+            MakeFile(scratch / ("d" + std::to_string(d) + "/f" + std::to_string(f)));
+    }
+    for (int workers : {1, 4}) {
+        auto callback = std::make_shared<TestCallback>();
+        std::atomic<int> calls{0};
+        callback->Consumer().SetHook([&](const CItemPtr&) {
+            if (++calls == 10)
+                return CKxError::FromErrno(ENOSPC, "collect file write failed");
+            return CKxError::Success();
+        });
+        WalkOptions options;
+        options.maxWorkers = workers;
+        CKxError status = Walk(callback, {scratch.Path()}, options);
+        EXPECT_EQ(status.Code(), ENOSPC);
+        EXPECT_NE(status.AsString().find("collect file write failed"), std::string::npos);
+        EXPECT_LT(callback->Consumer().getProcessedItemsCount(), 10u + 11u * static_cast<unsigned>(workers));
+        EXPECT_EQ(callback->ScannerErrors().size(), 1u);
+        EXPECT_TRUE(options.failures->Failures().empty());
+    }
+}
+
+TEST(WalkFailures, AFailureListThatCannotBeWrittenStopsTheWalk)
+{
+    ScratchFolder scratch;
+    MakeFile(scratch / "a");
+    auto callback = std::make_shared<TestCallback>();
+    WalkOptions options;
+    options.failures->FailWrites();
+    CKxError status = Walk(callback, {scratch / "missing", scratch / "a"}, options);
+    EXPECT_EQ(status.Code(), ENOSPC);
+}
+
+TEST(WalkFailures, NoOutputHandlerStopsTheWalk)
+{
+    ScratchFolder scratch;
+    MakeFile(scratch / "a");
+    auto callback = std::make_shared<TestCallback>();
+    callback->FailHandlers();
+    CKxError status = Walk(callback, {scratch.Path()});
+    EXPECT_EQ(status.Code(), KxCode::NotFound);
+    EXPECT_EQ(callback->Consumer().getProcessedItemsCount(), 0u);
+    // The base callback has no handler either, and says for which volume.
+    auto base = std::make_shared<CScannerCallback>();
+    auto manager = std::make_shared<CWorkUnitManager>(1);
+    ASSERT_TRUE(manager->FinalizeWorkUnits({scratch.Path()}, {}, {}, {}, {}, {}).IsSuccess());
+    CScanArbiter arbiter(1, 1, base);
+    CKxError baseStatus = arbiter.Run(manager);
+    EXPECT_NE(baseStatus.AsString().find("Output handler is unconfigured for volume"), std::string::npos);
+}
+
+}  // namespace
