@@ -1,0 +1,340 @@
+// The job life cycle: the order of its steps and their failure paths, the common command-line
+// options, the common configuration on a scratch instance, and the clean-up switch.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "Scan/AdHocFileNameFactory.h"
+#include "Scan/PostProcessingOptions.h"
+#include "Scan/ScanJob.h"
+#include "Scan/ScanJobFileSystem.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptions.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
+#include "Scan/Unix/UnixScanJobCallback.h"
+
+#include <filesystem>
+
+namespace {
+
+namespace Id = SXScannerConfigurationBagId;
+
+// Records the steps it runs; each step can be made to fail with its own code.
+class RecordingJob : public CScanJob {
+public:
+    std::string AsString() const override { return "Recording"; }
+    CKxError Configure() override { return Step("Configure", m_failConfigure); }
+    CKxError Prepare() override { return Step("Prepare", m_failPrepare); }
+    CKxError Run() override { return Step("Run", m_failRun); }
+    CKxError Cleanup() override
+    {
+        CKxError base = CScanJob::Cleanup();
+        if (base.IsError())
+            return base;
+        return Step("Cleanup", m_failCleanup);
+    }
+
+    std::vector<std::string> m_steps;
+    long m_failConfigure = 0, m_failPrepare = 0, m_failRun = 0, m_failCleanup = 0;
+
+private:
+    CKxError Step(const std::string& name, long failCode)
+    {
+        m_steps.push_back(name);
+        if (failCode != 0)
+            return CKxError(failCode, name + " broke");
+        return CKxError::Success();
+    }
+};
+
+using Steps = std::vector<std::string>;
+
+class ScanJobLifeCycleTest : public ScanJobTestEnv {};
+
+TEST_F(ScanJobLifeCycleTest, GoodJobRunsEveryStepInOrder)
+{
+    RecordingJob job;
+    EXPECT_TRUE(job.Process().IsSuccess());
+    EXPECT_EQ(job.m_steps, (Steps{"Configure", "Prepare", "Run", "Cleanup"}));
+    EXPECT_FALSE(job.isFailPhaseSet());
+    EXPECT_FALSE(job.isFailJobSet());
+    EXPECT_FALSE(job.isCompleteJobNowSet());
+}
+
+TEST_F(ScanJobLifeCycleTest, FailingStepSkipsTheRestButCleanupRuns)
+{
+    struct Case {
+        long RecordingJob::*failing;
+        Steps steps;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {&RecordingJob::m_failConfigure, {"Configure", "Cleanup"},
+         "Failed to configure scan job; terminating, ScanJob=Recording"},
+        {&RecordingJob::m_failPrepare, {"Configure", "Prepare", "Cleanup"},
+         "Failed to prepare scan job; terminating, ScanJob=Recording"},
+        {&RecordingJob::m_failRun, {"Configure", "Prepare", "Run", "Cleanup"},
+         "Failed to run scan job; terminating, ScanJob=Recording"},
+    };
+    for (const Case& c : cases) {
+        RecordingJob job;
+        job.*c.failing = 1168;
+        CKxError result = job.Process();
+        ASSERT_TRUE(result.IsError()) << c.message;
+        EXPECT_EQ(result.Code(), 1168);
+        EXPECT_EQ(job.m_steps, c.steps) << c.message;
+        EXPECT_NE(result.AsString().find(c.message), std::string::npos) << result.AsString();
+        EXPECT_TRUE(job.isFailPhaseSet()) << c.message;
+        EXPECT_FALSE(job.isFailJobSet());
+    }
+}
+
+TEST_F(ScanJobLifeCycleTest, CleanupErrorTakesPrecedence)
+{
+    RecordingJob job;
+    job.m_failRun = 1168;
+    job.m_failCleanup = 13;
+    CKxError result = job.Process();
+    ASSERT_TRUE(result.IsError());
+    EXPECT_EQ(result.Code(), 13);
+    EXPECT_EQ(result.Message(), "Cleanup broke");
+    EXPECT_NE(result.AsString().find("Failed to cleanup scan job; terminating, ScanJob=Recording"), std::string::npos);
+    EXPECT_TRUE(job.isFailPhaseSet());
+
+    // A failing clean-up alone fails the call but is not a failure of the phase's work.
+    RecordingJob cleanupOnly;
+    cleanupOnly.m_failCleanup = 13;
+    EXPECT_EQ(cleanupOnly.Process().Code(), 13);
+    EXPECT_FALSE(cleanupOnly.isFailPhaseSet());
+}
+
+TEST_F(ScanJobLifeCycleTest, DebugFailScanSettingFailsThePhaseOfAGoodJob)
+{
+    struct Case {
+        const char* value;
+        bool fails;
+    };
+    for (const Case& c : {Case{"yes", true}, Case{"Y", true}, Case{"y", true}, Case{"no", false},
+                          Case{"", false}, Case{"N", false}, Case{" yes", false}}) {
+        Setting("DEBUG_FAIL_SCAN", c.value);
+        RecordingJob job;
+        EXPECT_TRUE(job.Process().IsSuccess()) << c.value;
+        EXPECT_EQ(job.isFailPhaseSet(), c.fails) << "[" << c.value << "]";
+    }
+    m_settings->Erase("FileSystemAgent", "DEBUG_FAIL_SCAN");
+    RecordingJob absent;
+    EXPECT_TRUE(absent.Process().IsSuccess());
+    EXPECT_FALSE(absent.isFailPhaseSet());
+}
+
+TEST_F(ScanJobLifeCycleTest, CommandLineGivesTheJobItsIdentity)
+{
+    CScanJob job;
+    ASSERT_TRUE(job.ProcessCommandLine(JobArgs({"-pkg", "Hadoop", "-snaptape"})).IsSuccess());
+    EXPECT_EQ(job.GetJobId(), 7);
+    EXPECT_EQ(job.GetJobToken(), "tok");
+    EXPECT_EQ(job.GetApplicationId(), "2:5");
+    EXPECT_EQ(job.GetOrbundId(), 2u);
+    EXPECT_EQ(job.GetApplicationNumber(), 5u);
+    EXPECT_EQ(job.GetClientName(), "client1");
+    EXPECT_EQ(job.GetBackupType(), 2u);
+    EXPECT_EQ(job.GetInstance(), "inst");
+    EXPECT_TRUE(job.IsDistributedPackage());
+    EXPECT_TRUE(job.IsSnapTape());
+    EXPECT_FALSE(job.IsPrevJobValid());
+
+    CScanJob other;
+    ASSERT_TRUE(other.ProcessCommandLine(JobArgs({"-pkg", "hadoop"})).IsSuccess());
+    EXPECT_FALSE(other.IsDistributedPackage());  // the package name is exact
+    EXPECT_FALSE(other.IsSnapTape());
+}
+
+TEST_F(ScanJobLifeCycleTest, BackupTypeComesFromFThenT)
+{
+    const std::vector<std::string> identity = {"-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "tok"};
+    auto run = [&](const std::vector<std::string>& extra, std::uint32_t& type) {
+        std::vector<std::string> tokens = identity;
+        tokens.insert(tokens.end(), extra.begin(), extra.end());
+        CScanJob job;
+        CKxError result = job.ProcessCommandLine(Args(tokens));
+        type = job.GetBackupType();
+        return result;
+    };
+    std::uint32_t type = 0;
+    EXPECT_TRUE(run({"-t", "4"}, type).IsSuccess());
+    EXPECT_EQ(type, 4u);
+    EXPECT_TRUE(run({"-f", "1", "-t", "2"}, type).IsSuccess());
+    EXPECT_EQ(type, 1u);
+    EXPECT_TRUE(run({"-f", "-t", "2"}, type).IsSuccess());  // -f without a value counts as missing
+    EXPECT_EQ(type, 2u);
+
+    CKxError missing = run({}, type);
+    ASSERT_TRUE(missing.IsError());
+    EXPECT_EQ(missing.Message(), "GetOption failed, Option=f/t");
+    for (const char* bad : {"x", "-1", "2x", ""}) {
+        CKxError result = run({"-t", bad}, type);
+        EXPECT_TRUE(result.IsError()) << "[" << bad << "]";
+    }
+}
+
+TEST_F(ScanJobLifeCycleTest, PreviousJobValidOnlyWhenTheValueIsZero)
+{
+    struct Case {
+        std::vector<std::string> extra;
+        bool valid;
+    };
+    const std::vector<Case> cases = {
+        {{"-pcs", "0"}, true},  {{"-pcs", "5"}, false},          {{"-pbs", "0"}, true},
+        {{"-pbs", "7"}, false}, {{"-pcs", "5", "-pbs", "0"}, false}, {{"-pcs", "0", "-pbs", "5"}, true},
+        {{"-pcs", "abc"}, false}, {{}, false},                    {{"-pcs", "-pbs", "0"}, true},
+    };
+    for (const Case& c : cases) {
+        CScanJob job;
+        ASSERT_TRUE(job.ProcessCommandLine(JobArgs(c.extra)).IsSuccess());
+        EXPECT_EQ(job.IsPrevJobValid(), c.valid) << (c.extra.empty() ? "" : c.extra[0] + " " + c.extra.back());
+    }
+}
+
+TEST_F(ScanJobLifeCycleTest, MissingIdentityOptionsFailInOrder)
+{
+    struct Case {
+        std::vector<std::string> tokens;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"-vm", "inst", "-a", "2:5", "-cn", "c", "-jt", "tok", "-t", "1"}, "GetJobId failed"},
+        {{"-j", "7", "-a", "2:5", "-cn", "c", "-t", "1"}, "GetOption failed, Option=jt"},
+        {{"-j", "7", "-jt", "tok", "-cn", "c", "-t", "1", "-vm", "i"}, "GetApplicationId failed"},
+        {{"-j", "7", "-jt", "tok", "-a", "2:5", "-t", "1", "-vm", "i"}, "GetClientName failed"},
+        {{"-j", "7", "-jt", "tok", "-a", "2:5", "-cn", "c", "-vm", "i"}, "GetOption failed, Option=f/t"},
+        {{"-j", "7", "-jt", "tok", "-a", "2:5", "-cn", "c", "-t", "1"}, "GetOption failed, Option=vm"},
+        {{"-j", "x", "-jt", "tok", "-a", "2:5", "-cn", "c", "-t", "1", "-vm", "i"}, "GetJobId failed"},
+        {{"-j", "7", "-jt", "tok", "-a", "2-5", "-cn", "c", "-t", "1", "-vm", "i"}, "GetApplicationId failed"},
+    };
+    for (const Case& c : cases) {
+        CScanJob job;
+        CKxError result = job.ProcessCommandLine(Args(c.tokens));
+        ASSERT_TRUE(result.IsError()) << c.message;
+        // The message of this level is the outermost one pushed.
+        EXPECT_EQ(result.Frames().back().message, c.message);
+    }
+}
+
+class ConfiguredJobTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_callback = std::make_shared<CUnixScanJobCallback>();
+        m_job.SetScanJobCallback(m_callback);
+        ASSERT_TRUE(m_job.ProcessCommandLine(JobArgs({"-pcs", "0"})).IsSuccess());
+    }
+
+    CBagPtr Bag()
+    {
+        std::shared_ptr<CScannerOptions> options;
+        EXPECT_TRUE(m_callback->GetScannerOptionsInstance(options).IsSuccess());
+        return options->GetConfigurationBag();
+    }
+
+    CScanJobFileSystem m_job;
+    std::shared_ptr<CUnixScanJobCallback> m_callback;
+};
+
+TEST_F(ConfiguredJobTest, ConfigureFillsFoldersBagAndObjects)
+{
+    ASSERT_TRUE(m_job.Configure().IsSuccess());
+    const std::string subclientFolder = m_instance + "/JobResults/2/5";
+    const std::string jobFolder = m_instance + "/JobResults/jobs/7";
+    EXPECT_EQ(m_job.GetResultFolderForSubclient(), subclientFolder);
+    EXPECT_EQ(m_job.GetResultFolderForJob(), jobFolder);
+    EXPECT_TRUE(std::filesystem::is_directory(subclientFolder));
+    EXPECT_TRUE(std::filesystem::is_directory(jobFolder));
+
+    CBagPtr bag = Bag();
+    ASSERT_TRUE(bag);
+    EXPECT_EQ(m_job.GetScannerOptions()->GetConfigurationBag(), bag);
+    EXPECT_EQ(m_callback->GetScannerConfigurationBag(), bag);
+    EXPECT_EQ(bag->GetString(Id::idInstance), "inst");
+    EXPECT_EQ(bag->Get<unsigned int>(Id::idBackupType, 0), 2u);
+    EXPECT_EQ(bag->GetString(Id::idSubClientResultFolderPath), subclientFolder);
+    EXPECT_EQ(bag->GetString(Id::idJobResultFolderPath), jobFolder);
+    EXPECT_EQ(bag->Get<long long>(Id::idJobID, 0), 7);
+    EXPECT_EQ(bag->Get<unsigned int>(Id::idAppId, 0), 5u);
+    EXPECT_EQ(bag->Get<unsigned int>(Id::idOrbundId, 0), 2u);
+    EXPECT_EQ(bag->GetString(Id::idJobResultsBasePath), m_instance + "/JobResults");
+    EXPECT_TRUE(bag->GetBool(Id::idIsPrevJobValid));
+    EXPECT_FALSE(bag->GetBool(Id::idHadoopScan, true));
+    EXPECT_FALSE(bag->GetBool(Id::idSnapTape, true));
+    EXPECT_EQ(bag->Get<long long>(Id::idLastJobID, -1), 0);
+
+    auto names = std::dynamic_pointer_cast<CUnixFileNameFactory>(m_job.GetFileNameFactory());
+    ASSERT_TRUE(names);
+    EXPECT_EQ(names->GetResultsFolder(), subclientFolder);
+    EXPECT_EQ(names->GetBackupType(), 2u);
+    ASSERT_TRUE(m_job.GetPostProcessingOptions());
+    EXPECT_EQ(m_job.GetPostProcessingOptions()->getNumberOfStreamsConfigured(), 1);
+    ASSERT_TRUE(m_callback->GetJobControlClient());
+    EXPECT_EQ(m_callback->GetJobId(), 7);
+}
+
+TEST_F(ConfiguredJobTest, AnalyticsAndMigrationJobsGetTheirOwnResultFolders)
+{
+    CBagPtr bag = Bag();
+    ASSERT_TRUE(bag->Write(Id::idAnalyticsEnabled, true).IsSuccess());
+    ASSERT_TRUE(bag->Write("ObjectStoreMigration", true).IsSuccess());
+    ASSERT_TRUE(m_job.Configure().IsSuccess());
+    const std::string folder = m_instance + "/JobResults/jobs/7/Analytics/7";
+    EXPECT_EQ(m_job.GetResultFolderForJob(), folder);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(Bag()->GetString(Id::idJobResultFolderPath), folder);
+}
+
+TEST_F(ConfiguredJobTest, AdHocJobsGetTheAdHocNames)
+{
+    ASSERT_TRUE(Bag()->Write(Id::idOnDemandAdHocBackupJob, true).IsSuccess());
+    ASSERT_TRUE(m_job.Configure().IsSuccess());
+    EXPECT_TRUE(std::dynamic_pointer_cast<CAdHocFileNameFactory>(m_job.GetFileNameFactory()));
+}
+
+TEST_F(ConfiguredJobTest, ConfigureFailures)
+{
+    CScanJob withoutCallback;
+    ASSERT_TRUE(withoutCallback.ProcessCommandLine(JobArgs()).IsSuccess());
+    EXPECT_TRUE(withoutCallback.Configure().IsError());
+
+    // A callback that gives no name factory.
+    class NamelessCallback : public CUnixScanJobCallback {
+    public:
+        std::string AsString() const override { return "Nameless"; }
+        std::shared_ptr<CFileNameFactory> GetFileNameFactory(unsigned long, const std::string&) override
+        {
+            return nullptr;
+        }
+    };
+    CScanJob job;
+    job.SetScanJobCallback(std::make_shared<NamelessCallback>());
+    ASSERT_TRUE(job.ProcessCommandLine(JobArgs()).IsSuccess());
+    CKxError result = job.Configure();
+    ASSERT_TRUE(result.IsError());
+    EXPECT_EQ(result.Code(), 995);
+    EXPECT_EQ(result.Message(), "FileNameFactory not provided by Nameless");
+
+    // The application's configuration is missing: the options cannot load it.
+    std::filesystem::remove(AppConfigPath("2:5"));
+    CScanJobFileSystem missingConfig;
+    missingConfig.SetScanJobCallback(std::make_shared<CUnixScanJobCallback>());
+    ASSERT_TRUE(missingConfig.ProcessCommandLine(JobArgs()).IsSuccess());
+    EXPECT_TRUE(missingConfig.Configure().IsError());
+}
+
+TEST_F(ConfiguredJobTest, FileSystemJobFailsThePhaseButCleansUpWhenConfigurationFails)
+{
+    std::filesystem::remove(AppConfigPath("2:5"));
+    Setting("DEBUG_FAIL_SCAN", "no");
+    CKxError result = m_job.Process();
+    ASSERT_TRUE(result.IsError());
+    EXPECT_NE(result.AsString().find("Failed to configure scan job; terminating, ScanJob=ScanJob/FileSystem"),
+              std::string::npos);
+    EXPECT_TRUE(m_job.isFailPhaseSet());
+}
+
+}  // namespace

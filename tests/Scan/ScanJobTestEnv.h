@@ -1,0 +1,77 @@
+#pragma once
+// A scratch instance for the driver, factory and life-cycle tests: AgentTestEnv's instance
+// with one application "2:5" of type 29 using index version 2, agent settings held in memory,
+// and helpers to build command lines and read the job-manager journal.
+#include "Agent/AgentTestEnv.h"
+#include "Agent/CommandLineArguments.h"
+#include "Agent/MemorySettingsStore.h"
+#include "Agent/ZVPlatformInfo.h"
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class ScanJobTestEnv : public AgentTestEnv {
+protected:
+    void SetUp() override
+    {
+        AgentTestEnv::SetUp();
+        m_settings = std::make_shared<CMemorySettingsStore>();
+        ZVPlatformInfo::Install(m_settings);
+        WriteApp("2:5", 29);
+    }
+
+    // Writes config/apps/<appId>.json; `subclientExtra` and `clientExtra` are further JSON members.
+    void WriteApp(const std::string& appId, int appType, bool indexV2 = true, const std::string& subclientExtra = "",
+                  const std::string& clientExtra = "", const std::string& backupSetKind = "")
+    {
+        std::string json = "{\"appType\": " + std::to_string(appType) +
+                           ", \"indexV2\": " + (indexV2 ? "true" : "false") +
+                           ", \"client\": {\"id\": 2, \"name\": \"client1\", \"laptop\": false" +
+                           (clientExtra.empty() ? "" : ", " + clientExtra) +
+                           "}, \"backupSet\": {\"name\": \"defaultBackupSet\", \"default\": true" +
+                           (backupSetKind.empty() ? "" : ", \"kind\": \"" + backupSetKind + "\"") +
+                           "}, \"subclient\": {\"id\": 5, \"name\": \"sc1\", \"default\": false, "
+                           "\"content\": [\"/data\"], \"numStreams\": 1" +
+                           (subclientExtra.empty() ? "" : ", " + subclientExtra) + "}}";
+        WriteFile(AppConfigPath(appId), json);
+    }
+
+    void Setting(const std::string& key, const std::string& value) { m_settings->Put("FileSystemAgent", key, value); }
+
+    static CCommandLineArgumentsPtr Args(const std::vector<std::string>& tokens)
+    {
+        return std::make_shared<CCommandLineArguments>(tokens);
+    }
+
+    // The full command line of job `jobId` on application 2:5, with `extra` options after it.
+    static CCommandLineArgumentsPtr JobArgs(const std::vector<std::string>& extra = {}, const std::string& jobId = "7")
+    {
+        std::vector<std::string> tokens = {"-vm", "inst", "-j", jobId, "-a", "2:5", "-cn", "client1", "-jt", "tok",
+                                           "-t", "2"};
+        tokens.insert(tokens.end(), extra.begin(), extra.end());
+        return Args(tokens);
+    }
+
+    std::vector<nlohmann::json> Journal(long long jobId = 7) const
+    {
+        std::vector<nlohmann::json> records;
+        for (const std::string& line : ReadLines(m_instance + "/JobManager/" + std::to_string(jobId) + ".jsonl"))
+            records.push_back(nlohmann::json::parse(line));
+        return records;
+    }
+
+    // The records of one call, in order.
+    std::vector<nlohmann::json> Calls(const std::string& call, long long jobId = 7) const
+    {
+        std::vector<nlohmann::json> calls;
+        for (const nlohmann::json& record : Journal(jobId))
+            if (record.value("call", "") == call)
+                calls.push_back(record);
+        return calls;
+    }
+
+    std::shared_ptr<CMemorySettingsStore> m_settings;
+};
