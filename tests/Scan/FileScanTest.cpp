@@ -1,0 +1,508 @@
+// The driver: what the job manager is told for good, failed, killed, retried and
+// completed-in-scan jobs, and the failures that happen before the job manager can be told.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "Agent/JobManagerFaults.h"
+#include "Scan/FileScan.h"
+#include "Scan/ScanJobFileSystem.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptions.h"
+#include "Scan/Unix/UnixScanJobCallback.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace {
+
+namespace Id = SXScannerConfigurationBagId;
+
+class ScriptedJob : public CScanJobFileSystem {
+public:
+    using CScanJob::CompleteJobNow;
+    CKxError Run() override
+    {
+        if (m_onRun)
+            m_onRun(*this);
+        return m_runResult;
+    }
+    CBagPtr Bag() const { return GetScannerOptions()->GetConfigurationBag(); }
+
+    std::function<void(ScriptedJob&)> m_onRun;
+    CKxError m_runResult;
+};
+
+class ScriptedCallback : public CUnixScanJobCallback {
+public:
+    int GetNumStreams() override { return m_streams ? *m_streams : CUnixScanJobCallback::GetNumStreams(); }
+    CKxError GetNextPhaseArguments(std::string& arguments, int& action) override
+    {
+        arguments += m_presetArguments;
+        return CUnixScanJobCallback::GetNextPhaseArguments(arguments, action);
+    }
+    using CScanJobCallback::GetScannerConfigurationBag;
+
+    std::optional<int> m_streams;
+    std::string m_presetArguments;
+    SScanStats m_collectStats;
+
+protected:
+    void AddCollectFileStats(const COutputResources&, SScanStats& stats) const override
+    {
+        stats.collectFiles += m_collectStats.collectFiles;
+        stats.totalItems += m_collectStats.totalItems;
+        stats.dataSize += m_collectStats.dataSize;
+        stats.folders += m_collectStats.folders;
+    }
+};
+
+// The real type decision with scripted jobs and callbacks; keeps every object it made.
+class ScriptedFactory : public CScanJobFactory {
+public:
+    ScriptedFactory() : CScanJobFactory("inst") {}
+    CScanJobPtr CreateScanJobObject(EScanJobType type) override
+    {
+        m_types.push_back(type.Value());
+        if (m_noJob)
+            return nullptr;
+        auto job = std::make_shared<ScriptedJob>();
+        job->m_onRun = m_onRun;
+        job->m_runResult = m_runResult;
+        m_jobs.push_back(job);
+        return job;
+    }
+    CScanJobCallbackPtr CreateScanJobCallback(EScanJobType) override
+    {
+        if (m_noCallback)
+            return nullptr;
+        auto callback = std::make_shared<ScriptedCallback>();
+        if (m_onCallback)
+            m_onCallback(*callback);
+        m_callbacks.push_back(callback);
+        return callback;
+    }
+
+    std::function<void(ScriptedJob&)> m_onRun;
+    std::function<void(ScriptedCallback&)> m_onCallback;
+    CKxError m_runResult;
+    bool m_noJob = false;
+    bool m_noCallback = false;
+    std::vector<unsigned> m_types;
+    std::vector<std::shared_ptr<ScriptedJob>> m_jobs;
+    std::vector<std::shared_ptr<ScriptedCallback>> m_callbacks;
+};
+
+class FileScanTest : public ScanJobTestEnv {
+protected:
+    CKxError Run(const std::vector<std::string>& extra = {})
+    {
+        CFileScan scan(JobArgs(extra));
+        return scan.Process(m_factory);
+    }
+    std::vector<std::string> CallNames() const
+    {
+        std::vector<std::string> names;
+        for (const nlohmann::json& record : Journal())
+            names.push_back(record.value("call", ""));
+        return names;
+    }
+    nlohmann::json LastComplete() const
+    {
+        auto completes = Calls("complete");
+        EXPECT_EQ(completes.size(), 1u);
+        return completes.empty() ? nlohmann::json() : completes.back();
+    }
+    std::string Params() const
+    {
+        auto params = Calls("concatPhaseParams");
+        EXPECT_EQ(params.size(), 1u);
+        return params.empty() ? std::string() : params.back().value("params", "");
+    }
+    static nlohmann::json Complete(int status, int statusFor)
+    {
+        return {{"call", "complete"}, {"status", status}, {"for", statusFor}};
+    }
+    bool JournalExists() const { return std::filesystem::exists(m_instance + "/JobManager/7.jsonl"); }
+
+    std::shared_ptr<ScriptedFactory> m_factory = std::make_shared<ScriptedFactory>();
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(FileScanTest, GoodJobCompletesThePhaseWithItsNextPhaseArguments)
+{
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(m_factory->m_types, (std::vector<unsigned>{5}));
+    EXPECT_EQ(CallNames(), (Names{"setNumStreams", "concatPhaseParams", "updateInfo", "complete",
+                                  "finishedWorkWithoutExit"}));
+    EXPECT_EQ(Calls("setNumStreams").at(0).value("streams", 0), 1);
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+
+    CBagPtr bag = m_factory->m_jobs.at(0)->Bag();
+    const long long start = bag->Get<long long>(Id::idScanStartTime, 0);
+    EXPECT_GT(start, 0);
+    const std::string params = Params();
+    EXPECT_EQ(Calls("concatPhaseParams").at(0).value("action", ""), "JMCONCAT");
+    EXPECT_NE(params.find(" -parent 1 -c 0 -maxcolnum 0 -numcol 0 -numfolder 0 "), std::string::npos) << params;
+    EXPECT_NE(params.find(" -new_scan"), std::string::npos) << params;
+    EXPECT_EQ(params.substr(params.size() - (" -r " + std::to_string(start)).size()), " -r " + std::to_string(start));
+
+    EXPECT_EQ(bag->Get<unsigned int>(Id::idJobType, 0), 5u);
+    EXPECT_EQ(bag->Get<unsigned int>(Id::idAppType, 0), 29u);
+    EXPECT_EQ(bag->GetString(Id::idClientName), "client1");
+    EXPECT_FALSE(bag->GetBool(Id::idCloudLaptopBackup, true));
+    EXPECT_FALSE(bag->Has(Id::idSnapBackupWithoutSnapCatalog));
+    EXPECT_TRUE(std::filesystem::exists(m_instance + "/run/fsweep_7"));
+}
+
+TEST_F(FileScanTest, RealFactoryRunsTheFileSystemLifeCycle)
+{
+    CFileScan scan(JobArgs());
+    ASSERT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+    EXPECT_TRUE(std::filesystem::is_directory(m_instance + "/JobResults/2/5"));
+}
+
+TEST_F(FileScanTest, DebugFailScanFailsThePhase)
+{
+    Setting("DEBUG_FAIL_SCAN", "Y");
+    CFileScan scan(JobArgs());
+    ASSERT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
+    EXPECT_EQ(CallNames(), (Names{"complete", "finishedWorkWithoutExit"}));
+    EXPECT_EQ(LastComplete(), Complete(2, 1));
+}
+
+TEST_F(FileScanTest, FailuresOfTheJobAreReportedForThePhaseOrTheJob)
+{
+    struct Case {
+        std::function<void(ScriptedJob&)> onRun;
+        CKxError runResult;
+        int statusFor;
+    };
+    const std::vector<Case> cases = {
+        {[](ScriptedJob& job) { job.FailPhase(); }, {}, 1},
+        {[](ScriptedJob& job) { job.FailJob(); }, {}, 2},
+        {[](ScriptedJob& job) { (void)job.Bag()->Write(Id::idFailJobSet, true); }, {}, 2},
+        {nullptr, CKxError(1168, "walk broke"), 1},
+        {[](ScriptedJob& job) { job.FailJob(); }, CKxError(1168, "walk broke"), 2},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+        m_factory = std::make_shared<ScriptedFactory>();
+        m_factory->m_onRun = c.onRun;
+        m_factory->m_runResult = c.runResult;
+        ASSERT_TRUE(Run().IsSuccess()) << index;
+        EXPECT_EQ(LastComplete(), Complete(2, c.statusFor)) << index;
+        EXPECT_TRUE(Calls("concatPhaseParams").empty()) << index;
+        ++index;
+    }
+}
+
+TEST_F(FileScanTest, StreamCountOfZeroBecomesOneAndMinusOneIsNotReported)
+{
+    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_streams = 0; };
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(Calls("setNumStreams").at(0).value("streams", -5), 1);
+
+    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_streams = -1; };
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_TRUE(Calls("setNumStreams").empty());
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+
+    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_streams = 3; };
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(Calls("setNumStreams").at(0).value("streams", -5), 3);
+}
+
+TEST_F(FileScanTest, ReferenceTimeArgumentIsNotDoubled)
+{
+    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_presetArguments = " -r 55 "; };
+    ASSERT_TRUE(Run().IsSuccess());
+    const std::string params = Params();
+    EXPECT_EQ(params.find(" -r 55 "), 0u);
+    EXPECT_EQ(params.find("-r", 2), std::string::npos) << params;
+}
+
+TEST_F(FileScanTest, PresetScanStartTimeIsKept)
+{
+    m_factory->m_onCallback = [](ScriptedCallback& callback) {
+        std::shared_ptr<CScannerOptions> options;
+        ASSERT_TRUE(callback.GetScannerOptionsInstance(options).IsSuccess());
+        ASSERT_TRUE(options->GetConfigurationBag()->Write(Id::idScanStartTime, 1234LL).IsSuccess());
+    };
+    ASSERT_TRUE(Run().IsSuccess());
+    const std::string params = Params();
+    EXPECT_EQ(params.substr(params.size() - 8), " -r 1234") << params;
+}
+
+TEST_F(FileScanTest, KilledJobIsNotReportedAsFailed)
+{
+    WriteFile(m_instance + "/JobManager/7.quit", "");
+    m_factory->m_runResult = CKxError(995, "walk aborted");
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(CallNames(), (Names{"finishedWorkWithoutExit"}));
+
+    // A job that finished its work before the quit is still completed.
+    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+    m_factory = std::make_shared<ScriptedFactory>();
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+}
+
+TEST_F(FileScanTest, JobCompletedInScanSetsTheReferenceTimeAndCompletesTheJob)
+{
+    m_factory->m_onRun = [](ScriptedJob& job) { job.CompleteJobNow(); };
+    ASSERT_TRUE(Run().IsSuccess());
+    const long long start = m_factory->m_jobs.at(0)->Bag()->Get<long long>(Id::idScanStartTime, 0);
+    EXPECT_EQ(CallNames(), (Names{"setReferenceTime", "updateInfo", "event", "setNumStreams", "concatPhaseParams",
+                                  "updateInfo", "complete", "finishedWorkWithoutExit"}));
+    EXPECT_EQ(Calls("setReferenceTime").at(0).value("time", 0LL), start);
+    EXPECT_EQ(Calls("event").at(0).value("id", 0u), 0x11000040u);
+    EXPECT_EQ(LastComplete(), Complete(1, 2));
+}
+
+TEST_F(FileScanTest, CompletedInScanWithFailedContentCompletesWithErrors)
+{
+    m_factory->m_onRun = [](ScriptedJob& job) {
+        job.CompleteJobNow();
+        job.GetScanJobCallback()->SetSCContentFailed(true);
+    };
+    ASSERT_TRUE(Run({"-clb"}).IsSuccess());
+    auto events = Calls("event");
+    ASSERT_EQ(events.size(), 1u);  // a cloud laptop raises no completed-in-scan event
+    EXPECT_EQ(events[0].value("id", 0u), 0x1100008au);
+    const std::string message = events[0].value("message", "");
+    EXPECT_NE(message.find("phase." + std::string(12, '\t') + "One or more subclient contents failed"),
+              std::string::npos);
+    EXPECT_EQ(LastComplete(), Complete(3, 2));
+    EXPECT_NE(Params().find(" -scfail "), std::string::npos);
+}
+
+TEST_F(FileScanTest, CompletedInScanTakesTheNewestChangeTimeWhenTracked)
+{
+    m_factory->m_onRun = [](ScriptedJob& job) {
+        job.CompleteJobNow();
+        job.GetScanJobCallback()->SetMaxCtimeTracking(true);
+        job.GetScanJobCallback()->SetMaxFileCtime(777);
+    };
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(Calls("setReferenceTime").at(0).value("time", 0LL), 777);
+    const std::string params = Params();
+    EXPECT_NE(params.find(" -r 776 "), std::string::npos) << params;
+}
+
+TEST_F(FileScanTest, JobManagerFailuresFailThePhase)
+{
+    CJobManagerFaults::FailCall("setReferenceTime");
+    m_factory->m_onRun = [](ScriptedJob& job) { job.CompleteJobNow(); };
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(CallNames(), (Names{"complete", "finishedWorkWithoutExit"}));
+    EXPECT_EQ(LastComplete(), Complete(2, 1));
+
+    for (const char* call : {"concatPhaseParams", "setNumStreams", "updateInfo"}) {
+        std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+        CJobManagerFaults::FailCall(call);
+        m_factory = std::make_shared<ScriptedFactory>();
+        ASSERT_TRUE(Run().IsSuccess()) << call;
+        EXPECT_EQ(LastComplete(), Complete(2, 1)) << call;
+    }
+}
+
+TEST_F(FileScanTest, UntoldOutcomeIsAnError)
+{
+    CJobManagerFaults::FailCall("complete");
+    CKxError result = Run();
+    EXPECT_TRUE(result.IsError());
+    EXPECT_TRUE(Calls("complete").empty());
+}
+
+TEST_F(FileScanTest, TotalSizeAndStatisticsReachTheJobManager)
+{
+    m_factory->m_onCallback = [](ScriptedCallback& callback) {
+        callback.AddOutputResource(std::make_shared<COutputResources>(1, "/data", "dev1"));
+        callback.m_collectStats.collectFiles = 2;
+        callback.m_collectStats.totalItems = 10;
+        callback.m_collectStats.dataSize = 4096;
+        callback.m_collectStats.folders = 3;
+    };
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(Calls("setUncompBytesToXfer").at(0).value("bytes", 0), 4096);
+    EXPECT_NE(Params().find(" -parent 1 -c 10 -maxcolnum 1 -numcol 2 -numfolder 3 "), std::string::npos);
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+
+    // The size update failing fails the phase.
+    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+    CJobManagerFaults::FailCall("setUncompBytesToXfer");
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_TRUE(Calls("concatPhaseParams").empty());
+    EXPECT_EQ(LastComplete(), Complete(2, 1));
+}
+
+TEST_F(FileScanTest, PhaseArgumentSwitchesAndTheIncompleteFilesFlag)
+{
+    m_factory->m_onRun = [](ScriptedJob& job) {
+        CBagPtr bag = job.Bag();
+        (void)bag->Write(Id::idTrueUpQualified, true);
+        (void)bag->Write(Id::idClientAppType, 2);
+        (void)bag->Write(Id::idSkipBackupPhase, true);
+        job.GetScanJobCallback()->SetQueriedIndexForIncompleteFiles(true);
+    };
+    ASSERT_TRUE(Run().IsSuccess());
+    const std::string params = Params();
+    EXPECT_NE(params.find(" -TrueUp "), std::string::npos) << params;
+    EXPECT_EQ(params.substr(params.size() - 5), " -SBP") << params;
+    ASSERT_EQ(Calls("setIndexQueriedForIncompleteLargeFiles").size(), 1u);
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+}
+
+TEST_F(FileScanTest, CommandLineSwitchesGoToTheBag)
+{
+    ASSERT_TRUE(Run({"-POC", "-clb", "-amr", "-snaptape", "-dcs"}).IsSuccess());
+    EXPECT_EQ(m_factory->m_types, (std::vector<unsigned>{48}));
+    CBagPtr bag = m_factory->m_jobs.at(0)->Bag();
+    EXPECT_TRUE(bag->GetBool(Id::isTandemPOCMode));
+    EXPECT_TRUE(bag->GetBool(Id::idCloudLaptopBackup));
+    EXPECT_TRUE(bag->GetBool(Id::idAutoMountRequired));
+    EXPECT_TRUE(bag->GetBool(Id::idSnapBackupWithoutSnapCatalog));
+
+    m_factory = std::make_shared<ScriptedFactory>();
+    ASSERT_TRUE(Run({"-snaptape"}).IsSuccess());
+    EXPECT_EQ(m_factory->m_types, (std::vector<unsigned>{11}));
+    EXPECT_FALSE(m_factory->m_jobs.at(0)->Bag()->Has(Id::idSnapBackupWithoutSnapCatalog));
+}
+
+TEST_F(FileScanTest, TrueUpRetryBuildsANewJobThatKnowsItIsARetry)
+{
+    m_factory->m_onRun = [factory = m_factory.get()](ScriptedJob& job) {
+        if (factory->m_jobs.size() == 1)
+            (void)job.Bag()->Write(Id::idRestartScanForFileServerTrueUp, true);
+    };
+    ASSERT_TRUE(Run().IsSuccess());
+    ASSERT_EQ(m_factory->m_jobs.size(), 2u);
+    ASSERT_EQ(m_factory->m_callbacks.size(), 2u);
+    CBagPtr first = m_factory->m_jobs[0]->Bag();
+    CBagPtr second = m_factory->m_jobs[1]->Bag();
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(first->GetBool(Id::idRetryScanAttempt));
+    EXPECT_TRUE(second->GetBool(Id::idRetryScanAttempt));
+    EXPECT_TRUE(second->GetBool(Id::idFileServerTrueUp));
+    EXPECT_TRUE(m_factory->m_callbacks[1]->GetJobControlClient());
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+}
+
+TEST_F(FileScanTest, MissingJobOrCallbackFailsThePhase)
+{
+    m_factory->m_noCallback = true;
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(CallNames(), (Names{"complete"}));
+    EXPECT_EQ(LastComplete(), Complete(2, 1));
+
+    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+    m_factory = std::make_shared<ScriptedFactory>();
+    m_factory->m_noJob = true;
+    ASSERT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(LastComplete(), Complete(2, 1));
+
+    // The real factory builds no callback for type 3.
+    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+    WriteApp("2:5", 33);
+    CFileScan scan(JobArgs());
+    ASSERT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
+    EXPECT_EQ(LastComplete(), Complete(2, 1));
+}
+
+TEST_F(FileScanTest, VirtualServerAnalyticsReportsNothing)
+{
+    CFileScan scan(JobArgs({"-vmCI"}));
+    EXPECT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
+    EXPECT_TRUE(Calls("complete").empty());
+    EXPECT_TRUE(Calls("finishedWorkWithoutExit").empty());
+
+    m_factory->m_runResult = CKxError(1168, "walk broke");
+    CKxError result = Run({"-vmCI"});
+    EXPECT_EQ(result.Code(), 1168);
+    EXPECT_TRUE(Calls("complete").empty());
+}
+
+TEST_F(FileScanTest, FailuresBeforeTheJobManagerAreReturned)
+{
+    struct Case {
+        std::vector<std::string> tokens;
+        long code;
+        std::string message;
+    };
+    const std::vector<std::string> good = {"-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "tok", "-t", "1"};
+    auto without = [&good](const std::string& option) {
+        std::vector<std::string> tokens;
+        for (size_t i = 0; i < good.size(); i += 2)
+            if (good[i] != option) {
+                tokens.push_back(good[i]);
+                tokens.push_back(good[i + 1]);
+            }
+        return tokens;
+    };
+    const std::vector<Case> cases = {
+        {without("-vm"), 87, "GetOption failed, Option=vm"},
+        {without("-a"), 87, "Failed to determine scan job type"},
+        {without("-j"), 87, "GetJobId failed"},
+        {without("-jt"), 87, "GetOption failed, Option=jt"},
+        {without("-cn"), 87, "GetOption failed, Option=cn"},
+    };
+    for (const Case& c : cases) {
+        CFileScan scan(Args(c.tokens));
+        CKxError result = scan.Process(m_factory);
+        ASSERT_TRUE(result.IsError()) << c.message;
+        EXPECT_EQ(result.Code(), c.code) << c.message;
+        EXPECT_NE(result.AsString().find(c.message), std::string::npos) << result.AsString();
+        EXPECT_FALSE(JournalExists()) << c.message;
+    }
+
+    CFileScan elsewhere(Args({"-vm", "nosuch", "-j", "7", "-a", "2:5"}));
+    EXPECT_TRUE(elsewhere.Process(m_factory).IsError());
+}
+
+TEST_F(FileScanTest, TypesThatFallBackToTheOlderScanner)
+{
+    WriteApp("2:5", 77);
+    CKxError undetermined = Run();
+    EXPECT_EQ(undetermined.Code(), 87);
+    EXPECT_EQ(undetermined.Message(), "Failed to determine scan job type");
+
+    WriteApp("2:5", 29, true, "", "\"quillbox\": true");
+    CKxError quillbox = Run();
+    EXPECT_EQ(quillbox.Code(), 1630);
+    EXPECT_EQ(quillbox.Message(), "Scan job [QuillboxClient(21)] not supported in scan mode V2, yet");
+
+    WriteApp("2:5", 29, false);
+    CKxError indexV1 = Run();
+    EXPECT_EQ(indexV1.Code(), 1630);
+    EXPECT_EQ(indexV1.Message(),
+              "IndexV2 is not enabled, scan will fallback to old method, ScanJobType=[FileSystem(5)]");
+    EXPECT_FALSE(JournalExists());
+
+    // Some application types run here whatever the index version.
+    WriteApp("2:5", 1000, false);
+    EXPECT_TRUE(Run().IsSuccess());
+    EXPECT_EQ(LastComplete(), Complete(1, 1));
+}
+
+TEST_F(FileScanTest, SnapshotDifferenceSettingFallsBack)
+{
+    CFileScan scan(JobArgs());
+    EXPECT_FALSE(scan.UnSupportedType(EScanJobType::eSnapDiffCatalog));
+    Setting("sEnableV1ScanForSnapDiff", "yes");
+    EXPECT_TRUE(scan.UnSupportedType(EScanJobType::eSnapDiffCatalog));
+    Setting("sEnableV1ScanForSnapDiff", "no");
+    EXPECT_FALSE(scan.UnSupportedType(EScanJobType::eSnapDiffCatalog));
+    for (auto type : {EScanJobType::eRejectedBackupSetKind, EScanJobType::eDisasterRecoveryCopy,
+                      EScanJobType::eQuillboxClient, EScanJobType::eStubSynthFullJob})
+        EXPECT_TRUE(scan.UnSupportedType(type));
+    EXPECT_FALSE(scan.UnSupportedType(EScanJobType::eFileSystem));
+    EXPECT_TRUE(scan.AllowToRunNewScanIndexV1(EScanJobType::eObjectStoreMigration));
+    EXPECT_FALSE(scan.AllowToRunNewScanIndexV1(EScanJobType::eFileSystem));  // type 29
+}
+
+}  // namespace
