@@ -1,0 +1,283 @@
+// The job callback: liveness and abort, the name-factory reuse rule, the next-phase argument
+// fragments in their order, the reference time taken from file change times, and the
+// splitter's options.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "Agent/ZVJobCtrlClient.h"
+#include "Scan/AdHocFileNameFactory.h"
+#include "Scan/PostProcessingOptions.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptions.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
+#include "Scan/Unix/UnixScanJobCallback.h"
+#include "Scan/Unix/UnixScannerOptions.h"
+
+#include <thread>
+
+namespace {
+
+namespace Id = SXScannerConfigurationBagId;
+
+class ScanJobCallbackTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_callback.SetJobId(7);
+        std::shared_ptr<CScannerOptions> options;
+        ASSERT_TRUE(m_callback.GetScannerOptionsInstance(options).IsSuccess());
+        m_bag = options->GetConfigurationBag();
+    }
+
+    std::string NextPhase(CScanJobCallback& callback)
+    {
+        std::string arguments;
+        int action = 0;
+        EXPECT_TRUE(callback.GetNextPhaseArguments(arguments, action).IsSuccess());
+        EXPECT_EQ(action, 2);
+        return arguments;
+    }
+    std::string RefTimeFragment()
+    {
+        std::string arguments;
+        EXPECT_TRUE(m_callback.GetNextPhaseArguments_UpdateRefTime(arguments).IsSuccess());
+        return arguments;
+    }
+
+    CUnixScanJobCallback m_callback;
+    CBagPtr m_bag;
+};
+
+TEST_F(ScanJobCallbackTest, OptionsAreMadeOnceAndAreTheUnixOnes)
+{
+    std::shared_ptr<CScannerOptions> again;
+    ASSERT_TRUE(m_callback.GetScannerOptionsInstance(again).IsSuccess());
+    EXPECT_EQ(again->GetConfigurationBag(), m_bag);
+    EXPECT_TRUE(std::dynamic_pointer_cast<CUnixScannerOptions>(again));
+    EXPECT_EQ(m_callback.GetScannerConfigurationBag(), m_bag);  // before the job hands it over
+    EXPECT_EQ(m_callback.AsString(), "UnixScanJobCallback");
+
+    CScanJobCallback base;
+    std::shared_ptr<CScannerOptions> common;
+    ASSERT_TRUE(base.GetScannerOptionsInstance(common).IsSuccess());
+    EXPECT_FALSE(std::dynamic_pointer_cast<CUnixScannerOptions>(common));
+}
+
+TEST_F(ScanJobCallbackTest, AbortNeedsAJobControlClientAndFollowsTheQuitFlag)
+{
+    EXPECT_FALSE(m_callback.GetIsAlive());
+    EXPECT_TRUE(m_callback.IsAborted());  // not connected to the job manager
+    EXPECT_TRUE(m_callback.GetIsAlive());  // asking counts as a sign of life
+    m_callback.ResetIsAlive();
+    EXPECT_FALSE(m_callback.GetIsAlive());
+
+    ASSERT_TRUE(m_callback.initJobControl("tok").IsSuccess());
+    EXPECT_FALSE(m_callback.IsAborted());
+    WriteFile(m_instance + "/JobManager/7.quit", "");
+    EXPECT_TRUE(m_callback.IsAborted());
+    std::filesystem::remove(m_instance + "/JobManager/7.quit");
+    EXPECT_FALSE(m_callback.IsAborted());
+    m_callback.Abort();
+    EXPECT_TRUE(m_callback.IsAborted());
+}
+
+TEST_F(ScanJobCallbackTest, JobControlConnection)
+{
+    EXPECT_TRUE(m_callback.initJobControl("").IsError());  // the job manager refuses an empty token
+    EXPECT_FALSE(m_callback.GetJobControlClient());
+
+    // A retry keeps the first connection: the new callback does not connect again.
+    ASSERT_TRUE(m_bag->Write(Id::idRetryScanAttempt, true).IsSuccess());
+    ASSERT_TRUE(m_callback.initJobControl("").IsSuccess());
+    ASSERT_TRUE(m_callback.GetJobControlClient());
+    EXPECT_EQ(m_callback.GetJobControlClient()->getJobId(), 7);
+}
+
+TEST_F(ScanJobCallbackTest, LivenessFlagFromManyThreads)
+{
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 8; ++i)
+        workers.emplace_back([this] {
+            for (int n = 0; n < 1000; ++n)
+                (void)m_callback.IsAborted();
+        });
+    int resets = 0;
+    for (int n = 0; n < 1000; ++n)
+        if (m_callback.GetIsAlive()) {
+            m_callback.ResetIsAlive();
+            ++resets;
+        }
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_TRUE(m_callback.GetIsAlive() || resets > 0);
+}
+
+TEST_F(ScanJobCallbackTest, NameFactoryIsReusedUntilTypeOrFolderChange)
+{
+    auto first = m_callback.GetFileNameFactory(2, "/r/2/5");
+    ASSERT_TRUE(std::dynamic_pointer_cast<CUnixFileNameFactory>(first));
+    EXPECT_EQ(m_callback.GetFileNameFactory(2, "/r/2/5"), first);
+    auto full = m_callback.GetFileNameFactory(1, "/r/2/5");
+    EXPECT_NE(full, first);
+    EXPECT_EQ(full->GetBackupType(), 1u);
+    auto moved = m_callback.GetFileNameFactory(1, "/r/2/6");
+    EXPECT_NE(moved, full);
+    EXPECT_EQ(moved->GetResultsFolder(), "/r/2/6");
+
+    ASSERT_TRUE(m_bag->Write(Id::idOnDemandAdHocBackupJob, true).IsSuccess());
+    EXPECT_EQ(m_callback.GetFileNameFactory(1, "/r/2/6"), moved);  // same pair: kept
+    EXPECT_TRUE(std::dynamic_pointer_cast<CAdHocFileNameFactory>(m_callback.GetFileNameFactory(2, "/r/2/6")));
+
+    CScanJobCallback base;
+    auto common = base.GetFileNameFactory(1, "/r");
+    EXPECT_FALSE(std::dynamic_pointer_cast<CUnixFileNameFactory>(common));
+    EXPECT_EQ(common->CollectFileBaseName(), "NumColTot");
+}
+
+TEST_F(ScanJobCallbackTest, CommonFragmentsInOrder)
+{
+    CScanJobCallback base;
+    std::shared_ptr<CScannerOptions> options;
+    ASSERT_TRUE(base.GetScannerOptionsInstance(options).IsSuccess());
+    EXPECT_EQ(NextPhase(base), " -ab 0  -parent 1 -c 0 -maxcolnum 0 -numcol 0 -numfolder 0 ");
+
+    CBagPtr bag = options->GetConfigurationBag();
+    base.SetSCContentFailed(true);
+    base.SetScanError(true);
+    ASSERT_TRUE(bag->Write(Id::idUseArchiveBit, true).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idIncrImageMode, true).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idIndexV2, true).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idOnDemandAdHocBackupJob, true).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idOnDemandAdHocPrevJobRefrenceTime, 1700000000LL).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idDistributedFSMode, true).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idDistributedAppType, 11).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idAutoMountRequired, true).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idClientAppType, 10).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idTrueUpEnabled, true).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idJobsToTrueUp, 3u).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idLastSynthFullJobID, 42LL).IsSuccess());
+    ASSERT_TRUE(bag->Write("bEnableAutoSubclientDirCleanup", true).IsSuccess());
+    EXPECT_EQ(NextPhase(base), " -scfail  -ScanError  -ab 1 "
+                               " -parent 1 -c 0 -maxcolnum 0 -numcol 0 -numfolder 0 "
+                               " -incimage -idx2 "
+                               " -r 1700000000  -adhoc "
+                               " -gluster -dct  -amr "
+                               " -cat 10 -FSC -nsnap"
+                               " -TJ  -TJC 3  -ls 42 "
+                               " -CLN ");
+}
+
+TEST_F(ScanJobCallbackTest, UnixFragmentsFollowTheCommonOnes)
+{
+    const std::string common = " -ab 0  -parent 1 -c 0 -maxcolnum 0 -numcol 0 -numfolder 0 ";
+    EXPECT_EQ(NextPhase(m_callback), common + " -new_scan -hloff ");
+
+    ASSERT_TRUE(m_bag->Write(Id::idSkipIncompleteLargeFileBrowse, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idHadoopScan, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idHadoopNameNodeHost, std::string("nn1")).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idExtentSize, 4096ULL).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idGpfsSnap, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idImpersonateUID, 1000u).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idIsDefaultSCContentRoot, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idHardLinkEnable, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idMultiStreamExtentBackup, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idContainerCollectId, 9).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idAutoMountRequired, true).IsSuccess());
+    EXPECT_EQ(NextPhase(m_callback), common + " -new_scan -slt -hadoopURI nn1  "
+                                              " -LFEExtsz 4096  -nsnap  -impersonateUID 1000  -MntDetails "
+                                              " -hlon  -msExtBkp  -CCId 9  -amr ");
+
+    ASSERT_TRUE(m_bag->Write(Id::idHadoopUser, std::string("hdfs")).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idDistributedFSMode, true).IsSuccess());
+    const std::string withUser = NextPhase(m_callback);
+    EXPECT_NE(withUser.find(" -hadoopURI nn1 -hadoopUser hdfs "), std::string::npos) << withUser;
+    // A distributed job's mount request is in the common fragments, not repeated at the end.
+    EXPECT_EQ(withUser.substr(withUser.size() - 9), " -CCId 9 ") << withUser;
+}
+
+TEST_F(ScanJobCallbackTest, ReferenceTimeFromFileChangeTimes)
+{
+    ASSERT_TRUE(m_bag->Write(Id::idScanStartTime, 1000LL).IsSuccess());
+    EXPECT_EQ(RefTimeFragment(), "");  // only when tracking is on
+    EXPECT_FALSE(m_callback.shouldOverrideScanReftTime());
+    EXPECT_EQ(m_callback.getScanReftTime().Seconds(), 1000);
+
+    m_callback.SetMaxCtimeTracking(true);
+    m_callback.SetReferenceTime(500);
+    struct Case {
+        long long newest;
+        std::string fragment;
+    };
+    for (const Case& c : {Case{700, " -r 699 "}, Case{500, " -r 500 "}, Case{0, " -r 1 "}, Case{1, " -r 1 "},
+                          Case{999, " -r 998 "}, Case{1000, " -r 1000 "}, Case{5000, " -r 1000 "}}) {
+        m_callback.SetMaxFileCtime(c.newest);
+        EXPECT_EQ(RefTimeFragment(), c.fragment) << c.newest;
+    }
+    m_callback.SetReferenceTime(1);
+    m_callback.SetMaxFileCtime(1);
+    EXPECT_EQ(RefTimeFragment(), " -r 1 ");
+    EXPECT_TRUE(m_callback.shouldOverrideScanReftTime());
+    EXPECT_EQ(m_callback.getScanReftTime().Seconds(), 1);
+}
+
+TEST_F(ScanJobCallbackTest, StreamsFollowTheCollectFiles)
+{
+    EXPECT_EQ(m_callback.GetNumStreams(), 1);  // nothing written yet
+    SScanStats stats;
+    m_callback.AddOutputResource(std::make_shared<COutputResources>(1, "/data", "dev1"));
+    ASSERT_TRUE(m_callback.GetScanStats(stats).IsSuccess());
+    EXPECT_EQ(stats.outputResources, 1u);
+    EXPECT_EQ(m_callback.GetOutputResourcesList().at(0)->GetSourceVolumePath(), "/data");
+}
+
+TEST_F(ScanJobCallbackTest, PostProcessingOptionsFromTheSubclient)
+{
+    WriteApp("2:5", 29, true, "\"numStreams\": 3");
+    ASSERT_TRUE(m_bag->Write(Id::idOrbundId, 2u).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idAppId, 5u).IsSuccess());
+    std::shared_ptr<CPostProcessingOptions> options;
+    ASSERT_TRUE(m_callback.GetPostProcessingOptionsInstance(options).IsSuccess());
+    ASSERT_TRUE(options->LoadConfiguration().IsSuccess());
+    EXPECT_EQ(options->getNumberOfStreamsConfigured(), 3);
+    EXPECT_EQ(options->GetCollectFileSplitCount(), 1);
+    std::shared_ptr<CPostProcessingOptions> again;
+    ASSERT_TRUE(m_callback.GetPostProcessingOptionsInstance(again).IsSuccess());
+    EXPECT_EQ(again, options);
+
+    Setting("For_Multiple_Reads_On_Disk_Collect_Split_Multiplication_Factor", "4");
+    options->SetMultipleReads();
+    EXPECT_EQ(options->GetCollectFileSplitCount(), 12);
+
+    // The multiple-readers scanner option turns multiple reads on when the options are made.
+    CUnixScanJobCallback other;
+    std::shared_ptr<CScannerOptions> scannerOptions;
+    ASSERT_TRUE(other.GetScannerOptionsInstance(scannerOptions).IsSuccess());
+    CBagPtr bag = scannerOptions->GetConfigurationBag();
+    ASSERT_TRUE(bag->Write(Id::idOrbundId, 2u).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idAppId, 5u).IsSuccess());
+    ASSERT_TRUE(bag->Write("SC:MultipleReadersWithinSameMount", true).IsSuccess());
+    std::shared_ptr<CPostProcessingOptions> multiple;
+    ASSERT_TRUE(other.GetPostProcessingOptionsInstance(multiple).IsSuccess());
+    EXPECT_TRUE(multiple->IsMultipleReads());
+    EXPECT_EQ(multiple->GetMultiplicationFactor(), 4);
+}
+
+TEST_F(ScanJobCallbackTest, PostProcessingOptionsFallBackToOneStream)
+{
+    CPostProcessingOptions missing("9:9");
+    ASSERT_TRUE(missing.LoadConfiguration().IsSuccess());
+    EXPECT_EQ(missing.getNumberOfStreamsConfigured(), 1);
+
+    Setting("For_Multiple_Reads_On_Disk_Collect_Split_Multiplication_Factor", "0");
+    CPostProcessingOptions zeroFactor("2:5");
+    zeroFactor.SetMultipleReads();
+    ASSERT_TRUE(zeroFactor.LoadConfiguration().IsSuccess());
+    EXPECT_EQ(zeroFactor.GetMultiplicationFactor(), 2);  // a zero factor keeps the default
+    EXPECT_EQ(zeroFactor.GetCollectFileSplitCount(), 2);
+
+    CScanJobCallback withoutBag;
+    std::shared_ptr<CPostProcessingOptions> none;
+    EXPECT_TRUE(withoutBag.GetPostProcessingOptionsInstance(none).IsError());
+}
+
+}  // namespace
