@@ -103,7 +103,10 @@ int main(int argc, char** argv)
     CKxError result = scan.Process(std::make_shared<CScanJobFactory>(instance));
     std::fflush(stdout);
     if (result.IsError()) {
-        FSLOG_ERROR("%s", result.AsString().c_str());
+        // Without a log file the writer prints errors on standard error; the reason line below
+        // is the one line a caller reads there.
+        if (!CLogWriter::Instance().Path().empty())
+            FSLOG_ERROR("%s", result.AsString().c_str());
         std::fprintf(stderr, "fsweep: %s\n", OneLineReason(result).c_str());
         return ExitStatusFor(result);
     }
