@@ -3,11 +3,12 @@
 #include "Agent/ZVJobCtrlClient.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
-#include "Scan/ScannerSettings.h"
+#include "CollectFile/FlatCollectFile.h"
 #include "Scan/FileNameFactory.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/ScannerOptions.h"
+#include "Scan/ScannerSettings.h"
 
 #include <algorithm>
 
@@ -339,4 +340,18 @@ std::vector<COutputResourcesPtr> CScanJobCallback::GetOutputResourcesList() cons
     return m_outputResources;
 }
 
-void CScanJobCallback::AddCollectFileStats(const COutputResources&, SScanStats&) const {}
+void CScanJobCallback::AddCollectFileStats(const COutputResources& resource, SScanStats& stats) const
+{
+    auto collect = std::dynamic_pointer_cast<CFlatCollectFile>(resource.GetCollectConsumer());
+    if (!collect)
+        return;
+    // The deleted-items list is written like a collect file but holds nothing to back up.
+    if (collect->GetFileName().find("DeletedItems") != std::string::npos) {
+        stats.deletedItems += static_cast<std::int64_t>(collect->GetItemCount());
+        return;
+    }
+    ++stats.collectFiles;
+    stats.dataSize += collect->GetDataSize();
+    stats.totalItems += static_cast<std::int64_t>(collect->GetItemCount());
+    stats.folders += collect->GetFolderCount();
+}

@@ -130,7 +130,7 @@ protected:
     // The name factory class of this callback's jobs. Base: the common factory.
     virtual std::shared_ptr<CFileNameFactory> MakeFileNameFactory(unsigned int backupType,
                                                                   const std::string& resultsFolder);
-    // Adds one output resource's collect file to the statistics.
+    // Adds one output resource's collect file (a flat collect file) to the statistics.
     virtual void AddCollectFileStats(const COutputResources& resource, SScanStats& stats) const;
     // Installs the failure consumer the chain builds; the first one installed stays.
     void SetScanFailureConsumer(CScanFailureConsumerPtr consumer);

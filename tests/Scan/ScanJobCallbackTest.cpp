@@ -4,6 +4,7 @@
 #include "Scan/ScanJobTestEnv.h"
 
 #include "Agent/ZVJobCtrlClient.h"
+#include "CollectFile/FlatCollectFile.h"
 #include "Scan/AdHocFileNameFactory.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/ScannerConfigurationBagId.h"
@@ -220,14 +221,52 @@ TEST_F(ScanJobCallbackTest, ReferenceTimeFromFileChangeTimes)
     EXPECT_EQ(m_callback.getScanReftTime().Seconds(), 1);
 }
 
-TEST_F(ScanJobCallbackTest, StreamsFollowTheCollectFiles)
+TEST_F(ScanJobCallbackTest, StatisticsAndStreamsFollowTheCollectFiles)
 {
     EXPECT_EQ(m_callback.GetNumStreams(), 1);  // nothing written yet
+
+    // Two volumes with collect files, one deleted-items list, one resource without a collect file.
+    auto addResource = [this](int number, const std::string& name) {
+        auto collect = std::make_shared<CFlatCollectFile>(7, m_root + "/" + name, "/vol" + std::to_string(number));
+        EXPECT_TRUE(collect->Open().IsSuccess());
+        auto resource = std::make_shared<COutputResources>(number, "/vol" + std::to_string(number), "id");
+        resource->SetCollectConsumer(collect);
+        m_callback.AddOutputResource(resource);
+        return collect;
+    };
+    auto first = addResource(1, "CollectInc1.zvf");
+    ASSERT_TRUE(first->RawWriteItem("/vol1/a/", 0).IsSuccess());
+    ASSERT_TRUE(first->RawWriteItem("/vol1/a/f|100", 100).IsSuccess());
+    auto second = addResource(2, "CollectInc2.zvf");
+    ASSERT_TRUE(second->RawWriteItem("/vol2/g|5", 5).IsSuccess());
+    auto deleted = addResource(3, "DeletedItems_3.zvf");
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(deleted->RawWriteItem("?" "?/vol3/gone" + std::to_string(i), 0).IsSuccess());
+    m_callback.AddOutputResource(std::make_shared<COutputResources>(4, "/vol4", "id4"));
+
     SScanStats stats;
-    m_callback.AddOutputResource(std::make_shared<COutputResources>(1, "/data", "dev1"));
     ASSERT_TRUE(m_callback.GetScanStats(stats).IsSuccess());
-    EXPECT_EQ(stats.outputResources, 1u);
-    EXPECT_EQ(m_callback.GetOutputResourcesList().at(0)->GetSourceVolumePath(), "/data");
+    EXPECT_EQ(stats.outputResources, 4u);
+    EXPECT_EQ(stats.collectFiles, 2u);
+    EXPECT_EQ(stats.totalItems, 3);
+    EXPECT_EQ(stats.dataSize, 105u);
+    EXPECT_EQ(stats.folders, 1u);
+    EXPECT_EQ(stats.deletedItems, 4);
+
+    EXPECT_EQ(NextPhase(m_callback).find(" -ab 0  -parent 1 -c 3 -maxcolnum 4 -numcol 2 -numfolder 1 "), 0u);
+    EXPECT_EQ(m_callback.GetTotalBackupSize(), 105u);
+
+    // Streams: the subclient's count, but never more than there are collect files.
+    ASSERT_TRUE(m_bag->Write(Id::idNumStreams, 1u).IsSuccess());
+    EXPECT_EQ(m_callback.GetNumStreams(), 1);
+    ASSERT_TRUE(m_bag->Write(Id::idNumStreams, 5u).IsSuccess());
+    EXPECT_EQ(m_callback.GetNumStreams(), 2);
+    ASSERT_TRUE(m_bag->Write(Id::idNumStreams, -1).IsSuccess());
+    EXPECT_EQ(m_callback.GetNumStreams(), 2);
+    ASSERT_TRUE(m_bag->Write(Id::idNumStreams, 0).IsSuccess());
+    EXPECT_EQ(m_callback.GetNumStreams(), 1);
+    for (auto& collect : {first, second, deleted})
+        EXPECT_TRUE(collect->Close().IsSuccess());
 }
 
 TEST_F(ScanJobCallbackTest, PostProcessingOptionsFromTheSubclient)
