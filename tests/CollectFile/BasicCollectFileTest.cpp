@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 
 using collecttest::ScratchFolderTest;
 
@@ -100,32 +99,13 @@ TEST_F(ScratchFolderTest, BasicCollectFileWritesEntriesInCallOrder)
     std::string line, path;
     ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
     EXPECT_TRUE(reader.IsDirectory());
+    EXPECT_EQ(reader.GetCurrentStartCharacter(), 'D');
+    EXPECT_EQ(line, "/d/");
     ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+    EXPECT_EQ(reader.GetCurrentStartCharacter(), 'F');
     ASSERT_TRUE(reader.GetCurrentPath(path).IsSuccess());
     EXPECT_EQ(path, "/d/new\nline");
     EXPECT_EQ(reader.GetCurrentItemFileSize(), 5u);
-}
-
-TEST_F(ScratchFolderTest, BasicCollectFileSharedByThreadsAndFailingWrites)
-{
-    CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
-    CBasicCollectFile collect;
-    collect.SetOutputFilePath(Path("basic.zvf"));
-    ASSERT_TRUE(collect.OpenOutputFile().IsSuccess());
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 20000; ++i)
-                ASSERT_TRUE(collect.AddEntry(CCollectFileFileEntry("/t" + std::to_string(t) + "/" + std::to_string(i), 1),
-                                             formatter)
-                                .IsSuccess());
-        });
-    for (auto& thread : threads)
-        thread.join();
-    ASSERT_TRUE(collect.Close().IsSuccess());
-    EXPECT_EQ(collect.GetCountedFilesWritten(), 60000u);
-    std::string content = Read(Path("basic.zvf"));
-    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 60000);
 
     if (::access("/dev/full", W_OK) == 0) {
         CBasicCollectFile full;

@@ -11,13 +11,11 @@ struct ReadLine {
     bool folder;
     std::uint64_t size;
     bool hasSize;
-    char start;
 };
 
-std::vector<ReadLine> ReadAll(const std::string& path, bool startCharacters = false)
+std::vector<ReadLine> ReadAll(const std::string& path)
 {
     CCollectFileReader reader;
-    reader.SetHasStartCharacters(startCharacters);
     EXPECT_TRUE(reader.OpenCollectFile(path).IsSuccess());
     std::vector<ReadLine> lines;
     std::string line;
@@ -26,8 +24,7 @@ std::vector<ReadLine> ReadAll(const std::string& path, bool startCharacters = fa
         EXPECT_TRUE(e.IsSuccess()) << e.AsString();
         if (e.IsError() || reader.IsEndOfFile())
             break;
-        lines.push_back({line, reader.IsDirectory(), reader.GetCurrentItemFileSize(), reader.HasSize(),
-                         reader.GetCurrentStartCharacter()});
+        lines.push_back({line, reader.IsDirectory(), reader.GetCurrentItemFileSize(), reader.HasSize()});
     }
     return lines;
 }
@@ -71,20 +68,6 @@ TEST_F(ScratchFolderTest, ReaderSplitsSizesFoldersAndSpecialLines)
     EXPECT_TRUE(lines[10].folder) << "a folder deletion";
     EXPECT_EQ(lines[11].line, "/d/last-without-newline");
     EXPECT_EQ(lines[11].size, 3u);
-}
-
-TEST_F(ScratchFolderTest, ReaderStripsStartCharacters)
-{
-    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("c.zvf"), "F/a|1\nD/b/\nP/c|2\nX\n").IsSuccess());
-    std::vector<ReadLine> lines = ReadAll(Path("c.zvf"), true);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].start, 'F');
-    EXPECT_EQ(lines[0].line, "/a");
-    EXPECT_EQ(lines[1].start, 'D');
-    EXPECT_TRUE(lines[1].folder);
-    EXPECT_EQ(lines[2].line, "/c");
-    EXPECT_EQ(lines[3].start, 'X');
-    EXPECT_EQ(lines[3].line, "");
 }
 
 TEST_F(ScratchFolderTest, ReaderHandlesEmptyFilesLongLinesAndManyBuffers)

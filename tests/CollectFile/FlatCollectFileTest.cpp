@@ -333,18 +333,6 @@ TEST_F(FlatCollectFileTest, BackupOutConsumerWritesKindPathAndCode)
                                         "folder /data/pipe:14\n\tcomment\n");
 }
 
-TEST_F(FlatCollectFileTest, BackupOutConsumerReportsWriteFailures)
-{
-    if (::access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "/dev/full not available";
-    CBackupOutConsumer failures(3, "/dev/full");
-    ASSERT_TRUE(failures.Open().IsSuccess());
-    ASSERT_TRUE(failures.Process(File("/x", 0)).IsSuccess());
-    CKxError e = failures.Close();
-    ASSERT_TRUE(e.IsError());
-    EXPECT_NE(e.AsString().find("/dev/full"), std::string::npos);
-}
-
 TEST_F(FlatCollectFileTest, WrittenFilesReadBackItemByItem)
 {
     CFlatCollectFile collect(1, Path("c.zvf"));

@@ -34,16 +34,6 @@ std::vector<Record> All(HardLinksTable& table, std::uint64_t device, std::uint64
 // Name of record k of key i, several records for every seventh key.
 std::string Name(std::uint64_t key, int k) { return "/data/dir" + std::to_string(key % 97) + "/file" + std::to_string(key) + "_" + std::to_string(k); }
 int RecordsOf(std::uint64_t key) { return key % 7 == 0 ? 3 : 1; }
-
-long RssAnonKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("RssAnon:", 0) == 0)
-            return std::stol(line.substr(8));
-    return -1;
-}
 }  // namespace
 
 TEST_F(ScratchFolderTest, HardLinksTableKeepsSeveralRecordsPerKeyInOrder)
@@ -180,6 +170,18 @@ TEST_F(ScratchFolderTest, HardLinksTableSerialisesConcurrentInserts)
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+namespace {
+long RssAnonKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("RssAnon:", 0) == 0)
+            return std::stol(line.substr(8));
+    return -1;
+}
+}  // namespace
+
 TEST_F(ScratchFolderTest, HardLinksTableMemoryDoesNotGrowWithRecords)
 {
     HardLinksTable table;
