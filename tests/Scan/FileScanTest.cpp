@@ -155,23 +155,6 @@ TEST_F(FileScanTest, GoodJobCompletesThePhaseWithItsNextPhaseArguments)
     EXPECT_TRUE(std::filesystem::exists(m_instance + "/run/fsweep_7"));
 }
 
-TEST_F(FileScanTest, RealFactoryRunsTheFileSystemLifeCycle)
-{
-    CFileScan scan(JobArgs());
-    ASSERT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
-    EXPECT_EQ(LastComplete(), Complete(1, 1));
-    EXPECT_TRUE(std::filesystem::is_directory(m_instance + "/JobResults/2/5"));
-}
-
-TEST_F(FileScanTest, DebugFailScanFailsThePhase)
-{
-    Setting("DEBUG_FAIL_SCAN", "Y");
-    CFileScan scan(JobArgs());
-    ASSERT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
-    EXPECT_EQ(CallNames(), (Names{"complete", "finishedWorkWithoutExit"}));
-    EXPECT_EQ(LastComplete(), Complete(2, 1));
-}
-
 TEST_F(FileScanTest, FailuresOfTheJobAreReportedForThePhaseOrTheJob)
 {
     struct Case {
@@ -226,18 +209,6 @@ TEST_F(FileScanTest, ReferenceTimeArgumentIsNotDoubled)
     EXPECT_EQ(params.find("-r", 2), std::string::npos) << params;
 }
 
-TEST_F(FileScanTest, PresetScanStartTimeIsKept)
-{
-    m_factory->m_onCallback = [](ScriptedCallback& callback) {
-        std::shared_ptr<CScannerOptions> options;
-        ASSERT_TRUE(callback.GetScannerOptionsInstance(options).IsSuccess());
-        ASSERT_TRUE(options->GetConfigurationBag()->Write(Id::idScanStartTime, 1234LL).IsSuccess());
-    };
-    ASSERT_TRUE(Run().IsSuccess());
-    const std::string params = Params();
-    EXPECT_EQ(params.substr(params.size() - 8), " -r 1234") << params;
-}
-
 TEST_F(FileScanTest, KilledJobIsNotReportedAsFailed)
 {
     WriteFile(m_instance + "/JobManager/7.quit", "");
@@ -281,19 +252,6 @@ TEST_F(FileScanTest, CompletedInScanWithFailedContentCompletesWithErrors)
     EXPECT_NE(Params().find(" -scfail "), std::string::npos);
 }
 
-TEST_F(FileScanTest, CompletedInScanTakesTheNewestChangeTimeWhenTracked)
-{
-    m_factory->m_onRun = [](ScriptedJob& job) {
-        job.CompleteJobNow();
-        job.GetScanJobCallback()->SetMaxCtimeTracking(true);
-        job.GetScanJobCallback()->SetMaxFileCtime(777);
-    };
-    ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_EQ(Calls("setReferenceTime").at(0).value("time", 0LL), 777);
-    const std::string params = Params();
-    EXPECT_NE(params.find(" -r 776 "), std::string::npos) << params;
-}
-
 TEST_F(FileScanTest, JobManagerFailuresFailThePhase)
 {
     CJobManagerFaults::FailCall("setReferenceTime");
@@ -309,14 +267,6 @@ TEST_F(FileScanTest, JobManagerFailuresFailThePhase)
         ASSERT_TRUE(Run().IsSuccess()) << call;
         EXPECT_EQ(LastComplete(), Complete(2, 1)) << call;
     }
-}
-
-TEST_F(FileScanTest, UntoldOutcomeIsAnError)
-{
-    CJobManagerFaults::FailCall("complete");
-    CKxError result = Run();
-    EXPECT_TRUE(result.IsError());
-    EXPECT_TRUE(Calls("complete").empty());
 }
 
 TEST_F(FileScanTest, TotalSizeAndStatisticsReachTheJobManager)
@@ -356,22 +306,6 @@ TEST_F(FileScanTest, PhaseArgumentSwitchesAndTheIncompleteFilesFlag)
     EXPECT_EQ(params.substr(params.size() - 5), " -SBP") << params;
     ASSERT_EQ(Calls("setIndexQueriedForIncompleteLargeFiles").size(), 1u);
     EXPECT_EQ(LastComplete(), Complete(1, 1));
-}
-
-TEST_F(FileScanTest, CommandLineSwitchesGoToTheBag)
-{
-    ASSERT_TRUE(Run({"-POC", "-clb", "-amr", "-snaptape", "-dcs"}).IsSuccess());
-    EXPECT_EQ(m_factory->m_types, (std::vector<unsigned>{48}));
-    CBagPtr bag = m_factory->m_jobs.at(0)->Bag();
-    EXPECT_TRUE(bag->GetBool(Id::isTandemPOCMode));
-    EXPECT_TRUE(bag->GetBool(Id::idCloudLaptopBackup));
-    EXPECT_TRUE(bag->GetBool(Id::idAutoMountRequired));
-    EXPECT_TRUE(bag->GetBool(Id::idSnapBackupWithoutSnapCatalog));
-
-    m_factory = std::make_shared<ScriptedFactory>();
-    ASSERT_TRUE(Run({"-snaptape"}).IsSuccess());
-    EXPECT_EQ(m_factory->m_types, (std::vector<unsigned>{11}));
-    EXPECT_FALSE(m_factory->m_jobs.at(0)->Bag()->Has(Id::idSnapBackupWithoutSnapCatalog));
 }
 
 TEST_F(FileScanTest, TrueUpRetryBuildsANewJobThatKnowsItIsARetry)
@@ -466,11 +400,6 @@ TEST_F(FileScanTest, FailuresBeforeTheJobManagerAreReturned)
 
 TEST_F(FileScanTest, TypesThatFallBackToTheOlderScanner)
 {
-    WriteApp("2:5", 77);
-    CKxError undetermined = Run();
-    EXPECT_EQ(undetermined.Code(), 87);
-    EXPECT_EQ(undetermined.Message(), "Failed to determine scan job type");
-
     WriteApp("2:5", 29, true, "", "\"quillbox\": true");
     CKxError quillbox = Run();
     EXPECT_EQ(quillbox.Code(), 1630);
@@ -487,22 +416,6 @@ TEST_F(FileScanTest, TypesThatFallBackToTheOlderScanner)
     WriteApp("2:5", 1000, false);
     EXPECT_TRUE(Run().IsSuccess());
     EXPECT_EQ(LastComplete(), Complete(1, 1));
-}
-
-TEST_F(FileScanTest, SnapshotDifferenceSettingFallsBack)
-{
-    CFileScan scan(JobArgs());
-    EXPECT_FALSE(scan.UnSupportedType(EScanJobType::eSnapDiffCatalog));
-    Setting("sEnableV1ScanForSnapDiff", "yes");
-    EXPECT_TRUE(scan.UnSupportedType(EScanJobType::eSnapDiffCatalog));
-    Setting("sEnableV1ScanForSnapDiff", "no");
-    EXPECT_FALSE(scan.UnSupportedType(EScanJobType::eSnapDiffCatalog));
-    for (auto type : {EScanJobType::eRejectedBackupSetKind, EScanJobType::eDisasterRecoveryCopy,
-                      EScanJobType::eQuillboxClient, EScanJobType::eStubSynthFullJob})
-        EXPECT_TRUE(scan.UnSupportedType(type));
-    EXPECT_FALSE(scan.UnSupportedType(EScanJobType::eFileSystem));
-    EXPECT_TRUE(scan.AllowToRunNewScanIndexV1(EScanJobType::eObjectStoreMigration));
-    EXPECT_FALSE(scan.AllowToRunNewScanIndexV1(EScanJobType::eFileSystem));  // type 29
 }
 
 }  // namespace

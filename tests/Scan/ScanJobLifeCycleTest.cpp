@@ -2,7 +2,6 @@
 // options, the common configuration on a scratch instance, and the clean-up switch.
 #include "Scan/ScanJobTestEnv.h"
 
-#include "Scan/AdHocFileNameFactory.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/ScanJob.h"
 #include "Scan/ScanJobFileSystem.h"
@@ -104,47 +103,6 @@ TEST_F(ScanJobLifeCycleTest, CleanupErrorTakesPrecedence)
     cleanupOnly.m_failCleanup = 13;
     EXPECT_EQ(cleanupOnly.Process().Code(), 13);
     EXPECT_FALSE(cleanupOnly.isFailPhaseSet());
-}
-
-TEST_F(ScanJobLifeCycleTest, DebugFailScanSettingFailsThePhaseOfAGoodJob)
-{
-    struct Case {
-        const char* value;
-        bool fails;
-    };
-    for (const Case& c : {Case{"yes", true}, Case{"Y", true}, Case{"y", true}, Case{"no", false},
-                          Case{"", false}, Case{"N", false}, Case{" yes", false}}) {
-        Setting("DEBUG_FAIL_SCAN", c.value);
-        RecordingJob job;
-        EXPECT_TRUE(job.Process().IsSuccess()) << c.value;
-        EXPECT_EQ(job.isFailPhaseSet(), c.fails) << "[" << c.value << "]";
-    }
-    m_settings->Erase("FileSystemAgent", "DEBUG_FAIL_SCAN");
-    RecordingJob absent;
-    EXPECT_TRUE(absent.Process().IsSuccess());
-    EXPECT_FALSE(absent.isFailPhaseSet());
-}
-
-TEST_F(ScanJobLifeCycleTest, CommandLineGivesTheJobItsIdentity)
-{
-    CScanJob job;
-    ASSERT_TRUE(job.ProcessCommandLine(JobArgs({"-pkg", "Hadoop", "-snaptape"})).IsSuccess());
-    EXPECT_EQ(job.GetJobId(), 7);
-    EXPECT_EQ(job.GetJobToken(), "tok");
-    EXPECT_EQ(job.GetApplicationId(), "2:5");
-    EXPECT_EQ(job.GetOrbundId(), 2u);
-    EXPECT_EQ(job.GetApplicationNumber(), 5u);
-    EXPECT_EQ(job.GetClientName(), "client1");
-    EXPECT_EQ(job.GetBackupType(), 2u);
-    EXPECT_EQ(job.GetInstance(), "inst");
-    EXPECT_TRUE(job.IsDistributedPackage());
-    EXPECT_TRUE(job.IsSnapTape());
-    EXPECT_FALSE(job.IsPrevJobValid());
-
-    CScanJob other;
-    ASSERT_TRUE(other.ProcessCommandLine(JobArgs({"-pkg", "hadoop"})).IsSuccess());
-    EXPECT_FALSE(other.IsDistributedPackage());  // the package name is exact
-    EXPECT_FALSE(other.IsSnapTape());
 }
 
 TEST_F(ScanJobLifeCycleTest, BackupTypeComesFromFThenT)
@@ -288,13 +246,6 @@ TEST_F(ConfiguredJobTest, AnalyticsAndMigrationJobsGetTheirOwnResultFolders)
     EXPECT_EQ(Bag()->GetString(Id::idJobResultFolderPath), folder);
 }
 
-TEST_F(ConfiguredJobTest, AdHocJobsGetTheAdHocNames)
-{
-    ASSERT_TRUE(Bag()->Write(Id::idOnDemandAdHocBackupJob, true).IsSuccess());
-    ASSERT_TRUE(m_job.Configure().IsSuccess());
-    EXPECT_TRUE(std::dynamic_pointer_cast<CAdHocFileNameFactory>(m_job.GetFileNameFactory()));
-}
-
 TEST_F(ConfiguredJobTest, ConfigureFailures)
 {
     CScanJob withoutCallback;
@@ -317,24 +268,6 @@ TEST_F(ConfiguredJobTest, ConfigureFailures)
     ASSERT_TRUE(result.IsError());
     EXPECT_EQ(result.Code(), 995);
     EXPECT_EQ(result.Message(), "FileNameFactory not provided by Nameless");
-
-    // The application's configuration is missing: the options cannot load it.
-    std::filesystem::remove(AppConfigPath("2:5"));
-    CScanJobFileSystem missingConfig;
-    missingConfig.SetScanJobCallback(std::make_shared<CUnixScanJobCallback>());
-    ASSERT_TRUE(missingConfig.ProcessCommandLine(JobArgs()).IsSuccess());
-    EXPECT_TRUE(missingConfig.Configure().IsError());
-}
-
-TEST_F(ConfiguredJobTest, FileSystemJobFailsThePhaseButCleansUpWhenConfigurationFails)
-{
-    std::filesystem::remove(AppConfigPath("2:5"));
-    Setting("DEBUG_FAIL_SCAN", "no");
-    CKxError result = m_job.Process();
-    ASSERT_TRUE(result.IsError());
-    EXPECT_NE(result.AsString().find("Failed to configure scan job; terminating, ScanJob=ScanJob/FileSystem"),
-              std::string::npos);
-    EXPECT_TRUE(m_job.isFailPhaseSet());
 }
 
 }  // namespace
