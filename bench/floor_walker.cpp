@@ -20,6 +20,7 @@
 // Standalone on purpose: it links nothing of fsweep.
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -126,24 +127,28 @@ public:
     // The root is an item too.
     void ReportRoot(const std::string& root)
     {
-        Append(root.data(), root.size());
-        Append("/\n", 2);
+        AppendLine(root.data(), root.size(), "/\n", 2);
         ++m_items;
         ++m_folders;
     }
 
 private:
-    void Append(const char* data, size_t size)
+    // Appends one whole line given in pieces. The buffer is flushed only between lines, so
+    // that the O_APPEND writes of several workers never split a line.
+    void AppendLine(const char* path, size_t pathSize, const char* suffix, size_t suffixSize)
     {
-        if (m_used + size > kOutputBuffer) {
+        if (m_used + pathSize + suffixSize > kOutputBuffer) {
             Flush();
-            if (size > kOutputBuffer) {
-                WriteAll(data, size);
+            if (pathSize + suffixSize > kOutputBuffer) {
+                std::string line(path, pathSize);
+                line.append(suffix, suffixSize);
+                WriteAll(line.data(), line.size());
                 return;
             }
         }
-        std::memcpy(m_out + m_used, data, size);
-        m_used += size;
+        std::memcpy(m_out + m_used, path, pathSize);
+        std::memcpy(m_out + m_used + pathSize, suffix, suffixSize);
+        m_used += pathSize + suffixSize;
     }
 
     void WriteAll(const char* data, size_t size)
@@ -222,16 +227,16 @@ private:
                 }
                 m_path.resize(base);
                 m_path.append(name);
-                Append(m_path.data(), m_path.size());
                 if (isFolder) {
-                    Append("/\n", 2);
+                    AppendLine(m_path.data(), m_path.size(), "/\n", 2);
                     ++m_folders;
                     m_subfolders.push_back(m_path);
                 } else {
                     char suffix[24];
                     suffix[0] = '|';
-                    int digits = std::snprintf(suffix + 1, sizeof suffix - 1, "%llu\n", static_cast<unsigned long long>(size));
-                    Append(suffix, static_cast<size_t>(digits) + 1);
+                    char* end = std::to_chars(suffix + 1, suffix + sizeof suffix - 1, size).ptr;
+                    *end++ = '\n';
+                    AppendLine(m_path.data(), m_path.size(), suffix, static_cast<size_t>(end - suffix));
                 }
                 ++m_items;
             }
