@@ -85,6 +85,18 @@ CKxError CFlatCollectFile::RawWriteItem(std::string_view line, std::uint64_t siz
     return AppendLine(buffer, isFolder, size);
 }
 
+CKxError CFlatCollectFile::RawWriteLine(std::string_view line)
+{
+    CKxError result = m_file.WithLock([&](CBufferedFile::CLockedSink& sink) {
+        KX_RETURN_IF_ERROR(sink.Append(line));
+        if (line.empty() || line.back() != '\n')
+            KX_RETURN_IF_ERROR(sink.Append("\n"));
+        return CKxError::Success();
+    });
+    KX_RETURN_IF_FAILED(std::move(result), "Failed to write to '%s'", m_path.c_str());
+    return CKxError::Success();
+}
+
 CKxError CFlatCollectFile::RawAppendFile(const std::string& path)
 {
     KX_RETURN_IF_FAILED(m_file.AppendFile(path), "Failed to append '%s' to collect file '%s'", path.c_str(),

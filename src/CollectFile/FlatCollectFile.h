@@ -11,7 +11,7 @@
 // Counts: the processed-item count (CItemConsumer) grows by one per line written by Process
 // or RawWriteItem, the folder count by one per folder line, the data size by each line's
 // size. Open with truncation resets them (the file is empty again); Open for appending keeps
-// them. RawAppendFile copies bytes and changes no count.
+// them. RawWriteLine and RawAppendFile change no count.
 //
 // Failures: a write failure (ENOSPC, EIO, ...) is an error naming the file, returned by the
 // call that meets it and by every later write and by Close; the engine then stops the walk.
@@ -44,6 +44,9 @@ public:
     // Appends `line` as given (a newline is added unless it ends with one) and adds `size` to
     // the data total. A line ending in '/' counts as a folder.
     [[nodiscard]] CKxError RawWriteItem(std::string_view line, std::uint64_t size);
+    // Appends `line` (and a newline unless it ends with one) without counting it: for lines
+    // that are not items (deletions, markers).
+    [[nodiscard]] CKxError RawWriteLine(std::string_view line);
     // Appends the whole file at `path`.
     [[nodiscard]] CKxError RawAppendFile(const std::string& path);
     [[nodiscard]] CKxError Flush();

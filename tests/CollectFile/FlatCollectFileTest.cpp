@@ -92,12 +92,13 @@ TEST_F(FlatCollectFileTest, RawLinesAppendedFilesAndReopening)
     ASSERT_TRUE(collect.RawWriteItem("/x/", 0).IsSuccess());
     ASSERT_TRUE(collect.RawWriteItem("/x/z\n", 2).IsSuccess()) << "a given newline is not doubled";
     ASSERT_TRUE(collect.RawAppendFile(other).IsSuccess());
-    EXPECT_EQ(collect.GetItemCount(), 3u) << "appended files change no count";
+    ASSERT_TRUE(collect.RawWriteLine("??D/removed").IsSuccess());
+    EXPECT_EQ(collect.GetItemCount(), 3u) << "appended files and raw lines change no count";
     EXPECT_EQ(collect.GetFolderCount(), 1u);
     EXPECT_EQ(collect.GetDataSize(), 42u);
     ASSERT_TRUE(collect.Close().IsSuccess());
     const std::string first = Read(Path("c.zvf"));
-    EXPECT_EQ(first, "/x/y|ignored-suffix-is-not-parsed\n/x/\n/x/z\n??d/gone\n%EXTENT%/big/0:1:2:3:4:5|5\n");
+    EXPECT_EQ(first, "/x/y|ignored-suffix-is-not-parsed\n/x/\n/x/z\n??d/gone\n%EXTENT%/big/0:1:2:3:4:5|5\n??D/removed\n");
     EXPECT_EQ(collect.tellp(), first.size());
 
     // Appending keeps the bytes and the counts; truncating starts over.
