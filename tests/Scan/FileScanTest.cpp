@@ -4,6 +4,7 @@
 
 #include "Agent/JobManagerFaults.h"
 #include "Scan/FileScan.h"
+#include "Scan/FileScanVSA.h"
 #include "Scan/ScanJobFileSystem.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/ScannerOptions.h"
@@ -416,6 +417,30 @@ TEST_F(FileScanTest, TypesThatFallBackToTheOlderScanner)
     WriteApp("2:5", 1000, false);
     EXPECT_TRUE(Run().IsSuccess());
     EXPECT_EQ(LastComplete(), Complete(1, 1));
+}
+
+TEST_F(FileScanTest, VirtualServerEntryNeedsItsOptions)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-directive", "d", "-j", "7", "-a", "2:5", "-t", "1"},
+         "GetOption -prefix <prefix> for collect files and dirchange failed"},
+        {{"-prefix", "p", "-j", "7", "-a", "2:5", "-t", "1"}, "GetOption -directive <directive> failed."},
+        {{"-prefix", "p", "-directive", "d", "-a", "2:5", "-t", "1"}, "GetOption -j <jobId> failed"},
+        {{"-prefix", "p", "-directive", "d", "-j", "7", "-t", "1"}, "GetOption -a <applicationId> failed."},
+        {{"-prefix", "p", "-directive", "d", "-j", "7", "-a", "2:5"}, "GetOption failed, Option=t (Backup Type)"},
+    };
+    for (const auto& [tokens, message] : cases) {
+        CFileScanVSA scan(Args(tokens));
+        EXPECT_EQ(scan.Process().Message(), message);
+        EXPECT_EQ(scan.GetDirchangeFileName(), "");
+    }
+
+    CFileScanVSA scan(Args({"-prefix", "p", "-directive", "d", "-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "client1",
+                            "-jt", "tok", "-t", "1"}));
+    ASSERT_TRUE(scan.Process().IsSuccess());
+    EXPECT_EQ(scan.GetDirchangeFileName(), m_instance + "/JobResults/2/5/DCTot.zvf");
+    EXPECT_EQ(scan.GetTempDirchangeFileName(), m_instance + "/JobResults/2/5/DCTmp.zvf");
+    EXPECT_EQ(scan.GetSubclientJRPath(), m_instance + "/JobResults/2/5");
 }
 
 }  // namespace
