@@ -174,8 +174,11 @@ CKxError CSubclientContentPrivate::SaveSubclientStatus(const std::string& path) 
     // Written aside and renamed: the next job must never read half a status.
     const std::string temporary = path + ".tmp." + std::to_string(::getpid());
     FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file)
-        return CKxError::FromErrno(errno, KxFormat("Failed create/open file [%s]", temporary.c_str()));
+    if (!file) {
+        CKxError result = CKxError::FromErrno(errno, KxFormat("Failed create/open file [%s]", temporary.c_str()));
+        FSLOG_ERROR("%s", result.AsString().c_str());
+        return result;
+    }
     CKxError result = WriteAll(file, text, temporary);
     if (result.IsSuccess() && (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0))
         result = CKxError::FromErrno(errno, KxFormat("Failed write to [%s]", temporary.c_str()));

@@ -1,0 +1,509 @@
+// Subclient content against a scratch instance: the application configuration gives content and
+// filters, the bag gives the switches, and the log is read back for the lines an operator sees.
+// Covers the per-entry translation, content files, new content, laptop filters, overlapping
+// content, the lists handed to the work units, and the content-change check.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Agent/SubclientConf.h"
+#include "Base/LogWriter.h"
+#include "Engine/WorkUnitManager.h"
+#include "Scan/ScanJobTestEnv.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/SubclientContent.h"
+#include "Scan/SubclientContentPrivate.h"
+#include "Scan/Unix/SubclientContentUnix.h"
+
+namespace Id = SXScannerConfigurationBagId;
+using json = nlohmann::json;
+using L = CScanContentConfiguration;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+class SubclientContentTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_bag = std::make_shared<CBag>();
+        ASSERT_TRUE(m_bag->Write(Id::idLoadContentFile, true).IsSuccess());
+        m_logPath = m_root + "/content.log";
+        ASSERT_TRUE(CLogWriter::Instance().Open(m_logPath, 5).IsSuccess());
+    }
+    void TearDown() override
+    {
+        CLogWriter::Instance().Close();
+        ScanJobTestEnv::TearDown();
+    }
+
+    // Writes application 2:5 with `subclient` keys over a non-default subclient holding /data.
+    void WriteSubclient(const json& subclient)
+    {
+        json sc = {{"id", 5}, {"name", "sc1"}, {"default", false}, {"content", {"/data"}}};
+        if (subclient.is_object())  // "{}" reads as null
+            sc.update(subclient);
+        json app = {{"appType", 29},
+                    {"client", {{"id", 2}, {"name", "client1"}}},
+                    {"backupSet", {{"name", "defaultBackupSet"}, {"default", true}}},
+                    {"subclient", sc}};
+        WriteFile(AppConfigPath("2:5"), app.dump());
+    }
+
+    std::unique_ptr<CSubclientContent> Make(long long referenceTime = 0)
+    {
+        auto content = std::make_unique<CSubclientContent>("client1", "2:5", 2, m_bag, CTimeStamp(referenceTime));
+        content->SetDenylistFiles("", "");
+        return content;
+    }
+
+    // Runs Process on a fresh content object and expects it to succeed.
+    std::unique_ptr<CSubclientContent> Run(const json& subclient)
+    {
+        WriteSubclient(subclient);
+        auto content = Make();
+        CKxError e = content->Process();
+        EXPECT_TRUE(e.IsSuccess()) << e.AsString();
+        return content;
+    }
+
+    std::string Log() const { return ReadFile(m_logPath); }
+    bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
+
+    CBagPtr m_bag;
+    std::string m_logPath;
+};
+
+TEST_F(SubclientContentTest, TranslationTable)
+{
+    WriteSubclient({});
+    auto content = Make();
+    ASSERT_TRUE(content->Initialize().IsSuccess());
+    auto& unix = dynamic_cast<CSubclientContentUnix&>(*content->GetPrivate());
+    using K = CSubclientContentUnix::EEntryKind;
+    struct Case {
+        const char* entry;
+        K kind;
+        const char* expected;  // nullptr: ignored
+    };
+    const Case cases[] = {
+        {"*.tmp", K::Filter, "/**/*.tmp"},
+        {"/data/*.tmp", K::Filter, "/data/*.tmp"},
+        {"/data/logs", K::Filter, "/data/logs"},
+        {"logs", K::Filter, "logs"},                   // no wildcard: the engine matches the name anywhere
+        {"*.doc", K::Content, "/**/*.doc"},
+        {"?x", K::FilterException, "/**/?x"},
+        {"*", K::Filter, "*"},                         // one character: nothing to put in front of
+        {"%Docs%*", K::Filter, "%Docs%*"},
+        {"<INCLUDE>*", K::Filter, "<INCLUDE>*"},
+        {"*.tmp\t\r\n", K::Filter, "/**/*.tmp"},
+        {"\t\r\n", K::Filter, nullptr},
+        {"", K::Content, nullptr},
+        {"\\", K::Content, nullptr},
+        {"\\data\\x", K::Content, "data\\x"},
+        {"\\\\srv\\share", K::Content, "UNC-NT_srv\\share"},
+        {"abc\\/\\/", K::Filter, "/**/abc"},
+        {"/data/x\\/\\/", K::Filter, "/data/x"},
+        {"/data/*", K::Filter, "/data/*"},            // base version 11
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        const bool taken = unix.TranslateEntry(c.entry, c.kind, out);
+        if (!c.expected) {
+            EXPECT_FALSE(taken) << "[" << c.entry << "] -> [" << out << "]";
+            continue;
+        }
+        EXPECT_TRUE(taken) << c.entry;
+        EXPECT_EQ(out, c.expected) << c.entry;
+    }
+    EXPECT_TRUE(Logged("No delimiter in filter, changing it to  /**/*.tmp"));
+    EXPECT_TRUE(Logged("No delimiter in scan path, changing it to /**/*.doc"));
+    EXPECT_TRUE(Logged("No delimiter in filter exception, changing it to /**/?x"));
+}
+
+TEST_F(SubclientContentTest, BaseVersionsOneToTenWidenATrailingStar)
+{
+    WriteSubclient({});
+    for (unsigned version : {0u, 1u, 10u, 11u}) {
+        ASSERT_TRUE(m_bag->Write(Id::idInstanceBaseVersion, version).IsSuccess());
+        auto content = Make();
+        ASSERT_TRUE(content->Initialize().IsSuccess());
+        auto& unix = dynamic_cast<CSubclientContentUnix&>(*content->GetPrivate());
+        std::string out;
+        ASSERT_TRUE(unix.TranslateEntry("/data/*", CSubclientContentUnix::EEntryKind::Filter, out));
+        const bool widened = version >= 1 && version <= 10;
+        EXPECT_EQ(out, widened ? "/data/**" : "/data/*") << version;
+        ASSERT_TRUE(unix.TranslateEntry("*/*", CSubclientContentUnix::EEntryKind::Filter, out));
+        EXPECT_EQ(out, widened ? "/**/*/**" : "/**/*/*") << version;
+        ASSERT_TRUE(unix.TranslateEntry("/data/x", CSubclientContentUnix::EEntryKind::Filter, out));
+        EXPECT_EQ(out, "/data/x") << version;
+    }
+}
+
+TEST_F(SubclientContentTest, ListsInOrderAndEngineLists)
+{
+    auto content = Run({{"content", {"/data", "/home/*.doc", "relative/path"}},
+                        {"filters", {"/data/cache", "*.tmp", "[bad"}},
+                        {"filterExceptions", {"/data/cache/keep"}},
+                        {"fileNameFilters", {"core", "*.o"}},
+                        {"otherSubclientsContent", {"/data/db"}}});
+    const L& c = *content->GetScanContentConfiguration();
+    EXPECT_EQ(c.GetScanContent(), (Strings{"/data", "/home/*.doc"}));
+    EXPECT_EQ(c.GetScanContentExceptions(), (Strings{"/data/db"}));
+    EXPECT_EQ(c.GetFilters(), (Strings{"/data/cache", "/**/*.tmp", "core", "/**/*.o"}));
+    EXPECT_EQ(c.GetFilterExceptions(), (Strings{"/data/cache/keep"}));
+    EXPECT_TRUE(Logged("Adding (ScanContent): /data"));
+    EXPECT_TRUE(Logged("Added content exception (ScanPrune): /data/db"));
+    EXPECT_TRUE(Logged("Adding translated filter: /**/*.tmp"));
+    EXPECT_TRUE(Logged("Adding translated filter exception: /data/cache/keep"));
+    EXPECT_TRUE(Logged("Ignoring ScanContent entry [relative/path]"));
+    EXPECT_TRUE(Logged("Ignoring Filters entry [/**/[bad]"));
+    EXPECT_TRUE(m_bag->Has(Id::idIsDefaultSubclient));
+    EXPECT_FALSE(m_bag->GetBool(Id::idIsDefaultSCContentRoot));
+
+    // The work units get the lists, and the filters decide real paths.
+    CWorkUnitManager manager(7);
+    manager.SetMountPoints({"/"});
+    ASSERT_TRUE(c.FinalizeWorkUnits(manager).IsSuccess());
+    ASSERT_EQ(manager.GetWorkUnitMap().size(), 1u);
+    const CWorkUnitPtr& unit = manager.GetWorkUnitMap().begin()->second;
+    EXPECT_EQ(unit->GetScanContentItems(), (Strings{"/data", "/home/*.doc"}));
+    EXPECT_TRUE(unit->GetFilters().Contains("/data/cache/x"));
+    EXPECT_FALSE(unit->GetFilters().Contains("/data/cache/keep/x"));
+    EXPECT_TRUE(unit->GetFilters().Contains("/data/a/b/core"));
+    EXPECT_TRUE(unit->GetFilters().Contains("/data/a/x.o"));
+    EXPECT_FALSE(unit->GetFilters().Contains("/data/a/x.c"));
+    EXPECT_TRUE(unit->GetContentExceptions().Contains("/data/db/t1"));
+}
+
+TEST_F(SubclientContentTest, FileNameContentNarrowsEveryContentPath)
+{
+    auto content = Run({{"content", {"/data", "/", "/odd\\dir"}}, {"fileNameContent", {"*.doc", "README", "/abs/*.pdf"}}});
+    const L& c = *content->GetScanContentConfiguration();
+    EXPECT_EQ(c.GetScanContent(), (Strings{"/data", "/", "/odd\\dir"}));
+    EXPECT_EQ(c.GetNameContent(), (Strings{"/**/*.doc", "README", "/abs/*.pdf"}));
+    EXPECT_EQ(c.GetWorkUnitLists().content,
+              (Strings{"/data/**/*.doc", "/**/*.doc", "/odd\\\\dir/**/*.doc", "/data/**/README", "/**/README",
+                       "/odd\\\\dir/**/README", "/abs/*.pdf"}));
+
+    CFilterSet narrowed;
+    ASSERT_TRUE(narrowed.AddFilterItem(c.GetWorkUnitLists().content[2]).IsSuccess());
+    EXPECT_TRUE(narrowed.Contains("/odd\\dir/sub/a.doc"));
+    EXPECT_FALSE(narrowed.Contains("/odddir/sub/a.doc"));
+}
+
+TEST_F(SubclientContentTest, PlainEntriesKeepTheirBackslashesForTheEngine)
+{
+    auto content = Run({{"filters", {"/data/a\\b", "/data/\\*.star"}}});
+    const L& c = *content->GetScanContentConfiguration();
+    EXPECT_EQ(c.GetWorkUnitLists().filters, (Strings{"/data/a\\\\b", "/data/\\*.star"}));
+    L::SFilterSets sets;
+    ASSERT_TRUE(c.BuildFilterSetsFromPathLists(sets).IsSuccess());
+    EXPECT_TRUE(sets.filters.Contains("/data/a\\b"));
+    EXPECT_FALSE(sets.filters.Contains("/data/ab"));
+    EXPECT_TRUE(sets.filters.Contains("/data/*.star"));
+    EXPECT_FALSE(sets.filters.Contains("/data/x.star"));
+}
+
+TEST_F(SubclientContentTest, LaptopClientGetsTheDefaultFilters)
+{
+    const Strings defaults = {"*.zvconflict*", "*.conflict*", "/**/.quillbox.cache/", "~*", "/**/LostAndFound/"};
+    EXPECT_TRUE(Run({})->GetScanContentConfiguration()->GetFilters().empty());
+
+    ASSERT_TRUE(m_bag->Write(Id::idLaptopClient, true).IsSuccess());
+    EXPECT_EQ(Run({})->GetScanContentConfiguration()->GetFilters(), defaults);
+
+    // After the folder filters, before the file-name filters; a repeated entry is kept once.
+    Strings expected = {"/data/x", "/**/*.conflict*"};
+    expected.insert(expected.end(), defaults.begin(), defaults.end());
+    expected.push_back("core");
+    EXPECT_EQ(Run({{"filters", {"/data/x", "*.conflict*"}}, {"fileNameFilters", {"core", "/**/LostAndFound/"}}})
+                  ->GetScanContentConfiguration()
+                  ->GetFilters(),
+              expected);
+}
+
+TEST_F(SubclientContentTest, OverlappingContentOfOtherSubclients)
+{
+    const json others = {{"content", {"/data/sub", "/srv"}},
+                         {"otherSubclientsContent", {"/data/sub/db", "/data/*.log", "/data", "/", "/elsewhere"}}};
+    auto content = Run(others);
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContentExceptions(), (Strings{"/data/sub/db", "/elsewhere"}));
+    EXPECT_TRUE(Logged("Is default subclient 0"));
+    EXPECT_TRUE(Logged("wild-card content (/data/*.log) of another Subclient is not filtered by non-default subclient"));
+    EXPECT_TRUE(Logged("Content exception [/data] holds content [/data/sub] of this subclient, not skipped"));
+
+    // The default subclient skips the wildcard content too.
+    json asDefault = others;
+    asDefault["default"] = true;
+    EXPECT_EQ(Run(asDefault)->GetScanContentConfiguration()->GetScanContentExceptions(),
+              (Strings{"/data/sub/db", "/data/*.log", "/elsewhere"}));
+
+    ASSERT_TRUE(m_bag->Write(Id::idDisableSkipOverlapContent, true).IsSuccess());
+    EXPECT_TRUE(Run(others)->GetScanContentConfiguration()->GetScanContentExceptions().empty());
+    EXPECT_TRUE(Logged("Will not skip content of other Subclients with overlapping content"));
+}
+
+TEST_F(SubclientContentTest, MigrationAssistantAndCacheDatabaseMonikers)
+{
+    auto content = Run({{"content", {"/data", "/%migrationassistant%", "%Docs%", "/%Music%"}},
+                        {"filters", {"%MigrationAssistant%", "%Temp%"}}});
+    const L& c = *content->GetScanContentConfiguration();
+    EXPECT_TRUE(c.IncludesMigrationAssistantContent());
+    // A moniker stays as it is; content must still be an absolute path.
+    EXPECT_EQ(c.GetScanContent(), (Strings{"/data", "/%Music%"}));
+    EXPECT_EQ(c.GetFilters(), (Strings{"%Temp%"}));
+    EXPECT_TRUE(Logged("Detected moniker path [/%Music%]"));
+    EXPECT_TRUE(Logged("Adding Expanded filter: %Temp%"));
+
+    content = Run({{"content", {"/data", "%CacheDB%", "/later"}}});
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    EXPECT_TRUE(content->IsCacheDBBackup());
+    EXPECT_TRUE(m_bag->GetBool(Id::idCacheDBBackup));
+    EXPECT_TRUE(Logged("Detected Cache DB moniker path [%CacheDB%], SKIP processing all further Contents"));
+
+    // Only the cache database: nothing else to back up, still not an empty-content failure.
+    m_bag = std::make_shared<CBag>();
+    EXPECT_TRUE(Run({{"content", {"/%cachedb%"}}})->GetScanContentConfiguration()->GetScanContent().empty());
+}
+
+TEST_F(SubclientContentTest, EmptyAndUnreadableConfiguration)
+{
+    WriteSubclient({{"content", json::array()}});
+    CKxError e = Make()->Process();
+    EXPECT_EQ(e.Code(), 4306);
+    EXPECT_EQ(e.Message(), "Nothing to backup, sub-client=sc1");
+    EXPECT_NE(e.AsString().find("GetScanContentDirNames failed"), std::string::npos);
+    EXPECT_NE(e.AsString().find("Failed to load subclient content"), std::string::npos);
+
+    // Every entry ignored: nothing left either.
+    WriteSubclient({{"content", {"relative", "\t"}}});
+    EXPECT_EQ(Make()->Process().Code(), 4306);
+
+    WriteFile(AppConfigPath("2:5"), R"({"appType": 29})");
+    e = Make()->Process();
+    EXPECT_TRUE(e.IsError());
+    EXPECT_NE(e.AsString().find("Error getting sub-client"), std::string::npos);
+    EXPECT_NE(e.AsString().find("Initialize failed"), std::string::npos);
+}
+
+// A subclient configuration whose filter query for one kind fails.
+class FailingConf : public SubclientConf {
+public:
+    FailingConf(std::shared_ptr<const SubclientData> data, int failKind) : SubclientConf(std::move(data)), m_kind(failKind) {}
+    CKxError getFilters2(int kind, std::vector<std::string>& patterns) const override
+    {
+        if (kind == m_kind)
+            return CKxError(KxCode::BadConfiguration, "no filters");
+        return SubclientConf::getFilters2(kind, patterns);
+    }
+
+private:
+    int m_kind;
+};
+
+class ContentWithFailingConf : public CSubclientContent {
+public:
+    ContentWithFailingConf(CBagPtr bag, int failKind) : CSubclientContent("client1", "2:5", 2, std::move(bag)), m_kind(failKind) {}
+    CKxError LoadSubClientConfiguration() override
+    {
+        auto data = std::make_shared<SubclientData>(GetSubclient()->Data());
+        SetSubclientConf(std::make_shared<FailingConf>(data, m_kind));
+        return CKxError::Success();
+    }
+
+private:
+    int m_kind;
+};
+
+TEST_F(SubclientContentTest, FilterQueryFailureStopsTheLoad)
+{
+    WriteSubclient({});
+    const std::pair<int, const char*> kinds[] = {{SubclientConf::YESDIRS, "getFilters2(YESDIRS) failed"},
+                                                 {SubclientConf::NODIRS, "getFilters2(NODIRS) failed"},
+                                                 {SubclientConf::YESFILES, "getFilters2(YESFILES) failed"},
+                                                 {SubclientConf::NOFILES, "getFilters2(NOFILES) failed"}};
+    for (const auto& [kind, message] : kinds) {
+        ContentWithFailingConf content(m_bag, kind);
+        CKxError e = content.Process();
+        EXPECT_EQ(e.Code(), KxCode::BadConfiguration);
+        EXPECT_NE(e.AsString().find(message), std::string::npos) << e.AsString();
+        EXPECT_NE(e.AsString().find("GetNoNamesAndYesNames failed"), std::string::npos);
+    }
+}
+
+TEST_F(SubclientContentTest, NewContentFromTheManagementServer)
+{
+    struct FakeQuery : CNewContentQuery {
+        EAnswer answer;
+        Strings entries;
+        EAnswer GetModifiedFileList(const std::string& request, Strings& out, int& result, std::string& response) override
+        {
+            EXPECT_NE(request.find("<GetModifiedFileListReq clientName=\"client1\" appId=\"2:5\""), std::string::npos);
+            out = entries;
+            result = 3;
+            response = "busy";
+            return answer;
+        }
+    };
+    WriteSubclient({});
+    auto run = [this](std::shared_ptr<FakeQuery> query, long long reference) {
+        auto content = Make(reference);
+        if (query)
+            content->SetNewContentQuery(query);
+        EXPECT_TRUE(content->Process().IsSuccess());
+        return content->GetScanContentConfiguration()->GetNewContent();
+    };
+    // No server here: the request is not recognised, which is no new content.
+    EXPECT_TRUE(run(nullptr, 1000).empty());
+    EXPECT_TRUE(Logged("Hubrixe failed to recognize GetModifiedFileListReq request, new content feature disabled for this scan"));
+
+    auto query = std::make_shared<FakeQuery>();
+    query->answer = CNewContentQuery::EAnswer::Answered;
+    query->entries = {"/new/a", "*.doc", "relative"};
+    EXPECT_TRUE(run(query, 0).empty());  // a full backup does not ask
+    EXPECT_EQ(run(query, 1000), (Strings{"/new/a", "/**/*.doc"}));
+    EXPECT_TRUE(Logged("Discovered new content [/new/a]"));
+    EXPECT_TRUE(Logged("Adding (NewContent): /new/a"));
+    EXPECT_TRUE(Logged("2 new contents discovered"));
+
+    query->entries.clear();
+    EXPECT_TRUE(run(query, 1000).empty());
+    EXPECT_TRUE(Logged("GetModifiedFileListReq response empty, no new subclient content added since previous backup, result=3"));
+    query->answer = CNewContentQuery::EAnswer::Failed;
+    EXPECT_TRUE(run(query, 1000).empty());
+    EXPECT_TRUE(Logged("GetModifiedFileListReq failed, result=3, response=busy, defaulting to no new subclient content"));
+}
+
+TEST_F(SubclientContentTest, ContentFiles)
+{
+    const std::string list = m_root + "/list.txt";
+    WriteFile(list, "/data/one\r\n\n  \t\n/data/two\t\n*.doc\n<INCLUDE>" + m_root + "/nested.txt\n");
+    WriteFile(m_root + "/nested.txt", "/data/three\n<include>" + list + "\n");  // includes its includer
+    WriteFile(m_root + "/filters.txt", "*.tmp\n/data/one/skip\n");
+    ::mkdir((m_root + "/folder").c_str(), 0755);
+
+    auto content = Run({{"content", {"<INCLUDE>" + list, "/<Include>" + m_root + "/missing.txt",
+                                     "<INCLUDE>" + m_root + "/folder", "/data/plain"}},
+                        {"filters", {"<INCLUDE>" + m_root + "/filters.txt"}}});
+    const L& c = *content->GetScanContentConfiguration();
+    EXPECT_EQ(c.GetScanContent(), (Strings{"/data/one", "/data/two", "/**/*.doc", "/data/three", "/data/plain"}));
+    EXPECT_EQ(c.GetFilters(), (Strings{"/**/*.tmp", "/data/one/skip"}));
+    EXPECT_EQ(content->GetFailedContentFiles(), (Strings{m_root + "/missing.txt"}));
+    EXPECT_TRUE(Logged("Detected content file " + list + ", loadType=[content]"));
+    EXPECT_TRUE(Logged("Detected content file " + m_root + "/filters.txt, loadType=[filter]"));
+    EXPECT_TRUE(Logged("ContentFile " + m_root + "/missing.txt does not exist, error="));
+    EXPECT_TRUE(Logged("ContentFile " + m_root + "/folder is not a regular file."));
+    EXPECT_TRUE(Logged("includes itself"));
+
+    // Content that was only missing content files.
+    WriteSubclient({{"content", {"<INCLUDE>" + m_root + "/missing.txt"}}});
+    EXPECT_EQ(Make()->Process().Code(), KxCode::NotFound);
+
+    // Without the switch the marker is an ordinary entry, which is no absolute path.
+    ASSERT_TRUE(m_bag->Write(Id::idLoadContentFile, false).IsSuccess());
+    EXPECT_EQ(Run({{"content", {"<INCLUDE>" + list, "/data"}}})->GetScanContentConfiguration()->GetScanContent(),
+              (Strings{"/data"}));
+}
+
+TEST_F(SubclientContentTest, ContentFileLoadTypes)
+{
+    EXPECT_STREQ(CSubclientContent::LoadTypeToString(1), "content");
+    EXPECT_STREQ(CSubclientContent::LoadTypeToString(4), "criteria content");
+    EXPECT_STREQ(CSubclientContent::LoadTypeToString(0), "invalid");
+    EXPECT_STREQ(CSubclientContent::LoadTypeToString(5), "invalid");
+
+    WriteSubclient({});
+    auto content = Make();
+    ASSERT_TRUE(content->Initialize().IsSuccess());
+    const std::string list = m_root + "/ex.txt";
+    WriteFile(list, "*.keep\n");
+    Strings out;
+    bool isFile = true;
+    EXPECT_EQ(content->LoadContentFile("<INCLUDE>" + list, isFile, 7, out).Code(), KxCode::InvalidParameter);
+    EXPECT_FALSE(isFile);
+    // The marker alone is not a content file.
+    EXPECT_TRUE(content->LoadContentFile("<INCLUDE>", isFile, 1, out).IsSuccess());
+    EXPECT_FALSE(isFile);
+    EXPECT_TRUE(content->LoadContentFile("<INCLUDE>" + list, isFile, 3, out).IsSuccess());
+    EXPECT_TRUE(isFile);
+    EXPECT_EQ(out, (Strings{"/**/*.keep"}));
+    EXPECT_TRUE(Logged("No delimiter in filter exception, changing it to /**/*.keep"));
+}
+
+TEST_F(SubclientContentTest, SystemFiltersCoverTheAgentsFoldersUnderTheContent)
+{
+    EXPECT_TRUE(Run({})->GetScanContentConfiguration()->GetSystemFilters().empty());
+    auto content = Run({{"content", {m_root, "/data"}}});
+    const Strings expected = {m_instance + "/JobResults/", m_instance + "/tmp/"};
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetSystemFilters(), expected);
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetWorkUnitLists().systemFilters, expected);
+}
+
+class ContentStatusTest : public SubclientContentTest {
+protected:
+    std::unique_ptr<CSubclientContent> Current()
+    {
+        return Run({{"content", {"/data", "/home"}}, {"filters", {"*.tmp"}}, {"filterExceptions", {"/data/keep"}}});
+    }
+    bool Changed(const std::string& previous)
+    {
+        const std::string path = m_root + "/status.txt";
+        WriteFile(path, previous);
+        bool changed = true;
+        EXPECT_TRUE(Current()->HasSubclientContentChanged(path, changed).IsSuccess());
+        return changed;
+    }
+};
+
+TEST_F(ContentStatusTest, SavedStatusComparesUnchanged)
+{
+    const std::string path = m_root + "/ScanView.txt";
+    auto content = Current();
+    ASSERT_TRUE(content->SaveSubclientStatus(path).IsSuccess());
+    EXPECT_EQ(ReadFile(path),
+              "ClientContent||F||/data\nClientContent||F||/home\nClientFilters||F||/**/*.tmp\n"
+              "ClientFilters||E||/data/keep\n");
+    bool changed = true;
+    ASSERT_TRUE(content->HasSubclientContentChanged(path, changed).IsSuccess());
+    EXPECT_FALSE(changed);
+
+    EXPECT_EQ(content->SaveSubclientStatus(m_root + "/no/such/folder/status").Code(), ENOENT);
+    EXPECT_TRUE(Logged("Failed create/open file [" + m_root + "/no/such/folder/status"));
+}
+
+TEST_F(ContentStatusTest, ChangeDetection)
+{
+    const std::string same = "ClientFilters||E||/data/keep\r\n  ClientContent||F||/home  \n\n"
+                             "clientcontent||F||/data\nClientFilters||F||/**/*.tmp\n"
+                             "Exception||F||/x\nClientContent||X||/odd\nClientFilters||S||/sys\nshort||line\n";
+    EXPECT_FALSE(Changed(same));  // order, case of the kind, blanks and line ends do not count
+    EXPECT_TRUE(Logged("Unprocessed ClientContent line: ClientContent||X||/odd"));
+    EXPECT_TRUE(Logged("Unprocessed ClientFilters line: ClientFilters||S||/sys"));
+
+    EXPECT_TRUE(Changed("ClientContent||F||/data\nClientFilters||F||/**/*.tmp\nClientFilters||E||/data/keep\n"));
+    EXPECT_TRUE(Changed("ClientContent||F||/data\nClientContent||F||/srv\nClientFilters||F||/**/*.tmp\n"
+                        "ClientFilters||E||/data/keep\n"));
+    EXPECT_TRUE(Logged("Content Mismatch. Previous [/srv] Current [/home]"));
+    EXPECT_TRUE(Changed("ClientContent||F||/data\nClientContent||F||/home\nClientFilters||F||*.tmp\n"
+                        "ClientFilters||E||/data/keep\n"));
+    EXPECT_TRUE(Logged("Filter Mismatch. Previous [*.tmp] Current [/**/*.tmp]"));
+    EXPECT_TRUE(Changed("ClientContent||F||/data\nClientContent||F||/home\nClientFilters||F||/**/*.tmp\n"
+                        "ClientFilters||E||/data/other\n"));
+    EXPECT_TRUE(Logged("Filter Exception Mismatch. Previous [/data/other] Current [/data/keep]"));
+
+    // No previous file is no change.
+    bool changed = true;
+    ASSERT_TRUE(Current()->HasSubclientContentChanged(m_root + "/none", changed).IsSuccess());
+    EXPECT_FALSE(changed);
+    EXPECT_TRUE(Logged("Failed to open content file [" + m_root + "/none]"));
+}
+
+}  // namespace
