@@ -388,6 +388,8 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
         item.SetStatus(status);
         const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
         ReleaseItem();
+        if (answer == EConsumerAnswer::Taken)
+            m_walk.m_unit.CountItem(isFolder);
         enter = isFolder && answer == EConsumerAnswer::Taken;
     } else if (isFolder) {
         enter = MayEnterUnreported(state, root);
@@ -434,6 +436,16 @@ void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& 
     const bool followMounts = Context().GetFollowMountPaths();
 
     unsigned sincePoll = 0;
+    std::uint64_t takenItems = 0;
+    std::uint64_t takenFolders = 0;
+    // Counted locally and added once per folder: the unit's counters are shared by all its
+    // workers, and one shared increment per item costs more than the rest of the loop.
+    struct CountOnExit {
+        CWorkUnit& unit;
+        std::uint64_t& items;
+        std::uint64_t& folders;
+        ~CountOnExit() { unit.CountItems(items, folders); }
+    } countOnExit{m_walk.m_unit, takenItems, takenFolders};
     for (;;) {
         const long bytes = ::syscall(SYS_getdents64, fd, m_buffer.get(), DirectoryBufferSize);
         if (bytes == 0)
@@ -487,6 +499,10 @@ void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& 
                 item.SetMountPoint(mountPoint);
                 const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
                 ReleaseItem();
+                if (answer == EConsumerAnswer::Taken) {
+                    ++takenItems;
+                    takenFolders += isFolder ? 1 : 0;
+                }
                 enter = isFolder && answer == EConsumerAnswer::Taken && (!mountPoint || followMounts);
             } else if (isFolder && !mountPoint) {
                 enter = MayEnterUnreported(state, root);

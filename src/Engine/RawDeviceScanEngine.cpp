@@ -48,7 +48,8 @@ CKxError CRawDeviceScanEngine::Scan(CScanContext& context, CWorkUnit& unit, cons
             (void)context.ReportFailure(item, failure);
             continue;
         }
-        (void)context.Deliver(*handler, item, unit);
+        if (context.Deliver(*handler, item, unit) == EConsumerAnswer::Taken)
+            unit.CountItem(false);
     }
     return CKxError::Success();
 }

@@ -76,7 +76,6 @@ EConsumerAnswer CScanContext::Deliver(CConsumerOutputHandler& handler, const CIt
     const EConsumerAnswer kind = CConsumerAnswer::Classify(answer, *item);
     switch (kind) {
     case EConsumerAnswer::Taken:
-        unit.CountItem(item->IsFolder());
         break;
     case EConsumerAnswer::DoNotEnter:
         FSLOG(5, "Not entering [%s]: %s", item->GetLocalFullyQualifiedItemName().c_str(), answer.Message().c_str());

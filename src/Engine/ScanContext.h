@@ -44,9 +44,9 @@ public:
     // it stops the walk (and is returned).
     [[nodiscard]] CKxError ReportFailure(const CItemPtr& item, int errorNumber);
 
-    // Hands a reported item to the unit's chain and acts on the answer: a taken item is
-    // counted, a source failure goes to the failure consumer, a write failure stops the
-    // walk. Returns what the answer was.
+    // Hands a reported item to the unit's chain and acts on the answer: a source failure goes
+    // to the failure consumer, a write failure stops the walk. Returns what the answer was;
+    // the caller counts taken items (workers batch the count per folder).
     EConsumerAnswer Deliver(CConsumerOutputHandler& handler, const CItemPtr& item, CWorkUnit& unit);
 
 private:

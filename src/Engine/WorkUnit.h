@@ -70,6 +70,14 @@ public:
         if (isFolder)
             m_folders.fetch_add(1, std::memory_order_relaxed);
     }
+    // Batched form, for workers that count locally and add per folder.
+    void CountItems(std::uint64_t items, std::uint64_t folders)
+    {
+        if (items)
+            m_items.fetch_add(items, std::memory_order_relaxed);
+        if (folders)
+            m_folders.fetch_add(folders, std::memory_order_relaxed);
+    }
     void CountFailure() { m_failures.fetch_add(1, std::memory_order_relaxed); }
     std::uint64_t GetItemCount() const { return m_items.load(std::memory_order_relaxed); }
     std::uint64_t GetFolderCount() const { return m_folders.load(std::memory_order_relaxed); }
