@@ -1,0 +1,251 @@
+#include "Tools/fsbackup/BackupPhase.h"
+
+#include "Base/FXFile.h"
+#include "Base/FXPath.h"
+#include "Base/LogWriter.h"
+#include "CollectFile/BufferedFile.h"
+#include "CollectFile/CollectFileReader.h"
+#include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+bool ParseNumber(std::string_view text, int& number)
+{
+    if (text.empty())
+        return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return ec == std::errc() && end == text.data() + text.size() && number >= 0;
+}
+
+std::vector<std::string_view> Fields(std::string_view line, char separator)
+{
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    while (start <= line.size()) {
+        size_t end = line.find(separator, start);
+        if (end == std::string_view::npos)
+            end = line.size();
+        if (end > start)
+            fields.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return fields;
+}
+
+// Copies `from` to `to` (created or truncated) with bounded memory whatever the record's size;
+// a partial copy is removed.
+CKxError CopyFile(const std::string& from, const std::string& to)
+{
+    CBufferedFile out;
+    KX_RETURN_IF_FAILED(out.Open(to), "Failed to copy [%s] to [%s]", from.c_str(), to.c_str());
+    CKxError copied = out.AppendFile(from);
+    CKxError closed = out.Close();
+    if (copied.IsError() || closed.IsError()) {
+        (void)FXFile::Remove(to);
+        CKxError failure = copied.IsError() ? std::move(copied) : std::move(closed);
+        return std::move(failure.Push(KxFormat("Failed to copy [%s] to [%s]", from.c_str(), to.c_str())));
+    }
+    return CKxError::Success();
+}
+}  // namespace
+
+CBackupPhase::CBackupPhase(std::string resultsFolder, unsigned int backupType)
+    : m_resultsFolder(std::move(resultsFolder)), m_backupType(backupType)
+{
+}
+
+CKxError CBackupPhase::ReadSplitMap(std::set<int>& numbers)
+{
+    CUnixFileNameFactory names(m_backupType, m_resultsFolder);
+    const std::string path = names.SplitCollect(0, 0);
+    if (!FXFile::Exists(path))
+        return CKxError::Success();
+    std::string content;
+    KX_RETURN_IF_FAILED(FXFile::ReadWholeFile(path, content), "Failed to read the split map");
+    size_t lineNumber = 0;
+    for (std::string_view line : Fields(content, '\n')) {
+        ++lineNumber;
+        ++m_summary.splitMapLines;
+        const bool list = line.find(',') != std::string_view::npos;
+        std::vector<std::string_view> fields = Fields(line, list ? ',' : ' ');
+        if (list) {
+            // "a,b,c": a group of collect numbers read by one stream.
+            for (std::string_view& field : fields)
+                while (!field.empty() && field.back() == ' ')
+                    field.remove_suffix(1);
+        }
+        std::vector<int> values;
+        for (std::string_view field : fields) {
+            int value = 0;
+            if (!ParseNumber(field, value))
+                return CKxError(KxCode::InvalidData, KxFormat("Line %zu of split map [%s] is malformed: [%.*s]",
+                                                              lineNumber, path.c_str(), static_cast<int>(line.size()),
+                                                              line.data()));
+            values.push_back(value);
+        }
+        if (list || values.size() == 1) {
+            numbers.insert(values.begin(), values.end());
+        } else if (values.size() == 3 && values[1] <= values[2]) {
+            numbers.insert(values[0]);
+            for (int n = values[1]; n <= values[2]; ++n)
+                numbers.insert(n);
+        } else {
+            return CKxError(KxCode::InvalidData, KxFormat("Line %zu of split map [%s] is malformed: [%.*s]", lineNumber,
+                                                          path.c_str(), static_cast<int>(line.size()), line.data()));
+        }
+    }
+    return CKxError::Success();
+}
+
+CKxError CBackupPhase::ReadCollectFiles()
+{
+    m_summary = SBackupPhaseSummary{};
+    CUnixFileNameFactory names(m_backupType, m_resultsFolder);
+
+    std::set<int> mapped;
+    KX_RETURN_IF_ERROR(ReadSplitMap(mapped));
+    for (int number : mapped) {
+        const std::string path = names.WorkUnitCollect(number);
+        if (!FXFile::Exists(path))
+            return CKxError(KxCode::NotFound, KxFormat("Collect file [%s] named by the split map is missing", path.c_str()));
+    }
+
+    const std::string pattern = names.WorkUnitCollectNamePattern();
+    std::vector<std::string> files;
+    KX_RETURN_IF_FAILED(FXFile::ListMatchingFiles(names.WorkUnitCollectFolder(), pattern, files),
+                        "Failed to list the collect files");
+    std::vector<std::string> hardLinkFiles;
+    KX_RETURN_IF_FAILED(FXFile::ListMatchingFiles(names.WorkUnitCollectFolder(), "H" + pattern, hardLinkFiles),
+                        "Failed to list the hard-link collect files");
+    files.insert(files.end(), hardLinkFiles.begin(), hardLinkFiles.end());
+
+    // Every file is read even after a failure, so that the summary tells the whole story; the
+    // first failure is the phase's.
+    CKxError firstFailure;
+    for (const std::string& name : files) {
+        ++m_summary.collectFiles;
+        CKxError read = ReadCollectFile(FXPath::Append(names.WorkUnitCollectFolder(), name));
+        if (read.IsError()) {
+            FSLOG_ERROR("%s", read.AsString().c_str());
+            if (firstFailure.IsSuccess())
+                firstFailure = std::move(read);
+        }
+    }
+    return firstFailure;
+}
+
+CKxError CBackupPhase::ReadCollectFile(const std::string& path)
+{
+    CCollectFileReader reader;
+    KX_RETURN_IF_ERROR(reader.OpenCollectFile(path));
+    std::string text;
+    std::string itemPath;
+    while (true) {
+        KX_RETURN_IF_ERROR(reader.GetNextLine(text));
+        if (reader.IsEndOfFile())
+            break;
+        const std::string& raw = reader.GetCurrentRawLine();
+        if (raw.empty())
+            continue;
+        if (reader.IsSpecialLine()) {
+            if (raw.starts_with("??d") || raw.starts_with("??D"))
+                ++m_summary.deletions;
+            else
+                ++m_summary.specialLines;
+            continue;
+        }
+        KX_RETURN_IF_ERROR(reader.GetCurrentPath(itemPath));
+        const bool isFolder = reader.IsDirectory();
+        ++m_summary.items;
+        if (isFolder)
+            ++m_summary.folders;
+        CheckItem(itemPath, isFolder);
+    }
+    FSLOG(0, "Read collect file [%s]: %llu lines", path.c_str(), static_cast<unsigned long long>(reader.GetLineNumber()));
+    return CKxError::Success();
+}
+
+void CBackupPhase::AddFailure(const std::string& path, int error, bool vanished)
+{
+    ++m_summary.unreadable;
+    if (vanished)
+        ++m_summary.vanished;
+    FSLOG(0, "Item [%s] %s (errno %d)", path.c_str(), vanished ? "vanished since the scan" : "cannot be opened", error);
+    if (m_summary.failures.size() < kMaxListedFailures)
+        m_summary.failures.push_back(SItemFailure{path, error, vanished});
+}
+
+void CBackupPhase::CheckItem(const std::string& path, bool isFolderLine)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        const int error = errno;
+        AddFailure(path, error, error == ENOENT || error == ENOTDIR);
+        return;
+    }
+    if (S_ISDIR(status.st_mode) != isFolderLine) {
+        // Replaced by an item of the other kind since the scan: what the scan listed is gone.
+        AddFailure(path, isFolderLine ? ENOTDIR : EISDIR, true);
+        return;
+    }
+    int flags = 0;
+    if (S_ISDIR(status.st_mode))
+        flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    else if (S_ISREG(status.st_mode))
+        flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    else
+        return;  // links, fifos, sockets, devices: their status is what is backed up
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        const int error = errno;
+        // A link now where the file was (ELOOP under O_NOFOLLOW) is a replacement too.
+        AddFailure(path, error, error == ENOENT || error == ENOTDIR || error == ELOOP);
+        return;
+    }
+    ::close(fd);
+    if (S_ISREG(status.st_mode))
+        m_summary.bytes += static_cast<std::uint64_t>(status.st_size);
+}
+
+CKxError CBackupPhase::PutDirChangeInPlace(std::vector<std::string>& moved)
+{
+    CUnixFileNameFactory names(m_backupType, m_resultsFolder);
+    const std::string temp = names.ConsolidatedDirChangeTemp();
+    if (FXFile::Exists(temp)) {
+        const std::string target = names.ConsolidatedDirChange(0);
+        if (names.IsFullBackup()) {
+            // An incremental told nothing about the last jobs compares with the "Inc" record, so
+            // a full leaves its record under both names. The copy is made first: if it fails,
+            // nothing has moved and the previous records stay in force.
+            const std::string incremental = names.ConsolidatedDirChange(2);
+            // Copied under a temporary name and renamed, so a reader never sees half a record.
+            const std::string incrementalTemp = incremental + ".fsbackup." + std::to_string(::getpid());
+            KX_RETURN_IF_ERROR(CopyFile(temp, incrementalTemp));
+            if (CKxError renamed = FXFile::Rename(temp, target); renamed.IsError()) {
+                (void)FXFile::Remove(incrementalTemp);
+                return renamed;
+            }
+            KX_RETURN_IF_ERROR(FXFile::Rename(incrementalTemp, incremental));
+            moved.push_back(FXPath::FileName(temp) + " -> " + FXPath::FileName(target) + ", " +
+                            FXPath::FileName(incremental));
+        } else {
+            KX_RETURN_IF_ERROR(FXFile::Rename(temp, target));
+            moved.push_back(FXPath::FileName(temp) + " -> " + FXPath::FileName(target));
+        }
+    }
+
+    CFileNameFactorySQLiteDirchange databases(m_backupType, m_resultsFolder);
+    const std::string pending = databases.ConsolidatedDirChangeTemp();
+    if (FXFile::Exists(pending)) {
+        const std::string kept = databases.ConsolidatedDirChange(0);
+        KX_RETURN_IF_ERROR(FXFile::Rename(pending, kept));
+        moved.push_back(FXPath::FileName(pending) + " -> " + FXPath::FileName(kept));
+    }
+    return CKxError::Success();
+}

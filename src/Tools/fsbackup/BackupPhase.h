@@ -1,0 +1,75 @@
+#pragma once
+// CBackupPhase: what the backup phase does with a scan's results folder, short of copying data:
+// read every collect file of the backup type back, check that each listed item can still be
+// opened, and afterwards put the scan's directory-change record in place for the next job.
+//
+// Reading:
+//   - the split map ("split_config") is read when present; every collect number it names must
+//     have its collect file, else the phase fails (a stream would have nothing to read). Its
+//     lines are "N", "N first last" (N cut into N and first..last) or "a,b,c" (the groups the
+//     hard-link merge writes);
+//   - every collect file of the backup type ("CollectTot*.zvf" or "CollectInc*.zvf") and every
+//     hard-link collect file ("HCollectTot*.zvf"/"HCollectInc*.zvf") is read line by line;
+//   - each item line is decoded (the exact inverse of escapeFileName) and the item is looked
+//     at with lstat: a regular file is opened O_RDONLY|O_NOFOLLOW|O_NONBLOCK, a folder
+//     O_DIRECTORY; links, fifos, sockets and devices need nothing beyond lstat. Deletion lines
+//     ("??d", "??D") and the other special lines ("??", "%", "#") are counted, not checked.
+// The phase succeeds when every collect file was read to its end and every item line decoded.
+// An item that cannot be opened is reported and counted as unreadable but does not fail the
+// phase: an item that vanished (or changed kind) since the scan is the ordinary course of a
+// live file system, and one the backup user may not read is the backup phase's failure list,
+// not a broken scan.
+//
+// Thread: one object, one thread.
+#include "Base/KxError.h"
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+struct SItemFailure {
+    std::string path;  // decoded
+    int error = 0;     // errno
+    bool vanished = false;
+};
+
+struct SBackupPhaseSummary {
+    std::uint64_t collectFiles = 0;
+    std::uint64_t splitMapLines = 0;
+    std::uint64_t items = 0;    // item lines, folders included
+    std::uint64_t folders = 0;
+    std::uint64_t bytes = 0;    // sizes of the regular files opened
+    std::uint64_t deletions = 0;
+    std::uint64_t specialLines = 0;
+    std::uint64_t unreadable = 0;  // items that could not be opened, vanished ones included
+    std::uint64_t vanished = 0;
+    std::vector<SItemFailure> failures;  // the first kMaxListedFailures of them
+};
+
+class CBackupPhase {
+public:
+    static constexpr size_t kMaxListedFailures = 1000;
+
+    CBackupPhase(std::string resultsFolder, unsigned int backupType);
+
+    // Reads the split map and every collect file; an error means the phase failed. The summary
+    // holds what was read either way.
+    [[nodiscard]] CKxError ReadCollectFiles();
+    // Renames the scan's temporary directory-change record to the one the next job reads ("Tot"
+    // for a full, which is also copied to the "Inc" name; "Inc" otherwise), and the pending
+    // SQLite record to its kept name. `moved` receives one "from -> to" text per file moved.
+    [[nodiscard]] CKxError PutDirChangeInPlace(std::vector<std::string>& moved);
+
+    const SBackupPhaseSummary& Summary() const { return m_summary; }
+
+private:
+    CKxError ReadSplitMap(std::set<int>& numbers);
+    CKxError ReadCollectFile(const std::string& path);
+    void CheckItem(const std::string& path, bool isFolderLine);
+    void AddFailure(const std::string& path, int error, bool vanished);
+
+    std::string m_resultsFolder;
+    unsigned int m_backupType;
+    SBackupPhaseSummary m_summary;
+};

@@ -1,0 +1,188 @@
+// fsbackup: the backup phase that follows a scan, as far as this agent needs one. Reads every
+// collect file of the job back, checks that each listed item can be opened, prints a summary,
+// records the outcome in the job-manager journal and, when the phase succeeded, puts the scan's
+// directory-change record in place for the next job.
+//
+// Exit status: 0 the phase succeeded (items that vanished or cannot be opened are reported, not
+// fatal); 1 the phase failed (a collect file or the split map could not be read, an item line
+// could not be decoded, the journal or the record could not be written, a missing instance or
+// results folder); 2 a usage error. Every non-zero exit prints one line on standard error.
+#include "Agent/ApplicationId.h"
+#include "Agent/CommandLineArguments.h"
+#include "Agent/EvEvent.h"
+#include "Agent/InstancePaths.h"
+#include "Agent/JobJournal.h"
+#include "Agent/ZVPI_Focus.h"
+#include "Base/FXFile.h"
+#include "Base/FXPath.h"
+#include "Base/KxError.h"
+#include "Base/LogWriter.h"
+#include "CollectFile/FileNameEscaping.h"
+#include "Tools/fsbackup/BackupPhase.h"
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kStatusSucceeded = 1;
+constexpr int kStatusFailed = 2;
+
+const char* const kUsage =
+    "usage: fsbackup -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -t <backupType>\n"
+    "\n"
+    "Runs the backup phase of job <jobId> on the subclient results folder of <orbundId>:<appNumber>\n"
+    "in the agent instance $FSWEEP_ROOT/<instance> (FSWEEP_ROOT defaults to /var/opt/fsweep):\n"
+    "reads the split map and every collect file of the backup type back, checks that each\n"
+    "listed item can be opened, prints a summary and records it in the job-manager journal.\n"
+    "When the phase succeeds it puts the scan's directory-change record in place for the next\n"
+    "job (DCTmp.zvf becomes DCTot.zvf and DCInc.zvf after a full, DCInc.zvf otherwise;\n"
+    "DirChangePending.db becomes DirChangeFull.db or DirChangeIncremental.db).\n"
+    "\n"
+    "  -vm <instance>   agent instance\n"
+    "  -j <jobId>       job id (the journal is JobManager/<jobId>.jsonl)\n"
+    "  -a <o>:<a>       application (subclient) whose results folder is read\n"
+    "  -t <type>        backup type: 1 full, any other value incremental\n"
+    "  -h               this help\n"
+    "\n"
+    "Exit status: 0 the phase succeeded; 1 it failed; 2 usage error.\n";
+
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+// "outer: ...: innermost (code N)" on one line.
+std::string OneLineReason(const CKxError& error)
+{
+    std::string reason;
+    const auto& frames = error.Frames();
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+        if (it->message.empty())
+            continue;
+        if (!reason.empty())
+            reason += ": ";
+        reason += it->message;
+    }
+    return OneLine(reason) + KxFormat(" (code %ld)", error.Code());
+}
+
+int Fail(int status, const std::string& reason)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "fsbackup: %s\n", OneLine(reason).c_str());
+    return status;
+}
+
+template <typename Number>
+bool ParseWhole(const std::string& text, Number& value)
+{
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+void PrintSummary(long long jobId, unsigned int backupType, const std::string& folder, const SBackupPhaseSummary& summary)
+{
+    std::printf("fsbackup: job %lld, backup type %u, results folder %s\n", jobId, backupType, folder.c_str());
+    std::printf("collect files: %llu (split map lines: %llu)\n", static_cast<unsigned long long>(summary.collectFiles),
+                static_cast<unsigned long long>(summary.splitMapLines));
+    std::printf("items: %llu (folders: %llu), bytes: %llu\n", static_cast<unsigned long long>(summary.items),
+                static_cast<unsigned long long>(summary.folders), static_cast<unsigned long long>(summary.bytes));
+    std::printf("deletion lines: %llu, other special lines: %llu\n", static_cast<unsigned long long>(summary.deletions),
+                static_cast<unsigned long long>(summary.specialLines));
+    std::printf("unreadable: %llu (vanished since the scan: %llu)\n",
+                static_cast<unsigned long long>(summary.unreadable), static_cast<unsigned long long>(summary.vanished));
+    // Paths are printed escaped, so that each failure is one line whatever its name holds.
+    for (const SItemFailure& failure : summary.failures)
+        std::printf("  %s: %s (%s)\n", failure.vanished ? "vanished" : "unreadable",
+                    escapeFileName(failure.path).c_str(), std::strerror(failure.error));
+    if (summary.unreadable > summary.failures.size())
+        std::printf("  ... and %llu more\n",
+                    static_cast<unsigned long long>(summary.unreadable - summary.failures.size()));
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CCommandLineArguments args(argc, argv);
+    if (args.GetOption("h") || args.GetOption("-help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    std::string instance, jobText, appId, typeText;
+    if (!args.GetOption("vm", instance) || !args.GetOption("j", jobText) || !args.GetOption("a", appId) ||
+        !args.GetOption("t", typeText))
+        return Fail(kExitUsage, "-vm, -j, -a and -t are required (fsbackup -h for help)");
+    long long jobId = 0;
+    unsigned int backupType = 0;
+    if (!ParseWhole(jobText, jobId) || jobId <= 0)
+        return Fail(kExitUsage, "job id [" + jobText + "] is not a positive number");
+    if (!ParseWhole(typeText, backupType))
+        return Fail(kExitUsage, "backup type [" + typeText + "] is not a number");
+    std::uint64_t orbundId = 0, appNumber = 0;
+    if (CKxError parsed = ApplicationId::Parse(appId, orbundId, appNumber); parsed.IsError())
+        return Fail(kExitUsage, OneLineReason(parsed));
+
+    if (CKxError focused = ZVPI_Focus::setFocus(instance); focused.IsError())
+        return Fail(kExitFailure, OneLineReason(focused));
+    if (CKxError logOpened = ZVPI_Focus::openLog(); logOpened.IsError())
+        std::fprintf(stderr, "fsbackup: log not opened: %s\n", OneLineReason(logOpened).c_str());
+    EvEvent::CreateProcessContext("fsbackup");
+    EvEvent::SetJobId(jobId);
+
+    // Looked up, never created: a results folder that is not there means no scan ran.
+    const std::string resultsFolder = FXPath::Append(
+        CInstancePaths::JobResultsFolder(), std::to_string(orbundId) + "/" + std::to_string(appNumber));
+    if (!FXFile::IsDirectory(resultsFolder))
+        return Fail(kExitFailure, "results folder [" + resultsFolder + "] does not exist");
+    FSLOG(0, "Backup phase of job %lld, backup type %u, results folder [%s]", jobId, backupType, resultsFolder.c_str());
+
+    CBackupPhase phase(resultsFolder, backupType);
+    CKxError read = phase.ReadCollectFiles();
+    const SBackupPhaseSummary& summary = phase.Summary();
+    PrintSummary(jobId, backupType, resultsFolder, summary);
+
+    nlohmann::ordered_json record;
+    record["call"] = "backupPhase";
+    record["status"] = read.IsSuccess() ? kStatusSucceeded : kStatusFailed;
+    record["collectFiles"] = summary.collectFiles;
+    record["items"] = summary.items;
+    record["folders"] = summary.folders;
+    record["bytes"] = summary.bytes;
+    record["unreadable"] = summary.unreadable;
+    CKxError journaled = CJobJournal::Append(jobId, record.dump());
+
+    if (read.IsError()) {
+        FSLOG_ERROR("Backup phase failed: %s", read.AsString().c_str());
+        std::printf("phase: failed, the directory-change record stays as it was\n");
+        return Fail(kExitFailure, "backup phase failed: " + OneLineReason(read));
+    }
+    if (journaled.IsError()) {
+        FSLOG_ERROR("%s", journaled.AsString().c_str());
+        return Fail(kExitFailure, OneLineReason(journaled));
+    }
+
+    std::vector<std::string> moved;
+    if (CKxError placed = phase.PutDirChangeInPlace(moved); placed.IsError()) {
+        FSLOG_ERROR("Failed to put the directory-change record in place: %s", placed.AsString().c_str());
+        return Fail(kExitFailure, "directory-change record not put in place: " + OneLineReason(placed));
+    }
+    std::printf("phase: succeeded\n");
+    if (moved.empty())
+        std::printf("directory-change record: none to put in place\n");
+    for (const std::string& move : moved) {
+        std::printf("directory-change record: %s\n", move.c_str());
+        FSLOG(0, "Directory-change record put in place: %s", move.c_str());
+    }
+    return 0;
+}

@@ -1,0 +1,375 @@
+// The fsbackup binary on a hand-made results folder: it reads every collect line back, checks
+// the listed items on a real tree, records the phase in the journal and, only when the phase
+// succeeded, puts the directory-change record in place.
+#include "CollectFile/FileNameEscaping.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class FsbackupToolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fs::exists(Binary())) << Binary() << " is missing: build the fsbackup target first";
+        std::string pattern = (fs::temp_directory_path() / "fsbackup-e2e-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        m_instance = m_root + "/inst";
+        m_results = m_instance + "/JobResults/2/5";
+        m_tree = m_root + "/tree";
+        fs::create_directories(m_instance + "/registry");
+        fs::create_directories(m_results);
+        BuildTree();
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+
+    static std::string Binary() { return std::string(FSWEEP_BINARY_DIR) + "/src/fsbackup"; }
+
+    // Folders, files with awkward names, a link, a fifo; m_files lists the regular files.
+    void BuildTree()
+    {
+        fs::create_directories(m_tree + "/sub/deeper");
+        fs::create_directories(m_tree + "/empty");
+        File("plain", 10);
+        File("name with spaces ", 3);
+        File("new\nline", 5);
+        File("bar|name", 7);
+        File("back\\slash", 11);
+        File("tab\tand\x7f", 2);
+        File("\xff\xfe invalid utf-8", 13);
+        File("sub/deeper/leaf", 100);
+        fs::create_symlink("plain", m_tree + "/link");
+        ASSERT_EQ(::mkfifo((m_tree + "/fifo").c_str(), 0644), 0);
+    }
+    void File(const std::string& name, size_t size)
+    {
+        Write(m_tree + "/" + name, std::string(size, 'x'));
+        m_files.push_back(m_tree + "/" + name);
+        m_bytes += size;
+    }
+
+    static std::string FolderLine(const std::string& path) { return escapeFileName(path) + "/"; }
+    static std::string ItemLine(const std::string& path, long long size = -1)
+    {
+        return escapeFileName(path) + (size < 0 ? "" : "|" + std::to_string(size));
+    }
+
+    // Every item of the tree, as the scan would list it: folders, then the other items.
+    std::vector<std::string> TreeLines() const
+    {
+        std::vector<std::string> lines = {FolderLine(m_tree), FolderLine(m_tree + "/sub"),
+                                          FolderLine(m_tree + "/sub/deeper"), FolderLine(m_tree + "/empty")};
+        for (const std::string& file : m_files)
+            lines.push_back(ItemLine(file));
+        lines.push_back(ItemLine(m_tree + "/link", 5));
+        lines.push_back(ItemLine(m_tree + "/fifo", 0));
+        return lines;
+    }
+
+    void Collect(const std::string& name, const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + "\n";
+        Write(m_results + "/" + name, text);
+    }
+
+    // The tree split over two collect files of a full, as the splitter leaves them.
+    void FullResults()
+    {
+        const std::vector<std::string> lines = TreeLines();
+        const size_t half = lines.size() / 2;
+        Collect("CollectTot1.zvf", {lines.begin(), lines.begin() + static_cast<long>(half)});
+        Collect("CollectTot2.zvf", {lines.begin() + static_cast<long>(half), lines.end()});
+        Write(m_results + "/split_config", "1 2 2\n");
+    }
+
+    static void Write(const std::string& path, const std::string& content)
+    {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    }
+    static std::string Read(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    RunResult Run(const std::vector<std::string>& args)
+    {
+        const std::string outPath = m_root + "/stdout", errPath = m_root + "/stderr";
+        std::vector<std::string> environment = {"FSWEEP_ROOT=" + m_root};
+        for (char** entry = environ; *entry; ++entry)
+            if (std::string(*entry).rfind("FSWEEP_", 0) != 0)
+                environment.push_back(*entry);
+        std::vector<std::string> argv = {Binary()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> argvPtrs, envPtrs;
+        for (std::string& a : argv)
+            argvPtrs.push_back(a.data());
+        argvPtrs.push_back(nullptr);
+        for (std::string& e : environment)
+            envPtrs.push_back(e.data());
+        envPtrs.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        RunResult result;
+        if (posix_spawn(&pid, argvPtrs[0], &actions, nullptr, argvPtrs.data(), envPtrs.data()) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = Read(outPath);
+        result.err = Read(errPath);
+        return result;
+    }
+
+    static std::vector<std::string> Phase(const std::string& type) { return {"-vm", "inst", "-j", "7", "-a", "2:5", "-t", type}; }
+
+    // The backupPhase records of job 7, keys in the order they were written.
+    std::vector<nlohmann::ordered_json> PhaseRecords() const
+    {
+        std::vector<nlohmann::ordered_json> records;
+        std::ifstream in(m_instance + "/JobManager/7.jsonl");
+        for (std::string line; std::getline(in, line);) {
+            nlohmann::ordered_json record = nlohmann::ordered_json::parse(line);
+            if (record.value("call", "") == "backupPhase")
+                records.push_back(record);
+        }
+        return records;
+    }
+
+    static void ExpectOneLine(const RunResult& run)
+    {
+        ASSERT_FALSE(run.err.empty());
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        EXPECT_EQ(run.err.rfind("fsbackup: ", 0), 0u) << run.err;
+    }
+
+    std::string m_root, m_instance, m_results, m_tree;
+    std::vector<std::string> m_files;
+    std::uint64_t m_bytes = 0;
+};
+
+TEST_F(FsbackupToolTest, FullReadsEveryLineAndKeepsTheRecordForTheNextJob)
+{
+    FullResults();
+    // Hard-link, deletion and other special lines are counted, never opened.
+    Collect("HCollectTot3.zvf", {"# /", "# 12 3 0 10 /no/such/hard link"});
+    Collect("CollectTotDeletedItems.zvf", {"??d" + escapeFileName("/gone/file"), "??D/gone/folder"});
+    Write(m_results + "/DCTmp.zvf", "the new record\n");
+    Write(m_results + "/DCTot.zvf", "the previous record\n");
+    Write(m_results + "/DirChangePending.db", "database");
+    Collect("CollectInc1.zvf", {"/an/incremental/file/of/an/earlier/job"});  // another backup type: not read
+
+    RunResult run = Run(Phase("1"));
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    const std::uint64_t items = TreeLines().size();
+    EXPECT_NE(run.out.find("collect files: 4 (split map lines: 1)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("items: " + std::to_string(items) + " (folders: 4), bytes: " + std::to_string(m_bytes)),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("deletion lines: 2, other special lines: 2"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("unreadable: 0 (vanished since the scan: 0)"), std::string::npos) << run.out;
+
+    const std::vector<nlohmann::ordered_json> records = PhaseRecords();
+    ASSERT_EQ(records.size(), 1u);
+    std::vector<std::string> keys;
+    for (auto it = records[0].begin(); it != records[0].end(); ++it)
+        keys.push_back(it.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"call", "status", "collectFiles", "items", "folders", "bytes",
+                                              "unreadable"}));
+    EXPECT_EQ(records[0]["status"], 1);
+    EXPECT_EQ(records[0]["collectFiles"], 4);
+    EXPECT_EQ(records[0]["items"], items);
+    EXPECT_EQ(records[0]["folders"], 4);
+    EXPECT_EQ(records[0]["bytes"], m_bytes);
+    EXPECT_EQ(records[0]["unreadable"], 0);
+
+    EXPECT_FALSE(fs::exists(m_results + "/DCTmp.zvf"));
+    EXPECT_EQ(Read(m_results + "/DCTot.zvf"), "the new record\n");
+    EXPECT_EQ(Read(m_results + "/DCInc.zvf"), "the new record\n");
+    EXPECT_FALSE(fs::exists(m_results + "/DirChangePending.db"));
+    EXPECT_EQ(Read(m_results + "/DirChangeFull.db"), "database");
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_results))
+        EXPECT_EQ(entry.path().filename().string().find(".fsbackup"), std::string::npos) << entry.path();
+}
+
+TEST_F(FsbackupToolTest, LinesStillCarryingTheirSizesAreReadToo)
+{
+    // A file that was never split keeps "|<size>" on every non-folder line.
+    std::vector<std::string> lines = {FolderLine(m_tree)};
+    for (const std::string& file : m_files)
+        lines.push_back(ItemLine(file, 1234));
+    Collect("CollectTot1.zvf", lines);
+    Write(m_results + "/split_config", "1\n");
+    RunResult run = Run(Phase("1"));
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    ASSERT_EQ(PhaseRecords().size(), 1u);
+    EXPECT_EQ(PhaseRecords()[0]["items"], m_files.size() + 1);
+    EXPECT_EQ(PhaseRecords()[0]["bytes"], m_bytes);  // what the files hold now, not what the scan saw
+    EXPECT_EQ(PhaseRecords()[0]["unreadable"], 0);
+}
+
+TEST_F(FsbackupToolTest, ItemsGoneSinceTheScanAreReportedNotFatal)
+{
+    FullResults();
+    fs::remove(m_tree + "/new\nline");
+    fs::remove_all(m_tree + "/sub");
+    Write(m_tree + "/sub", "a file where the folder was");
+    Write(m_results + "/DCTmp.zvf", "record\n");
+
+    RunResult run = Run(Phase("1"));
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    // "sub" changed kind, "sub/deeper" and its leaf lie under a file now, "new\nline" is gone.
+    EXPECT_NE(run.out.find("unreadable: 4 (vanished since the scan: 4)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  vanished: " + escapeFileName(m_tree + "/new\nline") + " ("), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  vanished: " + escapeFileName(m_tree + "/sub") + " ("), std::string::npos) << run.out;
+    ASSERT_EQ(PhaseRecords().size(), 1u);
+    EXPECT_EQ(PhaseRecords()[0]["status"], 1);
+    EXPECT_EQ(PhaseRecords()[0]["unreadable"], 4);
+    EXPECT_EQ(PhaseRecords()[0]["bytes"], m_bytes - 5 - 100);
+    EXPECT_EQ(Read(m_results + "/DCTot.zvf"), "record\n");
+}
+
+TEST_F(FsbackupToolTest, IncrementalKeepsTheRecordUnderTheIncrementalName)
+{
+    Collect("CollectInc1.zvf", {FolderLine(m_tree + "/sub"), ItemLine(m_tree + "/sub/deeper/leaf")});
+    Collect("CollectTot1.zvf", {"/a/full/of/an/earlier/job|5"});  // not this backup type's
+    Write(m_results + "/split_config", "1\n");
+    Write(m_results + "/DCTmp.zvf", "incremental record\n");
+    Write(m_results + "/DCTot.zvf", "the full's record\n");
+    Write(m_results + "/DirChangePending.db", "database");
+
+    RunResult run = Run(Phase("2"));
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("collect files: 1 "), std::string::npos) << run.out;
+    EXPECT_EQ(PhaseRecords()[0]["items"], 2);
+    EXPECT_FALSE(fs::exists(m_results + "/DCTmp.zvf"));
+    EXPECT_EQ(Read(m_results + "/DCInc.zvf"), "incremental record\n");
+    EXPECT_EQ(Read(m_results + "/DCTot.zvf"), "the full's record\n");
+    EXPECT_EQ(Read(m_results + "/DirChangeIncremental.db"), "database");
+    EXPECT_FALSE(fs::exists(m_results + "/DirChangeFull.db"));
+}
+
+TEST_F(FsbackupToolTest, GroupedSplitMapAndNoRecordToPlace)
+{
+    FullResults();
+    Collect("CollectTot3.zvf", {ItemLine(m_tree + "/plain")});
+    Write(m_results + "/split_config", "1,3\n2\n");
+    RunResult run = Run(Phase("1"));
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("directory-change record: none to put in place"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(m_results + "/DCTot.zvf"));
+}
+
+TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::string> badLines;  // added to a third collect file
+        std::string splitMap;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"undecodable escape", {"/tmp/bad\\qescape|3"}, "1 2 2\n", "Line 1 of"},
+        {"raw control byte", {"/tmp/bad\x01name"}, "1 2 2\n", "Line 1 of"},
+        {"piece the split map names is missing", {}, "1 2 4\n", "named by the split map is missing"},
+        {"malformed split map", {}, "1 2\n", "is malformed"},
+        {"split map with a word", {}, "1 two 3\n", "is malformed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_results);
+        fs::remove(m_instance + "/JobManager/7.jsonl");
+        FullResults();
+        if (!c.badLines.empty())
+            Collect("CollectTot3.zvf", c.badLines);
+        Write(m_results + "/split_config", c.splitMap);
+        Write(m_results + "/DCTmp.zvf", "new record\n");
+        Write(m_results + "/DCTot.zvf", "previous record\n");
+        Write(m_results + "/DirChangePending.db", "database");
+
+        RunResult run = Run(Phase("1"));
+        EXPECT_EQ(run.status, 1) << run.out;
+        ExpectOneLine(run);
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find("phase: failed"), std::string::npos) << run.out;
+        EXPECT_EQ(Read(m_results + "/DCTmp.zvf"), "new record\n");
+        EXPECT_EQ(Read(m_results + "/DCTot.zvf"), "previous record\n");
+        EXPECT_FALSE(fs::exists(m_results + "/DCInc.zvf"));
+        EXPECT_TRUE(fs::exists(m_results + "/DirChangePending.db"));
+        ASSERT_EQ(PhaseRecords().size(), 1u);
+        EXPECT_EQ(PhaseRecords()[0]["status"], 2);
+    }
+}
+
+TEST_F(FsbackupToolTest, CommandLineAndEnvironmentErrors)
+{
+    RunResult help = Run({"-h"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: fsbackup -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -t <backupType>", 0),
+              0u);
+
+    const std::vector<std::vector<std::string>> usage = {
+        {},
+        {"-vm", "inst", "-j", "7", "-a", "2:5"},
+        {"-vm", "inst", "-j", "seven", "-a", "2:5", "-t", "1"},
+        {"-vm", "inst", "-j", "7", "-a", "2-5", "-t", "1"},
+        {"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "full"},
+    };
+    for (const std::vector<std::string>& args : usage) {
+        RunResult run = Run(args);
+        EXPECT_EQ(run.status, 2) << run.err;
+        ExpectOneLine(run);
+    }
+
+    RunResult noInstance = Run({"-vm", "absent", "-j", "7", "-a", "2:5", "-t", "1"});
+    EXPECT_EQ(noInstance.status, 1);
+    ExpectOneLine(noInstance);
+
+    RunResult noResults = Run({"-vm", "inst", "-j", "7", "-a", "9:9", "-t", "1"});
+    EXPECT_EQ(noResults.status, 1);
+    ExpectOneLine(noResults);
+    EXPECT_NE(noResults.err.find("does not exist"), std::string::npos) << noResults.err;
+    EXPECT_FALSE(fs::exists(m_instance + "/JobResults/9"));
+}
+
+}  // namespace
