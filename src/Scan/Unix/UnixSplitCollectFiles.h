@@ -15,7 +15,8 @@
 //   - the split map ("split_config", written anew by each run) gets "N" for a file that stayed
 //     whole and "N first last" for a file cut into N and first..last.
 // The resource's consumer is replaced by the file of its first piece, so the counts of every
-// resource describe exactly its own piece afterwards.
+// resource describe exactly its own piece afterwards. Every piece is closed when Run returns; a
+// later step that adds lines opens its file for appending.
 //
 // Lines without a size ("/" folders, special lines) weigh nothing; empty and blank lines are
 // dropped, trailing blanks and tabs cut. Only the collect-file consumers of the resources are
