@@ -123,8 +123,13 @@ void CSubclientContent::SetCacheDBBackup()
 
 CKxError CSubclientContent::InitializePrivate()
 {
-    m_private = std::make_unique<CSubclientContentUnix>(this);
+    SetPrivate(std::make_unique<CSubclientContentUnix>(this));
     return CKxError::Success();
+}
+
+void CSubclientContent::SetPrivate(std::unique_ptr<CSubclientContentPrivate> platform)
+{
+    m_private = std::move(platform);
 }
 
 CKxError CSubclientContent::Process()

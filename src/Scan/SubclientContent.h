@@ -171,6 +171,10 @@ public:
     void SetCacheDBBackup();
     void StopContentProcessing() { m_contentProcessingStopped = true; }
 
+protected:
+    // Installs the platform part (InitializePrivate, or a test's own platform part).
+    void SetPrivate(std::unique_ptr<CSubclientContentPrivate> platform);
+
 private:
     // Parses every entry with `parse`, logging "<name> failed, Item=%s, error=%s" for a failure.
     template <typename Parse>

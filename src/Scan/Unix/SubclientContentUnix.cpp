@@ -403,8 +403,8 @@ CKxError CSubclientContentUnix::ExpandSubClientContent()
         }
         // A link to an ancestor of what the content reaches would walk the content again
         // through the link, without end.
-        std::vector<std::string> reached = kept;
-        reached.push_back(physicalRoot);
+        std::vector<std::string> reached{physicalRoot};
+        reached.insert(reached.end(), kept.begin(), kept.end());
         std::vector<std::string> final;
         for (const std::string& path : kept) {
             const auto below = std::find_if(reached.begin(), reached.end(), [&path](const std::string& other) {

@@ -1,0 +1,292 @@
+// The Unix steps of the subclient content on real files: the system denylist, content reached
+// through symbolic links (loops and duplicates, with their events), the root content of a
+// default subclient, the guards of cluster service groups, and the path predicates.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Agent/EvEvent.h"
+#include "Base/LogWriter.h"
+#include "Scan/ScanJobTestEnv.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/SubclientContent.h"
+#include "Scan/Unix/SubclientContentUnix.h"
+#include "Scan/Unix/UnixSymbolicLink.h"
+#include "Scan/Unix/isDuplicate.h"
+#include "Scan/Unix/isNestedMount.h"
+
+namespace Id = SXScannerConfigurationBagId;
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+class SubclientContentUnixTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_bag = std::make_shared<CBag>();
+        m_logPath = m_root + "/content.log";
+        ASSERT_TRUE(CLogWriter::Instance().Open(m_logPath, 5).IsSuccess());
+        m_tree = fs::canonical(m_root).string() + "/tree";
+        fs::create_directories(m_tree);
+        m_deny = m_root + "/deny";
+        m_legacy = m_root + "/black";
+    }
+    void TearDown() override
+    {
+        CLogWriter::Instance().Close();
+        ScanJobTestEnv::TearDown();
+    }
+
+    void WriteSubclient(const json& subclient)
+    {
+        json sc = {{"id", 5}, {"name", "sc1"}, {"default", false}, {"content", {"/data"}}};
+        sc.update(subclient);
+        json app = {{"appType", 29},
+                    {"client", {{"id", 2}, {"name", "client1"}}},
+                    {"backupSet", {{"name", "defaultBackupSet"}, {"default", true}}},
+                    {"subclient", sc}};
+        WriteFile(AppConfigPath("2:5"), app.dump());
+    }
+
+    template <typename Content = CSubclientContent>
+    std::unique_ptr<Content> Run(const json& subclient)
+    {
+        WriteSubclient(subclient);
+        auto content = std::make_unique<Content>("client1", "2:5", 2, m_bag);
+        content->SetDenylistFiles(m_deny, m_legacy);
+        CKxError e = content->Process();
+        EXPECT_TRUE(e.IsSuccess()) << e.AsString();
+        return content;
+    }
+
+    static CSubclientContentUnix& Unix(CSubclientContent& content)
+    {
+        return dynamic_cast<CSubclientContentUnix&>(*content.GetPrivate());
+    }
+    bool Logged(const std::string& text) const { return ReadFile(m_logPath).find(text) != std::string::npos; }
+    void Link(const std::string& target, const std::string& path) { fs::create_symlink(target, m_tree + "/" + path); }
+    void Folder(const std::string& path) { fs::create_directories(m_tree + "/" + path); }
+    std::vector<long long> EventIds() const
+    {
+        std::vector<long long> ids;
+        for (const nlohmann::json& call : Calls("event"))
+            ids.push_back(call.value("id", 0LL));
+        return ids;
+    }
+
+    CBagPtr m_bag;
+    std::string m_logPath, m_tree, m_deny, m_legacy;
+};
+
+TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
+{
+    auto systemFilters = [this]() {
+        return Run({{"content", {"/data"}}})->GetScanContentConfiguration()->GetSystemFilters();
+    };
+    EXPECT_TRUE(systemFilters().empty());
+    EXPECT_TRUE(Logged("Denylist file does not exist"));
+
+    WriteFile(m_legacy, "/secret\r\nrelative\n\n  /spaced\n/var/*.tmp\t\n/secret\n");
+    EXPECT_TRUE(systemFilters().empty());
+    EXPECT_TRUE(Logged("GlobalParam not enabled for processing denylist file "));
+    m_settings->Put("GlobalParams", "AllowBackupDenylistFile", "2");
+    EXPECT_TRUE(systemFilters().empty());
+
+    // The legacy name of the switch works as well as the current one.
+    m_settings->Put("GlobalParams", "AllowBackupBlacklistFile", "1");
+    auto content = Run({{"content", {"/data"}}});
+    const CScanContentConfiguration& c = *content->GetScanContentConfiguration();
+    EXPECT_EQ(c.GetSystemFilters(), (Strings{"/secret", "/var/*.tmp"}));
+    EXPECT_EQ(c.GetBlackListContent(), (Strings{"/secret", "/var/*.tmp", "/secret"}));
+    EXPECT_TRUE(Logged("backup denylist file [" + m_legacy + "]"));
+    EXPECT_TRUE(Logged("parsing denylist content [/secret]"));
+    EXPECT_TRUE(Logged("Adding translated denylist content /var/*.tmp"));
+    EXPECT_FALSE(Logged("parsing denylist content [relative]"));
+    EXPECT_FALSE(Logged("parsing denylist content [  /spaced]"));
+    EXPECT_EQ(c.GetWorkUnitLists().systemFilters, (Strings{"/secret", "/var/*.tmp"}));
+
+    // The current file comes first; once it exists the legacy one is not read.
+    WriteFile(m_deny, "/only\n");
+    EXPECT_EQ(systemFilters(), (Strings{"/only"}));
+    fs::remove(m_deny);
+    fs::create_directories(m_deny);
+    EXPECT_TRUE(systemFilters().empty());
+    EXPECT_TRUE(Logged("Denylist file is not a regular file"));
+}
+
+TEST_F(SubclientContentUnixTest, DefaultSubclientWithRootContent)
+{
+    Run({{"default", true}, {"content", {"/"}}});
+    EXPECT_TRUE(m_bag->GetBool(Id::idIsDefaultSCContentRoot));
+    EXPECT_TRUE(m_bag->GetBool(Id::idIsDefaultSubclient));
+
+    m_bag = std::make_shared<CBag>();
+    Run({{"default", true}, {"content", {"/", "/data"}}});
+    EXPECT_FALSE(m_bag->Has(Id::idIsDefaultSCContentRoot));
+
+    m_bag = std::make_shared<CBag>();
+    Run({{"default", false}, {"content", {"/"}}});
+    EXPECT_FALSE(m_bag->Has(Id::idIsDefaultSCContentRoot));
+    EXPECT_FALSE(m_bag->GetBool(Id::idIsDefaultSubclient, true));
+}
+
+TEST_F(SubclientContentUnixTest, SymbolicLinkLoopsAndDuplicates)
+{
+    EvEvent::SetJobId(7);
+    Folder("content/a/b");
+    Folder("outside/deeper");
+    Folder("other");
+    Link(m_tree, "content/a/b/up");                  // back to an ancestor of the content
+    Link(m_tree + "/outside", "content/out");       // elsewhere: kept
+    Link(m_tree + "/content/a", "content/inner");   // inside the content: already walked
+    Link(m_tree + "/nothing", "content/dangling");
+    Link(m_tree + "/other", "content/dup");         // another subclient's content
+    Link("self", "content/self");                   // resolves to nothing
+    Link(m_tree + "/outside", "via");               // content reached through a link
+
+    auto content = Run({{"followSymbolicLinks", true},
+                        {"content", {m_tree + "/content", m_tree + "/via", m_tree + "/other"}},
+                        {"otherSubclientsContent", {m_tree + "/other/", "/"}}});
+    const auto& links = Unix(*content).GetSymbolicLinkContent();
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(links.at(m_tree + "/content"), (Strings{m_tree + "/outside"}));
+    EXPECT_EQ(links.at(m_tree + "/via"), (Strings{m_tree + "/outside"}));
+    EXPECT_TRUE(Logged("path '" + m_tree + "' is ancestor of the '" + m_tree +
+                       "/content' for the same content. This is a loop within the symbolic link. Will exclude "
+                       "ancestor from sym_link list."));
+    EXPECT_TRUE(Logged("path '" + m_tree + "/other' is a duplicate"));
+    EXPECT_TRUE(Logged("BS content (files:2 symbolicLinks:0)"));
+    EXPECT_TRUE(Logged("We will not add '/'"));
+    EXPECT_TRUE(Logged("Calling getPhysicalPath( '" + m_tree + "/content', .. )"));
+    EXPECT_TRUE(Logged("no symLinks for '" + m_tree + "/other'"));
+    EXPECT_TRUE(Logged("Data will be sent to CS: (total 2 in symbolicLinks)"));
+    EXPECT_EQ(EventIds(), (std::vector<long long>{0x0e00005a, 0x06000041}));
+
+    // Two links of one content where one target holds the other: the outer one is dropped.
+    Folder("second");
+    Link(m_tree + "/outside", "second/l1");
+    Link(m_tree + "/outside/deeper", "second/l2");
+    content = Run({{"followSymbolicLinks", true}, {"content", {m_tree + "/second"}}});
+    EXPECT_EQ(Unix(*content).GetSymbolicLinkContent().at(m_tree + "/second"), (Strings{m_tree + "/outside/deeper"}));
+
+    // The content lists never change, and without the option nothing is looked at.
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{m_tree + "/second"}));
+    content = Run({{"content", {m_tree + "/content"}}});
+    EXPECT_TRUE(Unix(*content).GetSymbolicLinkContent().empty());
+}
+
+TEST_F(SubclientContentUnixTest, PhysicalPathOfMissingContent)
+{
+    Strings paths{"stale"};
+    std::string root = "stale";
+    EXPECT_FALSE(UnixSymbolicLink::getPhysicalPath(m_tree + "/missing", paths, root));
+    EXPECT_TRUE(paths.empty());
+    EXPECT_TRUE(root.empty());
+    // A file is content too; it has nothing below it.
+    WriteFile(m_tree + "/file", "x");
+    EXPECT_TRUE(UnixSymbolicLink::getPhysicalPath(m_tree + "//file", paths, root));
+    EXPECT_TRUE(paths.empty());
+    EXPECT_EQ(root, m_tree + "/file");
+}
+
+// A platform part whose cluster utility answers with two mount points.
+class ClusterUnix : public CSubclientContentUnix {
+public:
+    using CSubclientContentUnix::CSubclientContentUnix;
+    CKxError GetClusterMounts(const std::string& group, Strings& mounts) override
+    {
+        mounts = {"/mnt/" + group + "a", "/mnt/" + group + "b"};
+        return CKxError::Success();
+    }
+};
+
+class ClusterContent : public CSubclientContent {
+public:
+    using CSubclientContent::CSubclientContent;
+    CKxError InitializePrivate() override
+    {
+        SetPrivate(std::make_unique<ClusterUnix>(this));
+        return CKxError::Success();
+    }
+};
+
+TEST_F(SubclientContentUnixTest, ClusterServiceGroupGuards)
+{
+    const json defaultSc = {{"default", true}, {"content", {"/data"}}};
+    Run({{"content", {"/data"}}});
+    EXPECT_TRUE(Logged("This is not a default subclient. Hence, VCS specific code will not be invoked."));
+    Run(defaultSc);
+    EXPECT_TRUE(Logged("sVCS_SUPPORT is not set. Hence, VCS specific code will not be invoked."));
+
+    m_settings->Put("Machines", "sClusterGroupClients", "other, client1");
+    m_settings->Put("Machines", "sVCS_SUPPORT", "yes");
+    Run(defaultSc);
+    EXPECT_TRUE(Logged("sVCS_SUPPORT is set. VCS specific code will be invoked."));
+    EXPECT_TRUE(Logged("Could not get IP address for []. Hence not invoking VCS specific code."));
+
+    m_settings->Put("Machines", "sHOSTNAME", "127.0.0.1");
+    m_settings->Put("Machines", "sVCS_SERVICE_GROUP", "sg1");
+    auto content = Run(defaultSc);
+    EXPECT_TRUE(Logged("Getting mount points for the IP address [127.0.0.1]."));
+    EXPECT_TRUE(Logged("VM's hostname [127.0.0.1] VCS Service Group [sg1]. "));
+    EXPECT_TRUE(Logged("VCS: Failed to update VM's content. Everything will be backed up. err = [490]"));
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+
+    // With mount points, a virtual client backs up its service group's mount points...
+    content = Run<ClusterContent>(defaultSc);
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/mnt/sg1a", "/mnt/sg1b"}));
+    EXPECT_TRUE(Logged("it is a virtual client. Content updated with the mount points for the ServiceGroup [sg1]"));
+
+    // ...and the physical node leaves them to it.
+    m_settings->Put("Machines", "sPhysicalNodeName", "client1");
+    content = Run<ClusterContent>(defaultSc);
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    EXPECT_EQ(content->GetScanContentConfiguration()->GetFilters(), (Strings{"/mnt/sg1a", "/mnt/sg1b"}));
+    EXPECT_TRUE(Logged("Name of default backup set is [defaultBackupSet]."));
+    EXPECT_TRUE(Logged("Filters for default subclient on PM are updated with ServiceGroup[sg1]'s mount points."));
+
+    m_settings->Put("Machines", "sVCS_DisableProcessing", "PM");
+    EXPECT_TRUE(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetFilters().empty());
+    EXPECT_TRUE(Logged("The Registry sVCS_DisableProcessing is set to PM. Physical Machines automatic filter "
+                       "management will be disabled."));
+    m_settings->Put("Machines", "sPhysicalNodeName", "");
+    m_settings->Put("Machines", "sVCS_DisableProcessing", "all");
+    EXPECT_EQ(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    EXPECT_TRUE(Logged("The Registry sVCS_DisableProcessing is set to All. VCS specific automatic Content and Filter "
+                       "Management will be disabled."));
+}
+
+TEST(ContentPathPredicates, NestedMountsAndDuplicates)
+{
+    const isNestedMount underData("/data/b");
+    EXPECT_TRUE(underData("/data"));
+    EXPECT_TRUE(underData("/data/b"));
+    EXPECT_TRUE(underData("/data//"));
+    EXPECT_TRUE(underData("/"));
+    EXPECT_FALSE(underData("/dat"));
+    EXPECT_FALSE(underData("/data/b/c"));
+    EXPECT_FALSE(underData(""));
+    EXPECT_FALSE(isNestedMount::IsAncestorOf("/a", "/a/", true));
+    EXPECT_TRUE(isNestedMount::IsAncestorOf("/a", "/a//b", true));
+
+    EXPECT_FALSE(isDuplicate({})("/a"));
+    const isDuplicate known({"/a/", "//b"});
+    EXPECT_TRUE(known("/a"));
+    EXPECT_TRUE(known("/b//"));
+    EXPECT_FALSE(known("/a/b"));
+    EXPECT_FALSE(known(""));
+    EXPECT_EQ(isDuplicate::Normalize("//x//y///"), "/x/y");
+    EXPECT_EQ(isDuplicate::Normalize("///"), "/");
+}
+
+}  // namespace
