@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors, and runs every test.
+# Installs what is missing, builds with warnings as errors, runs every test, then runs the
+# engine's tests again under ThreadSanitizer (the walk's threads share folder stacks and writers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+jobs="$(nproc)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFSWEEP_WERROR=ON >/dev/null
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+FSWEEP_BUILD_JOBS="$jobs" scripts/sanitize.sh thread test_engine
