@@ -1,14 +1,21 @@
 #include "Scan/ScanJobCallback.h"
 
+#include "Agent/XJob.h"
 #include "Agent/ZVJobCtrlClient.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/FlatCollectFile.h"
+#include "CollectFile/ZvFIFO.h"
+#include "Scan/BackupJobTypeEvaluator.h"
 #include "Scan/FileNameFactory.h"
+#include "Scan/FileSystemScanFailureConsumer.h"
+#include "Scan/MaxFileCTimeConsumer.h"
+#include "Scan/PostProcessCollectFiles.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/ScannerOptions.h"
 #include "Scan/ScannerSettings.h"
+#include "Scan/SplitCollectFiles.h"
 
 #include <algorithm>
 
@@ -64,15 +71,13 @@ CKxError CScanJobCallback::GetPostProcessingOptionsInstance(std::shared_ptr<CPos
 CKxError CScanJobCallback::GetScanFailureConsumer(CScanFailureConsumerPtr& consumer)
 {
     std::lock_guard lock(m_failureConsumerLock);
+    if (!m_failureConsumer && m_fileNameFactory) {
+        auto created = std::make_shared<CFileSystemScanFailureConsumer>(m_jobId, m_fileNameFactory);
+        KX_RETURN_IF_FAILED(created->Initialize(), "Failed to create the scan failure consumer");
+        m_failureConsumer = std::move(created);
+    }
     consumer = m_failureConsumer;
     return CKxError::Success();
-}
-
-void CScanJobCallback::SetScanFailureConsumer(CScanFailureConsumerPtr consumer)
-{
-    std::lock_guard lock(m_failureConsumerLock);
-    if (!m_failureConsumer)
-        m_failureConsumer = std::move(consumer);
 }
 
 CKxError CScanJobCallback::initJobControl(const std::string& token)
@@ -355,3 +360,219 @@ void CScanJobCallback::AddCollectFileStats(const COutputResources& resource, SSc
     stats.totalItems += static_cast<std::int64_t>(collect->GetItemCount());
     stats.folders += collect->GetFolderCount();
 }
+
+COutputResourcesPtr CScanJobCallback::FindOutputResource(const std::string& volumeId) const
+{
+    std::lock_guard lock(m_outputResourcesLock);
+    for (const COutputResourcesPtr& resource : m_outputResources)
+        if (resource->GetVolumeId() == volumeId)
+            return resource;
+    return nullptr;
+}
+
+CKxError CScanJobCallback::FindOrAddOutputResource(const std::string& volumeId,
+                                                   const std::function<CKxError(int, COutputResourcesPtr&)>& create,
+                                                   COutputResourcesPtr& resource, bool& created)
+{
+    created = false;
+    std::lock_guard lock(m_outputResourcesLock);
+    for (const COutputResourcesPtr& existing : m_outputResources)
+        if (existing->GetVolumeId() == volumeId) {
+            resource = existing;
+            return CKxError::Success();
+        }
+    const int index = ++m_outputResourceIndex;
+    COutputResourcesPtr made;
+    KX_RETURN_IF_ERROR(create(index, made));
+    m_outputResources.push_back(made);
+    resource = std::move(made);
+    created = true;
+    return CKxError::Success();
+}
+
+int CScanJobCallback::GetOutputResourceIndex() const
+{
+    std::lock_guard lock(m_outputResourcesLock);
+    return m_outputResourceIndex;
+}
+
+CKxError CScanJobCallback::FlushBuffers()
+{
+    FSTRACE();
+    CKxError first;
+    auto keep = [&first](CKxError result) {
+        if (result.IsError() && first.IsSuccess())
+            first = std::move(result);
+    };
+    for (const COutputResourcesPtr& resource : GetOutputResourcesList()) {
+        // The ancestor writer writes through the collect file; the directory-change writer
+        // flushes itself when it is a collect file too.
+        for (const CItemConsumerPtr& consumer : {resource->GetCollectConsumer(), resource->GetDirChangeConsumer()})
+            if (auto collect = std::dynamic_pointer_cast<CFlatCollectFile>(consumer))
+                keep(collect->Flush());
+    }
+    std::shared_ptr<CFileSystemScanFailureConsumer> failures;
+    {
+        std::lock_guard lock(m_failureConsumerLock);
+        failures = m_failureConsumer;
+    }
+    if (failures)
+        keep(failures->Flush());
+    if (first.IsError())
+        first.Push("Failed to flush the scan's output");
+    return first;
+}
+
+CKxError CScanJobCallback::GetSplitCollectFileInterface(std::shared_ptr<ISplitCollectFiles>& splitter)
+{
+    splitter.reset();
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetPostProcessCollectFilesInterface(std::shared_ptr<CPostProcessCollectFiles>& postProcess)
+{
+    postProcess.reset();
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::ProcessEmptyScanContent(const std::vector<std::string>&) { return CKxError::Success(); }
+
+CKxError CScanJobCallback::CreateMountConfigFile() { return CKxError::Success(); }
+
+CKxError CScanJobCallback::ReportScanFailure(const CItemPtr&, const CKxError&) { return CKxError::Success(); }
+
+CKxError CScanJobCallback::ReportScanFailure(const std::string&, const CKxError&) { return CKxError::Success(); }
+
+CKxError CScanJobCallback::GetBackupJobTypeEvaluator(const std::string&, CItemEvaluatorPtr& evaluator)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    auto made = std::make_shared<CBackupJobTypeEvaluator>();
+    const unsigned long backupType =
+        bag ? static_cast<unsigned long>(CScannerSettings::GetInteger(*bag, Id::idBackupType, 1)) : 1;
+    KX_RETURN_IF_FAILED(made->Initialize(backupType, CTimeStamp(m_referenceTime), bag),
+                        "Failed to initialize the backup type evaluator");
+    evaluator = std::move(made);
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::CreateAndAddFileCTimeConsumer(CItemConsumerPtr& head)
+{
+    if (!m_maxCtimeTracking)
+        return CKxError::Success();
+    CBagPtr bag = GetScannerConfigurationBag();
+    const long long scanStart = bag ? bag->Get<long long>(Id::idScanStartTime, 0) : 0;
+    head = std::make_shared<CMaxFileCTimeConsumer>(head, *this, scanStart, m_jobId);
+    FSLOG(3, "added file ctime consumer");
+    return CKxError::Success();
+}
+
+std::string CScanJobCallback::GetSourcePath(const std::string& localPath) const
+{
+    return m_contentMapper ? m_contentMapper->GetSourcePath(localPath) : localPath;
+}
+
+// ---- Path queues ----------------------------------------------------------------------
+
+CKxError CScanJobCallback::OpenQueueLocked(SPathQueue& queue)
+{
+    if (queue.fifo)
+        return CKxError::Success();
+    const std::string folder = CXJob::getVantrelTempDirectory();
+    if (folder.empty())
+        return CKxError(KxCode::NotFound, KxFormat("No temporary folder for the %s queue", queue.name));
+    auto fifo = std::make_unique<ZvFIFO>();
+    KX_RETURN_IF_FAILED(fifo->Open(folder), "Failed to create the %s queue in [%s]", queue.name, folder.c_str());
+    queue.fifo = std::move(fifo);
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::Push(SPathQueue& queue, const std::string& entry, bool openOnDemand)
+{
+    std::lock_guard lock(queue.lock);
+    if (!queue.fifo) {
+        if (!openOnDemand)
+            return CKxError::Success();
+        KX_RETURN_IF_ERROR(OpenQueueLocked(queue));
+    }
+    KX_RETURN_IF_FAILED(queue.fifo->push(entry), "Failed to queue [%s] for the %s pass", entry.c_str(), queue.name);
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::PopAll(SPathQueue& queue, std::vector<std::string>& paths)
+{
+    std::lock_guard lock(queue.lock);
+    if (!queue.fifo)
+        return CKxError::Success();
+    while (true) {
+        std::string value;
+        bool popped = false;
+        KX_RETURN_IF_FAILED(queue.fifo->pop(value, popped), "Failed to read the %s queue", queue.name);
+        if (!popped)
+            return CKxError::Success();
+        paths.push_back(std::move(value));
+    }
+}
+
+CKxError CScanJobCallback::EnableSymLink()
+{
+    std::lock_guard lock(m_symLinkQueue.lock);
+    return OpenQueueLocked(m_symLinkQueue);
+}
+
+bool CScanJobCallback::IsSymLinkEnabled() const
+{
+    std::lock_guard lock(m_symLinkQueue.lock);
+    return static_cast<bool>(m_symLinkQueue.fifo);
+}
+
+namespace {
+// The entry of a queue: the source path, with one trailing '/' for a folder.
+std::string QueueEntry(const CItem& item)
+{
+    std::string entry = item.GetSourceFullyQualifiedItemName();
+    if (item.IsFolder() && (entry.empty() || entry.back() != '/'))
+        entry.push_back('/');
+    return entry;
+}
+}  // namespace
+
+CKxError CScanJobCallback::OnSymLink(const CItemPtr& item)
+{
+    if (!IsSymLinkEnabled())
+        return CKxError::Success();
+    CItemPtr target;
+    KX_RETURN_IF_FAILED(GetItemFromSymLink(item, target), "Failed to resolve sym-link '%s'",
+                        item->GetSourceFullyQualifiedItemName().c_str());
+    if (!target)
+        return CKxError::Success();
+    FSLOG(5, "item '%s' is not processed. will add to sym-link WUM", target->GetSourceFullyQualifiedItemName().c_str());
+    return Push(m_symLinkQueue, QueueEntry(*target), false);
+}
+
+CKxError CScanJobCallback::OnLongPath(const CItemPtr& item, const std::string& volume)
+{
+    std::string entry = QueueEntry(*item);
+    entry += kSrcVolOpen;
+    entry += volume;
+    entry += kSrcVolClose;
+    return Push(m_longPathQueue, entry, true);
+}
+
+CKxError CScanJobCallback::OnNewMountPath(const CItemPtr& item)
+{
+    const std::string entry = QueueEntry(*item);
+    FSLOG(0, "Adding path to NewMountPath queue %s", entry.c_str());
+    return Push(m_newMountPathQueue, entry, true);
+}
+
+CKxError CScanJobCallback::GetItemFromSymLink(const CItemPtr&, CItemPtr& target)
+{
+    target.reset();
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::PopNewMountPaths(std::vector<std::string>& paths) { return PopAll(m_newMountPathQueue, paths); }
+
+CKxError CScanJobCallback::PopSymLinkTargets(std::vector<std::string>& paths) { return PopAll(m_symLinkQueue, paths); }
+
+CKxError CScanJobCallback::PopLongPaths(std::vector<std::string>& paths) { return PopAll(m_longPathQueue, paths); }

@@ -2,26 +2,33 @@
 // CScanJobCallback: the scan job's side of the engine boundary, and the state that the job,
 // the engine's worker threads and the item consumers share for one job: the scanner options
 // and their configuration bag, the results-file name factory, the job-control client, the
-// failure consumer, the per-volume output resources, the abort and liveness flags, the
-// newest file change time and the scan statistics. It also builds the argument string of the
-// next (backup) phase.
+// failure consumer, the per-volume output resources, three queues of paths found during the
+// walk that need a pass of their own (new mount paths, symbolic-link targets, long paths),
+// the abort and liveness flags, the newest file change time and the scan statistics. It also
+// builds the argument string of the next (backup) phase.
 //
 // Ownership: the factory creates one per job; the job and the driver share it for one
-// CFileScan::Process call.
+// CFileScan::Process call. The consumers of a chain keep a plain reference to the callback:
+// chains are used only while the walk runs, and the callback outlives the walk.
 // Thread: the driver and the job's life cycle call it from the main thread. The engine calls
-// IsAborted, GetOutputHandler and GetScanFailureConsumer from its workers; the job's alive
-// thread reads and resets the liveness flag. Shared state is guarded where it lives: the
-// output-resource list by m_outputResourcesLock, the liveness flag by m_aliveLock, the
-// failure consumer by m_failureConsumerLock; the newest change time is atomic and is raised
-// only under the process-wide file-ctime lock held by the consumer that tracks it.
+// IsAborted, GetOutputHandler and GetScanFailureConsumer from its workers, and the consumers
+// call OnSymLink, OnLongPath, OnNewMountPath and the file-ctime members from there too; the
+// job's alive thread reads and resets the liveness flag. Shared state is guarded where it
+// lives: the output-resource list and index by m_outputResourcesLock, each path queue by its
+// own lock, the liveness flag by m_aliveLock, the failure consumer by m_failureConsumerLock;
+// the newest change time is atomic and is raised only under the process-wide file-ctime lock
+// held by the consumer that tracks it. The Pop*, FlushBuffers, OutputResourcesForCleanup and
+// post-processing calls belong to the main thread between or after the passes of the walk.
 #include "Base/Bag.h"
 #include "Base/KxError.h"
 #include "Base/TimeStamp.h"
+#include "Engine/ContentMapperAPI.h"
 #include "Engine/ScannerCallback.h"
 #include "Scan/OutputResources.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,8 +36,12 @@
 
 class CScannerOptions;
 class CPostProcessingOptions;
+class CPostProcessCollectFiles;
 class CFileNameFactory;
+class CFileSystemScanFailureConsumer;
+class ISplitCollectFiles;
 class ZVJobCtrlClient;
+class ZvFIFO;
 
 // The numbers in a job's scan statistics (GetScanStats).
 struct SScanStats {
@@ -44,6 +55,10 @@ struct SScanStats {
 
 class CScanJobCallback : public CScannerCallback {
 public:
+    // The markers around the volume in a long-path queue entry.
+    static constexpr const char* kSrcVolOpen = "<SRCVOL>";
+    static constexpr const char* kSrcVolClose = "</SRCVOL>";
+
     CScanJobCallback();
     ~CScanJobCallback() override;
 
@@ -56,7 +71,9 @@ public:
     // The splitter's options for this job's subclient, created on first request; needs the
     // configuration bag ("OrbundId", "appId").
     [[nodiscard]] CKxError GetPostProcessingOptionsInstance(std::shared_ptr<CPostProcessingOptions>& options) override;
-    // The failure consumer of the job; empty until the consumer chain installs one.
+    // The job's failure list ("scan_Failures.zvf"), created and truncated on the first request
+    // once the name factory exists; success with an empty pointer before that. Error 8 when
+    // it cannot be made, or the open failure of the list.
     [[nodiscard]] CKxError GetScanFailureConsumer(CScanFailureConsumerPtr& consumer) override;
 
     // Connects the job-control client with the job's token. A true-up retry keeps the client
@@ -69,6 +86,7 @@ public:
     virtual std::shared_ptr<CFileNameFactory> GetFileNameFactory(unsigned long backupType,
                                                                  const std::string& resultsFolder);
     virtual void SetReferenceTime(std::uint32_t referenceTime) { m_referenceTime = referenceTime; }
+    std::uint32_t GetReferenceTime() const { return m_referenceTime; }
     [[nodiscard]] virtual CKxError GetScanStats(SScanStats& stats);
     // The arguments of the next phase, and the job manager's concatenation action for them
     // (1 nullify, 2 concatenate, 3 set). Runs the nine steps below in order; the first error
@@ -76,7 +94,9 @@ public:
     [[nodiscard]] virtual CKxError GetNextPhaseArguments(std::string& arguments, int& action);
     // The backup status file of the subclient. Base: nothing to create.
     [[nodiscard]] virtual CKxError CreateStatusFile(const std::string& subclientResultsFolder);
-    // Data streams the backup phase should use; -1 leaves the job manager's count as it is.
+    // Data streams the backup phase should use: the collect files there are (after the split,
+    // when it ran), at most the configured streams ("SC:NumStreams", -1: as many as there are
+    // collect files), at least 1.
     virtual int GetNumStreams();
     virtual bool shouldOverrideScanReftTime() const;
     virtual CTimeStamp getScanReftTime() const;
@@ -91,6 +111,72 @@ public:
     [[nodiscard]] virtual CKxError GetNextPhaseArguments_TrueUp(std::string& arguments);
     [[nodiscard]] virtual CKxError GetNextPhaseArguments_PostOps(std::string& arguments);
 
+    // ---- Paths found during the walk that need a pass of their own ----------------------
+    // Each queue lies in the agent's temporary folder and keeps any byte of a path; entries
+    // come back in the order they were queued. The new-mount-path and long-path queues are
+    // opened on first use; the sym-link queue only by EnableSymLink (without it, links are
+    // not followed and OnSymLink queues nothing).
+    [[nodiscard]] CKxError EnableSymLink();
+    bool IsSymLinkEnabled() const;
+    // Resolves the link (GetItemFromSymLink) and queues its target's source path, with a
+    // trailing '/' for a folder. A link that cannot be read is returned as an error (the
+    // item carries its error number); a link without a readable target queues nothing.
+    [[nodiscard]] CKxError OnSymLink(const CItemPtr& item);
+    // Queues "<source path>[/]<SRCVOL><volume></SRCVOL>".
+    [[nodiscard]] CKxError OnLongPath(const CItemPtr& item, const std::string& volume);
+    // Queues the source path, with a trailing '/' for a folder.
+    [[nodiscard]] CKxError OnNewMountPath(const CItemPtr& item);
+    // The target of a symbolic link as an item of its own; base: success and no target.
+    [[nodiscard]] virtual CKxError GetItemFromSymLink(const CItemPtr& item, CItemPtr& target);
+    // Each drains its queue into `paths` (appended, oldest first). A queue never opened is
+    // empty.
+    [[nodiscard]] CKxError PopNewMountPaths(std::vector<std::string>& paths);
+    [[nodiscard]] CKxError PopSymLinkTargets(std::vector<std::string>& paths);
+    [[nodiscard]] CKxError PopLongPaths(std::vector<std::string>& paths);
+
+    // ---- Failures --------------------------------------------------------------------------
+    // Records an item the scan could not take; base: nothing to record, success.
+    [[nodiscard]] virtual CKxError ReportScanFailure(const CItemPtr& item, const CKxError& error);
+    [[nodiscard]] virtual CKxError ReportScanFailure(const std::string& path, const CKxError& error);
+
+    // ---- Output resources and their post-processing ------------------------------------
+    // Flushes the collect writers of every output resource and the failure list, so that
+    // what the walk wrote is on disk before clean-up reads it. The first failure is returned
+    // after all were tried.
+    [[nodiscard]] CKxError FlushBuffers();
+    // Output resources, one per source volume (and, after the split, one per piece).
+    void AddOutputResource(COutputResourcesPtr resource);
+    // A snapshot of the list, taken under its lock: any thread.
+    std::vector<COutputResourcesPtr> GetOutputResourcesList() const;
+    // The list itself, for the clean-up steps that append to it (the split). Main thread only,
+    // after the walk's workers have stopped.
+    std::vector<COutputResourcesPtr>& OutputResourcesForCleanup() { return m_outputResources; }
+    // The number of output resources created during the walk (the highest collect number).
+    int GetOutputResourceIndex() const;
+    // The splitter of the job's collect files; base: none (success, empty pointer).
+    [[nodiscard]] virtual CKxError GetSplitCollectFileInterface(std::shared_ptr<ISplitCollectFiles>& splitter);
+    // The remover of collect files without content; base: none (success, empty pointer).
+    [[nodiscard]] virtual CKxError GetPostProcessCollectFilesInterface(
+        std::shared_ptr<CPostProcessCollectFiles>& postProcess);
+    // Content paths that produced no item, handed back after the walk; base: nothing to do.
+    [[nodiscard]] virtual CKxError ProcessEmptyScanContent(const std::vector<std::string>& contentPaths);
+    // The mount configuration of the results folder; base: nothing to write.
+    [[nodiscard]] virtual CKxError CreateMountConfigFile();
+
+    // ---- Chain building blocks ---------------------------------------------------------
+    // A fresh backup-type evaluator for one volume's output stage, initialised from the bag's
+    // backup type, the job's reference time and the "JO:MTIME"/"JO:CTIME" switches. Error 14
+    // when it cannot be made.
+    [[nodiscard]] virtual CKxError GetBackupJobTypeEvaluator(const std::string& volume, CItemEvaluatorPtr& evaluator);
+    // With max-ctime tracking on, wraps `head` in a CMaxFileCTimeConsumer; otherwise leaves it.
+    [[nodiscard]] CKxError CreateAndAddFileCTimeConsumer(CItemConsumerPtr& head);
+
+    // The translation of local paths to source paths, when the content is reached through
+    // another mount; none means every path is its own source path. Set before the walk.
+    void SetContentMapper(ContentMapperAPIPtr mapper) { m_contentMapper = std::move(mapper); }
+    const ContentMapperAPIPtr& GetContentMapper() const { return m_contentMapper; }
+    std::string GetSourcePath(const std::string& localPath) const;
+
     // The job's configuration bag, given once it is filled; the engine gets the same bag.
     void SetScannerConfigurationBag(CBagPtr bag);
     // The bag given above, else the scanner options' bag, else none.
@@ -98,6 +184,7 @@ public:
     void SetJobId(std::int64_t jobId) { m_jobId = jobId; }
     std::int64_t GetJobId() const { return m_jobId; }
     std::shared_ptr<ZVJobCtrlClient> GetJobControlClient() const { return m_jobControl; }
+    std::shared_ptr<CFileNameFactory> GetCurrentFileNameFactory() const { return m_fileNameFactory; }
 
     void SetIsAlive();
     bool GetIsAlive() const;
@@ -120,10 +207,6 @@ public:
     // Caller holds the process-wide file-ctime lock.
     void SetMaxFileCtime(std::int64_t ctime) { m_maxFileCtime.store(ctime, std::memory_order_relaxed); }
 
-    // Output resources, one per source volume.
-    void AddOutputResource(COutputResourcesPtr resource);
-    std::vector<COutputResourcesPtr> GetOutputResourcesList() const;
-
 protected:
     // The options class of this callback's jobs. Base: the common options.
     virtual std::shared_ptr<CScannerOptions> MakeScannerOptions();
@@ -132,12 +215,21 @@ protected:
                                                                   const std::string& resultsFolder);
     // Adds one output resource's collect file (a flat collect file) to the statistics.
     virtual void AddCollectFileStats(const COutputResources& resource, SScanStats& stats) const;
-    // Installs the failure consumer the chain builds; the first one installed stays.
-    void SetScanFailureConsumer(CScanFailureConsumerPtr consumer);
+    // The output resource with `volumeId`, or none.
+    COutputResourcesPtr FindOutputResource(const std::string& volumeId) const;
+    // Under the output-resource lock: the resource with `volumeId` when there is one
+    // (`created` false); otherwise the index is incremented, `create` makes the resource for
+    // that index and it is appended (`created` true). Threads asking for one new volume at
+    // the same time thus get one resource. An error of `create` is returned and nothing is
+    // appended (the index stays used).
+    [[nodiscard]] CKxError FindOrAddOutputResource(const std::string& volumeId,
+                                                   const std::function<CKxError(int, COutputResourcesPtr&)>& create,
+                                                   COutputResourcesPtr& resource, bool& created);
 
     std::shared_ptr<CScannerOptions> m_scannerOptions;
     std::shared_ptr<CFileNameFactory> m_fileNameFactory;
     std::shared_ptr<ZVJobCtrlClient> m_jobControl;
+    ContentMapperAPIPtr m_contentMapper;
     std::shared_ptr<CPostProcessingOptions> m_postProcessingOptions;
     CBagPtr m_bag;
     // The ordinary backup job; the two-phase laptop job takes its true-up switch from the
@@ -147,10 +239,24 @@ protected:
     std::int64_t m_jobId = 0;
 
 private:
+    // One on-disk queue of paths and the lock that guards it (and its lazy opening).
+    struct SPathQueue {
+        const char* name;
+        mutable std::mutex lock;
+        std::unique_ptr<ZvFIFO> fifo;
+    };
+    [[nodiscard]] CKxError OpenQueueLocked(SPathQueue& queue);
+    [[nodiscard]] CKxError Push(SPathQueue& queue, const std::string& entry, bool openOnDemand);
+    [[nodiscard]] CKxError PopAll(SPathQueue& queue, std::vector<std::string>& paths);
+
     mutable std::mutex m_failureConsumerLock;  // guards m_failureConsumer
-    CScanFailureConsumerPtr m_failureConsumer;
-    mutable std::mutex m_outputResourcesLock;  // guards m_outputResources
+    std::shared_ptr<CFileSystemScanFailureConsumer> m_failureConsumer;
+    mutable std::mutex m_outputResourcesLock;  // guards m_outputResources and m_outputResourceIndex
+    int m_outputResourceIndex = 0;
     std::vector<COutputResourcesPtr> m_outputResources;
+    SPathQueue m_symLinkQueue{"SymLink", {}, {}};
+    SPathQueue m_longPathQueue{"LongPath", {}, {}};
+    SPathQueue m_newMountPathQueue{"NewMountPath", {}, {}};
     bool m_scContentFailed = false;
     bool m_scanError = false;
     bool m_queriedIndexForIncompleteFiles = false;

@@ -1,10 +1,11 @@
 // The job callback: liveness and abort, the name-factory reuse rule, the next-phase argument
-// fragments in their order, the reference time taken from file change times, and the
-// splitter's options.
+// fragments in their order, the reference time taken from file change times, the splitter's
+// options, and the queues of paths that need a pass of their own.
 #include "Scan/ScanJobTestEnv.h"
 
 #include "Agent/ZVJobCtrlClient.h"
 #include "CollectFile/FlatCollectFile.h"
+#include "Engine/FindFirstItem.h"
 #include "Scan/AdHocFileNameFactory.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/ScannerConfigurationBagId.h"
@@ -13,6 +14,7 @@
 #include "Scan/Unix/UnixScanJobCallback.h"
 #include "Scan/Unix/UnixScannerOptions.h"
 
+#include <thread>
 
 namespace {
 
@@ -272,6 +274,83 @@ TEST_F(ScanJobCallbackTest, PostProcessingOptionsFromTheSubclient)
     ASSERT_TRUE(missing.LoadConfiguration().IsSuccess());
     EXPECT_EQ(missing.getNumberOfStreamsConfigured(), 1);
     EXPECT_EQ(missing.GetCollectFileSplitCount(), 2);
+}
+
+TEST_F(ScanJobCallbackTest, PathQueuesKeepEveryByteAndTheirOrder)
+{
+    std::vector<std::string> paths;
+    ASSERT_TRUE(m_callback.PopNewMountPaths(paths).IsSuccess());  // never opened: empty
+    ASSERT_TRUE(m_callback.PopLongPaths(paths).IsSuccess());
+    ASSERT_TRUE(m_callback.PopSymLinkTargets(paths).IsSuccess());
+    EXPECT_TRUE(paths.empty());
+    EXPECT_FALSE(m_callback.IsSymLinkEnabled());
+
+    const std::vector<std::string> odd = {"/m/new\nline", "/m/pipe|and\\back", std::string("/m/\xff\xfe bytes"),
+                                          "/m/<SRCVOL>x</SRCVOL>", "/m/" + std::string(3000, 'l')};
+    for (const std::string& path : odd) {
+        ASSERT_TRUE(m_callback.OnNewMountPath(std::make_shared<CItem>(path, true)).IsSuccess());
+        ASSERT_TRUE(m_callback.OnLongPath(std::make_shared<CItem>(path, false), "/vol one").IsSuccess());
+    }
+    ASSERT_TRUE(m_callback.PopNewMountPaths(paths).IsSuccess());
+    ASSERT_EQ(paths.size(), odd.size());
+    for (size_t i = 0; i < odd.size(); ++i)
+        EXPECT_EQ(paths[i], odd[i] + "/");
+    paths.clear();
+    ASSERT_TRUE(m_callback.PopLongPaths(paths).IsSuccess());
+    ASSERT_EQ(paths.size(), odd.size());
+    EXPECT_EQ(paths[0], "/m/new\nline<SRCVOL>/vol one</SRCVOL>");
+    paths.clear();
+    ASSERT_TRUE(m_callback.PopNewMountPaths(paths).IsSuccess());  // drained
+    EXPECT_TRUE(paths.empty());
+
+    // Workers queue at once; every entry comes back once, each worker's in its own order.
+    constexpr int kThreads = 6, kEach = 3000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kEach; ++i)
+                (void)m_callback.OnNewMountPath(
+                    std::make_shared<CItem>("/t" + std::to_string(t) + "/" + std::to_string(i), false));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_TRUE(m_callback.PopNewMountPaths(paths).IsSuccess());
+    ASSERT_EQ(paths.size(), static_cast<size_t>(kThreads * kEach));
+    std::vector<int> next(kThreads, 0);
+    for (const std::string& path : paths) {
+        const int t = path[2] - '0';
+        EXPECT_EQ(path, "/t" + std::to_string(t) + "/" + std::to_string(next[t]++));
+    }
+
+    // The queues' files live in the agent's temporary folder and go with the callback.
+    EXPECT_FALSE(std::filesystem::is_empty(m_instance + "/tmp"));
+    {
+        CScanJobCallback other;
+        ASSERT_TRUE(other.EnableSymLink().IsSuccess());
+    }
+    auto callbackGone = std::make_unique<CUnixScanJobCallback>();
+    ASSERT_TRUE(callbackGone->OnNewMountPath(std::make_shared<CItem>("/x", true)).IsSuccess());
+    const auto files = std::distance(std::filesystem::directory_iterator(m_instance + "/tmp"), {});
+    callbackGone.reset();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_instance + "/tmp"), {}), files - 1);
+}
+
+TEST_F(ScanJobCallbackTest, FailureListNeedsTheJobsNames)
+{
+    CScanFailureConsumerPtr failures;
+    ASSERT_TRUE(m_callback.GetScanFailureConsumer(failures).IsSuccess());
+    EXPECT_FALSE(failures);  // before configure: no results folder yet
+    m_callback.GetFileNameFactory(1, m_root);
+    ASSERT_TRUE(m_callback.GetScanFailureConsumer(failures).IsSuccess());
+    ASSERT_TRUE(failures);
+    EXPECT_TRUE(std::filesystem::exists(m_root + "/scan_Failures.zvf"));
+    // The base callback records nothing itself.
+    EXPECT_TRUE(m_callback.CScanJobCallback::ReportScanFailure("/x", CKxError(5, "denied")).IsSuccess());
+    EXPECT_EQ(failures->getProcessedItemsCount(), 0u);
+
+    CScanJobCallback base;
+    base.GetFileNameFactory(1, m_root + "/missing-folder");
+    EXPECT_TRUE(base.GetScanFailureConsumer(failures).IsError());
 }
 
 }  // namespace

@@ -1,14 +1,43 @@
 #pragma once
 // CUnixScanJobCallback: the callback of Unix file-system scans. Besides the common callback it
-// makes the Unix scanner options and results-file names, and adds the Unix fragments of the
-// next-phase arguments. The per-volume chains, engines and symbolic-link resolution come with
-// the walk.
+// makes the Unix scanner options and results-file names, decides which engines walk the
+// content, builds per source volume the output resource (collect file, directory-change
+// writer, ancestor writer) and each worker's consumer chain over it, resolves symbolic links,
+// records scan failures, hands the clean-up chain its splitter and empty-file remover, and adds
+// the Unix fragments of the next-phase arguments.
 //
-// Ownership and threads as for CScanJobCallback.
+// A volume's chain, in the order an item meets it (each link only under its condition):
+//   user-centric skip ("SC:UserCentricClientImpersonate"), file-system skip (unless a Hadoop
+//   scan, "DontCreateSkipFSConsumer" or client app type 2), raw device, backup-after date
+//   ("SC:BackupAfterDate" non-zero), force full ("SC:idForceFullScan"), long path
+//   ("SC:LongPathEnabled", not in a long-path pass), symbolic link ("SC:FollowSymLink"),
+//   AppleDouble ("SC:AppleDouble", not on an HFS volume), extent-level backup
+//   ("RegKey:MultiStreamExtentBackup" with "SC:ExtentBackupFileSize", not a Hadoop scan), newest
+//   change time (max-ctime tracking), and last the output stage: every item to the
+//   directory-change writer, the items the backup-type evaluator selects to the ancestor
+//   writer and the collect file.
+// The directory-change writer takes items without writing them until change records are kept
+// between jobs. Hard links get no link of their own yet: they are listed like other files.
+//
+// Ownership and threads as for CScanJobCallback. GetOutputHandler is called by every worker;
+// a volume's output resource is made once, under the output-resource lock, and shared by all
+// of its chains.
 #include "Scan/ScanJobCallback.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CBackupStatusFile;
+class CContentRootAncestorConsumer;
+class skipFS;
 
 class CUnixScanJobCallback : public CScanJobCallback {
 public:
+    // Collect-writer types of GetFlatCollectFile.
+    static constexpr int kWorkUnitCollect = 1;
+    static constexpr int kFailedItemsList = 2;
+
     CUnixScanJobCallback();
     ~CUnixScanJobCallback() override;
 
@@ -19,11 +48,82 @@ public:
     // The common steps, then the Unix fragments in the order the backup phase reads them.
     [[nodiscard]] CKxError GetNextPhaseArguments(std::string& arguments, int& action) override;
 
+    // The chain for one volume (the local path of its mount point), over the volume's output
+    // resource; the resource is found by the volume's id (CVolumeId), so every path of one
+    // mounted file system shares it, and made on the first request.
+    [[nodiscard]] CKxError GetOutputHandler(const std::string& volume, CConsumerOutputHandlerPtr& handler) override;
+    // A Hadoop scan: its own engine only. Otherwise raw devices, the parallel file system's
+    // scan when "RegKey:GpfsScan", the data-classification and change-journal engines, then the
+    // ordinary walk; the first that accepts a root walks it.
+    [[nodiscard]] CKxError GetScanEngineList(CScanEngineList& engines) override;
+    // The writers of the volume's output resource and a fresh evaluator; an errno error
+    // (ENOENT) "outputResource not found for sourceVolume[%s] ID[%s]" when it has none yet.
+    [[nodiscard]] CKxError GetOutputResources(const std::string& volume, CItemConsumerPtr& collect,
+                                              CItemConsumerPtr& dirChange, CItemEvaluatorPtr& evaluator,
+                                              CItemConsumerPtr& ancestors) override;
+    // Type 1: the collect file numbered `index`, created (emptied) now. The failed-items list
+    // (type 2) is not a collect file: it is reached through GetScanFailureConsumer, and this
+    // answers error 87 for it; other types are unknown (error 87, "unknown file type %d").
+    [[nodiscard]] CKxError GetFlatCollectFile(std::shared_ptr<CFlatCollectFile>& collect, int type, int index,
+                                              const std::string& volume) override;
+    // The link's target: its text without a leading "./", taken relative to the link's folder
+    // when not absolute, made absolute without "." and ".." parts, and stat'ed (following
+    // links). A link that cannot be read is an errno error and the item carries the errno; a
+    // target that cannot be stat'ed (a dangling link) is no target.
+    [[nodiscard]] CKxError GetItemFromSymLink(const CItemPtr& item, CItemPtr& target) override;
+    // Both write one line to the failure list: the path as given (a trailing '/' marks a
+    // folder), the error's code as its error number. Always success; a failure to record is
+    // logged.
+    [[nodiscard]] CKxError ReportScanFailure(const CItemPtr& item, const CKxError& error) override;
+    [[nodiscard]] CKxError ReportScanFailure(const std::string& path, const CKxError& error) override;
+    // The subclient's backup status file ("cjInfoTot.zvf").
+    [[nodiscard]] CKxError CreateStatusFile(const std::string& subclientResultsFolder) override;
+    // The splitter over the job's output resources, numbering new pieces after the last
+    // collect file the walk made.
+    [[nodiscard]] CKxError GetSplitCollectFileInterface(std::shared_ptr<ISplitCollectFiles>& splitter) override;
+    // The remover of collect files without content, told the roots whose ancestor lines the
+    // ancestor writers put in the collect files.
+    [[nodiscard]] CKxError GetPostProcessCollectFilesInterface(
+        std::shared_ptr<CPostProcessCollectFiles>& postProcess) override;
+    // Each content path (for wildcard content, its fixed folder) that no item of the walk
+    // reached and that exists is passed through the output handler of the volume that holds
+    // it, so that the backup phase knows it. A path that does not exist was reported by the
+    // walk and is left. An output handler that cannot be had, or a write failure, is returned.
+    [[nodiscard]] CKxError ProcessEmptyScanContent(const std::vector<std::string>& contentPaths) override;
+    // This system's backup phase learns mount points from the collect files and the
+    // "-MntDetails" argument, so no mount configuration file is written.
+    [[nodiscard]] CKxError CreateMountConfigFile() override;
+
+    // The ancestor writer of a new output resource, writing into its collect file.
+    std::shared_ptr<CContentRootAncestorConsumer> CreateAncestorConsumer(const std::shared_ptr<CFlatCollectFile>& collect);
+    // The link creators: each wraps `head` when its condition holds.
+    [[nodiscard]] CKxError CreateAndAddSkipFSConsumer(const std::string& volume, CItemConsumerPtr& head);
+    // Error 1627 when the volume's type is unknown or keeps AppleDouble data natively (HFS);
+    // GetOutputHandler only logs it and goes on without the link.
+    [[nodiscard]] CKxError CreateAndAddAppleDoubleConsumer(const std::string& volume, CItemConsumerPtr& head);
+    [[nodiscard]] CKxError CreateAndAddUserCentricSkipConsumer(CItemConsumerPtr& head);
+    [[nodiscard]] CKxError CreateAndAddExtentLevelBackupConsumer(CItemConsumerPtr& head);
+
+    // The mounted file systems the chains consult (tests describe a machine with their own).
+    void SetFileSystems(std::shared_ptr<skipFS> fileSystems) { m_fileSystems = std::move(fileSystems); }
+    const std::shared_ptr<skipFS>& GetFileSystems() const { return m_fileSystems; }
+    const std::shared_ptr<CBackupStatusFile>& GetBackupStatusFile() const { return m_backupStatusFile; }
+
 protected:
     std::shared_ptr<CScannerOptions> MakeScannerOptions() override;
     // The Unix names; the ad hoc names for an ad hoc job ("OnDemandAdHoc::Backup").
     std::shared_ptr<CFileNameFactory> MakeFileNameFactory(unsigned int backupType,
                                                           const std::string& resultsFolder) override;
+
+private:
+    [[nodiscard]] CKxError CreateOutputResource(int index, const std::string& volume, const std::string& sourceVolume,
+                                                const std::string& volumeId, COutputResourcesPtr& resource);
+    // The mount point of the mounted file system that holds `path` (the nearest mounted
+    // ancestor); "/" when the table says nothing better.
+    std::string VolumeOf(const std::string& path);
+
+    std::shared_ptr<skipFS> m_fileSystems;
+    std::shared_ptr<CBackupStatusFile> m_backupStatusFile;
 };
 
 using CUnixScanJobCallbackPtr = std::shared_ptr<CUnixScanJobCallback>;

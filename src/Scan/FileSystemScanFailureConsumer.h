@@ -1,0 +1,57 @@
+#pragma once
+// CFileSystemScanFailureConsumer: the job's list of items the scan could not take
+// ("scan_Failures.zvf", named by the results-file name factory), one line per item:
+//
+//   <kind> <escaped source path>:<code>
+//
+// <kind> is "folder" for a folder and "file" for anything else (a file, a link, a fifo, a
+// device); the path is escaped with escapeFileName, so a name holding a newline or ':' cannot
+// break the list (a reader takes the text before the last ':'); <code> is the item bag's
+// "errorCode" (the errno of the failure), or 14 when the item carries none.
+//
+// Failures of single items never stop the walk; a list that cannot be written does: Process
+// then returns the write error, which the engine makes the scan's final status (an
+// unrecorded failure is an item silently lost).
+//
+// Ownership: made once per job by the callback (GetScanFailureConsumer) and shared with the
+// work-unit manager and the driver. Thread: Process and Flush may be called from any thread;
+// m_writeLock keeps each line whole.
+#include "Base/KxError.h"
+#include "Engine/ScanFailureConsumer.h"
+
+#include <memory>
+#include <mutex>
+
+class CBackupOutConsumer;
+class CFileNameFactory;
+
+class CFileSystemScanFailureConsumer : public CScanFailureConsumer {
+public:
+    static constexpr int kDefaultErrorCode = 14;
+
+    CFileSystemScanFailureConsumer(long long jobId, std::shared_ptr<CFileNameFactory> names);
+    ~CFileSystemScanFailureConsumer() override;
+
+    // Opens the list, emptying what an earlier job left in it.
+    [[nodiscard]] CKxError Initialize();
+    // Without an open list the item is passed by (success).
+    [[nodiscard]] CKxError Process(const CItemPtr& item) override;
+    // Items written to the list.
+    unsigned long long getProcessedItemsCount() const override;
+    [[nodiscard]] CKxError Flush();
+    // Subclasses leave out items their job does not report; none here.
+    virtual bool IsSkipFailedItem(const CItemPtr& item) const;
+
+    // The list line of one failed item, with its newline.
+    static std::string FormatLine(CItem& item);
+    std::string GetFileName() const;
+    // The list's writer once Initialize succeeded (tests inject write failures through it).
+    const std::shared_ptr<CBackupOutConsumer>& GetWriter() const { return m_writer; }
+
+private:
+    std::shared_ptr<CFileNameFactory> m_names;
+    std::mutex m_writeLock;  // guards the writer's lines and the open/flush state
+    std::shared_ptr<CBackupOutConsumer> m_writer;
+};
+
+using CFileSystemScanFailureConsumerPtr = std::shared_ptr<CFileSystemScanFailureConsumer>;

@@ -1,0 +1,681 @@
+// The links of a volume's consumer chain, one by one: what each passes, drops, marks or
+// diverts at its boundaries, the events they raise, and the failure and deleted-item lists.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "Agent/EvEvent.h"
+#include "CollectFile/BackupOutConsumer.h"
+#include "CollectFile/FlatCollectFile.h"
+#include "Engine/FindFirstItem.h"
+#include "Engine/RawDeviceItem.h"
+#include "Scan/AppleDoubleConsumer.h"
+#include "Scan/BackupAfterDateConsumer.h"
+#include "Scan/BackupJobTypeEvaluator.h"
+#include "Scan/ContentRootAncestorConsumer.h"
+#include "Scan/DeletedItemConsumer.h"
+#include "Scan/ExtentLevelBackupConsumer.h"
+#include "Scan/FileSystemSendEvents.h"
+#include "Scan/FileSystemScanFailureConsumer.h"
+#include "Scan/ForceFullScanConsumer.h"
+#include "Scan/LongPathConsumer.h"
+#include "Scan/MaxFileCTimeConsumer.h"
+#include "Scan/ScanJobCallback.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptions.h"
+#include "Scan/SkipFSConsumer.h"
+#include "Scan/SymLinkConsumer.h"
+#include "Scan/UserCentricSkipConsumer.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
+#include "Scan/Unix/skipFS.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace Id = SXScannerConfigurationBagId;
+
+// The end of a chain under test: records what reached it.
+class Recorder : public CItemConsumer {
+public:
+    CKxError Process(const CItemPtr& item) override
+    {
+        std::lock_guard lock(m_lock);
+        m_paths.push_back(item->GetLocalFullyQualifiedItemName());
+        return CKxError::Success();
+    }
+    std::vector<std::string> Paths() const
+    {
+        std::lock_guard lock(m_lock);
+        return m_paths;
+    }
+    bool Got(const std::string& path) const
+    {
+        std::lock_guard lock(m_lock);
+        return std::find(m_paths.begin(), m_paths.end(), path) != m_paths.end();
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<std::string> m_paths;
+};
+
+class ConsumerTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_tree = m_root + "/tree";
+        std::filesystem::create_directories(m_tree);
+        m_recorder = std::make_shared<Recorder>();
+        m_callback.SetJobId(7);
+        std::shared_ptr<CScannerOptions> options;
+        ASSERT_TRUE(m_callback.GetScannerOptionsInstance(options).IsSuccess());
+        EvEvent::SetJobId(7);
+    }
+
+    // An item as the walk reads it.
+    static CItemPtr Found(const std::string& path)
+    {
+        struct stat status {};
+        EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+        return std::make_shared<CFindFirstItem>(path, path, status);
+    }
+    // A walk item with chosen status fields and no file behind it.
+    static CItemPtr Synthetic(const std::string& path, mode_t mode, std::int64_t mtime = 0, std::int64_t ctime = 0,
+                              std::uint64_t size = 0)
+    {
+        struct stat status {};
+        status.st_mode = mode;
+        status.st_mtim.tv_sec = mtime;
+        status.st_ctim.tv_sec = ctime;
+        status.st_size = static_cast<off_t>(size);
+        status.st_nlink = 1;
+        return std::make_shared<CFindFirstItem>(path, path, status);
+    }
+    std::vector<nlohmann::json> Events(std::uint32_t id) const
+    {
+        std::vector<nlohmann::json> events;
+        for (const nlohmann::json& event : Calls("event"))
+            if (event.value("id", 0u) == id)
+                events.push_back(event);
+        return events;
+    }
+
+    std::string m_tree;
+    std::shared_ptr<Recorder> m_recorder;
+    CScanJobCallback m_callback;
+};
+
+// A path of exactly `length` characters in components of at most 200.
+std::string PathOfLength(size_t length)
+{
+    std::string path = "/d";
+    while (path.size() < length)
+        path += "/" + std::string(200, 'x');
+    path.resize(length);
+    if (path.back() == '/')
+        path.back() = 'y';
+    return path;
+}
+
+TEST_F(ConsumerTest, LongPathsAreDivertedFromTheirBoundaryOn)
+{
+    CLongPathConsumer consumer(m_recorder, m_callback, true, "/vol");
+    struct Case {
+        size_t length;
+        bool folder;
+        bool diverted;
+    };
+    for (const Case& c : {Case{959, true, false}, Case{960, true, true}, Case{1024, false, false},
+                          Case{1025, false, true}, Case{1000, false, false}}) {
+        const std::string path = PathOfLength(c.length);
+        ASSERT_EQ(path.size(), c.length);
+        CItemPtr item = Synthetic(path, c.folder ? S_IFDIR : S_IFREG);
+        CKxError answer = consumer.Process(item);
+        EXPECT_EQ(answer.Code(), c.diverted ? ENAMETOOLONG : 0) << c.length;
+        EXPECT_EQ(m_recorder->Got(path), !c.diverted) << c.length;
+    }
+    std::vector<std::string> queued;
+    ASSERT_TRUE(m_callback.PopLongPaths(queued).IsSuccess());
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(queued[0], PathOfLength(960) + "/<SRCVOL>/vol</SRCVOL>");
+    EXPECT_EQ(queued[1], PathOfLength(1025) + "<SRCVOL>/vol</SRCVOL>");
+
+    // A pass over long paths walks them whole; so does a consumer switched off.
+    CItemPtr inPass = Synthetic(PathOfLength(2000), S_IFDIR);
+    auto unitBag = std::make_shared<CBag>();
+    ASSERT_TRUE(unitBag->Write(Id::idIsLongPathScan, true).IsSuccess());
+    inPass->SetWorkUnitBag(unitBag);
+    EXPECT_TRUE(consumer.Process(inPass).IsSuccess());
+    consumer.SetProcessLongPath(false);
+    EXPECT_TRUE(consumer.Process(Synthetic(PathOfLength(3000), S_IFREG)).IsSuccess());
+    queued.clear();
+    ASSERT_TRUE(m_callback.PopLongPaths(queued).IsSuccess());
+    EXPECT_TRUE(queued.empty());
+}
+
+TEST_F(ConsumerTest, OnlyTheFirstNineUnprocessedLongPathsRaiseEvents)
+{
+    CLongPathConsumer::ResetReportedLongPaths();
+    CLongPathConsumer consumer(m_recorder, m_callback, false, "/vol");
+    for (int i = 0; i < 12; ++i) {
+        std::string path = PathOfLength(1100);
+        path.back() = static_cast<char>('a' + i);
+        EXPECT_EQ(consumer.Process(Synthetic(path, S_IFREG)).Code(), ENAMETOOLONG);
+    }
+    EXPECT_TRUE(m_recorder->Paths().empty());
+    const auto events = Events(CLongPathConsumer::kEventLongPath);
+    ASSERT_EQ(events.size(), 9u);
+    EXPECT_EQ(events[0].value("severity", ""), "major");
+    const std::string shortened = events[0]["args"][1];
+    EXPECT_EQ(shortened.size(), 136u + 10u + 136u);
+    EXPECT_EQ(shortened.substr(136, 10), "..........");
+    EXPECT_EQ(shortened.back(), 'a');
+    EXPECT_EQ(events[8]["args"][1].get<std::string>().back(), 'i');
+    std::vector<std::string> queued;
+    ASSERT_TRUE(m_callback.PopLongPaths(queued).IsSuccess());
+    EXPECT_TRUE(queued.empty());
+
+    EXPECT_EQ(CLongPathConsumer::CompressPathString("short", 1024, 260), "short");
+    EXPECT_EQ(CLongPathConsumer::CompressPathString(std::string(300, 'p'), 260, 1024), std::string(300, 'p'));
+    CLongPathConsumer::ResetReportedLongPaths();
+}
+
+// An AppleDouble header: magic, version 2, filler, entry count.
+std::string AppleDouble(unsigned entries, bool goodMagic = true)
+{
+    std::string header = goodMagic ? std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) : std::string(8, 'Z');
+    header += std::string(16, '\0');
+    header += static_cast<char>(entries >> 8);
+    header += static_cast<char>(entries & 0xff);
+    return header + "rest";
+}
+
+TEST_F(ConsumerTest, AppleDoubleCompanionsTravelWithTheirFiles)
+{
+    WriteFile(m_tree + "/a", "data");
+    WriteFile(m_tree + "/._a", AppleDouble(2));
+    WriteFile(m_tree + "/._orphan", AppleDouble(1));   // its file is gone: kept
+    WriteFile(m_tree + "/._", AppleDouble(1));         // a bare "._" is an ordinary name
+    WriteFile(m_tree + "/c", "data");
+    WriteFile(m_tree + "/._c", AppleDouble(1, false));  // not AppleDouble: both kept, no flag
+    WriteFile(m_tree + "/e", "data");
+    WriteFile(m_tree + "/._e", AppleDouble(0));         // no entries: not AppleDouble
+    WriteFile(m_tree + "/._short", std::string("\x00\x05\x16\x07", 4));
+    std::filesystem::create_directories(m_tree + "/sub");
+
+    CAppleDoubleConsumer consumer(m_recorder);
+    std::map<std::string, bool> flagged;
+    for (const char* name : {"a", "._a", "._orphan", "._", "c", "._c", "e", "._e", "._short", "sub"}) {
+        CItemPtr item = Found(m_tree + "/" + name);
+        ASSERT_TRUE(consumer.Process(item).IsSuccess()) << name;
+        flagged[name] = item->IsAppleDoubleFile();
+    }
+    EXPECT_FALSE(m_recorder->Got(m_tree + "/._a"));
+    for (const char* kept : {"a", "._orphan", "._", "c", "._c", "e", "._e", "._short", "sub"})
+        EXPECT_TRUE(m_recorder->Got(m_tree + "/" + kept)) << kept;
+    EXPECT_TRUE(flagged["a"]);
+    for (const char* plain : {"._", "c", "e", "sub"})
+        EXPECT_FALSE(flagged[plain]) << plain;
+
+    // Items that were not read from the file system are not looked at.
+    auto placeholder = std::make_shared<CItem>(m_tree + "/._a", false);
+    ASSERT_TRUE(consumer.Process(placeholder).IsSuccess());
+    EXPECT_TRUE(m_recorder->Got(m_tree + "/._a"));
+}
+
+TEST_F(ConsumerTest, BackupAfterDateKeepsItemsFromTheDateOn)
+{
+    const std::int64_t date = 1'700'000'000;
+    struct Case {
+        bool mtime, ctime;
+        std::int64_t itemMtime, itemCtime;
+        bool passes;
+    };
+    int n = 0;
+    for (const Case& c : {Case{true, true, date, 0, true}, Case{true, true, date - 1, date - 1, false},
+                          Case{true, false, date - 1, date + 5, false}, Case{false, true, date - 1, date, true},
+                          Case{false, false, date + 9, date + 9, false}, Case{true, true, date + 1, 0, true}}) {
+        auto recorder = std::make_shared<Recorder>();
+        CBackupAfterDateConsumer consumer(recorder, CTimeStamp(date), c.mtime, c.ctime);
+        const std::string path = "/d/f" + std::to_string(n++);
+        ASSERT_TRUE(consumer.Process(Synthetic(path, S_IFREG, c.itemMtime, c.itemCtime)).IsSuccess());
+        EXPECT_EQ(recorder->Got(path), c.passes) << path;
+    }
+    // Old folders are dropped too; items new in the image, placeholders and a clear date pass.
+    CBackupAfterDateConsumer consumer(m_recorder, CTimeStamp(date), true, true);
+    ASSERT_TRUE(consumer.Process(Synthetic("/d/old", S_IFDIR, 1, 1)).IsSuccess());
+    CItemPtr added = Synthetic("/d/new", S_IFREG, 1, 1);
+    added->setNewInImage();
+    ASSERT_TRUE(consumer.Process(added).IsSuccess());
+    ASSERT_TRUE(consumer.Process(std::make_shared<CItem>("/d/placeholder", false)).IsSuccess());
+    CBackupAfterDateConsumer clear(m_recorder, CTimeStamp(), true, true);
+    ASSERT_TRUE(clear.Process(Synthetic("/d/any", S_IFREG, 1, 1)).IsSuccess());
+    EXPECT_EQ(m_recorder->Paths(), (std::vector<std::string>{"/d/new", "/d/placeholder", "/d/any"}));
+}
+
+TEST_F(ConsumerTest, ForceFullMarksEverythingAtOrBelowTheNewPaths)
+{
+    CForceFullScanConsumer consumer(m_recorder, {"/data/new/", "/other"});
+    std::map<std::string, bool> marked;
+    for (const char* path : {"/data/new", "/data/new/x/y", "/data/newer", "/data", "/other/z", "/"}) {
+        CItemPtr item = std::make_shared<CItem>(path, false);
+        ASSERT_TRUE(consumer.Process(item).IsSuccess());
+        marked[path] = item->isNewInImage();
+    }
+    EXPECT_EQ(m_recorder->Paths().size(), 6u);
+    EXPECT_TRUE(marked["/data/new"] && marked["/data/new/x/y"] && marked["/other/z"]);
+    EXPECT_FALSE(marked["/data/newer"] || marked["/data"] || marked["/"]);
+}
+
+TEST_F(ConsumerTest, UserCentricSkipDropsOnlyWhatTheUserCannotRead)
+{
+    WriteFile(m_tree + "/open", "x");
+    WriteFile(m_tree + "/closed", "x");
+    ::chmod((m_tree + "/open").c_str(), 0644);
+    ::chmod((m_tree + "/closed").c_str(), 0600);
+    const uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
+    if (::geteuid() != 0) {
+        // Without root the user owns both files: nothing is dropped.
+        CUserCentricSkipConsumer consumer(m_recorder, user);
+        ASSERT_TRUE(consumer.Process(Found(m_tree + "/closed")).IsSuccess());
+        EXPECT_TRUE(m_recorder->Got(m_tree + "/closed"));
+        return;
+    }
+    ::chmod(m_root.c_str(), 0755);
+    ::chmod(m_tree.c_str(), 0755);
+    // The check asks with the real ids, as an impersonating job has them: run as the user in
+    // a child so that this process keeps its own.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setresgid(user, user, user) != 0 || ::setresuid(user, user, user) != 0)
+            ::_exit(10);
+        auto recorder = std::make_shared<Recorder>();
+        CUserCentricSkipConsumer consumer(recorder, user);
+        for (const char* name : {"open", "closed"})
+            if (consumer.Process(Found(m_tree + "/" + name)).IsError())
+                ::_exit(11);
+        if (consumer.Process(std::make_shared<CItem>(m_tree + "/closed-placeholder", false)).IsError())
+            ::_exit(13);
+        const auto paths = recorder->Paths();
+        const bool right = paths == std::vector<std::string>{m_tree + "/open", m_tree + "/closed-placeholder"};
+        ::_exit(right ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(ConsumerTest, ExtentQualificationAndSlabs)
+{
+    EXPECT_EQ(CExtentLevelBackupConsumer::ParseSlabs("1G:4M, 10G:16M;100G:64M\n bad 5:0 7:x"),
+              (std::map<std::uint64_t, std::uint64_t>{{1ULL << 30, 4ULL << 20},
+                                                      {10ULL << 30, 16ULL << 20},
+                                                      {100ULL << 30, 64ULL << 20}}));
+    const std::uint64_t threshold = 1ULL << 30;
+    CExtentLevelBackupConsumer consumer(m_recorder, true, threshold, "1G:4M,10G:16M", false);
+    EXPECT_EQ(consumer.ExtentSizeFor(1ULL << 30), 4ULL << 20);  // the first largest size not below
+    EXPECT_EQ(consumer.ExtentSizeFor((1ULL << 30) + 1), 16ULL << 20);
+    EXPECT_EQ(consumer.ExtentSizeFor(11ULL << 30), CExtentLevelBackupConsumer::kDefaultExtentSize);
+
+    auto qualified = [&](const CItemPtr& item) {
+        EXPECT_TRUE(consumer.Process(item).IsSuccess());
+        return item->HasBag() && item->GetBag().GetBool(CExtentLevelBackupConsumer::kQualifiedKey);
+    };
+    EXPECT_TRUE(qualified(Synthetic("/big", S_IFREG, 0, 0, threshold)));
+    EXPECT_FALSE(qualified(Synthetic("/small", S_IFREG, 0, 0, threshold - 1)));
+    EXPECT_FALSE(qualified(Synthetic("/folder", S_IFDIR, 0, 0, threshold)));
+    CItemPtr flagged = Synthetic("/apple", S_IFREG, 0, 0, threshold);
+    flagged->SetAppleDoubleFile(true);
+    EXPECT_FALSE(qualified(flagged));
+    struct stat linked {};
+    linked.st_mode = S_IFREG;
+    linked.st_size = static_cast<off_t>(threshold);
+    linked.st_nlink = 2;
+    EXPECT_FALSE(qualified(std::make_shared<CFindFirstItem>("/linked", "/linked", linked)));
+    EXPECT_FALSE(qualified(Synthetic("/" + std::string(5999, 'l'), S_IFREG, 0, 0, threshold)));
+    EXPECT_TRUE(qualified(Synthetic("/" + std::string(5998, 'l'), S_IFREG, 0, 0, threshold)));
+    struct stat device {};
+    device.st_mode = S_IFBLK;
+    EXPECT_TRUE(qualified(std::make_shared<CRawDeviceItem>("/dev/sdz", "/dev/sdz", device, 5ULL << 30)));
+    EXPECT_EQ(m_recorder->Paths().size(), 8u);  // every item passes
+
+    CItemPtr item = Synthetic("/again", S_IFREG, 0, 0, 2ULL << 30);
+    ASSERT_TRUE(qualified(item));
+    unsigned long long extent = 0;
+    ASSERT_TRUE(item->GetBag().Read(CExtentLevelBackupConsumer::kExtentSizeKey, extent).IsSuccess());
+    EXPECT_EQ(extent, 16ULL << 20);
+    EXPECT_FALSE(item->GetBag().GetBool(CExtentLevelBackupConsumer::kExplicitlyKey, true));
+
+    // Without hard-link handling a linked file qualifies by its size alone.
+    CExtentLevelBackupConsumer noLinks(m_recorder, false, threshold, "", true);
+    CItemPtr linkedItem = std::make_shared<CFindFirstItem>("/linked", "/linked", linked);
+    ASSERT_TRUE(noLinks.Process(linkedItem).IsSuccess());
+    EXPECT_TRUE(linkedItem->GetBag().GetBool(CExtentLevelBackupConsumer::kQualifiedKey));
+}
+
+TEST_F(ConsumerTest, NewestChangeTimeStaysBelowTheScanStartAcrossThreads)
+{
+    m_callback.SetMaxCtimeTracking(true);
+    CMaxFileCTimeConsumer consumer(m_recorder, m_callback, 100'000, 7);
+    ASSERT_TRUE(consumer.Process(Synthetic("/f", S_IFREG, 0, 500)).IsSuccess());
+    ASSERT_TRUE(consumer.Process(Synthetic("/started", S_IFREG, 0, 100'000)).IsSuccess());
+    ASSERT_TRUE(consumer.Process(Synthetic("/folder", S_IFDIR, 0, 99'990)).IsSuccess());
+    ASSERT_TRUE(consumer.Process(std::make_shared<CItem>("/placeholder", false)).IsSuccess());
+    EXPECT_EQ(m_callback.GetMaxFileCtime(), 500);
+
+    // Eight threads raise the maximum at once; the largest value below the start wins.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&consumer, t] {
+            for (int i = 0; i < 2000; ++i)
+                (void)consumer.Process(Synthetic("/t", S_IFREG, 0, 1000 + (i * 8 + t) % 98'000));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(m_callback.GetMaxFileCtime(), 1000 + 15'999);
+    EXPECT_EQ(m_recorder->Paths().size(), 4u + 16'000u);
+
+    m_callback.SetMaxCtimeTracking(false);
+    ASSERT_TRUE(consumer.Process(Synthetic("/off", S_IFREG, 0, 99'999)).IsSuccess());
+    EXPECT_EQ(m_callback.GetMaxFileCtime(), 1000 + 15'999);
+}
+
+TEST_F(ConsumerTest, SymbolicLinksAreQueuedAndStillPassed)
+{
+    std::filesystem::create_directories(m_tree + "/target");
+    std::filesystem::create_symlink("target", m_tree + "/link");
+    WriteFile(m_tree + "/plain", "x");
+    CSymLinkConsumer consumer(m_recorder, m_callback);
+
+    // Not following links: nothing is queued.
+    ASSERT_TRUE(consumer.Process(Found(m_tree + "/link")).IsSuccess());
+    std::vector<std::string> targets;
+    ASSERT_TRUE(m_callback.PopSymLinkTargets(targets).IsSuccess());
+    EXPECT_TRUE(targets.empty());
+
+    // The base callback resolves no link.
+    ASSERT_TRUE(m_callback.EnableSymLink().IsSuccess());
+    ASSERT_TRUE(consumer.Process(Found(m_tree + "/link")).IsSuccess());
+    ASSERT_TRUE(consumer.Process(Found(m_tree + "/plain")).IsSuccess());
+    ASSERT_TRUE(m_callback.PopSymLinkTargets(targets).IsSuccess());
+    EXPECT_TRUE(targets.empty());
+    EXPECT_EQ(m_recorder->Paths(), (std::vector<std::string>{m_tree + "/link", m_tree + "/link", m_tree + "/plain"}));
+}
+
+// A mount table describing this machine: the test tree's file system and, when it lies on
+// another device, /dev/shm, with the types and sources a case wants.
+class SkipFSTest : public ConsumerTest {
+protected:
+    void SetUp() override
+    {
+        ConsumerTest::SetUp();
+        struct stat tree {}, shm {};
+        ASSERT_EQ(::stat(m_tree.c_str(), &tree), 0);
+        if (::stat("/dev/shm", &shm) != 0 || shm.st_dev == tree.st_dev)
+            GTEST_SKIP() << "no second file system at /dev/shm";
+        m_treeDevice = tree.st_dev;
+        m_otherDevice = shm.st_dev;
+        m_table = m_root + "/mountinfo";
+    }
+    void Describe(const std::string& rootType, const std::string& rootSource, const std::string& otherType,
+                  const std::string& otherSource)
+    {
+        WriteFile(m_table, KxFormat("20 1 %u:%u / / rw - %s %s rw\n"
+                                    "21 20 %u:%u / /dev/shm rw shared:5 - %s %s rw\n",
+                                    major(m_treeDevice), minor(m_treeDevice), rootType.c_str(), rootSource.c_str(),
+                                    major(m_otherDevice), minor(m_otherDevice), otherType.c_str(),
+                                    otherSource.c_str()));
+    }
+    std::shared_ptr<CSkipFSConsumer> Consumer(const std::string& rootType, const std::string& rootSource)
+    {
+        return std::make_shared<CSkipFSConsumer>(m_recorder, m_callback, 7, m_treeDevice, "/", rootType, rootSource,
+                                                 std::make_shared<skipFS>(m_table));
+    }
+    std::vector<std::string> NewMountPaths()
+    {
+        std::vector<std::string> paths;
+        EXPECT_TRUE(m_callback.PopNewMountPaths(paths).IsSuccess());
+        return paths;
+    }
+
+    dev_t m_treeDevice = 0;
+    dev_t m_otherDevice = 0;
+    std::string m_table;
+};
+
+TEST_F(SkipFSTest, SkippedTypesAreNotEnteredAndRaiseAnEvent)
+{
+    Describe("ext4", "/dev/vda", "tmpfs", "tmpfs");
+    auto consumer = Consumer("ext4", "/dev/vda");
+    WriteFile(m_tree + "/f", "x");
+    ASSERT_TRUE(consumer->Process(Found(m_tree)).IsSuccess());     // the volume's own device
+    ASSERT_TRUE(consumer->Process(Found(m_tree + "/f")).IsSuccess());
+    CKxError answer = consumer->Process(Found("/dev/shm"));
+    EXPECT_EQ(answer.Code(), KxCode::DoNotEnterFolder);
+    EXPECT_EQ(answer.Message(), "Skip folder [/dev/shm] based on FSType");
+    EXPECT_FALSE(m_recorder->Got("/dev/shm"));
+    EXPECT_TRUE(NewMountPaths().empty());
+    const auto events = Events(CFileSystemSendEvents::kEventSkippedFileSystem);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].value("message", ""), "/dev/shm of File system type tmpfs is skipped");
+    EXPECT_EQ(events[0].value("severity", ""), "information");
+
+    // Silenced by type, then by path; the severity follows the setting.
+    Setting("silentSkippedFSType", "proc, tmpfs");
+    EXPECT_EQ(consumer->Process(Found("/dev/shm")).Code(), KxCode::DoNotEnterFolder);
+    Setting("silentSkippedFSType", "");
+    Setting("silentSkippedFSPath", "/mnt/x ; /dev/shm/");
+    EXPECT_EQ(consumer->Process(Found("/dev/shm")).Code(), KxCode::DoNotEnterFolder);
+    EXPECT_EQ(Events(CFileSystemSendEvents::kEventSkippedFileSystem).size(), 1u);
+    Setting("silentSkippedFSPath", "");
+    Setting("SkippedItemEventLevel", "6");
+    EXPECT_EQ(consumer->Process(Found("/dev/shm")).Code(), KxCode::DoNotEnterFolder);
+    EXPECT_EQ(Events(CFileSystemSendEvents::kEventSkippedFileSystem).back().value("severity", ""), "major");
+}
+
+TEST_F(SkipFSTest, ASkippedTypeEqualToTheSourceTypeIsANewMountPath)
+{
+    Describe("tmpfs", "tmpfs", "tmpfs", "tmpfs");
+    auto consumer = Consumer("tmpfs", "");
+    CKxError answer = consumer->Process(Found("/dev/shm"));
+    EXPECT_EQ(answer.Code(), KxCode::DoNotEnterFolder);
+    EXPECT_EQ(answer.Message(), "Identified new mount path [/dev/shm]. Process this with different workunit.");
+    EXPECT_EQ(NewMountPaths(), std::vector<std::string>{"/dev/shm/"});
+    EXPECT_TRUE(Events(CFileSystemSendEvents::kEventSkippedFileSystem).empty());
+}
+
+TEST_F(SkipFSTest, AnotherDeviceOfTheSourceVolumeIsWalkedHereAndRemembered)
+{
+    Describe("ext4", "/dev/vda", "xfs", "/dev/vda");
+    auto consumer = Consumer("ext4", "/dev/vda");
+    ASSERT_TRUE(consumer->Process(Found("/dev/shm")).IsSuccess());
+    EXPECT_TRUE(m_recorder->Got("/dev/shm"));
+    // The device is known now: no table is needed for it any more.
+    std::filesystem::remove(m_table);
+    ASSERT_TRUE(consumer->Process(Found("/dev/shm")).IsSuccess());
+    EXPECT_EQ(m_recorder->Paths().size(), 2u);
+    EXPECT_TRUE(NewMountPaths().empty());
+
+    // A file system of another volume becomes a work unit of its own; so does one whose
+    // source names no device (two tmpfs mounts are two volumes).
+    for (const char* source : {"/dev/vdb", "tmpfs"}) {
+        Describe("tmpfs", source, "xfs", source);
+        auto other = Consumer("tmpfs", std::string(source).starts_with("/") ? "/dev/vda" : "");
+        EXPECT_EQ(other->Process(Found("/dev/shm")).Code(), KxCode::DoNotEnterFolder) << source;
+        EXPECT_EQ(NewMountPaths(), std::vector<std::string>{"/dev/shm/"}) << source;
+    }
+}
+
+TEST(SkipFSTable, MountTableParsingAndSkippedTypes)
+{
+    const auto mounts = skipFS::ParseMountTable(
+        "36 35 98:0 /mnt1 /mnt/with\\040blank rw,noatime master:1 shared:2 - ext3 /dev/root rw\n"
+        "garbage line\n"
+        "37 35 0:5 / /proc rw - proc proc rw\n"
+        "38 35 1:2 / /no-type rw\n");
+    ASSERT_EQ(mounts.size(), 2u);
+    EXPECT_EQ(mounts[0].mountPoint, "/mnt/with blank");
+    EXPECT_EQ(mounts[0].device, makedev(98, 0));
+    EXPECT_EQ(mounts[0].fsType, "ext3");
+    EXPECT_EQ(mounts[0].source, "/dev/root");
+    EXPECT_EQ(mounts[1].fsType, "proc");
+    for (const char* skipped : {"proc", "sysfs", "devpts", "cgroup2", "tmpfs", "devtmpfs"})
+        EXPECT_TRUE(skipFS::IsSkippedType(skipped)) << skipped;
+    for (const char* kept : {"ext4", "xfs", "btrfs", "nfs", "overlay", "fuse.sshfs", ""})
+        EXPECT_FALSE(skipFS::IsSkippedType(kept)) << kept;
+
+    // The real table knows the root and /proc.
+    skipFS real;
+    bool skip = true;
+    struct stat status {};
+    std::string type;
+    ASSERT_TRUE(real.GetFsType("/proc", skip, status, type).IsSuccess());
+    EXPECT_EQ(type, "proc");
+    EXPECT_TRUE(skip);
+    EXPECT_EQ(real.GetFsType("/no/such/path", skip, status, type).Code(), ENOENT);
+}
+
+TEST_F(ConsumerTest, FailureListLinesAndTruncation)
+{
+    auto names = std::make_shared<CUnixFileNameFactory>(1, m_root);
+    WriteFile(names->ScanFailedItemsCollect(), "left by an earlier job\n");
+    CFileSystemScanFailureConsumer failures(7, names);
+    ASSERT_TRUE(failures.Initialize().IsSuccess());
+
+    auto folder = std::make_shared<CItem>("/d/sub", true);
+    folder->SetErrorNumber(EACCES);
+    auto odd = std::make_shared<CItem>("/d/new\nline|pipe\\back:colon", false);
+    odd->SetErrorNumber(EIO);
+    auto noCode = std::make_shared<CItem>("/d/nocode", false);
+    struct stat linkStatus {};
+    linkStatus.st_mode = S_IFLNK;
+    auto link = std::make_shared<CFindFirstItem>("/d/link", "/d/link", linkStatus);
+    link->SetErrorNumber(ENOENT);
+    for (const CItemPtr& item : std::vector<CItemPtr>{folder, odd, noCode, link})
+        ASSERT_TRUE(failures.Process(item).IsSuccess());
+    ASSERT_TRUE(failures.Flush().IsSuccess());
+    EXPECT_EQ(ReadFile(names->ScanFailedItemsCollect()),
+              "folder /d/sub:13\n"
+              "file /d/new\\x0aline\\x7cpipe\\\\back:colon:5\n"
+              "file /d/nocode:14\n"
+              "file /d/link:2\n");
+    EXPECT_EQ(failures.getProcessedItemsCount(), 4u);
+
+    // A list that cannot be written is an error for the caller (the walk then stops).
+    failures.GetWriter()->File().SetWriteFunction([](int, const void*, size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    });
+    ASSERT_TRUE(failures.Process(noCode).IsSuccess());  // buffered
+    EXPECT_EQ(failures.Flush().Code(), ENOSPC);
+    EXPECT_EQ(failures.Process(noCode).Code(), ENOSPC);
+
+    // Without names there is no list; without Initialize items pass by.
+    CFileSystemScanFailureConsumer unnamed(7, nullptr);
+    EXPECT_TRUE(unnamed.Initialize().IsError());
+    EXPECT_TRUE(unnamed.Process(folder).IsSuccess());
+    EXPECT_EQ(unnamed.getProcessedItemsCount(), 0u);
+}
+
+TEST_F(ConsumerTest, DeletedItemLines)
+{
+    auto deleted = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectIncDeletedItems.zvf");
+    ASSERT_TRUE(deleted->Open().IsSuccess());
+    CDeletedItemConsumer consumer(deleted, 7);
+    ASSERT_TRUE(consumer.Process(std::make_shared<CItem>("/d/gone/", true)).IsSuccess());
+    ASSERT_TRUE(consumer.Process(std::make_shared<CItem>("/d/gone/f|1\n", false)).IsSuccess());
+    ASSERT_TRUE(deleted->Close().IsSuccess());
+    EXPECT_EQ(ReadFile(m_root + "/CollectIncDeletedItems.zvf"), "?" "?D/d/gone\n?" "?d/d/gone/f\\x7c1\\x0a\n");
+    EXPECT_EQ(deleted->GetItemCount(), 2u);
+    EXPECT_EQ(consumer.getProcessedItemsCount(), 2u);
+}
+
+TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRoot)
+{
+    auto collect = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot1.zvf");
+    ASSERT_TRUE(collect->Open().IsSuccess());
+    CContentRootAncestorConsumer ancestors(7, collect);
+    // Two roots under one folder, a file named as content, a wildcard match below an unreported
+    // folder, and the root folder itself.
+    const std::vector<std::pair<std::string, bool>> items = {
+        {"/data/a", true},      {"/data/a/x", false},   {"/data/a/sub", true}, {"/data/a/sub/y", false},
+        {"/data/b/", true},     {"/data/b/z", false},   {"/etc/passwd", false}, {"/etc/group", false},
+        {"/srv/w/one.txt", false}, {"/srv/w/two.txt", false}, {"/", true}};
+    for (const auto& [path, folder] : items)
+        ASSERT_TRUE(ancestors.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
+    ASSERT_TRUE(collect->Flush().IsSuccess());
+    EXPECT_EQ(ReadFile(m_root + "/CollectTot1.zvf"), "/\n/data/\n/etc/\n/srv/\n/srv/w/\n");
+    EXPECT_EQ(collect->GetItemCount(), 0u);  // not items
+    EXPECT_EQ(collect->GetFolderCount(), 0u);
+    EXPECT_EQ(ancestors.GetRoots(),
+              (std::vector<std::string>{"/data/a", "/data/b", "/etc/passwd", "/srv/w/one.txt", "/"}));
+    EXPECT_TRUE(ancestors.HasItemsFor("/data/a/sub"));
+    EXPECT_TRUE(ancestors.HasItemsFor("/etc/shadow"));  // under a covered folder: never fed again
+    EXPECT_TRUE(ancestors.HasItemsFor("/srv"));         // holds a root
+
+    // Several threads meeting the same roots write each line once.
+    auto second = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot2.zvf");
+    ASSERT_TRUE(second->Open().IsSuccess());
+    CContentRootAncestorConsumer shared(7, second);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&shared, t] {
+            for (int i = 0; i < 300; ++i)
+                (void)shared.Process(std::make_shared<CItem>(
+                    "/m/n/root" + std::to_string((i + t) % 3) + "/f" + std::to_string(i), false));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_TRUE(second->Flush().IsSuccess());
+    std::vector<std::string> lines = ReadLines(m_root + "/CollectTot2.zvf");
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"/", "/m/", "/m/n/", "/m/n/root0/", "/m/n/root1/", "/m/n/root2/"}));
+    EXPECT_FALSE(CContentRootAncestorConsumer::IsAtOrUnder("/data/ab", "/data/a"));
+    EXPECT_TRUE(CContentRootAncestorConsumer::IsAtOrUnder("/data/a", "/data/a"));
+}
+
+TEST(BackupJobTypeEvaluatorTest, FullTakesAllOthersTakeFromTheReferenceTimeOn)
+{
+    auto item = [](mode_t mode, std::int64_t mtime, std::int64_t ctime) {
+        struct stat status {};
+        status.st_mode = mode;
+        status.st_mtim.tv_sec = mtime;
+        status.st_ctim.tv_sec = ctime;
+        return std::make_shared<CFindFirstItem>("/i", "/i", status);
+    };
+    const std::int64_t reference = 5000;
+    CBackupJobTypeEvaluator full;
+    ASSERT_TRUE(full.Initialize(1, CTimeStamp(reference), nullptr).IsSuccess());
+    EXPECT_TRUE(full.IsSelected(item(S_IFREG, 1, 1)));
+
+    auto bag = std::make_shared<CBag>();
+    CBackupJobTypeEvaluator incremental;
+    ASSERT_TRUE(incremental.Initialize(2, CTimeStamp(reference), bag).IsSuccess());  // switches absent: on
+    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, reference, 1)));  // at the reference second
+    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, 1, reference)));
+    EXPECT_FALSE(incremental.IsSelected(item(S_IFREG, reference - 1, reference - 1)));
+    EXPECT_TRUE(incremental.IsSelected(item(S_IFDIR, 1, 1)));
+    CItemPtr added = item(S_IFREG, 1, 1);
+    added->setNewInImage();
+    EXPECT_TRUE(incremental.IsSelected(added));
+
+    ASSERT_TRUE(bag->Write(Id::idUseMTime, false).IsSuccess());
+    ASSERT_TRUE(bag->Write(Id::idUseCTime, true).IsSuccess());
+    ASSERT_TRUE(incremental.Initialize(4, CTimeStamp(reference), bag).IsSuccess());
+    EXPECT_FALSE(incremental.IsSelected(item(S_IFREG, reference + 9, 1)));
+    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, 1, reference + 9)));
+    ASSERT_TRUE(incremental.Initialize(2, CTimeStamp(), bag).IsSuccess());  // no reference: everything
+    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, 1, 1)));
+}
+
+}  // namespace

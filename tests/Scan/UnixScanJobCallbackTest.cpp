@@ -1,0 +1,523 @@
+// The Unix callback: one output resource per volume (also when workers ask at once), the chain
+// it builds from the bag, symbolic-link resolution, the failure list, walks of real trees
+// through the engine with their restart queues, and the after-walk steps it hands the job.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "Base/FXPath.h"
+#include "CollectFile/FileNameEscaping.h"
+#include "CollectFile/FlatCollectFile.h"
+#include "Engine/ContentMapper.h"
+#include "Engine/DirChangeCollectItemConsumer.h"
+#include "Engine/FindFirstItem.h"
+#include "Engine/ScanArbiter.h"
+#include "Engine/WorkUnitManager.h"
+#include "Scan/AppleDoubleConsumer.h"
+#include "Scan/BackupAfterDateConsumer.h"
+#include "Scan/BackupJobTypeEvaluator.h"
+#include "Scan/ContentRootAncestorConsumer.h"
+#include "Scan/ExtentLevelBackupConsumer.h"
+#include "Scan/ForceFullScanConsumer.h"
+#include "Scan/LongPathConsumer.h"
+#include "Scan/MaxFileCTimeConsumer.h"
+#include "Scan/PostProcessCollectFiles.h"
+#include "Scan/PostProcessingOptions.h"
+#include "Scan/RawDeviceConsumer.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptions.h"
+#include "Scan/SkipFSConsumer.h"
+#include "Scan/SplitCollectFiles.h"
+#include "Scan/SymLinkConsumer.h"
+#include "Scan/UserCentricSkipConsumer.h"
+#include "Scan/Unix/UnixScanJobCallback.h"
+#include "Scan/Unix/VolumeId.h"
+#include "Scan/Unix/skipFS.h"
+
+#include <algorithm>
+#include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
+
+namespace {
+
+namespace Id = SXScannerConfigurationBagId;
+
+class UnixCallbackTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_tree = m_root + "/tree";
+        m_results = m_root + "/results";
+        std::filesystem::create_directories(m_tree);
+        std::filesystem::create_directories(m_results);
+        m_callback = NewCallback();
+        m_bag = m_callback->GetScannerConfigurationBag();
+    }
+
+    std::shared_ptr<CUnixScanJobCallback> NewCallback()
+    {
+        auto callback = std::make_shared<CUnixScanJobCallback>();
+        callback->SetJobId(7);
+        std::shared_ptr<CScannerOptions> options;
+        EXPECT_TRUE(callback->GetScannerOptionsInstance(options).IsSuccess());
+        CBagPtr bag = options->GetConfigurationBag();
+        EXPECT_TRUE(bag->Write(Id::idBackupType, 1u).IsSuccess());
+        EXPECT_TRUE(bag->Write(Id::idOrbundId, 2u).IsSuccess());
+        EXPECT_TRUE(bag->Write(Id::idAppId, 5u).IsSuccess());
+        callback->GetFileNameFactory(1, m_results);
+        EXPECT_TRUE(callback->initJobControl("tok").IsSuccess());
+        return callback;
+    }
+
+    static CItemPtr Found(const std::string& path)
+    {
+        struct stat status {};
+        EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+        return std::make_shared<CFindFirstItem>(path, path, status);
+    }
+    CConsumerOutputHandlerPtr Handler(const std::string& volume)
+    {
+        CConsumerOutputHandlerPtr handler;
+        CKxError e = m_callback->GetOutputHandler(volume, handler);
+        EXPECT_TRUE(e.IsSuccess()) << e.AsString();
+        return handler;
+    }
+    // The folder lines above `path`, highest first.
+    static std::vector<std::string> AncestorLines(const std::string& path)
+    {
+        std::vector<std::string> lines;
+        for (std::string folder = FXPath::Parent(path); !folder.empty(); folder = FXPath::Parent(folder)) {
+            lines.insert(lines.begin(), folder == "/" ? "/" : folder + "/");
+            if (folder == "/")
+                break;
+        }
+        return lines;
+    }
+    std::vector<std::string> CollectLines(int number)
+    {
+        EXPECT_TRUE(m_callback->FlushBuffers().IsSuccess());
+        return ReadLines(m_results + "/CollectTot" + std::to_string(number) + ".zvf");
+    }
+    // Walks `content` as the job's scanner loop does, with `unitBag` as every unit's bag.
+    CKxError Walk(const std::vector<std::string>& content, CBagPtr unitBag = nullptr, int workers = 2)
+    {
+        auto manager = std::make_shared<CWorkUnitManager>(7);
+        CScanFailureConsumerPtr failures;
+        EXPECT_TRUE(m_callback->GetScanFailureConsumer(failures).IsSuccess());
+        manager->SetScanFailureConsumer(failures);
+        manager->SetConfigurationBag(m_bag);
+        if (!unitBag)
+            unitBag = std::make_shared<CBag>();
+        (void)unitBag->Write("MaxWorkers", workers);
+        manager->SetDefaultContext(unitBag);
+        KX_RETURN_IF_ERROR(manager->FinalizeWorkUnits(content, {}, {}, {}, {}, {}));
+        CScanArbiter arbiter(7, 2, m_callback);
+        arbiter.SetScannerConfigurationBag(m_bag);
+        return arbiter.Run(manager);
+    }
+    bool HasSecondVolume() const
+    {
+        struct stat tree {}, shm {};
+        return ::stat(m_tree.c_str(), &tree) == 0 && ::stat("/dev/shm", &shm) == 0 && tree.st_dev != shm.st_dev &&
+               ::access("/dev/shm", W_OK) == 0;
+    }
+
+    std::string m_tree;
+    std::string m_results;
+    std::shared_ptr<CUnixScanJobCallback> m_callback;
+    CBagPtr m_bag;
+};
+
+TEST_F(UnixCallbackTest, OneOutputResourcePerVolume)
+{
+    std::filesystem::create_directories(m_tree + "/a");
+    ASSERT_TRUE(Handler(m_tree));
+    ASSERT_TRUE(Handler(m_tree + "/a"));  // another content path of the same volume
+    auto resources = m_callback->GetOutputResourcesList();
+    ASSERT_EQ(resources.size(), 1u);
+    std::string treeId;
+    ASSERT_TRUE(CVolumeId::Get(m_tree, treeId).IsSuccess());
+    EXPECT_EQ(resources[0]->GetVolumeId(), treeId);
+    EXPECT_EQ(resources[0]->GetCollectNumber(), 1);
+    EXPECT_TRUE(std::filesystem::exists(m_results + "/CollectTot1.zvf"));
+
+    CItemConsumerPtr collect, dirChange, ancestors;
+    CItemEvaluatorPtr evaluator;
+    ASSERT_TRUE(m_callback->GetOutputResources(m_tree + "/a", collect, dirChange, evaluator, ancestors).IsSuccess());
+    EXPECT_EQ(collect, resources[0]->GetCollectConsumer());
+    EXPECT_EQ(ancestors, resources[0]->GetAncestorConsumer());
+    EXPECT_TRUE(std::dynamic_pointer_cast<CBackupJobTypeEvaluator>(evaluator));
+    CKxError missing = m_callback->GetOutputResources("/proc", collect, dirChange, evaluator, ancestors);
+    EXPECT_EQ(missing.Code(), ENOENT);
+    EXPECT_NE(missing.Message().find("outputResource not found for sourceVolume[/proc]"), std::string::npos);
+    CConsumerOutputHandlerPtr none;
+    EXPECT_EQ(m_callback->GetOutputHandler(m_root + "/no-such-volume", none).Code(), ENOENT);
+    EXPECT_FALSE(none);
+
+    if (!HasSecondVolume())
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    ASSERT_TRUE(Handler("/dev/shm"));
+    resources = m_callback->GetOutputResourcesList();
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[1]->GetCollectNumber(), 2);
+    EXPECT_NE(resources[1]->GetVolumeId(), treeId);
+    EXPECT_EQ(m_callback->GetOutputResourceIndex(), 2);
+}
+
+TEST_F(UnixCallbackTest, WorkersAskingAtOnceShareOneResourcePerVolume)
+{
+    std::vector<std::string> volumes = {m_tree};
+    if (HasSecondVolume())
+        volumes.push_back("/dev/shm");
+    constexpr int kThreads = 8;
+    constexpr int kItems = 200;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            const std::string& volume = volumes[t % volumes.size()];
+            for (int round = 0; round < 20; ++round) {
+                CConsumerOutputHandlerPtr handler;
+                if (m_callback->GetOutputHandler(volume, handler).IsError()) {
+                    ++failures;
+                    return;
+                }
+                if (round != 0)
+                    continue;
+                for (int i = 0; i < kItems; ++i) {
+                    struct stat status {};
+                    status.st_mode = S_IFREG;
+                    status.st_size = 1;
+                    const std::string path = volume + "/t" + std::to_string(t) + "/f" + std::to_string(i);
+                    if (handler->Process(std::make_shared<CFindFirstItem>(path, path, status)).IsError())
+                        ++failures;
+                }
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    const auto resources = m_callback->GetOutputResourcesList();
+    ASSERT_EQ(resources.size(), volumes.size());
+    std::set<int> numbers;
+    std::uint64_t items = 0;
+    for (const auto& resource : resources) {
+        numbers.insert(resource->GetCollectNumber());
+        items += std::dynamic_pointer_cast<CFlatCollectFile>(resource->GetCollectConsumer())->GetItemCount();
+    }
+    EXPECT_EQ(numbers.size(), volumes.size());
+    EXPECT_EQ(items, static_cast<std::uint64_t>(kThreads * kItems));
+    // Every line arrived whole.
+    for (const auto& resource : resources)
+        for (const std::string& line : CollectLines(resource->GetCollectNumber()))
+            EXPECT_TRUE(line.ends_with("/") || line.ends_with("|1")) << line;
+}
+
+// The links of a chain from its head, by name.
+std::vector<std::string> Links(const CConsumerOutputHandlerPtr& handler)
+{
+    std::vector<std::string> names;
+    CItemConsumerPtr link = handler->GetConsumer();
+    while (link) {
+        const CItemConsumer* raw = link.get();
+        if (dynamic_cast<const CUserCentricSkipConsumer*>(raw)) names.push_back("UserCentricSkip");
+        else if (dynamic_cast<const CSkipFSConsumer*>(raw)) names.push_back("SkipFS");
+        else if (dynamic_cast<const CRawDeviceConsumer*>(raw)) names.push_back("RawDevice");
+        else if (dynamic_cast<const CBackupAfterDateConsumer*>(raw)) names.push_back("BackupAfterDate");
+        else if (dynamic_cast<const CForceFullScanConsumer*>(raw)) names.push_back("ForceFullScan");
+        else if (dynamic_cast<const CLongPathConsumer*>(raw)) names.push_back("LongPath");
+        else if (dynamic_cast<const CSymLinkConsumer*>(raw)) names.push_back("SymLink");
+        else if (dynamic_cast<const CAppleDoubleConsumer*>(raw)) names.push_back("AppleDouble");
+        else if (dynamic_cast<const CExtentLevelBackupConsumer*>(raw)) names.push_back("ExtentLevelBackup");
+        else if (dynamic_cast<const CMaxFileCTimeConsumer*>(raw)) names.push_back("MaxFileCTime");
+        else if (dynamic_cast<const CDirChangeCollectItemConsumer*>(raw)) names.push_back("DirChangeCollect");
+        else names.push_back("?");
+        auto chain = std::dynamic_pointer_cast<CItemConsumerChain>(link);
+        link = chain ? chain->GetNextConsumer() : nullptr;
+    }
+    return names;
+}
+
+TEST_F(UnixCallbackTest, ChainLinksFollowTheBagInTheirOrder)
+{
+    EXPECT_EQ(Links(Handler(m_tree)), (std::vector<std::string>{"SkipFS", "RawDevice", "DirChangeCollect"}));
+
+    ASSERT_TRUE(m_bag->Write(Id::idUserCentricClientImpersonate, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idUserCentricClientImpersonateUid, 1000u).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idBackupAfterDate, 1700000000ULL).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idForceFullScan, true).IsSuccess());
+    ASSERT_TRUE(m_bag->WriteAny(Id::idForceFullScanContents, std::vector<std::string>{m_tree + "/new"}).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idLongPathFlag, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idFollowSymLink, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idAppleDouble, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idMultiStreamExtentBackup, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idExtentBackupFileSize, 1ULL << 30).IsSuccess());
+    m_callback->SetMaxCtimeTracking(true);
+    const CConsumerOutputHandlerPtr all = Handler(m_tree);
+    EXPECT_EQ(Links(all), (std::vector<std::string>{"UserCentricSkip", "SkipFS", "RawDevice", "BackupAfterDate",
+                                                    "ForceFullScan", "LongPath", "SymLink", "AppleDouble",
+                                                    "ExtentLevelBackup", "MaxFileCTime", "DirChangeCollect"}));
+    EXPECT_TRUE(m_callback->IsSymLinkEnabled());
+
+    // The output stage writes through the volume's shared writers.
+    CItemConsumerPtr link = all->GetConsumer();
+    while (auto chain = std::dynamic_pointer_cast<CItemConsumerChain>(link))
+        link = chain->GetNextConsumer();
+    auto stage = std::dynamic_pointer_cast<CDirChangeCollectItemConsumer>(link);
+    ASSERT_TRUE(stage);
+    const auto resource = m_callback->GetOutputResourcesList().at(0);
+    EXPECT_EQ(stage->GetSecondConsumer(), resource->GetCollectConsumer());
+    EXPECT_EQ(stage->GetFirstConsumer(), resource->GetDirChangeConsumer());
+    EXPECT_EQ(stage->GetAncestorConsumer(), resource->GetAncestorConsumer());
+    EXPECT_TRUE(std::dynamic_pointer_cast<CBackupJobTypeEvaluator>(stage->GetSecondEvaluator()));
+
+    // A long-path pass, no skip consumer, no extent threshold, and a Hadoop scan each take
+    // their link out.
+    ASSERT_TRUE(m_bag->Write(Id::idIsLongPathScan, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idDontCreateSkipFSConsumer, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idExtentBackupFileSize, 0ULL).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idUserCentricClientImpersonate, false).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idBackupAfterDate, 0ULL).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idForceFullScan, false).IsSuccess());
+    m_callback->SetMaxCtimeTracking(false);
+    EXPECT_EQ(Links(Handler(m_tree)), (std::vector<std::string>{"RawDevice", "SymLink", "AppleDouble", "DirChangeCollect"}));
+    ASSERT_TRUE(m_bag->Write(Id::idDontCreateSkipFSConsumer, false).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idClientAppType, 2).IsSuccess());
+    EXPECT_EQ(Links(Handler(m_tree)).size(), 4u);
+    ASSERT_TRUE(m_bag->Write(Id::idClientAppType, 0).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idHadoopScan, true).IsSuccess());
+    EXPECT_EQ(Links(Handler(m_tree)).size(), 4u);
+    EXPECT_EQ(m_callback->GetOutputResourcesList().size(), 1u);
+}
+
+TEST_F(UnixCallbackTest, NoAppleDoubleLinkOnHfsVolumes)
+{
+    struct stat tree {};
+    ASSERT_EQ(::stat(m_tree.c_str(), &tree), 0);
+    WriteFile(m_root + "/mountinfo",
+              KxFormat("20 1 %u:%u / / rw - hfsplus /dev/disk1 rw\n", major(tree.st_dev), minor(tree.st_dev)));
+    m_callback->SetFileSystems(std::make_shared<skipFS>(m_root + "/mountinfo"));
+    ASSERT_TRUE(m_bag->Write(Id::idAppleDouble, true).IsSuccess());
+    CItemConsumerPtr head = std::make_shared<CItemConsumerChain>();
+    const CKxError answer = m_callback->CreateAndAddAppleDoubleConsumer(m_tree, head);
+    EXPECT_EQ(answer.Code(), KxCode::UnknownProduct);
+    EXPECT_EQ(answer.Message(), "Apple double consumer not needed for hfsplus filesystem. Apple double details will "
+                                "be collected in backup phase");
+    EXPECT_EQ(Links(Handler(m_tree)), (std::vector<std::string>{"SkipFS", "RawDevice", "DirChangeCollect"}));
+
+    // An unreadable mount table leaves the job without the link too.
+    m_callback->SetFileSystems(std::make_shared<skipFS>(m_root + "/none"));
+    EXPECT_EQ(m_callback->CreateAndAddAppleDoubleConsumer(m_tree, head).Code(), KxCode::UnknownProduct);
+}
+
+TEST_F(UnixCallbackTest, SymbolicLinkTargets)
+{
+    std::filesystem::create_directories(m_tree + "/a");
+    std::filesystem::create_directories(m_tree + "/b");
+    WriteFile(m_tree + "/a/x", "x");
+    std::filesystem::create_symlink("./x", m_tree + "/a/dot");
+    std::filesystem::create_symlink("../b", m_tree + "/a/up");
+    std::filesystem::create_symlink(m_tree + "/b/../a/./x", m_tree + "/a/absolute");
+    std::filesystem::create_symlink("nowhere", m_tree + "/a/dangling");
+    struct Case {
+        const char* link;
+        std::string target;
+        bool folder;
+    };
+    for (const Case& c : {Case{"dot", m_tree + "/a/x", false}, Case{"up", m_tree + "/b", true},
+                          Case{"absolute", m_tree + "/a/x", false}}) {
+        CItemPtr target;
+        ASSERT_TRUE(m_callback->GetItemFromSymLink(Found(m_tree + "/a/" + c.link), target).IsSuccess()) << c.link;
+        ASSERT_TRUE(target) << c.link;
+        EXPECT_EQ(target->GetLocalFullyQualifiedItemName(), c.target) << c.link;
+        EXPECT_EQ(target->IsFolder(), c.folder) << c.link;
+    }
+    CItemPtr target;
+    ASSERT_TRUE(m_callback->GetItemFromSymLink(Found(m_tree + "/a/dangling"), target).IsSuccess());
+    EXPECT_FALSE(target);
+    CItemPtr notALink = Found(m_tree + "/a/x");
+    EXPECT_EQ(m_callback->GetItemFromSymLink(notALink, target).Code(), EINVAL);
+    EXPECT_EQ(notALink->GetErrorNumber(), EINVAL);  // the link's own failure: to the failure list
+
+    // Queued by source path, a folder with its trailing '/'.
+    auto mapper = std::make_shared<CContentMapper>();
+    mapper->AddMapping(m_tree, "/source");
+    m_callback->SetContentMapper(mapper);
+    ASSERT_TRUE(m_callback->EnableSymLink().IsSuccess());
+    for (const char* link : {"dot", "up", "dangling"})
+        ASSERT_TRUE(m_callback->OnSymLink(Found(m_tree + "/a/" + link)).IsSuccess()) << link;
+    std::vector<std::string> queued;
+    ASSERT_TRUE(m_callback->PopSymLinkTargets(queued).IsSuccess());
+    EXPECT_EQ(queued, (std::vector<std::string>{"/source/a/x", "/source/b/"}));
+}
+
+TEST_F(UnixCallbackTest, ScanFailuresGoToTheList)
+{
+    // Before the job has its names there is no list: reported, not fatal.
+    auto unnamed = std::make_shared<CUnixScanJobCallback>();
+    EXPECT_TRUE(unnamed->ReportScanFailure("/x", CKxError(EIO, "io")).IsSuccess());
+
+    ASSERT_TRUE(m_callback->ReportScanFailure("/data/denied/", CKxError::FromErrno(EACCES, "open")).IsSuccess());
+    ASSERT_TRUE(m_callback->ReportScanFailure(std::make_shared<CItem>("/data/f\nx", false),
+                                              CKxError(KxCode::NotFound, "gone"))
+                    .IsSuccess());
+    ASSERT_TRUE(m_callback->FlushBuffers().IsSuccess());
+    const std::string list = m_results + "/scan_Failures.zvf";
+    EXPECT_EQ(ReadFile(list), "folder /data/denied:13\nfile /data/f\\x0ax:1168\n");
+    CScanFailureConsumerPtr failures;
+    ASSERT_TRUE(m_callback->GetScanFailureConsumer(failures).IsSuccess());
+    EXPECT_EQ(failures->getProcessedItemsCount(), 2u);
+    CScanFailureConsumerPtr again;
+    ASSERT_TRUE(m_callback->GetScanFailureConsumer(again).IsSuccess());
+    EXPECT_EQ(again, failures);
+
+    // The next job starts a new list.
+    auto next = NewCallback();
+    ASSERT_TRUE(next->GetScanFailureConsumer(failures).IsSuccess());
+    EXPECT_EQ(ReadFile(list), "");
+}
+
+TEST_F(UnixCallbackTest, ItemsReachTheCollectFileWithSizesAfterTheirAncestors)
+{
+    std::filesystem::create_directories(m_tree + "/sub");
+    WriteFile(m_tree + "/f", "12345");
+    WriteFile(m_tree + "/sub/g", "abc");
+    CConsumerOutputHandlerPtr handler = Handler(m_tree);
+    for (const char* path : {"", "/f", "/sub", "/sub/g"})
+        ASSERT_TRUE(handler->Process(Found(m_tree + path)).IsSuccess()) << path;
+    std::vector<std::string> expected = AncestorLines(m_tree);
+    for (const char* line : {"/", "/f|5", "/sub/", "/sub/g|3"})
+        expected.push_back(m_tree + line);
+    EXPECT_EQ(CollectLines(1), expected);
+    SScanStats stats;
+    ASSERT_TRUE(m_callback->GetScanStats(stats).IsSuccess());
+    EXPECT_EQ(stats.totalItems, 4);  // the ancestor lines are not items
+    EXPECT_EQ(stats.folders, 2u);
+    EXPECT_EQ(stats.dataSize, 8u);
+
+    // A collect file that cannot be written fails the flush.
+    auto collect = std::dynamic_pointer_cast<CFlatCollectFile>(m_callback->GetOutputResourcesList()[0]->GetCollectConsumer());
+    ASSERT_TRUE(handler->Process(Found(m_tree + "/f")).IsSuccess());
+    collect->File().SetWriteFunction([](int, const void*, size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    });
+    EXPECT_EQ(m_callback->FlushBuffers().Code(), ENOSPC);
+}
+
+TEST_F(UnixCallbackTest, WalkWithRestartQueuesAndFailures)
+{
+    std::filesystem::create_directories(m_tree + "/sub/empty");
+    std::filesystem::create_directories(m_root + "/outside");
+    WriteFile(m_tree + "/f", "0123456789");
+    WriteFile(m_tree + "/name\nwith|odd\\bytes \xff", "ab");
+    WriteFile(m_tree + "/sub/g", "abc");
+    std::filesystem::create_symlink(m_root + "/outside", m_tree + "/link");
+    std::string deep = m_tree;
+    for (int level = 0; deep.size() < 1000; ++level)
+        deep += "/" + std::string(190, static_cast<char>('a' + level));
+    std::filesystem::create_directories(deep);
+    WriteFile(deep + "/leaf", "z");
+    std::string longFolder = m_tree;  // the first folder of the chain that reaches 960
+    while (longFolder.size() < 960)
+        longFolder = deep.substr(0, deep.find('/', longFolder.size() + 1));
+    ASSERT_TRUE(m_bag->Write(Id::idFollowSymLink, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idLongPathFlag, true).IsSuccess());
+    ASSERT_TRUE(m_bag->Write(Id::idProcessLongPaths, true).IsSuccess());
+
+    // A missing content path is one failure; the walk still succeeds.
+    CKxError status = Walk({m_tree, m_root + "/missing"});
+    ASSERT_TRUE(status.IsSuccess()) << status.AsString();
+    std::vector<std::string> targets, longPaths, mounts;
+    ASSERT_TRUE(m_callback->PopSymLinkTargets(targets).IsSuccess());
+    EXPECT_EQ(targets, std::vector<std::string>{m_root + "/outside/"});
+    ASSERT_TRUE(m_callback->PopLongPaths(longPaths).IsSuccess());
+    ASSERT_EQ(longPaths.size(), 1u);
+    EXPECT_TRUE(longPaths[0].starts_with(longFolder + "/<SRCVOL>")) << longPaths[0];
+    EXPECT_TRUE(longPaths[0].ends_with("</SRCVOL>"));
+    ASSERT_TRUE(m_callback->PopNewMountPaths(mounts).IsSuccess());
+    EXPECT_TRUE(mounts.empty());
+    ASSERT_TRUE(m_callback->FlushBuffers().IsSuccess());
+    EXPECT_EQ(ReadFile(m_results + "/scan_Failures.zvf"), "folder " + m_root + "/missing:2\n");
+
+    // The long folder's own pass, as the job runs it: same volume, same collect file.
+    auto pass = std::make_shared<CBag>();
+    ASSERT_TRUE(pass->Write(Id::idIsLongPathScan, true).IsSuccess());
+    ASSERT_TRUE(Walk({longFolder}, pass).IsSuccess());
+    ASSERT_EQ(m_callback->GetOutputResourcesList().size(), 1u);
+
+    std::set<std::string> decoded;
+    for (const std::string& line : CollectLines(1)) {
+        std::string name = line.substr(0, line.rfind('|'));
+        std::string path;
+        ASSERT_TRUE(unescapeFileName(name, path).IsSuccess()) << line;
+        decoded.insert(path);
+    }
+    std::set<std::string> expected;
+    for (const std::string& ancestor : AncestorLines(m_tree))
+        expected.insert(ancestor);
+    for (const char* item : {"/", "/f", "/name\nwith|odd\\bytes \xff", "/sub/", "/sub/g", "/sub/empty/", "/link"})
+        expected.insert(m_tree + item);
+    for (std::string folder = deep; folder.size() > m_tree.size(); folder = FXPath::Parent(folder))
+        expected.insert(folder + "/");
+    expected.insert(deep + "/leaf");
+    EXPECT_EQ(decoded, expected);
+}
+
+TEST_F(UnixCallbackTest, EmptyContentIsFedBackThroughItsVolume)
+{
+    std::filesystem::create_directories(m_tree + "/sub");
+    std::filesystem::create_directories(m_root + "/other");
+    std::filesystem::create_directories(m_root + "/wild");
+    WriteFile(m_root + "/wild/readme", "no match");
+    CConsumerOutputHandlerPtr handler = Handler(m_tree);
+    ASSERT_TRUE(handler->Process(Found(m_tree)).IsSuccess());
+    const size_t before = CollectLines(1).size();
+
+    ASSERT_TRUE(m_callback->ProcessEmptyScanContent({m_tree, m_tree + "/sub", m_root + "/other", m_root + "/missing",
+                                                     m_root + "/wild/*.txt"})
+                    .IsSuccess());
+    const std::vector<std::string> lines = CollectLines(1);
+    ASSERT_EQ(lines.size(), before + 2);
+    EXPECT_EQ(lines[before], m_root + "/other/");
+    EXPECT_EQ(lines[before + 1], m_root + "/wild/");
+    EXPECT_EQ(m_callback->GetOutputResourcesList().size(), 1u);
+
+    // Now they produced an item: a second call adds nothing.
+    ASSERT_TRUE(m_callback->ProcessEmptyScanContent({m_root + "/other", m_root + "/wild/*.txt"}).IsSuccess());
+    EXPECT_EQ(CollectLines(1).size(), before + 2);
+}
+
+TEST_F(UnixCallbackTest, AfterTheWalkEmptyFilesGoAndTheRestIsSplit)
+{
+    WriteFile(m_tree + "/f", "12345");
+    ASSERT_TRUE(Handler(m_tree)->Process(Found(m_tree + "/f")).IsSuccess());
+    if (HasSecondVolume()) {
+        ASSERT_TRUE(Handler("/dev/shm"));  // a volume whose collect file stays empty
+    }
+    ASSERT_TRUE(m_callback->FlushBuffers().IsSuccess());
+
+    std::shared_ptr<CPostProcessCollectFiles> postProcess;
+    ASSERT_TRUE(m_callback->GetPostProcessCollectFilesInterface(postProcess).IsSuccess());
+    ASSERT_TRUE(postProcess);
+    ASSERT_TRUE(postProcess->Run().IsSuccess());
+    EXPECT_FALSE(std::filesystem::exists(m_results + "/CollectTot2.zvf"));
+    bool skip = true;
+    ASSERT_TRUE(postProcess->ShouldSkipCollectFile(m_results + "/CollectTot1.zvf", skip).IsSuccess());
+    EXPECT_FALSE(skip);
+
+    std::shared_ptr<CPostProcessingOptions> options;
+    ASSERT_TRUE(m_callback->GetPostProcessingOptionsInstance(options).IsSuccess());
+    ASSERT_TRUE(options->LoadConfiguration().IsSuccess());
+    std::shared_ptr<ISplitCollectFiles> splitter;
+    ASSERT_TRUE(m_callback->GetSplitCollectFileInterface(splitter).IsSuccess());
+    ASSERT_TRUE(splitter);
+    ASSERT_TRUE(splitter->Run().IsSuccess());
+    std::vector<std::string> expected = AncestorLines(m_tree + "/f");
+    expected.push_back(m_tree + "/f");  // the size is gone after the split
+    EXPECT_EQ(ReadLines(m_results + "/CollectTot1.zvf"), expected);
+    EXPECT_EQ(m_callback->GetNumStreams(), 1);
+}
+
+}  // namespace
