@@ -624,8 +624,11 @@ CKxError CSubclientContent::HasSubclientContentChanged(const std::string& path, 
 {
     FSTRACE();
     changed = false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    struct stat status {};
+    std::ifstream in;
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+        in.open(path, std::ios::binary);
+    if (!in.is_open() || !in) {
         FSLOG(0, "Failed to open content file [%s]", path.c_str());
         return CKxError::Success();
     }

@@ -499,11 +499,14 @@ TEST_F(ContentStatusTest, ChangeDetection)
                         "ClientFilters||E||/data/other\n"));
     EXPECT_TRUE(Logged("Filter Exception Mismatch. Previous [/data/other] Current [/data/keep]"));
 
-    // No previous file is no change.
-    bool changed = true;
-    ASSERT_TRUE(Current()->HasSubclientContentChanged(m_root + "/none", changed).IsSuccess());
-    EXPECT_FALSE(changed);
-    EXPECT_TRUE(Logged("Failed to open content file [" + m_root + "/none]"));
+    // A previous file that cannot be read is no change.
+    ::mkdir((m_root + "/folder").c_str(), 0755);
+    for (const std::string& unreadable : {m_root + "/none", m_root + "/folder"}) {
+        bool changed = true;
+        ASSERT_TRUE(Current()->HasSubclientContentChanged(unreadable, changed).IsSuccess());
+        EXPECT_FALSE(changed) << unreadable;
+        EXPECT_TRUE(Logged("Failed to open content file [" + unreadable + "]"));
+    }
 }
 
 }  // namespace

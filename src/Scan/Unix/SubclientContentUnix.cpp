@@ -222,7 +222,9 @@ CKxError CSubclientContentUnix::ParseScanContentExceptions(const std::string& en
     std::vector<std::string> entries;
     KX_RETURN_IF_FAILED(GetContentPreprocessor()->TranslateLegacyContent(translated, entries),
                         "TranslateLegacyContent failed for [%s]", translated.c_str());
-    const std::vector<std::string>& ownContent = m_content->GetScanContentConfiguration()->GetScanContent();
+    const CScanContentConfiguration& configuration = *m_content->GetScanContentConfiguration();
+    std::vector<std::string> ownContent = configuration.GetScanContent();
+    ownContent.insert(ownContent.end(), configuration.GetNewContent().begin(), configuration.GetNewContent().end());
     for (const std::string& exception : entries) {
         // Another subclient's content that holds ours is not ours to skip: the more specific
         // subclient owns its paths.
