@@ -143,6 +143,7 @@ void ReadSubclient(const json& object, const std::string& origin, CKxError& erro
     r.Unsigned("backupAfterDate", sc.backupAfterDate);
     r.Bool("followSymbolicLinks", sc.followSymbolicLinks);
     r.Bool("appleDouble", sc.appleDouble);
+    r.Bool("multipleReadsPerDisk", sc.multipleReadsPerDisk);
     r.Bool("useDataClassification", sc.useDataClassification);
     r.Signed("blockLevelBackup", sc.blockLevelBackup);
     r.Bool("ddbBackup", sc.ddbBackup);

@@ -124,6 +124,12 @@ CKxError Subclient::isAppleDoubleSupportEnabled(bool& enabled) const
     return CKxError::Success();
 }
 
+CKxError Subclient::isMultipleReadsPerDiskEnabled(bool& enabled) const
+{
+    enabled = m_data->multipleReadsPerDisk;
+    return CKxError::Success();
+}
+
 CKxError Subclient::getBlockLevelBackup(int& value) const
 {
     value = m_data->blockLevelBackup;

@@ -38,6 +38,7 @@ struct SubclientData {
     uint64_t backupAfterDate = 0;  // seconds; 0 = off
     bool followSymbolicLinks = false;
     bool appleDouble = false;
+    bool multipleReadsPerDisk = false;  // several streams read one physical disk at once
     bool useDataClassification = false;
     int blockLevelBackup = 0;
     bool ddbBackup = false;
@@ -88,6 +89,7 @@ public:
     virtual CKxError getBackupAfterDate(bool& set, uint64_t& date) const;
     virtual CKxError isFollowSymbolicLinkEnabled(bool& enabled) const;
     virtual CKxError isAppleDoubleSupportEnabled(bool& enabled) const;
+    virtual CKxError isMultipleReadsPerDiskEnabled(bool& enabled) const;
     virtual CKxError getBlockLevelBackup(int& value) const;
     virtual CKxError isDDBBackup(bool& ddb) const;
     virtual CKxError getDeleteFilesWithoutBackup(int& value) const;

@@ -32,8 +32,11 @@ CKxError CPostProcessingOptions::LoadConfiguration()
         FSLOG(0, "The number of subclient streams to use is [%d]", m_numStreams);
 
     if (m_numStreams > 1 || m_numStreams == -1) {
-        // The subclient configuration of this agent has no per-disk multiple-reads choice; the
-        // Unix callback turns it on from the scanner options (SetMultipleReads).
+        // The subclient's per-disk choice, or the scanner option the Unix callback applies
+        // through SetMultipleReads, divides each collect file further.
+        bool perDisk = false;
+        if (subclient && subclient->isMultipleReadsPerDiskEnabled(perDisk).IsSuccess() && perDisk)
+            m_multipleReads = true;
         if (m_multipleReads) {
             FSLOG(0, "User selected option to perform multiple reads on the disk, will be used to further divide "
                      "the collect and do simultaneous reads on a single drive.");
