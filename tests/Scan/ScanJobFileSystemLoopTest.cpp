@@ -1,0 +1,276 @@
+// The scanner loop on real trees, in this process: further passes for symbolic-link targets
+// and long paths, what is never walked twice, the limit on passes and what a job without
+// content reports. The remembered roots (CWalkedRoots) are checked on their own first.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "CollectFile/FileNameEscaping.h"
+#include "Scan/FileScan.h"
+#include "Scan/ScanJobFactory.h"
+#include "Scan/ScanJobFileSystem.h"
+#include "Scan/WalkedRoots.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- Remembered roots ---------------------------------------------------------------------------
+
+class WalkedRootsTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_tree = m_root + "/t";
+        fs::create_directories(m_tree + "/data/sub");
+        fs::create_directories(m_tree + "/outside/deeper");
+        fs::create_directory_symlink(m_tree + "/outside", m_tree + "/alias");
+        m_roots.AddContentEntries({m_tree + "/data"});
+    }
+    CWalkedRoots::EVerdict Link(const std::string& target)
+    {
+        std::string resolved;
+        return m_roots.CheckSymLinkTarget(target, resolved);
+    }
+
+    std::string m_tree;
+    CWalkedRoots m_roots;
+};
+
+using V = CWalkedRoots::EVerdict;
+
+TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
+{
+    EXPECT_EQ(Link(m_tree + "/data/sub/"), V::UnderContent);
+    EXPECT_EQ(Link(m_tree + "/data"), V::UnderContent);
+    EXPECT_EQ(Link(m_tree + "/missing"), V::Missing);
+
+    std::string resolved;
+    EXPECT_EQ(m_roots.CheckSymLinkTarget(m_tree + "/alias/deeper/", resolved), V::New);
+    EXPECT_EQ(resolved, m_tree + "/outside/deeper");  // the real place is what a pass walks
+    m_roots.AddWalkedRoot(m_tree + "/outside");
+    EXPECT_EQ(Link(m_tree + "/outside/deeper"), V::AlreadyWalked);
+    EXPECT_EQ(Link(m_tree + "/alias"), V::AlreadyWalked);  // the same folder under another name
+    EXPECT_EQ(Link(m_tree + "/outsider"), V::Missing);       // a prefix of a name is not a folder above it
+
+    // A walked folder moved away is still known by its device and inode.
+    fs::rename(m_tree + "/outside", m_tree + "/moved");
+    EXPECT_EQ(Link(m_tree + "/moved"), V::AlreadyWalked);
+}
+
+TEST_F(WalkedRootsTest, MountPathsAreNewUnlessTheyAreARootAlready)
+{
+    EXPECT_EQ(m_roots.CheckMountPath(m_tree + "/data/sub/"), V::New);  // under the content by nature
+    EXPECT_EQ(m_roots.CheckMountPath(m_tree + "/data"), V::AlreadyWalked);
+    EXPECT_EQ(m_roots.CheckMountPath(m_tree + "/nothing"), V::Missing);
+    m_roots.AddWalkedRoot(m_tree + "/data/sub");
+    EXPECT_EQ(m_roots.CheckMountPath(m_tree + "/data/sub/"), V::AlreadyWalked);
+}
+
+TEST_F(WalkedRootsTest, RootsBelowAndLiteralEntries)
+{
+    m_roots.AddWalkedRoot(m_tree + "/outside/deeper");
+    std::vector<std::string> below = m_roots.RootsBelow(m_tree);
+    std::sort(below.begin(), below.end());
+    EXPECT_EQ(below, (std::vector<std::string>{m_tree + "/data", m_tree + "/outside/deeper"}));
+    EXPECT_TRUE(m_roots.RootsBelow(m_tree + "/data").empty());
+
+    EXPECT_EQ(CWalkedRoots::LiteralContentEntry("/a/plain"), "/a/plain");
+    EXPECT_EQ(CWalkedRoots::LiteralContentEntry("/a\\b"), "/a\\b");  // no wildcard: taken as it is
+    EXPECT_EQ(CWalkedRoots::LiteralContentEntry("/a/b*c[1]"), "/a/b\\*c\\[1]");
+    EXPECT_EQ(CWalkedRoots::LiteralFilterEntry("/a\\b?"), "/a\\\\b\\?");
+}
+
+// ---- The loop through the driver ----------------------------------------------------------------
+
+// The real factory; keeps the job it made.
+class KeepingFactory : public CScanJobFactory {
+public:
+    KeepingFactory() : CScanJobFactory("inst") {}
+    CScanJobPtr CreateScanJob(EScanJobType type) override
+    {
+        CScanJobPtr job = CScanJobFactory::CreateScanJob(type);
+        m_job = std::dynamic_pointer_cast<CScanJobFileSystem>(job);
+        return job;
+    }
+    std::shared_ptr<CScanJobFileSystem> m_job;
+};
+
+class ScannerLoopTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_tree = m_root + "/tree";
+        fs::create_directories(m_tree + "/data/sub");
+        fs::create_directories(m_tree + "/outside/deep");
+        Write(m_tree + "/data/sub/a.txt", "a");
+        Write(m_tree + "/outside/o.txt", "oo");
+        Write(m_tree + "/outside/deep/d.txt", "ddd");
+        Content({m_tree + "/data"});
+        Setting("nBackupSymLinkData", "1");  // follow symbolic links
+    }
+
+    static void Write(const std::string& path, const std::string& text) { WriteFile(path, text); }
+    void Content(const std::vector<std::string>& paths)
+    {
+        std::string list;
+        for (const std::string& path : paths)
+            list += (list.empty() ? "\"" : ", \"") + path + "\"";
+        WriteFile(AppConfigPath("2:5"),
+                  R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},
+                      "backupSet": {"name": "defaultBackupSet", "default": true},
+                      "subclient": {"id": 5, "name": "sc1", "content": [)" +
+                      list + "]}}");
+    }
+
+    CKxError RunFull()
+    {
+        m_factory = std::make_shared<KeepingFactory>();
+        CFileScan scan(JobArgs({"-f", "1"}));
+        return scan.Process(m_factory);
+    }
+
+    // Decoded item lines of every collect file (folders without their '/'), each with the number
+    // of times it is listed.
+    std::map<std::string, int> Listed() const
+    {
+        std::map<std::string, int> listed;
+        for (const auto& entry : fs::directory_iterator(m_instance + "/JobResults/2/5")) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("CollectTot", 0) != 0)
+                continue;
+            for (std::string line : ReadLines(entry.path().string())) {
+                const size_t bar = line.rfind('|');
+                if (bar != std::string::npos)
+                    line.resize(bar);
+                std::string path;
+                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << line;
+                if (path.size() > 1 && path.back() == '/')
+                    path.pop_back();  // a folder line
+                ++listed[path];
+            }
+        }
+        return listed;
+    }
+    std::vector<std::string> Failures() const { return ReadLines(m_instance + "/JobResults/2/5/scan_Failures.zvf"); }
+
+    std::string m_tree;
+    std::shared_ptr<KeepingFactory> m_factory;
+};
+
+TEST_F(ScannerLoopTest, LinkTargetOutsideTheContentIsWalkedOnceInAPassOfItsOwn)
+{
+    fs::create_directory_symlink("../outside", m_tree + "/data/out");
+    fs::create_directory_symlink("sub", m_tree + "/data/in");                 // inside: walked already
+    fs::create_directory_symlink(m_tree + "/outside", m_tree + "/data/again");  // same target twice
+    fs::create_directory_symlink(m_tree + "/data", m_tree + "/outside/back");   // back into the content
+    ASSERT_TRUE(RunFull().IsSuccess());
+    ASSERT_TRUE(m_factory->m_job);
+    EXPECT_EQ(m_factory->m_job->GetPassCount(), 2u);
+    EXPECT_FALSE(m_factory->m_job->isFailJobSet());
+
+    const auto listed = Listed();
+    for (const char* path : {"/data/", "/data/sub/", "/data/sub/a.txt", "/data/out", "/data/in", "/data/again",
+                             "/outside/", "/outside/o.txt", "/outside/deep/", "/outside/deep/d.txt", "/outside/back"}) {
+        std::string full = m_tree + path;
+        if (full.back() == '/')
+            full.pop_back();
+        auto it = listed.find(full);
+        EXPECT_TRUE(it != listed.end() && it->second == 1) << full << " listed " << (it == listed.end() ? 0 : it->second);
+    }
+    for (const auto& [path, count] : listed)
+        EXPECT_EQ(count, 1) << path;
+    EXPECT_TRUE(Failures().empty());
+}
+
+TEST_F(ScannerLoopTest, ChainOfLinksStopsAtMaxScanRetriesAndListsWhatWasNotWalked)
+{
+    // data/l1 -> o1, o1/l2 -> o2, o2/l3 -> o3: every pass finds a new place.
+    for (int i = 1; i <= 3; ++i) {
+        fs::create_directories(m_tree + "/o" + std::to_string(i));
+        Write(m_tree + "/o" + std::to_string(i) + "/f", "x");
+    }
+    fs::create_directory_symlink(m_tree + "/o1", m_tree + "/data/l1");
+    fs::create_directory_symlink(m_tree + "/o2", m_tree + "/o1/l2");
+    fs::create_directory_symlink(m_tree + "/o3", m_tree + "/o2/l3");
+    Setting("MaxScanRetries", "2");
+    ASSERT_TRUE(RunFull().IsSuccess());  // the job manager was told
+    EXPECT_EQ(m_factory->m_job->GetPassCount(), 2u);
+    EXPECT_TRUE(m_factory->m_job->isFailJobSet());
+
+    const auto listed = Listed();
+    EXPECT_EQ(listed.count(m_tree + "/o1/f"), 1u);
+    EXPECT_EQ(listed.count(m_tree + "/o2/f"), 0u);
+    EXPECT_EQ(Failures(), (std::vector<std::string>{"folder " + m_tree + "/o2:40"}));  // ELOOP
+
+    bool event = false;
+    for (const auto& record : Calls("event"))
+        event = event || record.value("message", "") == "Scan exceeds max scan retries!";
+    EXPECT_TRUE(event);
+    auto completes = Calls("complete");
+    ASSERT_EQ(completes.size(), 1u);
+    EXPECT_EQ(completes[0].value("status", 0), 2);  // failed
+    EXPECT_EQ(completes[0].value("for", 0), 2);     // the job
+}
+
+TEST_F(ScannerLoopTest, LongPathsAreWalkedInAPassOfTheirOwnAndListedOnce)
+{
+    std::string deep = m_tree + "/data";
+    for (int i = 0; i < 6; ++i)
+        deep += "/" + std::string(180, static_cast<char>('a' + i));
+    fs::create_directories(deep + "/inner");
+    Write(deep + "/inner/file", "long");
+    ASSERT_GT(deep.size(), 1024u);
+    ASSERT_TRUE(RunFull().IsSuccess());
+    EXPECT_EQ(m_factory->m_job->GetPassCount(), 2u);
+    const auto listed = Listed();
+    EXPECT_EQ(listed.count(deep + "/inner/file"), 1u);
+    for (std::string folder = deep + "/inner"; folder != m_tree + "/data"; folder = fs::path(folder).parent_path()) {
+        auto it = listed.find(folder);
+        EXPECT_TRUE(it != listed.end() && it->second == 1) << folder.size();
+    }
+    EXPECT_TRUE(Failures().empty());
+}
+
+TEST_F(ScannerLoopTest, LinksAreNotFollowedUnlessAsked)
+{
+    Setting("nBackupSymLinkData", "0");
+    fs::create_directory_symlink("../outside", m_tree + "/data/out");
+    ASSERT_TRUE(RunFull().IsSuccess());
+    EXPECT_EQ(m_factory->m_job->GetPassCount(), 1u);
+    const auto listed = Listed();
+    EXPECT_EQ(listed.count(m_tree + "/data/out"), 1u);
+    EXPECT_EQ(listed.count(m_tree + "/outside/o.txt"), 0u);
+}
+
+TEST_F(ScannerLoopTest, MissingContentIsReportedAndTheOtherContentIsScanned)
+{
+    Content({m_tree + "/data", m_tree + "/gone"});
+    ASSERT_TRUE(RunFull().IsSuccess());
+    EXPECT_FALSE(m_factory->m_job->isFailJobSet());
+    EXPECT_EQ(Listed().count(m_tree + "/data/sub/a.txt"), 1u);
+    const auto failures = Failures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find(m_tree + "/gone:2"), std::string::npos);
+    auto params = Calls("concatPhaseParams");
+    ASSERT_EQ(params.size(), 1u);
+    EXPECT_NE(params[0].value("params", "").find(" -scfail "), std::string::npos);
+    EXPECT_EQ(Calls("complete").at(0).value("status", 0), 1);
+}
+
+TEST_F(ScannerLoopTest, StaleCollectFilesOfAnEarlierJobAreRemovedFirst)
+{
+    WriteFile(m_instance + "/JobResults/2/5/CollectTot7.zvf", "/stale/item|1\n");
+    WriteFile(m_instance + "/JobResults/2/5/DCTot.zvf", "kept for the next incremental\n");
+    ASSERT_TRUE(RunFull().IsSuccess());
+    EXPECT_FALSE(fs::exists(m_instance + "/JobResults/2/5/CollectTot7.zvf"));
+    EXPECT_TRUE(fs::exists(m_instance + "/JobResults/2/5/DCTot.zvf"));
+    EXPECT_EQ(Listed().count("/stale/item"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,549 @@
+// The file-system job's own decisions: its command-line options, the thread counts of the
+// scanner loop, the order of the clean-up chain when a step fails, impersonation (in a forked
+// child: the test process keeps its ids), the scan view file and the progress lines.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "Engine/WorkUnitManager.h"
+#include "Scan/ScanJobFileSystem.h"
+#include "Scan/ScanProgress.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/ScannerOptions.h"
+#include "Scan/Unix/ScanJobFileSystemUnix.h"
+#include "Scan/Unix/UnixScanJobCallback.h"
+
+#include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <map>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace Id = SXScannerConfigurationBagId;
+namespace fs = std::filesystem;
+
+class FileSystemJobTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_callback = std::make_shared<CUnixScanJobCallback>();
+    }
+
+    // What the driver writes into the bag before the job reads its command line.
+    void PrepareBag(long long jobType = 5)
+    {
+        ASSERT_TRUE(Bag()->Write(Id::idJobType, static_cast<unsigned>(jobType)).IsSuccess());
+    }
+
+    template <typename Job = CScanJobFileSystem>
+    std::shared_ptr<Job> NewJob(const std::vector<std::string>& extra = {}, CKxError* result = nullptr)
+    {
+        PrepareBag();
+        auto job = std::make_shared<Job>();
+        job->SetScanJobCallback(m_callback);
+        CKxError processed = job->ProcessCommandLine(JobArgs(extra));
+        if (result)
+            *result = processed;
+        else
+            EXPECT_TRUE(processed.IsSuccess()) << processed.AsString();
+        return job;
+    }
+
+    // config/apps/2:5.json with the given subclient members.
+    void WriteSubclient(const std::string& members, bool defaultBackupSet = true)
+    {
+        WriteFile(AppConfigPath("2:5"),
+                  std::string(R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},)") +
+                      R"( "backupSet": {"name": "set2", "default": )" + (defaultBackupSet ? "true" : "false") +
+                      R"(}, "subclient": {"id": 5, "name": "sc1", )" + members + "}}");
+    }
+
+    CBagPtr Bag()
+    {
+        std::shared_ptr<CScannerOptions> options;
+        EXPECT_TRUE(m_callback->GetScannerOptionsInstance(options).IsSuccess());
+        return options->GetConfigurationBag();
+    }
+
+    std::shared_ptr<CUnixScanJobCallback> m_callback;
+};
+
+// ---- Command line ---------------------------------------------------------------------------
+
+TEST_F(FileSystemJobTest, LastJobIsFullOnlyWhenTheFullIsNewer)
+{
+    struct Case {
+        std::vector<std::string> extra;
+        bool full;
+        long long lastSuccessful;
+    };
+    const Case cases[] = {
+        {{"-lf", "100", "-li", "100"}, false, 100},  // a tie counts as incremental
+        {{"-lf", "101", "-li", "100"}, true, 101},
+        {{"-lf", "99", "-li", "100"}, false, 100},
+        {{"-lf", "7"}, true, 7},
+        {{"-li", "5"}, false, 5},
+        {{}, false, 0},
+    };
+    for (const Case& c : cases) {
+        m_callback = std::make_shared<CUnixScanJobCallback>();
+        auto job = NewJob(c.extra);
+        EXPECT_EQ(job->IsLastJobFull(), c.full) << ::testing::PrintToString(c.extra);
+        EXPECT_EQ(Bag()->Get<long long>(Id::idLastSuccessfulJobID, -1), c.lastSuccessful);
+        EXPECT_EQ(Bag()->GetBool(Id::idIsLastJobFull, !c.full), c.full);
+    }
+}
+
+TEST_F(FileSystemJobTest, ReferenceTimeIsReadOnlyForNonFullJobs)
+{
+    EXPECT_EQ(NewJob({"-ref", "1700000000"})->GetReferenceTime(), 1700000000u);
+    m_callback = std::make_shared<CUnixScanJobCallback>();
+    EXPECT_EQ(NewJob({"-f", "1", "-ref", "1700000000"})->GetReferenceTime(), 0u);
+    m_callback = std::make_shared<CUnixScanJobCallback>();
+    EXPECT_EQ(NewJob({"-f", "1", "-ref", "garbage"})->GetReferenceTime(), 0u);  // never read for a full
+
+    for (const char* bad : {"", "-5", "12x", "x"}) {
+        m_callback = std::make_shared<CUnixScanJobCallback>();
+        CKxError result;
+        NewJob({"-ref", bad}, &result);
+        EXPECT_EQ(result.Code(), KxCode::InvalidParameter) << "[" << bad << "]";
+    }
+}
+
+TEST_F(FileSystemJobTest, OptionsReachTheBagAndTheJob)
+{
+    auto job = NewJob({"-ref", "1000", "-adhoc", "-seb", "-aftersynth", "-cat", "10", "-jilf", "42", "-ls", "9",
+                       "-diDAFS", "-TrueUp", "-et", "77", "-skipMountPath", "-ab", "1"});
+    CBagPtr bag = Bag();
+    EXPECT_TRUE(job->IsAdHoc());
+    EXPECT_TRUE(bag->GetBool(Id::idOnDemandAdHocBackupJob));
+    EXPECT_EQ(bag->Get<unsigned long long>(Id::idOnDemandAdHocPrevJobRefrenceTime, 0), 1000u);
+    EXPECT_TRUE(job->IsSkipEmptyIncremental());
+    EXPECT_TRUE(job->IsAfterSynthFull());
+    EXPECT_TRUE(bag->GetBool(Id::idAfterSynthFull));
+    EXPECT_EQ(bag->Get<int>(Id::idClientAppType, 0), 10);
+    EXPECT_TRUE(bag->GetBool(Id::idNASSnapSupported));  // 10 is a network-share client
+    EXPECT_EQ(bag->Get<unsigned long long>(Id::idLastJobWithIncompleteFiles, 0), 42u);
+    EXPECT_EQ(bag->Get<long long>(Id::idLastSynthFullJobID, 0), 9);
+    EXPECT_TRUE(job->IsDistributedMode());
+    EXPECT_TRUE(bag->GetBool(Id::idDistributedFSMode));
+    EXPECT_TRUE(job->IsTrueUpOnDemand());
+    EXPECT_EQ(job->GetPhaseElapsedTime(), 77);
+    EXPECT_FALSE(job->IsFollowMountPoints());
+    EXPECT_TRUE(job->IsUseArchiveBit());
+
+    m_callback = std::make_shared<CUnixScanJobCallback>();
+    auto plain = NewJob();
+    EXPECT_TRUE(plain->IsFollowMountPoints());
+    EXPECT_FALSE(plain->IsUseArchiveBit());
+    EXPECT_FALSE(Bag()->Has(Id::idNASSnapSupported));
+
+    for (const char* option : {"-cat", "-jilf", "-lf", "-li", "-ls", "-et"}) {
+        m_callback = std::make_shared<CUnixScanJobCallback>();
+        CKxError result;
+        NewJob({option, "1.5"}, &result);
+        EXPECT_EQ(result.Code(), KxCode::InvalidParameter) << option;
+    }
+}
+
+// ---- Thread counts -----------------------------------------------------------------------------
+
+// A job on a made-up machine: each work unit's file-system type comes from a table.
+class TypedJob : public CScanJobFileSystem {
+public:
+    bool GetFileSystemTypeOf(const std::string& path, std::string& type) override
+    {
+        if (!m_tableReadable)
+            return false;
+        auto it = m_types.find(path);
+        type = it == m_types.end() ? "ext4" : it->second;
+        return true;
+    }
+    std::map<std::string, std::string> m_types;
+    bool m_tableReadable = true;
+};
+
+class WorkersTest : public FileSystemJobTest {
+protected:
+    void SetUp() override
+    {
+        FileSystemJobTest::SetUp();
+        m_job = NewJob<TypedJob>();
+    }
+    // Units "/u00", "/u01", ... (map order is name order); the first `nfs` are NFS mounts.
+    CWorkUnitManagerPtr Units(int count, int nfs = 0)
+    {
+        auto manager = std::make_shared<CWorkUnitManager>(7);
+        for (int i = 0; i < count; ++i) {
+            const std::string key = KxFormat("/u%02d", i);
+            manager->AddWorkUnit(key, std::make_shared<CWorkUnit>(key, key));
+            if (i < nfs)
+                m_job->m_types[key] = i % 2 ? "nfs4" : "nfs";
+        }
+        return manager;
+    }
+    static std::vector<int> Workers(CWorkUnitManager& manager)
+    {
+        std::vector<int> workers;
+        for (const auto& [key, unit] : manager.GetPhysicalMediaVolumeWorkUnitMap())
+            workers.push_back(unit->GetMaxWorkers());
+        return workers;
+    }
+    void FolderLevelThreads(unsigned threads)
+    {
+        ASSERT_TRUE(Bag()->Write(Id::idEnableFolderLevelMultithread, true).IsSuccess());
+        ASSERT_TRUE(Bag()->Write(Id::idMaxWorkers, threads).IsSuccess());
+    }
+
+    std::shared_ptr<TypedJob> m_job;
+};
+
+TEST_F(WorkersTest, ScanThreadsDefaultToFifteenAndNeverExceedTheWorkUnits)
+{
+    int threads = -1;
+    bool folderLevel = true;
+    auto many = Units(20);
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*many, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(threads, 15);
+    EXPECT_FALSE(folderLevel);
+
+    ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, 0u).IsSuccess());
+    auto four = Units(4);
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*four, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(threads, 4);
+    EXPECT_TRUE(Bag()->GetBool(Id::idEnableMultiThread));
+
+    ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, 2u).IsSuccess());
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*four, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(threads, 2);
+
+    auto none = Units(0);
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*none, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(threads, 0);
+    EXPECT_FALSE(folderLevel);
+}
+
+TEST_F(WorkersTest, ExplicitFolderLevelThreadsAreSpreadInMapOrder)
+{
+    FolderLevelThreads(10);
+    auto four = Units(4);
+    int threads = 0;
+    bool folderLevel = false;
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*four, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(threads, 4);
+    EXPECT_TRUE(folderLevel);
+    EXPECT_EQ(Workers(*four), (std::vector<int>{3, 3, 2, 2}));
+    EXPECT_EQ(Bag()->Get<unsigned>(Id::idMaxWorkers, 0), 1u);
+
+    // One unit with two threads: the benchmark's case.
+    FolderLevelThreads(2);
+    auto one = Units(1);
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*one, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(Workers(*one), (std::vector<int>{2}));
+
+    // No more threads than units: folder-level threads are not used.
+    FolderLevelThreads(4);
+    auto same = Units(4);
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*same, threads, folderLevel).IsSuccess());
+    EXPECT_FALSE(folderLevel);
+    EXPECT_EQ(Workers(*same), (std::vector<int>{1, 1, 1, 1}));
+}
+
+TEST_F(WorkersTest, AutomaticBudgetGoesToNetworkFileSystemsOnly)
+{
+    int threads = 0;
+    bool folderLevel = false;
+    auto three = Units(3, 2);  // two NFS units, one local: 15 - 1 = 14 threads for NFS
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*three, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(Workers(*three), (std::vector<int>{7, 7, 1}));
+    EXPECT_TRUE(folderLevel);
+    EXPECT_TRUE(Bag()->GetBool(Id::idEnableFolderLevelMultithread));
+
+    ASSERT_TRUE(Bag()->Write(Id::idEnableFolderLevelMultithread, false).IsSuccess());
+    m_job->m_types.clear();
+    auto remainder = Units(4, 3);  // 15 - 1 = 14 over 3: 5, 5, 4
+    m_job->m_types["/u01"] = "fuse.glusterfs";
+    m_job->m_types["/u02"] = "lustre";
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*remainder, threads, folderLevel).IsSuccess());
+    EXPECT_EQ(Workers(*remainder), (std::vector<int>{5, 5, 4, 1}));
+}
+
+TEST_F(WorkersTest, AutomaticBudgetIsNotUsedWhenItCannotHelp)
+{
+    int threads = 0;
+    bool folderLevel = true;
+    auto local = Units(3);  // no network unit: nothing to divide
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*local, threads, folderLevel).IsSuccess());
+    EXPECT_FALSE(folderLevel);
+    EXPECT_EQ(Workers(*local), (std::vector<int>{1, 1, 1}));
+
+    auto fifteen = Units(15, 15);  // as many units as the budget
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*fifteen, threads, folderLevel).IsSuccess());
+    EXPECT_FALSE(folderLevel);
+    EXPECT_EQ(Workers(*fifteen), std::vector<int>(15, 1));
+
+    ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, 1u).IsSuccess());  // more NFS units than threads
+    auto crowded = Units(3, 2);
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*crowded, threads, folderLevel).IsSuccess());
+    EXPECT_FALSE(folderLevel);
+
+    ASSERT_TRUE(Bag()->Remove(Id::idMaxScanThreads));
+    m_job->m_tableReadable = false;
+    auto unreadable = Units(3, 2);
+    ASSERT_TRUE(m_job->ConfigureWorkersCount(*unreadable, threads, folderLevel).IsSuccess());
+    EXPECT_FALSE(folderLevel);
+    EXPECT_EQ(Workers(*unreadable), (std::vector<int>{1, 1, 1}));
+}
+
+TEST_F(WorkersTest, MountTableOfThisMachineKnowsTheRoot)
+{
+    CScanJobFileSystem job;
+    std::string type;
+    ASSERT_TRUE(job.GetFileSystemTypeOf("/", type));
+    EXPECT_FALSE(type.empty());
+    ASSERT_TRUE(job.GetFileSystemTypeOf("/proc/self", type));
+    EXPECT_EQ(type, "proc");
+}
+
+// ---- Clean-up chain ----------------------------------------------------------------------------
+
+// Records every clean-up step; `m_failing` names the step that fails.
+class RecordingJob : public CScanJobFileSystem {
+public:
+#define FSWEEP_RECORDED_STEP(name)                                                      \
+    CKxError name() override                                                          \
+    {                                                                                 \
+        m_steps.push_back(#name);                                                     \
+        if (m_failing == #name)                                                       \
+            return CKxError(KxCode::InvalidData, std::string(#name) + " broke");      \
+        return CKxError::Success();                                                   \
+    }
+    FSWEEP_RECORDED_STEP(Cleanup_FlushDirchangeToDisk)
+    FSWEEP_RECORDED_STEP(Cleanup_IncompleteLargeFileBrowse)
+    FSWEEP_RECORDED_STEP(Cleanup_IncompleteLargeFileBrowseResponse)
+    FSWEEP_RECORDED_STEP(Cleanup_ProcessFailedFiles)
+    FSWEEP_RECORDED_STEP(Cleanup_SaveBackupStatusFile)
+    FSWEEP_RECORDED_STEP(Cleanup_ProcessCommitFiles)
+    FSWEEP_RECORDED_STEP(Cleanup_ProcessGpfsFileSets)
+    FSWEEP_RECORDED_STEP(Cleanup_ProcessFilesForMigrationAssistant)
+    FSWEEP_RECORDED_STEP(Cleanup_ProcessTrueUp)
+    FSWEEP_RECORDED_STEP(Cleanup_ProcessEmptyScanContent)
+    FSWEEP_RECORDED_STEP(Cleanup_PostProcessDirChange)
+    FSWEEP_RECORDED_STEP(Cleanup_PostProcessCollectFiles)
+    FSWEEP_RECORDED_STEP(Cleanup_ProcessIPhoto)
+    FSWEEP_RECORDED_STEP(Cleanup_PostProcessResultFolder)
+    FSWEEP_RECORDED_STEP(Cleanup_CloseDirchange)
+    FSWEEP_RECORDED_STEP(Cleanup_CreateMountConfigFile)
+    FSWEEP_RECORDED_STEP(Cleanup_UpdateSyncFolder)
+    FSWEEP_RECORDED_STEP(Cleanup_ScanMarkingJob)
+    FSWEEP_RECORDED_STEP(Cleanup_UploadMetadata)
+    FSWEEP_RECORDED_STEP(Cleanup_FileServerTrueUpRestart)
+    FSWEEP_RECORDED_STEP(Cleanup_RevertImpersonation)
+    FSWEEP_RECORDED_STEP(Cleanup_UpdateJobStatusForLaptopClient)
+    FSWEEP_RECORDED_STEP(Cleanup_UnmountSnapshotsAndShares)
+    FSWEEP_RECORDED_STEP(Cleanup_TrueUp)
+    FSWEEP_RECORDED_STEP(Cleanup_DistributedBackup)
+    FSWEEP_RECORDED_STEP(Cleanup_PostCleanup)
+    FSWEEP_RECORDED_STEP(Cleanup_PrintStaleMountList)
+    FSWEEP_RECORDED_STEP(CopyJRFolderAfterScanIfRequested)
+#undef FSWEEP_RECORDED_STEP
+    CKxError EndAliveThread() override
+    {
+        m_steps.push_back("EndAliveThread");
+        return CScanJobFileSystem::EndAliveThread();
+    }
+
+    std::vector<std::string> m_steps;
+    std::string m_failing;
+};
+
+const std::vector<std::string> kCleanupOrder = {
+    "Cleanup_FlushDirchangeToDisk", "Cleanup_IncompleteLargeFileBrowse", "Cleanup_IncompleteLargeFileBrowseResponse",
+    "Cleanup_ProcessFailedFiles", "Cleanup_SaveBackupStatusFile", "Cleanup_ProcessCommitFiles",
+    "Cleanup_ProcessGpfsFileSets", "Cleanup_ProcessFilesForMigrationAssistant", "Cleanup_ProcessTrueUp",
+    "Cleanup_ProcessEmptyScanContent", "Cleanup_PostProcessDirChange", "Cleanup_PostProcessCollectFiles",
+    "Cleanup_ProcessIPhoto", "Cleanup_PostProcessResultFolder", "Cleanup_CloseDirchange",
+    "Cleanup_CreateMountConfigFile", "Cleanup_UpdateSyncFolder", "Cleanup_ScanMarkingJob", "Cleanup_UploadMetadata",
+    "Cleanup_FileServerTrueUpRestart", "Cleanup_RevertImpersonation", "Cleanup_UpdateJobStatusForLaptopClient",
+    "Cleanup_UnmountSnapshotsAndShares", "Cleanup_TrueUp", "Cleanup_DistributedBackup", "Cleanup_PostCleanup",
+    "Cleanup_PrintStaleMountList", "CopyJRFolderAfterScanIfRequested", "EndAliveThread",
+};
+
+TEST_F(FileSystemJobTest, CleanupRunsItsStepsInOrder)
+{
+    auto job = NewJob<RecordingJob>();
+    ASSERT_TRUE(job->Cleanup().IsSuccess());
+    EXPECT_EQ(job->m_steps, kCleanupOrder);
+}
+
+TEST_F(FileSystemJobTest, FailingCleanupStepEndsTheChainButNotTheAliveThread)
+{
+    auto job = NewJob<RecordingJob>();
+    ASSERT_TRUE(job->StartAliveThread().IsSuccess());
+    job->m_steps.clear();
+    job->m_failing = "Cleanup_PostProcessCollectFiles";
+    CKxError result = job->Cleanup();
+    ASSERT_TRUE(result.IsError());
+    EXPECT_EQ(result.Message(), "Cleanup_PostProcessCollectFiles broke");
+    const auto failedAt = std::find(kCleanupOrder.begin(), kCleanupOrder.end(), job->m_failing);
+    EXPECT_EQ(job->m_steps, std::vector<std::string>(kCleanupOrder.begin(), failedAt + 1));
+    // The alive thread is still running; the job's destructor ends it (a hang here is the bug).
+    EXPECT_TRUE(job->IsAliveThreadRunning());
+    job.reset();
+}
+
+TEST_F(FileSystemJobTest, StepsThatNeverFailTheCleanupAreIgnored)
+{
+    for (const char* step :
+         {"Cleanup_RevertImpersonation", "Cleanup_UnmountSnapshotsAndShares", "Cleanup_PrintStaleMountList"}) {
+        m_callback = std::make_shared<CUnixScanJobCallback>();
+        auto job = NewJob<RecordingJob>();
+        job->m_failing = step;
+        EXPECT_TRUE(job->Cleanup().IsSuccess()) << step;
+        EXPECT_EQ(job->m_steps, kCleanupOrder) << step;
+    }
+}
+
+TEST_F(FileSystemJobTest, CleanupAfterAFailedConfigurationDoesNotCrash)
+{
+    CScanJobFileSystem withoutCallback;
+    ASSERT_TRUE(withoutCallback.ProcessCommandLine(JobArgs()).IsSuccess());
+    EXPECT_TRUE(withoutCallback.Process().IsError());
+    EXPECT_TRUE(withoutCallback.isFailPhaseSet());
+}
+
+// ---- Impersonation -------------------------------------------------------------------------------
+
+// Runs `body` in a forked child and returns its exit status (-1 when it did not exit). The
+// child's id changes never reach this process.
+int InChild(const std::function<int()>& body)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(body());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+class ImpersonationTest : public FileSystemJobTest {
+protected:
+    void SetUp() override
+    {
+        FileSystemJobTest::SetUp();
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "impersonation needs root";
+        fs::create_directories(m_root + "/data");
+        WriteSubclient("\"content\": [\"" + m_root + "/data\"]", false);
+    }
+};
+
+TEST_F(ImpersonationTest, ConfiguredUserScansAndCleanupSwitchesBack)
+{
+    const int status = InChild([this] {
+        auto job = NewJob({"-uid", "65534"});
+        if (job->Configure().IsError())
+            return 10;
+        if (::geteuid() != 65534 || ::getuid() != 0)
+            return 11;
+        if (Bag()->Get<unsigned>(Id::idImpersonateUID, 0) != 65534u)
+            return 12;
+        struct stat results {};
+        if (::stat(job->GetResultFolderForSubclient().c_str(), &results) != 0 || (results.st_mode & S_IRWXO) != S_IRWXO)
+            return 13;
+        if (job->Cleanup().IsError())
+            return 14;
+        return ::geteuid() == 0 && ::getegid() == 0 ? 0 : 15;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(ImpersonationTest, NoSwitchWithoutAUserOnADefaultSetOrForOtherJobTypes)
+{
+    // No user on the command line.
+    EXPECT_EQ(InChild([this] { return NewJob()->Configure().IsSuccess() && ::geteuid() == 0 ? 0 : 1; }), 0);
+    // Job type 2 is never impersonated.
+    EXPECT_EQ(InChild([this] {
+                  auto job = NewJob({"-uid", "65534"});
+                  PrepareBag(2);
+                  return job->Configure().IsSuccess() && ::geteuid() == 0 ? 0 : 1;
+              }),
+              0);
+    // The default backup set is never impersonated.
+    WriteSubclient("\"content\": [\"" + m_root + "/data\"]", true);
+    EXPECT_EQ(InChild([this] {
+                  return NewJob({"-uid", "65534"})->Configure().IsSuccess() && ::geteuid() == 0 ? 0 : 1;
+              }),
+              0);
+}
+
+TEST_F(ImpersonationTest, UnknownUserOrMalformedUidFailsTheConfiguration)
+{
+    EXPECT_EQ(InChild([this] {
+                  CKxError result = NewJob({"-uid", "4000000000"})->Configure();
+                  return result.IsError() && result.AsString().find("not found in system") != std::string::npos ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(InChild([this] {
+                  CKxError result = NewJob({"-uid", "nobody"})->Configure();
+                  return result.Code() == KxCode::InvalidParameter && ::geteuid() == 0 ? 0 : 1;
+              }),
+              0);
+}
+
+TEST_F(ImpersonationTest, NonRootProcessNeverImpersonates)
+{
+    const int status = InChild([this] {
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(m_root, ignored))
+            (void)::lchown(entry.path().c_str(), 65534, 65534);
+        (void)::lchown(m_root.c_str(), 65534, 65534);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+            ::setresuid(65534, 65534, 65534) != 0)
+            return 20;
+        CKxError result = NewJob({"-uid", "0"})->Configure();
+        return result.IsSuccess() && ::geteuid() == 65534 ? 0 : 21;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// ---- Scan view and progress ---------------------------------------------------------------------
+
+TEST_F(FileSystemJobTest, ScanViewListsContentBeforeExceptionsBeforeFilters)
+{
+    fs::create_directories(m_root + "/data");
+    WriteSubclient(
+             "\"content\": [\"" + m_root + "/data\"], \"filters\": [\"*.tmp\"], \"filterExceptions\": [\"" + m_root +
+                 "/data/keep.tmp\"], \"otherSubclientsContent\": [\"" + m_root + "/data/other\"]");
+    auto job = NewJob();
+    ASSERT_TRUE(job->Configure().IsSuccess());
+    auto unix = std::dynamic_pointer_cast<CScanJobFileSystemUnix>(job->GetPrivate());
+    ASSERT_TRUE(unix);
+    ASSERT_TRUE(unix->WriteScanViewFile().IsSuccess());
+    EXPECT_EQ(ReadLines(m_instance + "/JobResults/2/5/ScanView.txt"),
+              (std::vector<std::string>{"ClientContent||F||" + m_root + "/data", "Exception||F||" + m_root + "/data/other",
+                                        "ClientFilters||F||/**/*.tmp",
+                                        "ClientFilters||E||" + m_root + "/data/keep.tmp"}));
+    ASSERT_TRUE(job->Cleanup().IsSuccess());
+}
+
+TEST(ScanProgressTest, LinesGroupDigitsAndScaleBytes)
+{
+    EXPECT_EQ(CScanProgress::GroupDigits(0), "0");
+    EXPECT_EQ(CScanProgress::GroupDigits(999), "999");
+    EXPECT_EQ(CScanProgress::GroupDigits(1000), "1,000");
+    EXPECT_EQ(CScanProgress::GroupDigits(1234567), "1,234,567");
+    EXPECT_EQ(CScanProgress::HumanBytes(1023), "1023 B");
+    EXPECT_EQ(CScanProgress::HumanBytes(1024), "1.0 KiB");
+    EXPECT_EQ(CScanProgress::HumanBytes(3ull << 30), "3.0 GiB");
+    EXPECT_EQ(CScanProgress::FormatLine(2000, 0, 0.0, ""), "fsweep: 2,000 items  0 B  0 items/s");
+    EXPECT_EQ(CScanProgress::FormatLine(2000, 2048, 2.0, "/data"), "fsweep: 2,000 items  2.0 KiB  1,000 items/s  /data");
+    EXPECT_EQ(CScanProgress::FormatSummary(12, 3, 100, 1, 0.3), "fsweep: 12 items (3 folders), 100 B, 1 failure, 0.3 s");
+    EXPECT_EQ(CScanProgress::FormatSummary(1, 1, 0, 2, 1.0), "fsweep: 1 items (1 folders), 0 B, 2 failures, 1.0 s");
+}
+
+}  // namespace
