@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Runs fsweep on a scratch agent instance: a full job, then an incremental one against it.
+# Runs backup jobs on a scratch agent instance: a full scan of a real folder with fsweep, the
+# backup phase after it with fsbackup, then an incremental job against the full one.
 #
 #   scripts/demo.sh [folder]
 #
 # The instance lives in ./scratch/demo (FSWEEP_ROOT=./scratch); its subclient backs up
 # `folder` (default /usr/share/doc, or the repository's src/ when that does not exist).
-# Builds fsweep into ./build (or $FSWEEP_BUILD_DIR) when it is not there yet. Prints each
-# job's job-manager journal.
+# Builds fsweep and fsbackup into ./build (or $FSWEEP_BUILD_DIR) when they are not there yet.
+# Prints each scan's summary and job-manager journal and the backup phase's summary; on a
+# terminal fsweep also shows its progress while it walks.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$repo"
@@ -23,11 +25,12 @@ content="$(cd "$content" && pwd)"
 
 build="${FSWEEP_BUILD_DIR:-$repo/build}"
 fsweep="$build/src/fsweep"
-if [[ ! -x "$fsweep" ]]; then
+fsbackup="$build/src/fsbackup"
+if [[ ! -x "$fsweep" || ! -x "$fsbackup" ]]; then
     generator=()
     command -v ninja >/dev/null && generator=(-G Ninja)
     cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$build" -j"$(nproc)" --target fsweep
+    cmake --build "$build" -j"$(nproc)" --target fsweep fsbackup
 fi
 
 export FSWEEP_ROOT="$repo/scratch"
@@ -62,14 +65,28 @@ run_job() {  # job id, then the backup-type options
     echo "== job $job: fsweep -vm demo -j $job -a 2:5 -cn demo-client -jt token$job $*"
     local status=0
     "$fsweep" -vm demo -j "$job" -a 2:5 -cn demo-client -jt "token$job" "$@" >/dev/null || status=$?
-    echo "   exit status $status; job-manager journal ($instance/JobManager/$job.jsonl):"
+    echo "   exit status $status"
+    # The scan's summary line, also in the log when standard error is not a terminal.
+    grep -a "CScanJobFileSystem::PrintSummary" "$instance/Log_Files/fsweep.log" | tail -n 1 |
+        sed 's/.*PrintSummary():[0-9]* /   /' || true
+    echo "   job-manager journal ($instance/JobManager/$job.jsonl):"
     sed 's/^/   /' "$instance/JobManager/$job.jsonl" 2>/dev/null || echo "   (none)"
+    return "$status"
+}
+
+run_backup() {  # job id, backup type
+    echo "== job $1: fsbackup -vm demo -j $1 -a 2:5 -t $2"
+    local status=0
+    "$fsbackup" -vm demo -j "$1" -a 2:5 -t "$2" | sed 's/^/   /' || status=$?
+    echo "   exit status $status"
     return "$status"
 }
 
 echo "content: $content"
 run_job 1 -t 1
+run_backup 1 1
 # The next job's reference time is the full job's scan start time, which it passed on as "-r".
 ref="$(grep -o '"params":"[^"]*' "$instance/JobManager/1.jsonl" | grep -o -- '-r [0-9]*' | tail -1 | cut -d' ' -f2)"
 run_job 2 -t 2 -ref "${ref:-0}"
+run_backup 2 2
 echo "instance folder: $instance (log: $instance/Log_Files/fsweep.log)"

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# full_job.sh: a full backup job through fsweep against the floor walker and the engine-only walk,
+# side by side on one tree, warm cache, 2 threads; then fsweep's peak memory on a large tree.
+#
+#   bench/full_job.sh [-b BUILD] [-w WORKDIR] [-r RUNS] [--large FILES | --no-large]
+#
+# BUILD     build folder with make_tree, floor_walker, engine_walk and fsweep (default build-job)
+# WORKDIR   where the trees and the scratch instance live (default /tmp/fsweep-bench); trees are
+#           made once (bench/make_tree, seed 1) and kept for the next run
+# RUNS      runs of each program, best time kept (default 5)
+# --large   file count of the memory tree (default 1000000); --no-large skips it
+#
+# Prints one record per program (the walk benchmarks' fields: bench/README.md), then
+#   full_job ratio_floor=R ratio_engine=R fsweep_seconds=S floor_seconds=S engine_seconds=S
+#   full_job_large files=N items=I seconds=S peak_rss_kib=K
+# The job's seconds are the whole process, start to exit: configuration, walk, clean-up (the
+# split rewrites the collect file) and the report to the job manager.
+set -euo pipefail
+
+build=build-job
+work=/tmp/fsweep-bench
+runs=5
+large=1000000
+while [ $# -gt 0 ]; do
+    case "$1" in
+    -b) build=$2; shift 2 ;;
+    -w) work=$2; shift 2 ;;
+    -r) runs=$2; shift 2 ;;
+    --large) large=$2; shift 2 ;;
+    --no-large) large=0; shift ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    *) echo "full_job.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+bench=$build/bench
+fsweep=$build/src/fsweep
+for tool in "$bench/make_tree" "$bench/floor_walker" "$bench/engine_walk" "$fsweep"; do
+    [ -x "$tool" ] || { echo "full_job.sh: $tool missing; build make_tree floor_walker engine_walk fsweep in $build" >&2; exit 2; }
+done
+[ -x /usr/bin/time ] || { echo "full_job.sh: /usr/bin/time is needed for the job's peak memory" >&2; exit 2; }
+mkdir -p "$work"
+
+make_tree() {  # FILES DIR
+    [ -d "$2" ] || "$bench/make_tree" --files "$1" --seed 1 "$2" >&2
+}
+
+# A scratch instance whose subclient backs up $1 with two folder-level threads.
+instance() {
+    rm -rf "$work/root"
+    mkdir -p "$work/root/inst/registry" "$work/root/inst/config/apps"
+    echo "nLogLevel 0" >"$work/root/inst/registry/FileSystemAgent"
+    cat >"$work/root/inst/config/apps/2:5.json" <<EOF
+{"appType": 29, "indexV2": true, "client": {"id": 2, "name": "bench"},
+ "backupSet": {"name": "defaultBackupSet", "default": true},
+ "subclient": {"id": 5, "name": "bench", "content": ["$1"], "numStreams": 1, "folderLevelThreads": 2}}
+EOF
+}
+
+# Runs the full job; prints "seconds peak_rss_kib".
+job() {
+    local stats=$work/time.out
+    FSWEEP_ROOT=$work/root /usr/bin/time -f '%e %M' -o "$stats" \
+        "$fsweep" -vm inst -j 1 -a 2:5 -cn bench -jt bench -t 1 >/dev/null 2>"$work/fsweep.err" ||
+        { echo "full_job.sh: fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
+    grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/1.jsonl" ||
+        { echo "full_job.sh: the job did not complete; see $work/root/inst" >&2; exit 1; }
+    rm -f "$work/root/inst/JobManager/1.jsonl"
+    tail -n 1 "$stats"
+}
+
+field() {  # RECORD NAME
+    sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"
+}
+
+best() {  # prints the smallest of its arguments
+    printf '%s\n' "$@" | sort -g | head -n 1
+}
+
+tree=$work/tree200k
+make_tree 200000 "$tree"
+instance "$tree"
+
+# Warm the cache, then run the three programs in turns so that a busy moment of the machine
+# hits them all alike.
+"$bench/floor_walker" -t 2 -o "$work/floor.out" "$tree" >/dev/null
+job >/dev/null
+floor=() engine=() full=()
+for ((i = 0; i < runs; i++)); do
+    record=$("$bench/floor_walker" -t 2 -o "$work/floor.out" "$tree" | tail -n 1)
+    floor+=("$(field "$record" seconds)")
+    floor_record=$record
+    record=$("$bench/engine_walk" -t 2 -o "$work/engine.out" "$tree" | tail -n 1)
+    engine+=("$(field "$record" seconds)")
+    engine_record=$record
+    read -r seconds rss < <(job)
+    full+=("$seconds")
+done
+floor_best=$(best "${floor[@]}")
+engine_best=$(best "${engine[@]}")
+full_best=$(best "${full[@]}")
+echo "$floor_record"
+echo "$engine_record"
+echo "fsweep_full_job tree=$tree threads=2 seconds=$full_best peak_rss_kib=$rss runs=${full[*]}"
+awk -v f="$full_best" -v a="$floor_best" -v e="$engine_best" 'BEGIN {
+    printf "full_job ratio_floor=%.2f ratio_engine=%.2f fsweep_seconds=%s floor_seconds=%s engine_seconds=%s\n",
+           f / a, f / e, f, a, e }'
+rm -f "$work/floor.out" "$work/engine.out"
+
+if [ "$large" -gt 0 ]; then
+    big=$work/tree$((large / 1000))k
+    make_tree "$large" "$big"
+    instance "$big"
+    job >/dev/null  # warm
+    read -r seconds rss < <(job)
+    lines=$(cat "$work/root/inst/JobResults/2/5/"CollectTot*.zvf | wc -l)
+    echo "full_job_large files=$large items=$lines seconds=$seconds peak_rss_kib=$rss"
+fi
