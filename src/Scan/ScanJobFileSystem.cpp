@@ -24,6 +24,7 @@
 #include "Scan/SubclientContent.h"
 #include "Scan/Unix/ScanJobFileSystemUnix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -1084,7 +1085,10 @@ CKxError CScanJobFileSystem::RunPass(const CWorkUnitManagerPtr& manager, const C
     CScanArbiter arbiter(m_jobId, threads, m_callback);
     arbiter.SetScannerConfigurationBag(engineSettings);
     ++m_passes;
+    const auto started = std::chrono::steady_clock::now();
     CKxError status = arbiter.Run(manager);
+    FSLOG(0, "Scan pass [%u] walked [%zu] work unit(s) in %.3f s", m_passes, units.size(),
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     for (const CWorkUnitPtr& unit : units)
         FSLOG(0, "Work unit [%s]: %llu items, %llu folders, %llu failures", unit->GetKey().c_str(),
               static_cast<unsigned long long>(unit->GetItemCount()),
@@ -1174,14 +1178,16 @@ CKxError CScanJobFileSystem::BuildRestartPass(CWorkUnitManagerPtr& next, std::ve
         return CKxError::Success();
 
     next = NewWorkUnitManager();
-    // Roots walked before that lie below a new root are excluded from it: their items are
-    // listed already.
+    // Roots walked by an earlier pass that lie below a new root are excluded from it: their
+    // items are listed already. Roots of this pass that overlap are walked once by the walk
+    // itself, from the outermost.
     std::vector<std::string> exceptions = m_lists.contentExceptions;
     std::vector<std::string> content;
     for (const std::string& root : roots) {
         content.push_back(CWalkedRoots::LiteralContentEntry(root));
         for (const std::string& below : m_walkedRoots.RootsBelow(root))
-            exceptions.push_back(CWalkedRoots::LiteralFilterEntry(below));
+            if (std::find(roots.begin(), roots.end(), below) == roots.end())
+                exceptions.push_back(CWalkedRoots::LiteralFilterEntry(below));
     }
     if (!content.empty())
         KX_RETURN_IF_ERROR(next->FinalizeWorkUnits(content, exceptions, m_lists.filters, m_lists.filterExceptions,
@@ -1353,6 +1359,7 @@ CKxError CScanJobFileSystem::CreateJRStateFile()
 CKxError CScanJobFileSystem::Cleanup()
 {
     FSTRACE();
+    const auto started = std::chrono::steady_clock::now();
     KX_RETURN_IF_ERROR(Cleanup_FlushDirchangeToDisk());
     KX_RETURN_IF_ERROR(Cleanup_IncompleteLargeFileBrowse());
     KX_RETURN_IF_ERROR(Cleanup_IncompleteLargeFileBrowseResponse());
@@ -1382,6 +1389,7 @@ CKxError CScanJobFileSystem::Cleanup()
     (void)Cleanup_PrintStaleMountList();
     KX_RETURN_IF_ERROR(CopyJRFolderAfterScanIfRequested());
     (void)EndAliveThread();
+    FSLOG(0, "Clean-up took %.3f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     PrintSummary();
     return CScanJob::Cleanup();
 }

@@ -165,17 +165,20 @@ protected:
 
 TEST_F(ScannerLoopTest, LinkTargetOutsideTheContentIsWalkedOnceInAPassOfItsOwn)
 {
-    fs::create_directory_symlink("../outside", m_tree + "/data/out");
-    fs::create_directory_symlink("sub", m_tree + "/data/in");                 // inside: walked already
-    fs::create_directory_symlink(m_tree + "/outside", m_tree + "/data/again");  // same target twice
-    fs::create_directory_symlink(m_tree + "/data", m_tree + "/outside/back");   // back into the content
+    // One walker lists data/ whole before it enters data/sub/: the link to a file of the
+    // outside folder is queued before the links to the folder itself.
+    fs::create_symlink(m_tree + "/outside/o.txt", m_tree + "/data/file");
+    fs::create_directory_symlink("../../outside", m_tree + "/data/sub/out");
+    fs::create_directory_symlink(m_tree + "/outside", m_tree + "/data/sub/again");  // same target twice
+    fs::create_directory_symlink("sub", m_tree + "/data/in");                     // inside: walked already
+    fs::create_directory_symlink(m_tree + "/data", m_tree + "/outside/back");       // back into the content
     ASSERT_TRUE(RunFull().IsSuccess());
     ASSERT_TRUE(m_factory->m_job);
     EXPECT_EQ(m_factory->m_job->GetPassCount(), 2u);
     EXPECT_FALSE(m_factory->m_job->isFailJobSet());
 
     const auto listed = Listed();
-    for (const char* path : {"/data/", "/data/sub/", "/data/sub/a.txt", "/data/out", "/data/in", "/data/again",
+    for (const char* path : {"/data/", "/data/sub/", "/data/sub/a.txt", "/data/sub/out", "/data/in", "/data/sub/again", "/data/file",
                              "/outside/", "/outside/o.txt", "/outside/deep/", "/outside/deep/d.txt", "/outside/back"}) {
         std::string full = m_tree + path;
         if (full.back() == '/')
