@@ -1,5 +1,7 @@
 #include "Scan/ScanJobCallback.h"
 
+#include <chrono>
+
 #include "Agent/XJob.h"
 #include "Agent/ZVJobCtrlClient.h"
 #include "Base/FunctionTrace.h"
@@ -36,8 +38,20 @@ std::string CScanJobCallback::AsString() const { return "ScanJobCallback"; }
 bool CScanJobCallback::IsAborted()
 {
     SetIsAlive();
-    if (!m_jobControl || m_jobControl->checkQuitFlag())
+    if (!m_jobControl || m_quitSeen.load(std::memory_order_relaxed))
         return true;
+    // Workers ask before every folder; asking the job manager that often costs a file-system
+    // call per folder, so its answer is taken at most every kQuitCheckInterval.
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    std::int64_t due = m_nextQuitCheck.load(std::memory_order_relaxed);
+    if (now >= due && m_nextQuitCheck.compare_exchange_strong(due, now + kQuitCheckInterval.count())) {
+        if (m_jobControl->checkQuitFlag()) {
+            m_quitSeen.store(true, std::memory_order_relaxed);
+            return true;
+        }
+    }
     return CScannerCallback::IsAborted();
 }
 

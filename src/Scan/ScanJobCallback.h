@@ -27,6 +27,7 @@
 #include "Scan/OutputResources.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -262,6 +263,10 @@ private:
     bool m_queriedIndexForIncompleteFiles = false;
     bool m_maxCtimeTracking = false;
     std::atomic<std::int64_t> m_maxFileCtime{0};
+    // The job manager's quit answer, polled at most every kQuitCheckInterval (IsAborted).
+    static constexpr std::chrono::nanoseconds kQuitCheckInterval = std::chrono::milliseconds(250);
+    std::atomic<std::int64_t> m_nextQuitCheck{0};
+    std::atomic<bool> m_quitSeen{false};
     std::uint64_t m_totalBackupSize = 0;
     mutable std::mutex m_aliveLock;  // guards m_alive
     bool m_alive = false;

@@ -134,8 +134,10 @@ TEST_F(FileScanTest, GoodJobCompletesThePhaseWithItsNextPhaseArguments)
 {
     ASSERT_TRUE(Run().IsSuccess());
     EXPECT_EQ(m_factory->m_types, (std::vector<unsigned>{5}));
-    EXPECT_EQ(CallNames(), (Names{"setNumStreams", "concatPhaseParams", "updateInfo", "complete",
-                                  "finishedWorkWithoutExit"}));
+    // The job's failure list exists, so its count (none here) is reported before the outcome.
+    EXPECT_EQ(CallNames(), (Names{"addScanFileFailures", "setNumStreams", "concatPhaseParams", "updateInfo",
+                                  "complete", "finishedWorkWithoutExit"}));
+    EXPECT_EQ(Calls("addScanFileFailures").at(0).value("count", -1), 0);
     EXPECT_EQ(Calls("setNumStreams").at(0).value("streams", 0), 1);
     EXPECT_EQ(LastComplete(), Complete(1, 1));
 
@@ -229,8 +231,8 @@ TEST_F(FileScanTest, JobCompletedInScanSetsTheReferenceTimeAndCompletesTheJob)
     m_factory->m_onRun = [](ScriptedJob& job) { job.CompleteJobNow(); };
     ASSERT_TRUE(Run().IsSuccess());
     const long long start = m_factory->m_jobs.at(0)->Bag()->Get<long long>(Id::idScanStartTime, 0);
-    EXPECT_EQ(CallNames(), (Names{"setReferenceTime", "updateInfo", "event", "setNumStreams", "concatPhaseParams",
-                                  "updateInfo", "complete", "finishedWorkWithoutExit"}));
+    EXPECT_EQ(CallNames(), (Names{"addScanFileFailures", "setReferenceTime", "updateInfo", "event", "setNumStreams",
+                                  "concatPhaseParams", "updateInfo", "complete", "finishedWorkWithoutExit"}));
     EXPECT_EQ(Calls("setReferenceTime").at(0).value("time", 0LL), start);
     EXPECT_EQ(Calls("event").at(0).value("id", 0u), 0x11000040u);
     EXPECT_EQ(LastComplete(), Complete(1, 2));
@@ -258,7 +260,7 @@ TEST_F(FileScanTest, JobManagerFailuresFailThePhase)
     CJobManagerFaults::FailCall("setReferenceTime");
     m_factory->m_onRun = [](ScriptedJob& job) { job.CompleteJobNow(); };
     ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_EQ(CallNames(), (Names{"complete", "finishedWorkWithoutExit"}));
+    EXPECT_EQ(CallNames(), (Names{"addScanFileFailures", "complete", "finishedWorkWithoutExit"}));
     EXPECT_EQ(LastComplete(), Complete(2, 1));
 
     for (const char* call : {"concatPhaseParams", "setNumStreams", "updateInfo"}) {

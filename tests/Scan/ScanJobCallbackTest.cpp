@@ -60,11 +60,25 @@ TEST_F(ScanJobCallbackTest, AbortNeedsAJobControlClientAndFollowsTheQuitFlag)
 
     ASSERT_TRUE(m_callback.initJobControl("tok").IsSuccess());
     EXPECT_FALSE(m_callback.IsAborted());
-    WriteFile(m_instance + "/JobManager/7.quit", "");
-    EXPECT_TRUE(m_callback.IsAborted());
-    std::filesystem::remove(m_instance + "/JobManager/7.quit");
-    EXPECT_FALSE(m_callback.IsAborted());
     m_callback.Abort();
+    EXPECT_TRUE(m_callback.IsAborted());
+}
+
+TEST_F(ScanJobCallbackTest, QuitFromTheJobManagerIsSeenSoonAndStays)
+{
+    ASSERT_TRUE(m_callback.initJobControl("tok").IsSuccess());
+    EXPECT_FALSE(m_callback.IsAborted());
+    WriteFile(m_instance + "/JobManager/7.quit", "");
+    // The quit answer is polled, not asked per folder: it must arrive within a few polls.
+    bool aborted = false;
+    for (int i = 0; i < 400 && !aborted; ++i) {
+        aborted = m_callback.IsAborted();
+        if (!aborted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(aborted);
+    // A job told to quit stays told, even if the marker goes away.
+    std::filesystem::remove(m_instance + "/JobManager/7.quit");
     EXPECT_TRUE(m_callback.IsAborted());
 }
 
