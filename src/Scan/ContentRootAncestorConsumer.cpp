@@ -59,8 +59,12 @@ CKxError CContentRootAncestorConsumer::Process(const CItemPtr& item)
 
     std::lock_guard lock(m_rootsLock);
     if (std::string_view covering = FindCoveringLocked(path); !covering.empty()) {
-        t_lastRoot.instance = m_instance;
-        t_lastRoot.folder.assign(covering);
+        // Something strictly above the item is a folder; a file root meeting itself again
+        // says nothing about its neighbours and leaves the thread's folder alone.
+        if (covering.size() < path.size() || item->IsFolder()) {
+            t_lastRoot.instance = m_instance;
+            t_lastRoot.folder.assign(covering);
+        }
         return CKxError::Success();
     }
 
@@ -82,14 +86,15 @@ CKxError CContentRootAncestorConsumer::Process(const CItemPtr& item)
                             std::string(path).c_str());
         m_written.insert(*it);
     }
-    std::string covered = item->IsFolder() ? std::string(path) : FXPath::Parent(path);
-    if (covered.empty())
-        covered = "/";
+    // A file root covers itself only: its folder may hold other content met later (a folder
+    // matched by another wildcard), whose folders above are not written yet.
     m_roots.emplace_back(path);
+    m_covered.emplace(path);
     IncrementProcessedItemsCount();
-    t_lastRoot.instance = m_instance;
-    t_lastRoot.folder = covered;
-    m_covered.insert(std::move(covered));
+    if (item->IsFolder()) {
+        t_lastRoot.instance = m_instance;
+        t_lastRoot.folder.assign(path);
+    }
     return CKxError::Success();
 }
 

@@ -7,15 +7,17 @@
 // the directory-change records.
 //
 // Roots are learnt from the items themselves, so the writer needs no list of content: an item
-// that lies under no root known to this writer starts one. A folder is its own root; for any
-// other item (a file named as content, or one matched by a wildcard below a folder that is not
-// reported) the root's covered folder is its parent, and the lines are those above the item.
-// The engine reports a walk root before anything below it, so the roots are the content paths,
-// the restart paths (new mount paths, link targets, long paths) and the fixed folders of
-// wildcard content.
+// that lies under no root known to this writer starts one. A folder root covers its whole tree.
+// Any other root (a file named as content, or a file matched by a wildcard, walked on its own)
+// covers only itself: its folder is not reported, and other content may reach further down
+// that folder later (a folder matched by another wildcard), whose folders above must still be
+// written. The engine reports a walk root before anything below it, so the roots are the
+// content paths, the restart paths (new mount paths, link targets, long paths), the matches of
+// wildcard content and the fixed folders of wildcard content that are reported.
 //
-// Cost: an item under the root met last on its thread is decided with one comparison and no
-// lock; only the first item of a root (or an item after a switch of root) takes the lock.
+// Cost: an item under the folder root met last on its thread is decided with one comparison
+// and no lock; the first item of a folder root (or an item after a switch of root) and each
+// file root take the lock once.
 //
 // Ownership: one per output resource, shared by every chain of the volume; holds the
 // resource's collect file. Thread: Process from any thread; m_rootsLock guards the roots and
@@ -53,13 +55,13 @@ public:
     static bool IsAtOrUnder(std::string_view path, std::string_view folder);
 
 private:
-    // The covered folder holding `path` among the known ones, or "" (lock held).
+    // The covered root at or above `path` among the known ones, or "" (lock held).
     std::string_view FindCoveringLocked(std::string_view path) const;
 
     const std::uint64_t m_instance;  // tells this writer's per-thread cache from another's
     std::shared_ptr<CFlatCollectFile> m_collect;
     mutable std::mutex m_rootsLock;  // guards everything below
-    std::unordered_set<std::string> m_covered;  // folders whose whole tree is known
+    std::unordered_set<std::string> m_covered;  // roots: folders whose whole tree is known, and files
     std::vector<std::string> m_roots;
     std::unordered_set<std::string> m_written;  // ancestor folders written
 };

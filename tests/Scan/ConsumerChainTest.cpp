@@ -617,11 +617,12 @@ TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRoot)
     EXPECT_EQ(ReadFile(m_root + "/CollectTot1.zvf"), "/\n/data/\n/etc/\n/srv/\n/srv/w/\n");
     EXPECT_EQ(collect->GetItemCount(), 0u);  // not items
     EXPECT_EQ(collect->GetFolderCount(), 0u);
-    EXPECT_EQ(ancestors.GetRoots(),
-              (std::vector<std::string>{"/data/a", "/data/b", "/etc/passwd", "/srv/w/one.txt", "/"}));
+    // Each file is a root of its own; a folder root takes its whole tree.
+    EXPECT_EQ(ancestors.GetRoots(), (std::vector<std::string>{"/data/a", "/data/b", "/etc/passwd", "/etc/group",
+                                                              "/srv/w/one.txt", "/srv/w/two.txt", "/"}));
     EXPECT_TRUE(ancestors.HasItemsFor("/data/a/sub"));
-    EXPECT_TRUE(ancestors.HasItemsFor("/etc/shadow"));  // under a covered folder: never fed again
-    EXPECT_TRUE(ancestors.HasItemsFor("/srv"));         // holds a root
+    EXPECT_TRUE(ancestors.HasItemsFor("/etc/group"));
+    EXPECT_TRUE(ancestors.HasItemsFor("/srv"));  // holds a root
 
     // Several threads meeting the same roots write each line once.
     auto second = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot2.zvf");
@@ -642,6 +643,42 @@ TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRoot)
     EXPECT_EQ(lines, (std::vector<std::string>{"/", "/m/", "/m/n/", "/m/n/root0/", "/m/n/root1/", "/m/n/root2/"}));
     EXPECT_FALSE(CContentRootAncestorConsumer::IsAtOrUnder("/data/ab", "/data/a"));
     EXPECT_TRUE(CContentRootAncestorConsumer::IsAtOrUnder("/data/a", "/data/a"));
+}
+
+TEST_F(ConsumerTest, AncestorLinesOfAFolderBesideAnEarlierFileRoot)
+{
+    // Wildcard content "/data/*.txt" and "/data/wild/x*": the matched file comes first, then a
+    // matched folder one level further down, on the same thread and in one collect file. The
+    // file must not stand for its folder, or "/data/wild/" is never written.
+    auto collect = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot1.zvf");
+    ASSERT_TRUE(collect->Open().IsSuccess());
+    CContentRootAncestorConsumer ancestors(7, collect);
+    for (const auto& [path, folder] : std::vector<std::pair<std::string, bool>>{
+             {"/data/a.txt", false}, {"/data/b.txt", false}, {"/data/wild/x1", true}, {"/data/wild/x1/f", false},
+             {"/data/wild/x1/in", true}, {"/data/wild/x2/", true}, {"/data/c.txt", false}})
+        ASSERT_TRUE(ancestors.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
+    ASSERT_TRUE(collect->Flush().IsSuccess());
+    EXPECT_EQ(ReadFile(m_root + "/CollectTot1.zvf"), "/\n/data/\n/data/wild/\n");
+    EXPECT_EQ(ancestors.GetAncestorLineCount(), 3u);
+    EXPECT_EQ(collect->GetItemCount(), 0u);
+    EXPECT_EQ(ancestors.GetRoots(), (std::vector<std::string>{"/data/a.txt", "/data/b.txt", "/data/wild/x1",
+                                                              "/data/wild/x2", "/data/c.txt"}));
+    EXPECT_TRUE(ancestors.HasItemsFor("/data"));
+    EXPECT_TRUE(ancestors.HasItemsFor("/data/b.txt"));
+    EXPECT_TRUE(ancestors.HasItemsFor("/data/wild/x1/in/deeper"));
+    EXPECT_FALSE(ancestors.HasItemsFor("/data/d.txt"));
+    EXPECT_FALSE(ancestors.HasItemsFor("/data/wild/y1"));
+
+    // The other way round: the folder first, then a file beside its parent, then a file at "/".
+    auto second = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot2.zvf");
+    ASSERT_TRUE(second->Open().IsSuccess());
+    CContentRootAncestorConsumer reversed(7, second);
+    for (const auto& [path, folder] : std::vector<std::pair<std::string, bool>>{
+             {"/data/wild/x1", true}, {"/data/a.txt", false}, {"/top.txt", false}, {"/data/wild/x1/f", false}})
+        ASSERT_TRUE(reversed.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
+    ASSERT_TRUE(second->Flush().IsSuccess());
+    EXPECT_EQ(ReadFile(m_root + "/CollectTot2.zvf"), "/\n/data/\n/data/wild/\n");
+    EXPECT_EQ(reversed.GetRoots(), (std::vector<std::string>{"/data/wild/x1", "/data/a.txt", "/top.txt"}));
 }
 
 TEST(BackupJobTypeEvaluatorTest, FullTakesAllOthersTakeFromTheReferenceTimeOn)
