@@ -208,16 +208,10 @@ TEST_F(ConfiguredJobTest, ConfigureFillsFoldersBagAndObjects)
     EXPECT_TRUE(std::filesystem::is_directory(jobFolder));
 
     CBagPtr bag = Bag();
-    ASSERT_TRUE(bag);
-    EXPECT_EQ(m_job.GetScannerOptions()->GetConfigurationBag(), bag);
     EXPECT_EQ(m_callback->GetScannerConfigurationBag(), bag);
-    EXPECT_EQ(bag->GetString(Id::idInstance), "inst");
     EXPECT_EQ(bag->Get<unsigned int>(Id::idBackupType, 0), 2u);
     EXPECT_EQ(bag->GetString(Id::idSubClientResultFolderPath), subclientFolder);
     EXPECT_EQ(bag->GetString(Id::idJobResultFolderPath), jobFolder);
-    EXPECT_EQ(bag->Get<long long>(Id::idJobID, 0), 7);
-    EXPECT_EQ(bag->Get<unsigned int>(Id::idAppId, 0), 5u);
-    EXPECT_EQ(bag->Get<unsigned int>(Id::idOrbundId, 0), 2u);
     EXPECT_EQ(bag->GetString(Id::idJobResultsBasePath), m_instance + "/JobResults");
     EXPECT_TRUE(bag->GetBool(Id::idIsPrevJobValid));
     EXPECT_FALSE(bag->GetBool(Id::idHadoopScan, true));
@@ -226,7 +220,6 @@ TEST_F(ConfiguredJobTest, ConfigureFillsFoldersBagAndObjects)
 
     auto names = std::dynamic_pointer_cast<CUnixFileNameFactory>(m_job.GetFileNameFactory());
     ASSERT_TRUE(names);
-    EXPECT_EQ(names->GetResultsFolder(), subclientFolder);
     EXPECT_EQ(names->GetBackupType(), 2u);
     ASSERT_TRUE(m_job.GetPostProcessingOptions());
     EXPECT_EQ(m_job.GetPostProcessingOptions()->getNumberOfStreamsConfigured(), 1);

@@ -6,6 +6,7 @@
 #include "Agent/CommandLineArguments.h"
 #include "Agent/MemorySettingsStore.h"
 #include "Agent/ZVPlatformInfo.h"
+#include "Base/LogWriter.h"
 
 #include <nlohmann/json.hpp>
 
@@ -21,6 +22,34 @@ protected:
         m_settings = std::make_shared<CMemorySettingsStore>();
         ZVPlatformInfo::Install(m_settings);
         WriteApp("2:5", 29);
+    }
+
+    void TearDown() override
+    {
+        if (!m_logPath.empty())
+            CLogWriter::Instance().Close();
+        AgentTestEnv::TearDown();
+    }
+
+    // Sends the log to a scratch file that Logged() searches.
+    void CaptureLog()
+    {
+        m_logPath = m_root + "/scan.log";
+        ASSERT_TRUE(CLogWriter::Instance().Open(m_logPath, 5).IsSuccess());
+    }
+    bool Logged(const std::string& text) const { return ReadFile(m_logPath).find(text) != std::string::npos; }
+
+    // Writes application 2:5 with `subclient` members over a non-default subclient holding /data.
+    void WriteSubclient(const nlohmann::json& subclient)
+    {
+        nlohmann::json sc = {{"id", 5}, {"name", "sc1"}, {"default", false}, {"content", {"/data"}}};
+        if (subclient.is_object())  // "{}" reads as null
+            sc.update(subclient);
+        nlohmann::json app = {{"appType", 29},
+                              {"client", {{"id", 2}, {"name", "client1"}}},
+                              {"backupSet", {{"name", "defaultBackupSet"}, {"default", true}}},
+                              {"subclient", sc}};
+        WriteFile(AppConfigPath("2:5"), app.dump());
     }
 
     // Writes config/apps/<appId>.json; `subclientExtra` and `clientExtra` are further JSON members.
@@ -74,4 +103,5 @@ protected:
     }
 
     std::shared_ptr<CMemorySettingsStore> m_settings;
+    std::string m_logPath;
 };

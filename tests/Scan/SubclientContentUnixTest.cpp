@@ -34,30 +34,12 @@ protected:
     {
         ScanJobTestEnv::SetUp();
         m_bag = std::make_shared<CBag>();
-        m_logPath = m_root + "/content.log";
-        ASSERT_TRUE(CLogWriter::Instance().Open(m_logPath, 5).IsSuccess());
+        CaptureLog();
         m_tree = fs::canonical(m_root).string() + "/tree";
         fs::create_directories(m_tree);
         m_deny = m_root + "/deny";
         m_legacy = m_root + "/black";
     }
-    void TearDown() override
-    {
-        CLogWriter::Instance().Close();
-        ScanJobTestEnv::TearDown();
-    }
-
-    void WriteSubclient(const json& subclient)
-    {
-        json sc = {{"id", 5}, {"name", "sc1"}, {"default", false}, {"content", {"/data"}}};
-        sc.update(subclient);
-        json app = {{"appType", 29},
-                    {"client", {{"id", 2}, {"name", "client1"}}},
-                    {"backupSet", {{"name", "defaultBackupSet"}, {"default", true}}},
-                    {"subclient", sc}};
-        WriteFile(AppConfigPath("2:5"), app.dump());
-    }
-
     template <typename Content = CSubclientContent>
     std::unique_ptr<Content> Run(const json& subclient)
     {
@@ -73,7 +55,6 @@ protected:
     {
         return dynamic_cast<CSubclientContentUnix&>(*content.GetPrivate());
     }
-    bool Logged(const std::string& text) const { return ReadFile(m_logPath).find(text) != std::string::npos; }
     void Link(const std::string& target, const std::string& path) { fs::create_symlink(target, m_tree + "/" + path); }
     void Folder(const std::string& path) { fs::create_directories(m_tree + "/" + path); }
     std::vector<long long> EventIds() const
@@ -85,7 +66,7 @@ protected:
     }
 
     CBagPtr m_bag;
-    std::string m_logPath, m_tree, m_deny, m_legacy;
+    std::string m_tree, m_deny, m_legacy;
 };
 
 TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
@@ -161,15 +142,8 @@ TEST_F(SubclientContentUnixTest, SymbolicLinkLoopsAndDuplicates)
     ASSERT_EQ(links.size(), 2u);
     EXPECT_EQ(links.at(m_tree + "/content"), (Strings{m_tree + "/outside"}));
     EXPECT_EQ(links.at(m_tree + "/via"), (Strings{m_tree + "/outside"}));
-    EXPECT_TRUE(Logged("path '" + m_tree + "' is ancestor of the '" + m_tree +
-                       "/content' for the same content. This is a loop within the symbolic link. Will exclude "
-                       "ancestor from sym_link list."));
     EXPECT_TRUE(Logged("path '" + m_tree + "/other' is a duplicate"));
-    EXPECT_TRUE(Logged("BS content (files:2 symbolicLinks:0)"));
     EXPECT_TRUE(Logged("We will not add '/'"));
-    EXPECT_TRUE(Logged("Calling getPhysicalPath( '" + m_tree + "/content', .. )"));
-    EXPECT_TRUE(Logged("no symLinks for '" + m_tree + "/other'"));
-    EXPECT_TRUE(Logged("Data will be sent to CS: (total 2 in symbolicLinks)"));
     EXPECT_EQ(EventIds(), (std::vector<long long>{0x0e00005a, 0x06000041}));
 
     // Two links of one content where one target holds the other: the outer one is dropped.
