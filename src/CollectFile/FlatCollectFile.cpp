@@ -4,44 +4,165 @@
 
 #include <charconv>
 
+namespace {
+// Process-unique file ids: a destroyed file's id is never given again, so a thread's cached
+// slot of it can never be taken for a slot of a later file at the same address.
+std::atomic<std::uint64_t> g_nextFileId{1};
+
+constexpr size_t kCachedSlots = 8;  // files a thread finds its slot of without a lock
+}  // namespace
+
 CFlatCollectFile::CFlatCollectFile(long long jobId, std::string path, std::string sourceVolumePath)
-    : CItemConsumer(jobId), m_path(std::move(path)), m_sourceVolumePath(std::move(sourceVolumePath))
+    : CItemConsumer(jobId), m_path(std::move(path)), m_sourceVolumePath(std::move(sourceVolumePath)),
+      m_fileId(g_nextFileId.fetch_add(1, std::memory_order_relaxed))
 {
 }
 
 CFlatCollectFile::~CFlatCollectFile()
 {
-    (void)m_file.Close();
+    (void)Close();
 }
 
 CKxError CFlatCollectFile::Open(bool append)
 {
     KX_RETURN_IF_FAILED(m_file.Open(m_path, append), "Failed to open collect file '%s'", m_path.c_str());
     if (!append) {
+        DiscardSlots();
         setProcessedItemsCount(0);
         m_folders.store(0, std::memory_order_relaxed);
         m_dataSize.store(0, std::memory_order_relaxed);
     }
+    m_writable.store(true, std::memory_order_release);
     return CKxError::Success();
 }
 
 CKxError CFlatCollectFile::Close()
 {
-    KX_RETURN_IF_FAILED(m_file.Close(), "Failed to close collect file '%s'", m_path.c_str());
+    CKxError drained = DrainSlots();
+    m_writable.store(false, std::memory_order_release);
+    CKxError closed = m_file.Close();
+    KX_RETURN_IF_FAILED(drained.IsError() ? std::move(drained) : std::move(closed), "Failed to close collect file '%s'",
+                        m_path.c_str());
     return CKxError::Success();
 }
 
 CKxError CFlatCollectFile::Flush()
 {
-    KX_RETURN_IF_FAILED(m_file.Flush(), "Failed to flush collect file '%s'", m_path.c_str());
+    KX_RETURN_IF_FAILED(DrainSlots(), "Failed to flush collect file '%s'", m_path.c_str());
+    CKxError flushed = m_file.Flush();
+    if (flushed.IsError())
+        NoteFileError();
+    KX_RETURN_IF_FAILED(std::move(flushed), "Failed to flush collect file '%s'", m_path.c_str());
     return CKxError::Success();
+}
+
+std::uint64_t CFlatCollectFile::tellp()
+{
+    // A failure here stays in the file and is returned by the next write, Flush or Close.
+    (void)DrainSlots();
+    return m_file.Tell();
+}
+
+void CFlatCollectFile::NoteFileError()
+{
+    // Sticky failures and a closed file both make an empty append fail; other errors (an
+    // unreadable file to append, say) leave the file writable.
+    if (m_file.Append({}).IsError())
+        m_writable.store(false, std::memory_order_release);
+}
+
+CFlatCollectFile::SStagingSlot* CFlatCollectFile::ThreadSlot(bool create)
+{
+    struct SCache {
+        std::uint64_t fileIds[kCachedSlots] = {};
+        SStagingSlot* slots[kCachedSlots] = {};
+        size_t next = 0;  // the oldest entry, replaced next
+    };
+    thread_local SCache cache;
+    for (size_t i = 0; i < kCachedSlots; ++i)
+        if (cache.fileIds[i] == m_fileId)
+            return cache.slots[i];
+
+    // Not cached: the thread may still own a slot of this file (its entry was evicted).
+    const std::thread::id self = std::this_thread::get_id();
+    SStagingSlot* slot = nullptr;
+    {
+        std::lock_guard lock(m_slotsLock);
+        for (const auto& candidate : m_slots)
+            if (candidate->owner == self) {
+                slot = candidate.get();
+                break;
+            }
+        if (!slot) {
+            if (!create)
+                return nullptr;
+            m_slots.push_back(std::make_unique<SStagingSlot>());
+            slot = m_slots.back().get();
+            slot->owner = self;
+            slot->bytes.reserve(kHandOverBytes + 512);
+            m_slotCount.store(m_slots.size(), std::memory_order_relaxed);
+        }
+    }
+    cache.fileIds[cache.next] = m_fileId;
+    cache.slots[cache.next] = slot;
+    cache.next = (cache.next + 1) % kCachedSlots;
+    return slot;
+}
+
+CKxError CFlatCollectFile::HandOverLocked(SStagingSlot& slot)
+{
+    if (slot.bytes.empty())
+        return CKxError::Success();
+    CKxError result = m_file.Append(slot.bytes);
+    slot.bytes.clear();
+    if (slot.bytes.capacity() > 4 * kHandOverBytes)
+        std::string().swap(slot.bytes);  // a huge line passed: do not keep its memory
+    if (result.IsError())
+        NoteFileError();
+    return result;
+}
+
+CKxError CFlatCollectFile::HandOverOwnSlot()
+{
+    if (m_slotCount.load(std::memory_order_relaxed) == 0)
+        return CKxError::Success();  // nothing was ever staged in this file
+    SStagingSlot* slot = ThreadSlot(false);
+    if (!slot)
+        return CKxError::Success();
+    std::lock_guard lock(slot->lock);
+    return HandOverLocked(*slot);
+}
+
+CKxError CFlatCollectFile::DrainSlots()
+{
+    if (m_slotCount.load(std::memory_order_acquire) == 0)
+        return CKxError::Success();
+    CKxError first;
+    std::lock_guard listLock(m_slotsLock);
+    for (const auto& slot : m_slots) {
+        std::lock_guard lock(slot->lock);
+        CKxError result = HandOverLocked(*slot);
+        if (result.IsError() && first.IsSuccess())
+            first = std::move(result);
+    }
+    return first;
+}
+
+void CFlatCollectFile::DiscardSlots()
+{
+    std::lock_guard listLock(m_slotsLock);
+    for (const auto& slot : m_slots) {
+        std::lock_guard lock(slot->lock);
+        slot->bytes.clear();
+    }
 }
 
 void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size, std::string& line)
 {
+    const size_t start = line.size();
     escapeFileNameAppend(sourcePath, line);
     if (isFolder) {
-        if (line.empty() || line.back() != '/')
+        if (line.size() == start || line.back() != '/')
             line.push_back('/');
     } else {
         char digits[24];
@@ -55,7 +176,11 @@ void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder
 
 CKxError CFlatCollectFile::AppendLine(std::string_view line, bool isFolder, std::uint64_t size)
 {
-    KX_RETURN_IF_FAILED(m_file.Append(line), "Failed to write to '%s'", m_path.c_str());
+    KX_RETURN_IF_FAILED(HandOverOwnSlot(), "Failed to write to '%s'", m_path.c_str());
+    CKxError result = m_file.Append(line);
+    if (result.IsError())
+        NoteFileError();
+    KX_RETURN_IF_FAILED(std::move(result), "Failed to write to '%s'", m_path.c_str());
     IncrementProcessedItemsCount();
     if (isFolder)
         m_folders.fetch_add(1, std::memory_order_relaxed);
@@ -65,13 +190,28 @@ CKxError CFlatCollectFile::AppendLine(std::string_view line, bool isFolder, std:
 
 CKxError CFlatCollectFile::Process(const CItemPtr& item)
 {
-    // One formatting buffer per thread: no allocation per item once it has grown.
-    thread_local std::string line;
-    line.clear();
+    if (!m_writable.load(std::memory_order_acquire)) [[unlikely]] {
+        // Lost or shut: report why, as a direct write would.
+        CKxError refused = m_file.Append({});
+        if (refused.IsError()) {
+            KX_RETURN_IF_FAILED(std::move(refused), "Failed to write to '%s'", m_path.c_str());
+        }
+    }
     const bool isFolder = item->IsFolder();
     const std::uint64_t size = isFolder ? 0 : item->GetFileSize();
-    FormatItemLine(item->GetSourceFullyQualifiedItemName(), isFolder, size, line);
-    return AppendLine(line, isFolder, size);
+    SStagingSlot& slot = *ThreadSlot(true);
+    {
+        std::lock_guard lock(slot.lock);
+        FormatItemLine(item->GetSourceFullyQualifiedItemName(), isFolder, size, slot.bytes);
+        if (slot.bytes.size() >= kHandOverBytes) {
+            KX_RETURN_IF_FAILED(HandOverLocked(slot), "Failed to write to '%s'", m_path.c_str());
+        }
+    }
+    IncrementProcessedItemsCount();
+    if (isFolder)
+        m_folders.fetch_add(1, std::memory_order_relaxed);
+    m_dataSize.fetch_add(size, std::memory_order_relaxed);
+    return CKxError::Success();
 }
 
 CKxError CFlatCollectFile::RawWriteItem(std::string_view line, std::uint64_t size)
@@ -87,19 +227,26 @@ CKxError CFlatCollectFile::RawWriteItem(std::string_view line, std::uint64_t siz
 
 CKxError CFlatCollectFile::RawWriteLine(std::string_view line)
 {
+    KX_RETURN_IF_FAILED(HandOverOwnSlot(), "Failed to write to '%s'", m_path.c_str());
     CKxError result = m_file.WithLock([&](CBufferedFile::CLockedSink& sink) {
         KX_RETURN_IF_ERROR(sink.Append(line));
         if (line.empty() || line.back() != '\n')
             KX_RETURN_IF_ERROR(sink.Append("\n"));
         return CKxError::Success();
     });
+    if (result.IsError())
+        NoteFileError();
     KX_RETURN_IF_FAILED(std::move(result), "Failed to write to '%s'", m_path.c_str());
     return CKxError::Success();
 }
 
 CKxError CFlatCollectFile::RawAppendFile(const std::string& path)
 {
-    KX_RETURN_IF_FAILED(m_file.AppendFile(path), "Failed to append '%s' to collect file '%s'", path.c_str(),
+    KX_RETURN_IF_FAILED(HandOverOwnSlot(), "Failed to append '%s' to collect file '%s'", path.c_str(), m_path.c_str());
+    CKxError result = m_file.AppendFile(path);
+    if (result.IsError())
+        NoteFileError();
+    KX_RETURN_IF_FAILED(std::move(result), "Failed to append '%s' to collect file '%s'", path.c_str(),
                         m_path.c_str());
     return CKxError::Success();
 }

@@ -10,16 +10,30 @@
 //
 // Counts: the processed-item count (CItemConsumer) grows by one per line written by Process
 // or RawWriteItem, the folder count by one per folder line, the data size by each line's
-// size. Open with truncation resets them (the file is empty again); Open for appending keeps
-// them. RawWriteLine and RawAppendFile change no count.
+// size, at the call itself (staged lines are counted). Open with truncation resets them (the
+// file is empty again); Open for appending keeps them. RawWriteLine and RawAppendFile change
+// no count.
 //
-// Failures: a write failure (ENOSPC, EIO, ...) is an error naming the file, returned by the
-// call that meets it and by every later write and by Close; the engine then stops the walk.
+// Staging: Process is called once per item by every walker thread, so it does not take the
+// file's lock per line. Each writing thread owns a staging slot of this file and formats its
+// lines there; the slot's bytes reach the file in one append when they pass kHandOverBytes,
+// and every slot is drained by Flush, Close and tellp. The lines of one thread therefore stay
+// in the order written (the raw writers first hand over the calling thread's own slot, so this
+// holds across Process and them too), while the batches of different threads interleave.
+//
+// Failures: a write failure (ENOSPC, EIO, ...) is an error naming the file. It is returned by
+// the call that meets it (a raw write, Flush, Close, or the Process whose hand-over reaches
+// the disk) and by every later write, Flush and Close; the engine then stops the walk. A
+// failure met while tellp drains is kept for the next call. Lines staged or buffered when the
+// file fails are lost with it.
 //
 // Thread: the chains of all worker threads share one collect file per volume: Process,
-// RawWriteItem, RawAppendFile, tellp and the getters may be called from any thread; each line
-// is appended whole, never interleaved. Open and Close belong to the owner and must not race
-// with writes.
+// RawWriteItem, RawWriteLine, RawAppendFile and the getters may be called from any thread;
+// each line is appended whole, never interleaved. Flush and tellp may be called from any
+// thread too and drain every slot under that slot's lock, but lines staged meanwhile by other
+// threads may land after them: the owner calls them once the writers are done. Open and Close
+// belong to the owner and must not race with writes; Open with truncation discards staged
+// lines.
 #include "Base/KxError.h"
 #include "CollectFile/BufferedFile.h"
 #include "Engine/ItemConsumer.h"
@@ -27,11 +41,17 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 class CFlatCollectFile : public CItemConsumer {
 public:
+    // Staged bytes of one thread beyond which they are handed to the file.
+    static constexpr size_t kHandOverBytes = size_t{64} << 10;
+
     CFlatCollectFile(long long jobId, std::string path, std::string sourceVolumePath = {});
     ~CFlatCollectFile() override;
 
@@ -51,8 +71,8 @@ public:
     [[nodiscard]] CKxError RawAppendFile(const std::string& path);
     [[nodiscard]] CKxError Flush();
 
-    // Bytes in the file, buffered ones included.
-    std::uint64_t tellp() const { return m_file.Tell(); }
+    // Bytes in the file, buffered and staged ones included (drains the slots first).
+    std::uint64_t tellp();
     std::uint64_t GetFolderCount() const { return m_folders.load(std::memory_order_relaxed); }
     std::uint64_t GetItemCount() const { return getProcessedItemsCount(); }
     std::uint64_t GetDataSize() const { return m_dataSize.load(std::memory_order_relaxed); }
@@ -67,16 +87,46 @@ public:
     CBufferedFile& File() { return m_file; }  // tests inject write failures through it
 
 protected:
-    // Appends a whole line (with its newline) and updates the counts; the common tail of
-    // every writer.
+    // Appends a whole line (with its newline) straight to the file and updates the counts; the
+    // common tail of the direct writers.
     CKxError AppendLine(std::string_view line, bool isFolder, std::uint64_t size);
 
 private:
+    // The lines one thread staged and not yet handed to the file. Only its thread and a
+    // drainer take `lock`, so it is uncontended while the walk runs.
+    struct SStagingSlot {
+        std::mutex lock;
+        std::thread::id owner;
+        std::string bytes;
+    };
+
+    // The calling thread's slot of this file; registers one when `create` and the thread has
+    // none, else returns null then.
+    SStagingSlot* ThreadSlot(bool create);
+    // Moves the slot's bytes to the file in one append (slot lock held).
+    CKxError HandOverLocked(SStagingSlot& slot);
+    // Hands over the calling thread's slot, so that a direct write keeps its place after the
+    // thread's earlier lines.
+    CKxError HandOverOwnSlot();
+    // Hands over every slot; the first failure met is returned.
+    CKxError DrainSlots();
+    void DiscardSlots();
+    // After an error from the file: Process must refuse from now on if the file is lost or shut.
+    void NoteFileError();
+
     std::string m_path;
     std::string m_sourceVolumePath;
     CBufferedFile m_file;
     std::atomic<std::uint64_t> m_folders{0};
     std::atomic<std::uint64_t> m_dataSize{0};
+
+    // Process may stage: the file is open and has not failed.
+    std::atomic<bool> m_writable{false};
+    // Tells this file's entries in the threads' slot caches from any other file's, past or present.
+    const std::uint64_t m_fileId;
+    std::mutex m_slotsLock;  // guards the list m_slots (not the slots' bytes)
+    std::vector<std::unique_ptr<SStagingSlot>> m_slots;
+    std::atomic<size_t> m_slotCount{0};
 };
 
 using CFlatCollectFilePtr = std::shared_ptr<CFlatCollectFile>;

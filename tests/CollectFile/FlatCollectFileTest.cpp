@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -201,6 +203,193 @@ TEST_F(FlatCollectFileTest, ConcurrentWritersKeepEveryLineWholeAndCountsExact)
         }
         lastIndex[thread] = index;
     }
+}
+
+TEST_F(FlatCollectFileTest, StagedLinesFromManyThreadsArriveOnceWholeAndInThreadOrder)
+{
+    // Process only, more threads than cores, lines of many lengths (some beyond a hand-over on
+    // their own): every slot hands over many times and Close drains what is left.
+    CFlatCollectFile collect(1, Path("c.zvf"));
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 12000;
+    auto name = [](int t, int i) {
+        const size_t pad = i % 2999 == 0 ? CFlatCollectFile::kHandOverBytes + 3 : static_cast<size_t>(i % 120);
+        return "/w" + std::to_string(t) + "/n" + std::to_string(i) + "_" + std::string(pad, 'a' + t);
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                CKxError e = i % 7 == 0 ? collect.Process(Folder(name(t, i))) : collect.Process(File(name(t, i), i));
+                ASSERT_TRUE(e.IsSuccess()) << e.AsString();
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(collect.GetItemCount(), static_cast<std::uint64_t>(kThreads) * kPerThread)
+        << "counts follow the items, not the hand-overs";
+    ASSERT_TRUE(collect.Close().IsSuccess());
+
+    std::multiset<std::string> expected;
+    std::uint64_t expectedSize = 0, expectedFolders = 0;
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kPerThread; ++i) {
+            if (i % 7 == 0) {
+                expected.insert(name(t, i) + "/");
+                ++expectedFolders;
+            } else {
+                expected.insert(name(t, i) + "|" + std::to_string(i));
+                expectedSize += i;
+            }
+        }
+    const std::string content = Read(Path("c.zvf"));
+    std::vector<std::string> lines = Lines(content);
+    ASSERT_EQ(lines.size(), expected.size());
+    EXPECT_TRUE(std::multiset<std::string>(lines.begin(), lines.end()) == expected) << "a line lost, torn or doubled";
+    EXPECT_EQ(collect.GetFolderCount(), expectedFolders);
+    EXPECT_EQ(collect.GetDataSize(), expectedSize);
+    EXPECT_EQ(collect.tellp(), content.size());
+    std::map<std::string, int> lastIndex;
+    for (const std::string& line : lines) {
+        const std::string thread = line.substr(0, line.find('/', 1));
+        const int index = std::stoi(line.substr(line.find("/n") + 2));
+        auto it = lastIndex.find(thread);
+        if (it != lastIndex.end()) {
+            ASSERT_LT(it->second, index) << line.substr(0, 40);
+        }
+        lastIndex[thread] = index;
+    }
+}
+
+TEST_F(FlatCollectFileTest, TellpAndFlushIncludeStagedLines)
+{
+    CFlatCollectFile collect(1, Path("c.zvf"));
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    ASSERT_TRUE(collect.Process(Folder("/d")).IsSuccess());
+    std::thread other([&] { ASSERT_TRUE(collect.Process(File("/d/from-other", 4)).IsSuccess()); });
+    other.join();  // its slot outlives the thread
+    ASSERT_TRUE(collect.Process(File("/d/f", 12)).IsSuccess());
+    EXPECT_EQ(collect.tellp(), std::string("/d/\n/d/from-other|4\n/d/f|12\n").size());
+    ASSERT_TRUE(collect.Flush().IsSuccess());
+    std::vector<std::string> lines = Lines(Read(Path("c.zvf")));
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()),
+              (std::set<std::string>{"/d/", "/d/from-other|4", "/d/f|12"}));
+
+    // A direct write comes after the calling thread's staged lines, and Flush leaves nothing behind.
+    ASSERT_TRUE(collect.Process(File("/d/g", 1)).IsSuccess());
+    ASSERT_TRUE(collect.RawWriteLine("??D/d/h").IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/d/i", 2)).IsSuccess());
+    ASSERT_TRUE(collect.Flush().IsSuccess());
+    const std::string flushed = Read(Path("c.zvf"));
+    EXPECT_TRUE(flushed.ends_with("/d/g|1\n??D/d/h\n/d/i|2\n")) << flushed;
+    EXPECT_EQ(collect.tellp(), flushed.size());
+    EXPECT_EQ(collect.GetItemCount(), 5u);
+
+    // Reopening with truncation starts over; a closed file refuses lines.
+    ASSERT_TRUE(collect.Process(File("/d/j", 3)).IsSuccess());
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    ASSERT_TRUE(collect.Process(File("/new", 1)).IsSuccess());
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    EXPECT_EQ(Read(Path("c.zvf")), "/new|1\n");
+    EXPECT_TRUE(collect.Process(File("/closed", 1)).IsError()) << "a closed file refuses lines";
+}
+
+TEST_F(FlatCollectFileTest, AThreadWritingManyFilesKeepsEachFilesLinesAndOrder)
+{
+    // More files than a thread remembers slots of, and files destroyed and made again: a
+    // thread must find its own slot of each and never one of a file that is gone.
+    for (int round = 0; round < 3; ++round) {
+        constexpr int kFiles = 11;
+        std::vector<std::unique_ptr<CFlatCollectFile>> files;
+        for (int f = 0; f < kFiles; ++f) {
+            files.push_back(std::make_unique<CFlatCollectFile>(1, Path("f" + std::to_string(f) + ".zvf")));
+            ASSERT_TRUE(files.back()->Open().IsSuccess());
+        }
+        std::thread writer([&] {
+            for (int i = 0; i < 3000; ++i)
+                for (int f = 0; f < kFiles; ++f)
+                    ASSERT_TRUE(files[f]->Process(File("/r" + std::to_string(round) + "/" + std::to_string(i), 1)).IsSuccess());
+        });
+        writer.join();
+        for (int f = 0; f < kFiles; ++f) {
+            ASSERT_TRUE(files[f]->Close().IsSuccess());
+            std::string expected;
+            for (int i = 0; i < 3000; ++i)
+                expected += "/r" + std::to_string(round) + "/" + std::to_string(i) + "|1\n";
+            ASSERT_EQ(Read(Path("f" + std::to_string(f) + ".zvf")), expected) << "file " << f << " round " << round;
+        }
+        // This thread too, across destroyed files.
+        for (int f = 0; f < kFiles; ++f) {
+            CFlatCollectFile shortLived(1, Path("s.zvf"));
+            ASSERT_TRUE(shortLived.Open().IsSuccess());
+            ASSERT_TRUE(shortLived.Process(File("/only" + std::to_string(f), 2)).IsSuccess());
+            ASSERT_TRUE(shortLived.Close().IsSuccess());
+            ASSERT_EQ(Read(Path("s.zvf")), "/only" + std::to_string(f) + "|2\n");
+        }
+    }
+}
+
+TEST_F(FlatCollectFileTest, AWriteFailureMetAtAHandOverIsReturnedToTheWriters)
+{
+    // The first write to the disk fails: the buffer takes about 1 MiB, so the failure is met
+    // by the Process whose hand-over overflows it, then by every later call on every thread.
+    collecttest::ResetFaults(0, EIO);
+    CFlatCollectFile collect(1, Path("eio.zvf"));
+    collect.File().SetWriteFunction(&collecttest::FaultyWrite);
+    ASSERT_TRUE(collect.Open().IsSuccess());
+    const std::string padding(100, 'x');
+    CKxError first;
+    std::uint64_t accepted = 0;
+    while (first.IsSuccess() && accepted < 100000) {
+        first = collect.Process(File("/a/" + padding + std::to_string(accepted), 1));
+        if (first.IsSuccess())
+            ++accepted;
+    }
+    ASSERT_TRUE(first.IsError()) << "no hand-over reached the disk";
+    EXPECT_EQ(first.Code(), EIO);
+    EXPECT_NE(first.AsString().find("eio.zvf"), std::string::npos) << first.AsString();
+    EXPECT_GT(accepted * (padding.size() + 10), CBufferedFile::kDefaultBufferSize);
+    EXPECT_EQ(collect.GetItemCount(), accepted) << "the item whose hand-over failed is not counted";
+
+    std::vector<std::thread> threads;
+    std::atomic<int> refused{0};
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&] {
+            CKxError e = collect.Process(File("/later", 1));
+            if (e.Code() == EIO)
+                ++refused;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(refused.load(), 3);
+    EXPECT_EQ(collect.RawWriteItem("/raw|1", 1).Code(), EIO);
+    EXPECT_EQ(collect.Flush().Code(), EIO);
+    EXPECT_EQ(collect.Close().Code(), EIO);
+    EXPECT_EQ(collect.GetItemCount(), accepted);
+
+    // Lines that are all still staged (no slot reached a hand-over) meet the failure at the
+    // drain: Flush returns it.
+    collecttest::ResetFaults(0, ENOSPC);
+    CFlatCollectFile drained(1, Path("nospc.zvf"));
+    drained.File().SetWriteFunction(&collecttest::FaultyWrite);
+    ASSERT_TRUE(drained.Open().IsSuccess());
+    threads.clear();
+    for (int t = 0; t < 20; ++t)  // 20 slots of about 60 KiB each: more than the buffer
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 550; ++i)
+                ASSERT_TRUE(drained.Process(File("/" + std::to_string(t % 10) + padding + std::to_string(i % 1000), 1)).IsSuccess());
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(drained.GetItemCount(), 20u * 550);
+    CKxError flushed = drained.Flush();
+    ASSERT_TRUE(flushed.IsError());
+    EXPECT_EQ(flushed.Code(), ENOSPC);
+    EXPECT_NE(flushed.AsString().find("nospc.zvf"), std::string::npos) << flushed.AsString();
+    EXPECT_EQ(drained.Process(File("/after", 1)).Code(), ENOSPC);
+    EXPECT_EQ(drained.Close().Code(), ENOSPC);
 }
 
 TEST_F(FlatCollectFileTest, AFullDeviceIsAnErrorNamingTheFile)
