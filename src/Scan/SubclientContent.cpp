@@ -414,6 +414,18 @@ void CSubclientContent::PreProcessFilterItem(const std::string& entry, std::stri
     }
 }
 
+CKxError CSubclientContent::LoadIfContentFile(const std::string& item, int loadType, std::vector<std::string>& out,
+                                              bool& handled)
+{
+    handled = false;
+    if (!m_loadContentFile)
+        return CKxError::Success();
+    CKxError e = LoadContentFile(item, handled, loadType, out);
+    if (e.IsError())
+        handled = true;
+    return e;
+}
+
 CKxError CSubclientContent::ParseScanContent(const std::string& entry, std::vector<std::string>& out)
 {
     std::string item;
@@ -421,12 +433,10 @@ CKxError CSubclientContent::ParseScanContent(const std::string& entry, std::vect
     PreProcessFilterItem(entry, item, skip, true);
     if (skip || m_contentProcessingStopped)
         return CKxError::Success();
-    if (m_loadContentFile) {
-        bool isContentFile = false;
-        CKxError e = LoadContentFile(item, isContentFile, LoadTypeContent, out);
-        if (isContentFile || e.IsError())
-            return e;
-    }
+    bool handled = false;
+    CKxError e = LoadIfContentFile(item, LoadTypeContent, out, handled);
+    if (handled)
+        return e;
     return m_private->ParseScanContent(item, out);
 }
 
@@ -453,12 +463,10 @@ CKxError CSubclientContent::ParseFilters(const std::string& entry, std::vector<s
     PreProcessFilterItem(entry, item, skip, true);
     if (skip)
         return CKxError::Success();
-    if (m_loadContentFile) {
-        bool isContentFile = false;
-        CKxError e = LoadContentFile(item, isContentFile, LoadTypeFilter, out);
-        if (isContentFile || e.IsError())
-            return e;
-    }
+    bool handled = false;
+    CKxError e = LoadIfContentFile(item, LoadTypeFilter, out, handled);
+    if (handled)
+        return e;
     return m_private->ParseFilters(item, out);
 }
 
@@ -469,12 +477,10 @@ CKxError CSubclientContent::ParseFilterExceptions(const std::string& entry, std:
     PreProcessFilterItem(entry, item, skip, true);
     if (skip)
         return CKxError::Success();
-    if (m_loadContentFile) {
-        bool isContentFile = false;
-        CKxError e = LoadContentFile(item, isContentFile, LoadTypeException, out);
-        if (isContentFile || e.IsError())
-            return e;
-    }
+    bool handled = false;
+    CKxError e = LoadIfContentFile(item, LoadTypeException, out, handled);
+    if (handled)
+        return e;
     return m_private->ParseFilterExceptions(item, out);
 }
 
@@ -501,12 +507,10 @@ CKxError CSubclientContent::ParseCriteriaContent(const std::string& entry, std::
     PreProcessFilterItem(entry, item, skip, false);
     if (skip)
         return CKxError::Success();
-    if (m_loadContentFile) {
-        bool isContentFile = false;
-        CKxError e = LoadContentFile(item, isContentFile, LoadTypeCriteriaContent, out);
-        if (isContentFile || e.IsError())
-            return e;
-    }
+    bool handled = false;
+    CKxError e = LoadIfContentFile(item, LoadTypeCriteriaContent, out, handled);
+    if (handled)
+        return e;
     // Criteria content names paths to select, so it is translated as content.
     return m_private->ParseScanContent(item, out);
 }

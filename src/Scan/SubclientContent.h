@@ -119,6 +119,10 @@ public:
     // entry (which is recorded on the configuration instead).
     virtual void PreProcessFilterItem(const std::string& entry, std::string& item, bool& skip,
                                       bool markMigrationAssistant);
+    // With content files enabled, reads `item` when it names one; `handled` is true when the
+    // entry was a content file (or failed as one) and needs no parsing of its own.
+    [[nodiscard]] CKxError LoadIfContentFile(const std::string& item, int loadType, std::vector<std::string>& out,
+                                             bool& handled);
     // When `entry` names a content file ("<INCLUDE>path", or "/<INCLUDE>path"; the marker in
     // any case), sets `isContentFile` and parses each of the file's lines with the parse step
     // of `loadType` into `out`. A missing or irregular file fails (and is remembered in
