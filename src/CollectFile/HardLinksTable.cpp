@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -40,11 +41,14 @@ std::uint64_t Mix(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
-bool PReadAll(int fd, void* out, size_t size, std::uint64_t offset)
+// Repeats a positional read or write until `size` bytes moved; a short transfer of 0 bytes
+// counts as EIO so that callers always find errno set.
+template <typename Buffer, typename Call>
+bool TransferAll(Buffer* data, size_t size, std::uint64_t offset, Call call)
 {
-    char* p = static_cast<char*>(out);
+    auto* p = reinterpret_cast<std::conditional_t<std::is_const_v<Buffer>, const char, char>*>(data);
     while (size > 0) {
-        ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
+        ssize_t n = call(p, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -59,23 +63,15 @@ bool PReadAll(int fd, void* out, size_t size, std::uint64_t offset)
     return true;
 }
 
+bool PReadAll(int fd, void* out, size_t size, std::uint64_t offset)
+{
+    return TransferAll(out, size, offset, [fd](char* p, size_t n, off_t at) { return ::pread(fd, p, n, at); });
+}
+
 bool PWriteAll(int fd, const void* data, size_t size, std::uint64_t offset)
 {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return TransferAll(data, size, offset,
+                       [fd](const char* p, size_t n, off_t at) { return ::pwrite(fd, p, n, at); });
 }
 }  // namespace
 

@@ -20,16 +20,24 @@ std::string CAdHocFileNameFactory::FailedItemsCollect() const { return InFolder(
 void CAdHocFileNameFactory::DeleteSubclientFiles()
 {
     FSTRACE();
-    const std::string pattern = WorkUnitCollectNamePattern();
-    DeleteFromResultsFolder({
+    std::vector<std::string> patterns = AdHocCleanupList(WorkUnitCollectNamePattern(), DiagnosticData(),
+                                                         CollectMap(m_backupType));
+    patterns.push_back("CIdxDone*");
+    DeleteFromResultsFolder(patterns);
+}
+
+std::vector<std::string> CAdHocFileNameFactory::AdHocCleanupList(const std::string& collectPattern,
+                                                                 const std::string& diagnosticData,
+                                                                 const std::string& splitMap)
+{
+    return {
         "CollectOD*",
-        FXPath::FileName(DiagnosticData()),
-        pattern,
-        "H" + pattern,
-        FXPath::FileName(CollectMap(m_backupType)),
+        FXPath::FileName(diagnosticData),
+        collectPattern,
+        "H" + collectPattern,
+        FXPath::FileName(splitMap),
         "HCollect_split_config",
         "hardLinks*",
         "split_config.orig",
-        "CIdxDone*",
-    });
+    };
 }

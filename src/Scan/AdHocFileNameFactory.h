@@ -3,6 +3,9 @@
 // CUnixAdHocFileNameFactory, for callers that hold a CFileNameFactory.
 #include "Scan/FileNameFactory.h"
 
+#include <string>
+#include <vector>
+
 class CAdHocFileNameFactory : public CFileNameFactory {
 public:
     CAdHocFileNameFactory(unsigned int backupType, std::string resultsFolder);
@@ -16,4 +19,9 @@ public:
     std::string FailedItemsCollect() const override;
     // The ad hoc clean-up list plus the content-indexing markers ("CIdxDone*").
     void DeleteSubclientFiles() override;
+
+    // What every ad hoc job removes before it writes anew, given the factory's own names of its
+    // collect pattern, filtered-items file and split map (the Unix ad hoc factory shares it).
+    static std::vector<std::string> AdHocCleanupList(const std::string& collectPattern,
+                                                     const std::string& diagnosticData, const std::string& splitMap);
 };

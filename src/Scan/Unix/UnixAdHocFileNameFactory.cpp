@@ -1,7 +1,7 @@
 #include "Scan/Unix/UnixAdHocFileNameFactory.h"
 
-#include "Base/FXPath.h"
 #include "Base/FunctionTrace.h"
+#include "Scan/AdHocFileNameFactory.h"
 
 CUnixAdHocFileNameFactory::CUnixAdHocFileNameFactory(unsigned int backupType, std::string resultsFolder)
     : CUnixFileNameFactory(backupType, std::move(resultsFolder))
@@ -21,15 +21,6 @@ std::string CUnixAdHocFileNameFactory::FailedItemsCollect() const { return InFol
 void CUnixAdHocFileNameFactory::DeleteSubclientFiles()
 {
     FSTRACE();
-    const std::string pattern = WorkUnitCollectNamePattern();
-    DeleteFromResultsFolder({
-        "CollectOD*",
-        FXPath::FileName(DiagnosticData()),
-        pattern,
-        "H" + pattern,
-        FXPath::FileName(CollectMap(m_backupType)),
-        "HCollect_split_config",
-        "hardLinks*",
-        "split_config.orig",
-    });
+    DeleteFromResultsFolder(CAdHocFileNameFactory::AdHocCleanupList(WorkUnitCollectNamePattern(), DiagnosticData(),
+                                                                    CollectMap(m_backupType)));
 }
