@@ -1,0 +1,3 @@
+#include "CollectFile/FVBase.h"
+
+FVBase::~FVBase() = default;
