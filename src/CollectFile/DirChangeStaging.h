@@ -1,22 +1,77 @@
 #pragma once
 // CDirChangeStaging: per-thread staging of directory-change entries on their way into a
-// CPathCacheFlatFileIndex (used by the buffers and by the index's own AddItem).
+// CPathCacheFlatFileIndex; the engine of the index buffers and of the index's own AddItem.
+//
+// Each adding thread owns a slot: its entries, grouped by folder in the order they came, are
+// kept there without any shared lock. When a slot holds kHandOverBytes, its groups are handed
+// over: each group sorted by (name, kind), a later entry for the same (name, kind) replacing an
+// earlier one, becomes one chunk, and all of them reach the index in one append.
+//
+// Thread: Add from any thread. Flush and Close from the owner once the adders are done (they
+// drain every slot, but entries staged meanwhile may land after them).
 #include "Base/KxError.h"
 #include "CollectFile/FVBase.h"
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 class CPathCacheFlatFileIndex;
 
 class CDirChangeStaging {
 public:
+    static constexpr size_t kHandOverBytes = size_t{256} << 10;
+
     explicit CDirChangeStaging(CPathCacheFlatFileIndex& index);
+    CDirChangeStaging(const CDirChangeStaging&) = delete;
+    CDirChangeStaging& operator=(const CDirChangeStaging&) = delete;
     ~CDirChangeStaging();
 
-    [[nodiscard]] CKxError Add(const std::string& path, bool isFile, const FVBasePtr& record);
+    // `path` without trailing '/' (trailing ones are dropped); empty: error 87. A record whose
+    // text holds a newline or does not begin with '|': error 87. Closed: error 6. File entries
+    // are dropped (success) while the index does not include files.
+    [[nodiscard]] CKxError Add(std::string_view path, bool isFile, const FVBasePtr& record);
     [[nodiscard]] CKxError Flush();
     [[nodiscard]] CKxError Close();
+    bool IsClosed() const { return m_closed.load(std::memory_order_acquire); }
 
 private:
+    struct SItem {
+        std::uint32_t lineOffset;  // in the group's lines: kind, escaped name, text, '\n'
+        std::uint32_t lineLength;
+        std::uint32_t nameOffset;  // raw name: in `lines` (escape-free names) or in `names`
+        std::uint32_t nameLength;
+        bool nameInNames;
+        char kind;
+    };
+    struct SGroup {
+        std::string folder;
+        std::string lines;
+        std::string names;
+        std::vector<SItem> items;
+        void Clear();
+    };
+    struct SSlot {
+        std::mutex lock;
+        std::thread::id owner;
+        std::vector<SGroup> groups;  // the first `used` are live; the rest keep their memory
+        size_t used = 0;
+        size_t bytes = 0;
+        std::string batch;
+        std::vector<size_t> order;
+    };
+
+    SSlot& ThreadSlot();
+    CKxError HandOverLocked(SSlot& slot);
+
     CPathCacheFlatFileIndex& m_index;
+    const std::uint64_t m_id;  // tells this staging's entries in the threads' slot caches apart
+    std::atomic<bool> m_closed{false};
+    std::mutex m_slotsLock;  // guards the list m_slots (not the slots' content)
+    std::vector<std::unique_ptr<SSlot>> m_slots;
 };

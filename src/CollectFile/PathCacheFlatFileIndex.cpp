@@ -1,38 +1,511 @@
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
+#include "Base/LogWriter.h"
+#include "CollectFile/DirChangeClosedFile.h"
+#include "CollectFile/DirChangeComparison.h"
+#include "CollectFile/DirChangeFileLayout.h"
+#include "CollectFile/DirChangeFolderEntries.h"
+#include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/DirChangeStaging.h"
+#include "CollectFile/FileNameEscaping.h"
+#include "CollectFile/PathCacheFlatFileIndexCompareCallback.h"
 
-struct CPathCacheFlatFileIndex::SImpl {
-    std::string current, previous;
-    CDirChangeItemBaseFormatterPtr formatter;
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+#include <unordered_map>
+
+using DirChangeFileLayout::SChunkRef;
+
+namespace {
+// Process-unique ids of loaded files: a thread's cached folder of a file that is gone can never
+// be taken for a folder of a later file.
+std::atomic<std::uint64_t> g_nextFileGeneration{1};
+
+constexpr size_t kCachedFolders = 4;          // folders a thread keeps loaded per lookup kind
+constexpr size_t kCarryBatchBytes = size_t{1} << 20;
+
+struct SCachedFolder {
+    std::uint64_t generation = 0;
+    std::string folder;
+    size_t stamp = 0;  // the folder's chunk count when loaded (the current file grows)
+    std::shared_ptr<const CDirChangeFolderEntries> entries;
 };
 
-CPathCacheFlatFileIndex::CPathCacheFlatFileIndex() : m_impl(std::make_unique<SImpl>()) {}
-CPathCacheFlatFileIndex::~CPathCacheFlatFileIndex() = default;
-CKxError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string&, ContentMapperAPIPtr) { return CKxError(50, "not yet"); }
-CKxError CPathCacheFlatFileIndex::SetPreviousBackingFile(const std::string&, ContentMapperAPIPtr) { return CKxError(50, "not yet"); }
-void CPathCacheFlatFileIndex::SetItemInfoFormatter(CDirChangeItemBaseFormatterPtr) {}
-void CPathCacheFlatFileIndex::SetCurrentBackingFileParser(CDirChangeItemBaseParserPtr) {}
-void CPathCacheFlatFileIndex::SetPreviousBackingFileParser(CDirChangeItemBaseParserPtr) {}
-void CPathCacheFlatFileIndex::SetAvoidLoadingEmptyItemInfo(bool) {}
-void CPathCacheFlatFileIndex::SetIncludeFiles(bool) {}
-bool CPathCacheFlatFileIndex::IsIncludeFiles() const { return true; }
-bool CPathCacheFlatFileIndex::HasPreviousBackingFile() const { return false; }
-const std::string& CPathCacheFlatFileIndex::GetCurrentBackingFilePath() const { return m_impl->current; }
-const std::string& CPathCacheFlatFileIndex::GetPreviousBackingFilePath() const { return m_impl->previous; }
-const CDirChangeItemBaseFormatterPtr& CPathCacheFlatFileIndex::GetItemInfoFormatter() const { return m_impl->formatter; }
-bool CPathCacheFlatFileIndex::Lookup(std::string_view, EKind, FVBasePtr*) { return false; }
-bool CPathCacheFlatFileIndex::LookupCurrent(std::string_view, EKind, FVBasePtr*) { return false; }
-CKxError CPathCacheFlatFileIndex::AddItem(const std::string&, const FVBasePtr&, bool) { return CKxError(50, "not yet"); }
-CKxError CPathCacheFlatFileIndex::FlushPending() { return CKxError(50, "not yet"); }
-CKxError CPathCacheFlatFileIndex::CarryForward(const std::string&) { return CKxError(50, "not yet"); }
-CKxError CPathCacheFlatFileIndex::Compare(CPathCacheFlatFileIndexCompareCallback&, unsigned) { return CKxError(50, "not yet"); }
-CKxError CPathCacheFlatFileIndex::Compare(const std::string&, const std::string&, CPathCacheFlatFileIndexCompareCallback&,
-                                          unsigned, CDirChangeItemBaseParserPtr, CDirChangeItemBaseParserPtr)
+struct SFolderCache {
+    SCachedFolder slots[kCachedFolders];
+    size_t next = 0;
+
+    const SCachedFolder* Find(std::uint64_t generation, std::string_view folder, size_t stamp) const
+    {
+        for (const SCachedFolder& slot : slots)
+            if (slot.generation == generation && slot.stamp == stamp && slot.folder == folder)
+                return &slot;
+        return nullptr;
+    }
+    const SCachedFolder& Put(std::uint64_t generation, std::string_view folder, size_t stamp,
+                             std::shared_ptr<const CDirChangeFolderEntries> entries)
+    {
+        SCachedFolder& slot = slots[next];
+        next = (next + 1) % kCachedFolders;
+        slot.generation = generation;
+        slot.folder.assign(folder);
+        slot.stamp = stamp;
+        slot.entries = std::move(entries);
+        return slot;
+    }
+};
+
+ssize_t DefaultWrite(int fd, const void* data, size_t size, off_t offset)
 {
-    return CKxError(50, "not yet");
+    return ::pwrite(fd, data, size, offset);
 }
-CKxError CPathCacheFlatFileIndex::Close() { return CKxError(50, "not yet"); }
-bool CPathCacheFlatFileIndex::IsClosed() const { return false; }
-std::uint64_t CPathCacheFlatFileIndex::GetCurrentEntryCount() const { return 0; }
-std::uint64_t CPathCacheFlatFileIndex::GetCurrentChunkCount() const { return 0; }
+
+std::uint64_t CountLines(std::string_view bytes)
+{
+    return static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+}
+}  // namespace
+
+struct CPathCacheFlatFileIndex::SImpl {
+    explicit SImpl(CPathCacheFlatFileIndex& owner) : staging(owner) {}
+
+    CDirChangeItemBaseFormatterPtr formatter = std::make_shared<CDirChangeItemBaseFormatter>();
+    CDirChangeItemBaseParserPtr currentParser = std::make_shared<CDirChangeItemBaseParser>();
+    CDirChangeItemBaseParserPtr previousParser = std::make_shared<CDirChangeItemBaseParser>();
+    std::atomic<bool> avoidEmpty{false};
+    std::atomic<bool> includeFiles{true};
+    WriteFunction write = DefaultWrite;
+
+    // The current file. Everything below up to the previous file is guarded by currentLock.
+    std::string currentPath;
+    ContentMapperAPIPtr currentMapper;
+    mutable std::mutex currentLock;
+    int currentFd = -1;
+    std::uint64_t currentGeneration = 0;
+    std::uint64_t currentEnd = 0;
+    std::deque<SChunkRef> currentChunks;  // in file order; a deque keeps references stable
+    std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
+    std::uint64_t currentEntries = 0;
+    bool closed = false;
+    CKxError writeError;  // the first failed write, returned from then on
+
+    // The previous file: set by the owner before lookups start, then read-only.
+    std::string previousPath;
+    ContentMapperAPIPtr previousMapper;
+    CDirChangeClosedFile previous;
+    std::uint64_t previousGeneration = 0;
+    std::atomic<bool> damageLogged{false};
+
+    CDirChangeStaging staging;  // AddItem's entries
+
+    void ResetCurrent()
+    {
+        if (currentFd >= 0)
+            ::close(currentFd);
+        currentFd = -1;
+        currentEnd = 0;
+        currentChunks.clear();
+        currentByFolder.clear();
+        currentEntries = 0;
+        closed = false;
+        writeError = CKxError();
+    }
+
+    // Writes all of `bytes` at `offset` (lock held).
+    CKxError WriteAllLocked(std::string_view bytes, std::uint64_t offset)
+    {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t wrote = write(currentFd, bytes.data() + done, bytes.size() - done,
+                                        static_cast<off_t>(offset + done));
+            if (wrote < 0) {
+                if (errno == EINTR)
+                    continue;
+                return CKxError::FromErrno(errno, KxFormat("Failed to write to '%s'", currentPath.c_str()));
+            }
+            if (wrote == 0)
+                return CKxError::FromErrno(EIO, KxFormat("Failed to write to '%s'", currentPath.c_str()));
+            done += static_cast<size_t>(wrote);
+        }
+        return CKxError::Success();
+    }
+
+    void LogDamageOnce(const CKxError& error)
+    {
+        if (!damageLogged.exchange(true))
+            FSLOG_ERROR("Directory-change lookups answer \"not found\" for an unreadable folder: %s",
+                        error.AsString().c_str());
+    }
+
+    // Loads (or finds in the calling thread's cache) the merged entries of `folder` of a file.
+    // `stamp` tells a folder's cached entries from those of the same folder after it grew.
+    std::shared_ptr<const CDirChangeFolderEntries> LoadFolder(SFolderCache& cache, std::uint64_t generation,
+                                                              size_t stamp, int fd, const std::string& path,
+                                                              std::string_view folder,
+                                                              const std::vector<const SChunkRef*>& chunks)
+    {
+        if (const SCachedFolder* hit = cache.Find(generation, folder, stamp))
+            return hit->entries;
+        auto entries = std::make_shared<CDirChangeFolderEntries>();
+        if (!chunks.empty()) {
+            CKxError loaded = entries->Load(fd, path, chunks.data(), chunks.size());
+            if (loaded.IsError()) {
+                LogDamageOnce(loaded);
+                return nullptr;
+            }
+        }
+        return cache.Put(generation, folder, stamp, std::move(entries)).entries;
+    }
+
+    bool Answer(const CDirChangeFolderEntries* entries, std::string_view name, EKind kind,
+                const CDirChangeItemBaseParserPtr& parser, FVBasePtr* record)
+    {
+        if (!entries)
+            return false;
+        const auto* entry = entries->Find(name, kind == eFile ? DirChangeFileLayout::kFileKind
+                                                              : DirChangeFileLayout::kFolderKind);
+        if (!entry || entry->carried)
+            return false;
+        if (record) {
+            CKxError made = CDirChangeComparison::MakeRecord(*parser, entry->text,
+                                                             avoidEmpty.load(std::memory_order_relaxed), *record);
+            if (made.IsError()) {
+                LogDamageOnce(made);
+                record->reset();
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+CPathCacheFlatFileIndex::CPathCacheFlatFileIndex() : m_impl(std::make_unique<SImpl>(*this)) {}
+
+CPathCacheFlatFileIndex::~CPathCacheFlatFileIndex()
+{
+    std::lock_guard lock(m_impl->currentLock);
+    m_impl->ResetCurrent();
+}
+
+CKxError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string& path, ContentMapperAPIPtr mapper)
+{
+    std::lock_guard lock(m_impl->currentLock);
+    m_impl->ResetCurrent();
+    m_impl->currentPath = path;
+    m_impl->currentMapper = std::move(mapper);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return CKxError::FromErrno(errno, KxFormat("Failed to open '%s' for writing", path.c_str()));
+    m_impl->currentFd = fd;
+    m_impl->currentGeneration = g_nextFileGeneration.fetch_add(1, std::memory_order_relaxed);
+    CKxError header = m_impl->WriteAllLocked(DirChangeFileLayout::kHeader, 0);
+    if (header.IsError()) {
+        m_impl->ResetCurrent();
+        return header;
+    }
+    m_impl->currentEnd = DirChangeFileLayout::kHeader.size();
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::SetPreviousBackingFile(const std::string& path, ContentMapperAPIPtr mapper)
+{
+    m_impl->previousPath = path;
+    m_impl->previousMapper = std::move(mapper);
+    m_impl->previousGeneration = g_nextFileGeneration.fetch_add(1, std::memory_order_relaxed);
+    m_impl->damageLogged.store(false);
+    KX_RETURN_IF_FAILED(m_impl->previous.Open(path), "Failed to load the previous directory-change file '%s'",
+                        path.c_str());
+    return CKxError::Success();
+}
+
+void CPathCacheFlatFileIndex::SetItemInfoFormatter(CDirChangeItemBaseFormatterPtr formatter)
+{
+    m_impl->formatter = formatter ? std::move(formatter) : std::make_shared<CDirChangeItemBaseFormatter>();
+}
+
+void CPathCacheFlatFileIndex::SetCurrentBackingFileParser(CDirChangeItemBaseParserPtr parser)
+{
+    m_impl->currentParser = parser ? std::move(parser) : std::make_shared<CDirChangeItemBaseParser>();
+}
+
+void CPathCacheFlatFileIndex::SetPreviousBackingFileParser(CDirChangeItemBaseParserPtr parser)
+{
+    m_impl->previousParser = parser ? std::move(parser) : std::make_shared<CDirChangeItemBaseParser>();
+}
+
+void CPathCacheFlatFileIndex::SetAvoidLoadingEmptyItemInfo(bool avoid) { m_impl->avoidEmpty.store(avoid); }
+void CPathCacheFlatFileIndex::SetIncludeFiles(bool include) { m_impl->includeFiles.store(include); }
+bool CPathCacheFlatFileIndex::IsIncludeFiles() const { return m_impl->includeFiles.load(std::memory_order_relaxed); }
+bool CPathCacheFlatFileIndex::HasPreviousBackingFile() const { return m_impl->previous.IsOpen(); }
+const std::string& CPathCacheFlatFileIndex::GetCurrentBackingFilePath() const { return m_impl->currentPath; }
+const std::string& CPathCacheFlatFileIndex::GetPreviousBackingFilePath() const { return m_impl->previousPath; }
+const CDirChangeItemBaseFormatterPtr& CPathCacheFlatFileIndex::GetItemInfoFormatter() const
+{
+    return m_impl->formatter;
+}
+void CPathCacheFlatFileIndex::SetWriteFunction(WriteFunction write) { m_impl->write = write ? write : DefaultWrite; }
+
+bool CPathCacheFlatFileIndex::Lookup(std::string_view path, EKind kind, FVBasePtr* record)
+{
+    SImpl& impl = *m_impl;
+    if (!impl.previous.IsOpen())
+        return false;
+    path = DirChangePathOrder::TrimTrailingSlashes(path);
+    if (path.empty())
+        return false;
+    std::string_view folder, name;
+    DirChangePathOrder::Split(path, folder, name);
+    thread_local SFolderCache cache;
+    // A folder's chunks in the previous file never change: stamp 0 keys every cached folder.
+    if (const SCachedFolder* hit = cache.Find(impl.previousGeneration, folder, 0))
+        return impl.Answer(hit->entries.get(), name, kind, impl.previousParser, record);
+    const auto [begin, end] = impl.previous.FolderRange(folder, false);
+    std::vector<const SChunkRef*> chunks;
+    for (size_t i = begin; i < end; ++i)
+        chunks.push_back(&impl.previous.Chunks()[i]);
+    auto entries = impl.LoadFolder(cache, impl.previousGeneration, 0, impl.previous.Fd(), impl.previousPath, folder,
+                                   chunks);
+    return impl.Answer(entries.get(), name, kind, impl.previousParser, record);
+}
+
+bool CPathCacheFlatFileIndex::LookupCurrent(std::string_view path, EKind kind, FVBasePtr* record)
+{
+    SImpl& impl = *m_impl;
+    path = DirChangePathOrder::TrimTrailingSlashes(path);
+    if (path.empty())
+        return false;
+    std::string_view folder, name;
+    DirChangePathOrder::Split(path, folder, name);
+    std::vector<const SChunkRef*> chunks;
+    std::uint64_t generation;
+    int fd;
+    {
+        std::lock_guard lock(impl.currentLock);
+        if (impl.currentFd < 0)
+            return false;
+        generation = impl.currentGeneration;
+        fd = impl.currentFd;
+        auto it = impl.currentByFolder.find(folder);
+        if (it == impl.currentByFolder.end())
+            return false;
+        chunks = it->second;
+    }
+    thread_local SFolderCache cache;
+    // The descriptor stays open while chunks are read: only the owner may reset the file, and
+    // not while lookups run.
+    auto entries = impl.LoadFolder(cache, generation, chunks.size(), fd, impl.currentPath, folder, chunks);
+    return impl.Answer(entries.get(), name, kind, impl.currentParser, record);
+}
+
+CKxError CPathCacheFlatFileIndex::AddItem(const std::string& path, const FVBasePtr& record, bool isFile)
+{
+    KX_RETURN_IF_FAILED(m_impl->staging.Add(path, isFile, record), "Failed to add '%s' to the directory-change file '%s'",
+                        escapeFileName(path).c_str(), m_impl->currentPath.c_str());
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::FlushPending()
+{
+    KX_RETURN_IF_FAILED(m_impl->staging.Flush(), "Failed to flush the directory-change file '%s'",
+                        m_impl->currentPath.c_str());
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view bytes, std::vector<SChunkRef>& chunks,
+                                               std::uint64_t entries)
+{
+    SImpl& impl = *m_impl;
+    std::lock_guard lock(impl.currentLock);
+    if (impl.writeError.IsError())
+        return impl.writeError;
+    if (impl.currentFd < 0)
+        return CKxError(6, "No directory-change file is open for writing");
+    if (impl.closed)
+        return CKxError(6, KxFormat("The directory-change file '%s' is closed", impl.currentPath.c_str()));
+    if (chunks.empty())
+        return CKxError::Success();
+    CKxError wrote = impl.WriteAllLocked(bytes, impl.currentEnd);
+    if (wrote.IsError()) {
+        impl.writeError = wrote;
+        return wrote;
+    }
+    const std::uint64_t base = impl.currentEnd;
+    impl.currentEnd += bytes.size();
+    impl.currentEntries += entries;
+    for (SChunkRef& chunk : chunks) {
+        chunk.offset += base;
+        SChunkRef& stored = impl.currentChunks.emplace_back(std::move(chunk));
+        impl.currentByFolder[stored.folder].push_back(&stored);
+    }
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::CarryForward(const std::string& folderPath)
+{
+    SImpl& impl = *m_impl;
+    if (!impl.previous.IsOpen())
+        return CKxError::Success();
+    const std::string_view folder = DirChangePathOrder::TrimTrailingSlashes(folderPath);
+    const auto [begin, end] = impl.previous.FolderRange(folder, true);
+    std::string batch;
+    std::vector<SChunkRef> chunks;
+    std::uint64_t entries = 0;
+    auto handOver = [&]() -> CKxError {
+        CKxError appended = AppendChunks(batch, chunks, entries);
+        batch.clear();
+        chunks.clear();
+        entries = 0;
+        return appended;
+    };
+    for (size_t i = begin; i < end; ++i) {
+        const SChunkRef& source = impl.previous.Chunks()[i];
+        const size_t at = batch.size();
+        KX_RETURN_IF_FAILED(CDirChangeFolderEntries::ReadAt(impl.previous.Fd(), impl.previousPath, source.offset,
+                                                            source.length, batch),
+                            "Failed to carry folder '%s' forward", escapeFileName(folder).c_str());
+        const std::string_view bytes = std::string_view(batch).substr(at);
+        if (DirChangeFileLayout::Hash64(bytes) != source.hash)
+            return CKxError(KxCode::InvalidData,
+                            KxFormat("Directory-change file '%s' is truncated or corrupt: chunk of folder '%s' at "
+                                     "offset %llu: checksum mismatch",
+                                     impl.previousPath.c_str(), escapeFileName(source.folder).c_str(),
+                                     static_cast<unsigned long long>(source.offset)))
+                .Push(KxFormat("Failed to carry folder '%s' forward", escapeFileName(folder).c_str()));
+        SChunkRef copy = source;
+        copy.offset = at;
+        copy.flags |= DirChangeFileLayout::kChunkCarried;
+        chunks.push_back(std::move(copy));
+        entries += CountLines(bytes);
+        if (batch.size() >= kCarryBatchBytes)
+            KX_RETURN_IF_FAILED(handOver(), "Failed to carry folder '%s' forward", escapeFileName(folder).c_str());
+    }
+    if (!chunks.empty())
+        KX_RETURN_IF_FAILED(handOver(), "Failed to carry folder '%s' forward", escapeFileName(folder).c_str());
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::Compare(CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags)
+{
+    (void)flags;
+    SImpl& impl = *m_impl;
+    KX_RETURN_IF_FAILED(FlushPending(), "Compare failed");
+    CDirChangeComparison::SSide first;
+    CDirChangeComparison::SSide second;
+    {
+        std::lock_guard lock(impl.currentLock);
+        if (impl.currentFd < 0)
+            return CKxError(KxCode::InvalidParameter, "Compare failed: no current directory-change file");
+        if (impl.writeError.IsError())
+            return CKxError(impl.writeError).Push("Compare failed");
+        second.fd = impl.currentFd;
+        second.path = impl.currentPath;
+        second.chunks.reserve(impl.currentChunks.size());
+        for (const SChunkRef& chunk : impl.currentChunks)
+            second.chunks.push_back(&chunk);
+    }
+    std::sort(second.chunks.begin(), second.chunks.end(),
+              [](const SChunkRef* a, const SChunkRef* b) { return DirChangeFileLayout::ChunkRefLess(*a, *b); });
+    second.parser = impl.currentParser;
+    if (impl.previous.IsOpen()) {
+        first.fd = impl.previous.Fd();
+        first.path = impl.previousPath;
+        first.chunks.reserve(impl.previous.Chunks().size());
+        for (const SChunkRef& chunk : impl.previous.Chunks())
+            first.chunks.push_back(&chunk);
+    }
+    first.parser = impl.previousParser;
+    CDirChangeComparison comparison(std::move(first), std::move(second), impl.avoidEmpty.load(), callback);
+    KX_RETURN_IF_FAILED(comparison.Run(), "Compare failed");
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::Compare(const std::string& first, const std::string& second,
+                                          CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags,
+                                          CDirChangeItemBaseParserPtr firstParser,
+                                          CDirChangeItemBaseParserPtr secondParser)
+{
+    (void)flags;
+    CDirChangeClosedFile firstFile;
+    CDirChangeClosedFile secondFile;
+    KX_RETURN_IF_FAILED(firstFile.Open(first), "Compare failed");
+    KX_RETURN_IF_FAILED(secondFile.Open(second), "Compare failed");
+    auto side = [](const CDirChangeClosedFile& file, CDirChangeItemBaseParserPtr parser) {
+        CDirChangeComparison::SSide result;
+        result.fd = file.Fd();
+        result.path = file.Path();
+        result.chunks.reserve(file.Chunks().size());
+        for (const SChunkRef& chunk : file.Chunks())
+            result.chunks.push_back(&chunk);
+        result.parser = parser ? std::move(parser) : std::make_shared<CDirChangeItemBaseParser>();
+        return result;
+    };
+    CDirChangeComparison comparison(side(firstFile, std::move(firstParser)), side(secondFile, std::move(secondParser)),
+                                    false, callback);
+    KX_RETURN_IF_FAILED(comparison.Run(), "Compare failed");
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::Close()
+{
+    SImpl& impl = *m_impl;
+    {
+        std::lock_guard lock(impl.currentLock);
+        if (impl.closed)
+            return CKxError::Success();
+    }
+    KX_RETURN_IF_FAILED(impl.staging.Flush(), "Failed to close the directory-change file '%s'",
+                        impl.currentPath.c_str());
+    std::lock_guard lock(impl.currentLock);
+    if (impl.currentFd < 0)
+        return CKxError(6, "No directory-change file is open for writing");
+    if (impl.writeError.IsError())
+        return CKxError(impl.writeError).Push(KxFormat("Failed to close the directory-change file '%s'",
+                                                       impl.currentPath.c_str()));
+    std::vector<const SChunkRef*> sorted;
+    sorted.reserve(impl.currentChunks.size());
+    for (const SChunkRef& chunk : impl.currentChunks)
+        sorted.push_back(&chunk);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const SChunkRef* a, const SChunkRef* b) { return DirChangeFileLayout::ChunkRefLess(*a, *b); });
+    std::string tail;
+    tail.reserve(sorted.size() * 48 + DirChangeFileLayout::kTrailerSize);
+    for (const SChunkRef* chunk : sorted)
+        DirChangeFileLayout::AppendIndexLine(*chunk, tail);
+    DirChangeFileLayout::STrailer trailer;
+    trailer.indexOffset = impl.currentEnd;
+    trailer.indexLength = tail.size();
+    trailer.chunkCount = sorted.size();
+    trailer.indexHash = DirChangeFileLayout::Hash64(tail);
+    DirChangeFileLayout::AppendTrailer(trailer, tail);
+    CKxError wrote = impl.WriteAllLocked(tail, impl.currentEnd);
+    if (wrote.IsError()) {
+        impl.writeError = wrote;
+        return wrote.Push(KxFormat("Failed to close the directory-change file '%s'", impl.currentPath.c_str()));
+    }
+    impl.currentEnd += tail.size();
+    impl.closed = true;
+    return CKxError::Success();
+}
+
+bool CPathCacheFlatFileIndex::IsClosed() const
+{
+    std::lock_guard lock(m_impl->currentLock);
+    return m_impl->closed;
+}
+
+std::uint64_t CPathCacheFlatFileIndex::GetCurrentEntryCount() const
+{
+    std::lock_guard lock(m_impl->currentLock);
+    return m_impl->currentEntries;
+}
+
+std::uint64_t CPathCacheFlatFileIndex::GetCurrentChunkCount() const
+{
+    std::lock_guard lock(m_impl->currentLock);
+    return m_impl->currentChunks.size();
+}

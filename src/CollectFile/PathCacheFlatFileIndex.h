@@ -27,12 +27,18 @@
 #include "CollectFile/IDirChange.h"
 #include "Engine/ContentMapperAPI.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <vector>
 
 class CPathCacheFlatFileIndexCompareCallback;
 class CDirChangeStaging;
+namespace DirChangeFileLayout {
+struct SChunkRef;
+}
 
 class CPathCacheFlatFileIndex : public IDirChange {
 public:
@@ -54,8 +60,8 @@ public:
     void SetPreviousBackingFileParser(CDirChangeItemBaseParserPtr parser);
     // Records with empty text make no record object (the record pointer is null).
     void SetAvoidLoadingEmptyItemInfo(bool avoid);
-    // Default true; false: file entries are not kept (adding one succeeds and stores nothing,
-    // and a file is never found).
+    // Default true; false: file entries are not written (adding one succeeds and stores
+    // nothing). Lookups answer from what the files hold.
     void SetIncludeFiles(bool include);
     bool IsIncludeFiles() const;
     bool HasPreviousBackingFile() const;
@@ -109,10 +115,21 @@ public:
     std::uint64_t GetCurrentEntryCount() const;
     std::uint64_t GetCurrentChunkCount() const;
 
+    // The system call that writes the current file (pwrite's form); tests replace it to inject
+    // failures. Set before SetCurrentBackingFile.
+    using WriteFunction = ssize_t (*)(int fd, const void* data, size_t size, off_t offset);
+    void SetWriteFunction(WriteFunction write);
+
     struct SImpl;
 
 private:
     friend class CDirChangeStaging;
+    // Appends `bytes` (whole chunks; `chunks` give their offsets relative to `bytes`) to the
+    // current file in one write, under the file's lock. A failed write is sticky: it is
+    // returned by every later append and by Close. Closed file: error 6.
+    [[nodiscard]] CKxError AppendChunks(std::string_view bytes, std::vector<DirChangeFileLayout::SChunkRef>& chunks,
+                                        std::uint64_t entries);
+
     std::unique_ptr<SImpl> m_impl;
 };
 

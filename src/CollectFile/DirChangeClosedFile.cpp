@@ -1,0 +1,105 @@
+#include "CollectFile/DirChangeClosedFile.h"
+
+#include "CollectFile/DirChangeFolderEntries.h"
+#include "CollectFile/DirChangePathOrder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace DirChangeFileLayout;
+
+CDirChangeClosedFile::~CDirChangeClosedFile()
+{
+    Close();
+}
+
+void CDirChangeClosedFile::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_chunks.clear();
+    m_chunks.shrink_to_fit();
+}
+
+CKxError CDirChangeClosedFile::Open(const std::string& path)
+{
+    Close();
+    m_path = path;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return CKxError::FromErrno(errno, KxFormat("Failed to open directory-change file '%s'", path.c_str()));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return CKxError::FromErrno(error, KxFormat("Failed to read directory-change file '%s'", path.c_str()));
+    }
+    auto corrupt = [&](const std::string& cause) {
+        ::close(fd);
+        m_chunks.clear();
+        return CKxError(KxCode::InvalidData,
+                        KxFormat("Directory-change file '%s' is truncated or corrupt: %s", path.c_str(), cause.c_str()));
+    };
+    if (!S_ISREG(st.st_mode))
+        return corrupt("not a regular file");
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (size < kHeader.size() + kTrailerSize)
+        return corrupt(KxFormat("only %llu bytes long", static_cast<unsigned long long>(size)));
+
+    std::string bytes;
+    CKxError read = CDirChangeFolderEntries::ReadAt(fd, path, 0, kHeader.size(), bytes);
+    if (read.IsSuccess())
+        read = CDirChangeFolderEntries::ReadAt(fd, path, size - kTrailerSize, kTrailerSize, bytes);
+    if (read.IsError()) {
+        ::close(fd);
+        return read;
+    }
+    if (std::string_view(bytes).substr(0, kHeader.size()) != kHeader)
+        return corrupt("not a directory-change file (bad header)");
+    std::string cause;
+    STrailer trailer;
+    if (!ParseTrailer(std::string_view(bytes).substr(kHeader.size()), trailer, cause))
+        return corrupt(cause);
+    const std::uint64_t indexEnd = size - kTrailerSize;
+    if (trailer.indexOffset < kHeader.size() || trailer.indexOffset > indexEnd ||
+        trailer.indexLength != indexEnd - trailer.indexOffset)
+        return corrupt("the trailer does not match the file size");
+
+    std::string index;
+    read = CDirChangeFolderEntries::ReadAt(fd, path, trailer.indexOffset, trailer.indexLength, index);
+    if (read.IsError()) {
+        ::close(fd);
+        return read;
+    }
+    if (Hash64(index) != trailer.indexHash)
+        return corrupt("folder index checksum mismatch");
+    std::vector<SChunkRef> chunks;
+    if (!ParseIndex(index, kHeader.size(), trailer.indexOffset, chunks, cause))
+        return corrupt(cause);
+    if (chunks.size() != trailer.chunkCount)
+        return corrupt("the trailer's chunk count does not match the folder index");
+    chunks.shrink_to_fit();
+    m_chunks = std::move(chunks);
+    m_fd = fd;
+    return CKxError::Success();
+}
+
+std::pair<size_t, size_t> CDirChangeClosedFile::FolderRange(std::string_view folder, bool withSubtree) const
+{
+    auto first = std::lower_bound(m_chunks.begin(), m_chunks.end(), folder, [](const SChunkRef& chunk, std::string_view f) {
+        return DirChangePathOrder::Less(chunk.folder, f);
+    });
+    auto last = first;
+    if (withSubtree) {
+        while (last != m_chunks.end() && DirChangePathOrder::IsSameOrBelow(folder, last->folder))
+            ++last;
+    } else {
+        while (last != m_chunks.end() && last->folder == folder)
+            ++last;
+    }
+    return {static_cast<size_t>(first - m_chunks.begin()), static_cast<size_t>(last - m_chunks.begin())};
+}

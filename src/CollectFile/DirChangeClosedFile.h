@@ -1,0 +1,42 @@
+#pragma once
+// CDirChangeClosedFile: a closed directory-change file opened for reading: its header, trailer
+// and folder index checked, the folder index held in memory (one entry per chunk), chunks read
+// on demand through the descriptor.
+//
+// Thread: Open and the destructor belong to the owner; once open, the descriptor and the chunk
+// list may be used from any thread (reads use pread).
+#include "Base/KxError.h"
+#include "CollectFile/DirChangeFileLayout.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class CDirChangeClosedFile {
+public:
+    CDirChangeClosedFile() = default;
+    CDirChangeClosedFile(const CDirChangeClosedFile&) = delete;
+    CDirChangeClosedFile& operator=(const CDirChangeClosedFile&) = delete;
+    ~CDirChangeClosedFile();
+
+    // Missing or unreadable: the system error naming the path. Truncated, not closed or damaged:
+    // error 13, "Directory-change file '<path>' is truncated or corrupt: <cause>". On error the
+    // object is left closed.
+    [[nodiscard]] CKxError Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+
+    int Fd() const { return m_fd; }
+    const std::string& Path() const { return m_path; }
+    // In path order of folders, a folder's chunks by offset.
+    const std::vector<DirChangeFileLayout::SChunkRef>& Chunks() const { return m_chunks; }
+    // The run of Chunks() that belongs to `folder` exactly, or to `folder` and every folder below
+    // it when `withSubtree`.
+    std::pair<size_t, size_t> FolderRange(std::string_view folder, bool withSubtree) const;
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+    std::vector<DirChangeFileLayout::SChunkRef> m_chunks;
+};
