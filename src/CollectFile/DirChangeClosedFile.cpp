@@ -48,7 +48,8 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
         return corrupt("not a regular file");
     const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
     if (size < kHeader.size() + kTrailerSize)
-        return corrupt(KxFormat("only %llu bytes long", static_cast<unsigned long long>(size)));
+        return corrupt(KxFormat("only %llu bytes long, no closing trailer (the file was not closed or was cut)",
+                                static_cast<unsigned long long>(size)));
 
     std::string bytes;
     CKxError read = CDirChangeFolderEntries::ReadAt(fd, path, 0, kHeader.size(), bytes);

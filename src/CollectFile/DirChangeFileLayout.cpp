@@ -74,7 +74,7 @@ void AppendTrailer(const STrailer& trailer, std::string& out)
 bool ParseTrailer(std::string_view bytes, STrailer& trailer, std::string& cause)
 {
     if (bytes.size() != kTrailerSize || bytes.substr(0, kTrailerMagic.size()) != kTrailerMagic) {
-        cause = "no closing trailer (the file was not closed)";
+        cause = "no closing trailer (the file was not closed or was cut)";
         return false;
     }
     if (GetLe(bytes, 8, 4) != kVersion) {

@@ -1,0 +1,463 @@
+#include "CollectFile/DirChangePathOrder.h"
+#include "CollectFile/FlatDirChangeFile.h"
+#include "CollectFile/IncrFlatCollectFile.h"
+#include "CollectFile/PathCacheFlatFileIndexBuffer.h"
+#include "CollectTestSupport.h"
+#include "DirChangeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <thread>
+
+using collecttest::ScratchFolderTest;
+using namespace dctest;
+
+namespace {
+const FXCodeLocation kHere = FXCodeLocation::Here();
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// Every (path, kind) of a closed file with its record text, read back through the comparison
+// of the file with itself.
+std::map<std::string, std::string> Contents(const std::string& path)
+{
+    CRecordingCallback callback;
+    CKxError compared = CPathCacheFlatFileIndex::Compare(path, path, callback, 0, std::make_shared<CTextParser>(),
+                                                         std::make_shared<CTextParser>());
+    EXPECT_TRUE(compared.IsSuccess()) << compared.AsString();
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : callback.entries) {
+        EXPECT_EQ(entry.side, 'B') << entry.path;
+        EXPECT_EQ(entry.first, entry.second) << entry.path;
+        EXPECT_TRUE(contents.emplace((entry.isFile ? "F " : "D ") + entry.path, entry.first).second)
+            << "reported twice: " << entry.path;
+    }
+    return contents;
+}
+
+std::string Found(CPathCacheFlatFileIndex& index, const std::string& path, IDirChange::EKind kind,
+                  bool current = false)
+{
+    FVBasePtr record;
+    const bool found = current ? index.LookupCurrent(path, kind, &record) : index.Lookup(path, kind, &record);
+    return found ? TextOf(record) : "<not found>";
+}
+}  // namespace
+
+TEST(DirChangePathOrderTest, DescendantsFollowTheirFolderAndSplitJoinRoundTrips)
+{
+    std::vector<std::string> paths = {"/a!b", "/a/b/c", "/ab", "/a", "/", "", "/a/b", "/a b", "/a/b!", "/a\xff"};
+    std::sort(paths.begin(), paths.end(), DirChangePathOrder::Less);
+    EXPECT_EQ(paths, (std::vector<std::string>{"", "/", "/a", "/a/b", "/a/b/c", "/a/b!", "/a b", "/a!b", "/ab",
+                                               "/a\xff"}));
+    EXPECT_TRUE(DirChangePathOrder::IsSameOrBelow("/a", "/a/b"));
+    EXPECT_TRUE(DirChangePathOrder::IsSameOrBelow("/a", "/a"));
+    EXPECT_TRUE(DirChangePathOrder::IsSameOrBelow("/", "/x"));
+    EXPECT_FALSE(DirChangePathOrder::IsSameOrBelow("/a", "/a!b"));
+    EXPECT_FALSE(DirChangePathOrder::IsSameOrBelow("/a", "/ab"));
+    EXPECT_FALSE(DirChangePathOrder::IsSameOrBelow("/a/b", "/a"));
+
+    for (const std::string path : {"/", "/a", "/a/b", "rel", "rel/x"}) {
+        std::string_view folder, name;
+        DirChangePathOrder::Split(path, folder, name);
+        std::string joined;
+        DirChangePathOrder::AppendJoined(folder, name, joined);
+        EXPECT_EQ(joined, path);
+    }
+    EXPECT_EQ(DirChangePathOrder::TrimTrailingSlashes("/a//"), "/a");
+    EXPECT_EQ(DirChangePathOrder::TrimTrailingSlashes("//"), "/");
+}
+
+class PathCacheFlatFileIndexTest : public ScratchFolderTest {};
+
+TEST_F(PathCacheFlatFileIndexTest, OddNamesAndBothKindsOfOneNameRoundTrip)
+{
+    const std::vector<std::pair<std::string, bool>> items = {
+        {"/", false},           {"/t", false},          {"/t/sp ace", true},     {"/t/new\nline", true},
+        {"/t/pi|pe", true},     {"/t/back\\slash", true}, {"/t/\xff\xfe bad", true}, {"/t/a", false},
+        {"/t/a/b", true},       {"/t/a!b", false},      {"/t/a!b/c", true},      {"/t/dup", false},
+        {"/t/dup", true},       {"/t/\x01\x7f", false}, {"/t/\x01\x7f/x\\x41", true}};
+    auto index = MakeIndex(Path("cur"));
+    CPathCacheFlatFileIndexBuffer buffer(index);
+    std::map<std::string, std::string> expected;
+    int n = 0;
+    for (const auto& [path, isFile] : items) {
+        ++n;
+        const std::string text = "|<IS>" + std::to_string(n % 2) + "|<CI>" + std::to_string(n);
+        ASSERT_TRUE((isFile ? buffer.AddFile(path, kHere, "test", Rec(text))
+                            : buffer.AddFolder(path, kHere, "test", Rec(text)))
+                        .IsSuccess());
+        expected[(isFile ? "F " : "D ") + path] = text;
+    }
+    ASSERT_TRUE(buffer.CloseFile().IsSuccess());
+    ASSERT_TRUE(index->Close().IsSuccess());
+    EXPECT_EQ(Contents(Path("cur")), expected);
+
+    auto next = MakeIndex(Path("next"), Path("cur"));
+    for (const auto& [path, isFile] : items) {
+        const auto kind = isFile ? IDirChange::eFile : IDirChange::eFolder;
+        EXPECT_EQ(Found(*next, path, kind), expected[(isFile ? "F " : "D ") + path]) << path;
+        // With a trailing '/' too, as walkers sometimes hand folders over.
+        if (!isFile && path != "/") {
+            EXPECT_TRUE(next->Lookup(path + "/", kind)) << path;
+        }
+    }
+    EXPECT_FALSE(next->Lookup("/t/sp ace", IDirChange::eFolder));
+    EXPECT_FALSE(next->Lookup("/t/a", IDirChange::eFile));
+    EXPECT_FALSE(next->Lookup("/t/sp", IDirChange::eFile));
+    EXPECT_FALSE(next->Lookup("/nowhere/x", IDirChange::eFile));
+    EXPECT_FALSE(next->Lookup("", IDirChange::eFolder));
+}
+
+TEST_F(PathCacheFlatFileIndexTest, LaterEntriesWinAcrossAddsFlushesThreadsAndBuffers)
+{
+    auto index = MakeIndex(Path("cur"));
+    auto first = std::make_shared<CPathCacheFlatFileIndexBuffer>(index);
+    auto second = std::make_shared<CPathCacheFlatFileIndexBuffer>(index);
+    // One thread, one folder group: the second add of a (path, kind) replaces the first.
+    ASSERT_TRUE(first->AddFile("/d/x", kHere, "t", Rec("|1")).IsSuccess());
+    ASSERT_TRUE(first->AddFile("/d/y", kHere, "t", Rec("|y")).IsSuccess());
+    ASSERT_TRUE(first->AddFile("/d/x", kHere, "t", Rec("|2")).IsSuccess());
+    // One thread, the folder left and entered again: two groups of /d in one hand-over.
+    ASSERT_TRUE(first->AddFile("/e/1", kHere, "t", Rec("|e")).IsSuccess());
+    ASSERT_TRUE(first->AddFile("/f/1", kHere, "t", Rec("|f")).IsSuccess());
+    ASSERT_TRUE(first->AddFile("/g/1", kHere, "t", Rec("|g")).IsSuccess());
+    ASSERT_TRUE(first->AddFile("/h/1", kHere, "t", Rec("|h")).IsSuccess());
+    ASSERT_TRUE(first->AddFile("/d/y", kHere, "t", Rec("|y2")).IsSuccess());
+    EXPECT_EQ(Found(*index, "/d/x", IDirChange::eFile, true), "<not found>");  // still staged
+    ASSERT_TRUE(first->FlushBuffer().IsSuccess());
+    EXPECT_EQ(Found(*index, "/d/x", IDirChange::eFile, true), "|2");
+    EXPECT_EQ(Found(*index, "/d/y", IDirChange::eFile, true), "|y2");
+
+    // Another thread through another buffer, after the first flush: a later chunk of /d. The
+    // lookup cache must not answer from the folder as it was loaded before.
+    std::thread([&] {
+        EXPECT_TRUE(second->AddFile("/d/x", kHere, "t", Rec("|3")).IsSuccess());
+        EXPECT_TRUE(second->AddFolder("/d", kHere, "t", Rec("|dir")).IsSuccess());
+    }).join();
+    ASSERT_TRUE(second->FlushBuffer().IsSuccess());
+    EXPECT_EQ(Found(*index, "/d/x", IDirChange::eFile, true), "|3");
+    EXPECT_EQ(Found(*index, "/d/y", IDirChange::eFile, true), "|y2");
+    EXPECT_GE(index->GetCurrentChunkCount(), 3u);
+
+    // A folder much larger than one hand-over is split into several chunks.
+    for (int i = 0; i < 20000; ++i)
+        ASSERT_TRUE(first->AddFile("/big/" + std::string(20, 'n') + std::to_string(i), kHere, "t", Rec("|b")).IsSuccess());
+    ASSERT_TRUE(first->AddFile("/big/" + std::string(20, 'n') + "7", kHere, "t", Rec("|last")).IsSuccess());
+    ASSERT_TRUE(first->CloseFile().IsSuccess());
+    ASSERT_TRUE(second->CloseFile().IsSuccess());
+    ASSERT_TRUE(index->Close().IsSuccess());
+
+    auto contents = Contents(Path("cur"));
+    EXPECT_EQ(contents.size(), 20000u + 7u);  // the re-added "...7" replaced its first entry
+    EXPECT_EQ(contents["F /d/x"], "|3");
+    EXPECT_EQ(contents["D /d"], "|dir");
+    EXPECT_EQ(contents["F /big/" + std::string(20, 'n') + "7"], "|last");
+    auto next = MakeIndex(Path("next"), Path("cur"));
+    EXPECT_EQ(Found(*next, "/big/" + std::string(20, 'n') + "7", IDirChange::eFile), "|last");
+    EXPECT_EQ(Found(*next, "/big/" + std::string(20, 'n') + "19999", IDirChange::eFile), "|b");
+}
+
+TEST_F(PathCacheFlatFileIndexTest, FourThreadsAddConcurrentlyAndEveryEntryIsReadBack)
+{
+    constexpr int kThreads = 4;
+    constexpr int kFolders = 40;
+    constexpr int kFilesPerFolder = 250;
+    auto index = MakeIndex(Path("cur"));
+    auto buffer = std::make_shared<CPathCacheFlatFileIndexBuffer>(index);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int f = 0; f < kFolders; ++f) {
+                const std::string folder = "/src/t" + std::to_string(t) + "/f" + std::to_string(f);
+                EXPECT_TRUE(buffer->AddFolder(folder, kHere, "t", Rec("|folder")).IsSuccess());
+                for (int i = 0; i < kFilesPerFolder; ++i)
+                    EXPECT_TRUE(buffer->AddFile(folder + "/file-with-a-longer-name-" + std::to_string(i), kHere, "t",
+                                                Rec("|<CI>" + std::to_string(t * 1000 + i)))
+                                    .IsSuccess());
+            }
+        });
+    // Lookups of the current file while the writers hand chunks over.
+    std::thread reader([&] {
+        for (int i = 0; i < 2000; ++i)
+            (void)index->LookupCurrent("/src/t0/f0/file-with-a-longer-name-1", IDirChange::eFile);
+    });
+    for (auto& thread : threads)
+        thread.join();
+    reader.join();
+    ASSERT_TRUE(buffer->CloseFile().IsSuccess());
+    ASSERT_TRUE(index->Close().IsSuccess());
+    EXPECT_EQ(index->GetCurrentEntryCount(), std::uint64_t{kThreads} * kFolders * (kFilesPerFolder + 1));
+
+    auto contents = Contents(Path("cur"));
+    ASSERT_EQ(contents.size(), std::size_t{kThreads} * kFolders * (kFilesPerFolder + 1));
+    auto next = MakeIndex(Path("next"), Path("cur"));
+    std::vector<std::thread> lookups;
+    std::atomic<int> misses{0};
+    for (int t = 0; t < kThreads; ++t)
+        lookups.emplace_back([&, t] {
+            for (int f = 0; f < kFolders; ++f)
+                for (int i = 0; i < kFilesPerFolder; ++i) {
+                    FVBasePtr record;
+                    const std::string path = "/src/t" + std::to_string((t + f) % kThreads) + "/f" + std::to_string(f) +
+                                             "/file-with-a-longer-name-" + std::to_string(i);
+                    if (!next->Lookup(path, IDirChange::eFile, &record) ||
+                        TextOf(record) != "|<CI>" + std::to_string(((t + f) % kThreads) * 1000 + i))
+                        ++misses;
+                }
+        });
+    for (auto& thread : lookups)
+        thread.join();
+    EXPECT_EQ(misses.load(), 0);
+}
+
+TEST_F(PathCacheFlatFileIndexTest, EmptyRecordsIncludeFilesAndDirectAdds)
+{
+    auto index = MakeIndex(Path("cur"));
+    index->SetIncludeFiles(false);
+    EXPECT_FALSE(index->IsIncludeFiles());
+    CPathCacheFlatFileIndexBuffer buffer(index);
+    ASSERT_TRUE(buffer.AddFolder("/k", kHere, "t", Rec("")).IsSuccess());
+    ASSERT_TRUE(buffer.AddFile("/k/dropped", kHere, "t", Rec("|x")).IsSuccess());
+    ASSERT_TRUE(buffer.FlushBuffer().IsSuccess());
+    index->SetIncludeFiles(true);
+    ASSERT_TRUE(index->AddItem("/k/direct", Rec("|d"), true).IsSuccess());
+    // AddItem's entries are staged until the resource's compaction hands them over.
+    EXPECT_FALSE(index->LookupCurrent("/k/direct", IDirChange::eFile));
+    CFlatDirChangeFile resource(index);
+    ASSERT_TRUE(resource.Compact(true).IsSuccess());
+    ASSERT_TRUE(resource.Compact(true).IsSuccess());
+    EXPECT_TRUE(index->LookupCurrent("/k/direct", IDirChange::eFile));
+    ASSERT_TRUE(index->AddItem("/k/at-close", Rec("|c"), true).IsSuccess());
+    ASSERT_TRUE(index->Close().IsSuccess());
+    EXPECT_EQ(Contents(Path("cur")),
+              (std::map<std::string, std::string>{{"D /k", ""}, {"F /k/direct", "|d"}, {"F /k/at-close", "|c"}}));
+
+    // Empty record text: a record object unless the index is told to avoid loading them.
+    auto next = MakeIndex(Path("next"), Path("cur"));
+    EXPECT_EQ(Found(*next, "/k", IDirChange::eFolder), "");
+    next->SetAvoidLoadingEmptyItemInfo(true);
+    auto avoiding = MakeIndex(Path("next2"), Path("cur"));
+    avoiding->SetAvoidLoadingEmptyItemInfo(true);
+    EXPECT_EQ(Found(*avoiding, "/k", IDirChange::eFolder), "<null>");
+    EXPECT_FALSE(avoiding->Lookup("/k/dropped", IDirChange::eFile));
+}
+
+TEST_F(PathCacheFlatFileIndexTest, BadArgumentsAndClosedFilesAreRefused)
+{
+    auto index = MakeIndex(Path("cur"));
+    CPathCacheFlatFileIndexBuffer buffer(index);
+    EXPECT_EQ(buffer.AddFile("", kHere, "t", Rec("|x")).Code(), KxCode::InvalidParameter);
+    CKxError newline = buffer.AddFile("/a/b", kHere, "Caller", Rec("|x\n"));
+    EXPECT_EQ(newline.Code(), KxCode::InvalidParameter);
+    EXPECT_NE(newline.AsString().find("Caller"), std::string::npos) << newline.AsString();
+    EXPECT_EQ(buffer.AddFile("/a/b", kHere, "t", Rec("no-bar")).Code(), KxCode::InvalidParameter);
+    ASSERT_TRUE(buffer.AddFile("/a/b", kHere, "t", Rec("|ok")).IsSuccess());
+    ASSERT_TRUE(buffer.CloseFile().IsSuccess());
+    EXPECT_EQ(buffer.AddFile("/a/c", kHere, "t", Rec("|late")).Code(), 6);
+    ASSERT_TRUE(index->Close().IsSuccess());
+    ASSERT_TRUE(index->Close().IsSuccess());
+    EXPECT_TRUE(index->IsClosed());
+    // Entries handed over after the index closed would be lost: refused.
+    CPathCacheFlatFileIndexBuffer late(index);
+    ASSERT_TRUE(late.AddFile("/a/d", kHere, "t", Rec("|late")).IsSuccess());
+    EXPECT_EQ(late.FlushBuffer().Code(), 6);
+    EXPECT_TRUE(index->LookupCurrent("/a/b", IDirChange::eFile));
+
+    CPathCacheFlatFileIndex unopened;
+    CKxError missing = unopened.SetCurrentBackingFile(Path("no/such/folder/cur"), nullptr);
+    EXPECT_EQ(missing.Code(), ENOENT);
+    EXPECT_NE(missing.AsString().find(Path("no/such/folder/cur")), std::string::npos);
+    EXPECT_EQ(unopened.Close().Code(), 6);
+}
+
+namespace {
+ssize_t FailingPwrite(int fd, const void* data, size_t size, off_t offset)
+{
+    long left = collecttest::g_writesLeft.load();
+    if (left == 0) {
+        errno = collecttest::g_failErrno.load();
+        return -1;
+    }
+    if (left > 0)
+        collecttest::g_writesLeft.fetch_sub(1);
+    const size_t chunk = collecttest::g_maxChunk.load();
+    return ::pwrite(fd, data, chunk && size > chunk ? chunk : size, offset);
+}
+}  // namespace
+
+TEST_F(PathCacheFlatFileIndexTest, WriteFailuresAreStickyAndNameTheFile)
+{
+    // Short writes are completed, not lost.
+    collecttest::ResetFaults(-1, ENOSPC, 7);
+    {
+        auto index = std::make_shared<CPathCacheFlatFileIndex>();
+        index->SetWriteFunction(FailingPwrite);
+        index->SetItemInfoFormatter(std::make_shared<CTextFormatter>());
+        ASSERT_TRUE(index->SetCurrentBackingFile(Path("short"), nullptr).IsSuccess());
+        CPathCacheFlatFileIndexBuffer buffer(index);
+        for (int i = 0; i < 300; ++i)
+            ASSERT_TRUE(buffer.AddFile("/s/" + std::to_string(i), kHere, "t", Rec("|v")).IsSuccess());
+        ASSERT_TRUE(buffer.CloseFile().IsSuccess());
+        ASSERT_TRUE(index->Close().IsSuccess());
+        EXPECT_EQ(Contents(Path("short")).size(), 300u);
+    }
+
+    // The header and one hand-over pass; the next hand-over fails with ENOSPC.
+    collecttest::ResetFaults(2, ENOSPC);
+    auto index = std::make_shared<CPathCacheFlatFileIndex>();
+    index->SetWriteFunction(FailingPwrite);
+    ASSERT_TRUE(index->SetCurrentBackingFile(Path("full"), nullptr).IsSuccess());
+    CPathCacheFlatFileIndexBuffer buffer(index);
+    CKxError failed;
+    int added = 0;
+    while (failed.IsSuccess() && added < 100000)
+        failed = buffer.AddFile("/x/" + std::string(100, 'z') + std::to_string(added++), kHere, "Walker", nullptr);
+    collecttest::ResetFaults();
+    ASSERT_TRUE(failed.IsError());
+    EXPECT_EQ(failed.Code(), ENOSPC);
+    EXPECT_NE(failed.AsString().find("Failed to write to '" + Path("full") + "'"), std::string::npos)
+        << failed.AsString();
+    EXPECT_NE(failed.AsString().find("Walker"), std::string::npos);
+    // Sticky: later hand-overs and the close fail too, although writes would work again.
+    ASSERT_TRUE(buffer.AddFile("/x/after", kHere, "t", nullptr).IsSuccess());
+    EXPECT_EQ(buffer.FlushBuffer().Code(), ENOSPC);
+    EXPECT_EQ(index->Close().Code(), ENOSPC);
+    auto next = std::make_shared<CPathCacheFlatFileIndex>();
+    EXPECT_EQ(next->SetPreviousBackingFile(Path("full"), nullptr).Code(), KxCode::InvalidData);
+}
+
+// A small closed file with three folders and a carried chunk, for the damage tests.
+class DamagedDirChangeFileTest : public ScratchFolderTest {
+protected:
+    void SetUp() override
+    {
+        ScratchFolderTest::SetUp();
+        auto previous = MakeIndex(Path("prev"));
+        ASSERT_TRUE(previous->AddItem("/p/q/old", Rec("|o"), true).IsSuccess());
+        ASSERT_TRUE(previous->Close().IsSuccess());
+        auto index = MakeIndex(Path("good"), Path("prev"));
+        CPathCacheFlatFileIndexBuffer buffer(index);
+        ASSERT_TRUE(buffer.AddFolder("/p", kHere, "t", Rec("|a")).IsSuccess());
+        ASSERT_TRUE(buffer.AddFile("/p/f\\x", kHere, "t", Rec("|<IS>1")).IsSuccess());
+        ASSERT_TRUE(buffer.AddFolder("/p/q", kHere, "t", Rec("")).IsSuccess());
+        ASSERT_TRUE(buffer.CloseFile().IsSuccess());
+        ASSERT_TRUE(index->CarryForward("/p/q").IsSuccess());
+        ASSERT_TRUE(index->Close().IsSuccess());
+        m_good = ReadAll(Path("good"));
+        ASSERT_GT(m_good.size(), 64u);
+    }
+
+    // The file as `bytes` is refused at load or at the first read of its entries; never a crash.
+    void ExpectRefused(const std::string& bytes, const std::string& what)
+    {
+        WriteAll(Path("bad"), bytes);
+        CPathCacheFlatFileIndex index;
+        index.SetPreviousBackingFileParser(std::make_shared<CTextParser>());
+        ASSERT_TRUE(index.SetCurrentBackingFile(Path("out"), nullptr).IsSuccess());
+        CKxError loaded = index.SetPreviousBackingFile(Path("bad"), nullptr);
+        if (loaded.IsError()) {
+            EXPECT_FALSE(index.HasPreviousBackingFile());
+            EXPECT_EQ(loaded.Code(), KxCode::InvalidData) << what;
+            EXPECT_NE(loaded.AsString().find(Path("bad")), std::string::npos) << what;
+            EXPECT_NE(loaded.AsString().find("truncated or corrupt"), std::string::npos) << what;
+            return;
+        }
+        // Only a chunk can be damaged behind an intact index: lookups answer "not found" for
+        // its folder, and the comparison stops with the file named.
+        for (const char* path : {"/p", "/p/f\\x", "/p/q", "/p/q/old"})
+            for (auto kind : {IDirChange::eFolder, IDirChange::eFile})
+                (void)index.Lookup(path, kind);
+        CRecordingCallback callback;
+        callback.askRecurse = true;  // read every chunk, also below the deleted folder /p
+        CKxError compared = index.Compare(callback);
+        EXPECT_EQ(compared.Code(), KxCode::InvalidData) << what;
+        EXPECT_NE(compared.AsString().find(Path("bad")), std::string::npos) << what;
+        CKxError carried = index.CarryForward("/");
+        EXPECT_EQ(carried.Code(), KxCode::InvalidData) << what;
+    }
+
+    std::string m_good;
+};
+
+TEST_F(DamagedDirChangeFileTest, EveryTruncationIsRefused)
+{
+    for (size_t length = 0; length < m_good.size(); ++length)
+        ExpectRefused(m_good.substr(0, length), "truncated to " + std::to_string(length));
+}
+
+TEST_F(DamagedDirChangeFileTest, EveryFlippedByteIsFound)
+{
+    for (size_t at = 0; at < m_good.size(); ++at)
+        for (unsigned char mask : {0x01, 0x80, 0x20}) {
+            std::string bad = m_good;
+            bad[at] = static_cast<char>(bad[at] ^ mask);
+            ExpectRefused(bad, "byte " + std::to_string(at) + " ^ " + std::to_string(mask));
+        }
+}
+
+TEST_F(DamagedDirChangeFileTest, UnclosedMissingAndForeignFilesAreRefused)
+{
+    // A scan killed before Close leaves chunks without an index.
+    auto killed = MakeIndex(Path("killed"));
+    CPathCacheFlatFileIndexBuffer buffer(killed);
+    ASSERT_TRUE(buffer.AddFile("/k/1", kHere, "t", Rec("|1")).IsSuccess());
+    ASSERT_TRUE(buffer.FlushBuffer().IsSuccess());
+    CPathCacheFlatFileIndex index;
+    CKxError unclosed = index.SetPreviousBackingFile(Path("killed"), nullptr);
+    EXPECT_EQ(unclosed.Code(), KxCode::InvalidData);
+    EXPECT_NE(unclosed.AsString().find("not closed"), std::string::npos) << unclosed.AsString();
+
+    CKxError missing = index.SetPreviousBackingFile(Path("missing"), nullptr);
+    EXPECT_EQ(missing.Code(), ENOENT);
+    EXPECT_NE(missing.AsString().find(Path("missing")), std::string::npos);
+    EXPECT_FALSE(index.HasPreviousBackingFile());
+    EXPECT_EQ(index.GetPreviousBackingFilePath(), Path("missing"));
+
+    EXPECT_EQ(index.SetPreviousBackingFile(m_dir, nullptr).Code(), KxCode::InvalidData);
+    ExpectRefused(std::string(m_good.size(), 'x'), "foreign");
+    // A good file appended to itself has a valid-looking trailer in the wrong place.
+    ExpectRefused(m_good + m_good, "doubled");
+    // A later good load replaces a failed one.
+    ASSERT_TRUE(index.SetPreviousBackingFile(Path("good"), nullptr).IsSuccess());
+    EXPECT_TRUE(index.Lookup("/p/f\\x", IDirChange::eFile));
+}
+
+TEST_F(PathCacheFlatFileIndexTest, IncrementalCollectFileWritesDeletionLines)
+{
+    CIncrFlatCollectFile file(1, Path("incr.cvf"));
+    EXPECT_EQ(file.RawWriteDeletedItem("??d/gone").Code(), 6);
+    ASSERT_TRUE(file.Open().IsSuccess());
+    ASSERT_TRUE(file.RawWriteDeletedItem("??D/gone/dir").IsSuccess());
+    ASSERT_TRUE(file.RawWriteDeletedItem("??d/gone/dir/a\\x0ab").IsSuccess());
+    EXPECT_EQ(file.GetItemCount(), 2u);
+    EXPECT_EQ(file.GetFolderCount(), 0u);
+    ASSERT_TRUE(file.Close().IsSuccess());
+    EXPECT_EQ(ReadAll(Path("incr.cvf")), "??D/gone/dir\n??d/gone/dir/a\\x0ab\n");
+    EXPECT_EQ(file.RawWriteDeletedItem("??d/late").Code(), 6);
+
+    collecttest::ResetFaults(0, EIO);
+    CIncrFlatCollectFile failing(1, Path("fail.cvf"));
+    failing.File().SetWriteFunction(collecttest::FaultyWrite);
+    ASSERT_TRUE(failing.Open().IsSuccess());
+    CKxError written = failing.RawWriteDeletedItem("??d/x");
+    if (written.IsSuccess())
+        written = failing.Flush();
+    collecttest::ResetFaults();
+    EXPECT_EQ(written.Code(), EIO);
+    EXPECT_NE(written.AsString().find("Failed to write to '" + Path("fail.cvf") + "'"), std::string::npos)
+        << written.AsString();
+}
