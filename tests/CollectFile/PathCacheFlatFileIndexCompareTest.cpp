@@ -1,0 +1,258 @@
+#include "CollectFile/PathCacheFlatFileIndexBuffer.h"
+#include "CollectTestSupport.h"
+#include "DirChangeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using collecttest::ScratchFolderTest;
+using namespace dctest;
+
+namespace {
+const FXCodeLocation kHere = FXCodeLocation::Here();
+
+struct SItem {
+    std::string path;
+    bool isFile;
+    std::string text;
+};
+
+void Add(CPathCacheFlatFileIndex& index, const std::vector<SItem>& items)
+{
+    for (const SItem& item : items)
+        ASSERT_TRUE(index.AddItem(item.path, Rec(item.text), item.isFile).IsSuccess()) << item.path;
+}
+
+// Folders of the previous job: a kept one losing and gaining files, a deleted one with a
+// sub-folder, two emptied ones, "/r/a" deleted beside "/r/a!b" kept and emptied (its chunk
+// follows "/r/a/x" and must not pass for part of the deleted folder), a file that became a
+// folder.
+const std::vector<SItem> kPrevious = {
+    {"/", false, "|root"},         {"/r", false, "|r"},
+    {"/r/keep", false, "|k"},      {"/r/keep/k1", true, "|k1"},
+    {"/r/keep/k2", true, "|k2"},   {"/r/gone", false, "|g"},
+    {"/r/gone/g1", true, "|g1"},   {"/r/gone/sub", false, "|gs"},
+    {"/r/gone/sub/s1", true, "|s1"}, {"/r/emptied", false, "|e"},
+    {"/r/emptied/e1", true, "|e1"}, {"/r/a", false, "|a"},
+    {"/r/a/x", true, "|ax"},       {"/r/a!b", false, "|ab"},
+    {"/r/a!b/y", true, "|aby"},    {"/r/f1", true, "|old"},
+    {"/r/swap", true, "|file"},
+};
+const std::vector<SItem> kCurrent = {
+    {"/", false, "|root"},         {"/r", false, "|r"},
+    {"/r/keep", false, "|k"},      {"/r/keep/k1", true, "|k1"},
+    {"/r/keep/k3", true, "|k3"},   {"/r/emptied", false, "|e"},
+    {"/r/a!b", false, "|ab"},      {"/r/f1", true, "|new"},
+    {"/r/swap", false, "|dir"},    {"/r/new", false, "|n"},
+    {"/r/new/n1", true, "|n1"},
+};
+}  // namespace
+
+class PathCacheFlatFileIndexCompareTest : public ScratchFolderTest {
+protected:
+    void SetUp() override
+    {
+        ScratchFolderTest::SetUp();
+        auto previous = MakeIndex(Path("prev"));
+        Add(*previous, kPrevious);
+        ASSERT_TRUE(previous->Close().IsSuccess());
+    }
+
+    std::shared_ptr<CPathCacheFlatFileIndex> Current()
+    {
+        auto index = MakeIndex(Path("cur"), Path("prev"));
+        Add(*index, kCurrent);
+        return index;
+    }
+};
+
+TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathOrder)
+{
+    auto index = Current();
+    CRecordingCallback callback;
+    // Before Close: the entries staged by AddItem are handed over first.
+    ASSERT_TRUE(index->Compare(callback).IsSuccess());
+    EXPECT_EQ(callback.calls, (std::vector<std::string>{
+                                  "both D / |root |root",
+                                  "both D /r |r |r",
+                                  "del D /r/a |a",
+                                  "both D /r/a!b |ab |ab",
+                                  "both D /r/emptied |e |e",
+                                  "both F /r/f1 |old |new",
+                                  "del D /r/gone |g",
+                                  "both D /r/keep |k |k",
+                                  "new D /r/new |n",
+                                  "new D /r/swap |dir",
+                                  "del F /r/swap |file",
+                                  "del F /r/a!b/y |aby",
+                                  "del F /r/emptied/e1 |e1",
+                                  "both F /r/keep/k1 |k1 |k1",
+                                  "del F /r/keep/k2 |k2",
+                                  "new F /r/keep/k3 |k3",
+                                  "new F /r/new/n1 |n1",
+                              }));
+
+    // After Close, and through the two-file form, the same answers.
+    ASSERT_TRUE(index->Close().IsSuccess());
+    CRecordingCallback afterClose;
+    ASSERT_TRUE(index->Compare(afterClose).IsSuccess());
+    EXPECT_EQ(afterClose.calls, callback.calls);
+    CRecordingCallback files;
+    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("prev"), Path("cur"), files, 0, std::make_shared<CTextParser>(),
+                                                 std::make_shared<CTextParser>())
+                    .IsSuccess());
+    EXPECT_EQ(files.calls, callback.calls);
+}
+
+TEST_F(PathCacheFlatFileIndexCompareTest, DeletedFoldersAreVisitedOnlyWhenAsked)
+{
+    auto index = Current();
+    ASSERT_TRUE(index->Close().IsSuccess());
+    CRecordingCallback everything;
+    everything.askRecurse = true;
+    ASSERT_TRUE(index->Compare(everything).IsSuccess());
+    std::vector<std::string> deletions;
+    for (const std::string& call : everything.calls)
+        if (call.rfind("both", 0) != 0 && call.rfind("new", 0) != 0)
+            deletions.push_back(call);
+    EXPECT_EQ(deletions, (std::vector<std::string>{
+                             "del D /r/a |a",
+                             "recurse? /r/a",
+                             "del D /r/gone |g",
+                             "recurse? /r/gone",
+                             "del F /r/swap |file",
+                             "del F /r/a/x |ax",
+                             "del F /r/a!b/y |aby",
+                             "del F /r/emptied/e1 |e1",
+                             "del F /r/gone/g1 |g1",
+                             "del D /r/gone/sub |gs",
+                             "recurse? /r/gone/sub",
+                             "del F /r/gone/sub/s1 |s1",
+                             "del F /r/keep/k2 |k2",
+                         }));
+
+    // Asked and answered "no": like the default, and the folder's own question is the last
+    // word on what lies below it.
+    CRecordingCallback declined;
+    declined.askRecurse = true;
+    declined.recurseInto = false;
+    ASSERT_TRUE(index->Compare(declined).IsSuccess());
+    for (const std::string& call : declined.calls) {
+        EXPECT_EQ(call.find("/r/gone/"), std::string::npos) << call;
+        EXPECT_EQ(call.find("/r/a/"), std::string::npos) << call;
+    }
+}
+
+TEST_F(PathCacheFlatFileIndexCompareTest, CallbackErrorStopsTheComparison)
+{
+    auto index = Current();
+    CRecordingCallback callback;
+    callback.failAtCall = 2;
+    CKxError compared = index->Compare(callback);
+    EXPECT_EQ(compared.Code(), 5);
+    EXPECT_NE(compared.AsString().find("Compare failed"), std::string::npos);
+    EXPECT_NE(compared.AsString().find("/r/a"), std::string::npos) << compared.AsString();
+    EXPECT_EQ(callback.calls.size(), 3u);
+
+    // The recurse question's error stops it too.
+    struct CRefuseRecurse : CRecordingCallback {
+        CKxError OnInIndex1RecurseIntoDeletedFolder(const std::string&, const FVBasePtr&, bool&) override
+        {
+            return CKxError(50, "no full-only items here");
+        }
+    } refusing;
+    EXPECT_EQ(index->Compare(refusing).Code(), 50);
+    EXPECT_EQ(refusing.calls.back(), "del D /r/a |a");
+}
+
+TEST_F(PathCacheFlatFileIndexCompareTest, EmptyAndMissingSides)
+{
+    // No previous file: everything is new.
+    auto first = MakeIndex(Path("first"));
+    Add(*first, {{"/x", false, "|x"}, {"/x/1", true, ""}});
+    CRecordingCallback allNew;
+    ASSERT_TRUE(first->Compare(allNew).IsSuccess());
+    EXPECT_EQ(allNew.calls, (std::vector<std::string>{"new D /x |x", "new F /x/1 "}));
+
+    // Nothing recorded this time: one deletion per top folder, none below it.
+    auto emptied = MakeIndex(Path("empty"), Path("prev"));
+    CRecordingCallback allGone;
+    ASSERT_TRUE(emptied->Compare(allGone).IsSuccess());
+    EXPECT_EQ(allGone.calls, (std::vector<std::string>{"del D / |root"}));
+    ASSERT_TRUE(emptied->Close().IsSuccess());
+
+    // Two empty files.
+    CRecordingCallback none;
+    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("empty"), Path("empty"), none, 0, nullptr, nullptr).IsSuccess());
+    EXPECT_TRUE(none.calls.empty());
+
+    // Empty records load as nothing when asked; the base parser makes base records otherwise.
+    first->SetAvoidLoadingEmptyItemInfo(true);
+    CRecordingCallback avoided;
+    ASSERT_TRUE(first->Compare(avoided).IsSuccess());
+    EXPECT_EQ(avoided.calls.back(), "new F /x/1 <null>");
+    ASSERT_TRUE(first->Close().IsSuccess());
+    CRecordingCallback baseRecords;
+    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("empty"), Path("first"), baseRecords, 0, nullptr, nullptr)
+                    .IsSuccess());
+    EXPECT_EQ(baseRecords.calls, (std::vector<std::string>{"new D /x <base>", "new F /x/1 <base>"}));
+
+    CRecordingCallback unused;
+    CKxError missing = CPathCacheFlatFileIndex::Compare(Path("nope"), Path("first"), unused, 0, nullptr, nullptr);
+    EXPECT_EQ(missing.Code(), ENOENT);
+    EXPECT_NE(missing.AsString().find(Path("nope")), std::string::npos);
+}
+
+TEST_F(PathCacheFlatFileIndexCompareTest, CarriedFoldersHideNoDeletionsAndAreBackedUpNextTime)
+{
+    // This job could not read /r/gone (it is still there): its own entry is recorded, what lies
+    // below it is carried from the previous file.
+    auto index = MakeIndex(Path("cur"), Path("prev"));
+    std::vector<SItem> items = kCurrent;
+    items.push_back({"/r/gone", false, "|g-now"});
+    Add(*index, items);
+    ASSERT_TRUE(index->CarryForward("/r/gone/").IsSuccess());
+    ASSERT_TRUE(index->CarryForward("/r/not-in-previous").IsSuccess());
+    CRecordingCallback callback;
+    callback.askRecurse = true;
+    ASSERT_TRUE(index->Compare(callback).IsSuccess());
+    for (const std::string& call : callback.calls)
+        EXPECT_FALSE(call.rfind("del", 0) == 0 && call.find("/r/gone") != std::string::npos) << call;
+    EXPECT_NE(std::find(callback.calls.begin(), callback.calls.end(), "both F /r/gone/sub/s1 |s1 |s1"),
+              callback.calls.end());
+    EXPECT_NE(std::find(callback.calls.begin(), callback.calls.end(), "both D /r/gone |g |g-now"),
+              callback.calls.end());
+    // A restarted scan has not processed the carried items.
+    EXPECT_FALSE(index->LookupCurrent("/r/gone/g1", IDirChange::eFile));
+    EXPECT_TRUE(index->LookupCurrent("/r/gone", IDirChange::eFolder));
+    ASSERT_TRUE(index->Close().IsSuccess());
+
+    // The next job: the carried folder's own entry is known, everything below it is not (so
+    // it is backed up), and carrying it again keeps it carried.
+    auto next = MakeIndex(Path("next"), Path("cur"));
+    EXPECT_TRUE(next->Lookup("/r/gone", IDirChange::eFolder));
+    EXPECT_FALSE(next->Lookup("/r/gone/g1", IDirChange::eFile));
+    EXPECT_FALSE(next->Lookup("/r/gone/sub", IDirChange::eFolder));
+    EXPECT_FALSE(next->Lookup("/r/gone/sub/s1", IDirChange::eFile));
+    EXPECT_TRUE(next->Lookup("/r/keep/k1", IDirChange::eFile));
+    ASSERT_TRUE(next->AddItem("/r/gone", Rec("|g-later"), false).IsSuccess());
+    ASSERT_TRUE(next->CarryForward("/r/gone").IsSuccess());
+    ASSERT_TRUE(next->Close().IsSuccess());
+    auto third = MakeIndex(Path("third"), Path("next"));
+    EXPECT_FALSE(third->Lookup("/r/gone/sub/s1", IDirChange::eFile));
+
+    // A later, readable scan records the folder's entries again: they are found once more, the
+    // newer chunk winning over the carried one.
+    auto readable = MakeIndex(Path("readable"), Path("cur"));
+    CPathCacheFlatFileIndexBuffer buffer(readable);
+    ASSERT_TRUE(readable->CarryForward("/r/gone").IsSuccess());
+    ASSERT_TRUE(buffer.AddFile("/r/gone/g1", kHere, "t", Rec("|seen")).IsSuccess());
+    ASSERT_TRUE(buffer.CloseFile().IsSuccess());
+    ASSERT_TRUE(readable->Close().IsSuccess());
+    auto after = MakeIndex(Path("after"), Path("readable"));
+    FVBasePtr record;
+    EXPECT_TRUE(after->Lookup("/r/gone/g1", IDirChange::eFile, &record));
+    EXPECT_EQ(TextOf(record), "|seen");
+    EXPECT_FALSE(after->Lookup("/r/gone/sub/s1", IDirChange::eFile));
+}
