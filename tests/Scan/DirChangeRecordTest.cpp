@@ -1,0 +1,154 @@
+// Directory-change records: the text the formatters write, what the parsers read back from
+// texts written by this and the other record version, and tags in odd case, order and values.
+#include "Scan/Dirchange/DirChangeItemFormatter.h"
+#include "Scan/Dirchange/DirChangeItemFormatterV2.h"
+#include "Scan/Dirchange/DirChangeItemInfoImpl.h"
+#include "Scan/Dirchange/DirChangeItemInfoV2Impl.h"
+#include "Scan/Dirchange/DirChangeItemParser.h"
+#include "Scan/Dirchange/DirChangeItemParserV2.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The fields as the index hands them to a parser: the text split at '|', the empty piece
+// before the first '|' dropped.
+std::vector<std::string> Fields(const std::string& text)
+{
+    std::vector<std::string> fields;
+    size_t start = text.starts_with("|") ? 1 : 0;
+    while (start <= text.size()) {
+        const size_t bar = text.find('|', start);
+        fields.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos)
+            break;
+        start = bar + 1;
+    }
+    return fields;
+}
+
+std::shared_ptr<CDirChangeItemInfo> ParseV1(const std::string& text)
+{
+    FVBasePtr record;
+    EXPECT_TRUE(CDirChangeItemParser().GetItemInfo(record, Fields(text)).IsSuccess());
+    auto info = std::dynamic_pointer_cast<CDirChangeItemInfo>(record);
+    EXPECT_TRUE(info);
+    return info;
+}
+
+std::shared_ptr<CDirChangeItemInfoV2> ParseV2(const std::string& text)
+{
+    FVBasePtr record;
+    EXPECT_TRUE(CDirChangeItemParserV2().GetItemInfo(record, Fields(text)).IsSuccess());
+    auto info = std::dynamic_pointer_cast<CDirChangeItemInfoV2>(record);
+    EXPECT_TRUE(info);
+    return info;
+}
+
+const auto kFreq2 = static_cast<eDirChangeItemBackupFrequency>(2);
+
+TEST(DirChangeRecordTest, FormatterWritesOptionalTagsOnlyWhenSet)
+{
+    CDirChangeItemFormatter v1;
+    CDirChangeItemFormatterV2 v2;
+    auto plain = std::make_shared<CDirChangeItemInfoImpl>();
+    auto full = std::make_shared<CDirChangeItemInfoImpl>(true, 3, kFreq2, true);
+    EXPECT_EQ(v1.GetFormattedData(plain), "|<IS>0|<CI>0");
+    EXPECT_EQ(v1.GetFormattedData(full), "|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+    EXPECT_EQ(v1.GetFormattedData(std::make_shared<CDirChangeItemInfoImpl>(false, 12, eDirChangeItemBackupFrequencyNone, true)),
+              "|<IS>0|<CI>12|<ACL>1");
+
+    // The version 2 time comes first and is written even when clear; the version 1 formatter
+    // leaves it out; a version 1 record through the version 2 formatter has no time.
+    auto timed = std::make_shared<CDirChangeItemInfoV2Impl>(CTimeStamp(1700000000), true, 3, kFreq2, true);
+    EXPECT_EQ(v2.GetFormattedData(timed), "|<RT>1700000000|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+    EXPECT_EQ(v2.GetFormattedData(std::make_shared<CDirChangeItemInfoV2Impl>()), "|<RT>0|<IS>0|<CI>0");
+    EXPECT_EQ(v1.GetFormattedData(timed), "|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+    EXPECT_EQ(v2.GetFormattedData(full), "|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+
+    // Records that are not the scan's get the base text only.
+    EXPECT_EQ(v1.GetFormattedData(std::make_shared<CDirChangeItemBaseInfo>()), "");
+    EXPECT_EQ(v2.GetFormattedData(nullptr), "");
+}
+
+TEST(DirChangeRecordTest, ParserReadsTagsInAnyCaseAndOrder)
+{
+    auto info = ParseV1("|<acl>1|<bfq>0x1|<ci>42|<is>1");
+    EXPECT_TRUE(info->isSelected());
+    EXPECT_EQ(info->GetCollectFileId(), 42);
+    EXPECT_EQ(info->GetBackupFrequency(), 1u);
+    EXPECT_TRUE(info->IsACLOnly());
+    EXPECT_FALSE(info->GetIsDeleted());
+
+    // Only the character '1' right after the tag means yes.
+    EXPECT_FALSE(ParseV1("|<IS>2|<CI>1")->isSelected());
+    EXPECT_FALSE(ParseV1("|<IS>|<CI>1")->isSelected());
+    EXPECT_FALSE(ParseV1("|<IS> 1")->isSelected());
+    EXPECT_TRUE(ParseV1("|<IS>10")->isSelected());
+    EXPECT_FALSE(ParseV1("|<ACL>0")->IsACLOnly());
+    EXPECT_FALSE(ParseV1("|<ACL>")->IsACLOnly());
+
+    // Frequency: automatic base; the record keeps four bits.
+    EXPECT_EQ(ParseV1("|<BFQ>010")->GetBackupFrequency(), 8u);
+    EXPECT_EQ(ParseV1("|<BFQ>0xF")->GetBackupFrequency(), 15u);
+    EXPECT_EQ(ParseV1("|<BFQ>7")->GetBackupFrequency(), 7u);
+    EXPECT_EQ(ParseV1("|<BFQ>junk")->GetBackupFrequency(), 0u);
+
+    // Missing tags, empty text and unknown fields leave the defaults.
+    for (const std::string text : {"", "|", "|<XX>1|IS>1|<I S>1", "|<CI>"}) {
+        auto empty = ParseV1(text);
+        EXPECT_FALSE(empty->isSelected()) << text;
+        EXPECT_EQ(empty->GetCollectFileId(), 0) << text;
+        EXPECT_EQ(empty->GetBackupFrequency(), 0u) << text;
+        EXPECT_FALSE(empty->IsACLOnly()) << text;
+    }
+    // A tag written twice: the later one counts.
+    EXPECT_EQ(ParseV1("|<CI>3|<CI>9")->GetCollectFileId(), 9);
+}
+
+TEST(DirChangeRecordTest, EachParserReadsTheOtherVersionsText)
+{
+    const std::string v2Text = CDirChangeItemFormatterV2().GetFormattedData(
+        std::make_shared<CDirChangeItemInfoV2Impl>(CTimeStamp(1234567890), true, 3, kFreq2, false));
+    FVBasePtr record;
+    ASSERT_TRUE(CDirChangeItemParser().GetItemInfo(record, Fields(v2Text)).IsSuccess());
+    EXPECT_FALSE(std::dynamic_pointer_cast<CDirChangeItemInfoV2>(record)) << "a version 1 parser makes version 1 records";
+    auto v1 = std::dynamic_pointer_cast<CDirChangeItemInfo>(record);
+    ASSERT_TRUE(v1);
+    EXPECT_TRUE(v1->isSelected());
+    EXPECT_EQ(v1->GetCollectFileId(), 3);
+    EXPECT_EQ(v1->GetBackupFrequency(), 2u);
+    // Written again by the version 1 formatter, the time is gone and nothing else changed.
+    EXPECT_EQ(CDirChangeItemFormatter().GetFormattedData(record), "|<IS>1|<CI>3|<BFQ>2");
+
+    auto v2 = ParseV2(v2Text);
+    EXPECT_EQ(v2->GetRefTime(), CTimeStamp(1234567890));
+    EXPECT_EQ(CDirChangeItemFormatterV2().GetFormattedData(v2), v2Text);
+    // Version 1 text read as version 2: the time stays clear.
+    EXPECT_EQ(ParseV2("|<IS>1|<CI>2")->GetRefTime(), CTimeStamp());
+    EXPECT_EQ(ParseV2("|<rt>0x10|<IS>1")->GetRefTime(), CTimeStamp(16));
+}
+
+TEST(DirChangeRecordTest, SettersKeepTheOtherFlags)
+{
+    CDirChangeItemInfoImpl info(true, 7, static_cast<eDirChangeItemBackupFrequency>(15), true);
+    info.SetIsDeleted(true);
+    info.SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(0x13));  // only four bits fit
+    EXPECT_EQ(info.GetBackupFrequency(), 3u);
+    EXPECT_TRUE(info.isSelected());
+    EXPECT_TRUE(info.IsACLOnly());
+    EXPECT_TRUE(info.GetIsDeleted());
+    info.SetIsSelected(false);
+    info.SetACLOnly(false);
+    EXPECT_EQ(info.GetBackupFrequency(), 3u);
+    EXPECT_TRUE(info.GetIsDeleted());
+    // The deleted bit is never written.
+    EXPECT_EQ(CDirChangeItemFormatter().GetFormattedData(std::make_shared<CDirChangeItemInfoImpl>(info)),
+              "|<IS>0|<CI>7|<BFQ>3");
+}
+
+}  // namespace
