@@ -18,8 +18,10 @@
 #include "Scan/ScannerOptions.h"
 #include "Scan/ScannerSettings.h"
 #include "Scan/SplitCollectFiles.h"
+#include "Scan/Unix/VolumeBackupStatusData.h"
 
 #include <algorithm>
+#include <new>
 
 namespace Id = SXScannerConfigurationBagId;
 
@@ -457,13 +459,18 @@ CKxError CScanJobCallback::ReportScanFailure(const CItemPtr&, const CKxError&) {
 
 CKxError CScanJobCallback::ReportScanFailure(const std::string&, const CKxError&) { return CKxError::Success(); }
 
-CKxError CScanJobCallback::GetBackupJobTypeEvaluator(const std::string&, CItemEvaluatorPtr& evaluator)
+CKxError CScanJobCallback::GetBackupJobTypeEvaluator(const std::string& volume, CItemEvaluatorPtr& evaluator)
 {
     CBagPtr bag = GetScannerConfigurationBag();
-    auto made = std::make_shared<CBackupJobTypeEvaluator>();
+    // No change journal on this platform: the status record only carries the job's reference.
+    auto status = std::make_shared<CVolumeBackupStatusData>(volume);
+    status->SetRefTime(CTimeStamp(m_referenceTime));
+    auto made = std::shared_ptr<CBackupJobTypeEvaluator>(new (std::nothrow) CBackupJobTypeEvaluator(status));
+    if (!made)
+        return CKxError(KxCode::OutOfMemory, KxFormat("Failed to allocate the backup type evaluator of '%s'", volume.c_str()));
     const unsigned long backupType =
         bag ? static_cast<unsigned long>(CScannerSettings::GetInteger(*bag, Id::idBackupType, 1)) : 1;
-    KX_RETURN_IF_FAILED(made->Initialize(backupType, CTimeStamp(m_referenceTime), bag),
+    KX_RETURN_IF_FAILED(made->Initialize(backupType, CTimeStamp(m_referenceTime), bag, m_previousDirChange),
                         "Failed to initialize the backup type evaluator");
     evaluator = std::move(made);
     return CKxError::Success();

@@ -22,6 +22,7 @@
 #include "Base/Bag.h"
 #include "Base/KxError.h"
 #include "Base/TimeStamp.h"
+#include "CollectFile/IDirChange.h"
 #include "Engine/ContentMapperAPI.h"
 #include "Engine/ScannerCallback.h"
 #include "Scan/OutputResources.h"
@@ -166,9 +167,15 @@ public:
 
     // ---- Chain building blocks ---------------------------------------------------------
     // A fresh backup-type evaluator for one volume's output stage, initialised from the bag's
-    // backup type, the job's reference time and the "JO:MTIME"/"JO:CTIME" switches. Error 14
-    // when it cannot be made.
+    // backup type and switches, a status record whose "RefTime" is the job's reference time
+    // (this platform keeps no change-journal numbers) and the previous job's directory-change
+    // record (GetPreviousDirChangeInterface). Error 14 when it cannot be made.
     [[nodiscard]] virtual CKxError GetBackupJobTypeEvaluator(const std::string& volume, CItemEvaluatorPtr& evaluator);
+    // The previous job's directory-change record the evaluators look items up in; set by the
+    // job's preparation before the walk (none for a full job), dropped by the clean-up.
+    void SetPreviousDirChangeInterface(IDirChangePtr previous) { m_previousDirChange = std::move(previous); }
+    const IDirChangePtr& GetPreviousDirChangeInterface() const { return m_previousDirChange; }
+    void CleanupPreviousDirChangeInterface() { m_previousDirChange.reset(); }
     // With max-ctime tracking on, wraps `head` in a CMaxFileCTimeConsumer; otherwise leaves it.
     [[nodiscard]] CKxError CreateAndAddFileCTimeConsumer(CItemConsumerPtr& head);
 
@@ -233,6 +240,7 @@ protected:
     ContentMapperAPIPtr m_contentMapper;
     std::shared_ptr<CPostProcessingOptions> m_postProcessingOptions;
     CBagPtr m_bag;
+    IDirChangePtr m_previousDirChange;
     // The ordinary backup job; the two-phase laptop job takes its true-up switch from the
     // laptop first-phase key instead.
     std::uint32_t m_backupJobKind = 1;

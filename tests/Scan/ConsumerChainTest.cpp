@@ -9,7 +9,6 @@
 #include "Engine/RawDeviceItem.h"
 #include "Scan/AppleDoubleConsumer.h"
 #include "Scan/BackupAfterDateConsumer.h"
-#include "Scan/BackupJobTypeEvaluator.h"
 #include "Scan/ContentRootAncestorConsumer.h"
 #include "Scan/DeletedItemConsumer.h"
 #include "Scan/ExtentLevelBackupConsumer.h"
@@ -679,40 +678,6 @@ TEST_F(ConsumerTest, AncestorLinesOfAFolderBesideAnEarlierFileRoot)
     ASSERT_TRUE(second->Flush().IsSuccess());
     EXPECT_EQ(ReadFile(m_root + "/CollectTot2.zvf"), "/\n/data/\n/data/wild/\n");
     EXPECT_EQ(reversed.GetRoots(), (std::vector<std::string>{"/data/wild/x1", "/data/a.txt", "/top.txt"}));
-}
-
-TEST(BackupJobTypeEvaluatorTest, FullTakesAllOthersTakeFromTheReferenceTimeOn)
-{
-    auto item = [](mode_t mode, std::int64_t mtime, std::int64_t ctime) {
-        struct stat status {};
-        status.st_mode = mode;
-        status.st_mtim.tv_sec = mtime;
-        status.st_ctim.tv_sec = ctime;
-        return std::make_shared<CFindFirstItem>("/i", "/i", status);
-    };
-    const std::int64_t reference = 5000;
-    CBackupJobTypeEvaluator full;
-    ASSERT_TRUE(full.Initialize(1, CTimeStamp(reference), nullptr).IsSuccess());
-    EXPECT_TRUE(full.IsSelected(item(S_IFREG, 1, 1)));
-
-    auto bag = std::make_shared<CBag>();
-    CBackupJobTypeEvaluator incremental;
-    ASSERT_TRUE(incremental.Initialize(2, CTimeStamp(reference), bag).IsSuccess());  // switches absent: on
-    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, reference, 1)));  // at the reference second
-    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, 1, reference)));
-    EXPECT_FALSE(incremental.IsSelected(item(S_IFREG, reference - 1, reference - 1)));
-    EXPECT_TRUE(incremental.IsSelected(item(S_IFDIR, 1, 1)));
-    CItemPtr added = item(S_IFREG, 1, 1);
-    added->setNewInImage();
-    EXPECT_TRUE(incremental.IsSelected(added));
-
-    ASSERT_TRUE(bag->Write(Id::idUseMTime, false).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idUseCTime, true).IsSuccess());
-    ASSERT_TRUE(incremental.Initialize(4, CTimeStamp(reference), bag).IsSuccess());
-    EXPECT_FALSE(incremental.IsSelected(item(S_IFREG, reference + 9, 1)));
-    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, 1, reference + 9)));
-    ASSERT_TRUE(incremental.Initialize(2, CTimeStamp(), bag).IsSuccess());  // no reference: everything
-    EXPECT_TRUE(incremental.IsSelected(item(S_IFREG, 1, 1)));
 }
 
 }  // namespace
