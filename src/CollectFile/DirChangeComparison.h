@@ -23,15 +23,18 @@
 
 class CPathCacheFlatFileIndexCompareCallback;
 
+// One file of a comparison: its descriptor, path, chunks and parser. No chunks: an empty side.
+struct SDirChangeComparisonSide {
+    int fd = -1;
+    std::string path;
+    // In path order of folders, a folder's chunks by offset.
+    std::vector<const DirChangeFileLayout::SChunkRef*> chunks;
+    CDirChangeItemBaseParserPtr parser;
+};
+
 class CDirChangeComparison {
 public:
-    struct SSide {
-        int fd = -1;
-        std::string path;
-        // In path order of folders, a folder's chunks by offset.
-        std::vector<const DirChangeFileLayout::SChunkRef*> chunks;
-        CDirChangeItemBaseParserPtr parser;
-    };
+    using SSide = SDirChangeComparisonSide;
 
     CDirChangeComparison(SSide first, SSide second, bool avoidEmptyRecords,
                          CPathCacheFlatFileIndexCompareCallback& callback);

@@ -10,7 +10,6 @@
 namespace {
 std::atomic<std::uint64_t> g_nextStagingId{1};
 constexpr size_t kCachedSlots = 8;
-constexpr size_t kRecentGroups = 4;  // groups searched for the entry's folder before a new one starts
 }  // namespace
 
 void CDirChangeStaging::SGroup::Clear()
@@ -62,7 +61,7 @@ CDirChangeStaging::SSlot& CDirChangeStaging::ThreadSlot()
 
 CKxError CDirChangeStaging::Add(std::string_view path, bool isFile, const FVBasePtr& record)
 {
-    if (m_closed.load(std::memory_order_acquire)) [[unlikely]]
+    if (m_closed.load(std::memory_order_acquire) || m_index.IsClosed()) [[unlikely]]
         return CKxError(6, KxFormat("The directory-change file '%s' is closed for new entries",
                                     m_index.GetCurrentBackingFilePath().c_str()));
     if (isFile && !m_index.IsIncludeFiles())
@@ -82,21 +81,22 @@ CKxError CDirChangeStaging::Add(std::string_view path, bool isFile, const FVBase
 
     SSlot& slot = ThreadSlot();
     std::lock_guard lock(slot.lock);
-    SGroup* group = nullptr;
-    for (size_t back = 0; back < std::min(slot.used, kRecentGroups); ++back) {
-        SGroup& candidate = slot.groups[slot.used - 1 - back];
-        if (candidate.folder == folder) {
-            group = &candidate;
-            break;
-        }
-    }
+    // A walker adds a folder's entries one after the other: the last group is the usual answer.
+    SGroup* group = slot.used > 0 && slot.groups[slot.used - 1].folder == folder ? &slot.groups[slot.used - 1] : nullptr;
     if (!group) {
-        if (slot.used == slot.groups.size())
-            slot.groups.emplace_back();
-        group = &slot.groups[slot.used++];
-        group->Clear();
-        group->folder.assign(folder);
-        slot.bytes += folder.size() + 32;
+        auto known = slot.groupOf.find(folder);
+        if (known != slot.groupOf.end()) {
+            group = &slot.groups[known->second];
+        } else {
+            if (slot.used == slot.groups.size())
+                slot.groups.emplace_back();
+            group = &slot.groups[slot.used];
+            group->Clear();
+            group->folder.assign(folder);
+            slot.groupOf.emplace(group->folder, slot.used);
+            ++slot.used;
+            slot.bytes += folder.size() + 64;
+        }
     }
     SItem item{};
     item.kind = isFile ? DirChangeFileLayout::kFileKind : DirChangeFileLayout::kFolderKind;
@@ -171,6 +171,7 @@ CKxError CDirChangeStaging::HandOverLocked(SSlot& slot)
     }
     slot.used = 0;
     slot.bytes = 0;
+    slot.groupOf.clear();
     CKxError result = m_index.AppendChunks(slot.batch, chunks, entries);
     if (slot.batch.capacity() > 4 * kHandOverBytes)
         std::string().swap(slot.batch);

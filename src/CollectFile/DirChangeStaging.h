@@ -2,8 +2,8 @@
 // CDirChangeStaging: per-thread staging of directory-change entries on their way into a
 // CPathCacheFlatFileIndex; the engine of the index buffers and of the index's own AddItem.
 //
-// Each adding thread owns a slot: its entries, grouped by folder in the order they came, are
-// kept there without any shared lock. When a slot holds kHandOverBytes, its groups are handed
+// Each adding thread owns a slot: its entries, grouped by folder (one group per folder, the
+// entries in the order they came), are kept there without any shared lock. When a slot holds kHandOverBytes, its groups are handed
 // over: each group sorted by (name, kind), a later entry for the same (name, kind) replacing an
 // earlier one, becomes one chunk, and all of them reach the index in one append.
 //
@@ -14,11 +14,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 class CPathCacheFlatFileIndex;
@@ -59,8 +61,11 @@ private:
     struct SSlot {
         std::mutex lock;
         std::thread::id owner;
-        std::vector<SGroup> groups;  // the first `used` are live; the rest keep their memory
+        // The first `used` are live, the rest keep their memory for later groups. A deque, so
+        // that `groupOf` may view the groups' folder names.
+        std::deque<SGroup> groups;
         size_t used = 0;
+        std::unordered_map<std::string_view, size_t> groupOf;  // folder -> live group
         size_t bytes = 0;
         std::string batch;
         std::vector<size_t> order;

@@ -92,6 +92,7 @@ struct CPathCacheFlatFileIndex::SImpl {
     std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
     std::uint64_t currentEntries = 0;
     bool closed = false;
+    std::atomic<bool> closedFlag{false};  // `closed`, for the adders' check without the lock
     CKxError writeError;  // the first failed write, returned from then on
 
     // The previous file: set by the owner before lookups start, then read-only.
@@ -113,6 +114,7 @@ struct CPathCacheFlatFileIndex::SImpl {
         currentByFolder.clear();
         currentEntries = 0;
         closed = false;
+        closedFlag.store(false, std::memory_order_release);
         writeError = CKxError();
     }
 
@@ -389,37 +391,66 @@ CKxError CPathCacheFlatFileIndex::CarryForward(const std::string& folderPath)
     return CKxError::Success();
 }
 
-CKxError CPathCacheFlatFileIndex::Compare(CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags)
+CKxError CPathCacheFlatFileIndex::CurrentSide(CDirChangeComparison::SSide& side)
 {
-    (void)flags;
     SImpl& impl = *m_impl;
     KX_RETURN_IF_FAILED(FlushPending(), "Compare failed");
-    CDirChangeComparison::SSide first;
-    CDirChangeComparison::SSide second;
     {
         std::lock_guard lock(impl.currentLock);
         if (impl.currentFd < 0)
             return CKxError(KxCode::InvalidParameter, "Compare failed: no current directory-change file");
         if (impl.writeError.IsError())
             return CKxError(impl.writeError).Push("Compare failed");
-        second.fd = impl.currentFd;
-        second.path = impl.currentPath;
-        second.chunks.reserve(impl.currentChunks.size());
+        side.fd = impl.currentFd;
+        side.path = impl.currentPath;
+        side.chunks.reserve(impl.currentChunks.size());
         for (const SChunkRef& chunk : impl.currentChunks)
-            second.chunks.push_back(&chunk);
+            side.chunks.push_back(&chunk);
     }
-    std::sort(second.chunks.begin(), second.chunks.end(),
+    std::sort(side.chunks.begin(), side.chunks.end(),
               [](const SChunkRef* a, const SChunkRef* b) { return DirChangeFileLayout::ChunkRefLess(*a, *b); });
-    second.parser = impl.currentParser;
-    if (impl.previous.IsOpen()) {
-        first.fd = impl.previous.Fd();
-        first.path = impl.previousPath;
-        first.chunks.reserve(impl.previous.Chunks().size());
-        for (const SChunkRef& chunk : impl.previous.Chunks())
-            first.chunks.push_back(&chunk);
+    side.parser = impl.currentParser;
+    return CKxError::Success();
+}
+
+namespace {
+CDirChangeComparison::SSide ClosedSide(const CDirChangeClosedFile& file, CDirChangeItemBaseParserPtr parser)
+{
+    CDirChangeComparison::SSide side;
+    if (file.IsOpen()) {
+        side.fd = file.Fd();
+        side.path = file.Path();
+        side.chunks.reserve(file.Chunks().size());
+        for (const SChunkRef& chunk : file.Chunks())
+            side.chunks.push_back(&chunk);
     }
-    first.parser = impl.previousParser;
-    CDirChangeComparison comparison(std::move(first), std::move(second), impl.avoidEmpty.load(), callback);
+    side.parser = parser ? std::move(parser) : std::make_shared<CDirChangeItemBaseParser>();
+    return side;
+}
+}  // namespace
+
+CKxError CPathCacheFlatFileIndex::Compare(CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags)
+{
+    (void)flags;
+    CDirChangeComparison::SSide current;
+    KX_RETURN_IF_ERROR(CurrentSide(current));
+    CDirChangeComparison comparison(ClosedSide(m_impl->previous, m_impl->previousParser), std::move(current),
+                                    m_impl->avoidEmpty.load(), callback);
+    KX_RETURN_IF_FAILED(comparison.Run(), "Compare failed");
+    return CKxError::Success();
+}
+
+CKxError CPathCacheFlatFileIndex::CompareWith(const std::string& previousPath,
+                                              CDirChangeItemBaseParserPtr previousParser,
+                                              CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags)
+{
+    (void)flags;
+    CDirChangeClosedFile previous;
+    KX_RETURN_IF_FAILED(previous.Open(previousPath), "Compare failed");
+    CDirChangeComparison::SSide current;
+    KX_RETURN_IF_ERROR(CurrentSide(current));
+    CDirChangeComparison comparison(ClosedSide(previous, std::move(previousParser)), std::move(current),
+                                    m_impl->avoidEmpty.load(), callback);
     KX_RETURN_IF_FAILED(comparison.Run(), "Compare failed");
     return CKxError::Success();
 }
@@ -434,18 +465,8 @@ CKxError CPathCacheFlatFileIndex::Compare(const std::string& first, const std::s
     CDirChangeClosedFile secondFile;
     KX_RETURN_IF_FAILED(firstFile.Open(first), "Compare failed");
     KX_RETURN_IF_FAILED(secondFile.Open(second), "Compare failed");
-    auto side = [](const CDirChangeClosedFile& file, CDirChangeItemBaseParserPtr parser) {
-        CDirChangeComparison::SSide result;
-        result.fd = file.Fd();
-        result.path = file.Path();
-        result.chunks.reserve(file.Chunks().size());
-        for (const SChunkRef& chunk : file.Chunks())
-            result.chunks.push_back(&chunk);
-        result.parser = parser ? std::move(parser) : std::make_shared<CDirChangeItemBaseParser>();
-        return result;
-    };
-    CDirChangeComparison comparison(side(firstFile, std::move(firstParser)), side(secondFile, std::move(secondParser)),
-                                    false, callback);
+    CDirChangeComparison comparison(ClosedSide(firstFile, std::move(firstParser)),
+                                    ClosedSide(secondFile, std::move(secondParser)), false, callback);
     KX_RETURN_IF_FAILED(comparison.Run(), "Compare failed");
     return CKxError::Success();
 }
@@ -489,13 +510,13 @@ CKxError CPathCacheFlatFileIndex::Close()
     }
     impl.currentEnd += tail.size();
     impl.closed = true;
+    impl.closedFlag.store(true, std::memory_order_release);
     return CKxError::Success();
 }
 
 bool CPathCacheFlatFileIndex::IsClosed() const
 {
-    std::lock_guard lock(m_impl->currentLock);
-    return m_impl->closed;
+    return m_impl->closedFlag.load(std::memory_order_acquire);
 }
 
 std::uint64_t CPathCacheFlatFileIndex::GetCurrentEntryCount() const

@@ -36,6 +36,7 @@
 
 class CPathCacheFlatFileIndexCompareCallback;
 class CDirChangeStaging;
+struct SDirChangeComparisonSide;
 namespace DirChangeFileLayout {
 struct SChunkRef;
 }
@@ -77,7 +78,7 @@ public:
     bool LookupCurrent(std::string_view path, EKind kind, FVBasePtr* record = nullptr);
 
     // Adds one entry directly (used after the comparison for items carried over). The entry
-    // is staged and reaches the file at FlushPending, Compare or Close.
+    // is staged and reaches the file at FlushPending, Compare or Close. Closed index: error 6.
     [[nodiscard]] CKxError AddItem(const std::string& path, const FVBasePtr& record, bool isFile);
     // Hands the entries staged by AddItem to the file (owner, once the adders are done).
     [[nodiscard]] CKxError FlushPending();
@@ -99,6 +100,11 @@ public:
     // previous file: everything is OnInIndex2. The first callback error stops the comparison and
     // is returned with a pushed location; a damaged chunk is error 13. flags: reserved (0).
     [[nodiscard]] CKxError Compare(CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags = 0);
+    // This index's current file against another closed file `previousPath` (read with
+    // `previousParser`, null: the base parser) as the previous one, e.g. the previous job's
+    // file when the index's own previous file is a differential's reference. Otherwise as above.
+    [[nodiscard]] CKxError CompareWith(const std::string& previousPath, CDirChangeItemBaseParserPtr previousParser,
+                                       CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags = 0);
     // Two closed files, `first` as the previous one, each read with the given parser (null:
     // the base parser).
     [[nodiscard]] static CKxError Compare(const std::string& first, const std::string& second,
@@ -129,6 +135,9 @@ private:
     // returned by every later append and by Close. Closed file: error 6.
     [[nodiscard]] CKxError AppendChunks(std::string_view bytes, std::vector<DirChangeFileLayout::SChunkRef>& chunks,
                                         std::uint64_t entries);
+
+    // The current file as one side of a comparison (staged entries handed over first).
+    [[nodiscard]] CKxError CurrentSide(SDirChangeComparisonSide& side);
 
     std::unique_ptr<SImpl> m_impl;
 };

@@ -103,6 +103,14 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathO
                                                  std::make_shared<CTextParser>())
                     .IsSuccess());
     EXPECT_EQ(files.calls, callback.calls);
+
+    // The current file against a file other than the index's own previous one.
+    auto unrelated = MakeIndex(Path("cur2"));
+    Add(*unrelated, kCurrent);
+    CRecordingCallback with;
+    ASSERT_TRUE(unrelated->CompareWith(Path("prev"), std::make_shared<CTextParser>(), with).IsSuccess());
+    EXPECT_EQ(with.calls, callback.calls);
+    EXPECT_EQ(unrelated->CompareWith(Path("cur2"), nullptr, with).Code(), KxCode::InvalidData);  // not closed
 }
 
 TEST_F(PathCacheFlatFileIndexCompareTest, DeletedFoldersAreVisitedOnlyWhenAsked)

@@ -268,13 +268,15 @@ TEST_F(PathCacheFlatFileIndexTest, BadArgumentsAndClosedFilesAreRefused)
     ASSERT_TRUE(buffer.AddFile("/a/b", kHere, "t", Rec("|ok")).IsSuccess());
     ASSERT_TRUE(buffer.CloseFile().IsSuccess());
     EXPECT_EQ(buffer.AddFile("/a/c", kHere, "t", Rec("|late")).Code(), 6);
+    // Entries a buffer still stages when the index closes would be lost: refused.
+    CPathCacheFlatFileIndexBuffer late(index);
+    ASSERT_TRUE(late.AddFile("/a/d", kHere, "t", Rec("|late")).IsSuccess());
     ASSERT_TRUE(index->Close().IsSuccess());
     ASSERT_TRUE(index->Close().IsSuccess());
     EXPECT_TRUE(index->IsClosed());
-    // Entries handed over after the index closed would be lost: refused.
-    CPathCacheFlatFileIndexBuffer late(index);
-    ASSERT_TRUE(late.AddFile("/a/d", kHere, "t", Rec("|late")).IsSuccess());
     EXPECT_EQ(late.FlushBuffer().Code(), 6);
+    EXPECT_EQ(late.AddFile("/a/e", kHere, "t", Rec("|late")).Code(), 6);
+    EXPECT_EQ(index->AddItem("/a/e", Rec("|late"), true).Code(), 6);
     EXPECT_TRUE(index->LookupCurrent("/a/b", IDirChange::eFile));
 
     CPathCacheFlatFileIndex unopened;
