@@ -176,14 +176,20 @@ void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder
 
 CKxError CFlatCollectFile::AppendLine(std::string_view line, bool isFolder, std::uint64_t size)
 {
+    return AppendLines(line, 1, isFolder ? 1 : 0, size);
+}
+
+CKxError CFlatCollectFile::AppendLines(std::string_view lines, std::uint64_t items, std::uint64_t folders,
+                                       std::uint64_t size)
+{
     KX_RETURN_IF_FAILED(HandOverOwnSlot(), "Failed to write to '%s'", m_path.c_str());
-    CKxError result = m_file.Append(line);
+    CKxError result = m_file.Append(lines);
     if (result.IsError())
         NoteFileError();
     KX_RETURN_IF_FAILED(std::move(result), "Failed to write to '%s'", m_path.c_str());
-    IncrementProcessedItemsCount();
-    if (isFolder)
-        m_folders.fetch_add(1, std::memory_order_relaxed);
+    IncrementProcessedItemsCount(items);
+    if (folders != 0)
+        m_folders.fetch_add(folders, std::memory_order_relaxed);
     m_dataSize.fetch_add(size, std::memory_order_relaxed);
     return CKxError::Success();
 }
@@ -223,6 +229,12 @@ CKxError CFlatCollectFile::RawWriteItem(std::string_view line, std::uint64_t siz
     buffer.assign(line);
     buffer.push_back('\n');
     return AppendLine(buffer, isFolder, size);
+}
+
+CKxError CFlatCollectFile::RawWriteItems(std::string_view lines, std::uint64_t items, std::uint64_t folders,
+                                         std::uint64_t size)
+{
+    return AppendLines(lines, items, folders, size);
 }
 
 CKxError CFlatCollectFile::RawWriteLine(std::string_view line)

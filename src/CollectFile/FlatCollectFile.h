@@ -64,6 +64,10 @@ public:
     // Appends `line` as given (a newline is added unless it ends with one) and adds `size` to
     // the data total. A line ending in '/' counts as a folder.
     [[nodiscard]] CKxError RawWriteItem(std::string_view line, std::uint64_t size);
+    // Appends whole item lines at once (`lines` ends with a newline) and counts them as given:
+    // for writers that rewrite a collect file and already know what each line is.
+    [[nodiscard]] CKxError RawWriteItems(std::string_view lines, std::uint64_t items, std::uint64_t folders,
+                                         std::uint64_t size);
     // Appends `line` (and a newline unless it ends with one) without counting it: for lines
     // that are not items (deletions, markers).
     [[nodiscard]] CKxError RawWriteLine(std::string_view line);
@@ -77,6 +81,13 @@ public:
     std::uint64_t GetItemCount() const { return getProcessedItemsCount(); }
     std::uint64_t GetDataSize() const { return m_dataSize.load(std::memory_order_relaxed); }
     void SetDataSize(std::uint64_t size) { m_dataSize.store(size, std::memory_order_relaxed); }
+    // For a file written by other means (rewritten in place): what it holds.
+    void SetCounts(std::uint64_t items, std::uint64_t folders, std::uint64_t size)
+    {
+        setProcessedItemsCount(items);
+        m_folders.store(folders, std::memory_order_relaxed);
+        SetDataSize(size);
+    }
     const std::string& GetFileName() const { return m_path; }
     const std::string& GetSourceVolumePath() const { return m_sourceVolumePath; }
 
@@ -90,6 +101,7 @@ protected:
     // Appends a whole line (with its newline) straight to the file and updates the counts; the
     // common tail of the direct writers.
     CKxError AppendLine(std::string_view line, bool isFolder, std::uint64_t size);
+    CKxError AppendLines(std::string_view lines, std::uint64_t items, std::uint64_t folders, std::uint64_t size);
 
 private:
     // The lines one thread staged and not yet handed to the file. Only its thread and a

@@ -366,7 +366,8 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
 
     struct stat status {};
     if (::lstat(m_path.c_str(), &status) != 0) {
-        ReportFailure(S_IFDIR, errno);
+        // What a root that cannot be looked at is, nobody knows: it is not listed as a folder.
+        ReportFailure(0, errno);
         return;
     }
     const bool isFolder = S_ISDIR(status.st_mode);

@@ -121,3 +121,9 @@ std::uint64_t CContentRootAncestorConsumer::GetAncestorLineCount() const
     std::lock_guard lock(m_rootsLock);
     return m_written.size();
 }
+
+std::vector<std::string> CContentRootAncestorConsumer::GetAncestorFolders() const
+{
+    std::lock_guard lock(m_rootsLock);
+    return {m_written.begin(), m_written.end()};
+}

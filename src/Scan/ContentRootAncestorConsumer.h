@@ -47,8 +47,9 @@ public:
     std::vector<std::string> GetRoots() const;
     // True when an item at or below `path`, or a root holding `path`, reached this writer.
     bool HasItemsFor(std::string_view path) const;
-    // Ancestor lines written.
+    // Ancestor lines written, and the folders they name.
     std::uint64_t GetAncestorLineCount() const;
+    std::vector<std::string> GetAncestorFolders() const;
 
     // True when `path` is `folder` or lies below it (no allocation; trailing slashes of
     // `folder` other than a lone "/" must already be removed).

@@ -4,6 +4,8 @@
 #include "Base/FXFile.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "CollectFile/FlatCollectFile.h"
+#include "Engine/Item.h"
+#include "Scan/ContentRootAncestorConsumer.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
 #include "Scan/Unix/UnixSplitCollectFiles.h"
@@ -273,6 +275,39 @@ TEST_F(SplitCollectFilesTest, EveryItemListedOnceWhateverTheSizes)
     ASSERT_EQ(map.size(), 2u);
     EXPECT_EQ(map[0], "1 3 " + std::to_string(2 + splitter.GetSplitMap().at(1).size()));
     EXPECT_EQ(splitter.CountOfAddedCollectFiles(), static_cast<int>(m_resources.size()) - 2);
+}
+
+TEST_F(SplitCollectFilesTest, AncestorLinesAreKeptButNeverCountedNorCut)
+{
+    auto file = std::make_shared<CFlatCollectFile>(7, m_names->WorkUnitCollect(1), "/");
+    ASSERT_TRUE(file->Open().IsSuccess());
+    auto ancestors = std::make_shared<CContentRootAncestorConsumer>(7, file);
+    ASSERT_TRUE(ancestors->Process(std::make_shared<CItem>("/top/sub", true)).IsSuccess());
+    std::vector<std::string> expected{"/", "/top/"};
+    for (int i = 0; i < 6; ++i) {
+        std::string line;
+        const std::string path = "/top/sub/f" + std::to_string(i);
+        CFlatCollectFile::FormatItemLine(path, false, 100, line);
+        ASSERT_TRUE(file->RawWriteItem(line, 100).IsSuccess());
+        expected.push_back(path);
+    }
+    // The last line of a file may lack its newline: the rewritten front then grows by one byte.
+    ASSERT_TRUE(file->RawWriteItem("/top/sub/tail|0", 0).IsSuccess());
+    expected.push_back("/top/sub/tail");
+    auto resource = std::make_shared<COutputResources>(1, "/", "vol-1");
+    resource->SetCollectConsumer(file);
+    resource->SetAncestorConsumer(ancestors);
+    m_resources.push_back(resource);
+    ASSERT_TRUE(file->Close().IsSuccess());
+    std::filesystem::resize_file(file->GetFileName(), std::filesystem::file_size(file->GetFileName()) - 1);
+
+    RecordingSplitter splitter(2, m_names, m_resources, 1);
+    ASSERT_TRUE(splitter.Run().IsSuccess());
+    ASSERT_EQ(m_resources.size(), 2u);
+    EXPECT_EQ(Collect(0)->GetItemCount() + Collect(1)->GetItemCount(), 7u);
+    EXPECT_EQ(Collect(0)->GetFolderCount(), 0u);
+    EXPECT_EQ(Collect(0)->GetItemCount(), 3u);  // cut by the items' data, the ancestors weigh nothing
+    EXPECT_EQ(AllLines(), expected);
 }
 
 TEST_F(SplitCollectFilesTest, FailuresStopTheRunAndKeepWhatWasDone)

@@ -439,7 +439,7 @@ TEST_F(UnixCallbackTest, WalkWithRestartQueuesAndFailures)
     ASSERT_TRUE(m_callback->PopNewMountPaths(mounts).IsSuccess());
     EXPECT_TRUE(mounts.empty());
     ASSERT_TRUE(m_callback->FlushBuffers().IsSuccess());
-    EXPECT_EQ(ReadFile(m_results + "/scan_Failures.zvf"), "folder " + m_root + "/missing:2\n");
+    EXPECT_EQ(ReadFile(m_results + "/scan_Failures.zvf"), "file " + m_root + "/missing:2\n");
 
     // The long folder's own pass, as the job runs it: same volume, same collect file.
     auto pass = std::make_shared<CBag>();

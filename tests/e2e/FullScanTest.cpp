@@ -522,7 +522,7 @@ TEST_F(FullScanTest, MissingContentPathIsReportedAndTheJobGoesOn)
     ExpectPhaseCompleted();
     const std::vector<std::string> failures = Lines(Results() + "/scan_Failures.zvf");
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_NE(failures[0].find(m_tree + "/not here:2"), std::string::npos) << failures[0];
+    EXPECT_EQ(failures[0], "file " + m_tree + "/not here:2");
     EXPECT_NE(PhaseParams().find(" -scfail "), std::string::npos);
     EXPECT_EQ(Listed().count(m_tree + "/here/f.txt"), 1u);
     bool reported = false;

@@ -4,8 +4,8 @@
 #include "Base/FXFile.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
-#include "CollectFile/CollectFileReader.h"
 #include "CollectFile/FlatCollectFile.h"
+#include "Scan/ContentRootAncestorConsumer.h"
 #include "Scan/FileNameFactory.h"
 #include "Scan/PostProcessingOptions.h"
 
@@ -14,6 +14,11 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <unordered_set>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 constexpr std::uint32_t kEventCollectSplitFailed = 0x11000027;
@@ -34,6 +39,150 @@ std::uint64_t CeilDiv(std::uint64_t value, std::uint64_t divisor)
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Bytes read from the collect file, and gathered for a piece, per system call.
+constexpr size_t kBlockBytes = size_t{1} << 20;
+
+// Hands out the lines of a file (without their newline) from large reads, and rewrites the file's
+// front in place: what the first piece keeps of each line is never longer than the line (only the
+// size and trailing blanks go), so its bytes land behind the read position. A line stays valid
+// until the next call. The last line may lack its newline.
+class CInPlaceLineRewriter {
+public:
+    ~CInPlaceLineRewriter() { Close(); }
+
+    CKxError Open(const std::string& path)
+    {
+        m_path = path;
+        m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (m_fd < 0)
+            return CKxError::FromErrno(errno, KxFormat("Failed to open '%s'", path.c_str()));
+        m_buffer.resize(kBlockBytes);
+        return CKxError::Success();
+    }
+
+    CKxError Next(std::string_view& line, bool& more)
+    {
+        for (;;) {
+            if (const void* found = std::memchr(m_buffer.data() + m_begin, '\n', m_end - m_begin)) {
+                const size_t newline = static_cast<const char*>(found) - m_buffer.data();
+                line = std::string_view(m_buffer.data() + m_begin, newline - m_begin);
+                m_begin = newline + 1;
+                more = true;
+                return CKxError::Success();
+            }
+            if (m_endOfFile) {
+                line = std::string_view(m_buffer.data() + m_begin, m_end - m_begin);
+                more = m_begin != m_end;
+                m_begin = m_end;
+                return CKxError::Success();
+            }
+            // Keep the partial line at the front; grow only for a line longer than the buffer.
+            std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+            m_end -= m_begin;
+            m_begin = 0;
+            if (m_end == m_buffer.size())
+                m_buffer.resize(m_buffer.size() * 2);
+            const ssize_t got = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                return CKxError::FromErrno(errno, KxFormat("Failed to read '%s'", m_path.c_str()));
+            }
+            if (got == 0)
+                m_endOfFile = true;
+            m_end += static_cast<size_t>(got);
+        }
+    }
+
+    // Appends `bytes` to the rewritten front.
+    CKxError WriteFront(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t put = ::pwrite(m_fd, bytes.data(), bytes.size(), static_cast<off_t>(m_front));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return CKxError::FromErrno(errno, KxFormat("Failed to write to '%s'", m_path.c_str()));
+            }
+            m_front += static_cast<std::uint64_t>(put);
+            bytes.remove_prefix(static_cast<size_t>(put));
+        }
+        return CKxError::Success();
+    }
+
+    // Cuts the file after the rewritten front and closes it.
+    CKxError Finish()
+    {
+        if (::ftruncate(m_fd, static_cast<off_t>(m_front)) != 0)
+            return CKxError::FromErrno(errno, KxFormat("Failed to truncate '%s'", m_path.c_str()));
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            return CKxError::FromErrno(errno, KxFormat("Failed to close '%s'", m_path.c_str()));
+        return CKxError::Success();
+    }
+
+    void Close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    std::uint64_t m_front = 0;
+    std::string m_buffer;
+    size_t m_begin = 0;
+    size_t m_end = 0;
+    bool m_endOfFile = false;
+};
+
+// Lines gathered for the current piece with their counts, written in one call. The first piece
+// is the front of the file being split; each later one a collect file of its own.
+struct SPieceBlock {
+    std::string bytes;
+    std::uint64_t items = 0;
+    std::uint64_t folders = 0;
+    std::uint64_t dataSize = 0;
+    // What the first piece received in all.
+    std::uint64_t frontItems = 0;
+    std::uint64_t frontFolders = 0;
+    std::uint64_t frontData = 0;
+
+    void Add(const std::string& line, bool isAncestor, std::uint64_t size)
+    {
+        bytes.append(line);
+        bytes.push_back('\n');
+        if (isAncestor)
+            return;
+        ++items;
+        if (line.back() == '/')
+            ++folders;
+        dataSize += size;
+    }
+
+    // `piece` null: the front of the file being split.
+    CKxError WriteTo(CFlatCollectFile* piece, CInPlaceLineRewriter& front)
+    {
+        if (bytes.empty())
+            return CKxError::Success();
+        CKxError written = CKxError::Success();
+        if (piece) {
+            written = piece->RawWriteItems(bytes, items, folders, dataSize);
+        } else {
+            written = front.WriteFront(bytes);
+            frontItems += items;
+            frontFolders += folders;
+            frontData += dataSize;
+        }
+        bytes.clear();
+        items = folders = dataSize = 0;
+        return written;
+    }
 };
 }  // namespace
 
@@ -173,45 +322,59 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
     FSLOG(0, "   will split using maxDataSizePerFile=%llu linesPerFile=%llu",
           static_cast<unsigned long long>(maxDataSizePerFile), static_cast<unsigned long long>(linesPerFile));
 
-    const std::string tempPath = path + ".temp";
-    if (CKxError renamed = FXFile::Rename(path, tempPath); renamed.IsError())
-        return RaiseSplitFailure(std::move(renamed.Push(KxFormat("Failed open input file [%s]", tempPath.c_str()))),
-                                 path);
-    CCollectFileReader reader;
-    if (CKxError opened = reader.OpenCollectFile(tempPath); opened.IsError())
-        return RaiseSplitFailure(std::move(opened.Push(KxFormat("Failed open input file [%s]", tempPath.c_str()))),
-                                 path);
+    CInPlaceLineRewriter reader;
+    if (CKxError opened = reader.Open(path); opened.IsError())
+        return RaiseSplitFailure(std::move(opened.Push(KxFormat("Failed open input file [%s]", path.c_str()))), path);
+
+    // The ancestor writer's lines are rewritten like the others but are not items.
+    std::unordered_set<std::string> ancestorLines;
+    if (auto ancestors = std::dynamic_pointer_cast<CContentRootAncestorConsumer>(resource->GetAncestorConsumer()))
+        for (const std::string& folder : ancestors->GetAncestorFolders()) {
+            std::string line;
+            CFlatCollectFile::FormatItemLine(folder, true, 0, line);
+            line.pop_back();
+            ancestorLines.insert(std::move(line));
+        }
 
     const long long jobId = collect->GetJobId();
     const std::string& sourceVolumePath = collect->GetSourceVolumePath();
-    auto piece = std::make_shared<CFlatCollectFile>(jobId, path, sourceVolumePath);
-    if (CKxError opened = piece->Open(); opened.IsError())
-        return RaiseSplitFailure(std::move(opened.Push(KxFormat("Failed open output file [%s]", path.c_str()))), path);
-    resource->SetCollectConsumer(piece);
+    // The first piece keeps the file's name and is written over the file's own front; later
+    // pieces are files of their own.
+    std::shared_ptr<CFlatCollectFile> piece;
 
+    // Lines go to the piece in large blocks; the piece's position is kept here rather than asked
+    // of the file per line.
+    SPieceBlock block;
+    std::uint64_t piecePosition = 0;
     int pieceNumber = number;
     int firstNew = 0;
     int lastNew = 0;
     std::uint64_t pieceData = 0;
     std::uint64_t pieceLines = 0;
-    std::string ignored;
+    std::string_view raw;
     std::string line;
     while (true) {
-        KX_RETURN_IF_FAILED(reader.GetNextLine(ignored), "Failed to read collect file [%s]", tempPath.c_str());
-        if (reader.IsEndOfFile())
+        bool more = false;
+        KX_RETURN_IF_FAILED(reader.Next(raw, more), "Failed to read collect file [%s]", path.c_str());
+        if (!more)
             break;
-        line = reader.GetCurrentRawLine();
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-            line.pop_back();
-        if (line.empty())
+        while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t' || raw.back() == '\r'))
+            raw.remove_suffix(1);
+        if (raw.empty())
             continue;
+        line.assign(raw);
 
+        const bool isAncestor = !ancestorLines.empty() && line.back() == '/' && ancestorLines.erase(line) != 0;
         std::uint64_t itemSize = 0;
-        const bool split = ShouldSplit(piece->tellp(), maxDataSizePerFile, linesPerFile, pieceData, pieceLines, line,
-                                       totalData, itemSize);
+        const bool split = !isAncestor && ShouldSplit(piecePosition, maxDataSizePerFile, linesPerFile, pieceData,
+                                                      pieceLines, line, totalData, itemSize);
         if (split && pieceLines > 0) {
             FSLOG(0, "Splitting to next collect file...");
-            KX_RETURN_IF_FAILED(piece->Close(), "Failed to close collect file piece [%s]", piece->GetFileName().c_str());
+            KX_RETURN_IF_FAILED(block.WriteTo(piece.get(), reader), "Failed to write collect file piece [%s]",
+                                piece ? piece->GetFileName().c_str() : path.c_str());
+            if (piece)
+                KX_RETURN_IF_FAILED(piece->Close(), "Failed to close collect file piece [%s]",
+                                    piece->GetFileName().c_str());
             ++m_lastCollectNumber;
             ++m_addedCollectFiles;
             if (firstNew == 0)
@@ -227,13 +390,19 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
                 std::make_shared<COutputResources>(pieceNumber, resource->GetSourceVolumePath(), resource->GetVolumeId());
             pieceResource->SetCollectConsumer(piece);
             m_outputResources.push_back(std::move(pieceResource));
+            piecePosition = 0;
             pieceData = 0;
             pieceLines = 0;
         }
 
-        FSLOG(7, "dump line [%s] into position %llu", line.c_str(), static_cast<unsigned long long>(piece->tellp()));
-        KX_RETURN_IF_FAILED(piece->RawWriteItem(line, itemSize), "Failed to write collect file piece [%s]",
-                            piece->GetFileName().c_str());
+        FSLOG(7, "dump line [%s] into position %llu", line.c_str(), static_cast<unsigned long long>(piecePosition));
+        block.Add(line, isAncestor, itemSize);
+        piecePosition += line.size() + 1;
+        if (block.bytes.size() >= kBlockBytes)
+            KX_RETURN_IF_FAILED(block.WriteTo(piece.get(), reader), "Failed to write collect file piece [%s]",
+                                piece ? piece->GetFileName().c_str() : path.c_str());
+        if (isAncestor)
+            continue;
         if (m_extentsSupported) {
             CKxError extents = ProcessExtents(line, number, pieceNumber);
             if (extents.Code() == kNotSupported)
@@ -242,10 +411,16 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
         pieceData += itemSize;
         ++pieceLines;
     }
-    KX_RETURN_IF_FAILED(piece->Close(), "Failed to close collect file piece [%s]", piece->GetFileName().c_str());
-    reader.Close();
-    if (CKxError removed = FXFile::Remove(tempPath); removed.IsError())
-        FSLOG_ERROR("RemoveFile failed, FileName=[%s], error=%s", tempPath.c_str(), removed.AsString().c_str());
+    KX_RETURN_IF_FAILED(block.WriteTo(piece.get(), reader), "Failed to write collect file piece [%s]",
+                        piece ? piece->GetFileName().c_str() : path.c_str());
+    if (piece)
+        KX_RETURN_IF_FAILED(piece->Close(), "Failed to close collect file piece [%s]", piece->GetFileName().c_str());
+    if (CKxError finished = reader.Finish(); finished.IsError())
+        return RaiseSplitFailure(std::move(finished.Push(KxFormat("Failed to split collect file [%s]", path.c_str()))),
+                                 path);
+    auto front = std::make_shared<CFlatCollectFile>(jobId, path, sourceVolumePath);
+    front->SetCounts(block.frontItems, block.frontFolders, block.frontData);
+    resource->SetCollectConsumer(front);
 
     std::set<int>& pieces = m_splitMap[number];
     pieces.clear();

@@ -6,10 +6,12 @@
 // For every output resource whose collect file holds items, in list order:
 //   - k = the options' GetCollectFileSplitCount(); linesPerFile = ceil(items / k) and
 //     maxDataSizePerFile = ceil(data / min(k, items));
-//   - the file is renamed to "<name>.temp" and read back line by line; its lines go to a new
-//     file under the former name until ShouldSplit asks for the next piece, which gets the next
-//     collect number after the last one in use, a collect file named by the naming object and a
-//     new output resource (same source path and volume id) appended to the list;
+//   - the file is read back line by line; the first piece keeps the file's name and is written
+//     over the file's own front (it never outgrows what was read), the rest of the file is cut
+//     off at the end; when ShouldSplit asks for the next piece, it gets the next collect number
+//     after the last one in use, a collect file named by the naming object and a new output
+//     resource (same source path and volume id) appended to the list. A split that fails half
+//     way leaves a collect file the backup phase must not read: the job fails with it;
 //   - the "|<size>" suffix of each line is removed on the way: after the split a line is the
 //     bare item line the backup phase reads;
 //   - the split map ("split_config", written anew by each run) gets "N" for a file that stayed
