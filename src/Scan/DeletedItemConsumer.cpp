@@ -2,9 +2,9 @@
 
 #include "Base/FXPath.h"
 #include "CollectFile/FileNameEscaping.h"
-#include "CollectFile/FlatCollectFile.h"
+#include "CollectFile/IncrFlatCollectFile.h"
 
-CDeletedItemConsumer::CDeletedItemConsumer(std::shared_ptr<CFlatCollectFile> deletedItems, long long jobId)
+CDeletedItemConsumer::CDeletedItemConsumer(std::shared_ptr<CIncrFlatCollectFile> deletedItems, long long jobId)
     : CItemConsumer(jobId), m_deletedItems(std::move(deletedItems))
 {
 }
@@ -15,7 +15,7 @@ CKxError CDeletedItemConsumer::Process(const CItemPtr& item)
 {
     std::string line = item->IsFolder() ? "??D" : "??d";
     escapeFileNameAppend(FXPath::TrimTrailingSlashes(item->GetSourceFullyQualifiedItemName()), line);
-    KX_RETURN_IF_FAILED(m_deletedItems->RawWriteItem(line, 0), "Failed to record deleted item '%s'",
+    KX_RETURN_IF_FAILED(m_deletedItems->RawWriteDeletedItem(line), "Failed to record deleted item '%s'",
                         item->GetSourceFullyQualifiedItemName().c_str());
     IncrementProcessedItemsCount();
     return CKxError::Success();

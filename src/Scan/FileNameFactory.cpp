@@ -62,6 +62,11 @@ std::string CFileNameFactory::CollectFileBaseName() const { return IsFullBackup(
 std::string CFileNameFactory::WorkUnitMonikerMapFolder() const { return m_resultsFolder; }
 std::string CFileNameFactory::WorkUnitMonikerMapTemp() const { return InFolder("USER_MONIKER_ABSMAP_TMP.zvf"); }
 std::string CFileNameFactory::UsnTemp() const { return InFolder("cjfile.tmp"); }
+std::string CFileNameFactory::DeletedItemsCollect() const
+{
+    return InFolder(CollectFileBaseName() + "DeletedItems.zvf");
+}
+
 std::string CFileNameFactory::FailedItemsCollect() const { return InFolder("Failures.zvf"); }
 std::string CFileNameFactory::ScanFailedItemsCollect() const { return InFolder("scan_Failures.zvf"); }
 std::string CFileNameFactory::GetSnapInformation() const { return InFolder("reusecollect.zvf"); }

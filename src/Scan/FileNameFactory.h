@@ -52,6 +52,10 @@ public:
     virtual std::string WorkUnitMonikerMapFolder() const;
     virtual std::string WorkUnitMonikerMapTemp() const;
     virtual std::string UsnTemp() const;
+    // The job's deleted-items list: the collect stem and "DeletedItems.zvf"
+    // ("CollectIncDeletedItems.zvf" in the Unix names), so it matches the collect pattern and
+    // the clean-up of the collect files of its backup type.
+    virtual std::string DeletedItemsCollect() const;
     virtual std::string FailedItemsCollect() const;
     virtual std::string ScanFailedItemsCollect() const;
     // Removes what an earlier scan of the subclient left and this scan writes anew. Every entry

@@ -7,12 +7,16 @@
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/FlatCollectFile.h"
+#include "CollectFile/IncrFlatCollectFile.h"
+#include "CollectFile/PathCacheFlatFileIndex.h"
 #include "CollectFile/ZvFIFO.h"
 #include "Scan/BackupJobTypeEvaluator.h"
 #include "Scan/FileNameFactory.h"
 #include "Scan/FileSystemScanFailureConsumer.h"
+#include "Scan/IncrementalDirChange.h"
 #include "Scan/MaxFileCTimeConsumer.h"
 #include "Scan/PostProcessCollectFiles.h"
+#include "Scan/PostProcessDirChange.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/ScannerOptions.h"
@@ -426,6 +430,8 @@ CKxError CScanJobCallback::FlushBuffers()
         for (const CItemConsumerPtr& consumer : {resource->GetCollectConsumer(), resource->GetDirChangeConsumer()})
             if (auto collect = std::dynamic_pointer_cast<CFlatCollectFile>(consumer))
                 keep(collect->Flush());
+        if (auto record = std::dynamic_pointer_cast<IncrementalDirChange>(resource->GetDirChangeConsumer()))
+            keep(record->FlushBuffer());
     }
     std::shared_ptr<CFileSystemScanFailureConsumer> failures;
     {
@@ -448,6 +454,52 @@ CKxError CScanJobCallback::GetSplitCollectFileInterface(std::shared_ptr<ISplitCo
 CKxError CScanJobCallback::GetPostProcessCollectFilesInterface(std::shared_ptr<CPostProcessCollectFiles>& postProcess)
 {
     postProcess.reset();
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetDeletedItemsCollectFile(std::shared_ptr<CIncrFlatCollectFile>& file, int& collectNumber)
+{
+    file.reset();
+    collectNumber = 0;
+    if (!m_fileNameFactory)
+        return CKxError(KxCode::NotFound, "No results-file names for the deleted-items collect file");
+    COutputResourcesPtr resource;
+    bool created = false;
+    KX_RETURN_IF_FAILED(FindOrAddOutputResource(
+                            kDeletedItemsVolumeId,
+                            [this](int index, COutputResourcesPtr& made) {
+                                const std::string name = m_fileNameFactory->DeletedItemsCollect();
+                                auto collect = std::make_shared<CIncrFlatCollectFile>(m_jobId, name);
+                                KX_RETURN_IF_ERROR(collect->Open(false));
+                                made = std::make_shared<COutputResources>(index, std::string(), kDeletedItemsVolumeId);
+                                made->SetCollectConsumer(collect);
+                                FSLOG(0, "Adding output resource at index[%d] for deleted items [%s]", index, name.c_str());
+                                return CKxError::Success();
+                            },
+                            resource, created),
+                        "Failed to create the deleted-items collect file");
+    file = std::dynamic_pointer_cast<CIncrFlatCollectFile>(resource->GetCollectConsumer());
+    if (!file)
+        return CKxError(KxCode::NotFound, "The deleted-items collect file was removed already");
+    collectNumber = resource->GetCollectNumber();
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetPostProcessDirChangeInterface(std::shared_ptr<IPostProcessDirChange>& postProcess)
+{
+    postProcess.reset();
+    CBagPtr bag = GetScannerConfigurationBag();
+    const unsigned long backupType =
+        bag ? static_cast<unsigned long>(CScannerSettings::GetInteger(*bag, Id::idBackupType, 1)) : 1;
+    const bool full = backupType == 1;
+    std::shared_ptr<CPathCacheFlatFileIndex> index = IncrementalDirChange::GetIndex();
+    const bool previousLoaded = index && index->HasPreviousBackingFile();
+    bool detection = !full || (bag && bag->GetBool(Id::idFileServerTrueUp) && previousLoaded);
+    if (bag && bag->GetBool(Id::idDisableDCCompare))
+        detection = false;
+    postProcess = std::make_shared<CPostProcessDirChange>(
+        GetOutputResourcesList(), backupType, m_jobId, m_previousDirChangePath, m_referenceDirChangePath,
+        m_fileNameFactory ? m_fileNameFactory->ScanFailedItemsCollect() : std::string(), detection);
     return CKxError::Success();
 }
 

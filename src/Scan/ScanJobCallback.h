@@ -41,6 +41,8 @@ class CPostProcessingOptions;
 class CPostProcessCollectFiles;
 class CFileNameFactory;
 class CFileSystemScanFailureConsumer;
+class CIncrFlatCollectFile;
+class IPostProcessDirChange;
 class ISplitCollectFiles;
 class ZVJobCtrlClient;
 class ZvFIFO;
@@ -57,6 +59,8 @@ struct SScanStats {
 
 class CScanJobCallback : public CScannerCallback {
 public:
+    // The volume id of the deleted-items output resource (no volume has it).
+    static constexpr const char* kDeletedItemsVolumeId = "<deleted items>";
     // The markers around the volume in a long-path queue entry.
     static constexpr const char* kSrcVolOpen = "<SRCVOL>";
     static constexpr const char* kSrcVolClose = "</SRCVOL>";
@@ -142,8 +146,8 @@ public:
     [[nodiscard]] virtual CKxError ReportScanFailure(const std::string& path, const CKxError& error);
 
     // ---- Output resources and their post-processing ------------------------------------
-    // Flushes the collect writers of every output resource and the failure list, so that
-    // what the walk wrote is on disk before clean-up reads it. The first failure is returned
+    // Flushes the collect writers and directory-change buffers of every output resource and
+    // the failure list, so that what the walk wrote is on disk before clean-up reads it. The first failure is returned
     // after all were tried.
     [[nodiscard]] CKxError FlushBuffers();
     // Output resources, one per source volume (and, after the split, one per piece).
@@ -160,6 +164,31 @@ public:
     // The remover of collect files without content; base: none (success, empty pointer).
     [[nodiscard]] virtual CKxError GetPostProcessCollectFilesInterface(
         std::shared_ptr<CPostProcessCollectFiles>& postProcess);
+    // The job's deleted-items collect file (the naming object's DeletedItemsCollect, e.g.
+    // "CollectIncDeletedItems.zvf"): deletion lines and the items the comparison of
+    // directory-change records adds. It is an output resource of its own (volume id
+    // kDeletedItemsVolumeId, the next collect number), made and emptied on the first request;
+    // the split leaves it alone and the statistics count its lines as deleted items.
+    [[nodiscard]] virtual CKxError GetDeletedItemsCollectFile(std::shared_ptr<CIncrFlatCollectFile>& file,
+                                                              int& collectNumber);
+    // The comparison of this job's directory-change record with the previous one (see
+    // PostProcessDirChange.h), over the output resources made so far. Deleted items are
+    // detected in every non-full job and in a full job with "SC::FileServerTrueUp" whose
+    // previous record was loaded; "SC:DisableDCCompare" turns detection off.
+    [[nodiscard]] virtual CKxError GetPostProcessDirChangeInterface(std::shared_ptr<IPostProcessDirChange>& postProcess);
+    // The previous job's record and the record the job is evaluated against (set by the job's
+    // preparation; the same file except for a differential after an incremental).
+    void SetDirChangeRecordPaths(std::string previous, std::string reference)
+    {
+        m_previousDirChangePath = std::move(previous);
+        m_referenceDirChangePath = std::move(reference);
+    }
+    const std::string& GetPreviousDirChangePath() const { return m_previousDirChangePath; }
+    const std::string& GetReferenceDirChangePath() const { return m_referenceDirChangePath; }
+    // Items the previous record marks with a backup frequency are kept for full backups when
+    // they are missing from a job, instead of being reported deleted (default off).
+    virtual bool IsIgnoreFullOnlyItems() const { return m_ignoreFullOnlyItems; }
+    void SetIgnoreFullOnlyItems(bool ignore) { m_ignoreFullOnlyItems = ignore; }
     // Content paths that produced no item, handed back after the walk; base: nothing to do.
     [[nodiscard]] virtual CKxError ProcessEmptyScanContent(const std::vector<std::string>& contentPaths);
     // The mount configuration of the results folder; base: nothing to write.
@@ -241,6 +270,9 @@ protected:
     std::shared_ptr<CPostProcessingOptions> m_postProcessingOptions;
     CBagPtr m_bag;
     IDirChangePtr m_previousDirChange;
+    std::string m_previousDirChangePath;
+    std::string m_referenceDirChangePath;
+    bool m_ignoreFullOnlyItems = false;
     // The ordinary backup job; the two-phase laptop job takes its true-up switch from the
     // laptop first-phase key instead.
     std::uint32_t m_backupJobKind = 1;

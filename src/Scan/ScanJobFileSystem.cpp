@@ -9,9 +9,12 @@
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/FlatCollectFile.h"
+#include "CollectFile/PathCacheFlatFileIndex.h"
 #include "Engine/ContentMapper.h"
 #include "Engine/ScanArbiter.h"
 #include "Scan/FileNameFactory.h"
+#include "Scan/IPostProcessDirChange.h"
+#include "Scan/IncrementalDirChange.h"
 #include "Scan/JobAliveReporter.h"
 #include "Scan/PostProcessCollectFiles.h"
 #include "Scan/ScanJobCallback.h"
@@ -85,6 +88,9 @@ CScanJobFileSystem::~CScanJobFileSystem()
     if (m_progress)
         m_progress->Stop();
     (void)EndAliveThread();
+    // The record belongs to this job; a later job in the process makes its own.
+    if (m_dirChangeIndex && IncrementalDirChange::GetIndex() == m_dirChangeIndex)
+        IncrementalDirChange::Reset();
 }
 
 std::string CScanJobFileSystem::AsString() const { return CScanJob::AsString() + "/FileSystem"; }
@@ -612,8 +618,7 @@ CKxError CScanJobFileSystem::Prepare()
     }
 
     KX_RETURN_IF_FAILED(Prepare_TrueUpBrowseIndex(), "TrueUp index browse failed.");
-    if (!m_callback)
-        FSLOG(0, "m_ptrScanJobCallback is not initialized, not setting previous job dir change");
+    KX_RETURN_IF_ERROR(PrepareDirChange(*bag));
 
     KX_RETURN_IF_ERROR(m_private->Prepare_NativeSnap());
     if (bag->GetBool(Id::idAutoMountRequired))
@@ -622,6 +627,42 @@ CKxError CScanJobFileSystem::Prepare()
     if (bag->GetBool(Id::idNutanixAFS))
         KX_RETURN_IF_ERROR(Prepare_NutanixAFSBackup());
     return Prepare_FileServerScan();
+}
+
+CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
+{
+    if (!m_callback) {
+        FSLOG(0, "m_ptrScanJobCallback is not initialized, not setting previous job dir change");
+        return CKxError::Success();
+    }
+    const std::string current = m_fileNameFactory->ConsolidatedDirChangeTemp();
+    KX_RETURN_IF_FAILED(IncrementalDirChange::Init(m_jobId, current, m_callback->GetContentMapper(),
+                                                   bag.GetBool(Id::idTrueUpEnabled), true, false),
+                        "failed to initialize incremental DirChange");
+    m_dirChangeIndex = IncrementalDirChange::GetIndex();
+    IncrementalDirChange::SetMaxPathLength(IncrementalDirChange::kDefaultMaxPathLength);
+    IncrementalDirChange::SetACLOnlyBackup(bag.GetBool(Id::idACLOnlyBackup));
+
+    // The newest record is the last full's when that job came last, else the last
+    // incremental's; a differential selects against the last full's and finds deletions
+    // against the newest.
+    const std::string previous = m_fileNameFactory->ConsolidatedDirChange(m_lastJobWasFull ? kFullBackup : 2);
+    const std::string reference = m_backupType == 4 ? m_fileNameFactory->ConsolidatedDirChange(kFullBackup) : previous;
+    m_callback->SetDirChangeRecordPaths(previous, reference);
+    const bool full = m_backupType == kFullBackup;
+    if (!full || bag.GetBool(Id::idFileServerTrueUp)) {
+        if (!FXFile::Exists(reference)) {
+            FSLOG(0, "previous DirChange [%s] not found", reference.c_str());
+        } else if (CKxError loaded = IncrementalDirChange::SetPreviousBackingFile(reference); loaded.IsError()) {
+            // A damaged record must not stop the backup: without it every item counts as new.
+            FSLOG_ERROR("failed to set previous DirChange [%s], it is treated as absent: %s", reference.c_str(),
+                        loaded.AsString().c_str());
+        }
+    }
+    // A non-full job always asks the record: without a previous file nothing is known, so
+    // every item that time stamps would leave behind is taken as new.
+    m_callback->SetPreviousDirChangeInterface(full ? nullptr : IncrementalDirChange::GetDirChangeInterface());
+    return CKxError::Success();
 }
 
 CKxError CScanJobFileSystem::Prepare_AdHocJob()
@@ -1460,9 +1501,15 @@ CKxError CScanJobFileSystem::Cleanup_ProcessEmptyScanContent()
 
 CKxError CScanJobFileSystem::Cleanup_PostProcessDirChange()
 {
+    if (!m_callback)
+        return CKxError::Success();
     CBagPtr bag = GetConfigurationBag();
     if (bag && bag->GetBool(Id::idDisableDCCompare))
         FSLOG(0, "DirChange comparison has been disabled");
+    std::shared_ptr<IPostProcessDirChange> postProcess;
+    KX_RETURN_IF_FAILED(m_callback->GetPostProcessDirChangeInterface(postProcess), "Failed to process DirChange");
+    if (postProcess)
+        KX_RETURN_IF_FAILED(postProcess->Run(*m_callback), "Failed to process DirChange");
     return CKxError::Success();
 }
 
@@ -1491,7 +1538,16 @@ CKxError CScanJobFileSystem::Cleanup_ProcessIPhoto()
 
 CKxError CScanJobFileSystem::Cleanup_PostProcessResultFolder() { return CKxError::Success(); }
 
-CKxError CScanJobFileSystem::Cleanup_CloseDirchange() { return CKxError::Success(); }
+CKxError CScanJobFileSystem::Cleanup_CloseDirchange()
+{
+    if (m_callback)
+        for (const COutputResourcesPtr& resource : m_callback->GetOutputResourcesList())
+            if (auto record = std::dynamic_pointer_cast<IncrementalDirChange>(resource->GetDirChangeConsumer()))
+                KX_RETURN_IF_ERROR(record->CloseFile());
+    // The file keeps its temporary name: the backup phase puts it in place once it succeeded.
+    KX_RETURN_IF_ERROR(IncrementalDirChange::Close());
+    return CKxError::Success();
+}
 
 CKxError CScanJobFileSystem::Cleanup_CreateMountConfigFile()
 {
@@ -1524,7 +1580,8 @@ CKxError CScanJobFileSystem::Cleanup_ScanMarkingJob()
 {
     CBagPtr bag = GetConfigurationBag();
     const bool criteriaBased = bag && bag->GetBool(Id::idOnDemandAdHocCriteriaBased);
-    if (!criteriaBased && !m_skipEmptyIncremental)
+    // A full backup always has its backup phase.
+    if (!criteriaBased && !(m_skipEmptyIncremental && m_backupType != kFullBackup))
         return CKxError::Success();
     if (ShouldCompleteInScan())
         CompleteJobNow();
@@ -1564,12 +1621,16 @@ CKxError CScanJobFileSystem::Cleanup_RenameDCAndOtherImportantFiles()
                 FSLOG_ERROR("Rename [%s] to [%s] failed: %s", from.c_str(), to.c_str(), renamed.AsString().c_str());
         }
     }
-    if (m_afterSynthFull) {
+    // No backup phase follows to put this job's record in place for the next job.
+    {
         const std::string from = m_fileNameFactory->ConsolidatedDirChangeTemp();
         const std::string to = m_fileNameFactory->ConsolidatedDirChange(2);
         if (FXFile::Exists(from)) {
-            FSLOG(0, "Renaming [%s] to [%s] due to  scan marking in incremental after synthfull job.", from.c_str(),
-                  to.c_str());
+            if (m_afterSynthFull)
+                FSLOG(0, "Renaming [%s] to [%s] due to  scan marking in incremental after synthfull job.", from.c_str(),
+                      to.c_str());
+            else
+                FSLOG(0, "Rename [%s] to [%s]", from.c_str(), to.c_str());
             CKxError renamed = FXFile::Rename(from, to);
             if (renamed.IsError())
                 return std::move(renamed.Push(KxFormat("Failed to rename [%s] to [%s], error=%s", from.c_str(),
@@ -1597,8 +1658,11 @@ CKxError CScanJobFileSystem::Cleanup_FileServerTrueUpRestart()
     // The scan runs again for the true-up: this run's outputs are closed now.
     KX_RETURN_IF_ERROR(Cleanup_FlushDirchangeToDisk());
     for (const COutputResourcesPtr& resource : m_callback->GetOutputResourcesList())
-        if (resource->GetDirChangeConsumer())
-            FSLOG(0, "Closing DirChange file [%p]", static_cast<const void*>(resource->GetDirChangeConsumer().get()));
+        if (auto record = std::dynamic_pointer_cast<IncrementalDirChange>(resource->GetDirChangeConsumer())) {
+            FSLOG(0, "Closing DirChange file [%p]", static_cast<const void*>(record.get()));
+            KX_RETURN_IF_ERROR(record->CloseFile());
+        }
+    m_callback->CleanupPreviousDirChangeInterface();
     KX_RETURN_IF_ERROR(Cleanup_CloseDirchange());
     return Cleanup_PostProcessCollectFiles();
 }

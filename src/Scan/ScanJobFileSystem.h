@@ -40,6 +40,7 @@ class CSubclientContent;
 class CJobAliveReporter;
 class CScanProgress;
 class CBackupJobClient;
+class CPathCacheFlatFileIndex;
 
 class CScanJobFileSystem : public CScanJob {
 public:
@@ -205,6 +206,11 @@ private:
     // The first pass's work units from the content lists; each content entry that cannot
     // become content is listed as a failure.
     [[nodiscard]] CKxError InitializeWorkUnits(CWorkUnitManager& manager);
+    // Preparation step 8: this job's directory-change record ("DCTmp.zvf"), the previous
+    // record loaded into it ("DCTot.zvf" after a full, else "DCInc.zvf"; a differential's
+    // reference is always "DCTot.zvf"), and the lookup the evaluators get. A missing or
+    // unreadable previous record is logged and treated as absent.
+    [[nodiscard]] CKxError PrepareDirChange(const CBag& bag);
     [[nodiscard]] CKxError RunPass(const CWorkUnitManagerPtr& manager, const CBagPtr& engineSettings);
     CBagPtr MakeEngineSettings();
     // Drains the callback's queues into the next pass's manager; false when nothing is left to
@@ -228,6 +234,7 @@ private:
     long long m_commitJobId = 0;
     long m_commitJobBackupLevel = 0;
     std::uint64_t m_lastSuccessfulJobId = 0;
+    std::shared_ptr<CPathCacheFlatFileIndex> m_dirChangeIndex;  // this job's record (IncrementalDirChange)
 
     CBag m_commandLineValues;  // values for the bag written before the bag existed
     std::unique_ptr<CJobAliveReporter> m_aliveReporter;

@@ -5,6 +5,7 @@
 #include "Agent/EvEvent.h"
 #include "CollectFile/BackupOutConsumer.h"
 #include "CollectFile/FlatCollectFile.h"
+#include "CollectFile/IncrFlatCollectFile.h"
 #include "Engine/FindFirstItem.h"
 #include "Engine/RawDeviceItem.h"
 #include "Scan/AppleDoubleConsumer.h"
@@ -588,7 +589,7 @@ TEST_F(ConsumerTest, FailureListLinesAndTruncation)
 
 TEST_F(ConsumerTest, DeletedItemLines)
 {
-    auto deleted = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectIncDeletedItems.zvf");
+    auto deleted = std::make_shared<CIncrFlatCollectFile>(7, m_root + "/CollectIncDeletedItems.zvf");
     ASSERT_TRUE(deleted->Open().IsSuccess());
     CDeletedItemConsumer consumer(deleted, 7);
     ASSERT_TRUE(consumer.Process(std::make_shared<CItem>("/d/gone/", true)).IsSuccess());
@@ -596,6 +597,7 @@ TEST_F(ConsumerTest, DeletedItemLines)
     ASSERT_TRUE(deleted->Close().IsSuccess());
     EXPECT_EQ(ReadFile(m_root + "/CollectIncDeletedItems.zvf"), "?" "?D/d/gone\n?" "?d/d/gone/f\\x7c1\\x0a\n");
     EXPECT_EQ(deleted->GetItemCount(), 2u);
+    EXPECT_EQ(deleted->GetFolderCount(), 0u) << "a deletion line is no folder to back up";
     EXPECT_EQ(consumer.getProcessedItemsCount(), 2u);
 }
 

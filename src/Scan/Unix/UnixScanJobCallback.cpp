@@ -19,6 +19,7 @@
 #include "Scan/AppleDoubleConsumer.h"
 #include "Scan/BackupAfterDateConsumer.h"
 #include "Scan/ContentRootAncestorConsumer.h"
+#include "Scan/DirChangeFile.h"
 #include "Scan/ExtentLevelBackupConsumer.h"
 #include "Scan/FileSystemScanFailureConsumer.h"
 #include "Scan/ForceFullScanConsumer.h"
@@ -131,9 +132,13 @@ CKxError CUnixScanJobCallback::CreateOutputResource(int index, const std::string
                         "Failed to create the collect file of volume '%s'", sourceVolume.c_str());
     resource = std::make_shared<COutputResources>(index, sourceVolume, volumeId);
     resource->SetCollectConsumer(collect);
-    // Change records between jobs are not kept yet: the directory-change side takes every item
-    // and writes nothing.
-    resource->SetDirChangeConsumer(std::make_shared<CItemConsumerChain>(nullptr, m_jobId));
+    // Every item of the volume is recorded for the next job, with this collect file's number.
+    CBagPtr bag = GetScannerConfigurationBag();
+    CItemConsumerPtr record;
+    KX_RETURN_IF_FAILED(CDirChangeFile::GetDirChange(index, index, bag && bag->GetBool(Id::idTrueUpEnabled), false,
+                                                     record, m_jobId),
+                        "Failed to create the directory-change writer of volume '%s'", sourceVolume.c_str());
+    resource->SetDirChangeConsumer(record);
     resource->SetAncestorConsumer(CreateAncestorConsumer(collect));
     FSLOG(0, "Adding output resource at index[%d] for volume[%s] ID[%s]", index, sourceVolume.c_str(),
           volumeId.c_str());

@@ -13,11 +13,10 @@
 //   ("SC:LongPathEnabled", not in a long-path pass), symbolic link ("SC:FollowSymLink"),
 //   AppleDouble ("SC:AppleDouble", not on an HFS volume), extent-level backup
 //   ("RegKey:MultiStreamExtentBackup" with "SC:ExtentBackupFileSize", not a Hadoop scan), newest
-//   change time (max-ctime tracking), and last the output stage: every item to the
-//   directory-change writer, the items the backup-type evaluator selects to the ancestor
-//   writer and the collect file.
-// The directory-change writer takes items without writing them until change records are kept
-// between jobs. Hard links get no link of their own yet: they are listed like other files.
+//   change time (max-ctime tracking), and last the output stage: the items the backup-type
+//   evaluator selects to the ancestor writer and the collect file, then every item, with the
+//   selection made, to the directory-change writer (IncrementalDirChange on the job's record).
+// Hard links get no link of their own yet: they are listed like other files.
 //
 // Ownership and threads as for CScanJobCallback. GetOutputHandler is called by every worker;
 // a volume's output resource is made once, under the output-resource lock, and shared by all

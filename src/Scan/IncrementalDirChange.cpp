@@ -1,0 +1,327 @@
+#include "Scan/IncrementalDirChange.h"
+
+#include "Agent/EvEvent.h"
+#include "Base/FunctionTrace.h"
+#include "Base/LogWriter.h"
+#include "CollectFile/PathCacheFlatFileIndex.h"
+#include "CollectFile/PathCacheFlatFileIndexBuffer.h"
+#include "Scan/Dirchange/DirChangeItemFormatter.h"
+#include "Scan/Dirchange/DirChangeItemFormatterV2.h"
+#include "Scan/Dirchange/DirChangeItemInfoImpl.h"
+#include "Scan/Dirchange/DirChangeItemInfoV2Impl.h"
+#include "Scan/Dirchange/DirChangeItemParser.h"
+#include "Scan/Dirchange/DirChangeItemParserV2.h"
+#include "Scan/ItemBagId.h"
+#include "Scan/ScannerSettings.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <new>
+
+namespace {
+// The record of the job that runs in this process.
+struct SJobRecord {
+    std::mutex lock;  // guards index and parser
+    std::shared_ptr<CPathCacheFlatFileIndex> index;
+    CDirChangeItemBaseParserPtr parser;
+};
+
+SJobRecord& JobRecord()
+{
+    static SJobRecord record;
+    return record;
+}
+
+std::atomic<bool> g_includeFiles{true};
+std::atomic<bool> g_aclOnlyBackup{false};
+std::atomic<long> g_maxPathLength{IncrementalDirChange::kDefaultMaxPathLength};
+
+void RaiseWriteFailed(const std::string& file, const CKxError& error)
+{
+    if (CKxError raised = EvEvent::Raise(IncrementalDirChange::kEventWriteFailed, EvEvent::Major,
+                                         KxFormat("Failed to write to '%s'", file.c_str()), {file});
+        raised.IsError())
+        FSLOG_ERROR("Failed to raise the write-failure event for '%s': %s (%s)", file.c_str(),
+                    raised.AsString().c_str(), error.Message().c_str());
+}
+
+const char* Trimmed(const std::string& path, std::string& scratch)
+{
+    if (path.size() <= 1 || path.back() != '/')
+        return path.c_str();
+    scratch = path;
+    while (scratch.size() > 1 && scratch.back() == '/')
+        scratch.pop_back();
+    return scratch.c_str();
+}
+}  // namespace
+
+// ---- the job's record ------------------------------------------------------------------------
+
+CKxError IncrementalDirChange::Init(long long jobId, const std::string& path, ContentMapperAPIPtr mapper, bool trueUp,
+                                    bool itemInformation, bool version2)
+{
+    FSTRACE();
+    Reset();
+    // The file is made here, before the walk, so that a results folder we cannot write to is
+    // found before any item is read.
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        const int error = errno;
+        if (CKxError raised = EvEvent::Raise(kEventOpenFailed, EvEvent::Major,
+                                             KxFormat("Failed to open '%s' for writing", path.c_str()), {path});
+            raised.IsError())
+            FSLOG_ERROR("Failed to raise the open-failure event: %s", raised.AsString().c_str());
+        return CKxError::FromErrno(error, KxFormat("Failed to open '%s' for writing", path.c_str()));
+    }
+    std::fclose(file);
+
+    auto index = std::shared_ptr<CPathCacheFlatFileIndex>(new (std::nothrow) CPathCacheFlatFileIndex());
+    if (!index)
+        return CKxError(KxCode::OutOfMemory, "Failed to allocate the directory-change record");
+    index->SetIncludeFiles(g_includeFiles.load());
+    CDirChangeItemBaseParserPtr parser;
+    if (itemInformation || trueUp) {
+        // A true-up job keeps the same record; its own state lives in its true-up files.
+        index->SetItemInfoFormatter(std::make_shared<CDirChangeItemFormatter>());
+        parser = std::make_shared<CDirChangeItemParser>();
+    }
+    if (version2) {
+        index->SetItemInfoFormatter(std::make_shared<CDirChangeItemFormatterV2>());
+        parser = std::make_shared<CDirChangeItemParserV2>();
+        index->SetAvoidLoadingEmptyItemInfo(true);
+    }
+    if (parser) {
+        index->SetCurrentBackingFileParser(parser);
+        index->SetPreviousBackingFileParser(parser);
+    }
+    KX_RETURN_IF_FAILED(index->SetCurrentBackingFile(path, std::move(mapper)), "SetCurrentBackingFile failed, FileName=[%s]",
+                        path.c_str());
+    FSLOG(0, "Directory-change record of job %lld is [%s] (records: %s)", jobId, path.c_str(),
+          version2 ? "version 2" : (parser ? "version 1" : "no fields"));
+    SJobRecord& record = JobRecord();
+    std::lock_guard lock(record.lock);
+    record.index = std::move(index);
+    record.parser = parser ? parser : std::make_shared<CDirChangeItemBaseParser>();
+    return CKxError::Success();
+}
+
+CKxError IncrementalDirChange::SetPreviousBackingFile(const std::string& path)
+{
+    std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
+    if (!index)
+        return CKxError(KxCode::InvalidParameter, KxFormat("No directory-change record to load [%s] into", path.c_str()));
+    KX_RETURN_IF_FAILED(index->SetPreviousBackingFile(path, nullptr), "Failed to set previous backing file, FileName=[%s]",
+                        path.c_str());
+    return CKxError::Success();
+}
+
+void IncrementalDirChange::SetIncludeFiles(bool include)
+{
+    g_includeFiles.store(include);
+    if (std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex())
+        index->SetIncludeFiles(include);
+}
+
+bool IncrementalDirChange::IsIncludeFiles() { return g_includeFiles.load(); }
+void IncrementalDirChange::SetMaxPathLength(long length) { g_maxPathLength.store(length); }
+long IncrementalDirChange::GetMaxPathLength() { return g_maxPathLength.load(); }
+void IncrementalDirChange::SetACLOnlyBackup(bool on) { g_aclOnlyBackup.store(on); }
+bool IncrementalDirChange::IsACLOnlyBackup() { return g_aclOnlyBackup.load(); }
+
+std::shared_ptr<CPathCacheFlatFileIndex> IncrementalDirChange::GetIndex()
+{
+    SJobRecord& record = JobRecord();
+    std::lock_guard lock(record.lock);
+    return record.index;
+}
+
+IDirChangePtr IncrementalDirChange::GetDirChangeInterface() { return GetIndex(); }
+
+CDirChangeItemBaseParserPtr IncrementalDirChange::GetItemParser()
+{
+    SJobRecord& record = JobRecord();
+    std::lock_guard lock(record.lock);
+    return record.parser ? record.parser : std::make_shared<CDirChangeItemParser>();
+}
+
+CKxError IncrementalDirChange::AddItem(const std::string& path, const FVBasePtr& record, bool isFile)
+{
+    std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
+    if (!index)
+        return CKxError(6, KxFormat("No directory-change record to add [%s] to", path.c_str()));
+    KX_RETURN_IF_FAILED(index->AddItem(path, record, isFile), "Failed to add [%s] to the directory-change record",
+                        path.c_str());
+    return CKxError::Success();
+}
+
+CKxError IncrementalDirChange::Compare(CPathCacheFlatFileIndexCompareCallback& callback, unsigned flags)
+{
+    FSTRACE();
+    std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
+    if (!index)
+        return CKxError(KxCode::InvalidParameter, "No directory-change record to compare");
+    const auto started = std::chrono::steady_clock::now();
+    KX_RETURN_IF_FAILED(index->Compare(callback, flags), "Failed to compare [%s] with [%s]",
+                        index->GetCurrentBackingFilePath().c_str(), index->GetPreviousBackingFilePath().c_str());
+    FSLOG(0, "Compared the directory-change records in %.3f s",
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return CKxError::Success();
+}
+
+CKxError IncrementalDirChange::CompareForDeletedItems(const std::string& previousPath,
+                                                      CPathCacheFlatFileIndexCompareCallback& callback)
+{
+    FSTRACE();
+    std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
+    if (!index || !index->IsClosed())
+        return CKxError(KxCode::InvalidParameter, "The directory-change record must be closed before it is compared");
+    // The file is loaded once on its own first: a file that cannot be read is the caller's
+    // "not there", not a failed comparison.
+    CPathCacheFlatFileIndex probe;
+    KX_RETURN_IF_FAILED(probe.SetPreviousBackingFile(previousPath, nullptr),
+                        "error setting previous backing file for getting deleted items");
+    auto parser = std::make_shared<CDirChangeItemParser>();
+    KX_RETURN_IF_FAILED(CPathCacheFlatFileIndex::Compare(previousPath, index->GetCurrentBackingFilePath(), callback, 0,
+                                                         parser, parser),
+                        "Compare failed");
+    return CKxError::Success();
+}
+
+CKxError IncrementalDirChange::Close()
+{
+    std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
+    if (!index || index->IsClosed())
+        return CKxError::Success();
+    FSLOG(0, "Closing DirChange");
+    KX_RETURN_IF_FAILED(index->Close(), "Failed to close the directory-change record [%s]",
+                        index->GetCurrentBackingFilePath().c_str());
+    return CKxError::Success();
+}
+
+void IncrementalDirChange::Reset()
+{
+    SJobRecord& record = JobRecord();
+    std::lock_guard lock(record.lock);
+    record.index.reset();
+    record.parser.reset();
+}
+
+// ---- one output stage ----------------------------------------------------------------------
+
+IncrementalDirChange::IncrementalDirChange(CItemConsumerPtr next, long long consumerId, int collectFileId, bool trueUp,
+                                           bool version2, long long jobId)
+    : CItemConsumerChain(std::move(next), jobId),
+      m_index(GetIndex()),
+      m_consumerId(consumerId),
+      m_collectFileId(collectFileId),
+      m_trueUp(trueUp),
+      m_version2(version2)
+{
+    if (m_index)
+        m_buffer = std::make_unique<CPathCacheFlatFileIndexBuffer>(m_index);
+}
+
+IncrementalDirChange::~IncrementalDirChange() = default;
+
+CKxError IncrementalDirChange::Process(const CItemPtr& item)
+{
+    if (m_buffer) {
+        FSLOG(7, "Processing DirChange item [%lld]", m_consumerId);
+        const bool isFolder = item->IsFolder();
+        unsigned frequency = 0;
+        bool aclOnly = false;
+        if (item->HasBag()) {
+            CBag& bag = item->GetBag();
+            long long value = 0;
+            if (CScannerSettings::ReadInteger(bag, SXBagId::idDirChangeItemBackupFrequency, value))
+                frequency = static_cast<unsigned>(value);
+            if (!isFolder && g_aclOnlyBackup.load(std::memory_order_relaxed))
+                aclOnly = bag.GetBool(SXBagId::idDirChangeItemACLOnly);
+        }
+        // The buffer turns a record into text when it is added, so each thread reuses one
+        // record object instead of allocating one per item.
+        FVBasePtr record;
+        if (m_version2) {
+            thread_local const auto t_record = std::make_shared<CDirChangeItemInfoV2Impl>();
+            t_record->SetRefTime(item->GetLastChangeTime());
+            t_record->SetIsSelected(item->IsSelected());
+            t_record->SetCollectFileId(m_collectFileId);
+            t_record->SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(frequency));
+            t_record->SetACLOnly(aclOnly);
+            record = t_record;
+        } else {
+            thread_local const auto t_record = std::make_shared<CDirChangeItemInfoImpl>();
+            t_record->SetIsSelected(item->IsSelected());
+            t_record->SetCollectFileId(m_collectFileId);
+            t_record->SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(frequency));
+            t_record->SetACLOnly(aclOnly);
+            record = t_record;
+        }
+        const std::string& path = item->GetSourceFullyQualifiedItemName();
+        FSLOG(5, "DC:::[%s]", path.c_str());
+        CKxError added = isFolder ? m_buffer->AddFolder(path, FXCodeLocation::Here(), "IncrementalDirChange", record)
+                                  : m_buffer->AddFile(path, FXCodeLocation::Here(), "IncrementalDirChange", record);
+        if (added.IsError()) [[unlikely]] {
+            const std::string& file = m_buffer->GetCurrentBackingFilePath();
+            RaiseWriteFailed(file, added);
+            return std::move(added.Push(KxFormat("Failed to write to '%s'", file.c_str())));
+        }
+    }
+    return CItemConsumerChain::Process(item);
+}
+
+CKxError IncrementalDirChange::FlushBuffer()
+{
+    if (!m_buffer || m_closed.load())
+        return CKxError::Success();
+    KX_RETURN_IF_FAILED(m_buffer->FlushBuffer(), "Failed to flush the directory-change buffer of collect file %d",
+                        m_collectFileId);
+    return CKxError::Success();
+}
+
+CKxError IncrementalDirChange::CloseFile()
+{
+    if (!m_buffer || m_closed.exchange(true))
+        return CKxError::Success();
+    FSLOG(3, "Closing DirChange file (buffer object)");
+    KX_RETURN_IF_FAILED(m_buffer->CloseFile(), "Failed to close the directory-change buffer of collect file %d",
+                        m_collectFileId);
+    return CKxError::Success();
+}
+
+CKxError IncrementalDirChange::CheckIfProcessWithCurrentAttempt(const CItemPtr& item) const
+{
+    std::string scratch;
+    const char* path = Trimmed(item->GetSourceFullyQualifiedItemName(), scratch);
+    FSLOG(5, "checking if '%s' processed", path);
+    if (m_index && m_index->LookupCurrent(path, item->IsFolder() ? IDirChange::eFolder : IDirChange::eFile))
+        return CKxError::Success();
+    return CKxError(KxCode::NotFound, KxFormat("'%s' is not in this job's directory-change record", path));
+}
+
+CKxError IncrementalDirChange::CheckIfAddedToCollect(const CItemPtr& item, bool& found, int& collectFileId) const
+{
+    found = false;
+    collectFileId = 0;
+    std::string scratch;
+    const char* path = Trimmed(item->GetSourceFullyQualifiedItemName(), scratch);
+    FSLOG(5, "checking if '%s' processed", path);
+    FVBasePtr record;
+    if (!m_index || !m_index->LookupCurrent(path, item->IsFolder() ? IDirChange::eFolder : IDirChange::eFile, &record)) {
+        FSLOG(5, "Item not found in DirChange.");
+        return CKxError(KxCode::NotFound, "Item not found in DirChange.");
+    }
+    FSLOG(5, "Item is present in DirChange.");
+    auto info = std::dynamic_pointer_cast<CDirChangeItemInfo>(record);
+    if (!info || !info->isSelected()) {
+        FSLOG(5, "Item not found in collect file.");
+        return CKxError(KxCode::NotFound, "Item not found in collect file.");
+    }
+    FSLOG(5, "Item is already added to collect file, skip %s", path);
+    found = true;
+    collectFileId = info->GetCollectFileId();
+    return CKxError::Success();
+}
