@@ -1,0 +1,380 @@
+#pragma once
+// ScanJobFixture: runs the real fsweep and fsbackup binaries on real trees in a scratch instance
+// and reads back what they leave: collect files (decoded), the failure list, the job-manager
+// journal.
+//
+// When the tests run as root, fsweep runs as the unprivileged user "nobody" (a forked child with
+// setresuid; the instance is handed to that user), so that a folder readable by root only is an
+// unreadable folder for the scan. Otherwise the folder's mode is 000 and the scan runs as the
+// test's own user.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "CollectFile/FileNameEscaping.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kScanUser = 65534;  // nobody
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ScanJobFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const std::string& binary : {Binary("fsweep"), Binary("fsbackup")})
+            ASSERT_TRUE(fs::exists(binary)) << binary << " is missing: build the fsweep and fsbackup targets first";
+        m_root = MakeScratch(fs::temp_directory_path().string());
+        m_instance = m_root + "/inst";
+        m_tree = m_root + "/tree";
+        fs::create_directories(m_instance + "/registry");
+        fs::create_directories(m_instance + "/config/apps");
+        fs::create_directories(m_tree);
+        m_asRoot = ::geteuid() == 0;
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        for (const std::string& folder : m_lockedFolders)
+            ::chmod(folder.c_str(), 0755);
+        fs::remove_all(m_root, ignored);
+        if (!m_shm.empty())
+            fs::remove_all(m_shm, ignored);
+    }
+
+    static std::string MakeScratch(const std::string& parent)
+    {
+        std::string pattern = parent + "/fsweep-full-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            return std::string();
+        ::chmod(pattern.c_str(), 0755);
+        return pattern;
+    }
+    static std::string Binary(const std::string& name) { return std::string(FSWEEP_BINARY_DIR) + "/src/" + name; }
+
+    // ---- the tree ----
+    static void WriteText(const std::string& path, const std::string& text)
+    {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+    static void MakeSized(const std::string& path, off_t size, bool sparse)
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        if (sparse) {
+            ASSERT_EQ(::ftruncate(fd, size), 0);
+            ASSERT_EQ(::pwrite(fd, "x", 1, size - 1), 1);
+        } else {
+            const std::string block(1 << 20, 'L');
+            for (off_t done = 0; done < size; done += static_cast<off_t>(block.size()))
+                ASSERT_EQ(::write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+        }
+        ::close(fd);
+    }
+    // A folder the scan's user cannot read (its parent can be read, so the folder itself is
+    // listed).
+    void MakeUnreadable(const std::string& folder)
+    {
+        fs::create_directories(folder);
+        WriteText(folder + "/secret.txt", "s");
+        ::chmod(folder.c_str(), m_asRoot ? 0700 : 0000);
+        m_lockedFolders.push_back(folder);
+    }
+    // Nested and empty folders, links, a fifo, hard links, sparse and large files, and names
+    // that need escaping.
+    void MakeRichTree(const std::string& data)
+    {
+        fs::create_directories(data + "/nested/a/b/c");
+        fs::create_directories(data + "/empty");
+        fs::create_directories(data + "/nested/empty too");
+        WriteText(data + "/nested/a/b/c/deep.txt", "deep");
+        WriteText(data + "/nested/a/one.txt", "1");
+        WriteText(data + "/name with spaces.txt", "s");
+        WriteText(data + "/new\nline.txt", "n");
+        WriteText(data + "/pipe|name.txt", "p");
+        WriteText(data + "/back\\slash.txt", "b");
+        WriteText(data + "/tab\tand\x7f" "del.txt", "t");
+        WriteText(data + "/bad\xff\xfe" "utf8.txt", "u");
+        fs::create_directories(data + "/folder\nwith|odd\\name");
+        WriteText(data + "/folder\nwith|odd\\name/inside.txt", "i");
+        fs::create_directory_symlink("nested", data + "/link");
+        fs::create_symlink("/nowhere/at/all", data + "/dangling");
+        ASSERT_EQ(::mkfifo((data + "/fifo").c_str(), 0644), 0);
+        WriteText(data + "/hard1", "hard");
+        fs::create_hard_link(data + "/hard1", data + "/hard2");
+        MakeSized(data + "/sparse.bin", off_t{64} << 20, true);
+        MakeSized(data + "/large.bin", off_t{8} << 20, false);
+    }
+
+    // ---- the instance ----
+    void WriteSubclient(const std::string& members)
+    {
+        WriteText(m_instance + "/config/apps/2:5.json",
+                  R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},
+                      "backupSet": {"name": "defaultBackupSet", "default": true},
+                      "subclient": {"id": 5, "name": "sc1", )" +
+                      members + "}}\n");
+    }
+    static std::string List(const std::vector<std::string>& entries)
+    {
+        nlohmann::json list = nlohmann::json::array();
+        for (const std::string& entry : entries)
+            list.push_back(entry);
+        return list.dump();
+    }
+    void Content(const std::vector<std::string>& content, const std::string& more = "")
+    {
+        WriteSubclient("\"content\": " + List(content) + (more.empty() ? "" : ", " + more));
+    }
+
+    // ---- running the binaries ----
+    // Runs `binary` with FSWEEP_ROOT at the scratch root; `asScanUser` drops to the scan user
+    // first (when the tests run as root). With `terminal`, standard error is a terminal whose
+    // output lands in `err`.
+    RunResult Run(const std::string& binary, const std::vector<std::string>& args, bool asScanUser,
+                  bool terminal = false)
+    {
+        const bool drop = asScanUser && m_asRoot;
+        if (drop) {
+            std::error_code ignored;
+            for (const auto& entry : fs::recursive_directory_iterator(m_instance, ignored))
+                (void)::lchown(entry.path().c_str(), kScanUser, kScanUser);
+            (void)::lchown(m_instance.c_str(), kScanUser, kScanUser);
+        }
+        const std::string outPath = m_root + "/run.out", errPath = m_root + "/run.err";
+        int master = -1;
+        std::string slaveName;
+        if (terminal) {
+            master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+                return {};
+            slaveName = ::ptsname(master);
+        }
+        // Opened here, by the test's user: the scan user may not create files in the scratch root.
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const int err = terminal ? ::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                                 : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (out < 0 || err < 0)
+            return {};
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (drop && (::setgroups(0, nullptr) != 0 || ::setresgid(kScanUser, kScanUser, kScanUser) != 0 ||
+                         ::setresuid(kScanUser, kScanUser, kScanUser) != 0))
+                ::_exit(120);
+            ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(binary.c_str()));
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::execv(binary.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(out);
+        ::close(err);
+        RunResult result;
+        if (terminal) {
+            // Drain the terminal while the child runs, so that it never blocks on a full buffer.
+            char buffer[4096];
+            for (;;) {
+                pollfd ready{master, POLLIN, 0};
+                if (::poll(&ready, 1, 200) > 0) {
+                    const ssize_t got = ::read(master, buffer, sizeof buffer);
+                    if (got > 0) {
+                        result.err.append(buffer, static_cast<size_t>(got));
+                        continue;
+                    }
+                }
+                int status = 0;
+                if (::waitpid(child, &status, WNOHANG) == child) {
+                    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                    while (::poll(&ready, 1, 0) > 0) {
+                        const ssize_t got = ::read(master, buffer, sizeof buffer);
+                        if (got <= 0)
+                            break;
+                        result.err.append(buffer, static_cast<size_t>(got));
+                    }
+                    break;
+                }
+            }
+            ::close(master);
+        } else {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            result.err = Read(errPath);
+        }
+        result.out = Read(outPath);
+        return result;
+    }
+    // A full scan as job 1.
+    RunResult Scan(const std::vector<std::string>& extra = {}, bool terminal = false)
+    {
+        return ScanJob(1, 1, extra, terminal);
+    }
+    RunResult ScanJob(int jobId, int backupType, const std::vector<std::string>& extra = {}, bool terminal = false)
+    {
+        std::vector<std::string> args = {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-cn", "client1",
+                                         "-jt", "tok", "-t", std::to_string(backupType)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(Binary("fsweep"), args, true, terminal);
+    }
+    RunResult Backup(int jobId = 1, int backupType = 1)
+    {
+        return Run(Binary("fsbackup"),
+                   {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-t", std::to_string(backupType)}, false);
+    }
+
+    // ---- reading the results ----
+    static std::string Read(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    static std::vector<std::string> Lines(const std::string& path)
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(path, std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    std::string Results() const { return m_instance + "/JobResults/2/5"; }
+    std::vector<std::string> CollectFiles() const
+    {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::directory_iterator(Results())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("CollectTot", 0) == 0 && name.size() > 14 && name.substr(name.size() - 4) == ".zvf")
+                files.push_back(entry.path().string());
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    // The decoded item lines of `files` (folders keep their '/'), with how often each occurs.
+    std::map<std::string, int> Listed(const std::vector<std::string>& files) const
+    {
+        std::map<std::string, int> listed;
+        for (const std::string& file : files)
+            for (std::string line : Lines(file)) {
+                const size_t bar = line.rfind('|');
+                if (bar != std::string::npos)
+                    line.resize(bar);
+                std::string path;
+                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << file << ": " << line;
+                ++listed[path];
+            }
+        return listed;
+    }
+    std::map<std::string, int> Listed() const { return Listed(CollectFiles()); }
+
+    // Every item at and below `root` as a collect line names it ("path/" for folders), except
+    // what `skip` refuses (a refused folder takes its tree with it) and the contents of
+    // unreadable folders.
+    template <typename Skip>
+    std::set<std::string> TreeItems(const std::string& root, Skip skip) const
+    {
+        std::set<std::string> items;
+        items.insert(root + "/");
+        std::error_code error;
+        for (auto it = fs::recursive_directory_iterator(root, error); it != fs::recursive_directory_iterator();
+             it.increment(error)) {
+            const std::string path = it->path().string();
+            const bool folder = it->is_directory(error) && !it->is_symlink(error);
+            if (skip(path, folder)) {
+                if (folder)
+                    it.disable_recursion_pending();
+                continue;
+            }
+            items.insert(folder ? path + "/" : path);
+            if (folder && std::find(m_lockedFolders.begin(), m_lockedFolders.end(), path) != m_lockedFolders.end())
+                it.disable_recursion_pending();
+        }
+        return items;
+    }
+    std::set<std::string> TreeItems(const std::string& root) const
+    {
+        return TreeItems(root, [](const std::string&, bool) { return false; });
+    }
+    // The folders above `root`, from "/" to its parent, as folder lines.
+    static std::set<std::string> Ancestors(const std::string& root)
+    {
+        std::set<std::string> lines;
+        for (fs::path folder = fs::path(root).parent_path(); !folder.empty(); folder = folder.parent_path()) {
+            const std::string text = folder.string();
+            lines.insert(text == "/" ? "/" : text + "/");
+            if (text == "/")
+                break;
+        }
+        return lines;
+    }
+    static std::set<std::string> Keys(const std::map<std::string, int>& listed)
+    {
+        std::set<std::string> keys;
+        for (const auto& [path, count] : listed)
+            keys.insert(path);
+        return keys;
+    }
+    static void ExpectEachOnce(const std::map<std::string, int>& listed)
+    {
+        for (const auto& [path, count] : listed)
+            EXPECT_EQ(count, 1) << "[" << path << "] listed " << count << " times";
+    }
+
+    std::vector<nlohmann::json> Calls(const std::string& call, int jobId = 1) const
+    {
+        std::vector<nlohmann::json> calls;
+        for (const std::string& line : Lines(m_instance + "/JobManager/" + std::to_string(jobId) + ".jsonl")) {
+            nlohmann::json record = nlohmann::json::parse(line);
+            if (record.value("call", "") == call)
+                calls.push_back(record);
+        }
+        return calls;
+    }
+    std::string PhaseParams(int jobId = 1) const
+    {
+        auto params = Calls("concatPhaseParams", jobId);
+        return params.empty() ? std::string() : params.back().value("params", "");
+    }
+    void ExpectPhaseCompleted(int jobId = 1) const
+    {
+        auto completes = Calls("complete", jobId);
+        ASSERT_EQ(completes.size(), 1u);
+        EXPECT_EQ(completes[0].value("status", 0), 1);
+        EXPECT_EQ(completes[0].value("for", 0), 1);
+    }
+
+    std::string m_root, m_instance, m_tree, m_shm;
+    std::vector<std::string> m_lockedFolders;
+    bool m_asRoot = false;
+};
+
+}  // namespace e2e
