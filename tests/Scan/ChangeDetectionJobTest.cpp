@@ -1,0 +1,340 @@
+// Change detection through whole file-system jobs in this process, on real trees: a full job,
+// its record put in place as the backup phase does, changes, then non-full jobs. What each job
+// lists is checked exactly: changed, new, copied and moved-in items, the contents of renamed
+// folders, one deletion line per deleted file or folder, nothing unchanged; previous records
+// that are missing or damaged; content that cannot be read; deletions in a full job; a
+// differential after incrementals; and completion in the scan phase.
+#include "Scan/ScanJobTestEnv.h"
+
+#include "CollectFile/FileNameEscaping.h"
+#include "Scan/FileScan.h"
+#include "Scan/ScanJobFactory.h"
+
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Times of the scenario: the tree is "old", the reference time lies after it, and what a test
+// changes is made "new". File-change times cannot be set, so the jobs that must not see them
+// run with the change-time rule off ("useCtime": false).
+constexpr std::time_t kOld = 1000000000;  // 2001
+constexpr std::time_t kRef = 1500000000;  // 2017
+constexpr std::time_t kNew = 1600000000;  // 2020
+
+class ChangeDetectionJobTest : public ScanJobTestEnv {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        m_data = m_root + "/tree/data";
+        m_results = m_instance + "/JobResults/2/5";
+        for (const char* file : {"a/keep.txt", "a/mod.txt", "a/del.txt", "gone/x.txt", "gone/sub/y.txt", "ren/r1.txt",
+                                 "ren/sub/r2.txt", "b/same.txt"})
+            WriteFile(m_data + "/" + file, file);
+        WriteFile(m_root + "/tree/outside/moved.txt", "moved");
+        Content({m_data}, false);
+        CaptureLog();
+    }
+
+    void Content(const std::vector<std::string>& paths, bool useCtime)
+    {
+        std::string list;
+        for (const std::string& path : paths)
+            list += (list.empty() ? "\"" : ", \"") + path + "\"";
+        WriteFile(AppConfigPath("2:5"),
+                  R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},
+                      "backupSet": {"name": "defaultBackupSet", "default": true},
+                      "subclient": {"id": 5, "name": "sc1", "useCtime": )" +
+                      std::string(useCtime ? "true" : "false") + R"(, "content": [)" + list + "]}}");
+    }
+
+    static void SetTimes(const std::string& path, std::time_t when)
+    {
+        struct timeval times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(::lutimes(path.c_str(), times), 0) << path;
+    }
+    // Every item below `folder` (and the folder) gets `when`.
+    static void AgeTree(const std::string& folder, std::time_t when = kOld)
+    {
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            SetTimes(entry.path().string(), when);
+        SetTimes(folder, when);
+    }
+
+    CKxError RunJob(int jobId, const std::string& type, const std::vector<std::string>& extra = {})
+    {
+        std::vector<std::string> tokens = {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-cn", "client1",
+                                           "-jt", "tok" + std::to_string(jobId), "-t", type};
+        tokens.insert(tokens.end(), extra.begin(), extra.end());
+        auto factory = std::make_shared<CScanJobFactory>("inst");
+        CFileScan scan(Args(tokens));
+        return scan.Process(factory);
+    }
+    void RunOk(int jobId, const std::string& type, const std::vector<std::string>& extra = {})
+    {
+        CKxError result = RunJob(jobId, type, extra);
+        ASSERT_TRUE(result.IsSuccess()) << result.AsString();
+        auto completes = Calls("complete", jobId);
+        ASSERT_EQ(completes.size(), 1u);
+        ASSERT_EQ(completes[0].value("status", 0), 1) << "job " << jobId << " failed";
+    }
+
+    // What the backup phase does after a good job: the record takes its kept name.
+    void PutRecordInPlace(bool full)
+    {
+        const std::string temp = m_results + "/DCTmp.zvf";
+        ASSERT_TRUE(fs::exists(temp));
+        if (full) {
+            fs::copy_file(temp, m_results + "/DCInc.zvf", fs::copy_options::overwrite_existing);
+            fs::rename(temp, m_results + "/DCTot.zvf");
+        } else {
+            fs::rename(temp, m_results + "/DCInc.zvf");
+        }
+    }
+
+    // Decoded item lines of the collect files of one family ("CollectTot"/"CollectInc"), the
+    // deleted-items list left out: folders end in '/'.
+    std::set<std::string> Listed(const std::string& family) const
+    {
+        std::set<std::string> listed;
+        for (const auto& entry : fs::directory_iterator(m_results)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(family, 0) != 0 || name.find("DeletedItems") != std::string::npos)
+                continue;
+            for (std::string line : ReadLines(entry.path().string())) {
+                if (const size_t bar = line.rfind('|'); bar != std::string::npos)
+                    line.resize(bar);
+                std::string path;
+                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << line;
+                listed.insert(path);
+            }
+        }
+        return listed;
+    }
+    // Listed items below the data folder, relative to it.
+    std::set<std::string> ListedData(const std::string& family) const
+    {
+        std::set<std::string> data;
+        for (const std::string& path : Listed(family))
+            if (path.rfind(m_data + "/", 0) == 0 && path.size() > m_data.size() + 1)
+                data.insert(path.substr(m_data.size() + 1));
+        return data;
+    }
+    std::vector<std::string> DeletedItems(const std::string& family) const
+    {
+        return ReadLines(m_results + "/" + family + "DeletedItems.zvf");
+    }
+    std::string Deletion(const char* kind, const std::string& relative) const
+    {
+        return kind + escapeFileName(m_data + "/" + relative);
+    }
+    bool LogHas(const std::string& text) const { return Logged(text); }
+
+    // A full job of the scenario's tree, its record in place.
+    void FullJob()
+    {
+        AgeTree(m_root + "/tree");
+        ASSERT_NO_FATAL_FAILURE(RunOk(1, "1"));
+        EXPECT_EQ(ListedData("CollectTot").size(), 14u);
+        ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(true));
+    }
+
+    const std::set<std::string> kAllData = {"a/", "a/keep.txt", "a/mod.txt", "a/del.txt", "gone/", "gone/x.txt",
+                                            "gone/sub/", "gone/sub/y.txt", "ren/", "ren/r1.txt", "ren/sub/",
+                                            "ren/sub/r2.txt", "b/", "b/same.txt"};
+    std::string m_data;
+    std::string m_results;
+};
+
+TEST_F(ChangeDetectionJobTest, IncrementalListsEveryChangeOnceAndNothingUnchanged)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    EXPECT_EQ(ListedData("CollectTot"), kAllData);
+
+    WriteFile(m_data + "/a/mod.txt", "changed");
+    SetTimes(m_data + "/a/mod.txt", kNew);
+    WriteFile(m_data + "/a/new.txt", "new");                    // new, but with an old time
+    fs::rename(m_root + "/tree/outside/moved.txt", m_data + "/b/moved.txt");  // moved in
+    fs::remove(m_data + "/a/del.txt");
+    fs::remove_all(m_data + "/gone");
+    fs::rename(m_data + "/ren", m_data + "/ren2");
+    AgeTree(m_data);  // no folder or new file is new by its times: only the record can tell
+    SetTimes(m_data + "/a/mod.txt", kNew);
+
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"a/", "b/", "a/mod.txt", "a/new.txt", "b/moved.txt",
+                                                               "ren2/", "ren2/r1.txt", "ren2/sub/", "ren2/sub/r2.txt"}))
+        << "a/ and b/ are only the folders above what was taken";
+    const std::vector<std::string> deletions = DeletedItems("CollectInc");
+    EXPECT_EQ(std::set<std::string>(deletions.begin(), deletions.end()),
+              (std::set<std::string>{Deletion("??d", "a/del.txt"), Deletion("??D", "gone"), Deletion("??D", "ren")}));
+    EXPECT_EQ(deletions.size(), 3u);
+    EXPECT_TRUE(fs::exists(m_results + "/DCTmp.zvf")) << "the record waits for the backup phase";
+    EXPECT_FALSE(fs::exists(m_results + "/DCInc.zvf.tmp"));
+
+    // The next incremental against that record: nothing changed, nothing listed.
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kNew + 1), "-lf", "1", "-li", "2"}));
+    EXPECT_TRUE(ListedData("CollectInc").empty());
+    EXPECT_FALSE(fs::exists(m_results + "/CollectIncDeletedItems.zvf"));
+}
+
+TEST_F(ChangeDetectionJobTest, ChangeTimeOnlyChangeIsTakenWhenTheRuleIsOn)
+{
+    Content({m_data}, true);
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    // The reference must lie after every change time the tree has now.
+    const std::time_t reference = std::time(nullptr) + 1;
+    while (std::time(nullptr) < reference)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(::chmod((m_data + "/b/same.txt").c_str(), 0600), 0);
+    SetTimes(m_data + "/b/same.txt", kOld);  // the write time says nothing
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(reference), "-lf", "1"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"b/", "b/same.txt"}));
+    EXPECT_TRUE(DeletedItems("CollectInc").empty());
+}
+
+TEST_F(ChangeDetectionJobTest, MissingOrDamagedPreviousRecordTakesEverythingAndReportsNoDeletion)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    fs::remove(m_data + "/a/del.txt");
+    std::set<std::string> remaining = kAllData;
+    remaining.erase("a/del.txt");
+
+    // Cut short, as a scan killed while writing would leave it.
+    const std::string record = m_results + "/DCTot.zvf";
+    fs::resize_file(record, fs::file_size(record) - 7);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    EXPECT_EQ(ListedData("CollectInc"), remaining);
+    EXPECT_TRUE(DeletedItems("CollectInc").empty());
+    EXPECT_TRUE(LogHas("failed to set previous DirChange [" + record + "]"));
+
+    // Gone altogether.
+    fs::remove(record);
+    fs::remove(m_results + "/DCInc.zvf");
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    EXPECT_EQ(ListedData("CollectInc"), remaining);
+    EXPECT_TRUE(DeletedItems("CollectInc").empty());
+    EXPECT_TRUE(LogHas("previous DirChange [" + record + "] not found"));
+}
+
+TEST_F(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWholeOnceBack)
+{
+    const std::string other = m_root + "/tree/other";
+    WriteFile(other + "/deep/o.txt", "o");
+    Content({m_data, other}, false);
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+
+    const std::string away = m_root + "/tree/away";
+    fs::rename(other, away);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    EXPECT_TRUE(DeletedItems("CollectInc").empty()) << "a content path that failed is not gone";
+    EXPECT_EQ(ReadLines(m_results + "/scan_Failures.zvf").size(), 1u);
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+
+    // Back with its old times: the record carried it as unknown, so all of it is taken.
+    fs::rename(away, other);
+    AgeTree(other);
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "2"}));
+    std::set<std::string> listed;
+    for (const std::string& path : Listed("CollectInc"))
+        if (path.rfind(other, 0) == 0)
+            listed.insert(path);
+    EXPECT_EQ(listed, (std::set<std::string>{other + "/", other + "/deep/", other + "/deep/o.txt"}));
+    EXPECT_TRUE(ListedData("CollectInc").empty());
+    EXPECT_TRUE(DeletedItems("CollectInc").empty());
+}
+
+TEST_F(ChangeDetectionJobTest, UnreadableFolderGetsNoDeletionLines)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    ASSERT_EQ(::chmod((m_data + "/gone").c_str(), 0), 0);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    ASSERT_EQ(::chmod((m_data + "/gone").c_str(), 0755), 0);
+    EXPECT_TRUE(DeletedItems("CollectInc").empty());
+}
+
+TEST_F(ChangeDetectionJobTest, FullJobAfterAnotherReportsDeletionsOnly)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    fs::remove_all(m_data + "/gone");
+    WriteFile(m_data + "/a/new.txt", "new");
+    AgeTree(m_data);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "1", {"-lf", "1"}));
+    std::set<std::string> expected = kAllData;
+    for (const char* gone : {"gone/", "gone/x.txt", "gone/sub/", "gone/sub/y.txt"})
+        expected.erase(gone);
+    expected.insert("a/new.txt");
+    EXPECT_EQ(ListedData("CollectTot"), expected);
+    EXPECT_EQ(DeletedItems("CollectTot"), std::vector<std::string>{Deletion("??D", "gone")});
+
+    // A first full compares with nothing.
+    fs::remove(m_results + "/DCTmp.zvf");
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "1"));
+    EXPECT_FALSE(fs::exists(m_results + "/CollectTotDeletedItems.zvf"));
+}
+
+TEST_F(ChangeDetectionJobTest, DifferentialTakesEverythingSinceTheFullAndDeletionsSinceTheLastJob)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    SetTimes(m_data + "/a/mod.txt", kNew + 20);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kNew + 10), "-lf", "1"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"a/", "a/mod.txt"}));
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+    // Incremental 3: a new file with an old time and a deletion.
+    WriteFile(m_data + "/b/late.txt", "late");
+    fs::remove(m_data + "/a/del.txt");
+    AgeTree(m_data + "/b");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kNew + 30), "-lf", "1", "-li", "2"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"b/", "b/late.txt"}));
+    EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/del.txt")});
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+
+    // The differential: against the full for what is new, against job 3 for what is gone.
+    fs::remove(m_data + "/a/keep.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(4, "4", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "3"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"a/", "a/mod.txt", "b/", "b/late.txt"}));
+    EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/keep.txt")});
+    EXPECT_TRUE(LogHas("comparing with previous dir change [" + m_results + "/DCInc.zvf] to get deleted items"));
+}
+
+TEST_F(ChangeDetectionJobTest, EmptyIncrementalCompletesInTheScanAndPutsItsRecordInPlace)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    const auto completedInScan = [&](int jobId) { return Calls("complete", jobId).at(0).value("for", 0) == 2; };
+
+    // A deletion alone is something for the backup phase.
+    fs::remove(m_data + "/a/del.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-seb"}));
+    EXPECT_FALSE(completedInScan(2));
+    EXPECT_TRUE(fs::exists(m_results + "/DCTmp.zvf"));
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+    const auto before = fs::last_write_time(m_results + "/DCInc.zvf");
+
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "2", "-seb"}));
+    EXPECT_TRUE(completedInScan(3));
+    EXPECT_FALSE(fs::exists(m_results + "/DCTmp.zvf"));
+    EXPECT_TRUE(fs::exists(m_results + "/DCInc.zvf"));
+    EXPECT_NE(fs::last_write_time(m_results + "/DCInc.zvf"), before);
+
+    // A full always has its backup phase.
+    ASSERT_NO_FATAL_FAILURE(RunOk(4, "1", {"-seb"}));
+    EXPECT_FALSE(completedInScan(4));
+    EXPECT_TRUE(fs::exists(m_results + "/DCTmp.zvf"));
+}
+
+}  // namespace
