@@ -1,6 +1,5 @@
 #include "Scan/Dirchange/DirChangeItemInfo.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -34,24 +33,40 @@ void CDirChangeItemInfo::SetBackupFrequency(eDirChangeItemBackupFrequency freque
     m_flags = static_cast<std::uint8_t>((m_flags & ~kFrequencyMask) | (frequency & kFrequencyMask));
 }
 
+namespace {
+char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// strtoll/strtol over `text` without allocating for the short fields records hold.
+long long ParseNumber(std::string_view text, int base)
+{
+    char buffer[32];
+    std::string longer;
+    const char* start = buffer;
+    if (text.size() < sizeof buffer) {
+        text.copy(buffer, text.size());
+        buffer[text.size()] = '\0';
+    } else {
+        longer.assign(text);
+        start = longer.c_str();
+    }
+    errno = 0;
+    const long long value = std::strtoll(start, nullptr, base);
+    return errno == ERANGE ? 0 : value;
+}
+}  // namespace
+
 bool CDirChangeItemInfo::HasTag(std::string_view field, std::string_view tag)
 {
     if (field.size() < tag.size())
         return false;
+    // Records are read once per entry at every lookup and comparison: no locale here.
     for (size_t i = 0; i < tag.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(field[i])) != std::toupper(static_cast<unsigned char>(tag[i])))
+        if (FoldCase(field[i]) != FoldCase(tag[i]))
             return false;
     return true;
 }
 
-long long CDirChangeItemInfo::ParseAutoBase(std::string_view text)
-{
-    // strtoll needs a terminated string; the fields are short.
-    const std::string copy(text);
-    errno = 0;
-    const long long value = std::strtoll(copy.c_str(), nullptr, 0);
-    return errno == ERANGE ? 0 : value;
-}
+long long CDirChangeItemInfo::ParseAutoBase(std::string_view text) { return ParseNumber(text, 0); }
 
 CKxError CDirChangeItemInfo::ParseFields(const std::vector<std::string>& fields)
 {
@@ -61,8 +76,7 @@ CKxError CDirChangeItemInfo::ParseFields(const std::vector<std::string>& fields)
         if (HasTag(text, "<IS>")) {
             SetIsSelected(text.size() > 4 && text[4] == '1');
         } else if (HasTag(text, "<CI>")) {
-            const std::string rest(text.substr(4));
-            m_collectFileId = static_cast<std::int32_t>(std::strtol(rest.c_str(), nullptr, 10));
+            m_collectFileId = static_cast<std::int32_t>(ParseNumber(text.substr(4), 10));
         } else if (HasTag(text, "<BFQ>")) {
             SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(ParseAutoBase(text.substr(5)) & kFrequencyMask));
         } else if (HasTag(text, "<ACL>")) {
