@@ -24,12 +24,14 @@ CKxError CDirChangeCollectItemConsumer::Process(const CItemPtr& item)
     // that record keeps whether this job took the item.
     const bool selected = !m_secondEvaluator || m_secondEvaluator->IsSelected(item);
     item->SetSelected(selected);
+    // The ancestor writer learns the walk's roots from the items; a root this job does not take
+    // is still a root, or the first item taken below it would be mistaken for one.
+    if (m_ancestors) {
+        CKxError e = m_ancestors->Process(item);
+        if (e.IsError())
+            return std::move(e.Push("Ancestor writer failed for " + item->GetSourceFullyQualifiedItemName()));
+    }
     if (selected) {
-        if (m_ancestors) {
-            CKxError e = m_ancestors->Process(item);
-            if (e.IsError())
-                return std::move(e.Push("Ancestor writer failed for " + item->GetSourceFullyQualifiedItemName()));
-        }
         if (m_secondConsumer) {
             CKxError e = m_secondConsumer->Process(item);
             if (e.IsError())

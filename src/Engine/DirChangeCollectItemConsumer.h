@@ -5,8 +5,9 @@
 //
 // Process(item):
 //   1. the first evaluator rejects the item: success, the item goes nowhere;
-//   2. the second evaluator selects it: the item is marked selected, the ancestor writer (when
-//      set) and then the second consumer get it; otherwise it is marked not selected;
+//   2. the second evaluator decides and the item is marked selected or not; the ancestor writer
+//      (when set) gets it either way (it learns the walk's roots from the items, and writes
+//      lines only for roots), then the second consumer gets it when selected;
 //   3. the first consumer gets it (it records the selection made in step 2).
 // The first error stops the sequence and is returned with this location pushed; the
 // processed count grows by one per item that passes step 1.

@@ -49,7 +49,7 @@ TEST(DirChangeCollect, SplitsItemsBetweenTheTwoWriters)
     };
     const Case cases[] = {
         {false, true, {}},                                       // rejected up front: goes nowhere
-        {true, false, {"dirchange-"}},                           // known, not backed up
+        {true, false, {"ancestors-", "dirchange-"}},             // known, not backed up
         {true, true, {"ancestors+", "collect+", "dirchange+"}},  // backed up, and recorded as such
     };
     for (const Case& c : cases) {

@@ -1,0 +1,288 @@
+// Incremental and differential scans through the real binaries: full, backup phase, changes,
+// incremental, backup phase, changes, incremental, differential. Each job's collect files must hold
+// exactly what changed since its reference (by time, or unknown to the previous record), the
+// deletions as one "??d" line per file and one "??D" line per folder, and nothing unchanged; a
+// scan killed half way leaves the previous record in force.
+#include "ScanJobFixture.h"
+
+#include <csignal>
+#include <regex>
+#include <thread>
+
+namespace {
+
+using namespace e2e;
+
+struct SStatus {
+    bool folder = false;
+    std::int64_t mtime = 0;
+    std::int64_t ctime = 0;
+};
+
+class IncrementalScanTest : public ScanJobFixture {
+protected:
+    void SetUp() override
+    {
+        ScanJobFixture::SetUp();
+        m_data = m_tree + "/data";
+        m_outside = m_tree + "/outside";
+        fs::create_directories(m_outside);
+    }
+
+    // Every item at and below `root` (folders without their '/'), as lstat sees it.
+    static std::map<std::string, SStatus> Snapshot(const std::string& root)
+    {
+        std::map<std::string, SStatus> items;
+        auto add = [&](const std::string& path) {
+            struct stat status {};
+            if (::lstat(path.c_str(), &status) == 0)
+                items[path] = {S_ISDIR(status.st_mode), status.st_mtim.tv_sec, status.st_ctim.tv_sec};
+        };
+        add(root);
+        for (const auto& entry : fs::recursive_directory_iterator(root))
+            add(entry.path().string());
+        return items;
+    }
+
+    // A change made in the second a job starts would be taken by that job and again by the next
+    // one (times compare at-or-after): every job starts in a second of its own.
+    static void NextSecond()
+    {
+        const auto now = std::chrono::system_clock::now();
+        const auto next = std::chrono::ceil<std::chrono::seconds>(now + std::chrono::milliseconds(50));
+        std::this_thread::sleep_until(next + std::chrono::milliseconds(20));
+    }
+
+    static std::int64_t ReferenceOf(const std::string& params)
+    {
+        std::smatch match;
+        EXPECT_TRUE(std::regex_search(params, match, std::regex(" -r ([0-9]+)"))) << params;
+        return match.empty() ? 0 : std::stoll(match[1]);
+    }
+
+    // Runs job `jobId` of `type` against `reference` (0: a full) and its backup phase.
+    void Job(int jobId, int type, std::int64_t reference)
+    {
+        NextSecond();
+        std::vector<std::string> extra;
+        if (type != 1)
+            extra = {"-ref", std::to_string(reference)};
+        RunResult scan = ScanJob(jobId, type, extra);
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        ExpectPhaseCompleted(jobId);
+        m_reference[jobId] = ReferenceOf(PhaseParams(jobId));
+        RunResult backup = Backup(jobId, type);
+        ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+    }
+
+    // The item lines (decoded, folders with their '/') and the deletion lines of the job just run.
+    void ReadJob(int type, std::set<std::string>& items, std::set<std::string>& deletions) const
+    {
+        const std::string stem = type == 1 ? "CollectTot" : "CollectInc";
+        for (const auto& entry : fs::directory_iterator(Results())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(stem, 0) != 0 || name.size() < 4 || name.substr(name.size() - 4) != ".zvf")
+                continue;
+            for (const std::string& line : Lines(entry.path().string())) {
+                if (line.rfind("??", 0) == 0) {
+                    EXPECT_TRUE(deletions.insert(line).second) << "deletion listed twice: " << line;
+                    continue;
+                }
+                std::string path;
+                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << name << ": " << line;
+                EXPECT_TRUE(items.insert(path).second) << "listed twice: " << path;
+            }
+        }
+    }
+
+    // What a job with `reference` must take of `now`: what changed at or after the reference by
+    // the enabled times, and what `known` (the record it is evaluated against) does not hold;
+    // the folders above the content come along.
+    std::set<std::string> Expected(const std::map<std::string, SStatus>& now, const std::map<std::string, SStatus>& known,
+                                   std::int64_t reference, bool useCtime) const
+    {
+        std::set<std::string> expected;
+        for (const auto& [path, status] : now) {
+            const bool changed = status.mtime >= reference || (useCtime && status.ctime >= reference);
+            if (changed || !known.contains(path))
+                expected.insert(status.folder ? path + "/" : path);
+        }
+        for (const std::string& line : Ancestors(m_data))
+            expected.insert(line);
+        return expected;
+    }
+
+    // One line per deleted item, none for what lies below a deleted folder.
+    static std::set<std::string> ExpectedDeletions(const std::map<std::string, SStatus>& before,
+                                                   const std::map<std::string, SStatus>& now)
+    {
+        std::set<std::string> lines;
+        std::string deletedFolder;
+        for (const auto& [path, status] : before) {
+            if (now.contains(path))
+                continue;
+            if (!deletedFolder.empty() && path.rfind(deletedFolder + "/", 0) == 0)
+                continue;
+            lines.insert((status.folder ? "??D" : "??d") + escapeFileName(path));
+            if (status.folder)
+                deletedFolder = path;
+        }
+        return lines;
+    }
+
+    void MakeTree()
+    {
+        for (const char* folder : {"/docs/deep/deeper", "/to rename/sub", "/gone/sub", "/stay", "/odd\nfolder|x"})
+            fs::create_directories(m_data + folder);
+        for (const char* file : {"/docs/a.txt", "/docs/b.txt", "/docs/deep/c.txt", "/docs/deep/deeper/d.txt",
+                                 "/to rename/r1.txt", "/to rename/sub/r2.txt", "/gone/g1.txt", "/gone/sub/g2.txt",
+                                 "/stay/s1.txt", "/stay/s2.txt", "/stay/meta.txt", "/stay/del.txt",
+                                 "/odd\nfolder|x/back\\slash.txt"})
+            WriteText(m_data + file, "v1");
+        WriteText(m_outside + "/moved\nin|x.txt", "old");
+        Backdate(m_outside + "/moved\nin|x.txt");
+    }
+    // Gives a file a write time long past, as a copy that keeps times would.
+    static void Backdate(const std::string& path)
+    {
+        const timespec times[2] = {{978307200, 0}, {978307200, 0}};  // 2001-01-01
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+
+    // Runs a non-full job and checks its collect files against the tree.
+    void ExpectJob(int jobId, int type, const std::map<std::string, SStatus>& before,
+                   const std::map<std::string, SStatus>& known, std::int64_t reference, bool useCtime,
+                   bool checkDeletions = true)
+    {
+        Job(jobId, type, reference);
+        std::set<std::string> items, deletions;
+        ReadJob(type, items, deletions);
+        const auto now = Snapshot(m_data);
+        EXPECT_EQ(items, Expected(now, known, reference, useCtime)) << "job " << jobId;
+        if (checkDeletions) {
+            EXPECT_EQ(deletions, ExpectedDeletions(before, now)) << "job " << jobId;
+        }
+    }
+
+    std::string m_data, m_outside;
+    std::map<int, std::int64_t> m_reference;
+};
+
+TEST_F(IncrementalScanTest, EachJobTakesExactlyWhatChangedAndReportsEveryDeletion)
+{
+    MakeTree();
+    Content({m_data}, "\"useCtime\": false");  // moved-in items must be found by the record, not by time
+    NextSecond();
+    const auto atFull = Snapshot(m_data);
+    Job(1, 1, 0);
+    std::set<std::string> items, deletions;
+    ReadJob(1, items, deletions);
+    EXPECT_EQ(items.size(), atFull.size() + Ancestors(m_data).size());
+    EXPECT_TRUE(deletions.empty());
+
+    // Modified, new, copied in with old times, moved in, a renamed folder, deletions.
+    WriteText(m_data + "/docs/a.txt", "v2");
+    WriteText(m_data + "/docs/deep/new.txt", "new");
+    WriteText(m_data + "/stay/copied in.txt", "copy");
+    Backdate(m_data + "/stay/copied in.txt");
+    fs::rename(m_outside + "/moved\nin|x.txt", m_data + "/docs/moved\nin|x.txt");
+    fs::rename(m_data + "/to rename", m_data + "/renamed");
+    fs::remove(m_data + "/stay/del.txt");
+    fs::remove_all(m_data + "/gone");
+    ExpectJob(2, 2, atFull, atFull, m_reference[1], false);
+    {
+        std::set<std::string> taken, gone;
+        ReadJob(2, taken, gone);
+        for (const char* path : {"/docs/a.txt", "/docs/deep/new.txt", "/stay/copied in.txt", "/docs/moved\nin|x.txt",
+                                 "/renamed/", "/renamed/r1.txt", "/renamed/sub/", "/renamed/sub/r2.txt"})
+            EXPECT_TRUE(taken.contains(m_data + path)) << path;
+        for (const char* path : {"/docs/b.txt", "/stay/s1.txt", "/docs/deep/deeper/d.txt"})
+            EXPECT_FALSE(taken.contains(m_data + path)) << path;
+        EXPECT_TRUE(gone.contains("??D" + escapeFileName(m_data + "/gone")));
+        EXPECT_TRUE(gone.contains("??D" + escapeFileName(m_data + "/to rename")));
+        EXPECT_TRUE(gone.contains("??d" + escapeFileName(m_data + "/stay/del.txt")));
+    }
+
+    // Second round, with the change-time rule on: a change of metadata only is a change.
+    Content({m_data});
+    const auto atFirstIncremental = Snapshot(m_data);
+    ::chmod((m_data + "/stay/meta.txt").c_str(), 0600);
+    WriteText(m_data + "/docs/deep/deeper/d.txt", "v2");
+    fs::remove(m_data + "/renamed/r1.txt");
+    WriteText(m_data + "/stay/third.txt", "3");
+    ExpectJob(3, 2, atFirstIncremental, atFirstIncremental, m_reference[2], true);
+    {
+        std::set<std::string> taken, gone;
+        ReadJob(2, taken, gone);
+        EXPECT_TRUE(taken.contains(m_data + "/stay/meta.txt"));
+        EXPECT_FALSE(taken.contains(m_data + "/docs/a.txt"));  // taken by the previous job already
+        EXPECT_EQ(gone, (std::set<std::string>{"??d" + escapeFileName(m_data + "/renamed/r1.txt")}));
+    }
+
+    // A differential takes everything that changed since the full.
+    ExpectJob(4, 4, atFull, atFull, m_reference[1], true, false);
+}
+
+TEST_F(IncrementalScanTest, AKilledScanLeavesThePreviousRecordAndTheNextOneFindsEveryChange)
+{
+    for (int folder = 0; folder < 60; ++folder) {
+        const std::string path = m_data + "/f" + std::to_string(folder);
+        fs::create_directories(path);
+        for (int file = 0; file < 200; ++file)
+            WriteText(path + "/file" + std::to_string(file), "x");
+    }
+    Content({m_data});
+    NextSecond();
+    const auto atFull = Snapshot(m_data);
+    Job(1, 1, 0);
+    const std::string record = Results() + "/DCInc.zvf";
+    ASSERT_TRUE(fs::exists(record));
+    const std::string before = Read(record);
+
+    WriteText(m_data + "/f7/file3", "changed");
+    fs::remove(m_data + "/f9/file9");
+    fs::remove_all(m_data + "/f11");
+    NextSecond();
+    // Killed as soon as it writes its own record, or at the latest half a second in.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
+        const std::string binary = Binary("fsweep");
+        const std::string ref = std::to_string(m_reference[1]);
+        ::execl(binary.c_str(), binary.c_str(), "-vm", "inst", "-j", "2", "-a", "2:5", "-cn", "client1", "-jt", "tok",
+                "-t", "2", "-ref", ref.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int wait = 0; wait < 100 && !fs::exists(Results() + "/DCTmp.zvf"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(Read(record), before);
+    EXPECT_TRUE(fs::exists(Results() + "/DCTot.zvf"));
+
+    ExpectJob(3, 2, atFull, atFull, m_reference[1], true);
+}
+
+TEST_F(IncrementalScanTest, ADamagedPreviousRecordIsLoggedAndEveryItemIsTaken)
+{
+    MakeTree();
+    Content({m_data});
+    NextSecond();
+    Job(1, 1, 0);
+    const std::string record = Results() + "/DCInc.zvf";
+    const std::string text = Read(record);
+    ASSERT_GT(text.size(), 10u);
+    std::ofstream(record, std::ios::binary | std::ios::trunc) << text.substr(0, text.size() / 2);
+    fs::rename(m_outside + "/moved\nin|x.txt", m_data + "/stay/moved in.txt");
+
+    Job(2, 2, m_reference[1]);
+    std::set<std::string> items, deletions;
+    ReadJob(2, items, deletions);
+    EXPECT_TRUE(items.contains(m_data + "/stay/moved in.txt"));
+    EXPECT_TRUE(items.contains(m_data + "/docs/b.txt"));  // unchanged, but nothing says it was backed up
+    EXPECT_TRUE(deletions.empty());
+    EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find(record), std::string::npos);
+}
+
+}  // namespace
