@@ -40,21 +40,7 @@ done
 [ -x /usr/bin/time ] || { echo "full_job.sh: /usr/bin/time is needed for the job's peak memory" >&2; exit 2; }
 mkdir -p "$work"
 
-make_tree() {  # FILES DIR
-    [ -d "$2" ] || "$bench/make_tree" --files "$1" --seed 1 "$2" >&2
-}
-
-# A scratch instance whose subclient backs up $1 with two folder-level threads.
-instance() {
-    rm -rf "$work/root"
-    mkdir -p "$work/root/inst/registry" "$work/root/inst/config/apps"
-    echo "nLogLevel 0" >"$work/root/inst/registry/FileSystemAgent"
-    cat >"$work/root/inst/config/apps/2:5.json" <<EOF
-{"appType": 29, "indexV2": true, "client": {"id": 2, "name": "bench"},
- "backupSet": {"name": "defaultBackupSet", "default": true},
- "subclient": {"id": 5, "name": "bench", "content": ["$1"], "numStreams": 1, "folderLevelThreads": 2}}
-EOF
-}
+source "$(dirname "$0")/common.sh"
 
 # Runs the full job; prints "seconds peak_rss_kib".
 job() {
@@ -66,14 +52,6 @@ job() {
         { echo "full_job.sh: the job did not complete; see $work/root/inst" >&2; exit 1; }
     rm -f "$work/root/inst/JobManager/1.jsonl"
     tail -n 1 "$stats"
-}
-
-field() {  # RECORD NAME
-    sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"
-}
-
-best() {  # prints the smallest of its arguments
-    printf '%s\n' "$@" | sort -g | head -n 1
 }
 
 tree=$work/tree200k

@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# incremental_job.sh: our incremental job against our full job and GNU tar's incremental scan,
+# side by side on one tree after the same changes, warm cache, 2 threads; then the peak memory
+# of an incremental on a large tree.
+#
+#   bench/incremental_job.sh [-b BUILD] [-w WORKDIR] [-r RUNS] [--large FILES | --no-large]
+#
+# BUILD     build folder with make_tree, fsweep and fsbackup (default build)
+# WORKDIR   scratch folder (default /tmp/fsweep-bench); the changed trees are made anew each run
+# RUNS      runs of each program, best time kept (default 5)
+# --large   file count of the memory tree (default 1000000); --no-large skips it
+#
+# The tree (bench/make_tree, seed 1) is copied, backed up by a full job (fsweep, then fsbackup,
+# which puts the record in place) and by tar's level 0 (`tar --listed-incremental`, archive to
+# /dev/null, so tar reads no file data); then 1% of its files are modified, 0.1% added and 0.1%
+# deleted. Measured on the changed tree, in turns: our incremental (-ref of the full), our full,
+# tar's level 1 (from a copy of the level-0 snapshot file). Prints
+#   incremental_job files=N changed=C added=A deleted=D incr_seconds=S full_seconds=S tar_seconds=S
+#       ratio_full=R ratio_tar=R incr_items=I incr_deleted=D incr_peak_rss_kib=K
+#   incremental_job_large files=N seconds=S peak_rss_kib=K selected=I deleted=D
+set -euo pipefail
+
+build=build
+work=/tmp/fsweep-bench
+runs=5
+large=1000000
+while [ $# -gt 0 ]; do
+    case "$1" in
+    -b) build=$2; shift 2 ;;
+    -w) work=$2; shift 2 ;;
+    -r) runs=$2; shift 2 ;;
+    --large) large=$2; shift 2 ;;
+    --no-large) large=0; shift ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    *) echo "incremental_job.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+bench=$build/bench
+fsweep=$build/src/fsweep
+fsbackup=$build/src/fsbackup
+for tool in "$bench/make_tree" "$fsweep" "$fsbackup"; do
+    [ -x "$tool" ] || { echo "incremental_job.sh: $tool missing; build make_tree fsweep fsbackup in $build" >&2; exit 2; }
+done
+[ -x /usr/bin/time ] || { echo "incremental_job.sh: /usr/bin/time is needed for peak memory" >&2; exit 2; }
+command -v tar >/dev/null || { echo "incremental_job.sh: GNU tar is needed" >&2; exit 2; }
+mkdir -p "$work"
+source "$(dirname "$0")/common.sh"
+
+# Runs job JOB of TYPE (with -ref REF when given); prints "seconds peak_rss_kib".
+scan() {  # JOB TYPE [REF]
+    local stats=$work/time.out extra=()
+    [ $# -ge 3 ] && extra=(-ref "$3")
+    FSWEEP_ROOT=$work/root /usr/bin/time -f '%e %M' -o "$stats" \
+        "$fsweep" -vm inst -j "$1" -a 2:5 -cn bench -jt bench -t "$2" "${extra[@]}" >/dev/null 2>"$work/fsweep.err" ||
+        { echo "incremental_job.sh: fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
+    grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/$1.jsonl" ||
+        { echo "incremental_job.sh: job $1 did not complete; see $work/root/inst" >&2; exit 1; }
+    tail -n 1 "$stats"
+}
+
+reference_of() {  # JOB: the " -r " the job hands to the next phase
+    grep -o ' -r [0-9]*' "$work/root/inst/JobManager/$1.jsonl" | head -n 1 | awk '{print $2}'
+}
+
+# Modifies every 100th file, adds a file beside every 1000th and deletes every 1000th (offset
+# 500), in a fixed order. Prints "changed added deleted".
+change_tree() {  # DIR
+    local list=$work/files.txt
+    find "$1" -type f -print | LC_ALL=C sort >"$list"
+    awk 'NR % 100 == 0' "$list" | while IFS= read -r f; do printf 'x' >>"$f"; done
+    awk 'NR % 1000 == 0' "$list" | while IFS= read -r f; do printf 'new' >"$f.added"; done
+    awk 'NR % 1000 == 500' "$list" | while IFS= read -r f; do rm -f -- "$f"; done
+    awk 'NR % 100 == 0 {c++} NR % 1000 == 0 {a++} NR % 1000 == 500 {d++} END {print c+0, a+0, d+0}' "$list"
+}
+
+collect_lines() {  # prints "items deletions" of the current results folder's incremental collect files
+    cat "$work/root/inst/JobResults/2/5/"CollectInc*.zvf 2>/dev/null |
+        awk '/^\?\?/ {d++; next} {i++} END {print i+0, d+0}'
+}
+
+# Prepares DIR (a fresh copy of the seed tree of FILES files), runs and backs up the full job
+# and tar's level 0, then changes the tree. Prints "changed added deleted".
+prepare() {  # FILES DIR
+    local seed=$work/seed$(($1 / 1000))k
+    make_tree "$1" "$seed"
+    rm -rf "$2"
+    cp -a "$seed" "$2"
+    instance "$2"
+    sleep 1  # the copy's change times lie before the full job's reference second
+    scan 1 1 >/dev/null
+    FSWEEP_ROOT=$work/root "$fsbackup" -vm inst -j 1 -a 2:5 -t 1 >/dev/null
+    rm -f "$work/level0.snar"
+    tar --listed-incremental="$work/level0.snar" -cf /dev/null -C "$(dirname "$2")" "$(basename "$2")"
+    sleep 1
+    change_tree "$2"
+    sleep 1  # changes lie before the incremental's own start second
+}
+
+tree=$work/inc200k
+read -r changed added deleted < <(prepare 200000 "$tree")
+ref=$(reference_of 1)
+files=$(find "$tree" -type f | wc -l)
+
+tar_incremental() {
+    cp "$work/level0.snar" "$work/level1.snar"
+    /usr/bin/time -f '%e' -o "$work/tar.time" \
+        tar --listed-incremental="$work/level1.snar" -cf /dev/null -C "$(dirname "$tree")" "$(basename "$tree")"
+    cat "$work/tar.time"
+}
+
+# Warm the cache, then the three in turns so that a busy moment of the machine hits them alike.
+scan 2 2 "$ref" >/dev/null
+tar_incremental >/dev/null
+incr=() full=() tars=()
+for ((i = 0; i < runs; i++)); do
+    read -r seconds rss < <(scan 2 2 "$ref")
+    incr+=("$seconds")
+    read -r items dels < <(collect_lines)
+    incr_rss=$rss
+    read -r seconds rss < <(scan 3 1)
+    full+=("$seconds")
+    tars+=("$(tar_incremental)")
+done
+incr_best=$(best "${incr[@]}")
+full_best=$(best "${full[@]}")
+tar_best=$(best "${tars[@]}")
+awk -v f="$files" -v c="$changed" -v a="$added" -v d="$deleted" -v i="$incr_best" -v u="$full_best" -v t="$tar_best" \
+    -v n="$items" -v x="$dels" -v m="$incr_rss" 'BEGIN {
+    printf "incremental_job files=%d changed=%d added=%d deleted=%d incr_seconds=%s full_seconds=%s tar_seconds=%s ratio_full=%.2f ratio_tar=%.2f incr_items=%d incr_deleted=%d incr_peak_rss_kib=%d\n",
+           f, c, a, d, i, u, t, i / u, i / t, n, x, m }'
+echo "runs incr=${incr[*]} full=${full[*]} tar=${tars[*]}"
+
+if [ "$large" -gt 0 ]; then
+    big=$work/inc$((large / 1000))k
+    prepare "$large" "$big" >/dev/null
+    ref=$(reference_of 1)
+    scan 2 2 "$ref" >/dev/null  # warm
+    read -r seconds rss < <(scan 2 2 "$ref")
+    read -r items dels < <(collect_lines)
+    echo "incremental_job_large files=$large seconds=$seconds peak_rss_kib=$rss selected=$items deleted=$dels"
+fi
