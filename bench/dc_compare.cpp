@@ -3,12 +3,15 @@
 // so that its peak memory is its own: loading the previous file and looking every item up,
 // and comparing the two files.
 //
-//   dc_compare [--items N] [--per-folder K] [--threads T] [--dir DIR]
+//   dc_compare [--items N] [--per-folder K] [--threads T] [--dir DIR] [--baseline | --write-only]
 //
 // N items (default 1,000,000) in folders of K files (default 50) below 100 top folders,
 // written by T threads (default 4) through one buffer, like the walkers of one output stage.
 // The current file differs from the previous one by 1% changed records, 0.1% new files and
 // 0.1% deleted files. Prints one line per phase with its figures; asserts nothing.
+// --baseline runs the writing threads' own work (paths, record texts) without adding anything:
+// what the write figures owe to the benchmark rather than to the index. --write-only writes the
+// previous file and stops: under time(1), the CPU time of writing against the baseline's.
 //
 // Internal modes, run by the above: --phase lookup PREV, --phase compare PREV CUR.
 #include "CollectFile/DirChangeItemBaseFormatter.h"
@@ -136,6 +139,8 @@ struct SOptions {
     unsigned perFolder = 50;
     unsigned threads = 4;
     std::string dir = "/tmp/dc_compare";
+    bool baseline = false;  // generate and format only, add nothing: the benchmark's own share
+    bool writeOnly = false;  // write the previous file only (CPU time of writing, with time(1))
 };
 
 std::string FolderPath(unsigned long long folder)
@@ -163,20 +168,28 @@ unsigned long long WriteFile(const SOptions& options, const std::string& path, b
             std::string name;
             unsigned long long count = t == 0 ? 1 : 0;
             auto record = std::make_shared<SBenchRecord>();
+            size_t formatted = 0;
+            auto add = [&](bool isFile, const std::string& path, const FVBasePtr& rec) -> CKxError {
+                if (options.baseline) {
+                    formatted += index->GetItemInfoFormatter()->GetFormattedData(rec).size() + path.size();
+                    return CKxError::Success();
+                }
+                return isFile ? buffer->AddFile(path, here, "bench", rec) : buffer->AddFolder(path, here, "bench", rec);
+            };
             if (t == 0)
-                (void)buffer->AddFolder("/data", here, "bench", record);
+                (void)add(false, "/data", record);
             // Like walkers: each thread lists whole top folders, a folder's entries one after
             // the other.
             for (unsigned long long top = t; top < 100; top += options.threads) {
                 char topPath[32];
                 std::snprintf(topPath, sizeof topPath, "/data/top%02llu", top);
-                (void)buffer->AddFolder(topPath, here, "bench", record);
+                (void)add(false, topPath, record);
                 ++count;
             for (unsigned long long folder = top; folder < folders; folder += 100) {
                 const std::string folderPath = FolderPath(folder);
                 record->selected = 0;
                 record->collectId = 1;
-                if (CKxError e = buffer->AddFolder(folderPath, here, "bench", record); e.IsError())
+                if (CKxError e = add(false, folderPath, record); e.IsError())
                     Fail("add folder", e);
                 ++count;
                 for (unsigned file = 0; file < options.perFolder; ++file) {
@@ -189,19 +202,19 @@ unsigned long long WriteFile(const SOptions& options, const std::string& path, b
                     name += leaf;
                     record->selected = current && dice < 110 ? 1 : 0;  // 1% changed
                     record->collectId = 1;
-                    if (CKxError e = buffer->AddFile(name, here, "bench", record); e.IsError())
+                    if (CKxError e = add(true, name, record); e.IsError())
                         Fail("add file", e);
                     ++count;
                     if (current && dice >= 110 && dice < 120) {  // 0.1% new
                         name += ".new";
-                        if (CKxError e = buffer->AddFile(name, here, "bench", record); e.IsError())
+                        if (CKxError e = add(true, name, record); e.IsError())
                             Fail("add file", e);
                         ++count;
                     }
                 }
             }
             }
-            written[t] = count;
+            written[t] = count + (formatted == 1 ? 1 : 0);  // keeps the baseline's work observable
         });
     for (auto& worker : workers)
         worker.join();
@@ -217,9 +230,10 @@ unsigned long long WriteFile(const SOptions& options, const std::string& path, b
         total += n;
     struct stat st {};
     ::stat(path.c_str(), &st);
-    std::printf("dc_compare phase=write file=%s items=%llu folders=%llu threads=%u add_seconds=%.3f "
+    std::printf("dc_compare phase=%s file=%s items=%llu folders=%llu threads=%u add_seconds=%.3f "
                 "close_seconds=%.3f items_per_sec=%.0f chunks=%llu file_bytes=%lld\n",
-                current ? "current" : "previous", total, folders, options.threads, addSeconds, closeSeconds,
+                options.baseline ? "baseline" : "write", current ? "current" : "previous", total, folders,
+                options.threads, addSeconds, closeSeconds,
                 static_cast<double>(total) / (addSeconds + closeSeconds),
                 static_cast<unsigned long long>(index->GetCurrentChunkCount()), static_cast<long long>(st.st_size));
     return total;
@@ -326,12 +340,17 @@ int main(int argc, char** argv)
             options.threads = static_cast<unsigned>(std::strtoul(next().c_str(), nullptr, 10));
         else if (arg == "--dir")
             options.dir = next();
+        else if (arg == "--write-only")
+            options.writeOnly = true;
+        else if (arg == "--baseline")
+            options.baseline = true;
         else if (arg == "--phase")
             phase = next();
         else if (!arg.empty() && arg[0] != '-')
             files.push_back(arg);
         else {
-            std::fprintf(stderr, "usage: dc_compare [--items N] [--per-folder K] [--threads T] [--dir DIR]\n");
+            std::fprintf(stderr,
+                         "usage: dc_compare [--items N] [--per-folder K] [--threads T] [--dir DIR] [--baseline | --write-only]\n");
             return 2;
         }
     }
@@ -349,6 +368,11 @@ int main(int argc, char** argv)
     }
 
     ::mkdir(options.dir.c_str(), 0755);
+    if (options.baseline || options.writeOnly) {
+        WriteFile(options, options.dir + "/DCbaseline.zvf", false);
+        ::unlink((options.dir + "/DCbaseline.zvf").c_str());
+        return 0;
+    }
     const std::string previous = options.dir + "/DCprev.zvf";
     const std::string current = options.dir + "/DCcur.zvf";
     WriteFile(options, previous, false);

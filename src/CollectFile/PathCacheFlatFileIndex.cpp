@@ -89,10 +89,12 @@ struct CPathCacheFlatFileIndex::SImpl {
     std::uint64_t currentGeneration = 0;
     std::uint64_t currentEnd = 0;
     std::deque<SChunkRef> currentChunks;  // in file order; a deque keeps references stable
+    // Chunks by folder for LookupCurrent, built on demand: the first currentIndexed chunks are in.
     std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
+    size_t currentIndexed = 0;
     std::uint64_t currentEntries = 0;
-    bool closed = false;
-    std::atomic<bool> closedFlag{false};  // `closed`, for the adders' check without the lock
+    // Written under currentLock; atomic so that adders may check it without the lock.
+    std::atomic<bool> closed{false};
     CKxError writeError;  // the first failed write, returned from then on
 
     // The previous file: set by the owner before lookups start, then read-only.
@@ -112,9 +114,9 @@ struct CPathCacheFlatFileIndex::SImpl {
         currentEnd = 0;
         currentChunks.clear();
         currentByFolder.clear();
+        currentIndexed = 0;
         currentEntries = 0;
-        closed = false;
-        closedFlag.store(false, std::memory_order_release);
+        closed.store(false, std::memory_order_release);
         writeError = CKxError();
     }
 
@@ -292,6 +294,11 @@ bool CPathCacheFlatFileIndex::LookupCurrent(std::string_view path, EKind kind, F
             return false;
         generation = impl.currentGeneration;
         fd = impl.currentFd;
+        // Restart checks are rare next to writes: the folder map catches up here, not per append.
+        for (; impl.currentIndexed < impl.currentChunks.size(); ++impl.currentIndexed) {
+            const SChunkRef& chunk = impl.currentChunks[impl.currentIndexed];
+            impl.currentByFolder[chunk.folder].push_back(&chunk);
+        }
         auto it = impl.currentByFolder.find(folder);
         if (it == impl.currentByFolder.end())
             return false;
@@ -341,8 +348,7 @@ CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view bytes, std::vect
     impl.currentEntries += entries;
     for (SChunkRef& chunk : chunks) {
         chunk.offset += base;
-        SChunkRef& stored = impl.currentChunks.emplace_back(std::move(chunk));
-        impl.currentByFolder[stored.folder].push_back(&stored);
+        impl.currentChunks.emplace_back(std::move(chunk));
     }
     return CKxError::Success();
 }
@@ -509,14 +515,13 @@ CKxError CPathCacheFlatFileIndex::Close()
         return wrote.Push(KxFormat("Failed to close the directory-change file '%s'", impl.currentPath.c_str()));
     }
     impl.currentEnd += tail.size();
-    impl.closed = true;
-    impl.closedFlag.store(true, std::memory_order_release);
+    impl.closed.store(true, std::memory_order_release);
     return CKxError::Success();
 }
 
 bool CPathCacheFlatFileIndex::IsClosed() const
 {
-    return m_impl->closedFlag.load(std::memory_order_acquire);
+    return m_impl->closed.load(std::memory_order_acquire);
 }
 
 std::uint64_t CPathCacheFlatFileIndex::GetCurrentEntryCount() const

@@ -113,7 +113,9 @@ public:
                                           CDirChangeItemBaseParserPtr secondParser);
     // Writes what is staged by AddItem, the closing index and the trailer (idempotent). After
     // Close the current file is complete; later adds are errors; Compare and LookupCurrent still
-    // see everything. Buffers must have been flushed before.
+    // see everything (the file stays open for reading until the index is destroyed or gets
+    // another current file). Buffers must have been flushed before: a buffer's entries handed
+    // over after Close are refused (error 6).
     [[nodiscard]] CKxError Close();
     bool IsClosed() const;
 
