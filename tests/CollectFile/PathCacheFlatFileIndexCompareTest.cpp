@@ -26,7 +26,7 @@ void Add(CPathCacheFlatFileIndex& index, const std::vector<SItem>& items)
 
 // Folders of the previous job: a kept one losing and gaining files, a deleted one with a
 // sub-folder, two emptied ones, "/r/a" deleted beside "/r/a!b" kept and emptied (its chunk
-// follows "/r/a/x" and must not pass for part of the deleted folder), a file that became a
+// follows "/r/a/x" and must not be taken for the deleted folder's content), a file that became a
 // folder.
 const std::vector<SItem> kPrevious = {
     {"/", false, "|root"},         {"/r", false, "|r"},
