@@ -415,8 +415,8 @@ TEST_F(PostProcessDirChangeTest, FullJobWithoutDetectionComparesNothing)
     ASSERT_TRUE(m_bag->Write(Id::idBackupType, 1u).IsSuccess());
     (void)m_callback->GetFileNameFactory(1, m_results);
     ASSERT_TRUE(RunComparison(1, false).IsSuccess());
-    EXPECT_FALSE(fs::exists(m_results + "/CollectTotDeletedItems.zvf"));
-    EXPECT_EQ(m_callback->GetOutputResourcesList().size(), 1u) << "no list is made when nothing is written";
+    EXPECT_FALSE(fs::exists(m_results + "/CollectTotDeletedItems.zvf")) << "no list when nothing is written";
+    EXPECT_EQ(m_callback->GetOutputResourcesList().size(), 1u);
 }
 
 TEST_F(PostProcessDirChangeTest, FailureListLinesAreReadBackExactly)
