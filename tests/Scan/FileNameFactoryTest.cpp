@@ -167,6 +167,21 @@ TEST_F(FileNameFactoryCleanupTest, FullRemovesBothCollectFamilies)
     EXPECT_EQ(Removed().size(), 32u);
 }
 
+TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
+{
+    // Named after the collect files, so their clean-up and the backup phase's reading take them.
+    EXPECT_EQ(CUnixFileNameFactory(kIncremental, m_folder).DeletedItemsCollect(), m_folder + "/CollectIncDeletedItems.zvf");
+    EXPECT_EQ(CUnixFileNameFactory(kDifferential, m_folder).DeletedItemsCollect(), m_folder + "/CollectIncDeletedItems.zvf");
+    EXPECT_EQ(CUnixFileNameFactory(kFull, m_folder).DeletedItemsCollect(), m_folder + "/CollectTotDeletedItems.zvf");
+    for (const char* name : {"CollectIncDeletedItems.zvf", "CollectTotDeletedItems.zvf"})
+        std::ofstream(m_folder + "/" + name) << "??d/x";
+    CUnixFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
+    EXPECT_FALSE(Remaining().count("CollectIncDeletedItems.zvf"));
+    EXPECT_TRUE(Remaining().count("CollectTotDeletedItems.zvf")) << "the full's list stays with the full's files";
+    CUnixFileNameFactory(kFull, m_folder).DeleteSubclientFiles();
+    EXPECT_FALSE(Remaining().count("CollectTotDeletedItems.zvf"));
+}
+
 TEST_F(FileNameFactoryCleanupTest, SQLiteVariantCleansLikeUnix)
 {
     CFileNameFactorySQLiteDirchange(kIncremental, m_folder).DeleteSubclientFiles();
