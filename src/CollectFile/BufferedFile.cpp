@@ -101,6 +101,8 @@ CKxError CBufferedFile::AppendLocked(std::string_view bytes)
         return m_failure;
     if (m_fd < 0)
         return CKxError(6, KxFormat("File '%s' is not open", m_path.c_str()));
+    if (bytes.empty())
+        return CKxError::Success();  // also spares memcpy a null source
     if (bytes.size() <= m_capacity - m_used) {
         std::memcpy(m_buffer + m_used, bytes.data(), bytes.size());
         m_used += bytes.size();
