@@ -52,6 +52,10 @@ private:
 
     CKxError Folder(const std::string& folder, size_t firstBegin, size_t firstEnd, size_t secondBegin,
                     size_t secondEnd);
+    // True when the folder's single chunk in each file holds the same bytes (and they match
+    // their hash): every entry is then in both, with the same record.
+    [[nodiscard]] CKxError SameChunk(const DirChangeFileLayout::SChunkRef& first,
+                                     const DirChangeFileLayout::SChunkRef& second, bool& same);
     CKxError Deleted(const CDirChangeFolderEntries::SEntry& entry);
     CKxError New(const CDirChangeFolderEntries::SEntry& entry);
     CKxError Both(const CDirChangeFolderEntries::SEntry& first, const CDirChangeFolderEntries::SEntry& second);
@@ -66,9 +70,12 @@ private:
     SSide m_second;
     bool m_avoidEmpty;
     CPathCacheFlatFileIndexCompareCallback& m_callback;
+    bool m_wantsBoth = true;  // the callback's answer, asked when the comparison starts
     std::map<std::string, bool, SPathLess> m_deleted;  // deleted folder -> its descendants are visited
     CDirChangeFolderEntries m_firstEntries;
     CDirChangeFolderEntries m_secondEntries;
     std::string m_folder;  // the folder being merged
     std::string m_path;    // the path of the entry being reported
+    std::string m_firstBytes;
+    std::string m_secondBytes;
 };

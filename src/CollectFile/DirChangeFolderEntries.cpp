@@ -55,7 +55,8 @@ CKxError CDirChangeFolderEntries::Load(int fd, const std::string& filePath,
     for (size_t i = 0; i < count; ++i)
         total += chunks[i]->length;
     m_bytes.reserve(total);
-    m_decoded.reserve(total);  // a decoded name is never longer than its escaped form
+    // A guess from the usual line length, so that a folder's list seldom grows more than once.
+    m_entries.reserve(static_cast<size_t>(total / 24 + 4));
 
     bool sorted = true;
     std::string cause;
@@ -84,6 +85,10 @@ CKxError CDirChangeFolderEntries::Load(int fd, const std::string& filePath,
             if (!isEscapeFree(line.escapedName)) {
                 if (unescapeFileName(line.escapedName, name).IsError())
                     return damaged("bad name escape");
+                // Reserved once, before the first view into it: a decoded name is never longer
+                // than its escaped form, so it never moves.
+                if (m_decoded.capacity() < total)
+                    m_decoded.reserve(total);
                 const size_t at = m_decoded.size();
                 m_decoded.append(name);
                 decodedName = std::string_view(m_decoded).substr(at, name.size());

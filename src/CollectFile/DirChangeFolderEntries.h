@@ -45,6 +45,6 @@ public:
 
 private:
     std::string m_bytes;    // the chunks as read
-    std::string m_decoded;  // decoded names that escaping changed; reserved up front, never moves
+    std::string m_decoded;  // decoded names that escaping changed; reserved before the first goes in, never moves
     std::vector<SEntry> m_entries;
 };

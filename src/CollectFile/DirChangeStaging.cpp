@@ -61,6 +61,13 @@ CDirChangeStaging::SSlot& CDirChangeStaging::ThreadSlot()
 
 CKxError CDirChangeStaging::Add(std::string_view path, bool isFile, const FVBasePtr& record)
 {
+    if (isFile && !m_index.IsIncludeFiles() && !IsClosed() && !m_index.IsClosed())
+        return CKxError::Success();
+    return AddText(path, isFile, m_index.GetItemInfoFormatter()->GetFormattedData(record));
+}
+
+CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::string_view text)
+{
     if (m_closed.load(std::memory_order_acquire) || m_index.IsClosed()) [[unlikely]]
         return CKxError(6, KxFormat("The directory-change file '%s' is closed for new entries",
                                     m_index.GetCurrentBackingFilePath().c_str()));
@@ -72,8 +79,7 @@ CKxError CDirChangeStaging::Add(std::string_view path, bool isFile, const FVBase
     std::string_view folder, name;
     DirChangePathOrder::Split(path, folder, name);
 
-    std::string text = m_index.GetItemInfoFormatter()->GetFormattedData(record);
-    if ((!text.empty() && text.front() != '|') || text.find('\n') != std::string::npos) [[unlikely]]
+    if ((!text.empty() && text.front() != '|') || text.find('\n') != std::string_view::npos) [[unlikely]]
         return CKxError(KxCode::InvalidParameter,
                         KxFormat("The record text of '%s' cannot be stored (it must be empty or begin with '|' and "
                                  "hold no newline)",
@@ -134,30 +140,31 @@ CKxError CDirChangeStaging::HandOverLocked(SSlot& slot)
     std::uint64_t entries = 0;
     for (size_t g = 0; g < slot.used; ++g) {
         SGroup& group = slot.groups[g];
-        auto nameOf = [&group](const SItem& item) {
-            const std::string& source = item.nameInNames ? group.names : group.lines;
-            return std::string_view(source).substr(item.nameOffset, item.nameLength);
-        };
-        auto less = [&](size_t a, size_t b) {
-            const SItem& x = group.items[a];
-            const SItem& y = group.items[b];
-            const int order = nameOf(x).compare(nameOf(y));
-            return order != 0 ? order < 0 : x.kind < y.kind;
-        };
         slot.order.resize(group.items.size());
-        for (size_t i = 0; i < slot.order.size(); ++i)
-            slot.order[i] = i;
-        // Stable: among entries for the same (name, kind) the last added stays last and wins.
+        for (size_t i = 0; i < group.items.size(); ++i) {
+            const SItem& item = group.items[i];
+            const std::string& source = item.nameInNames ? group.names : group.lines;
+            slot.order[i] = SSortKey{std::string_view(source).substr(item.nameOffset, item.nameLength),
+                                     static_cast<std::uint32_t>(i), item.kind};
+        }
+        auto less = [](const SSortKey& x, const SSortKey& y) {
+            const int order = x.name.compare(y.name);
+            if (order != 0)
+                return order < 0;
+            return x.kind != y.kind ? x.kind < y.kind : x.item < y.item;
+        };
+        // Among entries for the same (name, kind) the last added stays last and wins.
         if (!std::is_sorted(slot.order.begin(), slot.order.end(), less))
-            std::stable_sort(slot.order.begin(), slot.order.end(), less);
+            std::sort(slot.order.begin(), slot.order.end(), less);
         const size_t begin = slot.batch.size();
         for (size_t k = 0; k < slot.order.size(); ++k) {
-            const SItem& item = group.items[slot.order[k]];
+            const SSortKey& key = slot.order[k];
             if (k + 1 < slot.order.size()) {
-                const SItem& next = group.items[slot.order[k + 1]];
-                if (next.kind == item.kind && nameOf(next) == nameOf(item))
+                const SSortKey& next = slot.order[k + 1];
+                if (next.kind == key.kind && next.name == key.name)
                     continue;
             }
+            const SItem& item = group.items[key.item];
             slot.batch.append(group.lines, item.lineOffset, item.lineLength);
             ++entries;
         }

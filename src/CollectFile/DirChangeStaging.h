@@ -38,6 +38,9 @@ public:
     // text holds a newline or does not begin with '|': error 87. Closed: error 6. File entries
     // are dropped (success) while the index does not include files.
     [[nodiscard]] CKxError Add(std::string_view path, bool isFile, const FVBasePtr& record);
+    // As Add, with the record text already made (what the index's formatter would make of the
+    // record): the per-item path of writers that format their own records.
+    [[nodiscard]] CKxError AddText(std::string_view path, bool isFile, std::string_view text);
     [[nodiscard]] CKxError Flush();
     [[nodiscard]] CKxError Close();
     bool IsClosed() const { return m_closed.load(std::memory_order_acquire); }
@@ -49,6 +52,13 @@ private:
         std::uint32_t nameOffset;  // raw name: in `lines` (escape-free names) or in `names`
         std::uint32_t nameLength;
         bool nameInNames;
+        char kind;
+    };
+    // One entry in a hand-over's sort: (name, kind), then the order added, so that a plain sort
+    // keeps equal keys in the order they came.
+    struct SSortKey {
+        std::string_view name;
+        std::uint32_t item;
         char kind;
     };
     struct SGroup {
@@ -68,7 +78,7 @@ private:
         std::unordered_map<std::string_view, size_t> groupOf;  // folder -> live group
         size_t bytes = 0;
         std::string batch;
-        std::vector<size_t> order;
+        std::vector<SSortKey> order;
     };
 
     SSlot& ThreadSlot();

@@ -5,15 +5,21 @@
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
 namespace {
+CKxError Located(CKxError added, const CPathCacheFlatFileIndex& index, const std::string& path, bool isFile,
+                 const FXCodeLocation& where, const char* caller)
+{
+    return added.Push(KxFormat("Failed to write to '%s' (%s '%s' for %s at %s)", index.GetCurrentBackingFilePath().c_str(),
+                               isFile ? "file" : "folder", escapeFileName(path).c_str(), caller ? caller : "?",
+                               where.AsString().c_str()));
+}
+
 CKxError AddEntry(CDirChangeStaging& staging, const CPathCacheFlatFileIndex& index, const std::string& path,
                   bool isFile, const FXCodeLocation& where, const char* caller, const FVBasePtr& record)
 {
     CKxError added = staging.Add(path, isFile, record);
     if (added.IsSuccess()) [[likely]]
         return added;
-    return added.Push(KxFormat("Failed to write to '%s' (%s '%s' for %s at %s)", index.GetCurrentBackingFilePath().c_str(),
-                               isFile ? "file" : "folder", escapeFileName(path).c_str(), caller ? caller : "?",
-                               where.AsString().c_str()));
+    return Located(std::move(added), index, path, isFile, where, caller);
 }
 }  // namespace
 
@@ -34,6 +40,15 @@ CKxError CPathCacheFlatFileIndexBuffer::AddFile(const std::string& path, const F
                                                 const char* caller, const FVBasePtr& record)
 {
     return AddEntry(*m_staging, *m_index, path, true, where, caller, record);
+}
+
+CKxError CPathCacheFlatFileIndexBuffer::AddText(const std::string& path, bool isFile, std::string_view text,
+                                                const FXCodeLocation& where, const char* caller)
+{
+    CKxError added = m_staging->AddText(path, isFile, text);
+    if (added.IsSuccess()) [[likely]]
+        return added;
+    return Located(std::move(added), *m_index, path, isFile, where, caller);
 }
 
 CKxError CPathCacheFlatFileIndexBuffer::FlushBuffer()

@@ -19,6 +19,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 class CPathCacheFlatFileIndex;
 class CDirChangeStaging;
@@ -36,6 +37,10 @@ public:
                                      const FVBasePtr& record);
     [[nodiscard]] CKxError AddFile(const std::string& path, const FXCodeLocation& where, const char* caller,
                                    const FVBasePtr& record);
+    // As AddFolder / AddFile with the record text already made: `text` must be what the index's
+    // formatter makes of the record ("" or beginning with '|', no newline; otherwise error 87).
+    [[nodiscard]] CKxError AddText(const std::string& path, bool isFile, std::string_view text,
+                                   const FXCodeLocation& where, const char* caller);
     // Every thread's staged entries reach the index.
     [[nodiscard]] CKxError FlushBuffer();
     // Flushes; later adds are errors (code 6).

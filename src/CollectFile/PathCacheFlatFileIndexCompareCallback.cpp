@@ -8,3 +8,5 @@ CKxError CPathCacheFlatFileIndexCompareCallback::OnInIndex1RecurseIntoDeletedFol
     recurse = false;
     return CKxError::Success();
 }
+
+bool CPathCacheFlatFileIndexCompareCallback::WantsInBothIndexes() const { return true; }

@@ -30,6 +30,10 @@ public:
     // In both.
     [[nodiscard]] virtual CKxError OnInBothIndexes(const std::string& path, bool isFile, const FVBasePtr& first,
                                                    const FVBasePtr& second) = 0;
+    // Asked once when a comparison starts: false when OnInBothIndexes has nothing to do in it.
+    // The comparison then never calls it, reads no record of a path found in both files, and
+    // passes over a folder whose chunks are the same bytes in both files. Default: true.
+    virtual bool WantsInBothIndexes() const;
     // Asked right after OnInIndex1 for a folder: are its descendants visited (each reported
     // through OnInIndex1, deleted sub-folders asked again) too? Default: no, one deletion per
     // deleted folder, not one for each item it held.

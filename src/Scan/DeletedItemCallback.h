@@ -50,6 +50,8 @@ public:
     [[nodiscard]] CKxError OnInIndex2(const std::string& path, bool isFile, const FVBasePtr& second) override;
     [[nodiscard]] CKxError OnInBothIndexes(const std::string& path, bool isFile, const FVBasePtr& first,
                                            const FVBasePtr& second) override;
+    // Only ACL-only identification has work for items found in both records.
+    bool WantsInBothIndexes() const override { return m_identifyACLOnly; }
     [[nodiscard]] CKxError OnInIndex1RecurseIntoDeletedFolder(const std::string& path, const FVBasePtr& first,
                                                               bool& recurse) override;
 

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <typeinfo>
 
 namespace {
 // The record of the job that runs in this process.
@@ -220,8 +221,21 @@ IncrementalDirChange::IncrementalDirChange(CItemConsumerPtr next, long long cons
       m_trueUp(trueUp),
       m_version2(version2)
 {
-    if (m_index)
-        m_buffer = std::make_unique<CPathCacheFlatFileIndexBuffer>(m_index);
+    if (!m_index)
+        return;
+    m_buffer = std::make_unique<CPathCacheFlatFileIndexBuffer>(m_index);
+    // The formatters Init installs are known here: their text is made without a record object.
+    // The version 2 formatter writes a stage's version 1 records as the version 1 one does.
+    const CDirChangeItemBaseFormatter* formatter = m_index->GetItemInfoFormatter().get();
+    const std::type_info& type = formatter ? typeid(*formatter) : typeid(void);
+    if (type == typeid(CDirChangeItemFormatterV2))
+        m_format = m_version2 ? EFormat::Version2 : EFormat::Version1;
+    else if (type == typeid(CDirChangeItemFormatter))
+        m_format = EFormat::Version1;
+    else if (type == typeid(CDirChangeItemBaseFormatter))
+        m_format = EFormat::NoFields;
+    else
+        m_format = EFormat::Records;
 }
 
 IncrementalDirChange::~IncrementalDirChange() = default;
@@ -241,29 +255,24 @@ CKxError IncrementalDirChange::Process(const CItemPtr& item)
             if (!isFolder && g_aclOnlyBackup.load(std::memory_order_relaxed))
                 aclOnly = bag.GetBool(SXBagId::idDirChangeItemACLOnly);
         }
-        // The buffer turns a record into text when it is added, so each thread reuses one
-        // record object instead of allocating one per item.
-        FVBasePtr record;
-        if (m_version2) {
-            thread_local const auto t_record = std::make_shared<CDirChangeItemInfoV2Impl>();
-            t_record->SetRefTime(item->GetLastChangeTime());
-            t_record->SetIsSelected(item->IsSelected());
-            t_record->SetCollectFileId(m_collectFileId);
-            t_record->SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(frequency));
-            t_record->SetACLOnly(aclOnly);
-            record = t_record;
-        } else {
-            thread_local const auto t_record = std::make_shared<CDirChangeItemInfoImpl>();
-            t_record->SetIsSelected(item->IsSelected());
-            t_record->SetCollectFileId(m_collectFileId);
-            t_record->SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(frequency));
-            t_record->SetACLOnly(aclOnly);
-            record = t_record;
-        }
         const std::string& path = item->GetSourceFullyQualifiedItemName();
         FSLOG(5, "DC:::[%s]", path.c_str());
-        CKxError added = isFolder ? m_buffer->AddFolder(path, FXCodeLocation::Here(), "IncrementalDirChange", record)
-                                  : m_buffer->AddFile(path, FXCodeLocation::Here(), "IncrementalDirChange", record);
+        CKxError added;
+        if (m_format != EFormat::Records) [[likely]] {
+            // The record text is made here, on the stack: no record object and no allocation.
+            char text[CDirChangeItemFormatter::kMaxFieldsText];
+            size_t length = 0;
+            if (m_format == EFormat::Version2)
+                length = CDirChangeItemFormatter::FormatRefTime(
+                    static_cast<long long>(item->GetLastChangeTime().Seconds()), text);
+            if (m_format != EFormat::NoFields)
+                length += CDirChangeItemFormatter::FormatFields(item->IsSelected(), m_collectFileId, frequency, aclOnly,
+                                                                text + length);
+            added = m_buffer->AddText(path, !isFolder, std::string_view(text, length), FXCodeLocation::Here(),
+                                      "IncrementalDirChange");
+        } else {
+            added = AddRecord(path, isFolder, item->IsSelected(), item->GetLastChangeTime(), frequency, aclOnly);
+        }
         if (added.IsError()) [[unlikely]] {
             const std::string& file = m_buffer->GetCurrentBackingFilePath();
             RaiseWriteFailed(file, added);
@@ -271,6 +280,31 @@ CKxError IncrementalDirChange::Process(const CItemPtr& item)
         }
     }
     return CItemConsumerChain::Process(item);
+}
+
+CKxError IncrementalDirChange::AddRecord(const std::string& path, bool isFolder, bool selected,
+                                        const CTimeStamp& changeTime, unsigned frequency, bool aclOnly)
+{
+    // A formatter this stage does not know: the record goes through it as an object.
+    FVBasePtr record;
+    if (m_version2) {
+        auto info = std::make_shared<CDirChangeItemInfoV2Impl>();
+        info->SetRefTime(changeTime);
+        info->SetIsSelected(selected);
+        info->SetCollectFileId(m_collectFileId);
+        info->SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(frequency));
+        info->SetACLOnly(aclOnly);
+        record = std::move(info);
+    } else {
+        auto info = std::make_shared<CDirChangeItemInfoImpl>();
+        info->SetIsSelected(selected);
+        info->SetCollectFileId(m_collectFileId);
+        info->SetBackupFrequency(static_cast<eDirChangeItemBackupFrequency>(frequency));
+        info->SetACLOnly(aclOnly);
+        record = std::move(info);
+    }
+    return isFolder ? m_buffer->AddFolder(path, FXCodeLocation::Here(), "IncrementalDirChange", record)
+                    : m_buffer->AddFile(path, FXCodeLocation::Here(), "IncrementalDirChange", record);
 }
 
 CKxError IncrementalDirChange::FlushBuffer()

@@ -23,6 +23,7 @@
 // no allocation beyond what the buffer keeps. FlushBuffer and CloseFile belong to the owner
 // once the workers are done. The restart checks and AddItem may be called from any thread.
 #include "Base/KxError.h"
+#include "Base/TimeStamp.h"
 #include "CollectFile/DirChangeItemBaseParser.h"
 #include "CollectFile/FVBase.h"
 #include "CollectFile/IDirChange.h"
@@ -113,12 +114,20 @@ public:
     bool IsRecording() const { return static_cast<bool>(m_buffer); }
 
 private:
+    // How Process makes a record's text: by the known formatter's rules, or through the
+    // index's formatter with a record object (a formatter this stage does not know).
+    enum class EFormat { Version1, Version2, NoFields, Records };
+
+    [[nodiscard]] CKxError AddRecord(const std::string& path, bool isFolder, bool selected, const CTimeStamp& changeTime,
+                                     unsigned frequency, bool aclOnly);
+
     std::shared_ptr<CPathCacheFlatFileIndex> m_index;
     std::unique_ptr<CPathCacheFlatFileIndexBuffer> m_buffer;
     long long m_consumerId;
     std::int32_t m_collectFileId;
     bool m_trueUp;
     bool m_version2;
+    EFormat m_format = EFormat::Records;
     std::atomic<bool> m_closed{false};
 };
 

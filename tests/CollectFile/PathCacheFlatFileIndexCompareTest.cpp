@@ -152,6 +152,44 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedFoldersAreVisitedOnlyWhenAsked)
     }
 }
 
+// A callback with nothing to do for items in both files gets every other call as before, also
+// when folders are the same in both files and are passed over.
+TEST_F(PathCacheFlatFileIndexCompareTest, CallbackWithoutInterestInBothGetsTheRest)
+{
+    struct CDeletionsAndNew : CRecordingCallback {
+        bool WantsInBothIndexes() const override { return false; }
+    };
+    auto index = Current();
+    CRecordingCallback all;
+    ASSERT_TRUE(index->Compare(all).IsSuccess());
+    std::vector<std::string> expected;
+    for (const std::string& call : all.calls)
+        if (!call.starts_with("both "))
+            expected.push_back(call);
+    CDeletionsAndNew rest;
+    ASSERT_TRUE(index->Compare(rest).IsSuccess());
+    EXPECT_EQ(rest.calls, expected);
+    ASSERT_TRUE(index->Close().IsSuccess());
+
+    // Two files alike but for one record, and a second chunk of one folder in one of them.
+    auto copy = MakeIndex(Path("copy"));
+    Add(*copy, kPrevious);
+    ASSERT_TRUE(copy->FlushPending().IsSuccess());
+    ASSERT_TRUE(copy->AddItem("/r/keep/k2", Rec("|k2"), true).IsSuccess());  // same text, another chunk
+    ASSERT_TRUE(copy->AddItem("/r/gone/late", Rec("|l"), true).IsSuccess());
+    ASSERT_TRUE(copy->Close().IsSuccess());
+    CDeletionsAndNew alike;
+    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("prev"), Path("copy"), alike, 0, std::make_shared<CTextParser>(),
+                                                 std::make_shared<CTextParser>())
+                    .IsSuccess());
+    EXPECT_EQ(alike.calls, (std::vector<std::string>{"new F /r/gone/late |l"}));
+    CDeletionsAndNew backwards;
+    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("copy"), Path("prev"), backwards, 0,
+                                                 std::make_shared<CTextParser>(), std::make_shared<CTextParser>())
+                    .IsSuccess());
+    EXPECT_EQ(backwards.calls, (std::vector<std::string>{"del F /r/gone/late |l"}));
+}
+
 TEST_F(PathCacheFlatFileIndexCompareTest, CallbackErrorStopsTheComparison)
 {
     auto index = Current();

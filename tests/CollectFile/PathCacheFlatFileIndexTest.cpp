@@ -411,6 +411,27 @@ TEST_F(DamagedDirChangeFileTest, EveryFlippedByteIsFound)
         }
 }
 
+// A comparison with nothing to do for items in both files passes over folders whose chunks are
+// the same bytes in both: a chunk damaged alike in both files must still stop it.
+TEST_F(DamagedDirChangeFileTest, ChunksAlikeInBothFilesAreStillChecked)
+{
+    struct CDeletionsOnly : CRecordingCallback {
+        bool WantsInBothIndexes() const override { return false; }
+    };
+    CDeletionsOnly same;
+    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("good"), Path("good"), same, 0, nullptr, nullptr).IsSuccess());
+    EXPECT_TRUE(same.calls.empty());
+    for (size_t at = 0; at < m_good.size(); ++at) {
+        std::string bad = m_good;
+        bad[at] = static_cast<char>(bad[at] ^ 0x01);
+        WriteAll(Path("bad"), bad);
+        CDeletionsOnly callback;
+        EXPECT_EQ(CPathCacheFlatFileIndex::Compare(Path("bad"), Path("bad"), callback, 0, nullptr, nullptr).Code(),
+                  KxCode::InvalidData)
+            << "byte " << at;
+    }
+}
+
 TEST_F(DamagedDirChangeFileTest, UnclosedMissingAndForeignFilesAreRefused)
 {
     // A scan killed before Close leaves chunks without an index.

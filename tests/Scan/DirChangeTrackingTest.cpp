@@ -188,6 +188,49 @@ TEST_F(DirChangeTrackingTest, RestartChecksSeeWhatWasFlushedAndVersion2KeepsTheC
     EXPECT_TRUE(index->Lookup("/r/later", IDirChange::eFile));
 }
 
+// The stage writes the text of the formatter its record was set up with: the known ones'
+// text without a record object, any other formatter through a record.
+TEST_F(DirChangeTrackingTest, StageWritesTheTextOfTheRecordsFormatter)
+{
+    struct CMarkingFormatter : CDirChangeItemFormatter {
+        std::string GetFormattedData(const FVBasePtr& record) const override
+        {
+            return CDirChangeItemFormatter::GetFormattedData(record) + "|<MARK>";
+        }
+    };
+    struct SCase {
+        const char* name;
+        bool itemInformation;
+        bool version2;     // of the record
+        bool stageV2;      // of the stage
+        bool marking;      // the record's formatter replaced
+        std::string line;  // the file's line of item "/r/x"
+    };
+    const std::vector<SCase> cases = {
+        {"no fields", false, false, false, false, "Fx\n"},
+        {"version 1", true, false, false, false, "Fx|<IS>1|<CI>4|<BFQ>3\n"},
+        {"version 2", true, true, true, false, "Fx|<RT>1234|<IS>1|<CI>4|<BFQ>3\n"},
+        {"version 1 stage, version 2 record", true, true, false, false, "Fx|<IS>1|<CI>4|<BFQ>3\n"},
+        {"another formatter", true, false, false, true, "Fx|<IS>1|<CI>4|<BFQ>3|<MARK>\n"},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(IncrementalDirChange::Init(7, m_record, nullptr, false, c.itemInformation, c.version2).IsSuccess());
+        if (c.marking)
+            IncrementalDirChange::GetIndex()->SetItemInfoFormatter(std::make_shared<CMarkingFormatter>());
+        IncrementalDirChange stage(nullptr, 1, 4, false, c.stageV2);
+        CItemPtr item = Item("/r/x", false, true);
+        item->SetTimes(10, 1234, 10);
+        // Four bits of frequency are kept, as the record object keeps them.
+        ASSERT_TRUE(item->GetBag().Write(SXBagId::idDirChangeItemBackupFrequency, 0x13u).IsSuccess());
+        ASSERT_TRUE(stage.Process(item).IsSuccess());
+        ASSERT_TRUE(stage.CloseFile().IsSuccess());
+        ASSERT_TRUE(IncrementalDirChange::Close().IsSuccess());
+        EXPECT_NE(ReadFile(m_record).find("\n" + c.line), std::string::npos) << ReadFile(m_record);
+        IncrementalDirChange::Reset();
+    }
+}
+
 TEST_F(DirChangeTrackingTest, RecordThatCannotBeWrittenStopsTheStageWithAnEvent)
 {
     // A results folder that is not there: the job learns it before the walk.

@@ -2,7 +2,6 @@
 
 #include "Scan/Dirchange/DirChangeItemInfoV2.h"
 
-#include <charconv>
 
 CDirChangeItemFormatterV2::CDirChangeItemFormatterV2() = default;
 
@@ -13,10 +12,8 @@ std::string CDirChangeItemFormatterV2::GetFormattedData(const FVBasePtr& record)
     const auto* info = dynamic_cast<const CDirChangeItemInfoV2*>(record.get());
     if (!info)
         return CDirChangeItemFormatter::GetFormattedData(record);
-    std::string text = "|<RT>";
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, static_cast<long long>(info->GetRefTime().Seconds()));
-    text.append(digits, result.ptr);
+    char field[kMaxFieldsText];
+    std::string text(field, FormatRefTime(static_cast<long long>(info->GetRefTime().Seconds()), field));
     text += CDirChangeItemFormatter::GetFormattedData(record);
     return text;
 }
