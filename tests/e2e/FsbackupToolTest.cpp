@@ -1,54 +1,21 @@
 // The fsbackup binary on a hand-made results folder: it reads every collect line back, checks
 // the listed items on a real tree, records the phase in the journal and, only when the phase
 // succeeded, puts the directory-change record in place.
-#include "CollectFile/FileNameEscaping.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
+#include "ScanJobFixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace e2e;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class FsbackupToolTest : public ::testing::Test {
+class FsbackupToolTest : public ScanJobFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(fs::exists(Binary())) << Binary() << " is missing: build the fsbackup target first";
-        std::string pattern = (fs::temp_directory_path() / "fsbackup-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        m_instance = m_root + "/inst";
-        m_results = m_instance + "/JobResults/2/5";
-        m_tree = m_root + "/tree";
-        fs::create_directories(m_instance + "/registry");
+        ScanJobFixture::SetUp();
+        m_results = Results();
         fs::create_directories(m_results);
         BuildTree();
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
-    static std::string Binary() { return std::string(FSWEEP_BINARY_DIR) + "/src/fsbackup"; }
 
     // Folders, files with awkward names, a link, a fifo; m_files lists the regular files.
     void BuildTree()
@@ -117,26 +84,9 @@ protected:
     static void Write(const std::string& path, const std::string& content)
     {
         fs::create_directories(fs::path(path).parent_path());
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+        WriteText(path, content);
     }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    // Runs fsbackup with FSWEEP_ROOT at the scratch root; the arguments need no quoting.
-    RunResult Run(const std::vector<std::string>& args)
-    {
-        std::string command = "FSWEEP_ROOT='" + m_root + "' '" + Binary() + "'";
-        for (const std::string& arg : args)
-            command += " '" + arg + "'";
-        command += " >'" + m_root + "/stdout' 2>'" + m_root + "/stderr'";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read(m_root + "/stdout"), Read(m_root + "/stderr")};
-    }
+    RunResult Run(const std::vector<std::string>& args) { return ScanJobFixture::Run(Binary("fsbackup"), args, false); }
 
     static std::vector<std::string> Phase(const std::string& type) { return {"-vm", "inst", "-j", "7", "-a", "2:5", "-t", type}; }
 
@@ -144,8 +94,7 @@ protected:
     std::vector<nlohmann::ordered_json> PhaseRecords() const
     {
         std::vector<nlohmann::ordered_json> records;
-        std::ifstream in(m_instance + "/JobManager/7.jsonl");
-        for (std::string line; std::getline(in, line);) {
+        for (const std::string& line : Lines(m_instance + "/JobManager/7.jsonl")) {
             nlohmann::ordered_json record = nlohmann::ordered_json::parse(line);
             if (record.value("call", "") == "backupPhase")
                 records.push_back(record);
@@ -160,7 +109,7 @@ protected:
         EXPECT_EQ(run.err.rfind("fsbackup: ", 0), 0u) << run.err;
     }
 
-    std::string m_root, m_instance, m_results, m_tree;
+    std::string m_results;
     std::vector<std::string> m_files;
     std::uint64_t m_bytes = 0;
 };

@@ -1,118 +1,36 @@
 // The fsweep binary on a scratch instance: what it tells the job manager, what it prints, and
 // its exit status.
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
-
-extern char** environ;
+#include "ScanJobFixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace e2e;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class FsweepToolTest : public ::testing::Test {
+class FsweepToolTest : public ScanJobFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(fs::exists(Binary())) << Binary() << " is missing: build the fsweep target first";
-        std::string pattern = (fs::temp_directory_path() / "fsweep-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        m_instance = m_root + "/inst";
-        fs::create_directories(m_instance + "/registry");
+        ScanJobFixture::SetUp();
         WriteApp(29, true);
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
-    static std::string Binary() { return std::string(FSWEEP_BINARY_DIR) + "/src/fsweep"; }
 
     void WriteApp(int appType, bool indexV2)
     {
-        Write(m_instance + "/config/apps/2:5.json",
-              "{\"appType\": " + std::to_string(appType) + ", \"indexV2\": " + (indexV2 ? "true" : "false") +
-                  ", \"client\": {\"id\": 2, \"name\": \"client1\", \"laptop\": false},"
-                  " \"backupSet\": {\"name\": \"defaultBackupSet\", \"default\": true},"
-                  " \"subclient\": {\"id\": 5, \"name\": \"sc1\", \"default\": false, \"content\": [\"" +
-                  std::string(FSWEEP_SOURCE_DIR) + "/src\"]}}\n");
+        WriteText(m_instance + "/config/apps/2:5.json",
+                  "{\"appType\": " + std::to_string(appType) + ", \"indexV2\": " + (indexV2 ? "true" : "false") +
+                      ", \"client\": {\"id\": 2, \"name\": \"client1\"},"
+                      " \"backupSet\": {\"name\": \"defaultBackupSet\", \"default\": true},"
+                      " \"subclient\": {\"id\": 5, \"name\": \"sc1\", \"content\": [\"" +
+                      std::string(FSWEEP_SOURCE_DIR) + "/src\"]}}\n");
     }
-    void Setting(const std::string& line) { Append(m_instance + "/registry/FileSystemAgent", line + "\n"); }
-
-    static void Write(const std::string& path, const std::string& content)
+    void Setting(const std::string& line)
     {
-        fs::create_directories(fs::path(path).parent_path());
-        std::ofstream(path, std::ios::trunc) << content;
+        std::ofstream(m_instance + "/registry/FileSystemAgent", std::ios::app) << line << "\n";
     }
-    static void Append(const std::string& path, const std::string& content)
-    {
-        fs::create_directories(fs::path(path).parent_path());
-        std::ofstream(path, std::ios::app) << content;
-    }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    // Runs fsweep with `args` and FSWEEP_ROOT at the scratch root (plus `env` entries).
     RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
     {
-        const std::string outPath = m_root + "/stdout", errPath = m_root + "/stderr";
-        std::vector<std::string> environment = {"FSWEEP_ROOT=" + m_root};
-        for (char** entry = environ; *entry; ++entry)
-            if (std::string(*entry).rfind("FSWEEP_", 0) != 0)
-                environment.push_back(*entry);
-        environment.insert(environment.end(), env.begin(), env.end());
-
-        std::vector<std::string> argv = {Binary()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> argvPtrs, envPtrs;
-        for (std::string& a : argv)
-            argvPtrs.push_back(a.data());
-        argvPtrs.push_back(nullptr);
-        for (std::string& e : environment)
-            envPtrs.push_back(e.data());
-        envPtrs.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        RunResult result;
-        if (posix_spawn(&pid, argvPtrs[0], &actions, nullptr, argvPtrs.data(), envPtrs.data()) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = Read(outPath);
-        result.err = Read(errPath);
-        return result;
+        return ScanJobFixture::Run(Binary("fsweep"), args, false, false, env);
     }
-
     static std::vector<std::string> Job(const std::vector<std::string>& extra = {}, const std::string& type = "1")
     {
         std::vector<std::string> args = {"-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok",
@@ -120,12 +38,10 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
-
     std::vector<nlohmann::json> Journal() const
     {
         std::vector<nlohmann::json> records;
-        std::ifstream in(m_instance + "/JobManager/7.jsonl");
-        for (std::string line; std::getline(in, line);)
+        for (const std::string& line : Lines(m_instance + "/JobManager/7.jsonl"))
             records.push_back(nlohmann::json::parse(line));
         return records;
     }
@@ -138,9 +54,6 @@ protected:
                 return {records.begin() + static_cast<long>(i), records.end()};
         return records;
     }
-
-    std::string m_root;
-    std::string m_instance;
 };
 
 const nlohmann::json kCompletedPhase = {{"call", "complete"}, {"status", 1}, {"for", 1}};
@@ -195,44 +108,43 @@ TEST_F(FsweepToolTest, DebugFailScanFailsThePhase)
         EXPECT_NE(record["call"], "concatPhaseParams");
 }
 
-TEST_F(FsweepToolTest, MissingInstanceOptionIsAUsageError)
+TEST_F(FsweepToolTest, RefusedJobsTellNoJobManager)
 {
-    RunResult run = Run({"-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok", "-t", "1"});
-    EXPECT_NE(run.status, 0);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("GetOption failed, Option=vm"), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_FALSE(fs::exists(m_instance + "/JobManager/7.jsonl"));
-}
-
-TEST_F(FsweepToolTest, UnknownApplicationTypeIsRefused)
-{
-    WriteApp(77, true);
-    RunResult run = Run(Job());
-    EXPECT_NE(run.status, 0);
-    EXPECT_NE(run.err.find("Failed to determine scan job type"), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(m_instance + "/JobManager/7.jsonl"));
-}
-
-TEST_F(FsweepToolTest, IndexVersionOneFallsBackToTheOlderScanner)
-{
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int appType;  // 0: no configuration file
+        bool indexV2;
+        int status;  // -1: any failure
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"no instance option", {"-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok", "-t", "1"}, 29, true, 2,
+         "GetOption failed, Option=vm"},
+        {"no such instance", {"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"}, 29, true, 1,
+         "nosuch"},
+        {"unknown application type", Job(), 77, true, -1, "Failed to determine scan job type"},
+        {"no configuration", Job(), 0, true, -1, "Failed to determine scan job type"},
+        {"index version one", Job(), 29, false, 3, "IndexV2 is not enabled, scan will fallback to old method"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.appType)
+            WriteApp(c.appType, c.indexV2);
+        else
+            fs::remove(m_instance + "/config/apps/2:5.json");
+        RunResult run = Run(c.args);
+        if (c.status < 0)
+            EXPECT_NE(run.status, 0);
+        else
+            EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(m_instance + "/JobManager/7.jsonl"));
+    }
+    RunResult usage = Run({"-j", "7"});
+    EXPECT_EQ(std::count(usage.err.begin(), usage.err.end(), '\n'), 1) << usage.err;
     WriteApp(29, false);
-    RunResult run = Run(Job());
-    EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.err.find("IndexV2 is not enabled, scan will fallback to old method"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("(code 1630)"), std::string::npos) << run.err;
-}
-
-TEST_F(FsweepToolTest, MissingInstanceOrConfigurationFails)
-{
-    RunResult noInstance = Run({"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"});
-    EXPECT_EQ(noInstance.status, 1);
-    EXPECT_NE(noInstance.err.find("nosuch"), std::string::npos) << noInstance.err;
-
-    fs::remove(m_instance + "/config/apps/2:5.json");
-    RunResult noConfig = Run(Job());
-    EXPECT_NE(noConfig.status, 0);
-    EXPECT_NE(noConfig.err.find("Failed to determine scan job type"), std::string::npos) << noConfig.err;
+    EXPECT_NE(Run(Job()).err.find("(code 1630)"), std::string::npos);
 }
 
 TEST_F(FsweepToolTest, UntoldJobManagerIsAFailure)

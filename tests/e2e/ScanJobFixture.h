@@ -154,9 +154,9 @@ protected:
     // ---- running the binaries ----
     // Runs `binary` with FSWEEP_ROOT at the scratch root; `asScanUser` drops to the scan user
     // first (when the tests run as root). With `terminal`, standard error is a terminal whose
-    // output lands in `err`.
+    // output lands in `err`. `env` holds extra NAME=value entries.
     RunResult Run(const std::string& binary, const std::vector<std::string>& args, bool asScanUser,
-                  bool terminal = false)
+                  bool terminal = false, const std::vector<std::string>& env = {})
     {
         const bool drop = asScanUser && m_asRoot;
         if (drop) {
@@ -186,6 +186,8 @@ protected:
                          ::setresuid(kScanUser, kScanUser, kScanUser) != 0))
                 ::_exit(120);
             ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
+            for (const std::string& entry : env)
+                ::putenv(const_cast<char*>(entry.c_str()));
             ::dup2(out, 1);
             ::dup2(err, 2);
             std::vector<char*> argv;
