@@ -21,6 +21,7 @@ void CDirChangeClosedFile::Close()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_dataEnd = 0;
     m_chunks.clear();
     m_chunks.shrink_to_fit();
 }
@@ -85,6 +86,7 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
         return corrupt("the trailer's chunk count does not match the folder index");
     chunks.shrink_to_fit();
     m_chunks = std::move(chunks);
+    m_dataEnd = trailer.indexOffset;
     m_fd = fd;
     return CKxError::Success();
 }

@@ -31,6 +31,8 @@ public:
     const std::string& Path() const { return m_path; }
     // In path order of folders, a folder's chunks by offset.
     const std::vector<DirChangeFileLayout::SChunkRef>& Chunks() const { return m_chunks; }
+    // Where the chunks end (the index begins).
+    std::uint64_t DataEnd() const { return m_dataEnd; }
     // The run of Chunks() that belongs to `folder` exactly, or to `folder` and every folder below
     // it when `withSubtree`.
     std::pair<size_t, size_t> FolderRange(std::string_view folder, bool withSubtree) const;
@@ -39,4 +41,5 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::vector<DirChangeFileLayout::SChunkRef> m_chunks;
+    std::uint64_t m_dataEnd = 0;
 };

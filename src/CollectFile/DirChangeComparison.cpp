@@ -8,7 +8,12 @@ using SEntry = CDirChangeFolderEntries::SEntry;
 
 CDirChangeComparison::CDirChangeComparison(SSide first, SSide second, bool avoidEmptyRecords,
                                            CPathCacheFlatFileIndexCompareCallback& callback)
-    : m_first(std::move(first)), m_second(std::move(second)), m_avoidEmpty(avoidEmptyRecords), m_callback(callback)
+    : m_first(std::move(first)),
+      m_second(std::move(second)),
+      m_avoidEmpty(avoidEmptyRecords),
+      m_callback(callback),
+      m_firstReader(m_first.fd, m_first.path, m_first.dataEnd),
+      m_secondReader(m_second.fd, m_second.path, m_second.dataEnd)
 {
 }
 
@@ -75,11 +80,10 @@ CKxError CDirChangeComparison::Folder(const std::string& folder, size_t firstBeg
             return CKxError::Success();
     }
     if (inFirst)
-        KX_RETURN_IF_ERROR(m_firstEntries.Load(m_first.fd, m_first.path, m_first.chunks.data() + firstBegin,
-                                               firstEnd - firstBegin));
+        KX_RETURN_IF_ERROR(m_firstEntries.Load(m_firstReader, m_first.chunks.data() + firstBegin, firstEnd - firstBegin));
     if (inSecond)
-        KX_RETURN_IF_ERROR(m_secondEntries.Load(m_second.fd, m_second.path, m_second.chunks.data() + secondBegin,
-                                                secondEnd - secondBegin));
+        KX_RETURN_IF_ERROR(
+            m_secondEntries.Load(m_secondReader, m_second.chunks.data() + secondBegin, secondEnd - secondBegin));
     static const std::vector<SEntry> kNone;
     const std::vector<SEntry>& x = inFirst ? m_firstEntries.Entries() : kNone;
     const std::vector<SEntry>& y = inSecond ? m_secondEntries.Entries() : kNone;
@@ -114,9 +118,8 @@ CKxError CDirChangeComparison::SameChunk(const DirChangeFileLayout::SChunkRef& f
         return CKxError::Success();
     m_firstBytes.clear();
     m_secondBytes.clear();
-    KX_RETURN_IF_ERROR(CDirChangeFolderEntries::ReadAt(m_first.fd, m_first.path, first.offset, first.length, m_firstBytes));
-    KX_RETURN_IF_ERROR(
-        CDirChangeFolderEntries::ReadAt(m_second.fd, m_second.path, second.offset, second.length, m_secondBytes));
+    KX_RETURN_IF_ERROR(m_firstReader.Read(first.offset, first.length, m_firstBytes));
+    KX_RETURN_IF_ERROR(m_secondReader.Read(second.offset, second.length, m_secondBytes));
     // Equal bytes under equal stored hashes: one check covers both. Anything else is left to
     // the full merge, which also reports a damaged chunk.
     same = m_firstBytes == m_secondBytes && DirChangeFileLayout::Hash64(m_firstBytes) == first.hash;

@@ -12,6 +12,7 @@
 //
 // Thread: one comparison runs on one thread.
 #include "Base/KxError.h"
+#include "CollectFile/DirChangeChunkReader.h"
 #include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/DirChangeFolderEntries.h"
 #include "CollectFile/DirChangeItemBaseParser.h"
@@ -30,6 +31,8 @@ struct SDirChangeComparisonSide {
     // In path order of folders, a folder's chunks by offset.
     std::vector<const DirChangeFileLayout::SChunkRef*> chunks;
     CDirChangeItemBaseParserPtr parser;
+    // The end of the chunks' bytes: nothing below it changes while the comparison runs.
+    std::uint64_t dataEnd = 0;
 };
 
 class CDirChangeComparison {
@@ -72,6 +75,8 @@ private:
     CPathCacheFlatFileIndexCompareCallback& m_callback;
     bool m_wantsBoth = true;  // the callback's answer, asked when the comparison starts
     std::map<std::string, bool, SPathLess> m_deleted;  // deleted folder -> its descendants are visited
+    CDirChangeChunkReader m_firstReader;
+    CDirChangeChunkReader m_secondReader;
     CDirChangeFolderEntries m_firstEntries;
     CDirChangeFolderEntries m_secondEntries;
     std::string m_folder;  // the folder being merged

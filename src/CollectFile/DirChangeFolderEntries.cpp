@@ -3,8 +3,6 @@
 #include "CollectFile/FileNameEscaping.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <unistd.h>
 
 namespace {
 bool EntryLess(const CDirChangeFolderEntries::SEntry& a, const CDirChangeFolderEntries::SEntry& b)
@@ -21,33 +19,21 @@ bool SameKey(const CDirChangeFolderEntries::SEntry& a, const CDirChangeFolderEnt
 CKxError CDirChangeFolderEntries::ReadAt(int fd, const std::string& filePath, std::uint64_t offset,
                                          std::uint64_t length, std::string& out)
 {
-    const size_t start = out.size();
-    out.resize(start + length);
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(fd, out.data() + start + done, length - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            out.resize(start);
-            return CKxError::FromErrno(error, KxFormat("Failed to read directory-change file '%s'", filePath.c_str()));
-        }
-        if (got == 0) {
-            out.resize(start);
-            return CKxError(KxCode::InvalidData,
-                            KxFormat("Directory-change file '%s' is truncated or corrupt: it ends inside a chunk",
-                                     filePath.c_str()));
-        }
-        done += static_cast<size_t>(got);
-    }
-    return CKxError::Success();
+    return CDirChangeChunkReader::ReadAt(fd, filePath, offset, length, out);
 }
 
 CKxError CDirChangeFolderEntries::Load(int fd, const std::string& filePath,
                                        const DirChangeFileLayout::SChunkRef* const* chunks, size_t count)
 {
+    CDirChangeChunkReader direct(fd, filePath, 0);
+    return Load(direct, chunks, count);
+}
+
+CKxError CDirChangeFolderEntries::Load(CDirChangeChunkReader& reader,
+                                       const DirChangeFileLayout::SChunkRef* const* chunks, size_t count)
+{
     using namespace DirChangeFileLayout;
+    const std::string& filePath = reader.FilePath();
     m_bytes.clear();
     m_decoded.clear();
     m_entries.clear();
@@ -64,7 +50,7 @@ CKxError CDirChangeFolderEntries::Load(int fd, const std::string& filePath,
     for (size_t i = 0; i < count; ++i) {
         const SChunkRef& chunk = *chunks[i];
         const size_t begin = m_bytes.size();
-        KX_RETURN_IF_ERROR(ReadAt(fd, filePath, chunk.offset, chunk.length, m_bytes));
+        KX_RETURN_IF_ERROR(reader.Read(chunk.offset, chunk.length, m_bytes));
         const std::string_view bytes = std::string_view(m_bytes).substr(begin);
         auto damaged = [&](const std::string& why) {
             return CKxError(KxCode::InvalidData,

@@ -8,6 +8,7 @@
 // Thread: Load belongs to the builder; a loaded object is immutable and may be read by any
 // number of threads (the lookup caches share them).
 #include "Base/KxError.h"
+#include "CollectFile/DirChangeChunkReader.h"
 #include "CollectFile/DirChangeFileLayout.h"
 
 #include <string>
@@ -32,6 +33,9 @@ public:
     // checks their hashes and merges them. A damaged chunk is error 13 naming `filePath`, the
     // folder and the cause; a read failure the system error.
     [[nodiscard]] CKxError Load(int fd, const std::string& filePath, const DirChangeFileLayout::SChunkRef* const* chunks,
+                                size_t count);
+    // The same through `reader` (its file).
+    [[nodiscard]] CKxError Load(CDirChangeChunkReader& reader, const DirChangeFileLayout::SChunkRef* const* chunks,
                                 size_t count);
 
     const std::vector<SEntry>& Entries() const { return m_entries; }

@@ -28,6 +28,10 @@ std::atomic<std::uint64_t> g_nextFileGeneration{1};
 
 constexpr size_t kCachedFolders = 4;          // folders a thread keeps loaded per lookup kind
 constexpr size_t kCarryBatchBytes = size_t{1} << 20;
+// Per thread: a walker's folders lie in a few hand-overs; small windows, so that a thread that
+// jumps about reads little more than it needs.
+constexpr size_t kLookupWindows = 2;
+constexpr size_t kLookupWindowBytes = size_t{32} << 10;
 
 struct SCachedFolder {
     std::uint64_t generation = 0;
@@ -39,6 +43,10 @@ struct SCachedFolder {
 struct SFolderCache {
     SCachedFolder slots[kCachedFolders];
     size_t next = 0;
+    // The thread's reader of the file of `readerGeneration` (a walker asks for folders near each
+    // other: they come from few reads).
+    std::uint64_t readerGeneration = 0;
+    std::unique_ptr<CDirChangeChunkReader> reader;
 
     const SCachedFolder* Find(std::uint64_t generation, std::string_view folder, size_t stamp) const
     {
@@ -150,14 +158,18 @@ struct CPathCacheFlatFileIndex::SImpl {
     // `stamp` tells a folder's cached entries from those of the same folder after it grew.
     std::shared_ptr<const CDirChangeFolderEntries> LoadFolder(SFolderCache& cache, std::uint64_t generation,
                                                               size_t stamp, int fd, const std::string& path,
-                                                              std::string_view folder,
+                                                              std::uint64_t dataEnd, std::string_view folder,
                                                               const std::vector<const SChunkRef*>& chunks)
     {
         if (const SCachedFolder* hit = cache.Find(generation, folder, stamp))
             return hit->entries;
         auto entries = std::make_shared<CDirChangeFolderEntries>();
         if (!chunks.empty()) {
-            CKxError loaded = entries->Load(fd, path, chunks.data(), chunks.size());
+            if (cache.readerGeneration != generation || !cache.reader) {
+                cache.reader = std::make_unique<CDirChangeChunkReader>(fd, path, dataEnd, kLookupWindows, kLookupWindowBytes);
+                cache.readerGeneration = generation;
+            }
+            CKxError loaded = entries->Load(*cache.reader, chunks.data(), chunks.size());
             if (loaded.IsError()) {
                 LogDamageOnce(loaded);
                 return nullptr;
@@ -188,7 +200,9 @@ struct CPathCacheFlatFileIndex::SImpl {
     }
 };
 
-CPathCacheFlatFileIndex::CPathCacheFlatFileIndex() : m_impl(std::make_unique<SImpl>(*this)) {}
+CPathCacheFlatFileIndex::CPathCacheFlatFileIndex() : m_impl(std::make_unique<SImpl>(*this)), m_closed(&m_impl->closed)
+{
+}
 
 CPathCacheFlatFileIndex::~CPathCacheFlatFileIndex()
 {
@@ -272,8 +286,8 @@ bool CPathCacheFlatFileIndex::Lookup(std::string_view path, EKind kind, FVBasePt
     std::vector<const SChunkRef*> chunks;
     for (size_t i = begin; i < end; ++i)
         chunks.push_back(&impl.previous.Chunks()[i]);
-    auto entries = impl.LoadFolder(cache, impl.previousGeneration, 0, impl.previous.Fd(), impl.previousPath, folder,
-                                   chunks);
+    auto entries = impl.LoadFolder(cache, impl.previousGeneration, 0, impl.previous.Fd(), impl.previousPath,
+                                   impl.previous.DataEnd(), folder, chunks);
     return impl.Answer(entries.get(), name, kind, impl.previousParser, record);
 }
 
@@ -307,7 +321,8 @@ bool CPathCacheFlatFileIndex::LookupCurrent(std::string_view path, EKind kind, F
     thread_local SFolderCache cache;
     // The descriptor stays open while chunks are read: only the owner may reset the file, and
     // not while lookups run.
-    auto entries = impl.LoadFolder(cache, generation, chunks.size(), fd, impl.currentPath, folder, chunks);
+    // No windows here: the file grows, and restart checks are rare.
+    auto entries = impl.LoadFolder(cache, generation, chunks.size(), fd, impl.currentPath, 0, folder, chunks);
     return impl.Answer(entries.get(), name, kind, impl.currentParser, record);
 }
 
@@ -409,6 +424,7 @@ CKxError CPathCacheFlatFileIndex::CurrentSide(CDirChangeComparison::SSide& side)
             return CKxError(impl.writeError).Push("Compare failed");
         side.fd = impl.currentFd;
         side.path = impl.currentPath;
+        side.dataEnd = impl.currentEnd;
         side.chunks.reserve(impl.currentChunks.size());
         for (const SChunkRef& chunk : impl.currentChunks)
             side.chunks.push_back(&chunk);
@@ -426,6 +442,7 @@ CDirChangeComparison::SSide ClosedSide(const CDirChangeClosedFile& file, CDirCha
     if (file.IsOpen()) {
         side.fd = file.Fd();
         side.path = file.Path();
+        side.dataEnd = file.DataEnd();
         side.chunks.reserve(file.Chunks().size());
         for (const SChunkRef& chunk : file.Chunks())
             side.chunks.push_back(&chunk);
@@ -517,11 +534,6 @@ CKxError CPathCacheFlatFileIndex::Close()
     impl.currentEnd += tail.size();
     impl.closed.store(true, std::memory_order_release);
     return CKxError::Success();
-}
-
-bool CPathCacheFlatFileIndex::IsClosed() const
-{
-    return m_impl->closed.load(std::memory_order_acquire);
 }
 
 std::uint64_t CPathCacheFlatFileIndex::GetCurrentEntryCount() const

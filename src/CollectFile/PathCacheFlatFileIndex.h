@@ -27,6 +27,7 @@
 #include "CollectFile/IDirChange.h"
 #include "Engine/ContentMapperAPI.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -117,7 +118,8 @@ public:
     // another current file). Buffers must have been flushed before: a buffer's entries handed
     // over after Close are refused (error 6).
     [[nodiscard]] CKxError Close();
-    bool IsClosed() const;
+    // Asked by every add: inline, one load.
+    bool IsClosed() const { return m_closed->load(std::memory_order_acquire); }
 
     // Numbers of the current file so far (tests, logs).
     std::uint64_t GetCurrentEntryCount() const;
@@ -142,6 +144,7 @@ private:
     [[nodiscard]] CKxError CurrentSide(SDirChangeComparisonSide& side);
 
     std::unique_ptr<SImpl> m_impl;
+    const std::atomic<bool>* m_closed;  // the implementation's flag
 };
 
 using CPathCacheFlatFileIndexPtr = std::shared_ptr<CPathCacheFlatFileIndex>;

@@ -1,3 +1,4 @@
+#include "CollectFile/DirChangeChunkReader.h"
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FlatDirChangeFile.h"
 #include "CollectFile/IncrFlatCollectFile.h"
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -457,6 +460,39 @@ TEST_F(DamagedDirChangeFileTest, UnclosedMissingAndForeignFilesAreRefused)
     // A later good load replaces a failed one.
     ASSERT_TRUE(index.SetPreviousBackingFile(Path("good"), nullptr).IsSuccess());
     EXPECT_TRUE(index.Lookup("/p/f\\x", IDirChange::eFile));
+}
+
+// Windowed chunk reads hand back exactly the file's bytes: across window edges, when windows are
+// reused, for reads past the limit (which may grow after the reader was made) and at the end.
+TEST_F(PathCacheFlatFileIndexTest, ChunkReaderReturnsTheFilesBytes)
+{
+    std::string bytes;
+    for (int i = 0; i < 200; ++i)
+        bytes.push_back(static_cast<char>('a' + i % 26 + (i / 26) % 3));
+    WriteAll(Path("data"), bytes);
+    const int fd = ::open(Path("data").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    const std::string path = Path("data");
+    CDirChangeChunkReader reader(fd, path, 150, 2, 16);
+    std::vector<std::pair<size_t, size_t>> reads = {{0, 5}, {3, 10}, {10, 6}, {16, 16}, {14, 4}, {149, 1}, {140, 16},
+                                                    {145, 10}, {0, 40}, {100, 17}, {1, 15}, {60, 3}, {199, 1}};
+    for (size_t k = 0; k < 300; ++k)
+        reads.push_back({(k * 37) % 183, 1 + (k * 11) % 17});
+    // Bytes past the limit change (the file grows there): the reader never holds them.
+    ASSERT_EQ(::pwrite(fd, "XYZ", 3, 160), 3);
+    bytes.replace(160, 3, "XYZ");
+    for (const auto& [offset, length] : reads) {
+        std::string out = ">";
+        CKxError read = reader.Read(offset, length, out);
+        ASSERT_TRUE(read.IsSuccess()) << offset << "+" << length << " " << read.AsString();
+        EXPECT_EQ(out, ">" + bytes.substr(offset, length)) << offset << "+" << length;
+    }
+    std::string out;
+    CKxError pastEnd = reader.Read(195, 10, out);
+    EXPECT_EQ(pastEnd.Code(), KxCode::InvalidData);
+    EXPECT_NE(pastEnd.AsString().find(path), std::string::npos);
+    EXPECT_TRUE(out.empty());
+    ::close(fd);
 }
 
 TEST_F(PathCacheFlatFileIndexTest, IncrementalCollectFileWritesDeletionLines)
