@@ -185,6 +185,38 @@ TEST_F(ScannerOptionsTest, CloudLaptopBackupLeavesDataClassificationUnset)
     EXPECT_FALSE(m_bag->Has(Bag::idUseDataClassification));
 }
 
+TEST_F(ScannerOptionsTest, SingleSettingsReachTheBag)
+{
+    struct Case {
+        const char* setting;
+        const char* value;
+        const char* key;
+        bool expected;
+    };
+    for (const Case& c : {Case{"DoNotBackupMountsUnderSkipFS", "Y", Bag::idBackupSubmountUnderSkippedFS, true},
+                          Case{"DoNotBackupMountsUnderSkipFS", "N", Bag::idBackupSubmountUnderSkippedFS, false},
+                          Case{"DoNotBackupMountsUnderSkipFS", "", Bag::idBackupSubmountUnderSkippedFS, true},
+                          Case{"sSkipNonLocalMountDetails", "no", Bag::idSkipNonLocalMountDetails, true}}) {
+        Set(c.setting, c.value);
+        ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+        EXPECT_EQ(Value<bool>(c.key), c.expected) << c.setting << "=" << c.value;
+        m_settings->Erase("FileSystemAgent", c.setting);
+    }
+    // A GPFS scan with incomplete large files trued up works in image mode.
+    Set("nUseGpfsScan", "1");
+    Set("bEnableFileExtentIncompleteFilesTrueUp", "1");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    EXPECT_TRUE(Value<bool>(Bag::idGpfsScan));
+    EXPECT_TRUE(Value<bool>(Bag::idIncrImageMode));
+    EXPECT_FALSE(Value<bool>(Bag::idSkipIncompleteLargeFileBrowse));
+    // A registered client id is kept.
+    Set("nCLIENTID", "44");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    std::string value;
+    ASSERT_TRUE(Setting("nCLIENTID", value));
+    EXPECT_EQ(value, "44");
+}
+
 TEST_F(ScannerOptionsTest, PreserveATimeSettingIsTestedOnItsFirstLetter)
 {
     struct Case {
@@ -200,21 +232,6 @@ TEST_F(ScannerOptionsTest, PreserveATimeSettingIsTestedOnItsFirstLetter)
         else
             EXPECT_EQ(Value<bool>(Bag::idPreserveATimeThroughRegKey), c.expected == 1) << "[" << c.value << "]";
     }
-}
-
-TEST_F(ScannerOptionsTest, SubmountsUnderSkippedFileSystemsFollowTheSetting)
-{
-    Set("DoNotBackupMountsUnderSkipFS", "Y");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idBackupSubmountUnderSkippedFS));
-
-    Set("DoNotBackupMountsUnderSkipFS", "N");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_FALSE(Value<bool>(Bag::idBackupSubmountUnderSkippedFS));
-
-    Set("DoNotBackupMountsUnderSkipFS", "");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idBackupSubmountUnderSkippedFS));
 }
 
 TEST_F(ScannerOptionsTest, StringSwitchesOfMountsLongPathsAndClusters)
@@ -314,15 +331,6 @@ TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
     EXPECT_FALSE(Setting("nClientBaseVersion", stored));
 }
 
-TEST_F(ScannerOptionsTest, RegisteredClientIdIsKept)
-{
-    Set("nCLIENTID", "44");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    std::string value;
-    ASSERT_TRUE(Setting("nCLIENTID", value));
-    EXPECT_EQ(value, "44");
-}
-
 TEST_F(ScannerOptionsTest, AutomaticStreamsFollowTheNodeCount)
 {
     TestApp app;
@@ -404,7 +412,6 @@ TEST_F(ScannerOptionsTest, HadoopScanFromSettings)
     EXPECT_TRUE(Value<bool>(Bag::idHadoopScan));
     EXPECT_EQ(Value<std::string>(Bag::idHadoopNameNodeHost), "hdfs://nn:8020");
     EXPECT_EQ(Value<std::string>(Bag::idHadoopUser), "hdfs");
-    const std::string rule(39, '=');
 
     Set("sHadoopURI", "");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
@@ -597,11 +604,8 @@ TEST_F(ScannerOptionsTest, PreserveAccessTimesForcesMtimeOnFileSystemAppTypes)
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_TRUE(Value<bool>(Bag::idUseCTime));
     EXPECT_FALSE(Value<bool>(Bag::idUseMTime));
-}
 
-TEST_F(ScannerOptionsTest, NeitherTimeSelectedFallsBackToMtime)
-{
-    TestApp app;
+    // Neither time selected falls back to mtime.
     app.subclient = R"({ "useMtime": false, "useCtime": false })";
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_FALSE(Value<bool>(Bag::idUseCTime));
@@ -623,16 +627,6 @@ TEST_F(ScannerOptionsTest, HardLinksByAppTypeAndSetting)
         ASSERT_TRUE(Load(app).IsSuccess());
         EXPECT_EQ(m_bag->GetBool(Bag::idHardLinkEnable), c.enabled) << c.appType << " " << c.hlink;
     }
-}
-
-TEST_F(ScannerOptionsTest, GpfsScanAndIncompleteLargeFilesBySetting)
-{
-    Set("nUseGpfsScan", "1");
-    Set("bEnableFileExtentIncompleteFilesTrueUp", "1");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idGpfsScan));
-    EXPECT_TRUE(Value<bool>(Bag::idIncrImageMode));
-    EXPECT_FALSE(Value<bool>(Bag::idSkipIncompleteLargeFileBrowse));
 }
 
 TEST_F(ScannerOptionsTest, OtherScanKindsLoadTheCommonKeys)
