@@ -31,16 +31,17 @@ protected:
         ScanJobTestEnv::SetUp();
         m_callback = std::make_shared<CUnixScanJobCallback>();
     }
-
     // What the driver writes into the bag before the job reads its command line.
     void PrepareBag(long long jobType = 5)
     {
         ASSERT_TRUE(Bag()->Write(Id::idJobType, static_cast<unsigned>(jobType)).IsSuccess());
     }
 
+    // A job on a fresh callback (and so a fresh bag).
     template <typename Job = CScanJobFileSystem>
     std::shared_ptr<Job> NewJob(const std::vector<std::string>& extra = {}, CKxError* result = nullptr)
     {
+        m_callback = std::make_shared<CUnixScanJobCallback>();
         PrepareBag();
         auto job = std::make_shared<Job>();
         job->SetScanJobCallback(m_callback);
@@ -89,7 +90,6 @@ TEST_F(FileSystemJobTest, LastJobIsFullOnlyWhenTheFullIsNewer)
         {{}, false, 0},
     };
     for (const Case& c : cases) {
-        m_callback = std::make_shared<CUnixScanJobCallback>();
         auto job = NewJob(c.extra);
         EXPECT_EQ(job->IsLastJobFull(), c.full) << ::testing::PrintToString(c.extra);
         EXPECT_EQ(Bag()->Get<long long>(Id::idLastSuccessfulJobID, -1), c.lastSuccessful);
@@ -100,13 +100,10 @@ TEST_F(FileSystemJobTest, LastJobIsFullOnlyWhenTheFullIsNewer)
 TEST_F(FileSystemJobTest, ReferenceTimeIsReadOnlyForNonFullJobs)
 {
     EXPECT_EQ(NewJob({"-ref", "1700000000"})->GetReferenceTime(), 1700000000u);
-    m_callback = std::make_shared<CUnixScanJobCallback>();
     EXPECT_EQ(NewJob({"-f", "1", "-ref", "1700000000"})->GetReferenceTime(), 0u);
-    m_callback = std::make_shared<CUnixScanJobCallback>();
     EXPECT_EQ(NewJob({"-f", "1", "-ref", "garbage"})->GetReferenceTime(), 0u);  // never read for a full
 
     for (const char* bad : {"", "-5", "12x", "x"}) {
-        m_callback = std::make_shared<CUnixScanJobCallback>();
         CKxError result;
         NewJob({"-ref", bad}, &result);
         EXPECT_EQ(result.Code(), KxCode::InvalidParameter) << "[" << bad << "]";
@@ -135,14 +132,12 @@ TEST_F(FileSystemJobTest, OptionsReachTheBagAndTheJob)
     EXPECT_FALSE(job->IsFollowMountPoints());
     EXPECT_TRUE(job->IsUseArchiveBit());
 
-    m_callback = std::make_shared<CUnixScanJobCallback>();
     auto plain = NewJob();
     EXPECT_TRUE(plain->IsFollowMountPoints());
     EXPECT_FALSE(plain->IsUseArchiveBit());
     EXPECT_FALSE(Bag()->Has(Id::idNASSnapSupported));
 
     for (const char* option : {"-cat", "-jilf", "-lf", "-li", "-ls", "-et"}) {
-        m_callback = std::make_shared<CUnixScanJobCallback>();
         CKxError result;
         NewJob({option, "1.5"}, &result);
         EXPECT_EQ(result.Code(), KxCode::InvalidParameter) << option;
@@ -372,13 +367,6 @@ const std::vector<std::string> kCleanupOrder = {
     "Cleanup_PrintStaleMountList", "CopyJRFolderAfterScanIfRequested", "EndAliveThread",
 };
 
-TEST_F(FileSystemJobTest, CleanupRunsItsStepsInOrder)
-{
-    auto job = NewJob<RecordingJob>();
-    ASSERT_TRUE(job->Cleanup().IsSuccess());
-    EXPECT_EQ(job->m_steps, kCleanupOrder);
-}
-
 TEST_F(FileSystemJobTest, FailingCleanupStepEndsTheChainButNotTheAliveThread)
 {
     auto job = NewJob<RecordingJob>();
@@ -397,9 +385,9 @@ TEST_F(FileSystemJobTest, FailingCleanupStepEndsTheChainButNotTheAliveThread)
 
 TEST_F(FileSystemJobTest, StepsThatNeverFailTheCleanupAreIgnored)
 {
+    // With no step failing, or one whose failure is only logged, the whole chain runs in order.
     for (const char* step :
-         {"Cleanup_RevertImpersonation", "Cleanup_UnmountSnapshotsAndShares", "Cleanup_PrintStaleMountList"}) {
-        m_callback = std::make_shared<CUnixScanJobCallback>();
+         {"", "Cleanup_RevertImpersonation", "Cleanup_UnmountSnapshotsAndShares", "Cleanup_PrintStaleMountList"}) {
         auto job = NewJob<RecordingJob>();
         job->m_failing = step;
         EXPECT_TRUE(job->Cleanup().IsSuccess()) << step;
