@@ -41,7 +41,7 @@ private:
     std::set<std::pair<std::string, int>> m_known;
 };
 
-struct SItemSpec {
+struct SItemShape {
     mode_t mode = S_IFREG;
     std::int64_t mtime = kOld;
     std::int64_t ctime = kOld;
@@ -50,17 +50,17 @@ struct SItemSpec {
     bool offline = false;
 };
 
-CItemPtr MakeItem(const std::string& path, const SItemSpec& spec)
+CItemPtr MakeItem(const std::string& path, const SItemShape& shape)
 {
     struct stat status {};
-    status.st_mode = spec.mode | 0644;
-    status.st_mtim.tv_sec = spec.mtime;
-    status.st_ctim.tv_sec = spec.ctime;
+    status.st_mode = shape.mode | 0644;
+    status.st_mtim.tv_sec = shape.mtime;
+    status.st_ctim.tv_sec = shape.ctime;
     auto item = std::make_shared<CFindFirstItem>(path, path, status);
-    for (const char* key : spec.flags)
+    for (const char* key : shape.flags)
         EXPECT_TRUE(item->GetBag().Write(key, true).IsSuccess());
-    item->setNewInImage(spec.newInImage);
-    item->SetOffline(spec.offline);
+    item->setNewInImage(shape.newInImage);
+    item->SetOffline(shape.offline);
     return item;
 }
 
@@ -75,7 +75,7 @@ struct SRuleCase {
     bool useMTime, useCTime, identifyACLOnly, includeEmptyFolders;
     bool withPrevious;
     bool known;  // the previous record holds the item
-    SItemSpec item;
+    SItemShape item;
     bool selected;
     bool markedNew;
     bool aclOnlyMark;
