@@ -124,6 +124,12 @@ protected:
         return {{"call", "complete"}, {"status", status}, {"for", statusFor}};
     }
     bool JournalExists() const { return std::filesystem::exists(m_instance + "/JobManager/7.jsonl"); }
+    // A new run: no journal yet, a new factory.
+    void Fresh()
+    {
+        std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+        m_factory = std::make_shared<ScriptedFactory>();
+    }
 
     std::shared_ptr<ScriptedFactory> m_factory = std::make_shared<ScriptedFactory>();
 };
@@ -174,8 +180,7 @@ TEST_F(FileScanTest, FailuresOfTheJobAreReportedForThePhaseOrTheJob)
     };
     int index = 0;
     for (const Case& c : cases) {
-        std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
-        m_factory = std::make_shared<ScriptedFactory>();
+        Fresh();
         m_factory->m_onRun = c.onRun;
         m_factory->m_runResult = c.runResult;
         ASSERT_TRUE(Run().IsSuccess()) << index;
@@ -187,20 +192,14 @@ TEST_F(FileScanTest, FailuresOfTheJobAreReportedForThePhaseOrTheJob)
 
 TEST_F(FileScanTest, StreamCountOfZeroBecomesOneAndMinusOneIsNotReported)
 {
-    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_streams = 0; };
-    ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_EQ(Calls("setNumStreams").at(0).value("streams", -5), 1);
-
-    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
-    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_streams = -1; };
-    ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_TRUE(Calls("setNumStreams").empty());
-    EXPECT_EQ(LastComplete(), Complete(1, 1));
-
-    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
-    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_streams = 3; };
-    ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_EQ(Calls("setNumStreams").at(0).value("streams", -5), 3);
+    for (const auto& [streams, reported] : std::vector<std::pair<int, int>>{{0, 1}, {-1, -5}, {3, 3}}) {
+        Fresh();
+        m_factory->m_onCallback = [streams](ScriptedCallback& callback) { callback.m_streams = streams; };
+        ASSERT_TRUE(Run().IsSuccess());
+        const auto calls = Calls("setNumStreams");
+        EXPECT_EQ(calls.empty() ? -5 : calls.at(0).value("streams", -7), reported) << streams;
+        EXPECT_EQ(LastComplete(), Complete(1, 1));
+    }
 }
 
 TEST_F(FileScanTest, ReferenceTimeArgumentIsNotDoubled)
@@ -220,8 +219,7 @@ TEST_F(FileScanTest, KilledJobIsNotReportedAsFailed)
     EXPECT_EQ(CallNames(), (Names{"finishedWorkWithoutExit"}));
 
     // A job that finished its work before the quit is still completed.
-    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
-    m_factory = std::make_shared<ScriptedFactory>();
+    Fresh();
     ASSERT_TRUE(Run().IsSuccess());
     EXPECT_EQ(LastComplete(), Complete(1, 1));
 }
@@ -264,9 +262,8 @@ TEST_F(FileScanTest, JobManagerFailuresFailThePhase)
     EXPECT_EQ(LastComplete(), Complete(2, 1));
 
     for (const char* call : {"concatPhaseParams", "setNumStreams", "updateInfo"}) {
-        std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
+        Fresh();
         CJobManagerFaults::FailCall(call);
-        m_factory = std::make_shared<ScriptedFactory>();
         ASSERT_TRUE(Run().IsSuccess()) << call;
         EXPECT_EQ(LastComplete(), Complete(2, 1)) << call;
     }
@@ -337,8 +334,7 @@ TEST_F(FileScanTest, MissingJobOrCallbackFailsThePhase)
     EXPECT_EQ(CallNames(), (Names{"complete"}));
     EXPECT_EQ(LastComplete(), Complete(2, 1));
 
-    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
-    m_factory = std::make_shared<ScriptedFactory>();
+    Fresh();
     m_factory->m_noJob = true;
     ASSERT_TRUE(Run().IsSuccess());
     EXPECT_EQ(LastComplete(), Complete(2, 1));
