@@ -9,7 +9,6 @@
 #include "Agent/BackupJobClient.h"
 #include "Agent/JMBkpOpsFactory.h"
 #include "Agent/JobJournal.h"
-#include "Agent/PostOpsHandler.h"
 #include "Agent/ServiceMonitor.h"
 #include "Agent/ZVJobCtrlClient.h"
 #include "AgentTestEnv.h"
@@ -290,18 +289,6 @@ TEST_F(JobManagerJournalTest, ServiceCheckInRecordsThePid)
     EXPECT_EQ(ReadFile(m_instance + "/run/fsweep_77"), std::to_string(::getpid()) + "\n");
     for (const char* bad : {"", "a/b", ".."})
         EXPECT_EQ(uxsvc_checkin(bad).Code(), KxCode::InvalidParameter) << bad;
-}
-
-TEST_F(JobManagerJournalTest, PostOperationsAddNothing)
-{
-    CBackupJobClientPtr jm = Client();
-    std::string params = " -r 5";
-    auto handler = CPostOpsHandler::GetInstance(jm);
-    ASSERT_TRUE(handler);
-    EXPECT_TRUE(handler->AddPostOpsPhaseParams(params).IsSuccess());
-    EXPECT_EQ(params, " -r 5");
-    EXPECT_EQ(JMBkpOpsFactory::allocObj(nullptr), nullptr);
-    EXPECT_TRUE(Journal().empty());
 }
 
 }  // namespace
