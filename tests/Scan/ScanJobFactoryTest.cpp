@@ -59,25 +59,6 @@ TEST_F(ScanJobFactoryTest, UnreadableApplicationYieldsUndetermined)
     EXPECT_EQ(m_factory.IdentifyScanJobType(nullptr).Value(), 0u);
 }
 
-TEST_F(ScanJobFactoryTest, BlockLevelApplicationTypesFollowTheOptionsThenTheApplicationManager)
-{
-    WriteApp("2:5", 5, true, "\"blockLevelBackup\": 1");
-    EXPECT_EQ(Identify({"-snap"}), 12u);
-    EXPECT_EQ(Identify(), 0u);
-    WriteApp("2:5", 80, true, "\"blockLevelBackup\": 1, \"ddbBackup\": true");
-    EXPECT_EQ(Identify(), 17u);
-}
-
-TEST_F(ScanJobFactoryTest, ExtentApplicationTypeNeedsItsSetting)
-{
-    WriteApp("2:5", 135);
-    EXPECT_EQ(Identify(), 0u);
-    Setting("bEnableFileExtentBackup", "0");
-    EXPECT_EQ(Identify(), 0u);
-    Setting("bEnableFileExtentBackup", "1");
-    EXPECT_EQ(Identify(), 54u);
-}
-
 TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
 {
     struct Case {
@@ -137,67 +118,68 @@ TEST_F(ScanJobFactoryTest, SettingsSteerTheCommandLineRules)
     EXPECT_EQ(FromCommandLine({"-emg", "-pkg", "Solr"}), 50u);
 }
 
-TEST_F(ScanJobFactoryTest, StubOnFileSystemTypesBecomesAnArchivingJob)
+TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
 {
-    EXPECT_EQ(Identify({"-stub"}), 42u);
-    EXPECT_EQ(Identify({"-stub", "-synthFull"}), 47u);
-
-    Setting("DeleteFileJob", "1");
-    EXPECT_EQ(Identify({"-stub"}), 42u);  // subclient does not ask for deletion
-    WriteApp("2:5", 29, true, "\"deleteFilesWithoutBackup\": 1");
-    EXPECT_EQ(Identify({"-stub"}), 55u);
-    WriteApp("2:5", 64, true, "\"deleteFilesWithoutBackup\": 1");
-    EXPECT_EQ(Identify({"-stub"}), 55u);
-    Setting("DeleteFileJob", "2");
-    EXPECT_EQ(Identify({"-stub"}), 42u);
-}
-
-TEST_F(ScanJobFactoryTest, ApplicationType64KeepsContentIndexingOtherwiseFileSystem)
-{
-    WriteApp("2:5", 64);
-    EXPECT_EQ(Identify({"-pkg", "solr"}), 53u);
-    EXPECT_EQ(Identify({"-pkg", "Solr", "-SolrC"}), 33u);
-    EXPECT_EQ(Identify({"-fla"}), 5u);
-    EXPECT_EQ(Identify({"-snap"}), 5u);
-    EXPECT_EQ(Identify(), 5u);
-}
-
-TEST_F(ScanJobFactoryTest, ApplicationManagerRulesFollowTheOptions)
-{
-    WriteApp("2:5", 29, true, "", "", "rejected");
-    EXPECT_EQ(Identify(), 10u);
-    EXPECT_EQ(Identify({"-fla"}), 32u);  // an option decides before the backup set is asked
-    WriteApp("2:5", 29, true, "", "", "onDemand");
-    EXPECT_EQ(Identify(), 8u);
-    WriteApp("2:5", 29, true, "\"ddbBackup\": true");
-    EXPECT_EQ(Identify(), 17u);
-    WriteApp("2:5", 29, true, "", "\"quillbox\": true");
-    EXPECT_EQ(Identify(), 21u);
-    WriteApp("2:5", 29, true, "\"ddbBackup\": true", "\"quillbox\": true", "onDemand");
-    EXPECT_EQ(Identify(), 8u);  // backup set before subclient before client
-}
-
-TEST_F(ScanJobFactoryTest, FileAnalyticsSettingIsTheLastResort)
-{
-    Setting("RunFileAnalytics", "0");  // present counts, whatever its value
-    EXPECT_EQ(Identify(), 32u);
-    EXPECT_EQ(Identify({"-snap"}), 12u);
-    WriteApp("2:5", 29, true, "", "", "onDemand");
-    EXPECT_EQ(Identify(), 8u);
-    WriteApp("2:5", 42);
-    EXPECT_EQ(Identify(), 32u);
-}
-
-TEST_F(ScanJobFactoryTest, SnapshotCatalogOfOtherApplicationTypesChecksForDirectCopy)
-{
-    WriteApp("2:5", 33);
-    EXPECT_EQ(Identify({"-snap"}), 3u);  // no direct copy: the check answers 0 and the fallback applies
-    WriteApp("2:5", 33, true, "\"snapEngine\": 81");
-    EXPECT_EQ(Identify({"-snap"}), 52u);
-    WriteApp("2:5", 34);
-    Setting("RunSnapCatalogDirectIndex", "0");
-    EXPECT_EQ(Identify({"-snap"}), 52u);
-    EXPECT_EQ(Identify({"-snap", "-dc"}), 30u);  // only the plain catalog is checked
+    struct Case {
+        int appType;
+        const char* subclient;  // further subclient members
+        const char* client;     // further client members
+        const char* backupSetKind;
+        std::vector<std::pair<const char*, const char*>> settings;
+        std::vector<std::string> options;
+        unsigned expected;
+    };
+    const std::vector<Case> cases = {
+        // Block-level application types follow the options, then the application manager.
+        {5, "\"blockLevelBackup\": 1", "", "", {}, {"-snap"}, 12},
+        {5, "\"blockLevelBackup\": 1", "", "", {}, {}, 0},
+        {80, "\"blockLevelBackup\": 1, \"ddbBackup\": true", "", "", {}, {}, 17},
+        // The extent application type needs its setting.
+        {135, "", "", "", {}, {}, 0},
+        {135, "", "", "", {{"bEnableFileExtentBackup", "0"}}, {}, 0},
+        {135, "", "", "", {{"bEnableFileExtentBackup", "1"}}, {}, 54},
+        // A stub job on a file-system type is an archiving job; deleting needs setting and subclient.
+        {29, "", "", "", {}, {"-stub"}, 42},
+        {29, "", "", "", {}, {"-stub", "-synthFull"}, 47},
+        {29, "", "", "", {{"DeleteFileJob", "1"}}, {"-stub"}, 42},
+        {29, "\"deleteFilesWithoutBackup\": 1", "", "", {{"DeleteFileJob", "1"}}, {"-stub"}, 55},
+        {64, "\"deleteFilesWithoutBackup\": 1", "", "", {{"DeleteFileJob", "1"}}, {"-stub"}, 55},
+        {64, "\"deleteFilesWithoutBackup\": 1", "", "", {{"DeleteFileJob", "2"}}, {"-stub"}, 42},
+        // Application type 64 keeps content indexing, otherwise it is a file-system job.
+        {64, "", "", "", {}, {"-pkg", "solr"}, 53},
+        {64, "", "", "", {}, {"-pkg", "Solr", "-SolrC"}, 33},
+        {64, "", "", "", {}, {"-fla"}, 5},
+        {64, "", "", "", {}, {"-snap"}, 5},
+        {64, "", "", "", {}, {}, 5},
+        // Application-manager rules come after the options: backup set, then subclient, then client.
+        {29, "", "", "rejected", {}, {}, 10},
+        {29, "", "", "rejected", {}, {"-fla"}, 32},
+        {29, "", "", "onDemand", {}, {}, 8},
+        {29, "\"ddbBackup\": true", "", "", {}, {}, 17},
+        {29, "", "\"quillbox\": true", "", {}, {}, 21},
+        {29, "\"ddbBackup\": true", "\"quillbox\": true", "onDemand", {}, {}, 8},
+        // File analytics is the last resort; present counts, whatever its value.
+        {29, "", "", "", {{"RunFileAnalytics", "0"}}, {}, 32},
+        {29, "", "", "", {{"RunFileAnalytics", "0"}}, {"-snap"}, 12},
+        {29, "", "", "onDemand", {{"RunFileAnalytics", "0"}}, {}, 8},
+        {42, "", "", "", {{"RunFileAnalytics", "0"}}, {}, 32},
+        // A snapshot catalog of other types checks for direct copy (none here: the fallback applies).
+        {33, "", "", "", {}, {"-snap"}, 3},
+        {33, "\"snapEngine\": 81", "", "", {}, {"-snap"}, 52},
+        {34, "", "", "", {{"RunSnapCatalogDirectIndex", "0"}}, {"-snap"}, 52},
+        {34, "", "", "", {{"RunSnapCatalogDirectIndex", "0"}}, {"-snap", "-dc"}, 30},  // only the plain catalog
+    };
+    for (const Case& c : cases) {
+        m_settings = std::make_shared<CMemorySettingsStore>();
+        ZVPlatformInfo::Install(m_settings);
+        WriteApp("2:5", c.appType, true, c.subclient, c.client, c.backupSetKind);
+        for (const auto& [key, value] : c.settings)
+            Setting(key, value);
+        std::string shown = std::to_string(c.appType) + " " + c.subclient + c.client + c.backupSetKind;
+        for (const std::string& option : c.options)
+            shown += " " + option;
+        EXPECT_EQ(Identify(c.options), c.expected) << shown;  // one factory: nothing read earlier sticks
+    }
 }
 
 TEST_F(ScanJobFactoryTest, SQLiteSettingSwitchesTheFileSystemJobAndCallback)
