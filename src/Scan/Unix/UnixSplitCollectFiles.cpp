@@ -1,7 +1,6 @@
 #include "Scan/Unix/UnixSplitCollectFiles.h"
 
 #include "Agent/EvEvent.h"
-#include "Base/FXFile.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/FlatCollectFile.h"
