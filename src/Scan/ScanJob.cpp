@@ -4,6 +4,7 @@
 #include "Agent/CommandLineArguments.h"
 #include "Agent/XJob.h"
 #include "Agent/ZVPlatformInfo.h"
+#include "Base/DecimalText.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
@@ -19,16 +20,7 @@
 namespace {
 constexpr const char* kAgentSection = "FileSystemAgent";
 
-// A whole unsigned decimal number; false for empty text, signs, blanks or trailing bytes.
-bool ParseUnsignedDecimal(const std::string& text, unsigned long long& value)
-{
-    if (text.empty() || text[0] < '0' || text[0] > '9')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoull(text.c_str(), &end, 10);
-    return errno == 0 && end && *end == '\0';
-}
+using DecimalText::ParseUnsigned;
 
 CKxError MissingOption(const char* name)
 {
@@ -68,7 +60,7 @@ CKxError CScanJob::ProcessCommandLine(const CCommandLineArgumentsPtr& args)
     if (!args->GetOption("f", backupType) && !args->GetOption("t", backupType))
         return MissingOption("f/t");
     unsigned long long type = 0;
-    if (!ParseUnsignedDecimal(backupType, type) || type > UINT32_MAX)
+    if (!ParseUnsigned(backupType, type) || type > UINT32_MAX)
         return CKxError(KxCode::InvalidParameter,
                         KxFormat("GetOption failed, Option=f/t, value [%s] is not a backup type", backupType.c_str()));
     m_backupType = static_cast<std::uint32_t>(type);
@@ -88,7 +80,7 @@ CKxError CScanJob::ProcessCommandLine(const CCommandLineArgumentsPtr& args)
     std::string previousJob;
     if (args->GetOption("pcs", previousJob) || args->GetOption("pbs", previousJob)) {
         unsigned long long value = 0;
-        m_prevJobValid = ParseUnsignedDecimal(previousJob, value) && value == 0;
+        m_prevJobValid = ParseUnsigned(previousJob, value) && value == 0;
     }
     return CKxError::Success();
 }

@@ -5,6 +5,7 @@
 #include "Agent/EvEvent.h"
 #include "Agent/XJob.h"
 #include "Agent/ZVPlatformInfo.h"
+#include "Base/DecimalText.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
@@ -41,26 +42,8 @@ constexpr unsigned kFullBackup = 1;
 constexpr long kEmptyContent = 4306;
 constexpr int kPlatformTypeUnix = 4;
 
-// A whole signed decimal number; false for empty text or trailing bytes.
-bool ParseDecimal(const std::string& text, long long& value)
-{
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return errno == 0 && end && *end == '\0';
-}
-
-bool ParseUnsignedDecimal(const std::string& text, unsigned long long& value)
-{
-    if (text.empty() || text[0] < '0' || text[0] > '9')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoull(text.c_str(), &end, 10);
-    return errno == 0 && end && *end == '\0';
-}
+using DecimalText::ParseSigned;
+using DecimalText::ParseUnsigned;
 
 CKxError BadOption(const char* name, const std::string& value)
 {
@@ -143,7 +126,7 @@ CKxError CScanJobFileSystem::ProcessCommandLine(const CCommandLineArgumentsPtr& 
 
     if (args->GetOption("ab", value)) {
         long long number = 0;
-        m_useArchiveBit = ParseDecimal(value, number) && number != 0;
+        m_useArchiveBit = ParseSigned(value, number) && number != 0;
     } else {
         m_useArchiveBit = false;
     }
@@ -151,7 +134,7 @@ CKxError CScanJobFileSystem::ProcessCommandLine(const CCommandLineArgumentsPtr& 
     m_referenceTime = 0;
     if (m_backupType != kFullBackup && args->GetOption("ref", value)) {
         unsigned long long seconds = 0;
-        if (!ParseUnsignedDecimal(value, seconds))
+        if (!ParseUnsigned(value, seconds))
             return BadOption("ref", value);
         m_referenceTime = seconds;
     }
@@ -185,8 +168,8 @@ CKxError CScanJobFileSystem::ProcessCommandLine(const CCommandLineArgumentsPtr& 
         FSLOG(0, "CommitJobID is set");
         long long jobId = 0, level = 0;
         std::string levelText;
-        if (args->GetOption("CommitJobID", value) && ParseDecimal(value, jobId) &&
-            args->GetOption("CommitJobBkupLevel", levelText) && ParseDecimal(levelText, level)) {
+        if (args->GetOption("CommitJobID", value) && ParseSigned(value, jobId) &&
+            args->GetOption("CommitJobBkupLevel", levelText) && ParseSigned(levelText, level)) {
             m_commitJobId = jobId;
             m_commitJobBackupLevel = static_cast<long>(level);
             FSLOG(0, "CommitJobID is also set = %lld, backup type = %ld", m_commitJobId, m_commitJobBackupLevel);
@@ -196,7 +179,7 @@ CKxError CScanJobFileSystem::ProcessCommandLine(const CCommandLineArgumentsPtr& 
     int clientAppType = 0;
     if (args->GetOption("cat", value)) {
         long long number = 0;
-        if (!ParseDecimal(value, number))
+        if (!ParseSigned(value, number))
             return BadOption("cat", value);
         clientAppType = static_cast<int>(number);
         KX_RETURN_IF_ERROR(bag.Write(Id::idClientAppType, clientAppType));
@@ -223,27 +206,27 @@ CKxError CScanJobFileSystem::ProcessCommandLine(const CCommandLineArgumentsPtr& 
 
     if (args->GetOption("jilf", value)) {
         unsigned long long jobId = 0;
-        if (!ParseUnsignedDecimal(value, jobId))
+        if (!ParseUnsigned(value, jobId))
             return BadOption("jilf", value);
         KX_RETURN_IF_ERROR(bag.Write(Id::idLastJobWithIncompleteFiles, jobId));
         FSLOG(0, "Last job with incomplete large file was [%s].", value.c_str());
     }
     long long lastFull = 0, lastIncremental = 0;
     if (args->GetOption("lf", value)) {
-        if (!ParseDecimal(value, lastFull))
+        if (!ParseSigned(value, lastFull))
             return BadOption("lf", value);
         KX_RETURN_IF_ERROR(bag.Write(Id::idLastFULLJobID, lastFull));
         FSLOG(0, "Last full job id was [%s].", value.c_str());
     }
     if (args->GetOption("li", value)) {
-        if (!ParseDecimal(value, lastIncremental))
+        if (!ParseSigned(value, lastIncremental))
             return BadOption("li", value);
         KX_RETURN_IF_ERROR(bag.Write(Id::idLastIncrJobID, lastIncremental));
         FSLOG(0, "Last incr job id was [%s].", value.c_str());
     }
     if (args->GetOption("ls", value)) {
         long long lastSynthFull = 0;
-        if (!ParseDecimal(value, lastSynthFull))
+        if (!ParseSigned(value, lastSynthFull))
             return BadOption("ls", value);
         KX_RETURN_IF_ERROR(bag.Write(Id::idLastSynthFullJobID, lastSynthFull));
         FSLOG(0, "Last synthfull job id was [%s].", value.c_str());
@@ -265,7 +248,7 @@ CKxError CScanJobFileSystem::ProcessCommandLine(const CCommandLineArgumentsPtr& 
         FSLOG(0, "This job is TrueUp on-demand");
     }
     if (args->GetOption("et", value)) {
-        if (!ParseDecimal(value, m_phaseElapsedTime))
+        if (!ParseSigned(value, m_phaseElapsedTime))
             return BadOption("et", value);
         FSLOG(0, "Phase elapsed time=[%lld]", m_phaseElapsedTime);
     }
@@ -369,7 +352,7 @@ CKxError CScanJobFileSystem::Configure_ImpersonateOption()
     std::string uid;
     if (m_args && m_args->GetOption("uid", uid)) {
         unsigned long long value = 0;
-        if (!ParseUnsignedDecimal(uid, value) || value > 0xFFFFFFFEull)
+        if (!ParseUnsigned(uid, value) || value > 0xFFFFFFFEull)
             return CKxError(KxCode::InvalidParameter, KxFormat("error getting uid from command line [%s]", uid.c_str()));
     }
     return CKxError::Success();
