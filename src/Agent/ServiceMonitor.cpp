@@ -14,7 +14,10 @@ CKxError uxsvc_checkin(const std::string& name)
     if (folder.empty())
         return CKxError(KxCode::InvalidParameter, "No instance in focus for service check-in [" + name + "]");
     KX_RETURN_IF_FAILED(FXFile::CreateDirectories(folder), "Failed to create [%s]", folder.c_str());
-    KX_RETURN_IF_FAILED(FXFile::WriteFileAtomically(FXPath::Append(folder, name), std::to_string(::getpid()) + "\n"),
+    // A check-in names a live process: after a crash of the machine it is stale whether or not
+    // it reached the disk, so it is not synced.
+    KX_RETURN_IF_FAILED(FXFile::WriteFileAtomically(FXPath::Append(folder, name), std::to_string(::getpid()) + "\n",
+                                                    FXFile::EDurability::Volatile),
                         "Service check-in [%s] failed", name.c_str());
     return CKxError::Success();
 }

@@ -118,14 +118,14 @@ CKxError FXFile::ReadWholeFile(const std::string& path, std::string& content)
     return CKxError::Success();
 }
 
-CKxError FXFile::WriteFileAtomically(const std::string& path, const std::string& content)
+CKxError FXFile::WriteFileAtomically(const std::string& path, const std::string& content, EDurability durability)
 {
     std::string temp = path + ".tmp." + std::to_string(::getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return CKxError::FromErrno(errno, "open failed for [" + temp + "]");
     CKxError err = WriteAll(fd, content.data(), content.size(), temp);
-    if (err.IsSuccess() && ::fsync(fd) != 0)
+    if (err.IsSuccess() && durability == EDurability::Synced && ::fsync(fd) != 0)
         err = CKxError::FromErrno(errno, "fsync failed for [" + temp + "]");
     if (::close(fd) != 0 && err.IsSuccess())
         err = CKxError::FromErrno(errno, "close failed for [" + temp + "]");

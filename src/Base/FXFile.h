@@ -19,9 +19,14 @@ public:
     static CKxError ListMatchingFiles(const std::string& folder, const std::string& pattern,
                                       std::vector<std::string>& names);
     static CKxError ReadWholeFile(const std::string& path, std::string& content);
-    // Writes under "<path>.tmp.<pid>", fsyncs and renames over `path`: a reader sees the old
-    // file or the new one, never half of it.
-    static CKxError WriteFileAtomically(const std::string& path, const std::string& content);
+    // Whether a rewritten file must be on disk before it replaces the old one. Volatile suits a
+    // file that means nothing after a restart of the machine (a running process's check-in):
+    // the sync costs milliseconds a job start does not need to wait.
+    enum class EDurability { Synced, Volatile };
+    // Writes under "<path>.tmp.<pid>", fsyncs (unless Volatile) and renames over `path`: a
+    // reader sees the old file or the new one, never half of it.
+    static CKxError WriteFileAtomically(const std::string& path, const std::string& content,
+                                        EDurability durability = EDurability::Synced);
     static CKxError Remove(const std::string& path);      // missing is success
     static CKxError Rename(const std::string& from, const std::string& to);
     static CKxError Copy(const std::string& from, const std::string& to);

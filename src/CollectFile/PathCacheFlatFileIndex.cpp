@@ -16,6 +16,8 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -103,6 +105,11 @@ struct CPathCacheFlatFileIndex::SImpl {
     std::uint64_t currentEntries = 0;
     // Written under currentLock; atomic so that adders may check it without the lock.
     std::atomic<bool> closed{false};
+    // Adds are refused: set when closing begins, before the file is complete (`closed`).
+    std::atomic<bool> sealed{false};
+    // The thread BeginClose started and what its closing gave (owner only).
+    std::thread closer;
+    CKxError closeResult;
     CKxError writeError;  // the first failed write, returned from then on
 
     // The previous file: set by the owner before lookups start, then read-only.
@@ -125,6 +132,7 @@ struct CPathCacheFlatFileIndex::SImpl {
         currentIndexed = 0;
         currentEntries = 0;
         closed.store(false, std::memory_order_release);
+        sealed.store(false, std::memory_order_release);
         writeError = CKxError();
     }
 
@@ -200,18 +208,20 @@ struct CPathCacheFlatFileIndex::SImpl {
     }
 };
 
-CPathCacheFlatFileIndex::CPathCacheFlatFileIndex() : m_impl(std::make_unique<SImpl>(*this)), m_closed(&m_impl->closed)
+CPathCacheFlatFileIndex::CPathCacheFlatFileIndex() : m_impl(std::make_unique<SImpl>(*this)), m_closed(&m_impl->sealed)
 {
 }
 
 CPathCacheFlatFileIndex::~CPathCacheFlatFileIndex()
 {
+    WaitForClosing();
     std::lock_guard lock(m_impl->currentLock);
     m_impl->ResetCurrent();
 }
 
 CKxError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string& path, ContentMapperAPIPtr mapper)
 {
+    WaitForClosing();
     std::lock_guard lock(m_impl->currentLock);
     m_impl->ResetCurrent();
     m_impl->currentPath = path;
@@ -494,7 +504,37 @@ CKxError CPathCacheFlatFileIndex::Compare(const std::string& first, const std::s
     return CKxError::Success();
 }
 
+void CPathCacheFlatFileIndex::BeginClose()
+{
+    SImpl& impl = *m_impl;
+    if (impl.closer.joinable())
+        return;
+    impl.sealed.store(true, std::memory_order_release);
+    try {
+        impl.closer = std::thread([this] { m_impl->closeResult = CloseNow(); });
+    } catch (const std::system_error& error) {
+        FSLOG(3, "Closing the directory-change file '%s' in the foreground: no thread (%s)", impl.currentPath.c_str(),
+              error.what());
+    }
+}
+
+bool CPathCacheFlatFileIndex::WaitForClosing()
+{
+    SImpl& impl = *m_impl;
+    if (!impl.closer.joinable())
+        return false;
+    impl.closer.join();
+    return true;
+}
+
 CKxError CPathCacheFlatFileIndex::Close()
+{
+    if (WaitForClosing())
+        return std::move(m_impl->closeResult);
+    return CloseNow();
+}
+
+CKxError CPathCacheFlatFileIndex::CloseNow()
 {
     SImpl& impl = *m_impl;
     {
@@ -502,6 +542,7 @@ CKxError CPathCacheFlatFileIndex::Close()
         if (impl.closed)
             return CKxError::Success();
     }
+    impl.sealed.store(true, std::memory_order_release);
     KX_RETURN_IF_FAILED(impl.staging.Flush(), "Failed to close the directory-change file '%s'",
                         impl.currentPath.c_str());
     std::lock_guard lock(impl.currentLock);

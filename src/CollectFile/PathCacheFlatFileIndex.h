@@ -118,7 +118,11 @@ public:
     // another current file). Buffers must have been flushed before: a buffer's entries handed
     // over after Close are refused (error 6).
     [[nodiscard]] CKxError Close();
-    // Asked by every add: inline, one load.
+    // Close's work on a thread of its own, so that the owner can go on with other files
+    // meanwhile: adds are refused from now on, and Close waits for the thread and returns what
+    // closing gave. Without a thread, Close does the work itself. Owner only, like Close.
+    void BeginClose();
+    // Adds are refused (closing began). Asked by every add: inline, one load.
     bool IsClosed() const { return m_closed->load(std::memory_order_acquire); }
 
     // Numbers of the current file so far (tests, logs).
@@ -143,8 +147,12 @@ private:
     // The current file as one side of a comparison (staged entries handed over first).
     [[nodiscard]] CKxError CurrentSide(SDirChangeComparisonSide& side);
 
+    [[nodiscard]] CKxError CloseNow();
+    // Joins the thread BeginClose started; false when there was none.
+    bool WaitForClosing();
+
     std::unique_ptr<SImpl> m_impl;
-    const std::atomic<bool>* m_closed;  // the implementation's flag
+    const std::atomic<bool>* m_closed;  // the implementation's "adds are refused"
 };
 
 using CPathCacheFlatFileIndexPtr = std::shared_ptr<CPathCacheFlatFileIndex>;

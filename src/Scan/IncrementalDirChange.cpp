@@ -179,6 +179,8 @@ CKxError IncrementalDirChange::CompareForDeletedItems(const std::string& previou
     std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
     if (!index || !index->IsClosed())
         return CKxError(KxCode::InvalidParameter, "The directory-change record must be closed before it is compared");
+    KX_RETURN_IF_FAILED(index->Close(), "Failed to close the directory-change record [%s]",
+                        index->GetCurrentBackingFilePath().c_str());
     // The file is loaded once on its own first: a file that cannot be read is the caller's
     // "not there", not a failed comparison.
     CPathCacheFlatFileIndex probe;
@@ -191,11 +193,21 @@ CKxError IncrementalDirChange::CompareForDeletedItems(const std::string& previou
     return CKxError::Success();
 }
 
-CKxError IncrementalDirChange::Close()
+void IncrementalDirChange::BeginClose()
 {
     std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
     if (!index || index->IsClosed())
+        return;
+    FSLOG(0, "Closing DirChange in the background");
+    index->BeginClose();
+}
+
+CKxError IncrementalDirChange::Close()
+{
+    std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();
+    if (!index)
         return CKxError::Success();
+    // Also when closing began in the background: this waits for it and says how it went.
     FSLOG(0, "Closing DirChange");
     KX_RETURN_IF_FAILED(index->Close(), "Failed to close the directory-change record [%s]",
                         index->GetCurrentBackingFilePath().c_str());

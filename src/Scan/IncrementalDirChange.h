@@ -82,8 +82,12 @@ public:
     [[nodiscard]] static CKxError CompareForDeletedItems(const std::string& previousPath,
                                                          CPathCacheFlatFileIndexCompareCallback& callback);
     // Writes the record's closing index ("Closing DirChange"); idempotent; success without a
-    // record. The buffers must be flushed or closed before.
+    // record. The buffers must be flushed or closed before. After BeginClose it waits for the
+    // background closing and returns its outcome.
     [[nodiscard]] static CKxError Close();
+    // Starts Close's work on a thread of its own, so that the clean-up's next steps (the split
+    // of the collect files) run beside it; nothing may be added to the record from now on.
+    static void BeginClose();
     // Forgets the record (the end of a job); the file stays as written.
     static void Reset();
 

@@ -163,6 +163,10 @@ CKxError CPostProcessDirChange::Run(CScanJobCallback& callback)
         CDeletedItemCallback deletedOnly(m_jobId, m_backupType, true, false, callback, nullptr);
         deletedOnly.SetSkippedPaths(&m_failedPaths);
         KX_RETURN_IF_ERROR(IncrementalDirChange::CompareForDeletedItems(m_previousPath, deletedOnly));
+        return CKxError::Success();
     }
+    // Nothing adds to the record after this step: its closing index is written while the
+    // collect files are split, and the close step waits for it.
+    IncrementalDirChange::BeginClose();
     return CKxError::Success();
 }

@@ -304,6 +304,48 @@ ssize_t FailingPwrite(int fd, const void* data, size_t size, off_t offset)
 }
 }  // namespace
 
+TEST_F(PathCacheFlatFileIndexTest, BackgroundCloseRefusesAddsAtOnceAndCloseReportsItsOutcome)
+{
+    auto index = MakeIndex(Path("bg"));
+    CPathCacheFlatFileIndexBuffer buffer(index);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_TRUE(buffer.AddFile("/d" + std::to_string(i % 7) + "/f" + std::to_string(i), kHere, "t", Rec("|v"))
+                        .IsSuccess());
+    ASSERT_TRUE(buffer.CloseFile().IsSuccess());
+    ASSERT_TRUE(index->AddItem("/d0/direct", Rec("|w"), true).IsSuccess());  // still staged
+    index->BeginClose();
+    index->BeginClose();
+    // Refused from the start, not only once the closing index is written.
+    EXPECT_TRUE(index->IsClosed());
+    EXPECT_EQ(index->AddItem("/d0/late", Rec("|late"), true).Code(), 6);
+    ASSERT_TRUE(index->Close().IsSuccess());
+    ASSERT_TRUE(index->Close().IsSuccess());
+    const auto contents = Contents(Path("bg"));
+    EXPECT_EQ(contents.size(), 2001u);
+    EXPECT_EQ(contents.count("F /d0/direct"), 1u);
+    EXPECT_EQ(contents.count("F /d0/late"), 0u);
+
+    // The closing index cannot be written: Close returns that failure, naming the file.
+    collecttest::ResetFaults(-1, ENOSPC);
+    auto failing = std::make_shared<CPathCacheFlatFileIndex>();
+    failing->SetWriteFunction(FailingPwrite);
+    ASSERT_TRUE(failing->SetCurrentBackingFile(Path("bgfail"), nullptr).IsSuccess());
+    ASSERT_TRUE(failing->AddItem("/a/b", Rec("|v"), true).IsSuccess());
+    collecttest::ResetFaults(0, ENOSPC);
+    failing->BeginClose();
+    CKxError closed = failing->Close();
+    collecttest::ResetFaults();
+    EXPECT_EQ(closed.Code(), ENOSPC);
+    EXPECT_NE(closed.AsString().find(Path("bgfail")), std::string::npos) << closed.AsString();
+
+    // Destroyed while closing in the background: the thread is waited for.
+    auto dropped = MakeIndex(Path("bgdrop"));
+    ASSERT_TRUE(dropped->AddItem("/a/b", Rec("|v"), true).IsSuccess());
+    dropped->BeginClose();
+    dropped.reset();
+    EXPECT_EQ(Contents(Path("bgdrop")).size(), 1u);
+}
+
 TEST_F(PathCacheFlatFileIndexTest, WriteFailuresAreStickyAndNameTheFile)
 {
     // Short writes are completed, not lost.
