@@ -3,6 +3,7 @@
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FileNameEscaping.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -42,18 +43,43 @@ bool ParseNumber(std::string_view text, int base, T& value)
 
 std::uint64_t Hash64(std::string_view bytes) noexcept
 {
-    std::uint64_t h = 0x27D4EB2F165667C5ull;
+    CHash64Stream stream;
+    stream.Update(bytes);
+    return stream.Final();
+}
+
+void CHash64Stream::Update(std::string_view bytes) noexcept
+{
+    m_size += bytes.size();
+    if (m_pendingSize > 0) {
+        const size_t take = std::min(bytes.size(), 8 - m_pendingSize);
+        std::memcpy(m_pending + m_pendingSize, bytes.data(), take);
+        m_pendingSize += take;
+        bytes.remove_prefix(take);
+        if (m_pendingSize < 8)
+            return;
+        std::uint64_t word;
+        std::memcpy(&word, m_pending, 8);
+        m_state = Step(m_state, word);
+        m_pendingSize = 0;
+    }
     size_t i = 0;
     for (; i + 8 <= bytes.size(); i += 8) {
         std::uint64_t word;
         std::memcpy(&word, bytes.data() + i, 8);
-        h = Step(h, word);
+        m_state = Step(m_state, word);
     }
+    m_pendingSize = bytes.size() - i;
+    std::memcpy(m_pending, bytes.data() + i, m_pendingSize);
+}
+
+std::uint64_t CHash64Stream::Final() const noexcept
+{
     std::uint64_t tail = 0;
-    for (size_t k = 0; i + k < bytes.size(); ++k)
-        tail |= std::uint64_t{static_cast<unsigned char>(bytes[i + k])} << (8 * k);
-    h = Step(h, tail);
-    h = Step(h, bytes.size());
+    for (size_t k = 0; k < m_pendingSize; ++k)
+        tail |= std::uint64_t{static_cast<unsigned char>(m_pending[k])} << (8 * k);
+    std::uint64_t h = Step(m_state, tail);
+    h = Step(h, m_size);
     h ^= h >> 33;
     h *= kMul1;
     h ^= h >> 29;

@@ -40,6 +40,20 @@ inline constexpr char kFileKind = 'F';
 // so two inputs of one length that differ in one 8-byte word never hash alike.
 std::uint64_t Hash64(std::string_view bytes) noexcept;
 
+// Hash64 of bytes that come in pieces (a closing index written as it is made): Final gives
+// Hash64 of all the pieces back to back, however they were cut.
+class CHash64Stream {
+public:
+    void Update(std::string_view bytes) noexcept;
+    std::uint64_t Final() const noexcept;
+
+private:
+    std::uint64_t m_state = 0x27D4EB2F165667C5ull;
+    std::uint64_t m_size = 0;
+    char m_pending[8] = {};
+    size_t m_pendingSize = 0;  // bytes of an unfinished word
+};
+
 struct STrailer {
     std::uint64_t indexOffset = 0;
     std::uint64_t indexLength = 0;

@@ -6,19 +6,12 @@
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 std::atomic<std::uint64_t> g_nextStagingId{1};
 constexpr size_t kCachedSlots = 8;
 }  // namespace
-
-void CDirChangeStaging::SGroup::Clear()
-{
-    folder.clear();
-    lines.clear();
-    names.clear();
-    items.clear();
-}
 
 CDirChangeStaging::CDirChangeStaging(CPathCacheFlatFileIndex& index)
     : m_index(index), m_id(g_nextStagingId.fetch_add(1, std::memory_order_relaxed))
@@ -51,6 +44,8 @@ CDirChangeStaging::SSlot& CDirChangeStaging::ThreadSlot()
             m_slots.push_back(std::make_unique<SSlot>());
             slot = m_slots.back().get();
             slot->owner = self;
+            slot->log.reserve(kHandOverBytes + 4096);
+            slot->batch.reserve(kHandOverBytes + 4096);
         }
     }
     cache.ids[cache.next] = m_id;
@@ -76,9 +71,6 @@ CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::str
     path = DirChangePathOrder::TrimTrailingSlashes(path);
     if (path.empty())
         return CKxError(KxCode::InvalidParameter, "A directory-change entry needs a path");
-    std::string_view folder, name;
-    DirChangePathOrder::Split(path, folder, name);
-
     if ((!text.empty() && text.front() != '|') || text.find('\n') != std::string_view::npos) [[unlikely]]
         return CKxError(KxCode::InvalidParameter,
                         KxFormat("The record text of '%s' cannot be stored (it must be empty or begin with '|' and "
@@ -87,44 +79,12 @@ CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::str
 
     SSlot& slot = ThreadSlot();
     std::lock_guard lock(slot.lock);
-    // A walker adds a folder's entries one after the other: the last group is the usual answer.
-    SGroup* group = slot.used > 0 && slot.groups[slot.used - 1].folder == folder ? &slot.groups[slot.used - 1] : nullptr;
-    if (!group) {
-        auto known = slot.groupOf.find(folder);
-        if (known != slot.groupOf.end()) {
-            group = &slot.groups[known->second];
-        } else {
-            if (slot.used == slot.groups.size())
-                slot.groups.emplace_back();
-            group = &slot.groups[slot.used];
-            group->Clear();
-            group->folder.assign(folder);
-            slot.groupOf.emplace(group->folder, slot.used);
-            ++slot.used;
-            slot.bytes += folder.size() + 64;
-        }
-    }
-    SItem item{};
-    item.kind = isFile ? DirChangeFileLayout::kFileKind : DirChangeFileLayout::kFolderKind;
-    item.lineOffset = static_cast<std::uint32_t>(group->lines.size());
-    group->lines.push_back(item.kind);
-    if (isEscapeFree(name)) {
-        item.nameOffset = item.lineOffset + 1;
-        item.nameInNames = false;
-        group->lines.append(name);
-    } else {
-        item.nameOffset = static_cast<std::uint32_t>(group->names.size());
-        item.nameInNames = true;
-        group->names.append(name);
-        escapeFileNameAppend(name, group->lines);
-    }
-    item.nameLength = static_cast<std::uint32_t>(name.size());
-    group->lines.append(text);
-    group->lines.push_back('\n');
-    item.lineLength = static_cast<std::uint32_t>(group->lines.size() - item.lineOffset);
-    group->items.push_back(item);
-    slot.bytes += item.lineLength + sizeof(SItem);
-    if (slot.bytes >= kHandOverBytes)
+    const std::uint32_t lengths[2] = {static_cast<std::uint32_t>(path.size()), static_cast<std::uint32_t>(text.size())};
+    slot.log.append(reinterpret_cast<const char*>(lengths), sizeof lengths);
+    slot.log.push_back(isFile ? DirChangeFileLayout::kFileKind : DirChangeFileLayout::kFolderKind);
+    slot.log.append(path);
+    slot.log.append(text);
+    if (slot.log.size() >= kHandOverBytes)
         return HandOverLocked(slot);
     return CKxError::Success();
 }
@@ -132,56 +92,104 @@ CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::str
 CKxError CDirChangeStaging::HandOverLocked(SSlot& slot)
 {
     using DirChangeFileLayout::SChunkRef;
-    if (slot.used == 0)
+    if (slot.log.empty())
         return CKxError::Success();
+    // The entries, grouped by folder: groups in the order they began, a group's entries in the
+    // order they came. A walker adds a folder's entries one after the other, so the previous
+    // entry's group is the usual answer.
+    const std::string_view log = slot.log;
+    slot.items.clear();
+    slot.groups.clear();
+    slot.groupOf.clear();
+    for (size_t at = 0; at < log.size();) {
+        std::uint32_t lengths[2];
+        std::memcpy(lengths, log.data() + at, sizeof lengths);
+        at += sizeof lengths;
+        SItem item{};
+        item.kind = log[at++];
+        const std::string_view path = log.substr(at, lengths[0]);
+        std::string_view folder, name;
+        DirChangePathOrder::Split(path, folder, name);
+        // The name ends the path (the root's is empty and viewed nowhere).
+        item.nameOffset = static_cast<std::uint32_t>(at + path.size() - name.size());
+        item.nameLength = static_cast<std::uint32_t>(name.size());
+        at += lengths[0];
+        item.textOffset = static_cast<std::uint32_t>(at);
+        item.textLength = lengths[1];
+        at += lengths[1];
+        if (!slot.groups.empty() && slot.groups.back().folder == folder) {
+            item.group = static_cast<std::uint32_t>(slot.groups.size() - 1);
+        } else if (auto known = slot.groupOf.find(folder); known != slot.groupOf.end()) {
+            item.group = known->second;
+        } else {
+            item.group = static_cast<std::uint32_t>(slot.groups.size());
+            slot.groups.push_back(SGroup{folder, 0, 0});
+            slot.groupOf.emplace(folder, item.group);
+        }
+        ++slot.groups[item.group].count;
+        slot.items.push_back(item);
+    }
+    std::uint32_t start = 0;
+    for (SGroup& group : slot.groups) {
+        group.next = start;
+        start += group.count;
+    }
+    slot.order.resize(slot.items.size());
+    for (size_t i = 0; i < slot.items.size(); ++i) {
+        const SItem& item = slot.items[i];
+        slot.order[slot.groups[item.group].next++] =
+            SSortKey{log.substr(item.nameOffset, item.nameLength), static_cast<std::uint32_t>(i), item.kind};
+    }
+
+    // Each group sorted on its own: a folder's entries are few, so the sorts stay short.
+    auto less = [](const SSortKey& x, const SSortKey& y) {
+        const int order = x.name.compare(y.name);
+        if (order != 0)
+            return order < 0;
+        return x.kind != y.kind ? x.kind < y.kind : x.item < y.item;
+    };
     std::vector<SChunkRef> chunks;
-    chunks.reserve(slot.used);
+    chunks.reserve(slot.groups.size());
     slot.batch.clear();
     std::uint64_t entries = 0;
-    for (size_t g = 0; g < slot.used; ++g) {
-        SGroup& group = slot.groups[g];
-        slot.order.resize(group.items.size());
-        for (size_t i = 0; i < group.items.size(); ++i) {
-            const SItem& item = group.items[i];
-            const std::string& source = item.nameInNames ? group.names : group.lines;
-            slot.order[i] = SSortKey{std::string_view(source).substr(item.nameOffset, item.nameLength),
-                                     static_cast<std::uint32_t>(i), item.kind};
-        }
-        auto less = [](const SSortKey& x, const SSortKey& y) {
-            const int order = x.name.compare(y.name);
-            if (order != 0)
-                return order < 0;
-            return x.kind != y.kind ? x.kind < y.kind : x.item < y.item;
-        };
+    auto first = slot.order.begin();
+    for (const SGroup& group : slot.groups) {
+        const auto last = first + group.count;
         // Among entries for the same (name, kind) the last added stays last and wins.
-        if (!std::is_sorted(slot.order.begin(), slot.order.end(), less))
-            std::sort(slot.order.begin(), slot.order.end(), less);
+        if (!std::is_sorted(first, last, less))
+            std::sort(first, last, less);
         const size_t begin = slot.batch.size();
-        for (size_t k = 0; k < slot.order.size(); ++k) {
-            const SSortKey& key = slot.order[k];
-            if (k + 1 < slot.order.size()) {
-                const SSortKey& next = slot.order[k + 1];
-                if (next.kind == key.kind && next.name == key.name)
-                    continue;
-            }
-            const SItem& item = group.items[key.item];
-            slot.batch.append(group.lines, item.lineOffset, item.lineLength);
+        for (auto key = first; key != last; ++key) {
+            const auto next = key + 1;
+            if (next != last && next->kind == key->kind && next->name == key->name)
+                continue;
+            slot.batch.push_back(key->kind);
+            if (isEscapeFree(key->name))
+                slot.batch.append(key->name);
+            else
+                escapeFileNameAppend(key->name, slot.batch);
+            const SItem& item = slot.items[key->item];
+            slot.batch.append(log, item.textOffset, item.textLength);
+            slot.batch.push_back('\n');
             ++entries;
         }
         SChunkRef chunk;
-        chunk.folder = group.folder;
+        chunk.folder.assign(group.folder);
         chunk.offset = begin;
         chunk.length = slot.batch.size() - begin;
         chunk.hash = DirChangeFileLayout::Hash64(std::string_view(slot.batch).substr(begin));
         chunks.push_back(std::move(chunk));
-        group.Clear();
+        first = last;
     }
-    slot.used = 0;
-    slot.bytes = 0;
     slot.groupOf.clear();
+    slot.groups.clear();
+    slot.log.clear();
     CKxError result = m_index.AppendChunks(slot.batch, chunks, entries);
-    if (slot.batch.capacity() > 4 * kHandOverBytes)
+    // A single huge entry may have grown the buffers: they do not keep that memory.
+    if (slot.batch.capacity() > 4 * kHandOverBytes || slot.log.capacity() > 4 * kHandOverBytes) {
         std::string().swap(slot.batch);
+        std::string().swap(slot.log);
+    }
     return result;
 }
 

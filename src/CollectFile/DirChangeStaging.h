@@ -2,10 +2,13 @@
 // CDirChangeStaging: per-thread staging of directory-change entries on their way into a
 // CPathCacheFlatFileIndex; the engine of the index buffers and of the index's own AddItem.
 //
-// Each adding thread owns a slot: its entries, grouped by folder (one group per folder, the
-// entries in the order they came), are kept there without any shared lock. When a slot holds kHandOverBytes, its groups are handed
-// over: each group sorted by (name, kind), a later entry for the same (name, kind) replacing an
-// earlier one, becomes one chunk, and all of them reach the index in one append.
+// Each adding thread owns a slot and appends its entries there, as they come, to one log: path,
+// kind and record text, nothing else. An add thus touches only the end of the log and costs the
+// walker, whose caches the system calls between two items have emptied, next to nothing. When
+// the log holds kHandOverBytes it is handed over in one tight pass over memory just written:
+// the entries are grouped by folder, each group sorted by (name, kind) (a later entry for the
+// same (name, kind) replacing an earlier one) becomes one chunk, and all of them reach the index
+// in one append. The slot's buffers keep their memory from one hand-over to the next.
 //
 // Thread: Add from any thread. Flush and Close from the owner once the adders are done (they
 // drain every slot, but entries staged meanwhile may land after them).
@@ -27,7 +30,9 @@ class CPathCacheFlatFileIndex;
 
 class CDirChangeStaging {
 public:
-    static constexpr size_t kHandOverBytes = size_t{256} << 10;
+    // Small on purpose: a slot's buffers are touched once and reused, and every fresh page costs
+    // the walk more than the hand-overs a larger log would save.
+    static constexpr size_t kHandOverBytes = size_t{64} << 10;
 
     explicit CDirChangeStaging(CPathCacheFlatFileIndex& index);
     CDirChangeStaging(const CDirChangeStaging&) = delete;
@@ -46,12 +51,13 @@ public:
     bool IsClosed() const { return m_closed.load(std::memory_order_acquire); }
 
 private:
+    // One entry of the log, as a hand-over finds it.
     struct SItem {
-        std::uint32_t lineOffset;  // in the group's lines: kind, escaped name, text, '\n'
-        std::uint32_t lineLength;
-        std::uint32_t nameOffset;  // raw name: in `lines` (escape-free names) or in `names`
+        std::uint32_t nameOffset;  // in the log
         std::uint32_t nameLength;
-        bool nameInNames;
+        std::uint32_t textOffset;
+        std::uint32_t textLength;
+        std::uint32_t group;
         char kind;
     };
     // One entry in a hand-over's sort: (name, kind), then the order added, so that a plain sort
@@ -62,23 +68,21 @@ private:
         char kind;
     };
     struct SGroup {
-        std::string folder;
-        std::string lines;
-        std::string names;
-        std::vector<SItem> items;
-        void Clear();
+        std::string_view folder;  // in the log
+        std::uint32_t count = 0;  // entries
+        std::uint32_t next = 0;   // where its next sort key goes
     };
     struct SSlot {
         std::mutex lock;
         std::thread::id owner;
-        // The first `used` are live, the rest keep their memory for later groups. A deque, so
-        // that `groupOf` may view the groups' folder names.
-        std::deque<SGroup> groups;
-        size_t used = 0;
-        std::unordered_map<std::string_view, size_t> groupOf;  // folder -> live group
-        size_t bytes = 0;
-        std::string batch;
+        // Per entry: path length (u32), text length (u32), kind, path, text.
+        std::string log;
+        // A hand-over's working memory.
+        std::vector<SItem> items;
+        std::vector<SGroup> groups;
+        std::unordered_map<std::string_view, std::uint32_t> groupOf;  // folder -> group
         std::vector<SSortKey> order;
+        std::string batch;
     };
 
     SSlot& ThreadSlot();

@@ -557,22 +557,43 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
         sorted.push_back(&chunk);
     std::sort(sorted.begin(), sorted.end(),
               [](const SChunkRef* a, const SChunkRef* b) { return DirChangeFileLayout::ChunkRefLess(*a, *b); });
-    std::string tail;
-    tail.reserve(sorted.size() * 48 + DirChangeFileLayout::kTrailerSize);
-    for (const SChunkRef* chunk : sorted)
-        DirChangeFileLayout::AppendIndexLine(*chunk, tail);
+    // The index is written as it is made, in pieces of one reused buffer: a folder index is
+    // about a hundred bytes per chunk, and building it whole would touch that many fresh pages.
+    constexpr size_t kPieceBytes = size_t{64} << 10;
+    std::string piece;
+    piece.reserve(kPieceBytes + 4096);
+    DirChangeFileLayout::CHash64Stream indexHash;
+    std::uint64_t at = impl.currentEnd;
+    auto write = [&]() -> CKxError {
+        indexHash.Update(piece);
+        CKxError wrote = impl.WriteAllLocked(piece, at);
+        at += piece.size();
+        piece.clear();
+        return wrote;
+    };
+    CKxError wrote;
+    for (size_t i = 0; i < sorted.size() && wrote.IsSuccess(); ++i) {
+        DirChangeFileLayout::AppendIndexLine(*sorted[i], piece);
+        if (piece.size() >= kPieceBytes)
+            wrote = write();
+    }
+    if (wrote.IsSuccess())
+        wrote = write();
     DirChangeFileLayout::STrailer trailer;
     trailer.indexOffset = impl.currentEnd;
-    trailer.indexLength = tail.size();
+    trailer.indexLength = at - impl.currentEnd;
     trailer.chunkCount = sorted.size();
-    trailer.indexHash = DirChangeFileLayout::Hash64(tail);
-    DirChangeFileLayout::AppendTrailer(trailer, tail);
-    CKxError wrote = impl.WriteAllLocked(tail, impl.currentEnd);
+    trailer.indexHash = indexHash.Final();
+    if (wrote.IsSuccess()) {
+        DirChangeFileLayout::AppendTrailer(trailer, piece);
+        wrote = impl.WriteAllLocked(piece, at);
+        at += piece.size();
+    }
     if (wrote.IsError()) {
         impl.writeError = wrote;
         return wrote.Push(KxFormat("Failed to close the directory-change file '%s'", impl.currentPath.c_str()));
     }
-    impl.currentEnd += tail.size();
+    impl.currentEnd = at;
     impl.closed.store(true, std::memory_order_release);
     return CKxError::Success();
 }

@@ -90,6 +90,10 @@ CKxError CPostProcessCollectFiles::Run()
             FSLOG_ERROR("ShouldSkipCollectFile failed for '%s', error=%s", path.c_str(), flushed.AsString().c_str());
             continue;
         }
+        // The writer counts content lines only (the ancestors' are not items): a file with
+        // items need not be read to know it has content.
+        if (collect->GetItemCount() > 0)
+            continue;
         bool skip = false;
         if (CKxError checked = ShouldSkipCollectFile(path, skip); checked.IsError()) {
             FSLOG_ERROR("ShouldSkipCollectFile failed for '%s', error=%s", path.c_str(), checked.AsString().c_str());

@@ -23,7 +23,8 @@ protected:
         std::filesystem::create_directories(m_folder);
     }
 
-    // A collect file holding exactly `content` (written raw, as any writer may have left it).
+    // A collect file holding exactly `content` (written raw, as any writer may have left it;
+    // raw lines are not counted as items).
     CFlatCollectFilePtr AddResource(const std::string& content)
     {
         const int number = static_cast<int>(m_resources.size()) + 1;
@@ -31,7 +32,6 @@ protected:
         auto file = std::make_shared<CFlatCollectFile>(7, path, "/");
         EXPECT_TRUE(file->Open().IsSuccess());
         EXPECT_TRUE(file->File().Append(content).IsSuccess());
-        file->setProcessedItemsCount(3);
         file->SetDataSize(30);
         auto resource = std::make_shared<COutputResources>(number, "/", "vol");
         resource->SetCollectConsumer(file);
@@ -107,6 +107,17 @@ TEST_F(PostProcessCollectFilesTest, LinesStillBufferedCountAsContent)
     EXPECT_EQ(ReadLines(file->GetFileName()), (std::vector<std::string>{"/data/only-in-the-buffer|4"}));
 }
 
+TEST_F(PostProcessCollectFilesTest, FilesWithCountedItemsAreKeptUnread)
+{
+    // The writer counted an item: the file has content whatever its first lines look like.
+    auto file = AddResource("/\n");
+    file->setProcessedItemsCount(1);
+    CPostProcessCollectFiles post(nullptr, m_resources);
+    ASSERT_TRUE(post.Run().IsSuccess());
+    EXPECT_TRUE(FXFile::Exists(file->GetFileName()));
+    EXPECT_EQ(m_resources[0]->GetCollectConsumer(), file);
+}
+
 TEST_F(PostProcessCollectFilesTest, ResourcesThatCannotBeJudgedAreLeftAlone)
 {
     auto foreign = std::make_shared<COutputResources>(1, "/", "vol");
@@ -124,7 +135,7 @@ TEST_F(PostProcessCollectFilesTest, ResourcesThatCannotBeJudgedAreLeftAlone)
     EXPECT_EQ(m_resources[0]->GetCollectConsumer(), consumer);
     EXPECT_EQ(m_resources[1]->GetCollectConsumer(), nullptr);
     EXPECT_EQ(m_resources[2]->GetCollectConsumer(), vanished);  // the check failed: kept
-    EXPECT_EQ(vanished->GetItemCount(), 3u);
+    EXPECT_EQ(vanished->GetDataSize(), 30u);
     EXPECT_EQ(m_resources[3]->GetCollectConsumer(), nullptr);  // the files after it are still judged
     EXPECT_FALSE(FXFile::Exists(empty->GetFileName()));
 

@@ -36,7 +36,7 @@ public:
     {
     }
     bool ShouldSplit(std::uint64_t position, std::uint64_t maxData, std::uint64_t linesPerFile, std::uint64_t pieceData,
-                     std::uint64_t pieceLines, std::string& line, std::uint64_t total,
+                     std::uint64_t pieceLines, std::string_view& line, std::uint64_t total,
                      std::uint64_t& itemSize) const override
     {
         maxDataSeen = maxData;
@@ -44,9 +44,9 @@ public:
         return CUnixSplitCollectFiles::ShouldSplit(position, maxData, linesPerFile, pieceData, pieceLines, line, total,
                                                    itemSize);
     }
-    CKxError ProcessExtents(const std::string& line, int parent, int child) override
+    CKxError ProcessExtents(std::string_view line, int parent, int child) override
     {
-        extentCalls.push_back(line + " " + std::to_string(parent) + ">" + std::to_string(child));
+        extentCalls.push_back(std::string(line) + " " + std::to_string(parent) + ">" + std::to_string(child));
         return m_extentAnswer == 0 ? CKxError::Success() : CKxError(m_extentAnswer, "answer");
     }
     mutable std::uint64_t maxDataSeen = 0;
@@ -174,7 +174,7 @@ TEST_F(SplitCollectFilesTest, ShouldSplitTakesTheSizeOffAndKeepsItsBounds)
 {
     RecordingSplitter splitter(1, m_names, m_resources, 0);
     std::uint64_t size = 0;
-    for (auto [line, written, expected] : std::vector<std::tuple<std::string, std::string, std::uint64_t>>{
+    for (auto [line, written, expected] : std::vector<std::tuple<std::string_view, std::string, std::uint64_t>>{
              {"/a/b|123", "/a/b", 123},
              {"/a/b", "/a/b", 0},
              {"/x\\x7cy|5", "/x\\x7cy", 5},  // an escaped '|' in the name is not the separator
@@ -186,7 +186,7 @@ TEST_F(SplitCollectFilesTest, ShouldSplitTakesTheSizeOffAndKeepsItsBounds)
     }
     auto ask = [&](std::uint64_t position, std::uint64_t maxData, std::uint64_t pieceData, std::uint64_t pieceLines,
                    std::uint64_t total) {
-        std::string line = "/abcdefgh|20";
+        std::string_view line = "/abcdefgh|20";
         return splitter.ShouldSplit(position, maxData, 3, pieceData, pieceLines, line, total, size);
     };
     const std::uint64_t bound = CUnixSplitCollectFiles::kMaxCollectFileBytes;

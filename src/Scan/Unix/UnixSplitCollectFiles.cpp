@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -40,8 +41,9 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Bytes read from the collect file, and gathered for a piece, per system call.
-constexpr size_t kBlockBytes = size_t{1} << 20;
+// Bytes read from the collect file, and gathered for a piece, per system call. Small enough
+// that the two buffers stay few pages: a page first touched costs more than a system call.
+constexpr size_t kBlockBytes = size_t{256} << 10;
 
 // Hands out the lines of a file (without their newline) from large reads, and rewrites the file's
 // front in place: what the first piece keeps of each line is never longer than the line (only the
@@ -57,33 +59,38 @@ public:
         m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (m_fd < 0)
             return CKxError::FromErrno(errno, KxFormat("Failed to open '%s'", path.c_str()));
-        m_buffer.resize(kBlockBytes);
+        m_buffer = std::make_unique_for_overwrite<char[]>(kBlockBytes);
+        m_size = kBlockBytes;
         return CKxError::Success();
     }
 
     CKxError Next(std::string_view& line, bool& more)
     {
         for (;;) {
-            if (const void* found = std::memchr(m_buffer.data() + m_begin, '\n', m_end - m_begin)) {
-                const size_t newline = static_cast<const char*>(found) - m_buffer.data();
-                line = std::string_view(m_buffer.data() + m_begin, newline - m_begin);
+            if (const void* found = std::memchr(m_buffer.get() + m_begin, '\n', m_end - m_begin)) {
+                const size_t newline = static_cast<const char*>(found) - m_buffer.get();
+                line = std::string_view(m_buffer.get() + m_begin, newline - m_begin);
                 m_begin = newline + 1;
                 more = true;
                 return CKxError::Success();
             }
             if (m_endOfFile) {
-                line = std::string_view(m_buffer.data() + m_begin, m_end - m_begin);
+                line = std::string_view(m_buffer.get() + m_begin, m_end - m_begin);
                 more = m_begin != m_end;
                 m_begin = m_end;
                 return CKxError::Success();
             }
             // Keep the partial line at the front; grow only for a line longer than the buffer.
-            std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+            std::memmove(m_buffer.get(), m_buffer.get() + m_begin, m_end - m_begin);
             m_end -= m_begin;
             m_begin = 0;
-            if (m_end == m_buffer.size())
-                m_buffer.resize(m_buffer.size() * 2);
-            const ssize_t got = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+            if (m_end == m_size) {
+                auto grown = std::make_unique_for_overwrite<char[]>(m_size * 2);
+                std::memcpy(grown.get(), m_buffer.get(), m_end);
+                m_buffer = std::move(grown);
+                m_size *= 2;
+            }
+            const ssize_t got = ::read(m_fd, m_buffer.get() + m_end, m_size - m_end);
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
@@ -134,7 +141,8 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::uint64_t m_front = 0;
-    std::string m_buffer;
+    std::unique_ptr<char[]> m_buffer;
+    size_t m_size = 0;
     size_t m_begin = 0;
     size_t m_end = 0;
     bool m_endOfFile = false;
@@ -143,6 +151,8 @@ private:
 // Lines gathered for the current piece with their counts, written in one call. The first piece
 // is the front of the file being split; each later one a collect file of its own.
 struct SPieceBlock {
+    SPieceBlock() { bytes.reserve(kBlockBytes + (size_t{64} << 10)); }
+
     std::string bytes;
     std::uint64_t items = 0;
     std::uint64_t folders = 0;
@@ -152,7 +162,7 @@ struct SPieceBlock {
     std::uint64_t frontFolders = 0;
     std::uint64_t frontData = 0;
 
-    void Add(const std::string& line, bool isAncestor, std::uint64_t size)
+    void Add(std::string_view line, bool isAncestor, std::uint64_t size)
     {
         bytes.append(line);
         bytes.push_back('\n');
@@ -196,14 +206,14 @@ CUnixSplitCollectFiles::CUnixSplitCollectFiles(std::shared_ptr<CPostProcessingOp
 
 CUnixSplitCollectFiles::~CUnixSplitCollectFiles() = default;
 
-CKxError CUnixSplitCollectFiles::ProcessExtents(const std::string&, int, int)
+CKxError CUnixSplitCollectFiles::ProcessExtents(std::string_view, int, int)
 {
     return CKxError(kNotSupported, "Extent bookkeeping is not supported by this splitter");
 }
 
 bool CUnixSplitCollectFiles::ShouldSplit(std::uint64_t position, std::uint64_t maxDataSizePerFile,
                                          std::uint64_t linesPerFile, std::uint64_t pieceData,
-                                         std::uint64_t pieceLines, std::string& line, std::uint64_t fileTotalData,
+                                         std::uint64_t pieceLines, std::string_view& line, std::uint64_t fileTotalData,
                                          std::uint64_t& itemSize) const
 {
     itemSize = 0;
@@ -215,7 +225,7 @@ bool CUnixSplitCollectFiles::ShouldSplit(std::uint64_t position, std::uint64_t m
         (void)end;
         if (ec == std::errc())
             itemSize = size;
-        line.resize(bar);
+        line = line.substr(0, bar);
     }
 
     if (position + line.size() + 2 > m_maxCollectFileBytes) {
@@ -350,20 +360,19 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
     int lastNew = 0;
     std::uint64_t pieceData = 0;
     std::uint64_t pieceLines = 0;
-    std::string_view raw;
-    std::string line;
+    std::string_view line;  // in the reader's buffer, until its next line
     while (true) {
         bool more = false;
-        KX_RETURN_IF_FAILED(reader.Next(raw, more), "Failed to read collect file [%s]", path.c_str());
+        KX_RETURN_IF_FAILED(reader.Next(line, more), "Failed to read collect file [%s]", path.c_str());
         if (!more)
             break;
-        while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t' || raw.back() == '\r'))
-            raw.remove_suffix(1);
-        if (raw.empty())
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+            line.remove_suffix(1);
+        if (line.empty())
             continue;
-        line.assign(raw);
 
-        const bool isAncestor = !ancestorLines.empty() && line.back() == '/' && ancestorLines.erase(line) != 0;
+        const bool isAncestor =
+            !ancestorLines.empty() && line.back() == '/' && ancestorLines.erase(std::string(line)) != 0;
         std::uint64_t itemSize = 0;
         const bool split = !isAncestor && ShouldSplit(piecePosition, maxDataSizePerFile, linesPerFile, pieceData,
                                                       pieceLines, line, totalData, itemSize);
@@ -394,7 +403,8 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
             pieceLines = 0;
         }
 
-        FSLOG(7, "dump line [%s] into position %llu", line.c_str(), static_cast<unsigned long long>(piecePosition));
+        FSLOG(7, "dump line [%.*s] into position %llu", static_cast<int>(line.size()), line.data(),
+              static_cast<unsigned long long>(piecePosition));
         block.Add(line, isAncestor, itemSize);
         piecePosition += line.size() + 1;
         if (block.bytes.size() >= kBlockBytes)

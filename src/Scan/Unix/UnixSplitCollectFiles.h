@@ -40,6 +40,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CPostProcessingOptions;
@@ -65,12 +66,12 @@ public:
     // Called for every line written to a piece, with the number of the collect file being split
     // and that of the piece. This splitter keeps no extent bookkeeping and answers kNotSupported,
     // after which it is not called again during the run.
-    [[nodiscard]] virtual CKxError ProcessExtents(const std::string& line, int parentCollectNumber,
+    [[nodiscard]] virtual CKxError ProcessExtents(std::string_view line, int parentCollectNumber,
                                                   int childCollectNumber);
     // Whether `line` starts a new piece. Reads the "|<size>" suffix into `itemSize` (0 without
     // one) and cuts it off `line`. `position` is the byte length of the current piece.
     virtual bool ShouldSplit(std::uint64_t position, std::uint64_t maxDataSizePerFile, std::uint64_t linesPerFile,
-                             std::uint64_t pieceData, std::uint64_t pieceLines, std::string& line,
+                             std::uint64_t pieceData, std::uint64_t pieceLines, std::string_view& line,
                              std::uint64_t fileTotalData, std::uint64_t& itemSize) const;
 
     // Collect number -> numbers it was cut into (empty when it stayed whole), for this run.
