@@ -1,4 +1,5 @@
 #include "CollectFile/DirChangeChunkReader.h"
+#include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FlatDirChangeFile.h"
 #include "CollectFile/IncrFlatCollectFile.h"
@@ -85,6 +86,26 @@ TEST(DirChangePathOrderTest, DescendantsFollowTheirFolderAndSplitJoinRoundTrips)
 }
 
 class PathCacheFlatFileIndexTest : public ScratchFolderTest {};
+
+TEST(DirChangeHashTest, PiecesCutAnywhereHashAsTheWhole)
+{
+    std::string bytes;
+    for (int i = 0; i < 67; ++i)
+        bytes.push_back(static_cast<char>(i * 37 + 11));
+    for (size_t length : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{16}, size_t{67}}) {
+        const std::string_view whole = std::string_view(bytes).substr(0, length);
+        for (size_t cut1 = 0; cut1 <= length; ++cut1)
+            for (size_t cut2 = cut1; cut2 <= length; cut2 += 3) {
+                DirChangeFileLayout::CHash64Stream stream;
+                stream.Update(whole.substr(0, cut1));
+                stream.Update(whole.substr(cut1, cut2 - cut1));
+                stream.Update(whole.substr(cut2));
+                ASSERT_EQ(stream.Final(), DirChangeFileLayout::Hash64(whole)) << length << " " << cut1 << " " << cut2;
+            }
+    }
+    // The length counts: a word of zeros is not the same as no word.
+    EXPECT_NE(DirChangeFileLayout::Hash64(std::string(8, '\0')), DirChangeFileLayout::Hash64(""));
+}
 
 TEST_F(PathCacheFlatFileIndexTest, OddNamesAndBothKindsOfOneNameRoundTrip)
 {
