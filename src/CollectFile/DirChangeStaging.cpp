@@ -78,18 +78,17 @@ CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::str
                                  escapeFileName(path).c_str()));
 
     SSlot& slot = ThreadSlot();
-    std::lock_guard lock(slot.lock);
     const std::uint32_t lengths[2] = {static_cast<std::uint32_t>(path.size()), static_cast<std::uint32_t>(text.size())};
     slot.log.append(reinterpret_cast<const char*>(lengths), sizeof lengths);
     slot.log.push_back(isFile ? DirChangeFileLayout::kFileKind : DirChangeFileLayout::kFolderKind);
     slot.log.append(path);
     slot.log.append(text);
     if (slot.log.size() >= kHandOverBytes)
-        return HandOverLocked(slot);
+        return HandOver(slot);
     return CKxError::Success();
 }
 
-CKxError CDirChangeStaging::HandOverLocked(SSlot& slot)
+CKxError CDirChangeStaging::HandOver(SSlot& slot)
 {
     using DirChangeFileLayout::SChunkRef;
     if (slot.log.empty())
@@ -198,8 +197,7 @@ CKxError CDirChangeStaging::Flush()
     CKxError first;
     std::lock_guard listLock(m_slotsLock);
     for (const auto& slot : m_slots) {
-        std::lock_guard lock(slot->lock);
-        CKxError result = HandOverLocked(*slot);
+        CKxError result = HandOver(*slot);
         if (result.IsError() && first.IsSuccess())
             first = std::move(result);
     }

@@ -10,8 +10,9 @@
 // same (name, kind) replacing an earlier one) becomes one chunk, and all of them reach the index
 // in one append. The slot's buffers keep their memory from one hand-over to the next.
 //
-// Thread: Add from any thread. Flush and Close from the owner once the adders are done (they
-// drain every slot, but entries staged meanwhile may land after them).
+// Thread: Add from any thread; a slot is touched only by its thread, so an add takes no lock.
+// Flush and Close drain every slot: they belong to the owner and run once the adders are done
+// (their threads joined or otherwise known to have returned), never beside an add.
 #include "Base/KxError.h"
 #include "CollectFile/FVBase.h"
 
@@ -73,7 +74,6 @@ private:
         std::uint32_t next = 0;   // where its next sort key goes
     };
     struct SSlot {
-        std::mutex lock;
         std::thread::id owner;
         // Per entry: path length (u32), text length (u32), kind, path, text.
         std::string log;
@@ -86,7 +86,7 @@ private:
     };
 
     SSlot& ThreadSlot();
-    CKxError HandOverLocked(SSlot& slot);
+    CKxError HandOver(SSlot& slot);
 
     CPathCacheFlatFileIndex& m_index;
     const std::uint64_t m_id;  // tells this staging's entries in the threads' slot caches apart

@@ -12,7 +12,7 @@
 // asked for it in the message.
 //
 // Thread: AddFolder and AddFile from any thread. FlushBuffer and CloseFile belong to the
-// owner, once the adding threads are done: entries staged meanwhile may land after them.
+// owner and run once the adding threads are done, never beside an add.
 #include "Base/FXCodeLocation.h"
 #include "Base/KxError.h"
 #include "CollectFile/FVBase.h"
