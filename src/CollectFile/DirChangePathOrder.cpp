@@ -1,20 +1,33 @@
 #include "CollectFile/DirChangePathOrder.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace DirChangePathOrder {
 
+static_assert(std::endian::native == std::endian::little, "Compare finds the first differing byte of a word");
+
 int Compare(std::string_view a, std::string_view b) noexcept
 {
+    // The first difference, eight bytes at a time: folder paths share long prefixes, and only
+    // the differing byte needs the '/' ranking.
     const size_t common = std::min(a.size(), b.size());
-    // memcmp finds the first difference fast; only that byte needs the '/' ranking.
-    const int raw = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
-    if (raw == 0)
-        return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
     size_t i = 0;
-    while (a[i] == b[i])
+    for (; i + 8 <= common; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) {
+            i += static_cast<size_t>(std::countr_zero(x ^ y)) / 8;  // little-endian: first byte lowest
+            break;
+        }
+    }
+    while (i < common && a[i] == b[i])
         ++i;
+    if (i == common)
+        return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
     const unsigned ca = static_cast<unsigned char>(a[i]);
     const unsigned cb = static_cast<unsigned char>(b[i]);
     if (ca == '/')

@@ -551,12 +551,21 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     if (impl.writeError.IsError())
         return CKxError(impl.writeError).Push(KxFormat("Failed to close the directory-change file '%s'",
                                                        impl.currentPath.c_str()));
-    std::vector<const SChunkRef*> sorted;
-    sorted.reserve(impl.currentChunks.size());
+    // Sorted as (folder, offset) kept side by side, so that the comparisons do not chase each
+    // chunk's record.
+    struct SSortKey {
+        std::string_view folder;
+        std::uint64_t offset;
+        const SChunkRef* chunk;
+    };
+    std::vector<SSortKey> keys;
+    keys.reserve(impl.currentChunks.size());
     for (const SChunkRef& chunk : impl.currentChunks)
-        sorted.push_back(&chunk);
-    std::sort(sorted.begin(), sorted.end(),
-              [](const SChunkRef* a, const SChunkRef* b) { return DirChangeFileLayout::ChunkRefLess(*a, *b); });
+        keys.push_back(SSortKey{chunk.folder, chunk.offset, &chunk});
+    std::sort(keys.begin(), keys.end(), [](const SSortKey& a, const SSortKey& b) {
+        const int order = DirChangePathOrder::Compare(a.folder, b.folder);
+        return order != 0 ? order < 0 : a.offset < b.offset;
+    });
     // The index is written as it is made, in pieces of one reused buffer: a folder index is
     // about a hundred bytes per chunk, and building it whole would touch that many fresh pages.
     constexpr size_t kPieceBytes = size_t{64} << 10;
@@ -572,8 +581,8 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
         return wrote;
     };
     CKxError wrote;
-    for (size_t i = 0; i < sorted.size() && wrote.IsSuccess(); ++i) {
-        DirChangeFileLayout::AppendIndexLine(*sorted[i], piece);
+    for (size_t i = 0; i < keys.size() && wrote.IsSuccess(); ++i) {
+        DirChangeFileLayout::AppendIndexLine(*keys[i].chunk, piece);
         if (piece.size() >= kPieceBytes)
             wrote = write();
     }
@@ -582,7 +591,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     DirChangeFileLayout::STrailer trailer;
     trailer.indexOffset = impl.currentEnd;
     trailer.indexLength = at - impl.currentEnd;
-    trailer.chunkCount = sorted.size();
+    trailer.chunkCount = keys.size();
     trailer.indexHash = indexHash.Final();
     if (wrote.IsSuccess()) {
         DirChangeFileLayout::AppendTrailer(trailer, piece);
