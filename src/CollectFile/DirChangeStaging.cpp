@@ -136,12 +136,19 @@ CKxError CDirChangeStaging::HandOver(SSlot& slot)
     slot.order.resize(slot.items.size());
     for (size_t i = 0; i < slot.items.size(); ++i) {
         const SItem& item = slot.items[i];
+        const std::string_view name = log.substr(item.nameOffset, item.nameLength);
+        char head[8] = {};
+        std::memcpy(head, name.data(), std::min<size_t>(name.size(), 8));
+        std::uint64_t prefix;
+        std::memcpy(&prefix, head, 8);
         slot.order[slot.groups[item.group].next++] =
-            SSortKey{log.substr(item.nameOffset, item.nameLength), static_cast<std::uint32_t>(i), item.kind};
+            SSortKey{__builtin_bswap64(prefix), name, static_cast<std::uint32_t>(i), item.kind};
     }
 
     // Each group sorted on its own: a folder's entries are few, so the sorts stay short.
     auto less = [](const SSortKey& x, const SSortKey& y) {
+        if (x.prefix != y.prefix)
+            return x.prefix < y.prefix;
         const int order = x.name.compare(y.name);
         if (order != 0)
             return order < 0;
@@ -160,7 +167,7 @@ CKxError CDirChangeStaging::HandOver(SSlot& slot)
         const size_t begin = slot.batch.size();
         for (auto key = first; key != last; ++key) {
             const auto next = key + 1;
-            if (next != last && next->kind == key->kind && next->name == key->name)
+            if (next != last && next->prefix == key->prefix && next->kind == key->kind && next->name == key->name)
                 continue;
             slot.batch.push_back(key->kind);
             if (isEscapeFree(key->name))

@@ -64,6 +64,7 @@ private:
     // One entry in a hand-over's sort: (name, kind), then the order added, so that a plain sort
     // keeps equal keys in the order they came.
     struct SSortKey {
+        std::uint64_t prefix;  // the name's first eight bytes, big-endian: most comparisons end here
         std::string_view name;
         std::uint32_t item;
         char kind;
