@@ -66,19 +66,6 @@ CKxError IncrementalDirChange::Init(long long jobId, const std::string& path, Co
 {
     FSTRACE();
     Reset();
-    // The file is made here, before the walk, so that a results folder we cannot write to is
-    // found before any item is read.
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        const int error = errno;
-        if (CKxError raised = EvEvent::Raise(kEventOpenFailed, EvEvent::Major,
-                                             KxFormat("Failed to open '%s' for writing", path.c_str()), {path});
-            raised.IsError())
-            FSLOG_ERROR("Failed to raise the open-failure event: %s", raised.AsString().c_str());
-        return CKxError::FromErrno(error, KxFormat("Failed to open '%s' for writing", path.c_str()));
-    }
-    std::fclose(file);
-
     auto index = std::shared_ptr<CPathCacheFlatFileIndex>(new (std::nothrow) CPathCacheFlatFileIndex());
     if (!index)
         return CKxError(KxCode::OutOfMemory, "Failed to allocate the directory-change record");
@@ -98,8 +85,15 @@ CKxError IncrementalDirChange::Init(long long jobId, const std::string& path, Co
         index->SetCurrentBackingFileParser(parser);
         index->SetPreviousBackingFileParser(parser);
     }
-    KX_RETURN_IF_FAILED(index->SetCurrentBackingFile(path, std::move(mapper)), "SetCurrentBackingFile failed, FileName=[%s]",
-                        path.c_str());
+    // The file is made here, before the walk, so that a results folder we cannot write to is
+    // found before any item is read.
+    if (CKxError opened = index->SetCurrentBackingFile(path, std::move(mapper)); opened.IsError()) {
+        if (CKxError raised = EvEvent::Raise(kEventOpenFailed, EvEvent::Major,
+                                             KxFormat("Failed to open '%s' for writing", path.c_str()), {path});
+            raised.IsError())
+            FSLOG_ERROR("Failed to raise the open-failure event: %s", raised.AsString().c_str());
+        return std::move(opened.Push(KxFormat("SetCurrentBackingFile failed, FileName=[%s]", path.c_str())));
+    }
     FSLOG(0, "Directory-change record of job %lld is [%s] (records: %s)", jobId, path.c_str(),
           version2 ? "version 2" : (parser ? "version 1" : "no fields"));
     SJobRecord& record = JobRecord();
