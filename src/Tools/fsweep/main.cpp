@@ -92,6 +92,9 @@ int main(int argc, char** argv)
     // a virtual machine). A job's peak stays what it was; it only is not trimmed midway.
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    // The walkers' heaps grow in 4 MB steps rather than a few pages at a time: each step is a
+    // system call (an mprotect of the thread's heap), and untouched pages cost nothing.
+    ::mallopt(M_TOP_PAD, 4 << 20);
     auto args = std::make_shared<CCommandLineArguments>(argc, argv);
     if (args->GetOption("h") || args->GetOption("-help")) {
         std::fputs(kUsage, stdout);
