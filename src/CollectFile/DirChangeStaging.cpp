@@ -1,5 +1,6 @@
 #include "CollectFile/DirChangeStaging.h"
 
+#include "Base/HotPath.h"
 #include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FileNameEscaping.h"
@@ -20,7 +21,7 @@ CDirChangeStaging::CDirChangeStaging(CPathCacheFlatFileIndex& index)
 
 CDirChangeStaging::~CDirChangeStaging() = default;
 
-CDirChangeStaging::SSlot& CDirChangeStaging::ThreadSlot()
+KX_HOT_PATH CDirChangeStaging::SSlot& CDirChangeStaging::ThreadSlot()
 {
     struct SCache {
         std::uint64_t ids[kCachedSlots] = {};
@@ -61,7 +62,7 @@ CKxError CDirChangeStaging::Add(std::string_view path, bool isFile, const FVBase
     return AddText(path, isFile, m_index.GetItemInfoFormatter()->GetFormattedData(record));
 }
 
-CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::string_view text)
+KX_HOT_PATH CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::string_view text)
 {
     if (m_closed.load(std::memory_order_acquire) || m_index.IsClosed()) [[unlikely]]
         return CKxError(6, KxFormat("The directory-change file '%s' is closed for new entries",
@@ -88,7 +89,7 @@ CKxError CDirChangeStaging::AddText(std::string_view path, bool isFile, std::str
     return CKxError::Success();
 }
 
-CKxError CDirChangeStaging::HandOver(SSlot& slot)
+KX_HOT_PATH CKxError CDirChangeStaging::HandOver(SSlot& slot)
 {
     using DirChangeFileLayout::SChunkRef;
     if (slot.log.empty())

@@ -1,5 +1,7 @@
 #include "CollectFile/FileNameEscaping.h"
 
+#include "Base/HotPath.h"
+
 #include <array>
 #include <cstdint>
 
@@ -30,7 +32,7 @@ inline int LowerHexValue(char c)
 }
 }  // namespace
 
-bool isEscapeFree(std::string_view path)
+KX_HOT_PATH bool isEscapeFree(std::string_view path)
 {
     for (char c : path)
         if (NeedsEscape(c))
@@ -38,7 +40,7 @@ bool isEscapeFree(std::string_view path)
     return true;
 }
 
-void escapeFileNameAppend(std::string_view path, std::string& out)
+KX_HOT_PATH void escapeFileNameAppend(std::string_view path, std::string& out)
 {
     const char* p = path.data();
     const char* end = p + path.size();

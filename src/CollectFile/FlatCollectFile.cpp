@@ -1,5 +1,6 @@
 #include "CollectFile/FlatCollectFile.h"
 
+#include "Base/HotPath.h"
 #include "CollectFile/FileNameEscaping.h"
 
 #include <charconv>
@@ -71,7 +72,7 @@ void CFlatCollectFile::NoteFileError()
         m_writable.store(false, std::memory_order_release);
 }
 
-CFlatCollectFile::SStagingSlot* CFlatCollectFile::ThreadSlot(bool create)
+KX_HOT_PATH CFlatCollectFile::SStagingSlot* CFlatCollectFile::ThreadSlot(bool create)
 {
     struct SCache {
         std::uint64_t fileIds[kCachedSlots] = {};
@@ -157,7 +158,7 @@ void CFlatCollectFile::DiscardSlots()
     }
 }
 
-void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size, std::string& line)
+KX_HOT_PATH void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size, std::string& line)
 {
     const size_t start = line.size();
     escapeFileNameAppend(sourcePath, line);
@@ -194,7 +195,7 @@ CKxError CFlatCollectFile::AppendLines(std::string_view lines, std::uint64_t ite
     return CKxError::Success();
 }
 
-CKxError CFlatCollectFile::Process(const CItemPtr& item)
+KX_HOT_PATH CKxError CFlatCollectFile::Process(const CItemPtr& item)
 {
     if (!m_writable.load(std::memory_order_acquire)) [[unlikely]] {
         // Lost or shut: report why, as a direct write would.

@@ -1,5 +1,6 @@
 #include "CollectFile/PathCacheFlatFileIndexBuffer.h"
 
+#include "Base/HotPath.h"
 #include "CollectFile/DirChangeStaging.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
@@ -42,7 +43,7 @@ CKxError CPathCacheFlatFileIndexBuffer::AddFile(const std::string& path, const F
     return AddEntry(*m_staging, *m_index, path, true, where, caller, record);
 }
 
-CKxError CPathCacheFlatFileIndexBuffer::AddText(const std::string& path, bool isFile, std::string_view text,
+KX_HOT_PATH CKxError CPathCacheFlatFileIndexBuffer::AddText(const std::string& path, bool isFile, std::string_view text,
                                                 const FXCodeLocation& where, const char* caller)
 {
     CKxError added = m_staging->AddText(path, isFile, text);

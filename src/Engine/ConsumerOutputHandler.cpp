@@ -1,8 +1,10 @@
 #include "Engine/ConsumerOutputHandler.h"
 
+#include "Base/HotPath.h"
+
 CConsumerOutputHandler::~CConsumerOutputHandler() = default;
 
-CKxError CConsumerOutputHandler::Process(const CItemPtr& item)
+KX_HOT_PATH CKxError CConsumerOutputHandler::Process(const CItemPtr& item)
 {
     if (!m_head)
         return CKxError::Success();

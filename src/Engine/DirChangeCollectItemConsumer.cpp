@@ -1,5 +1,7 @@
 #include "Engine/DirChangeCollectItemConsumer.h"
 
+#include "Base/HotPath.h"
+
 CDirChangeCollectItemConsumer::CDirChangeCollectItemConsumer(long long jobId, CItemEvaluatorPtr firstEvaluator,
                                                              CItemConsumerPtr firstConsumer,
                                                              CItemEvaluatorPtr secondEvaluator,
@@ -14,7 +16,7 @@ CDirChangeCollectItemConsumer::CDirChangeCollectItemConsumer(long long jobId, CI
 
 CDirChangeCollectItemConsumer::~CDirChangeCollectItemConsumer() = default;
 
-CKxError CDirChangeCollectItemConsumer::Process(const CItemPtr& item)
+KX_HOT_PATH CKxError CDirChangeCollectItemConsumer::Process(const CItemPtr& item)
 {
     if (m_firstEvaluator && !m_firstEvaluator->IsSelected(item))
         return CKxError::Success();

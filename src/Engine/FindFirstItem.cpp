@@ -1,5 +1,7 @@
 #include "Engine/FindFirstItem.h"
 
+#include "Base/HotPath.h"
+
 CFindFirstItem::CFindFirstItem(std::string localPath, std::string sourcePath, const struct stat& status,
                                CBagPtr workUnitBag)
 {
@@ -15,7 +17,7 @@ std::uint64_t CFindFirstItem::GetSizeOnDisk() const
     return static_cast<std::uint64_t>(m_status.st_blocks) * 512u;
 }
 
-void CFindFirstItem::SetStatus(const struct stat& status)
+KX_HOT_PATH void CFindFirstItem::SetStatus(const struct stat& status)
 {
     m_status = status;
     SetTimes(status.st_mtim.tv_sec, status.st_ctim.tv_sec, status.st_atim.tv_sec);
@@ -23,7 +25,7 @@ void CFindFirstItem::SetStatus(const struct stat& status)
     SetFileMode(status.st_mode);
 }
 
-void CFindFirstItem::Reset()
+KX_HOT_PATH void CFindFirstItem::Reset()
 {
     CItem::Reset();
     m_status = {};

@@ -1,5 +1,6 @@
 #include "Engine/FolderWalk.h"
 
+#include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "Engine/ConsumerOutputHandler.h"
 #include "Engine/FindFirstItem.h"
@@ -293,7 +294,7 @@ void CFolderWalk::Worker::BuildPaths(const Node& node)
     }
 }
 
-std::uint8_t CFolderWalk::Worker::EntryState(std::uint8_t state, const CWalkRoot& root, bool isFolder) const
+KX_HOT_PATH std::uint8_t CFolderWalk::Worker::EntryState(std::uint8_t state, const CWalkRoot& root, bool isFolder) const
 {
     if (m_walk.m_trivialFilters)
         return state;
@@ -333,7 +334,7 @@ bool CFolderWalk::Worker::MayEnterUnreported(std::uint8_t state, const CWalkRoot
     return true;
 }
 
-CFindFirstItem& CFolderWalk::Worker::AcquireItem()
+KX_HOT_PATH CFindFirstItem& CFolderWalk::Worker::AcquireItem()
 {
     if (!m_item) {
         auto item = std::make_shared<CFindFirstItem>();
@@ -399,7 +400,7 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
         pending.push_back(std::make_shared<Node>(nullptr, root.GetLocalPath(), &root, status.st_dev, state));
 }
 
-void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& children)
+KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& children)
 {
     const CWalkRoot& root = *node->root;
     int fd;

@@ -1,5 +1,7 @@
 #include "Engine/Item.h"
 
+#include "Base/HotPath.h"
+
 #include <sys/stat.h>
 
 CItem::CItem(std::string localPath, bool isFolder) : m_localPath(std::move(localPath)), m_mode(isFolder ? S_IFDIR : S_IFREG)
@@ -63,7 +65,7 @@ std::string CItem::AsString() const
     return std::string(IsFolder() ? "Folder" : "File") + " '" + GetSourceFullyQualifiedItemName() + "'";
 }
 
-void CItem::SetNames(std::string_view localPath, std::string_view sourcePath)
+KX_HOT_PATH void CItem::SetNames(std::string_view localPath, std::string_view sourcePath)
 {
     m_localPath.assign(localPath);
     if (sourcePath.empty() || sourcePath == localPath)
@@ -79,7 +81,7 @@ void CItem::SetTimes(std::int64_t lastWrite, std::int64_t lastChange, std::int64
     m_lastAccessTime = lastAccess;
 }
 
-void CItem::Reset()
+KX_HOT_PATH void CItem::Reset()
 {
     m_localPath.clear();
     m_sourcePath.clear();

@@ -1,5 +1,7 @@
 #include "Engine/ItemEvaluator.h"
 
+#include "Base/HotPath.h"
+
 CItemEvaluator::~CItemEvaluator() = default;
 
-bool CItemEvaluator::IsSelected(const CItemPtr&) { return true; }
+KX_HOT_PATH bool CItemEvaluator::IsSelected(const CItemPtr&) { return true; }

@@ -1,5 +1,6 @@
 #include "Engine/ScanContext.h"
 
+#include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "Engine/ScannerCallback.h"
 #include "Engine/WorkUnit.h"
@@ -70,7 +71,7 @@ CKxError CScanContext::ReportFailure(const CItemPtr& item, int errorNumber)
     return e;
 }
 
-EConsumerAnswer CScanContext::Deliver(CConsumerOutputHandler& handler, const CItemPtr& item, CWorkUnit& unit)
+KX_HOT_PATH EConsumerAnswer CScanContext::Deliver(CConsumerOutputHandler& handler, const CItemPtr& item, CWorkUnit& unit)
 {
     CKxError answer = handler.Process(item);
     const EConsumerAnswer kind = CConsumerAnswer::Classify(answer, *item);

@@ -1,5 +1,6 @@
 #include "Scan/BackupJobTypeEvaluator.h"
 
+#include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "Scan/ATimePreserver.h"
 #include "Scan/DataClassificationItemInterface.h"
@@ -129,7 +130,7 @@ bool CBackupJobTypeEvaluator::IsKnownToPrevious(const CItem& item) const
     return m_previous->Lookup(path, item.IsFolder() ? IDirChange::eFolder : IDirChange::eFile);
 }
 
-bool CBackupJobTypeEvaluator::IsSelected(const CItemPtr& itemPtr)
+KX_HOT_PATH bool CBackupJobTypeEvaluator::IsSelected(const CItemPtr& itemPtr)
 {
     CItem& item = *itemPtr;
     CEvidence evidence(item);

@@ -1,6 +1,7 @@
 #include "Scan/ContentRootAncestorConsumer.h"
 
 #include "Base/FXPath.h"
+#include "Base/HotPath.h"
 #include "CollectFile/FlatCollectFile.h"
 
 namespace {
@@ -49,7 +50,7 @@ std::string_view CContentRootAncestorConsumer::FindCoveringLocked(std::string_vi
     return {};
 }
 
-CKxError CContentRootAncestorConsumer::Process(const CItemPtr& item)
+KX_HOT_PATH CKxError CContentRootAncestorConsumer::Process(const CItemPtr& item)
 {
     std::string_view path = item->GetSourceFullyQualifiedItemName();
     while (path.size() > 1 && path.back() == '/')

@@ -2,6 +2,7 @@
 
 #include "Agent/EvEvent.h"
 #include "Base/FunctionTrace.h"
+#include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 #include "CollectFile/PathCacheFlatFileIndexBuffer.h"
@@ -246,7 +247,7 @@ IncrementalDirChange::IncrementalDirChange(CItemConsumerPtr next, long long cons
 
 IncrementalDirChange::~IncrementalDirChange() = default;
 
-CKxError IncrementalDirChange::Process(const CItemPtr& item)
+KX_HOT_PATH CKxError IncrementalDirChange::Process(const CItemPtr& item)
 {
     if (m_buffer) {
         FSLOG(7, "Processing DirChange item [%lld]", m_consumerId);

@@ -1,6 +1,7 @@
 #include "Scan/LongPathConsumer.h"
 
 #include "Agent/EvEvent.h"
+#include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "Scan/ScanJobCallback.h"
 #include "Scan/ScannerConfigurationBagId.h"
@@ -24,13 +25,13 @@ CLongPathConsumer::CLongPathConsumer(CItemConsumerPtr next, CScanJobCallback& ca
 
 CLongPathConsumer::~CLongPathConsumer() = default;
 
-bool CLongPathConsumer::IsLongPath(const CItem& item)
+KX_HOT_PATH bool CLongPathConsumer::IsLongPath(const CItem& item)
 {
     const size_t length = item.GetLocalFullyQualifiedItemName().size();
     return item.IsFolder() ? length > kMaxFolderPath : length > kMaxFilePath;
 }
 
-CKxError CLongPathConsumer::Process(const CItemPtr& item)
+KX_HOT_PATH CKxError CLongPathConsumer::Process(const CItemPtr& item)
 {
     if (!m_enabled.load(std::memory_order_relaxed) || !IsLongPath(*item))
         return CItemConsumerChain::Process(item);

@@ -1,5 +1,7 @@
 #include "Scan/RawDeviceConsumer.h"
 
+#include "Base/HotPath.h"
+
 CRawDeviceConsumer::CRawDeviceConsumer(CItemConsumerPtr next, long long jobId)
     : CItemConsumerChain(std::move(next), jobId)
 {
@@ -7,4 +9,4 @@ CRawDeviceConsumer::CRawDeviceConsumer(CItemConsumerPtr next, long long jobId)
 
 CRawDeviceConsumer::~CRawDeviceConsumer() = default;
 
-CKxError CRawDeviceConsumer::Process(const CItemPtr& item) { return CItemConsumerChain::Process(item); }
+KX_HOT_PATH CKxError CRawDeviceConsumer::Process(const CItemPtr& item) { return CItemConsumerChain::Process(item); }

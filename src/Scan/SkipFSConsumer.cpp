@@ -1,5 +1,6 @@
 #include "Scan/SkipFSConsumer.h"
 
+#include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "Engine/FindFirstItem.h"
 #include "Engine/RawDeviceItem.h"
@@ -22,7 +23,7 @@ CSkipFSConsumer::CSkipFSConsumer(CItemConsumerPtr next, CScanJobCallback& callba
 
 CSkipFSConsumer::~CSkipFSConsumer() = default;
 
-CKxError CSkipFSConsumer::Process(const CItemPtr& item)
+KX_HOT_PATH CKxError CSkipFSConsumer::Process(const CItemPtr& item)
 {
     if (!item->IsFolder())
         return CItemConsumerChain::Process(item);

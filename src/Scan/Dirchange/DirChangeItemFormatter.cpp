@@ -1,5 +1,6 @@
 #include "Scan/Dirchange/DirChangeItemFormatter.h"
 
+#include "Base/HotPath.h"
 #include "Scan/Dirchange/DirChangeItemInfo.h"
 
 #include <charconv>
@@ -17,7 +18,7 @@ char* Put(char* out, const char* text, size_t length) noexcept
 }
 }  // namespace
 
-size_t CDirChangeItemFormatter::FormatFields(bool selected, std::int32_t collectFileId, unsigned frequency,
+KX_HOT_PATH size_t CDirChangeItemFormatter::FormatFields(bool selected, std::int32_t collectFileId, unsigned frequency,
                                              bool aclOnly, char* out) noexcept
 {
     char* at = Put(out, selected ? "|<IS>1|<CI>" : "|<IS>0|<CI>", 11);
