@@ -1,11 +1,13 @@
 #include "Base/LogWriter.h"
 
+#include "Base/HotPath.h"
+
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <ctime>
 
-CLogWriter& CLogWriter::Instance()
+KX_HOT_PATH CLogWriter& CLogWriter::Instance()
 {
     static CLogWriter writer;
     return writer;

@@ -1,5 +1,7 @@
 #include "CollectFile/BufferedFile.h"
 
+#include "Base/HotPath.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -95,7 +97,7 @@ CKxError CBufferedFile::FlushLocked()
     return result;
 }
 
-CKxError CBufferedFile::AppendLocked(std::string_view bytes)
+KX_HOT_PATH CKxError CBufferedFile::AppendLocked(std::string_view bytes)
 {
     if (m_failure.IsError())
         return m_failure;
@@ -120,7 +122,7 @@ CKxError CBufferedFile::AppendLocked(std::string_view bytes)
     return CKxError::Success();
 }
 
-CKxError CBufferedFile::Append(std::string_view bytes)
+KX_HOT_PATH CKxError CBufferedFile::Append(std::string_view bytes)
 {
     std::lock_guard lock(m_bufferLock);
     return AppendLocked(bytes);

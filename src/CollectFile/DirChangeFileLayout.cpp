@@ -1,5 +1,6 @@
 #include "CollectFile/DirChangeFileLayout.h"
 
+#include "Base/HotPath.h"
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FileNameEscaping.h"
 
@@ -41,14 +42,14 @@ bool ParseNumber(std::string_view text, int base, T& value)
 }
 }  // namespace
 
-std::uint64_t Hash64(std::string_view bytes) noexcept
+KX_HOT_PATH std::uint64_t Hash64(std::string_view bytes) noexcept
 {
     CHash64Stream stream;
     stream.Update(bytes);
     return stream.Final();
 }
 
-void CHash64Stream::Update(std::string_view bytes) noexcept
+KX_HOT_PATH void CHash64Stream::Update(std::string_view bytes) noexcept
 {
     m_size += bytes.size();
     if (m_pendingSize > 0) {
@@ -73,7 +74,7 @@ void CHash64Stream::Update(std::string_view bytes) noexcept
     std::memcpy(m_pending, bytes.data() + i, m_pendingSize);
 }
 
-std::uint64_t CHash64Stream::Final() const noexcept
+KX_HOT_PATH std::uint64_t CHash64Stream::Final() const noexcept
 {
     std::uint64_t tail = 0;
     for (size_t k = 0; k < m_pendingSize; ++k)

@@ -1,5 +1,7 @@
 #include "CollectFile/DirChangePathOrder.h"
 
+#include "Base/HotPath.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -48,14 +50,14 @@ bool IsSameOrBelow(std::string_view folder, std::string_view path) noexcept
     return path[folder.size()] == '/';
 }
 
-std::string_view TrimTrailingSlashes(std::string_view path) noexcept
+KX_HOT_PATH std::string_view TrimTrailingSlashes(std::string_view path) noexcept
 {
     while (path.size() > 1 && path.back() == '/')
         path.remove_suffix(1);
     return path;
 }
 
-void Split(std::string_view path, std::string_view& folder, std::string_view& name) noexcept
+KX_HOT_PATH void Split(std::string_view path, std::string_view& folder, std::string_view& name) noexcept
 {
     if (path == "/") {
         folder = {};

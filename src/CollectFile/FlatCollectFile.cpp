@@ -110,7 +110,7 @@ KX_HOT_PATH CFlatCollectFile::SStagingSlot* CFlatCollectFile::ThreadSlot(bool cr
     return slot;
 }
 
-CKxError CFlatCollectFile::HandOverLocked(SStagingSlot& slot)
+KX_HOT_PATH CKxError CFlatCollectFile::HandOverLocked(SStagingSlot& slot)
 {
     if (slot.bytes.empty())
         return CKxError::Success();

@@ -1,5 +1,6 @@
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
+#include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/DirChangeClosedFile.h"
 #include "CollectFile/DirChangeComparison.h"
@@ -273,7 +274,7 @@ void CPathCacheFlatFileIndex::SetPreviousBackingFileParser(CDirChangeItemBasePar
 
 void CPathCacheFlatFileIndex::SetAvoidLoadingEmptyItemInfo(bool avoid) { m_impl->avoidEmpty.store(avoid); }
 void CPathCacheFlatFileIndex::SetIncludeFiles(bool include) { m_impl->includeFiles.store(include); }
-bool CPathCacheFlatFileIndex::IsIncludeFiles() const { return m_impl->includeFiles.load(std::memory_order_relaxed); }
+KX_HOT_PATH bool CPathCacheFlatFileIndex::IsIncludeFiles() const { return m_impl->includeFiles.load(std::memory_order_relaxed); }
 bool CPathCacheFlatFileIndex::HasPreviousBackingFile() const { return m_impl->previous.IsOpen(); }
 const std::string& CPathCacheFlatFileIndex::GetCurrentBackingFilePath() const { return m_impl->currentPath; }
 const std::string& CPathCacheFlatFileIndex::GetPreviousBackingFilePath() const { return m_impl->previousPath; }
@@ -355,7 +356,7 @@ CKxError CPathCacheFlatFileIndex::FlushPending()
     return CKxError::Success();
 }
 
-CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view bytes, std::vector<SChunkRef>& chunks,
+KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view bytes, std::vector<SChunkRef>& chunks,
                                                std::uint64_t entries)
 {
     SImpl& impl = *m_impl;

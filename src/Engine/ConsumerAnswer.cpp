@@ -1,5 +1,7 @@
 #include "Engine/ConsumerAnswer.h"
 
+#include "Base/HotPath.h"
+
 #include <cerrno>
 
 bool CConsumerAnswer::IsDoNotEnter(const CKxError& answer)
@@ -7,7 +9,7 @@ bool CConsumerAnswer::IsDoNotEnter(const CKxError& answer)
     return answer.Code() == KxCode::DoNotEnterFolder || answer.Code() == ENAMETOOLONG;
 }
 
-EConsumerAnswer CConsumerAnswer::Classify(const CKxError& answer, const CItem& item)
+KX_HOT_PATH EConsumerAnswer CConsumerAnswer::Classify(const CKxError& answer, const CItem& item)
 {
     if (answer.IsSuccess())
         return EConsumerAnswer::Taken;

@@ -239,7 +239,7 @@ void CFolderWalk::Run()
         thread.join();
 }
 
-void CFolderWalk::WorkerLoop(Worker& worker)
+KX_HOT_PATH void CFolderWalk::WorkerLoop(Worker& worker)
 {
     std::vector<NodePtr> children;
     std::unique_lock lock(m_pendingLock);

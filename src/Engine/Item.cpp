@@ -41,7 +41,7 @@ std::string CItem::GetLocalParentPath() const
     return std::string(path.substr(0, slash));
 }
 
-bool CItem::IsFolder() const { return S_ISDIR(m_mode); }
+KX_HOT_PATH bool CItem::IsFolder() const { return S_ISDIR(m_mode); }
 bool CItem::IsRegularFile() const { return S_ISREG(m_mode); }
 bool CItem::IsSymbolicLink() const { return S_ISLNK(m_mode); }
 

@@ -15,7 +15,7 @@ CScanContext::CScanContext(long long jobId, CScannerCallback& callback, CScanFai
 {
 }
 
-bool CScanContext::PollStop()
+KX_HOT_PATH bool CScanContext::PollStop()
 {
     if (m_stopped.load(std::memory_order_relaxed))
         return true;
