@@ -1,13 +1,11 @@
 #include "Base/LogWriter.h"
 
-#include "Base/HotPath.h"
-
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <ctime>
 
-KX_HOT_PATH CLogWriter& CLogWriter::Instance()
+CLogWriter& CLogWriter::Instance()
 {
     static CLogWriter writer;
     return writer;

@@ -209,7 +209,8 @@ struct CPathCacheFlatFileIndex::SImpl {
     }
 };
 
-CPathCacheFlatFileIndex::CPathCacheFlatFileIndex() : m_impl(std::make_unique<SImpl>(*this)), m_closed(&m_impl->sealed)
+CPathCacheFlatFileIndex::CPathCacheFlatFileIndex()
+    : m_impl(std::make_unique<SImpl>(*this)), m_closed(&m_impl->sealed), m_includeFiles(&m_impl->includeFiles)
 {
 }
 
@@ -274,7 +275,6 @@ void CPathCacheFlatFileIndex::SetPreviousBackingFileParser(CDirChangeItemBasePar
 
 void CPathCacheFlatFileIndex::SetAvoidLoadingEmptyItemInfo(bool avoid) { m_impl->avoidEmpty.store(avoid); }
 void CPathCacheFlatFileIndex::SetIncludeFiles(bool include) { m_impl->includeFiles.store(include); }
-KX_HOT_PATH bool CPathCacheFlatFileIndex::IsIncludeFiles() const { return m_impl->includeFiles.load(std::memory_order_relaxed); }
 bool CPathCacheFlatFileIndex::HasPreviousBackingFile() const { return m_impl->previous.IsOpen(); }
 const std::string& CPathCacheFlatFileIndex::GetCurrentBackingFilePath() const { return m_impl->currentPath; }
 const std::string& CPathCacheFlatFileIndex::GetPreviousBackingFilePath() const { return m_impl->previousPath; }

@@ -65,7 +65,8 @@ public:
     // Default true; false: file entries are not written (adding one succeeds and stores
     // nothing). Lookups answer from what the files hold.
     void SetIncludeFiles(bool include);
-    bool IsIncludeFiles() const;
+    // Asked by every add: inline, one load.
+    bool IsIncludeFiles() const { return m_includeFiles->load(std::memory_order_relaxed); }
     bool HasPreviousBackingFile() const;
     const std::string& GetCurrentBackingFilePath() const;
     const std::string& GetPreviousBackingFilePath() const;
@@ -152,7 +153,8 @@ private:
     bool WaitForClosing();
 
     std::unique_ptr<SImpl> m_impl;
-    const std::atomic<bool>* m_closed;  // the implementation's "adds are refused"
+    const std::atomic<bool>* m_closed;        // the implementation's "adds are refused"
+    const std::atomic<bool>* m_includeFiles;  // the implementation's flag
 };
 
 using CPathCacheFlatFileIndexPtr = std::shared_ptr<CPathCacheFlatFileIndex>;

@@ -106,6 +106,9 @@ CKxError CBackupJobTypeEvaluator::Initialize(unsigned long backupType, const CTi
         m_includeEmptyFolders = bag->GetBool(Id::idIncludeEmptyFoldersInIncrementalBackup);
     }
     m_previousPresent = static_cast<bool>(m_previous);
+    // Rule 8 takes every item when there is no reference time, and the only rule before it that
+    // leaves an item out (2) needs the previous record: a full job takes everything.
+    m_takesEverything = m_referenceTime.Seconds() == 0 && !m_previousPresent;
     m_useUsn.store(true, std::memory_order_relaxed);
     m_useDataClassification.store(true, std::memory_order_relaxed);
     FSLOG(3, "Evaluator, USN>=%lld, TimeStamp>=%s MTime:%s CTime:%s IDirChange:%s IncludeEmptyDirectoriesInInc:%s",
@@ -132,6 +135,8 @@ bool CBackupJobTypeEvaluator::IsKnownToPrevious(const CItem& item) const
 
 KX_HOT_PATH bool CBackupJobTypeEvaluator::IsSelected(const CItemPtr& itemPtr)
 {
+    if (m_takesEverything && !CLogWriter::Instance().Enabled(kEvidenceLevel))
+        return true;
     CItem& item = *itemPtr;
     CEvidence evidence(item);
 

@@ -104,6 +104,8 @@ private:
     std::shared_ptr<CATimePreserver> m_aTimePreserver;
     bool m_includeEmptyFolders = false;
     bool m_identifyACLOnly = false;
+    // No reference time and no previous record: every rule ends in "take it" (set by Initialize).
+    bool m_takesEverything = false;
 };
 
 using CBackupJobTypeEvaluatorPtr = std::shared_ptr<CBackupJobTypeEvaluator>;
