@@ -21,6 +21,23 @@ field() {  # RECORD NAME
     sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"
 }
 
+# Runs CMD with its standard output in OUT; prints "seconds peak_rss_kib" of the whole process,
+# start to exit (the clock of the shell, to the microsecond; time(1) counts hundredths only).
+# Every program a benchmark compares is timed this way, so that all pay their start, their
+# library's loading and their exit alike.
+timed() {  # OUT CMD...
+    local out=$1 stats=$work/timed.rss
+    shift
+    local start=$EPOCHREALTIME
+    /usr/bin/time -f '%M' -o "$stats" "$@" >"$out" || return 1
+    local end=$EPOCHREALTIME
+    awk -v s="$start" -v e="$end" -v k="$(tail -n 1 "$stats")" 'BEGIN { printf "%.3f %d\n", e - s, k }'
+}
+
 best() {  # prints the smallest of its arguments
     printf '%s\n' "$@" | sort -g | head -n 1
+}
+
+median() {  # prints the middle one of its arguments (the lower of the two middle ones)
+    printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"
 }

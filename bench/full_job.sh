@@ -12,9 +12,13 @@
 #
 # Prints one record per program (the walk benchmarks' fields: bench/README.md), then
 #   full_job ratio_floor=R ratio_engine=R fsweep_seconds=S floor_seconds=S engine_seconds=S
+#   full_job_walks floor_walk_seconds=S engine_walk_seconds=S
+#   full_job_paired ratio_engine_median=R ratio_engine_runs=R...
 #   full_job_large files=N items=I seconds=S peak_rss_kib=K
-# The job's seconds are the whole process, start to exit: configuration, walk, clean-up (the
-# split rewrites the collect file) and the report to the job manager.
+# All three programs are timed alike, as whole processes from start to exit (common.sh's
+# timed): the job's configuration, walk, clean-up (the split rewrites the collect file) and
+# report, against the walkers' start, walk, output and exit. full_job_walks gives the walkers'
+# own walk timers (their records' seconds), which leave out their start and exit.
 set -euo pipefail
 
 build=build-job
@@ -44,14 +48,20 @@ source "$(dirname "$0")/common.sh"
 
 # Runs the full job; prints "seconds peak_rss_kib".
 job() {
-    local stats=$work/time.out
-    FSWEEP_ROOT=$work/root /usr/bin/time -f '%e %M' -o "$stats" \
-        "$fsweep" -vm inst -j 1 -a 2:5 -cn bench -jt bench -t 1 >/dev/null 2>"$work/fsweep.err" ||
+    FSWEEP_ROOT=$work/root timed /dev/null \
+        "$fsweep" -vm inst -j 1 -a 2:5 -cn bench -jt bench -t 1 2>"$work/fsweep.err" ||
         { echo "full_job.sh: fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
     grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/1.jsonl" ||
         { echo "full_job.sh: the job did not complete; see $work/root/inst" >&2; exit 1; }
     rm -f "$work/root/inst/JobManager/1.jsonl"
-    tail -n 1 "$stats"
+}
+
+# Runs walker PROGRAM; prints "seconds" of its process and leaves its record in $work/PROGRAM.rec.
+walker() {  # PROGRAM
+    local seconds rss
+    read -r seconds rss < <(timed "$work/$1.rec" "$bench/$1" -t 2 -o "$work/$1.out" "$tree") ||
+        { echo "full_job.sh: $1 failed" >&2; exit 1; }
+    echo "$seconds"
 }
 
 tree=$work/tree200k
@@ -60,16 +70,16 @@ instance "$tree"
 
 # Warm the cache, then run the three programs in turns so that a busy moment of the machine
 # hits them all alike.
-"$bench/floor_walker" -t 2 -o "$work/floor.out" "$tree" >/dev/null
+"$bench/floor_walker" -t 2 -o "$work/floor_walker.out" "$tree" >/dev/null
 job >/dev/null
-floor=() engine=() full=()
+floor=() engine=() full=() floor_walk=() engine_walk=()
 for ((i = 0; i < runs; i++)); do
-    record=$("$bench/floor_walker" -t 2 -o "$work/floor.out" "$tree" | tail -n 1)
-    floor+=("$(field "$record" seconds)")
-    floor_record=$record
-    record=$("$bench/engine_walk" -t 2 -o "$work/engine.out" "$tree" | tail -n 1)
-    engine+=("$(field "$record" seconds)")
-    engine_record=$record
+    floor+=("$(walker floor_walker)")
+    floor_record=$(tail -n 1 "$work/floor_walker.rec")
+    floor_walk+=("$(field "$floor_record" seconds)")
+    engine+=("$(walker engine_walk)")
+    engine_record=$(tail -n 1 "$work/engine_walk.rec")
+    engine_walk+=("$(field "$engine_record" seconds)")
     read -r seconds rss < <(job)
     full+=("$seconds")
 done
@@ -82,7 +92,15 @@ echo "fsweep_full_job tree=$tree threads=2 seconds=$full_best peak_rss_kib=$rss 
 awk -v f="$full_best" -v a="$floor_best" -v e="$engine_best" 'BEGIN {
     printf "full_job ratio_floor=%.2f ratio_engine=%.2f fsweep_seconds=%s floor_seconds=%s engine_seconds=%s\n",
            f / a, f / e, f, a, e }'
-rm -f "$work/floor.out" "$work/engine.out"
+echo "full_job_walks floor_walk_seconds=$(best "${floor_walk[@]}") engine_walk_seconds=$(best "${engine_walk[@]}")"
+# The machine's speed drifts over seconds: the job against the engine run just before it, the
+# median of those ratios, is steadier than the ratio of two independent bests.
+paired=()
+for ((i = 0; i < runs; i++)); do
+    paired+=("$(awk -v f="${full[i]}" -v e="${engine[i]}" 'BEGIN { printf "%.3f", f / e }')")
+done
+echo "full_job_paired ratio_engine_median=$(median "${paired[@]}") ratio_engine_runs=${paired[*]}"
+rm -f "$work/floor_walker.out" "$work/engine_walk.out" "$work/floor_walker.rec" "$work/engine_walk.rec"
 
 if [ "$large" -gt 0 ]; then
     big=$work/tree$((large / 1000))k

@@ -18,6 +18,7 @@
 #   incremental_job files=N changed=C added=A deleted=D incr_seconds=S full_seconds=S tar_seconds=S
 #       ratio_full=R ratio_tar=R incr_items=I incr_deleted=D incr_peak_rss_kib=K
 #   incremental_job_large files=N seconds=S peak_rss_kib=K selected=I deleted=D
+# Each program is timed as a whole process, start to exit (common.sh's timed).
 set -euo pipefail
 
 build=build
@@ -48,14 +49,13 @@ source "$(dirname "$0")/common.sh"
 
 # Runs job JOB of TYPE (with -ref REF when given); prints "seconds peak_rss_kib".
 scan() {  # JOB TYPE [REF]
-    local stats=$work/time.out extra=()
+    local extra=()
     [ $# -ge 3 ] && extra=(-ref "$3")
-    FSWEEP_ROOT=$work/root /usr/bin/time -f '%e %M' -o "$stats" \
-        "$fsweep" -vm inst -j "$1" -a 2:5 -cn bench -jt bench -t "$2" "${extra[@]}" >/dev/null 2>"$work/fsweep.err" ||
+    FSWEEP_ROOT=$work/root timed /dev/null \
+        "$fsweep" -vm inst -j "$1" -a 2:5 -cn bench -jt bench -t "$2" "${extra[@]}" 2>"$work/fsweep.err" ||
         { echo "incremental_job.sh: fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
     grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/$1.jsonl" ||
         { echo "incremental_job.sh: job $1 did not complete; see $work/root/inst" >&2; exit 1; }
-    tail -n 1 "$stats"
 }
 
 reference_of() {  # JOB: the " -r " the job hands to the next phase
@@ -103,9 +103,10 @@ files=$(find "$tree" -type f | wc -l)
 
 tar_incremental() {
     cp "$work/level0.snar" "$work/level1.snar"
-    /usr/bin/time -f '%e' -o "$work/tar.time" \
-        tar --listed-incremental="$work/level1.snar" -cf /dev/null -C "$(dirname "$tree")" "$(basename "$tree")"
-    cat "$work/tar.time"
+    local seconds rss
+    read -r seconds rss < <(timed /dev/null \
+        tar --listed-incremental="$work/level1.snar" -cf /dev/null -C "$(dirname "$tree")" "$(basename "$tree")")
+    echo "$seconds"
 }
 
 # Warm the cache, then the three in turns so that a busy moment of the machine hits them alike.
