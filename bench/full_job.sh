@@ -74,12 +74,17 @@ instance "$tree"
 job >/dev/null
 floor=() engine=() full=() floor_walk=() engine_walk=()
 for ((i = 0; i < runs; i++)); do
+    # Each program starts with nothing of the previous one's output still to be written out:
+    # the disk work that one's 30 MB would start would otherwise land in the next one's time.
+    sync
     floor+=("$(walker floor_walker)")
     floor_record=$(tail -n 1 "$work/floor_walker.rec")
     floor_walk+=("$(field "$floor_record" seconds)")
+    sync
     engine+=("$(walker engine_walk)")
     engine_record=$(tail -n 1 "$work/engine_walk.rec")
     engine_walk+=("$(field "$engine_record" seconds)")
+    sync
     read -r seconds rss < <(job)
     full+=("$seconds")
 done
