@@ -89,8 +89,15 @@ struct CPathCacheFlatFileIndex::SImpl {
     CDirChangeItemBaseParserPtr currentParser = std::make_shared<CDirChangeItemBaseParser>();
     CDirChangeItemBaseParserPtr previousParser = std::make_shared<CDirChangeItemBaseParser>();
     std::atomic<bool> avoidEmpty{false};
-    std::atomic<bool> includeFiles{true};
     WriteFunction write = DefaultWrite;
+
+    // Read by every add of every walker: a cache line of their own, which the writes of the
+    // current file's bookkeeping below (at every hand-over) do not take from the walkers.
+    struct alignas(64) SAddFlags {
+        std::atomic<bool> includeFiles{true};
+        // Adds are refused: set when closing begins, before the file is complete (`closed`).
+        std::atomic<bool> sealed{false};
+    } addFlags;
 
     // The current file. Everything below up to the previous file is guarded by currentLock.
     std::string currentPath;
@@ -106,8 +113,6 @@ struct CPathCacheFlatFileIndex::SImpl {
     std::uint64_t currentEntries = 0;
     // Written under currentLock; atomic so that adders may check it without the lock.
     std::atomic<bool> closed{false};
-    // Adds are refused: set when closing begins, before the file is complete (`closed`).
-    std::atomic<bool> sealed{false};
     // The thread BeginClose started and what its closing gave (owner only).
     std::thread closer;
     CKxError closeResult;
@@ -133,7 +138,7 @@ struct CPathCacheFlatFileIndex::SImpl {
         currentIndexed = 0;
         currentEntries = 0;
         closed.store(false, std::memory_order_release);
-        sealed.store(false, std::memory_order_release);
+        addFlags.sealed.store(false, std::memory_order_release);
         writeError = CKxError();
     }
 
@@ -210,7 +215,9 @@ struct CPathCacheFlatFileIndex::SImpl {
 };
 
 CPathCacheFlatFileIndex::CPathCacheFlatFileIndex()
-    : m_impl(std::make_unique<SImpl>(*this)), m_closed(&m_impl->sealed), m_includeFiles(&m_impl->includeFiles)
+    : m_impl(std::make_unique<SImpl>(*this)),
+      m_closed(&m_impl->addFlags.sealed),
+      m_includeFiles(&m_impl->addFlags.includeFiles)
 {
 }
 
@@ -274,7 +281,7 @@ void CPathCacheFlatFileIndex::SetPreviousBackingFileParser(CDirChangeItemBasePar
 }
 
 void CPathCacheFlatFileIndex::SetAvoidLoadingEmptyItemInfo(bool avoid) { m_impl->avoidEmpty.store(avoid); }
-void CPathCacheFlatFileIndex::SetIncludeFiles(bool include) { m_impl->includeFiles.store(include); }
+void CPathCacheFlatFileIndex::SetIncludeFiles(bool include) { m_impl->addFlags.includeFiles.store(include); }
 bool CPathCacheFlatFileIndex::HasPreviousBackingFile() const { return m_impl->previous.IsOpen(); }
 const std::string& CPathCacheFlatFileIndex::GetCurrentBackingFilePath() const { return m_impl->currentPath; }
 const std::string& CPathCacheFlatFileIndex::GetPreviousBackingFilePath() const { return m_impl->previousPath; }
@@ -515,7 +522,7 @@ void CPathCacheFlatFileIndex::BeginClose()
     SImpl& impl = *m_impl;
     if (impl.closer.joinable())
         return;
-    impl.sealed.store(true, std::memory_order_release);
+    impl.addFlags.sealed.store(true, std::memory_order_release);
     try {
         impl.closer = std::thread([this] { m_impl->closeResult = CloseNow(); });
     } catch (const std::system_error& error) {
@@ -548,7 +555,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
         if (impl.closed)
             return CKxError::Success();
     }
-    impl.sealed.store(true, std::memory_order_release);
+    impl.addFlags.sealed.store(true, std::memory_order_release);
     KX_RETURN_IF_FAILED(impl.staging.Flush(), "Failed to close the directory-change file '%s'",
                         impl.currentPath.c_str());
     std::lock_guard lock(impl.currentLock);
