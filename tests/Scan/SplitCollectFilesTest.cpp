@@ -147,6 +147,29 @@ TEST_F(SplitCollectFilesTest, TenEqualItemsInFourStreamsAreCutByTheirShareOfData
     EXPECT_EQ(splitter.extentCalls[9], "/d/f9 1>5");
 }
 
+TEST_F(SplitCollectFilesTest, LinesLongerThanTheReadBlockAndManyBlocksAreRewrittenWhole)
+{
+    // 40,000 items (several read blocks) with, among them, names longer than a block: the
+    // rewrite in place must neither cut a line nor overtake what it has not read yet.
+    std::vector<std::uint64_t> sizes(40000, 7);
+    for (size_t i = 0; i < sizes.size(); i += 997)
+        sizes[i] = 0;
+    const std::string stem = "/d/" + std::string(300 << 10, 'n') + "/f";
+    auto file = AddResource(1, {3, 0, 5}, stem);
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        std::string line;
+        CFlatCollectFile::FormatItemLine("/d/g" + std::to_string(i), sizes[i] == 0, sizes[i], line);
+        ASSERT_TRUE(file->RawWriteItem(line, sizes[i]).IsSuccess());
+    }
+    RecordingSplitter splitter(1, m_names, m_resources, 1);
+    ASSERT_TRUE(splitter.Run().IsSuccess());
+    std::vector<std::string> expected = Expected({3, 0, 5}, stem);
+    const std::vector<std::string> rest = Expected(sizes, "/d/g");
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(AllLines(), expected);
+    EXPECT_EQ(Collect(0)->GetItemCount(), sizes.size() + 3);
+}
+
 TEST_F(SplitCollectFilesTest, LinesWithoutDataAreCutByCountAndFewItemsShareTheData)
 {
     const std::vector<std::uint64_t> folders(10, 0);
