@@ -158,7 +158,8 @@ void CFlatCollectFile::DiscardSlots()
     }
 }
 
-KX_HOT_PATH void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size, std::string& line)
+KX_HOT_PATH void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size,
+                                                  std::string& line)
 {
     const size_t start = line.size();
     escapeFileNameAppend(sourcePath, line);

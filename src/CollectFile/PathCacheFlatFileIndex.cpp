@@ -364,7 +364,7 @@ CKxError CPathCacheFlatFileIndex::FlushPending()
 }
 
 KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view bytes, std::vector<SChunkRef>& chunks,
-                                               std::uint64_t entries)
+                                                           std::uint64_t entries)
 {
     SImpl& impl = *m_impl;
     std::lock_guard lock(impl.currentLock);

@@ -44,7 +44,7 @@ CKxError CPathCacheFlatFileIndexBuffer::AddFile(const std::string& path, const F
 }
 
 KX_HOT_PATH CKxError CPathCacheFlatFileIndexBuffer::AddText(const std::string& path, bool isFile, std::string_view text,
-                                                const FXCodeLocation& where, const char* caller)
+                                                            const FXCodeLocation& where, const char* caller)
 {
     CKxError added = m_staging->AddText(path, isFile, text);
     if (added.IsSuccess()) [[likely]]

@@ -71,7 +71,8 @@ CKxError CScanContext::ReportFailure(const CItemPtr& item, int errorNumber)
     return e;
 }
 
-KX_HOT_PATH EConsumerAnswer CScanContext::Deliver(CConsumerOutputHandler& handler, const CItemPtr& item, CWorkUnit& unit)
+KX_HOT_PATH EConsumerAnswer CScanContext::Deliver(CConsumerOutputHandler& handler, const CItemPtr& item,
+                                                  CWorkUnit& unit)
 {
     CKxError answer = handler.Process(item);
     const EConsumerAnswer kind = CConsumerAnswer::Classify(answer, *item);

@@ -19,7 +19,7 @@ char* Put(char* out, const char* text, size_t length) noexcept
 }  // namespace
 
 KX_HOT_PATH size_t CDirChangeItemFormatter::FormatFields(bool selected, std::int32_t collectFileId, unsigned frequency,
-                                             bool aclOnly, char* out) noexcept
+                                                         bool aclOnly, char* out) noexcept
 {
     char* at = Put(out, selected ? "|<IS>1|<CI>" : "|<IS>0|<CI>", 11);
     at = std::to_chars(at, out + kMaxFieldsText, collectFileId).ptr;
