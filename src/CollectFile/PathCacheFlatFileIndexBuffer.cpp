@@ -1,7 +1,5 @@
 #include "CollectFile/PathCacheFlatFileIndexBuffer.h"
 
-#include "Base/HotPath.h"
-#include "CollectFile/DirChangeStaging.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
@@ -43,13 +41,10 @@ CKxError CPathCacheFlatFileIndexBuffer::AddFile(const std::string& path, const F
     return AddEntry(*m_staging, *m_index, path, true, where, caller, record);
 }
 
-KX_HOT_PATH CKxError CPathCacheFlatFileIndexBuffer::AddText(const std::string& path, bool isFile, std::string_view text,
-                                                            const FXCodeLocation& where, const char* caller)
+CKxError CPathCacheFlatFileIndexBuffer::Located(CKxError added, const std::string& path, bool isFile,
+                                                const FXCodeLocation& where, const char* caller) const
 {
-    CKxError added = m_staging->AddText(path, isFile, text);
-    if (added.IsSuccess()) [[likely]]
-        return added;
-    return Located(std::move(added), *m_index, path, isFile, where, caller);
+    return ::Located(std::move(added), *m_index, path, isFile, where, caller);
 }
 
 CKxError CPathCacheFlatFileIndexBuffer::FlushBuffer()

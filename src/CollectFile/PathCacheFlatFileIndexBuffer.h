@@ -15,6 +15,7 @@
 // owner and run once the adding threads are done, never beside an add.
 #include "Base/FXCodeLocation.h"
 #include "Base/KxError.h"
+#include "CollectFile/DirChangeStaging.h"
 #include "CollectFile/FVBase.h"
 
 #include <memory>
@@ -22,7 +23,6 @@
 #include <string_view>
 
 class CPathCacheFlatFileIndex;
-class CDirChangeStaging;
 
 class CPathCacheFlatFileIndexBuffer {
 public:
@@ -39,8 +39,15 @@ public:
                                    const FVBasePtr& record);
     // As AddFolder / AddFile with the record text already made: `text` must be what the index's
     // formatter makes of the record ("" or beginning with '|', no newline; otherwise error 87).
+    // Inline: it is the walk's per-item path.
     [[nodiscard]] CKxError AddText(const std::string& path, bool isFile, std::string_view text,
-                                   const FXCodeLocation& where, const char* caller);
+                                   const FXCodeLocation& where, const char* caller)
+    {
+        CKxError added = m_staging->AddText(path, isFile, text);
+        if (added.IsSuccess()) [[likely]]
+            return added;
+        return Located(std::move(added), path, isFile, where, caller);
+    }
     // Every thread's staged entries reach the index.
     [[nodiscard]] CKxError FlushBuffer();
     // Flushes; later adds are errors (code 6).
@@ -49,6 +56,10 @@ public:
     const std::shared_ptr<CPathCacheFlatFileIndex>& GetIndex() const { return m_index; }
 
 private:
+    // `added` with this buffer's file, the entry and the place that asked for it pushed.
+    CKxError Located(CKxError added, const std::string& path, bool isFile, const FXCodeLocation& where,
+                     const char* caller) const;
+
     std::shared_ptr<CPathCacheFlatFileIndex> m_index;
     std::unique_ptr<CDirChangeStaging> m_staging;
 };
