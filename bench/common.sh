@@ -1,5 +1,41 @@
-# Shell helpers shared by the job benchmarks (sourced, not run). The caller sets `bench`
-# (folder of the benchmark programs) and `work` (scratch folder).
+# Shell helpers shared by the job benchmarks (sourced, not run). parse_options sets `build`,
+# `work`, `runs`, `large`, `bench` (folder of the benchmark programs) and `fsweep`; the other
+# helpers use them.
+
+# The job benchmarks' common options: -b BUILD, -w WORKDIR, -r RUNS, --large FILES, --no-large.
+# Makes WORKDIR; -h prints the caller's header (its lines 2 to HELP_END).
+parse_options() {  # DEFAULT_BUILD HELP_END ARGS...
+    local name
+    name=$(basename "$0")
+    build=$1
+    local help_end=$2
+    shift 2
+    work=/tmp/fsweep-bench
+    runs=5
+    large=1000000
+    while [ $# -gt 0 ]; do
+        case "$1" in
+        -b) build=$2; shift 2 ;;
+        -w) work=$2; shift 2 ;;
+        -r) runs=$2; shift 2 ;;
+        --large) large=$2; shift 2 ;;
+        --no-large) large=0; shift ;;
+        -h|--help) sed -n "2,${help_end}p" "$0"; exit 0 ;;
+        *) echo "$name: unknown argument $1" >&2; exit 2 ;;
+        esac
+    done
+    bench=$build/bench
+    fsweep=$build/src/fsweep
+    [ -x /usr/bin/time ] || { echo "$name: /usr/bin/time is needed for the programs' peak memory" >&2; exit 2; }
+    mkdir -p "$work"
+}
+
+need_tools() {  # TOOL...: each must be an executable file of the build
+    local tool
+    for tool in "$@"; do
+        [ -x "$tool" ] || { echo "$(basename "$0"): $tool missing; build $(basename "$tool") in $build" >&2; exit 2; }
+    done
+}
 
 make_tree() {  # FILES DIR: made once (seed 1) and kept for the next run
     [ -d "$2" ] || "$bench/make_tree" --files "$1" --seed 1 "$2" >&2

@@ -21,30 +21,9 @@
 # own walk timers (their records' seconds), which leave out their start and exit.
 set -euo pipefail
 
-build=build-job
-work=/tmp/fsweep-bench
-runs=5
-large=1000000
-while [ $# -gt 0 ]; do
-    case "$1" in
-    -b) build=$2; shift 2 ;;
-    -w) work=$2; shift 2 ;;
-    -r) runs=$2; shift 2 ;;
-    --large) large=$2; shift 2 ;;
-    --no-large) large=0; shift ;;
-    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
-    *) echo "full_job.sh: unknown argument $1" >&2; exit 2 ;;
-    esac
-done
-bench=$build/bench
-fsweep=$build/src/fsweep
-for tool in "$bench/make_tree" "$bench/floor_walker" "$bench/engine_walk" "$fsweep"; do
-    [ -x "$tool" ] || { echo "full_job.sh: $tool missing; build make_tree floor_walker engine_walk fsweep in $build" >&2; exit 2; }
-done
-[ -x /usr/bin/time ] || { echo "full_job.sh: /usr/bin/time is needed for the job's peak memory" >&2; exit 2; }
-mkdir -p "$work"
-
 source "$(dirname "$0")/common.sh"
+parse_options build-job 21 "$@"
+need_tools "$bench/make_tree" "$bench/floor_walker" "$bench/engine_walk" "$fsweep"
 
 # Runs the full job; prints "seconds peak_rss_kib".
 job() {

@@ -21,31 +21,11 @@
 # Each program is timed as a whole process, start to exit (common.sh's timed).
 set -euo pipefail
 
-build=build
-work=/tmp/fsweep-bench
-runs=5
-large=1000000
-while [ $# -gt 0 ]; do
-    case "$1" in
-    -b) build=$2; shift 2 ;;
-    -w) work=$2; shift 2 ;;
-    -r) runs=$2; shift 2 ;;
-    --large) large=$2; shift 2 ;;
-    --no-large) large=0; shift ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
-    *) echo "incremental_job.sh: unknown argument $1" >&2; exit 2 ;;
-    esac
-done
-bench=$build/bench
-fsweep=$build/src/fsweep
-fsbackup=$build/src/fsbackup
-for tool in "$bench/make_tree" "$fsweep" "$fsbackup"; do
-    [ -x "$tool" ] || { echo "incremental_job.sh: $tool missing; build make_tree fsweep fsbackup in $build" >&2; exit 2; }
-done
-[ -x /usr/bin/time ] || { echo "incremental_job.sh: /usr/bin/time is needed for peak memory" >&2; exit 2; }
-command -v tar >/dev/null || { echo "incremental_job.sh: GNU tar is needed" >&2; exit 2; }
-mkdir -p "$work"
 source "$(dirname "$0")/common.sh"
+parse_options build 21 "$@"
+fsbackup=$build/src/fsbackup
+need_tools "$bench/make_tree" "$fsweep" "$fsbackup"
+command -v tar >/dev/null || { echo "incremental_job.sh: GNU tar is needed" >&2; exit 2; }
 
 # Runs job JOB of TYPE (with -ref REF when given); prints "seconds peak_rss_kib".
 scan() {  # JOB TYPE [REF]
