@@ -17,7 +17,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <mutex>
 #include <new>
 #include <typeinfo>
