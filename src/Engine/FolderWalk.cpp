@@ -24,6 +24,8 @@ namespace {
 constexpr size_t DirectoryBufferSize = 64 * 1024;
 // Between two polls of the job's abort flag inside one large folder.
 constexpr unsigned EntriesPerAbortPoll = 4096;
+// Entries looked up before the first of them is handed on (see WalkFolder).
+constexpr size_t StatBatchSize = 32;
 constexpr int FolderOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 struct LinuxDirent64 {
@@ -147,6 +149,12 @@ private:
     CFolderWalk& m_walk;
     CConsumerOutputHandlerPtr m_handler;
     std::unique_ptr<char[]> m_buffer;
+    struct SStatted {
+        const LinuxDirent64* entry;  // in m_buffer
+        int statErrno;               // 0: status holds the entry's
+        struct stat status;
+    };
+    SStatted m_batch[StatBatchSize];
     std::string m_path;    // local path of the current folder or entry
     std::string m_source;  // source path, kept only when the content mapper translates
     std::vector<const Node*> m_chain;
@@ -463,55 +471,68 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
             break;
         }
         for (long offset = 0; offset < bytes;) {
-            const auto* entry = reinterpret_cast<const LinuxDirent64*>(m_buffer.get() + offset);
-            offset += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-                continue;
-            if (Context().IsStopped() || (++sincePoll == EntriesPerAbortPoll && (sincePoll = 0, Context().PollStop()))) {
-                ::close(fd);
-                children.resize(firstChild);
-                return;
+            // The entries are looked up a batch at a time and then handed on: each system call
+            // evicts much of what the processor cached of the consumers' code and data, so the
+            // consumers run over the batch while they stay cached instead of once per call.
+            size_t batched = 0;
+            while (offset < bytes && batched < StatBatchSize) {
+                const auto* entry = reinterpret_cast<const LinuxDirent64*>(m_buffer.get() + offset);
+                offset += entry->d_reclen;
+                const char* name = entry->d_name;
+                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                    continue;
+                SStatted& looked = m_batch[batched++];
+                looked.entry = entry;
+                looked.statErrno = ::fstatat(fd, name, &looked.status, AT_SYMLINK_NOFOLLOW) != 0 ? errno : 0;
             }
-            const size_t nameLength = std::strlen(name);
-            m_path.resize(pathBase);
-            m_path.append(name, nameLength);
-            if (!m_source.empty()) {
-                m_source.resize(sourceBase);
-                m_source.append(name, nameLength);
-            }
-
-            struct stat status;
-            if (::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                const int statErrno = errno;
-                const std::uint32_t mode = ModeOfDirentType(entry->d_type);
-                if (IsReported(EntryState(node->state, root, S_ISDIR(mode))))
-                    ReportFailure(mode, statErrno);
-                continue;
-            }
-            const bool isFolder = S_ISDIR(status.st_mode);
-            const bool mountPoint = isFolder && status.st_dev != node->device;
-            const std::uint8_t state = EntryState(node->state, root, isFolder);
-
-            bool enter = false;
-            if (IsReported(state)) {
-                CFindFirstItem& item = AcquireItem();
-                item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
-                item.SetStatus(status);
-                item.SetMountPoint(mountPoint);
-                const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
-                ReleaseItem();
-                if (answer == EConsumerAnswer::Taken) {
-                    ++takenItems;
-                    takenFolders += isFolder ? 1 : 0;
+            for (size_t b = 0; b < batched; ++b) {
+                const SStatted& looked = m_batch[b];
+                const char* name = looked.entry->d_name;
+                if (Context().IsStopped() ||
+                    (++sincePoll == EntriesPerAbortPoll && (sincePoll = 0, Context().PollStop()))) {
+                    ::close(fd);
+                    children.resize(firstChild);
+                    return;
                 }
-                enter = isFolder && answer == EConsumerAnswer::Taken && (!mountPoint || followMounts);
-            } else if (isFolder && !mountPoint) {
-                enter = MayEnterUnreported(state, root);
+                const size_t nameLength = std::strlen(name);
+                m_path.resize(pathBase);
+                m_path.append(name, nameLength);
+                if (!m_source.empty()) {
+                    m_source.resize(sourceBase);
+                    m_source.append(name, nameLength);
+                }
+
+                if (looked.statErrno != 0) {
+                    const std::uint32_t mode = ModeOfDirentType(looked.entry->d_type);
+                    if (IsReported(EntryState(node->state, root, S_ISDIR(mode))))
+                        ReportFailure(mode, looked.statErrno);
+                    continue;
+                }
+                const struct stat& status = looked.status;
+                const bool isFolder = S_ISDIR(status.st_mode);
+                const bool mountPoint = isFolder && status.st_dev != node->device;
+                const std::uint8_t state = EntryState(node->state, root, isFolder);
+
+                bool enter = false;
+                if (IsReported(state)) {
+                    CFindFirstItem& item = AcquireItem();
+                    item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
+                    item.SetStatus(status);
+                    item.SetMountPoint(mountPoint);
+                    const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
+                    ReleaseItem();
+                    if (answer == EConsumerAnswer::Taken) {
+                        ++takenItems;
+                        takenFolders += isFolder ? 1 : 0;
+                    }
+                    enter = isFolder && answer == EConsumerAnswer::Taken && (!mountPoint || followMounts);
+                } else if (isFolder && !mountPoint) {
+                    enter = MayEnterUnreported(state, root);
+                }
+                if (enter)
+                    children.push_back(std::make_shared<Node>(node, std::string_view(name, nameLength), &root,
+                                                              status.st_dev, state));
             }
-            if (enter)
-                children.push_back(std::make_shared<Node>(node, std::string_view(name, nameLength), &root,
-                                                          status.st_dev, state));
         }
     }
     if (children.size() > firstChild) {
