@@ -1,5 +1,7 @@
 #include "Base/FXFile.h"
 
+#include "Base/BackgroundRemover.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -84,9 +86,7 @@ CKxError FXFile::DeleteMatchingFiles(const std::string& folder, const std::strin
                         folder.c_str(), pattern.c_str());
     size_t count = 0;
     for (const std::string& name : names) {
-        std::string path = FXPath::Append(folder, name);
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-            return CKxError::FromErrno(errno, "unlink failed for [" + path + "]");
+        KX_RETURN_IF_ERROR(CBackgroundRemover::Instance().Remove(FXPath::Append(folder, name)));
         ++count;
     }
     if (deleted)

@@ -12,7 +12,8 @@ public:
     // mkdir -p; success when the folder already exists.
     static CKxError CreateDirectories(const std::string& path, unsigned mode = 0755);
     // Deletes the entries of `folder` (not below it) whose names match the fnmatch `pattern`.
-    // Nothing matching, or a missing folder, is success; `deleted` counts what went.
+    // Nothing matching, or a missing folder, is success; `deleted` counts what went. The names are
+    // gone on return; large files are freed in the background (CBackgroundRemover).
     static CKxError DeleteMatchingFiles(const std::string& folder, const std::string& pattern,
                                         size_t* deleted = nullptr);
     // Names (not paths) of the entries of `folder` matching `pattern`, sorted.

@@ -1,5 +1,6 @@
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
+#include "Base/BackgroundRemover.h"
 #include "Base/HotPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/DirChangeClosedFile.h"
@@ -237,9 +238,10 @@ CKxError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string& path,
     m_impl->currentMapper = std::move(mapper);
     // A file left by an earlier job is removed rather than truncated: a file truncated and
     // written again is flushed to disk when it is closed (the file system's guard against
-    // losing its content in a crash), which a file we rewrite whole does not need.
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR)
-        FSLOG(3, "Could not remove '%s' before writing it anew (errno %d)", path.c_str(), errno);
+    // losing its content in a crash), which a file we rewrite whole does not need. Its storage
+    // is freed while the job goes on.
+    if (CKxError removed = CBackgroundRemover::Instance().Remove(path); removed.IsError())
+        FSLOG(3, "Could not remove '%s' before writing it anew: %s", path.c_str(), removed.AsString().c_str());
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to open '%s' for writing", path.c_str()));

@@ -1,5 +1,6 @@
 #include "Scan/FileNameFactory.h"
 
+#include "Base/BackgroundRemover.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/FunctionTrace.h"
@@ -126,5 +127,6 @@ void CFileNameFactory::DeleteSubclientFiles()
         "*_SiloVolCommitOngoing.zvf",
         "moniker.sent",
         "NutanixNativeSnap*",
+        CBackgroundRemover::kLeftoverPattern,
     });
 }

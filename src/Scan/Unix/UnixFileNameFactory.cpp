@@ -1,5 +1,7 @@
 #include "Scan/Unix/UnixFileNameFactory.h"
 
+#include "Base/BackgroundRemover.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +84,7 @@ void CUnixFileNameFactory::DeleteSubclientFiles()
         "FileExtent*",
         "FileExtentBackupInfo.zvf*",
         "LargeFailedFiles*",
+        CBackgroundRemover::kLeftoverPattern,
     });
 }
 

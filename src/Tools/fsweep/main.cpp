@@ -8,6 +8,7 @@
 // prints one line on standard error.
 #include "Agent/CommandLineArguments.h"
 #include "Agent/ZVPI_Focus.h"
+#include "Base/BackgroundRemover.h"
 #include "Base/KxError.h"
 #include "Base/LogWriter.h"
 #include "Scan/FileScan.h"
@@ -110,6 +111,10 @@ int main(int argc, char** argv)
 
     CFileScan scan(args);
     CKxError result = scan.Process(std::make_shared<CScanJobFactory>(instance));
+    // What earlier jobs left is freed while the job runs; a file that could not be is left
+    // under its hidden name for the next job's clean-up, and never fails this job.
+    if (CKxError removal = CBackgroundRemover::Instance().Drain(); removal.IsError())
+        FSLOG_ERROR("A file left by an earlier job could not be removed: %s", removal.AsString().c_str());
     std::fflush(stdout);
     if (result.IsError()) {
         // Without a log file the writer prints errors on standard error; the reason line below
