@@ -379,7 +379,9 @@ CKxError CScanJobFileSystemUnix::WriteScanViewFile()
         for (const std::string& entry : content.List(list))
             text += prefix + entry + "\n";
     const std::string path = job->GetFileNameFactory()->GetContentFile();
-    KX_RETURN_IF_ERROR(FXFile::WriteFileAtomically(path, text));
+    // Written anew by every job before anything reads it, so a restart of the machine that lost
+    // it loses nothing: not synced (a sync costs every job start several milliseconds).
+    KX_RETURN_IF_ERROR(FXFile::WriteFileAtomically(path, text, FXFile::EDurability::Volatile));
     FSLOG(0, "Scan content information is written to scan view file : %s successfully", path.c_str());
     return CKxError::Success();
 }
