@@ -155,8 +155,8 @@ KX_HOT_PATH CKxError CDirChangeStaging::HandOver(SSlot& slot)
             return order < 0;
         return x.kind != y.kind ? x.kind < y.kind : x.item < y.item;
     };
-    std::vector<SChunkRef> chunks;
-    chunks.reserve(slot.groups.size());
+    std::vector<SChunkRef>& chunks = slot.chunks;
+    chunks.clear();
     slot.batch.clear();
     std::uint64_t entries = 0;
     auto first = slot.order.begin();
@@ -192,6 +192,7 @@ KX_HOT_PATH CKxError CDirChangeStaging::HandOver(SSlot& slot)
     slot.groups.clear();
     slot.log.clear();
     CKxError result = m_index.AppendChunks(slot.batch, chunks, entries);
+    chunks.clear();
     // A single huge entry may have grown the buffers: they do not keep that memory.
     if (slot.batch.capacity() > 4 * kHandOverBytes || slot.log.capacity() > 4 * kHandOverBytes) {
         std::string().swap(slot.batch);

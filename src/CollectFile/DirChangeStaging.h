@@ -14,6 +14,7 @@
 // Flush and Close drain every slot: they belong to the owner and run once the adders are done
 // (their threads joined or otherwise known to have returned), never beside an add.
 #include "Base/KxError.h"
+#include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/FVBase.h"
 
 #include <atomic>
@@ -83,6 +84,7 @@ private:
         std::unordered_map<std::string_view, std::uint32_t> groupOf;  // folder -> group
         std::vector<SSortKey> order;
         std::string batch;
+        std::vector<DirChangeFileLayout::SChunkRef> chunks;  // the batch's, reused: no fresh pages per hand-over
     };
 
     SSlot& ThreadSlot();
