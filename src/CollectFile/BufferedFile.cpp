@@ -1,6 +1,7 @@
 #include "CollectFile/BufferedFile.h"
 
 #include "Base/HotPath.h"
+#include "Base/Prefault.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -44,6 +45,7 @@ CKxError CBufferedFile::Open(const std::string& path, bool append)
             ::close(fd);
             return CKxError(KxCode::OutOfMemory, KxFormat("No memory for the buffer of '%s'", path.c_str()));
         }
+        Prefault::Range(m_buffer, m_capacity);
     }
     m_fd = fd;
     m_path = path;

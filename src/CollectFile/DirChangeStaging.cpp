@@ -1,6 +1,7 @@
 #include "CollectFile/DirChangeStaging.h"
 
 #include "Base/HotPath.h"
+#include "Base/Prefault.h"
 #include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FileNameEscaping.h"
@@ -45,8 +46,15 @@ KX_HOT_PATH CDirChangeStaging::SSlot& CDirChangeStaging::ThreadSlot()
             m_slots.push_back(std::make_unique<SSlot>());
             slot = m_slots.back().get();
             slot->owner = self;
+            // Filled at every hand-over: resident from the start rather than faulted in page by page.
             slot->log.reserve(kHandOverBytes + 4096);
             slot->batch.reserve(kHandOverBytes + 4096);
+            slot->items.reserve(kHandOverEntries);
+            slot->order.reserve(kHandOverEntries);
+            Prefault::Range(slot->log.data(), slot->log.capacity());
+            Prefault::Range(slot->batch.data(), slot->batch.capacity());
+            Prefault::Range(slot->items.data(), slot->items.capacity() * sizeof(SItem));
+            Prefault::Range(slot->order.data(), slot->order.capacity() * sizeof(SSortKey));
         }
     }
     cache.ids[cache.next] = m_id;
@@ -158,6 +166,17 @@ KX_HOT_PATH CKxError CDirChangeStaging::HandOver(SSlot& slot)
     std::vector<SChunkRef>& chunks = slot.chunks;
     chunks.clear();
     slot.batch.clear();
+    // The chunk records stay until the file closes, with their folder paths: their memory is
+    // new memory of this thread's heap, made resident a step ahead of need.
+    size_t retained = 0;
+    for (const SGroup& group : slot.groups)
+        retained += kChunkOverheadBytes + group.folder.size();
+    if (retained > slot.residentHeap) {
+        const size_t step = std::max(kResidentHeapStep, retained);
+        Prefault::ThreadHeap(step);
+        slot.residentHeap += step;
+    }
+    slot.residentHeap -= retained;
     std::uint64_t entries = 0;
     auto first = slot.order.begin();
     for (const SGroup& group : slot.groups) {

@@ -34,6 +34,12 @@ public:
     // Small on purpose: a slot's buffers are touched once and reused, and every fresh page costs
     // the walk more than the hand-overs a larger log would save.
     static constexpr size_t kHandOverBytes = size_t{64} << 10;
+    // Entries of a hand-over the per-slot lists are sized for (they grow past it if need be).
+    static constexpr size_t kHandOverEntries = 2048;
+    // A chunk record's memory besides its folder path: the record, the path's heap block.
+    static constexpr size_t kChunkOverheadBytes = sizeof(DirChangeFileLayout::SChunkRef) + 48;
+    // Heap made resident at once when a slot's chunk records need more.
+    static constexpr size_t kResidentHeapStep = size_t{1} << 20;
 
     explicit CDirChangeStaging(CPathCacheFlatFileIndex& index);
     CDirChangeStaging(const CDirChangeStaging&) = delete;
@@ -85,6 +91,7 @@ private:
         std::vector<SSortKey> order;
         std::string batch;
         std::vector<DirChangeFileLayout::SChunkRef> chunks;  // the batch's, reused: no fresh pages per hand-over
+        size_t residentHeap = 0;  // bytes of this thread's heap made resident and not yet used
     };
 
     SSlot& ThreadSlot();

@@ -1,6 +1,7 @@
 #include "CollectFile/FlatCollectFile.h"
 
 #include "Base/HotPath.h"
+#include "Base/Prefault.h"
 #include "CollectFile/FileNameEscaping.h"
 
 #include <charconv>
@@ -101,6 +102,7 @@ KX_HOT_PATH CFlatCollectFile::SStagingSlot* CFlatCollectFile::ThreadSlot(bool cr
             slot = m_slots.back().get();
             slot->owner = self;
             slot->bytes.reserve(kHandOverBytes + 512);
+            Prefault::Range(slot->bytes.data(), slot->bytes.capacity());
             m_slotCount.store(m_slots.size(), std::memory_order_relaxed);
         }
     }

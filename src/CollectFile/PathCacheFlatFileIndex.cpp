@@ -3,6 +3,7 @@
 #include "Base/BackgroundRemover.h"
 #include "Base/HotPath.h"
 #include "Base/LogWriter.h"
+#include "Base/Prefault.h"
 #include "CollectFile/DirChangeClosedFile.h"
 #include "CollectFile/DirChangeComparison.h"
 #include "CollectFile/DirChangeFileLayout.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
@@ -552,6 +554,7 @@ CKxError CPathCacheFlatFileIndex::Close()
 CKxError CPathCacheFlatFileIndex::CloseNow()
 {
     SImpl& impl = *m_impl;
+    const auto started = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(impl.currentLock);
         if (impl.closed)
@@ -575,6 +578,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     };
     std::vector<SSortKey> keys;
     keys.reserve(impl.currentChunks.size());
+    Prefault::Range(keys.data(), keys.capacity() * sizeof(SSortKey));
     for (const SChunkRef& chunk : impl.currentChunks)
         keys.push_back(SSortKey{chunk.folder, chunk.offset, &chunk});
     std::sort(keys.begin(), keys.end(), [](const SSortKey& a, const SSortKey& b) {
@@ -586,6 +590,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     constexpr size_t kPieceBytes = size_t{64} << 10;
     std::string piece;
     piece.reserve(kPieceBytes + 4096);
+    Prefault::Range(piece.data(), piece.capacity());
     DirChangeFileLayout::CHash64Stream indexHash;
     std::uint64_t at = impl.currentEnd;
     auto write = [&]() -> CKxError {
@@ -619,6 +624,12 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     }
     impl.currentEnd = at;
     impl.closed.store(true, std::memory_order_release);
+    FSLOG(0, "Directory-change file '%s' closed: %llu entries in %zu folder chunks, %llu bytes, in %lld ms",
+          impl.currentPath.c_str(), static_cast<unsigned long long>(impl.currentEntries), keys.size(),
+          static_cast<unsigned long long>(at),
+          static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - started)
+                                     .count()));
     return CKxError::Success();
 }
 

@@ -3,6 +3,7 @@
 #include "Agent/EvEvent.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
+#include "Base/Prefault.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "Scan/ContentRootAncestorConsumer.h"
 #include "Scan/FileNameFactory.h"
@@ -61,6 +62,7 @@ public:
             return CKxError::FromErrno(errno, KxFormat("Failed to open '%s'", path.c_str()));
         m_buffer = std::make_unique_for_overwrite<char[]>(kBlockBytes);
         m_size = kBlockBytes;
+        Prefault::Range(m_buffer.get(), m_size);
         return CKxError::Success();
     }
 
@@ -151,7 +153,11 @@ private:
 // Lines gathered for the current piece with their counts, written in one call. The first piece
 // is the front of the file being split; each later one a collect file of its own.
 struct SPieceBlock {
-    SPieceBlock() { bytes.reserve(kBlockBytes + (size_t{64} << 10)); }
+    SPieceBlock()
+    {
+        bytes.reserve(kBlockBytes + (size_t{64} << 10));
+        Prefault::Range(bytes.data(), bytes.capacity());
+    }
 
     std::string bytes;
     std::uint64_t items = 0;
