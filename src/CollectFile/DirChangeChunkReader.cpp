@@ -1,8 +1,14 @@
 #include "CollectFile/DirChangeChunkReader.h"
 
+#include "Base/Prefault.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <unistd.h>
+
+namespace {
+constexpr size_t kPrefaultBytes = size_t{64} << 10;
+}  // namespace
 
 CDirChangeChunkReader::CDirChangeChunkReader(int fd, const std::string& filePath, std::uint64_t limit, size_t windows,
                                              size_t windowBytes)
@@ -14,6 +20,12 @@ CKxError CDirChangeChunkReader::ReadAt(int fd, const std::string& filePath, std:
                                        std::uint64_t length, std::string& out)
 {
     const size_t start = out.size();
+    // A large read lands in memory this process has not touched yet (the closing index, a
+    // comparison window): resident in one call rather than a fault a page.
+    if (length >= kPrefaultBytes) {
+        out.reserve(start + length);
+        Prefault::Range(out.data() + start, length);
+    }
     out.resize(start + length);
     size_t done = 0;
     while (done < length) {

@@ -1,6 +1,7 @@
 #include "CollectFile/DirChangeFileLayout.h"
 
 #include "Base/HotPath.h"
+#include "Base/Prefault.h"
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FileNameEscaping.h"
 
@@ -144,6 +145,12 @@ void AppendIndexLine(const SChunkRef& chunk, std::string& out)
 bool ParseIndex(std::string_view text, std::uint64_t dataBegin, std::uint64_t dataEnd, std::vector<SChunkRef>& chunks,
                 std::string& cause)
 {
+    // One record per line, each with its folder's path on the heap: sized and made resident up
+    // front, since a large record's index would otherwise fault in a page at a time.
+    const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    chunks.reserve(chunks.size() + lines);
+    Prefault::Range(chunks.data() + chunks.size(), lines * sizeof(SChunkRef));
+    Prefault::ThreadHeap(text.size() + lines * 32);
     size_t pos = 0;
     size_t lineNumber = 0;
     while (pos < text.size()) {
