@@ -13,6 +13,7 @@
 #include "Base/KxError.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,8 @@ public:
 private:
     struct SWindow {
         std::uint64_t offset = 0;
-        std::string bytes;  // empty: unused
+        size_t size = 0;  // 0: unused
+        std::unique_ptr<char[]> bytes;
     };
 
     int m_fd;
