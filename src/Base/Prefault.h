@@ -9,6 +9,14 @@
 namespace Prefault {
 // The whole pages inside [begin, begin + bytes).
 void Range(void* begin, std::size_t bytes);
+// Reserves room for `count` elements in `container` (a vector or string) and makes the whole
+// reserved storage resident.
+template <class Container>
+void Reserve(Container& container, std::size_t count)
+{
+    container.reserve(count);
+    Range(container.data(), container.capacity() * sizeof(*container.data()));
+}
 // The next `bytes` of the calling thread's heap: taken from malloc, populated and given back,
 // so that the thread's next allocations are carved out of resident memory. Relies on freed
 // memory staying with the process (the job's mallopt settings; see the fsweep tool's main).

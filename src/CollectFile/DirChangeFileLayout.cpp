@@ -148,8 +148,7 @@ bool ParseIndex(std::string_view text, std::uint64_t dataBegin, std::uint64_t da
     // One record per line, each with its folder's path on the heap: sized and made resident up
     // front, since a large record's index would otherwise fault in a page at a time.
     const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-    chunks.reserve(chunks.size() + lines);
-    Prefault::Range(chunks.data() + chunks.size(), lines * sizeof(SChunkRef));
+    Prefault::Reserve(chunks, chunks.size() + lines);
     Prefault::ThreadHeap(text.size() + lines * 32);
     size_t pos = 0;
     size_t lineNumber = 0;

@@ -47,14 +47,10 @@ KX_HOT_PATH CDirChangeStaging::SSlot& CDirChangeStaging::ThreadSlot()
             slot = m_slots.back().get();
             slot->owner = self;
             // Filled at every hand-over: resident from the start rather than faulted in page by page.
-            slot->log.reserve(kHandOverBytes + 4096);
-            slot->batch.reserve(kHandOverBytes + 4096);
-            slot->items.reserve(kHandOverEntries);
-            slot->order.reserve(kHandOverEntries);
-            Prefault::Range(slot->log.data(), slot->log.capacity());
-            Prefault::Range(slot->batch.data(), slot->batch.capacity());
-            Prefault::Range(slot->items.data(), slot->items.capacity() * sizeof(SItem));
-            Prefault::Range(slot->order.data(), slot->order.capacity() * sizeof(SSortKey));
+            Prefault::Reserve(slot->log, kHandOverBytes + 4096);
+            Prefault::Reserve(slot->batch, kHandOverBytes + 4096);
+            Prefault::Reserve(slot->items, kHandOverEntries);
+            Prefault::Reserve(slot->order, kHandOverEntries);
         }
     }
     cache.ids[cache.next] = m_id;

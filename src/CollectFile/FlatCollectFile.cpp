@@ -101,8 +101,7 @@ KX_HOT_PATH CFlatCollectFile::SStagingSlot* CFlatCollectFile::ThreadSlot(bool cr
             m_slots.push_back(std::make_unique<SStagingSlot>());
             slot = m_slots.back().get();
             slot->owner = self;
-            slot->bytes.reserve(kHandOverBytes + 512);
-            Prefault::Range(slot->bytes.data(), slot->bytes.capacity());
+            Prefault::Reserve(slot->bytes, kHandOverBytes + 512);
             m_slotCount.store(m_slots.size(), std::memory_order_relaxed);
         }
     }

@@ -577,8 +577,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
         const SChunkRef* chunk;
     };
     std::vector<SSortKey> keys;
-    keys.reserve(impl.currentChunks.size());
-    Prefault::Range(keys.data(), keys.capacity() * sizeof(SSortKey));
+    Prefault::Reserve(keys, impl.currentChunks.size());
     for (const SChunkRef& chunk : impl.currentChunks)
         keys.push_back(SSortKey{chunk.folder, chunk.offset, &chunk});
     std::sort(keys.begin(), keys.end(), [](const SSortKey& a, const SSortKey& b) {
@@ -589,8 +588,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     // about a hundred bytes per chunk, and building it whole would touch that many fresh pages.
     constexpr size_t kPieceBytes = size_t{64} << 10;
     std::string piece;
-    piece.reserve(kPieceBytes + 4096);
-    Prefault::Range(piece.data(), piece.capacity());
+    Prefault::Reserve(piece, kPieceBytes + 4096);
     DirChangeFileLayout::CHash64Stream indexHash;
     std::uint64_t at = impl.currentEnd;
     auto write = [&]() -> CKxError {

@@ -153,11 +153,7 @@ private:
 // Lines gathered for the current piece with their counts, written in one call. The first piece
 // is the front of the file being split; each later one a collect file of its own.
 struct SPieceBlock {
-    SPieceBlock()
-    {
-        bytes.reserve(kBlockBytes + (size_t{64} << 10));
-        Prefault::Range(bytes.data(), bytes.capacity());
-    }
+    SPieceBlock() { Prefault::Reserve(bytes, kBlockBytes + (size_t{64} << 10)); }
 
     std::string bytes;
     std::uint64_t items = 0;
