@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -21,18 +20,6 @@ using namespace dctest;
 
 namespace {
 const FXCodeLocation kHere = FXCodeLocation::Here();
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 // Every (path, kind) of a closed file with its record text, read back through the comparison
 // of the file with itself.
@@ -337,20 +324,6 @@ TEST_F(PathCacheFlatFileIndexTest, BadArgumentsAndClosedFilesAreRefused)
     EXPECT_EQ(unopened.Close().Code(), 6);
 }
 
-namespace {
-ssize_t FailingPwrite(int fd, const void* data, size_t size, off_t offset)
-{
-    long left = collecttest::g_writesLeft.load();
-    if (left == 0) {
-        errno = collecttest::g_failErrno.load();
-        return -1;
-    }
-    if (left > 0)
-        collecttest::g_writesLeft.fetch_sub(1);
-    const size_t chunk = collecttest::g_maxChunk.load();
-    return ::pwrite(fd, data, chunk && size > chunk ? chunk : size, offset);
-}
-}  // namespace
 
 TEST_F(PathCacheFlatFileIndexTest, BackgroundCloseRefusesAddsAtOnceAndCloseReportsItsOutcome)
 {
@@ -376,7 +349,7 @@ TEST_F(PathCacheFlatFileIndexTest, BackgroundCloseRefusesAddsAtOnceAndCloseRepor
     // The closing index cannot be written: Close returns that failure, naming the file.
     collecttest::ResetFaults(-1, ENOSPC);
     auto failing = std::make_shared<CPathCacheFlatFileIndex>();
-    failing->SetWriteFunction(FailingPwrite);
+    failing->SetWriteFunction(collecttest::FaultyPwrite);
     ASSERT_TRUE(failing->SetCurrentBackingFile(Path("bgfail"), nullptr).IsSuccess());
     ASSERT_TRUE(failing->AddItem("/a/b", Rec("|v"), true).IsSuccess());
     collecttest::ResetFaults(0, ENOSPC);
@@ -400,7 +373,7 @@ TEST_F(PathCacheFlatFileIndexTest, WriteFailuresAreStickyAndNameTheFile)
     collecttest::ResetFaults(-1, ENOSPC, 7);
     {
         auto index = std::make_shared<CPathCacheFlatFileIndex>();
-        index->SetWriteFunction(FailingPwrite);
+        index->SetWriteFunction(collecttest::FaultyPwrite);
         index->SetItemInfoFormatter(std::make_shared<CTextFormatter>());
         ASSERT_TRUE(index->SetCurrentBackingFile(Path("short"), nullptr).IsSuccess());
         CPathCacheFlatFileIndexBuffer buffer(index);
@@ -414,7 +387,7 @@ TEST_F(PathCacheFlatFileIndexTest, WriteFailuresAreStickyAndNameTheFile)
     // The header and one hand-over pass; the next hand-over fails with ENOSPC.
     collecttest::ResetFaults(2, ENOSPC);
     auto index = std::make_shared<CPathCacheFlatFileIndex>();
-    index->SetWriteFunction(FailingPwrite);
+    index->SetWriteFunction(collecttest::FaultyPwrite);
     ASSERT_TRUE(index->SetCurrentBackingFile(Path("full"), nullptr).IsSuccess());
     CPathCacheFlatFileIndexBuffer buffer(index);
     CKxError failed;
@@ -452,14 +425,14 @@ protected:
         ASSERT_TRUE(buffer.CloseFile().IsSuccess());
         ASSERT_TRUE(index->CarryForward("/p/q").IsSuccess());
         ASSERT_TRUE(index->Close().IsSuccess());
-        m_good = ReadAll(Path("good"));
+        m_good = Read(Path("good"));
         ASSERT_GT(m_good.size(), 64u);
     }
 
     // The file as `bytes` is refused at load or at the first read of its entries; never a crash.
     void ExpectRefused(const std::string& bytes, const std::string& what)
     {
-        WriteAll(Path("bad"), bytes);
+        Write(Path("bad"), bytes);
         CPathCacheFlatFileIndex index;
         index.SetPreviousBackingFileParser(std::make_shared<CTextParser>());
         ASSERT_TRUE(index.SetCurrentBackingFile(Path("out"), nullptr).IsSuccess());
@@ -517,7 +490,7 @@ TEST_F(DamagedDirChangeFileTest, ChunksAlikeInBothFilesAreStillChecked)
     for (size_t at = 0; at < m_good.size(); ++at) {
         std::string bad = m_good;
         bad[at] = static_cast<char>(bad[at] ^ 0x01);
-        WriteAll(Path("bad"), bad);
+        Write(Path("bad"), bad);
         CDeletionsOnly callback;
         EXPECT_EQ(CPathCacheFlatFileIndex::Compare(Path("bad"), Path("bad"), callback, 0, nullptr, nullptr).Code(),
                   KxCode::InvalidData)
@@ -559,7 +532,7 @@ TEST_F(PathCacheFlatFileIndexTest, ChunkReaderReturnsTheFilesBytes)
     std::string bytes;
     for (int i = 0; i < 200; ++i)
         bytes.push_back(static_cast<char>('a' + i % 26 + (i / 26) % 3));
-    WriteAll(Path("data"), bytes);
+    Write(Path("data"), bytes);
     const int fd = ::open(Path("data").c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     const std::string path = Path("data");
@@ -595,7 +568,7 @@ TEST_F(PathCacheFlatFileIndexTest, IncrementalCollectFileWritesDeletionLines)
     EXPECT_EQ(file.GetItemCount(), 2u);
     EXPECT_EQ(file.GetFolderCount(), 0u);
     ASSERT_TRUE(file.Close().IsSuccess());
-    EXPECT_EQ(ReadAll(Path("incr.cvf")), "??D/gone/dir\n??d/gone/dir/a\\x0ab\n");
+    EXPECT_EQ(Read(Path("incr.cvf")), "??D/gone/dir\n??d/gone/dir/a\\x0ab\n");
     EXPECT_EQ(file.RawWriteDeletedItem("??d/late").Code(), 6);
 
     collecttest::ResetFaults(0, EIO);
