@@ -47,14 +47,7 @@ protected:
 
     void Content(const std::vector<std::string>& paths, bool useCtime)
     {
-        std::string list;
-        for (const std::string& path : paths)
-            list += (list.empty() ? "\"" : ", \"") + path + "\"";
-        WriteFile(AppConfigPath("2:5"),
-                  R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},
-                      "backupSet": {"name": "defaultBackupSet", "default": true},
-                      "subclient": {"id": 5, "name": "sc1", "useCtime": )" +
-                      std::string(useCtime ? "true" : "false") + R"(, "content": [)" + list + "]}}");
+        WriteSubclient({{"content", paths}, {"useCtime", useCtime}});
     }
 
     static void SetTimes(const std::string& path, std::time_t when)
@@ -101,30 +94,11 @@ protected:
         }
     }
 
-    // Decoded item lines of the collect files of one family ("CollectTot"/"CollectInc"), the
-    // deleted-items list left out: folders end in '/'.
-    std::set<std::string> Listed(const std::string& family) const
-    {
-        std::set<std::string> listed;
-        for (const auto& entry : fs::directory_iterator(m_results)) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind(family, 0) != 0 || name.find("DeletedItems") != std::string::npos)
-                continue;
-            for (std::string line : ReadLines(entry.path().string())) {
-                if (const size_t bar = line.rfind('|'); bar != std::string::npos)
-                    line.resize(bar);
-                std::string path;
-                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << line;
-                listed.insert(path);
-            }
-        }
-        return listed;
-    }
     // Listed items below the data folder, relative to it.
     std::set<std::string> ListedData(const std::string& family) const
     {
         std::set<std::string> data;
-        for (const std::string& path : Listed(family))
+        for (const auto& [path, count] : ListedIn(m_results, family))
             if (path.rfind(m_data + "/", 0) == 0 && path.size() > m_data.size() + 1)
                 data.insert(path.substr(m_data.size() + 1));
         return data;
@@ -245,7 +219,7 @@ TEST_F(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWhol
     AgeTree(other);
     ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "2"}));
     std::set<std::string> listed;
-    for (const std::string& path : Listed("CollectInc"))
+    for (const auto& [path, count] : ListedIn(m_results, "CollectInc"))
         if (path.rfind(other, 0) == 0)
             listed.insert(path);
     EXPECT_EQ(listed, (std::set<std::string>{other + "/", other + "/deep/", other + "/deep/o.txt"}));

@@ -80,23 +80,16 @@ protected:
         EvEvent::SetJobId(7);
     }
 
-    // An item as the walk reads it.
-    static CItemPtr Found(const std::string& path)
-    {
-        struct stat status {};
-        EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-        return std::make_shared<CFindFirstItem>(path, path, status);
-    }
     // A walk item with chosen status fields and no file behind it.
     static CItemPtr Synthetic(const std::string& path, mode_t mode, std::int64_t mtime = 0, std::int64_t ctime = 0,
-                              std::uint64_t size = 0)
+                              std::uint64_t size = 0, nlink_t links = 1)
     {
         struct stat status {};
         status.st_mode = mode;
         status.st_mtim.tv_sec = mtime;
         status.st_ctim.tv_sec = ctime;
         status.st_size = static_cast<off_t>(size);
-        status.st_nlink = 1;
+        status.st_nlink = links;
         return std::make_shared<CFindFirstItem>(path, path, status);
     }
     std::vector<nlohmann::json> Events(std::uint32_t id) const
@@ -337,11 +330,7 @@ TEST_F(ConsumerTest, ExtentQualificationAndSlabs)
     CItemPtr flagged = Synthetic("/apple", S_IFREG, 0, 0, threshold);
     flagged->SetAppleDoubleFile(true);
     EXPECT_FALSE(qualified(flagged));
-    struct stat linked {};
-    linked.st_mode = S_IFREG;
-    linked.st_size = static_cast<off_t>(threshold);
-    linked.st_nlink = 2;
-    EXPECT_FALSE(qualified(std::make_shared<CFindFirstItem>("/linked", "/linked", linked)));
+    EXPECT_FALSE(qualified(Synthetic("/linked", S_IFREG, 0, 0, threshold, 2)));
     EXPECT_FALSE(qualified(Synthetic("/" + std::string(5999, 'l'), S_IFREG, 0, 0, threshold)));
     EXPECT_TRUE(qualified(Synthetic("/" + std::string(5998, 'l'), S_IFREG, 0, 0, threshold)));
     struct stat device {};
@@ -358,7 +347,7 @@ TEST_F(ConsumerTest, ExtentQualificationAndSlabs)
 
     // Without hard-link handling a linked file qualifies by its size alone.
     CExtentLevelBackupConsumer noLinks(m_recorder, false, threshold, "", true);
-    CItemPtr linkedItem = std::make_shared<CFindFirstItem>("/linked", "/linked", linked);
+    CItemPtr linkedItem = Synthetic("/linked", S_IFREG, 0, 0, threshold, 2);
     ASSERT_TRUE(noLinks.Process(linkedItem).IsSuccess());
     EXPECT_TRUE(linkedItem->GetBag().GetBool(CExtentLevelBackupConsumer::kQualifiedKey));
 }
@@ -557,9 +546,7 @@ TEST_F(ConsumerTest, FailureListLinesAndTruncation)
     auto odd = std::make_shared<CItem>("/d/new\nline|pipe\\back:colon", false);
     odd->SetErrorNumber(EIO);
     auto noCode = std::make_shared<CItem>("/d/nocode", false);
-    struct stat linkStatus {};
-    linkStatus.st_mode = S_IFLNK;
-    auto link = std::make_shared<CFindFirstItem>("/d/link", "/d/link", linkStatus);
+    CItemPtr link = Synthetic("/d/link", S_IFLNK);
     link->SetErrorNumber(ENOENT);
     for (const CItemPtr& item : std::vector<CItemPtr>{folder, odd, noCode, link})
         ASSERT_TRUE(failures.Process(item).IsSuccess());

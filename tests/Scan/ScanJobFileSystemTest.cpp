@@ -53,15 +53,6 @@ protected:
         return job;
     }
 
-    // config/apps/2:5.json with the given subclient members.
-    void WriteSubclient(const std::string& members, bool defaultBackupSet = true)
-    {
-        WriteFile(AppConfigPath("2:5"),
-                  std::string(R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},)") +
-                      R"( "backupSet": {"name": "set2", "default": )" + (defaultBackupSet ? "true" : "false") +
-                      R"(}, "subclient": {"id": 5, "name": "sc1", )" + members + "}}");
-    }
-
     CBagPtr Bag()
     {
         std::shared_ptr<CScannerOptions> options;
@@ -426,7 +417,7 @@ protected:
         if (::geteuid() != 0)
             GTEST_SKIP() << "impersonation needs root";
         fs::create_directories(m_root + "/data");
-        WriteSubclient("\"content\": [\"" + m_root + "/data\"]", false);
+        WriteSubclient({{"content", {m_root + "/data"}}}, false);
     }
 };
 
@@ -462,7 +453,7 @@ TEST_F(ImpersonationTest, NoSwitchWithoutAUserOnADefaultSetOrForOtherJobTypes)
               }),
               0);
     // The default backup set is never impersonated.
-    WriteSubclient("\"content\": [\"" + m_root + "/data\"]", true);
+    WriteSubclient({{"content", {m_root + "/data"}}});
     EXPECT_EQ(InChild([this] {
                   return NewJob({"-uid", "65534"})->Configure().IsSuccess() && ::geteuid() == 0 ? 0 : 1;
               }),
@@ -504,9 +495,10 @@ TEST_F(ImpersonationTest, NonRootProcessNeverImpersonates)
 TEST_F(FileSystemJobTest, ScanViewListsContentBeforeExceptionsBeforeFilters)
 {
     fs::create_directories(m_root + "/data");
-    WriteSubclient(
-             "\"content\": [\"" + m_root + "/data\"], \"filters\": [\"*.tmp\"], \"filterExceptions\": [\"" + m_root +
-                 "/data/keep.tmp\"], \"otherSubclientsContent\": [\"" + m_root + "/data/other\"]");
+    WriteSubclient({{"content", {m_root + "/data"}},
+                    {"filters", {"*.tmp"}},
+                    {"filterExceptions", {m_root + "/data/keep.tmp"}},
+                    {"otherSubclientsContent", {m_root + "/data/other"}}});
     auto job = NewJob();
     ASSERT_TRUE(job->Configure().IsSuccess());
     auto unix = std::dynamic_pointer_cast<CScanJobFileSystemUnix>(job->GetPrivate());

@@ -7,12 +7,18 @@
 #include "Agent/MemorySettingsStore.h"
 #include "Agent/ZVPlatformInfo.h"
 #include "Base/LogWriter.h"
+#include "CollectFile/FileNameEscaping.h"
+#include "Engine/FindFirstItem.h"
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 class ScanJobTestEnv : public AgentTestEnv {
 protected:
@@ -39,19 +45,46 @@ protected:
     }
     bool Logged(const std::string& text) const { return ReadFile(m_logPath).find(text) != std::string::npos; }
 
-    // Writes application 2:5 with `subclient` members over a non-default subclient holding /data.
-    void WriteSubclient(const nlohmann::json& subclient)
+    // Writes application 2:5 (index version 2) with `subclient` members over a non-default
+    // subclient holding /data, in the default backup set unless told otherwise.
+    void WriteSubclient(const nlohmann::json& subclient, bool defaultBackupSet = true)
     {
         nlohmann::json sc = {{"id", 5}, {"name", "sc1"}, {"default", false}, {"content", {"/data"}}};
         if (subclient.is_object())  // "{}" reads as null
             sc.update(subclient);
         nlohmann::json app = {{"appType", 29},
+                              {"indexV2", true},
                               {"client", {{"id", 2}, {"name", "client1"}}},
-                              {"backupSet", {{"name", "defaultBackupSet"}, {"default", true}}},
+                              {"backupSet", {{"name", "defaultBackupSet"}, {"default", defaultBackupSet}}},
                               {"subclient", sc}};
         WriteFile(AppConfigPath("2:5"), app.dump());
     }
-
+    // An item as the walk reads it from the file system.
+    static CItemPtr Found(const std::string& path)
+    {
+        struct stat status {};
+        EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+        return std::make_shared<CFindFirstItem>(path, path, status);
+    }
+    // The decoded item lines of the collect files in `folder` whose names start with `family`
+    // (deleted-items lists left out), each with how often it is listed; folders keep their '/'.
+    static std::map<std::string, int> ListedIn(const std::string& folder, const std::string& family = "CollectTot")
+    {
+        std::map<std::string, int> listed;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(family, 0) != 0 || name.find("DeletedItems") != std::string::npos)
+                continue;
+            for (std::string line : ReadLines(entry.path().string())) {
+                if (const size_t bar = line.rfind('|'); bar != std::string::npos)
+                    line.resize(bar);
+                std::string path;
+                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << line;
+                ++listed[path];
+            }
+        }
+        return listed;
+    }
     // Writes config/apps/<appId>.json; `subclientExtra` and `clientExtra` are further JSON members.
     void WriteApp(const std::string& appId, int appType, bool indexV2 = true, const std::string& subclientExtra = "",
                   const std::string& clientExtra = "", const std::string& backupSetKind = "")

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <any>
 #include <functional>
 #include <initializer_list>
 #include <string_view>
@@ -102,6 +103,26 @@ protected:
     std::string Log() const { return ReadFile(m_logPath); }
     bool Logged(std::string_view text) const { return Log().find(text) != std::string::npos; }
 
+    // The bag's value of `key` with its type: true/false, 5 (int), 5u (unsigned int), 5ull
+    // (unsigned long long), "text" (string); "-" when absent.
+    std::string Typed(const char* key) const
+    {
+        std::any value;
+        if (m_bag->ReadAny(key, value).IsError())
+            return "-";
+        if (auto* v = std::any_cast<bool>(&value)) return *v ? "true" : "false";
+        if (auto* v = std::any_cast<int>(&value)) return std::to_string(*v);
+        if (auto* v = std::any_cast<unsigned int>(&value)) return std::to_string(*v) + "u";
+        if (auto* v = std::any_cast<unsigned long long>(&value)) return std::to_string(*v) + "ull";
+        if (auto* v = std::any_cast<std::string>(&value)) return "\"" + *v + "\"";
+        return "<other type>";
+    }
+    void ExpectBag(std::initializer_list<std::pair<const char*, const char*>> expected) const
+    {
+        for (const auto& [key, value] : expected)
+            EXPECT_EQ(Typed(key), value) << key;
+    }
+
     template <typename T>
     T Value(const char* key) const
     {
@@ -133,14 +154,9 @@ TEST_F(ScannerOptionsTest, WithoutAnySettingEveryKeyTakesItsDefault)
              {Bag::idUseMTime, true}, {Bag::idUseCTime, true}, {Bag::idProcessTopLevelContent, true},
              {"bEnableAutoSubclientDirCleanup", false}})
         EXPECT_EQ(Value<bool>(key), expected) << key;
-    EXPECT_EQ(Value<unsigned long long>("orbundId"), 1u);
-    EXPECT_EQ(Value<unsigned long long>(Bag::idClientID), 2u);
-    EXPECT_FALSE(m_bag->Has(Bag::idMaxScanThreads));
-    EXPECT_EQ(Value<unsigned int>(Bag::idTrueUpSkipped), 0u);
-    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 1u);
-    EXPECT_FALSE(m_bag->Has(Bag::idIncrImageMode));
-    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
-    EXPECT_EQ(Value<std::string>(Bag::idFileShareAutoMountOptions), "");
+    ExpectBag({{"orbundId", "1ull"}, {Bag::idClientID, "2ull"}, {Bag::idMaxScanThreads, "-"},
+               {Bag::idTrueUpSkipped, "0u"}, {Bag::idNumStreams, "1u"}, {Bag::idIncrImageMode, "-"},
+               {Bag::idInstanceBaseVersion, "11u"}, {Bag::idFileShareAutoMountOptions, R"("")"}});
     for (const char* absent : {Bag::idBackupAfterDate, Bag::idEnhancedSymbolicLinkIdentification, Bag::idFollowSymLink,
                                Bag::idClusterFSTypes, Bag::idHardLinkEnable, Bag::idGpfsScan, Bag::idHadoopScan,
                                Bag::idDistributedAppType, Bag::idFailedFilesInIndex, Bag::idFileServerScan,
@@ -167,14 +183,10 @@ TEST_F(ScannerOptionsTest, SubclientSwitchesReachTheBag)
                             Bag::idLaptopClient, Bag::idIndexV2, Bag::idIncrImageMode,
                             Bag::idEnableFolderLevelMultithread})
         EXPECT_TRUE(Value<bool>(key)) << key;
-    EXPECT_EQ(Value<unsigned int>(Bag::idDaysToTrueUp), 30u);
-    EXPECT_EQ(Value<unsigned int>(Bag::idJobsToTrueUp), 2u);
-    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 4u);
-    EXPECT_EQ(Value<unsigned long long>(Bag::idBackupAfterDate), 1700000000u);
-    EXPECT_EQ(Value<unsigned int>(Bag::idMaxWorkers), 6u);
-    EXPECT_EQ(Value<std::string>(Bag::idFileShareAutoMountOptions), "vers=3");
     // A laptop client never cleans its results folder automatically.
-    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
+    ExpectBag({{Bag::idDaysToTrueUp, "30u"}, {Bag::idJobsToTrueUp, "2u"}, {Bag::idNumStreams, "4u"},
+               {Bag::idBackupAfterDate, "1700000000ull"}, {Bag::idMaxWorkers, "6u"},
+               {Bag::idFileShareAutoMountOptions, R"("vers=3")"}, {"bEnableAutoSubclientDirCleanup", "-"}});
 }
 
 TEST_F(ScannerOptionsTest, CloudLaptopBackupLeavesDataClassificationUnset)
@@ -206,9 +218,8 @@ TEST_F(ScannerOptionsTest, SingleSettingsReachTheBag)
     Set("nUseGpfsScan", "1");
     Set("bEnableFileExtentIncompleteFilesTrueUp", "1");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idGpfsScan));
-    EXPECT_TRUE(Value<bool>(Bag::idIncrImageMode));
-    EXPECT_FALSE(Value<bool>(Bag::idSkipIncompleteLargeFileBrowse));
+    ExpectBag({{Bag::idGpfsScan, "true"}, {Bag::idIncrImageMode, "true"},
+               {Bag::idSkipIncompleteLargeFileBrowse, "false"}});
     // A registered client id is kept.
     Set("nCLIENTID", "44");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
@@ -241,21 +252,17 @@ TEST_F(ScannerOptionsTest, StringSwitchesOfMountsLongPathsAndClusters)
     Set("sClusteredFSFilter", "yes");
     Set("sClusteredFSTypes", "gpfs lustre");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idSkipNonLocalMountDetails));
-    EXPECT_FALSE(Value<bool>(Bag::idLongPathFlag));
-    EXPECT_TRUE(Value<bool>(Bag::idProcessLongPaths));
-    EXPECT_TRUE(Value<bool>(Bag::idClusterFilter));
-    EXPECT_EQ(Value<std::string>(Bag::idClusterFSTypes), "gpfs lustre");
+    ExpectBag({{Bag::idSkipNonLocalMountDetails, "true"}, {Bag::idLongPathFlag, "false"},
+               {Bag::idProcessLongPaths, "true"}, {Bag::idClusterFilter, "true"},
+               {Bag::idClusterFSTypes, R"("gpfs lustre")"}});
 
     Set("sSkipNonLocalMountDetails", "");
     Set("sSupportLongPath", "yes");
     Set("sClusteredFSFilter", "no");
     Set("sClusteredFSTypes", "");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_FALSE(Value<bool>(Bag::idSkipNonLocalMountDetails));
-    EXPECT_TRUE(Value<bool>(Bag::idLongPathFlag));
-    EXPECT_FALSE(Value<bool>(Bag::idClusterFilter));
-    EXPECT_FALSE(m_bag->Has(Bag::idClusterFSTypes));
+    ExpectBag({{Bag::idSkipNonLocalMountDetails, "false"}, {Bag::idLongPathFlag, "true"},
+               {Bag::idClusterFilter, "false"}, {Bag::idClusterFSTypes, "-"}});
 }
 
 TEST_F(ScannerOptionsTest, NumberSwitchesCountOnlyWhenNonZero)
@@ -265,12 +272,9 @@ TEST_F(ScannerOptionsTest, NumberSwitchesCountOnlyWhenNonZero)
     Set("OnDemand_AutoExpandDir", "0");
     Set("nIncludeEmptyFoldersInIncrementalBackup", "0");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idFollowSymLink));
-    EXPECT_FALSE(m_bag->Has(Bag::idUseFileCtimeAsRefTime));
-    EXPECT_FALSE(m_bag->Has(Bag::idAdhocDisableMultiThread));
-    EXPECT_FALSE(Value<bool>(Bag::idOnDemandAutoExpandDirs));
-    EXPECT_FALSE(Value<bool>(Bag::idIncludeEmptyFoldersInIncrementalBackup));
-    EXPECT_FALSE(m_bag->Has(Bag::idOnDemandHonorSCFilters));
+    ExpectBag({{Bag::idFollowSymLink, "-"}, {Bag::idUseFileCtimeAsRefTime, "-"}, {Bag::idAdhocDisableMultiThread, "-"},
+               {Bag::idOnDemandAutoExpandDirs, "false"}, {Bag::idIncludeEmptyFoldersInIncrementalBackup, "false"},
+               {Bag::idOnDemandHonorSCFilters, "-"}});
 
     for (const char* key : {"nBackupSymLinkData", "nUseFileCtimeAsRefTime", "nDisableAdhocMultiThreading"})
         Set(key, "1");
@@ -279,14 +283,11 @@ TEST_F(ScannerOptionsTest, NumberSwitchesCountOnlyWhenNonZero)
     Set("MTScanThreads", "8");
     SetPushed("EnableFailedFileProcessingForCriteria", "1");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idFollowSymLink));
-    EXPECT_TRUE(Value<bool>(Bag::idUseFileCtimeAsRefTime));
-    EXPECT_TRUE(Value<bool>(Bag::idAdhocDisableMultiThread));
-    EXPECT_TRUE(Value<bool>(Bag::idIncludeEmptyFoldersInIncrementalBackup));
     // Present with 0 is still written: the ad hoc job then ignores the subclient filters.
-    EXPECT_FALSE(Value<bool>(Bag::idOnDemandHonorSCFilters));
-    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 8u);
-    EXPECT_FALSE(Value<bool>(Bag::idOnDemandDisableFailedFilesProcessing));
+    ExpectBag({{Bag::idFollowSymLink, "true"}, {Bag::idUseFileCtimeAsRefTime, "true"},
+               {Bag::idAdhocDisableMultiThread, "true"}, {Bag::idIncludeEmptyFoldersInIncrementalBackup, "true"},
+               {Bag::idOnDemandHonorSCFilters, "false"}, {Bag::idMaxScanThreads, "8u"},
+               {Bag::idOnDemandDisableFailedFilesProcessing, "false"}});
 }
 
 TEST_F(ScannerOptionsTest, PstEvaluatorDefaultDependsOnTheJobType)
@@ -356,22 +357,17 @@ TEST_F(ScannerOptionsTest, DistributedClusterTypesAdjustThreadsAndPaths)
     TestApp app;
     app.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 11 } })";
     ASSERT_TRUE(Load(app).IsSuccess()) << Log();
-    EXPECT_EQ(Value<int>(Bag::idDistributedAppType), 11);
     // Gluster turns long-path processing off after the common rule turned it on.
-    EXPECT_FALSE(Value<bool>(Bag::idProcessLongPaths));
-    EXPECT_TRUE(Value<bool>(Bag::idEnableFolderLevelMultithread));
-    EXPECT_FALSE(m_bag->Has(Bag::idMaxScanThreads));
+    ExpectBag({{Bag::idDistributedAppType, "11"}, {Bag::idProcessLongPaths, "false"},
+               {Bag::idEnableFolderLevelMultithread, "true"}, {Bag::idMaxScanThreads, "-"}});
     // A distributed subclient never registers the client id.
     std::string value;
     EXPECT_FALSE(Setting("nCLIENTID", value));
 
     app.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 3, "useGpfsSnapshot": true } })";
     ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_EQ(Value<int>(Bag::idDistributedAppType), 3);
-    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 1u);
-    EXPECT_FALSE(Value<bool>(Bag::idEnableFolderLevelMultithread));
-    EXPECT_TRUE(Value<bool>(Bag::idGpfsSnap));
-    EXPECT_TRUE(Value<bool>(Bag::idGpfsScan));
+    ExpectBag({{Bag::idDistributedAppType, "3"}, {Bag::idMaxScanThreads, "1u"},
+               {Bag::idEnableFolderLevelMultithread, "false"}, {Bag::idGpfsSnap, "true"}, {Bag::idGpfsScan, "true"}});
 
     Set("MTScanThreads", "6");
     ASSERT_TRUE(Load(app).IsSuccess());
@@ -409,9 +405,8 @@ TEST_F(ScannerOptionsTest, HadoopScanFromSettings)
     Set("sHadoopURI", "hdfs://nn:8020");
     Set("sHadoopUser", "hdfs");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idHadoopScan));
-    EXPECT_EQ(Value<std::string>(Bag::idHadoopNameNodeHost), "hdfs://nn:8020");
-    EXPECT_EQ(Value<std::string>(Bag::idHadoopUser), "hdfs");
+    ExpectBag({{Bag::idHadoopScan, "true"}, {Bag::idHadoopNameNodeHost, R"("hdfs://nn:8020")"},
+               {Bag::idHadoopUser, R"("hdfs")"}});
 
     Set("sHadoopURI", "");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
@@ -475,30 +470,20 @@ TEST_F(ScannerOptionsTest, FileServerClientAppTypes)
     auto clientAppType = [](int type) { return [type](CBag& bag) { (void)bag.Write(Bag::idClientAppType, type); }; };
 
     ASSERT_TRUE(Load(TestApp{}, clientAppType(3)).IsSuccess()) << Log();
-    EXPECT_TRUE(Value<bool>(Bag::idFileServerScan));
-    EXPECT_FALSE(Value<bool>(Bag::idFileServerSnapBackupFromSnapshotOnly));
-    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 1u);
-    EXPECT_TRUE(Value<bool>(Bag::idFSIScanEngine));
-    EXPECT_TRUE(Value<bool>(Bag::idEnableDeletedConsumer));
-    EXPECT_TRUE(Value<bool>(Bag::idDisableDCCompare));
-    EXPECT_FALSE(m_bag->Has(Bag::idIsNetworkShareClient));
+    ExpectBag({{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "false"},
+               {Bag::idMaxScanThreads, "1u"}, {Bag::idFSIScanEngine, "true"}, {Bag::idEnableDeletedConsumer, "true"},
+               {Bag::idDisableDCCompare, "true"}, {Bag::idIsNetworkShareClient, "-"}});
 
     SetPushed("bBackupFromSnapshotOnly", "1");
     SetPushed("nUseFSIScanEngine", "0");
     ASSERT_TRUE(Load(TestApp{}, clientAppType(5)).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idFileServerSnapBackupFromSnapshotOnly));
-    EXPECT_FALSE(Value<bool>(Bag::idFSIScanEngine));
-    EXPECT_FALSE(m_bag->Has(Bag::idEnableDeletedConsumer));
-
+    ExpectBag({{Bag::idFileServerSnapBackupFromSnapshotOnly, "true"}, {Bag::idFSIScanEngine, "false"},
+               {Bag::idEnableDeletedConsumer, "-"}});
     ASSERT_TRUE(Load(TestApp{}, clientAppType(10)).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idFileServerScan));
-    EXPECT_FALSE(m_bag->Has(Bag::idFileServerSnapBackupFromSnapshotOnly));
-    EXPECT_TRUE(Value<bool>(Bag::idIsNetworkShareClient));
-    EXPECT_EQ(Value<unsigned long long>(Bag::idNetworkShareClientId), 2u);
-
+    ExpectBag({{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "-"},
+               {Bag::idIsNetworkShareClient, "true"}, {Bag::idNetworkShareClientId, "2ull"}});
     ASSERT_TRUE(Load(TestApp{}, clientAppType(7)).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idFileServerScan));
-    EXPECT_FALSE(m_bag->Has(Bag::idMaxScanThreads));
+    ExpectBag({{Bag::idFileServerScan, "-"}, {Bag::idMaxScanThreads, "-"}});
 }
 
 TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)
@@ -508,9 +493,7 @@ TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)
     CKxError result = Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idClientAppType, 2); });
     ASSERT_TRUE(result.IsError());
     EXPECT_EQ(result.Message(), "Unable to get the Nutanix Array Id");
-    EXPECT_TRUE(Value<bool>(Bag::idNutanixAFS));
-    EXPECT_TRUE(Value<bool>(Bag::idFileServerScan));
-    EXPECT_TRUE(Value<bool>(Bag::idIsNetworkShareClient));
+    ExpectBag({{Bag::idNutanixAFS, "true"}, {Bag::idFileServerScan, "true"}, {Bag::idIsNetworkShareClient, "true"}});
 
     Set("nNutanixScan", "1");
     result = Load(TestApp{});
@@ -524,17 +507,14 @@ TEST_F(ScannerOptionsTest, ExtentBackupDependsOnJobTypeAndSubclient)
     extent.subclient = R"({ "extentBackup": { "enabled": true, "fileSizeThreshold": 1073741824 } })";
     Set("mszFileExtentSlabs", "1-10:2");
     ASSERT_TRUE(Load(extent).IsSuccess()) << Log();
-    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
-    EXPECT_EQ(Value<unsigned long long>(Bag::idExtentBackupFileSize), 1073741824u);
-    EXPECT_FALSE(Value<bool>(Bag::idExtentFeatureEnabledExplicitly));
-    EXPECT_EQ(Value<std::string>(Bag::idExtentBackupFileExtentSlabsKey), "1-10:2");
-    EXPECT_FALSE(m_bag->Has(Bag::idACLOnlyBackup));
+    ExpectBag({{Bag::idMultiStreamExtentBackup, "true"}, {Bag::idExtentBackupFileSize, "1073741824ull"},
+               {Bag::idExtentFeatureEnabledExplicitly, "false"}, {Bag::idExtentBackupFileExtentSlabsKey, R"("1-10:2")"},
+               {Bag::idACLOnlyBackup, "-"}});
 
     TestApp aclOnly;
     aclOnly.subclient = R"({ "extentBackup": { "aclOnly": true, "fileSizeThreshold": 5 } })";
     ASSERT_TRUE(Load(aclOnly).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idACLOnlyBackup));
-    EXPECT_TRUE(Value<bool>(Bag::idExtentFeatureEnabledExplicitly));
+    ExpectBag({{Bag::idACLOnlyBackup, "true"}, {Bag::idExtentFeatureEnabledExplicitly, "true"}});
 
     // Job types outside the extent family need the snapshot-without-catalog switch.
     auto jobType = [](unsigned type, bool snapWithoutCatalog) {
@@ -556,15 +536,14 @@ TEST_F(ScannerOptionsTest, ExtentBackupDependsOnJobTypeAndSubclient)
     TestApp archiving;
     archiving.subclient = R"({ "honorArchiverRetention": true, "extentBackup": { "enabled": true } })";
     ASSERT_TRUE(Load(archiving, jobType(42, false)).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
-    EXPECT_EQ(Value<std::string>(Bag::idExtentBackupFileExtentSlabsKey), "archive-slabs");
+    ExpectBag({{Bag::idMultiStreamExtentBackup, "true"},
+               {Bag::idExtentBackupFileExtentSlabsKey, R"("archive-slabs")"}});
 
     // Cluster file systems: Hadoop shares files by extents unless switched off, the others never.
     TestApp hadoop;
     hadoop.subclient = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })";
     ASSERT_TRUE(Load(hadoop).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
-    EXPECT_FALSE(m_bag->Has(Bag::idExtentBackupFileSize));
+    ExpectBag({{Bag::idMultiStreamExtentBackup, "true"}, {Bag::idExtentBackupFileSize, "-"}});
     Set("nMultiStreamExtentBackup", "0");
     ASSERT_TRUE(Load(hadoop).IsSuccess());
     EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
@@ -596,20 +575,17 @@ TEST_F(ScannerOptionsTest, PreserveAccessTimesForcesMtimeOnFileSystemAppTypes)
     app.appType = 22;
     app.subclient = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })";
     ASSERT_TRUE(Load(app).IsSuccess()) << Log();
-    EXPECT_FALSE(Value<bool>(Bag::idUseCTime));
-    EXPECT_TRUE(Value<bool>(Bag::idUseMTime));
+    ExpectBag({{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}});
 
     // The Linux file-system app type is not in that family: the subclient's times stand.
     app.appType = 29;
     ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idUseCTime));
-    EXPECT_FALSE(Value<bool>(Bag::idUseMTime));
+    ExpectBag({{Bag::idUseCTime, "true"}, {Bag::idUseMTime, "false"}});
 
     // Neither time selected falls back to mtime.
     app.subclient = R"({ "useMtime": false, "useCtime": false })";
     ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_FALSE(Value<bool>(Bag::idUseCTime));
-    EXPECT_TRUE(Value<bool>(Bag::idUseMTime));
+    ExpectBag({{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}});
 }
 
 TEST_F(ScannerOptionsTest, HardLinksByAppTypeAndSetting)

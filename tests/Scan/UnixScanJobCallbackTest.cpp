@@ -4,7 +4,6 @@
 #include "Scan/ScanJobTestEnv.h"
 
 #include "Base/FXPath.h"
-#include "CollectFile/FileNameEscaping.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "Engine/ContentMapper.h"
 #include "Engine/DirChangeCollectItemConsumer.h"
@@ -70,12 +69,6 @@ protected:
         return callback;
     }
 
-    static CItemPtr Found(const std::string& path)
-    {
-        struct stat status {};
-        EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-        return std::make_shared<CFindFirstItem>(path, path, status);
-    }
     CConsumerOutputHandlerPtr Handler(const std::string& volume)
     {
         CConsumerOutputHandlerPtr handler;
@@ -447,13 +440,10 @@ TEST_F(UnixCallbackTest, WalkWithRestartQueuesAndFailures)
     ASSERT_TRUE(Walk({longFolder}, pass).IsSuccess());
     ASSERT_EQ(m_callback->GetOutputResourcesList().size(), 1u);
 
+    ASSERT_TRUE(m_callback->FlushBuffers().IsSuccess());
     std::set<std::string> decoded;
-    for (const std::string& line : CollectLines(1)) {
-        std::string name = line.substr(0, line.rfind('|'));
-        std::string path;
-        ASSERT_TRUE(unescapeFileName(name, path).IsSuccess()) << line;
+    for (const auto& [path, count] : ListedIn(m_results))
         decoded.insert(path);
-    }
     std::set<std::string> expected;
     for (const std::string& ancestor : AncestorLines(m_tree))
         expected.insert(ancestor);
