@@ -35,7 +35,7 @@ protected:
     }
     void File(const std::string& name, size_t size)
     {
-        Write(m_tree + "/" + name, std::string(size, 'x'));
+        WriteText(m_tree + "/" + name, std::string(size, 'x'));
         m_files.push_back(m_tree + "/" + name);
         m_bytes += size;
     }
@@ -63,7 +63,7 @@ protected:
         std::string text;
         for (const std::string& line : lines)
             text += line + "\n";
-        Write(m_results + "/" + name, text);
+        WriteText(m_results + "/" + name, text);
     }
 
     // The tree over two collect files of a full.
@@ -78,14 +78,9 @@ protected:
             if (line.back() != '/' && line.find('|') == std::string::npos)
                 line += "|1234";
         Collect("CollectTot2.zvf", sized);
-        Write(m_results + "/split_config", "1 2 2\n");
+        WriteText(m_results + "/split_config", "1 2 2\n");
     }
 
-    static void Write(const std::string& path, const std::string& content)
-    {
-        fs::create_directories(fs::path(path).parent_path());
-        WriteText(path, content);
-    }
     RunResult Run(const std::vector<std::string>& args) { return ScanJobFixture::Run(Binary("fsbackup"), args, false); }
 
     static std::vector<std::string> Phase(const std::string& type) { return {"-vm", "inst", "-j", "7", "-a", "2:5", "-t", type}; }
@@ -120,9 +115,9 @@ TEST_F(FsbackupToolTest, FullReadsEveryLineAndKeepsTheRecordForTheNextJob)
     // Hard-link, deletion and other special lines are counted, never opened.
     Collect("HCollectTot3.zvf", {"# /", "# 12 3 0 10 /no/such/hard link"});
     Collect("CollectTotDeletedItems.zvf", {"??d" + escapeFileName("/gone/file"), "??D/gone/folder"});
-    Write(m_results + "/DCTmp.zvf", "the new record\n");
-    Write(m_results + "/DCTot.zvf", "the previous record\n");
-    Write(m_results + "/DirChangePending.db", "database");
+    WriteText(m_results + "/DCTmp.zvf", "the new record\n");
+    WriteText(m_results + "/DCTot.zvf", "the previous record\n");
+    WriteText(m_results + "/DirChangePending.db", "database");
     Collect("CollectInc1.zvf", {"/an/incremental/file/of/an/earlier/job"});  // another backup type: not read
 
     RunResult run = Run(Phase("1"));
@@ -164,7 +159,7 @@ TEST_F(FsbackupToolTest, ItemsGoneSinceTheScanAreReportedNotFatal)
     FullResults();
     fs::remove(m_tree + "/new\nline");
     fs::remove_all(m_tree + "/sub");
-    Write(m_tree + "/sub", "a file where the folder was");
+    WriteText(m_tree + "/sub", "a file where the folder was");
 
     RunResult run = Run(Phase("1"));
     ASSERT_EQ(run.status, 0) << run.out << run.err;
@@ -185,10 +180,10 @@ TEST_F(FsbackupToolTest, IncrementalKeepsTheRecordUnderTheIncrementalName)
     Collect("CollectInc1.zvf", {FolderLine(m_tree + "/sub")});
     Collect("CollectInc2.zvf", {ItemLine(m_tree + "/sub/deeper/leaf")});
     Collect("CollectTot1.zvf", {"/a/full/of/an/earlier/job|5"});  // not this backup type's
-    Write(m_results + "/split_config", "1,2\n");  // a group, as the hard-link merge writes it
-    Write(m_results + "/DCTmp.zvf", "incremental record\n");
-    Write(m_results + "/DCTot.zvf", "the full's record\n");
-    Write(m_results + "/DirChangePending.db", "database");
+    WriteText(m_results + "/split_config", "1,2\n");  // a group, as the hard-link merge writes it
+    WriteText(m_results + "/DCTmp.zvf", "incremental record\n");
+    WriteText(m_results + "/DCTot.zvf", "the full's record\n");
+    WriteText(m_results + "/DirChangePending.db", "database");
 
     RunResult run = Run(Phase("2"));
     ASSERT_EQ(run.status, 0) << run.out << run.err;
@@ -223,10 +218,10 @@ TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
         FullResults();
         if (!c.badLines.empty())
             Collect("CollectTot3.zvf", c.badLines);
-        Write(m_results + "/split_config", c.splitMap);
-        Write(m_results + "/DCTmp.zvf", "new record\n");
-        Write(m_results + "/DCTot.zvf", "previous record\n");
-        Write(m_results + "/DirChangePending.db", "database");
+        WriteText(m_results + "/split_config", c.splitMap);
+        WriteText(m_results + "/DCTmp.zvf", "new record\n");
+        WriteText(m_results + "/DCTot.zvf", "previous record\n");
+        WriteText(m_results + "/DirChangePending.db", "database");
 
         RunResult run = Run(Phase("1"));
         EXPECT_EQ(run.status, 1) << run.out;

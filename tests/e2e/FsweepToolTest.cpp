@@ -16,12 +16,7 @@ protected:
 
     void WriteApp(int appType, bool indexV2)
     {
-        WriteText(m_instance + "/config/apps/2:5.json",
-                  "{\"appType\": " + std::to_string(appType) + ", \"indexV2\": " + (indexV2 ? "true" : "false") +
-                      ", \"client\": {\"id\": 2, \"name\": \"client1\"},"
-                      " \"backupSet\": {\"name\": \"defaultBackupSet\", \"default\": true},"
-                      " \"subclient\": {\"id\": 5, \"name\": \"sc1\", \"content\": [\"" +
-                      std::string(FSWEEP_SOURCE_DIR) + "/src\"]}}\n");
+        WriteSubclient("\"content\": [\"" + std::string(FSWEEP_SOURCE_DIR) + "/src\"]", appType, indexV2);
     }
     void Setting(const std::string& line)
     {
@@ -31,24 +26,14 @@ protected:
     {
         return ScanJobFixture::Run(Binary("fsweep"), args, false, false, env);
     }
-    static std::vector<std::string> Job(const std::vector<std::string>& extra = {}, const std::string& type = "1")
+    static std::vector<std::string> Job(const std::vector<std::string>& extra = {}, int type = 1)
     {
-        std::vector<std::string> args = {"-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok",
-                                         "-t", type};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
-    }
-    std::vector<nlohmann::json> Journal() const
-    {
-        std::vector<nlohmann::json> records;
-        for (const std::string& line : Lines(m_instance + "/JobManager/7.jsonl"))
-            records.push_back(nlohmann::json::parse(line));
-        return records;
+        return JobArgs(7, type, extra);
     }
     // The records from the last concatPhaseParams on.
     std::vector<nlohmann::json> JournalTail() const
     {
-        std::vector<nlohmann::json> records = Journal();
+        std::vector<nlohmann::json> records = Journal(7);
         for (size_t i = records.size(); i-- > 0;)
             if (records[i].value("call", "") == "concatPhaseParams")
                 return {records.begin() + static_cast<long>(i), records.end()};
@@ -68,7 +53,7 @@ TEST_F(FsweepToolTest, FileSystemJobCompletesThePhaseWithNextPhaseArguments)
     EXPECT_NE(run.out.find("BackupType=1\n"), std::string::npos);
 
     std::vector<nlohmann::json> tail = JournalTail();
-    ASSERT_EQ(tail.size(), 4u) << nlohmann::json(Journal()).dump();
+    ASSERT_EQ(tail.size(), 4u) << nlohmann::json(Journal(7)).dump();
     EXPECT_EQ(tail[0]["action"], "JMCONCAT");
     const std::string params = tail[0]["params"];
     EXPECT_NE(params.find(" -parent 1 "), std::string::npos) << params;
@@ -88,7 +73,7 @@ TEST_F(FsweepToolTest, FileSystemJobCompletesThePhaseWithNextPhaseArguments)
 
 TEST_F(FsweepToolTest, IncrementalJobWithReferenceTime)
 {
-    RunResult run = Run(Job({"-ref", "1700000000"}, "2"));
+    RunResult run = Run(Job({"-ref", "1700000000"}, 2));
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<nlohmann::json> tail = JournalTail();
     ASSERT_FALSE(tail.empty());
@@ -101,7 +86,7 @@ TEST_F(FsweepToolTest, DebugFailScanFailsThePhase)
     Setting("DEBUG_FAIL_SCAN Y");
     RunResult run = Run(Job());
     ASSERT_EQ(run.status, 0) << run.err;  // the job manager was told
-    std::vector<nlohmann::json> journal = Journal();
+    std::vector<nlohmann::json> journal = Journal(7);
     ASSERT_GE(journal.size(), 2u);
     EXPECT_EQ(journal[journal.size() - 2], kFailedPhase);
     for (const nlohmann::json& record : journal)

@@ -79,6 +79,7 @@ protected:
     // ---- the tree ----
     static void WriteText(const std::string& path, const std::string& text)
     {
+        fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     }
     static void MakeSized(const std::string& path, off_t size, bool sparse)
@@ -131,10 +132,11 @@ protected:
     }
 
     // ---- the instance ----
-    void WriteSubclient(const std::string& members)
+    void WriteSubclient(const std::string& members, int appType = 29, bool indexV2 = true)
     {
         WriteText(m_instance + "/config/apps/2:5.json",
-                  R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},
+                  "{\"appType\": " + std::to_string(appType) + ", \"indexV2\": " + (indexV2 ? "true" : "false") +
+                      R"(, "client": {"id": 2, "name": "client1"},
                       "backupSet": {"name": "defaultBackupSet", "default": true},
                       "subclient": {"id": 5, "name": "sc1", )" +
                       members + "}}\n");
@@ -240,12 +242,17 @@ protected:
     {
         return ScanJob(1, 1, extra, terminal);
     }
-    RunResult ScanJob(int jobId, int backupType, const std::vector<std::string>& extra = {}, bool terminal = false)
+    // The command line of scan job `jobId` on application 2:5, with `extra` options after it.
+    static std::vector<std::string> JobArgs(int jobId, int backupType, const std::vector<std::string>& extra = {})
     {
         std::vector<std::string> args = {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-cn", "client1",
                                          "-jt", "tok", "-t", std::to_string(backupType)};
         args.insert(args.end(), extra.begin(), extra.end());
-        return Run(Binary("fsweep"), args, true, terminal);
+        return args;
+    }
+    RunResult ScanJob(int jobId, int backupType, const std::vector<std::string>& extra = {}, bool terminal = false)
+    {
+        return Run(Binary("fsweep"), JobArgs(jobId, backupType, extra), true, terminal);
     }
     RunResult Backup(int jobId = 1, int backupType = 1)
     {
@@ -351,14 +358,19 @@ protected:
             EXPECT_EQ(count, 1) << "[" << path << "] listed " << count << " times";
     }
 
+    std::vector<nlohmann::json> Journal(int jobId = 1) const
+    {
+        std::vector<nlohmann::json> records;
+        for (const std::string& line : Lines(m_instance + "/JobManager/" + std::to_string(jobId) + ".jsonl"))
+            records.push_back(nlohmann::json::parse(line));
+        return records;
+    }
     std::vector<nlohmann::json> Calls(const std::string& call, int jobId = 1) const
     {
         std::vector<nlohmann::json> calls;
-        for (const std::string& line : Lines(m_instance + "/JobManager/" + std::to_string(jobId) + ".jsonl")) {
-            nlohmann::json record = nlohmann::json::parse(line);
+        for (const nlohmann::json& record : Journal(jobId))
             if (record.value("call", "") == call)
                 calls.push_back(record);
-        }
         return calls;
     }
     std::string PhaseParams(int jobId = 1) const
