@@ -261,4 +261,12 @@ inline CKxError Walk(const std::shared_ptr<TestCallback>& callback, const std::v
     return status;
 }
 
+// A walk test's scratch tree, recording callback and options, fresh for every test.
+class WalkOnScratch : public ::testing::Test {
+protected:
+    ScratchFolder scratch;
+    std::shared_ptr<TestCallback> callback = std::make_shared<TestCallback>();
+    WalkOptions options;
+};
+
 }  // namespace enginetest

@@ -57,9 +57,10 @@ std::string RunUnprivileged(const std::function<std::string()>& walk)
     return text;
 }
 
-TEST(WalkFailures, UnreadableFoldersAndEntriesGoToTheFailureListAndTheWalkGoesOn)
+class WalkFailures : public WalkOnScratch {};
+
+TEST_F(WalkFailures, UnreadableFoldersAndEntriesGoToTheFailureListAndTheWalkGoesOn)
 {
-    ScratchFolder scratch;
     const std::string r = scratch.Path();
     MakeFolder(r + "/open");
     MakeFile(r + "/open/f");
@@ -94,12 +95,11 @@ TEST(WalkFailures, UnreadableFoldersAndEntriesGoToTheFailureListAndTheWalkGoesOn
     EXPECT_EQ(seen, Describe(expectedItems, expectedFailures));
 }
 
-TEST(WalkFailures, SiblingsDeletedDuringTheWalkAreFailuresNotLosses)
+TEST_F(WalkFailures, SiblingsDeletedDuringTheWalkAreFailuresNotLosses)
 {
     // The walker looks entries up a few dozen at a time before handing them on: entries looked
     // up before the deletion are reported as found, every later one as a failure.
     constexpr int kFiles = 120;
-    ScratchFolder scratch;
     const std::string v = scratch / "v";
     MakeFolder(v);
     for (int i = 0; i < kFiles; ++i)
@@ -107,7 +107,6 @@ TEST(WalkFailures, SiblingsDeletedDuringTheWalkAreFailuresNotLosses)
     MakeFolder(v + "/gone");
     const std::set<Seen> before = FindListing(scratch.Path());
 
-    auto callback = std::make_shared<TestCallback>();
     std::atomic<bool> deleted{false};
     callback->Consumer().SetHook([&](const CItemPtr& item) {
         const std::string& path = item->GetLocalFullyQualifiedItemName();
@@ -120,7 +119,6 @@ TEST(WalkFailures, SiblingsDeletedDuringTheWalkAreFailuresNotLosses)
                     ::unlink((v + "/file" + std::to_string(i)).c_str());
         return CKxError::Success();
     });
-    WalkOptions options;
     ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
 
     std::set<Seen> accounted = callback->Consumer().Items();
@@ -138,9 +136,8 @@ public:
     bool IsAborted() override { return Consumer().getProcessedItemsCount() >= 100 || TestCallback::IsAborted(); }
 };
 
-TEST(WalkFailures, AbortStopsTheWalkPromptlyWithStatus995)
+TEST_F(WalkFailures, AbortStopsTheWalkPromptlyWithStatus995)
 {
-    ScratchFolder scratch;
     for (int d = 0; d < 40; ++d) {
         MakeFolder(scratch / ("d" + std::to_string(d)));
         for (int f = 0; f < 20; ++f)
@@ -157,14 +154,12 @@ TEST(WalkFailures, AbortStopsTheWalkPromptlyWithStatus995)
     }
 }
 
-TEST(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
+TEST_F(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
 {
-    ScratchFolder scratch;
     for (const char* folder : {"/skip", "/long", "/normal"}) {
         MakeFolder(scratch.Path() + folder);
         MakeFile(scratch.Path() + folder + "/inner");
     }
-    auto callback = std::make_shared<TestCallback>();
     std::atomic<int> skipAsked{0};
     callback->Consumer().SetHook([&](const CItemPtr& item) {
         if (item->GetLocalFullyQualifiedItemName() == scratch / "skip") {
@@ -175,7 +170,6 @@ TEST(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
             return CKxError::FromErrno(ENAMETOOLONG, "diverted long path");
         return CKxError::Success();
     });
-    WalkOptions options;
     options.maxWorkers = 2;
     ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
     const std::set<Seen> items = callback->Consumer().Items();
@@ -186,28 +180,24 @@ TEST(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
     EXPECT_TRUE(options.failures->Failures().empty());
 }
 
-TEST(WalkFailures, AConsumerThatCannotReadTheSourceSendsTheItemToTheFailureList)
+TEST_F(WalkFailures, AConsumerThatCannotReadTheSourceSendsTheItemToTheFailureList)
 {
-    ScratchFolder scratch;
     MakeFile(scratch / "a");
     MakeFile(scratch / "unreadable");
     MakeFile(scratch / "z");
-    auto callback = std::make_shared<TestCallback>();
     callback->Consumer().SetHook([&](const CItemPtr& item) {
         if (item->GetLocalFullyQualifiedItemName() != scratch / "unreadable")
             return CKxError::Success();
         item->SetErrorNumber(EIO);
         return CKxError::FromErrno(EIO, "readlink failed");
     });
-    WalkOptions options;
     ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
     EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "unreadable", EIO}}));
     EXPECT_EQ(callback->Consumer().Items().size(), 4u);
 }
 
-TEST(WalkFailures, AWriteFailureOfOurOwnFilesStopsTheWalkWithThatError)
+TEST_F(WalkFailures, AWriteFailureOfOurOwnFilesStopsTheWalkWithThatError)
 {
-    ScratchFolder scratch;
     for (int d = 0; d < 20; ++d) {
         MakeFolder(scratch / ("d" + std::to_string(d)));
         for (int f = 0; f < 10; ++f)
@@ -232,22 +222,17 @@ TEST(WalkFailures, AWriteFailureOfOurOwnFilesStopsTheWalkWithThatError)
     }
 }
 
-TEST(WalkFailures, AFailureListThatCannotBeWrittenStopsTheWalk)
+TEST_F(WalkFailures, AFailureListThatCannotBeWrittenStopsTheWalk)
 {
-    ScratchFolder scratch;
     MakeFile(scratch / "a");
-    auto callback = std::make_shared<TestCallback>();
-    WalkOptions options;
     options.failures->FailWrites();
     CKxError status = Walk(callback, {scratch / "missing", scratch / "a"}, options);
     EXPECT_EQ(status.Code(), ENOSPC);
 }
 
-TEST(WalkFailures, NoOutputHandlerStopsTheWalk)
+TEST_F(WalkFailures, NoOutputHandlerStopsTheWalk)
 {
-    ScratchFolder scratch;
     MakeFile(scratch / "a");
-    auto callback = std::make_shared<TestCallback>();
     callback->FailHandlers();
     CKxError status = Walk(callback, {scratch.Path()});
     EXPECT_EQ(status.Code(), KxCode::NotFound);

@@ -7,9 +7,10 @@ using namespace enginetest;
 
 namespace {
 
-TEST(WalkScale, ADepthOf5000FoldersWalksWithoutRecursionOrPathLimits)
+class WalkScale : public WalkOnScratch {};
+
+TEST_F(WalkScale, ADepthOf5000FoldersWalksWithoutRecursionOrPathLimits)
 {
-    ScratchFolder scratch;
     constexpr int Depth = 5000;
     // Built relative to each new folder: the full path soon outgrows what one call takes.
     int fd = ::open(scratch.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -43,9 +44,8 @@ TEST(WalkScale, ADepthOf5000FoldersWalksWithoutRecursionOrPathLimits)
     }
 }
 
-TEST(WalkScale, AFolderOf200000EntriesIsStreamed)
+TEST_F(WalkScale, AFolderOf200000EntriesIsStreamed)
 {
-    ScratchFolder scratch;
     constexpr int Entries = 200000;
     const std::string wide = scratch / "wide";
     MakeFolder(wide);
@@ -64,8 +64,6 @@ TEST(WalkScale, AFolderOf200000EntriesIsStreamed)
     }
     ::close(dir);
 
-    auto callback = std::make_shared<TestCallback>();
-    WalkOptions options;
     options.maxWorkers = 2;
     ASSERT_TRUE(Walk(callback, {wide}, options).IsSuccess());
     EXPECT_EQ(callback->Consumer().getProcessedItemsCount(), static_cast<unsigned long long>(Entries + 1));

@@ -41,12 +41,11 @@ void MakeRegularTree(const std::string& folder, int fan, int files, int depth)
     }
 }
 
-TEST(Walk, ReportsEveryEntryAndOddNameExactlyAsFindSeesIt)
+class WalkTest : public WalkOnScratch {};
+
+TEST_F(WalkTest, ReportsEveryEntryAndOddNameExactlyAsFindSeesIt)
 {
-    ScratchFolder scratch;
     MakeOddTree(scratch.Path());
-    auto callback = std::make_shared<TestCallback>();
-    WalkOptions options;
     ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
 
     const std::set<Seen> expected = FindListing(scratch.Path());
@@ -63,9 +62,8 @@ TEST(Walk, ReportsEveryEntryAndOddNameExactlyAsFindSeesIt)
 }
 
 // Every worker count reports the same items, each once, each folder before its contents.
-TEST(Walk, SameItemsInFolderOrderForOneTwoAndFourFolderWorkers)
+TEST_F(WalkTest, SameItemsInFolderOrderForOneTwoAndFourFolderWorkers)
 {
-    ScratchFolder scratch;
     MakeRegularTree(scratch.Path(), 4, 6, 4);  // 341 folders, over 2,000 files
     const std::set<Seen> expected = FindListing(scratch.Path());
     ASSERT_GT(expected.size(), 2000u);
@@ -88,12 +86,10 @@ TEST(Walk, SameItemsInFolderOrderForOneTwoAndFourFolderWorkers)
     }
 }
 
-TEST(Walk, ItemsKeptByAConsumerKeepTheirOwnNamesAndStatus)
+TEST_F(WalkTest, ItemsKeptByAConsumerKeepTheirOwnNamesAndStatus)
 {
     // The engine reuses item objects only when no consumer holds them.
-    ScratchFolder scratch;
     MakeRegularTree(scratch.Path(), 2, 5, 2);
-    auto callback = std::make_shared<TestCallback>();
     callback->Consumer().KeepItems();
     ASSERT_TRUE(Walk(callback, {scratch.Path()}).IsSuccess());
     const auto record = callback->Consumer().Snapshot();
@@ -115,14 +111,11 @@ TEST(Walk, ItemsKeptByAConsumerKeepTheirOwnNamesAndStatus)
     EXPECT_EQ(distinct.size(), kept.size());
 }
 
-TEST(Walk, ContentMapperGivesSourcePathsUnderTheMappedRoot)
+TEST_F(WalkTest, ContentMapperGivesSourcePathsUnderTheMappedRoot)
 {
-    ScratchFolder scratch;
     MakeRegularTree(scratch.Path(), 2, 2, 2);
     auto mapper = std::make_shared<CContentMapper>();
     mapper->AddMapping(scratch.Path(), "/snapshot-source");
-    auto callback = std::make_shared<TestCallback>();
-    WalkOptions options;
     options.mapper = mapper;
     options.maxWorkers = 2;
     ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
@@ -134,33 +127,27 @@ TEST(Walk, ContentMapperGivesSourcePathsUnderTheMappedRoot)
         EXPECT_EQ(sources[i], "/snapshot-source" + locals[i].path.substr(scratch.Path().size()));
 }
 
-TEST(Walk, OverlappingContentIsWalkedOnce)
+TEST_F(WalkTest, OverlappingContentIsWalkedOnce)
 {
-    ScratchFolder scratch;
     MakeRegularTree(scratch.Path(), 2, 2, 2);
-    auto callback = std::make_shared<TestCallback>();
     ASSERT_TRUE(Walk(callback, {scratch / "d0", scratch.Path(), scratch / "d0/d1", scratch.Path() + "/"}).IsSuccess());
     EXPECT_EQ(callback->Consumer().Snapshot().items.size(), FindListing(scratch.Path()).size());
 }
 
-TEST(Walk, FileLinkAndMissingContentRoots)
+TEST_F(WalkTest, FileLinkAndMissingContentRoots)
 {
-    ScratchFolder scratch;
     MakeFolder(scratch / "dir");
     MakeFile(scratch / "dir/inside");
     MakeFile(scratch / "single", 5);
     ASSERT_EQ(::symlink("dir", (scratch / "root-link").c_str()), 0);
-    auto callback = std::make_shared<TestCallback>();
-    WalkOptions options;
     ASSERT_TRUE(Walk(callback, {scratch / "single", scratch / "root-link", scratch / "missing"}, options).IsSuccess());
     EXPECT_EQ(callback->Consumer().Items(),
               (std::set<Seen>{{scratch / "single", 'f'}, {scratch / "root-link", 'l'}}));
     EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "missing", ENOENT}}));
 }
 
-TEST(Walk, FiltersExceptionsSystemFiltersAndContentExceptions)
+TEST_F(WalkTest, FiltersExceptionsSystemFiltersAndContentExceptions)
 {
-    ScratchFolder scratch;
     const std::string r = scratch.Path();
     for (const char* folder : {"/tmp", "/tmp/keep", "/tmp/other", "/src", "/src/obj", "/pruned", "/Cache"})
         MakeFolder(r + folder);
@@ -168,8 +155,6 @@ TEST(Walk, FiltersExceptionsSystemFiltersAndContentExceptions)
                              "/src/m.c", "/src/m.o", "/src/obj/n.o", "/src/obj/keep.o", "/pruned/p", "/Cache/c1",
                              "/Cache/important"})
         MakeFile(r + file);
-    auto callback = std::make_shared<TestCallback>();
-    WalkOptions options;
     options.maxWorkers = 2;
     options.filters = {r + "/tmp/", "*.o", "/**/*.log"};
     options.filterExceptions = {r + "/tmp/keep", "keep.o"};
@@ -193,9 +178,8 @@ TEST(Walk, FiltersExceptionsSystemFiltersAndContentExceptions)
     EXPECT_EQ(callback->Consumer().Items(), expected);
 }
 
-TEST(Walk, WildcardContentTakesMatchesAndTheirSubtrees)
+TEST_F(WalkTest, WildcardContentTakesMatchesAndTheirSubtrees)
 {
-    ScratchFolder scratch;
     const std::string r = scratch.Path();
     MakeFolder(r + "/logs");
     MakeFolder(r + "/logs/old.log");  // a folder that matches takes its contents along
@@ -204,7 +188,6 @@ TEST(Walk, WildcardContentTakesMatchesAndTheirSubtrees)
     MakeFile(r + "/logs/a.txt");
     MakeFolder(r + "/logs/deeper");
     MakeFile(r + "/logs/deeper/b.log");
-    auto callback = std::make_shared<TestCallback>();
     ASSERT_TRUE(Walk(callback, {r + "/logs/*.log", r + "/logs/deeper/b.log"}).IsSuccess());
     EXPECT_EQ(callback->Consumer().Items(), (std::set<Seen>{{r + "/logs/old.log", 'd'},
                                                             {r + "/logs/old.log/part", 'f'},
@@ -212,9 +195,8 @@ TEST(Walk, WildcardContentTakesMatchesAndTheirSubtrees)
                                                             {r + "/logs/deeper/b.log", 'f'}}));
 }
 
-TEST(Walk, UnitsPerVolumeRunOnArbiterThreadsWithTheirOwnHandlers)
+TEST_F(WalkTest, UnitsPerVolumeRunOnArbiterThreadsWithTheirOwnHandlers)
 {
-    ScratchFolder scratch;
     for (const char* v : {"/vol1", "/vol2", "/vol3"}) {
         MakeFolder(scratch.Path() + v);
         MakeRegularTree(scratch.Path() + v, 2, 3, 2);
@@ -224,7 +206,6 @@ TEST(Walk, UnitsPerVolumeRunOnArbiterThreadsWithTheirOwnHandlers)
     ASSERT_TRUE(manager->FinalizeWorkUnits({scratch / "vol1", scratch / "vol2", scratch / "vol3/d1"}, {}, {}, {}, {}, {})
                     .IsSuccess());
     ASSERT_EQ(manager->GetPhysicalMediaVolumeWorkUnitMap().size(), 3u);
-    auto callback = std::make_shared<TestCallback>();
     CScanArbiter arbiter(1, 2, callback);
     ASSERT_TRUE(arbiter.Run(manager).IsSuccess());
     std::set<Seen> expected = FindListing(scratch / "vol1");
@@ -242,11 +223,10 @@ TEST(Walk, UnitsPerVolumeRunOnArbiterThreadsWithTheirOwnHandlers)
 }
 
 // A mount inside the content: reported, marked, and entered only when mounts are followed.
-TEST(Walk, MountPointsAreReportedAndEnteredOnlyWhenFollowed)
+TEST_F(WalkTest, MountPointsAreReportedAndEnteredOnlyWhenFollowed)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a scratch file system needs root";
-    ScratchFolder scratch;
     MakeFolder(scratch / "mnt");
     MakeFile(scratch / "outside");
     if (::mount("fsweep-test", (scratch / "mnt").c_str(), "tmpfs", 0, "size=1m") != 0)
