@@ -92,14 +92,6 @@ protected:
         status.st_nlink = links;
         return std::make_shared<CFindFirstItem>(path, path, status);
     }
-    std::vector<nlohmann::json> Events(std::uint32_t id) const
-    {
-        std::vector<nlohmann::json> events;
-        for (const nlohmann::json& event : Calls("event"))
-            if (event.value("id", 0u) == id)
-                events.push_back(event);
-        return events;
-    }
 
     std::string m_tree;
     std::shared_ptr<Recorder> m_recorder;

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -133,6 +134,16 @@ protected:
             if (record.value("call", "") == call)
                 calls.push_back(record);
         return calls;
+    }
+
+    // The events with `id` raised for job `jobId`, in order.
+    std::vector<nlohmann::json> Events(std::uint32_t id, long long jobId = 7) const
+    {
+        std::vector<nlohmann::json> events;
+        for (const nlohmann::json& event : Calls("event", jobId))
+            if (event.value("id", 0u) == id)
+                events.push_back(event);
+        return events;
     }
 
     std::shared_ptr<CMemorySettingsStore> m_settings;
