@@ -1,5 +1,6 @@
 #include "Scan/AdHocFileNameFactory.h"
 
+#include "Base/BackgroundRemover.h"
 #include "Base/FXPath.h"
 #include "Base/FunctionTrace.h"
 
@@ -39,5 +40,6 @@ std::vector<std::string> CAdHocFileNameFactory::AdHocCleanupList(const std::stri
         "HCollect_split_config",
         "hardLinks*",
         "split_config.orig",
+        CBackgroundRemover::kLeftoverPattern,
     };
 }

@@ -3,10 +3,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <set>
+#include <vector>
 
 #include "Agent/AgentTestEnv.h"
 #include "Agent/MemorySettingsStore.h"
+#include "Base/BackgroundRemover.h"
 #include "Scan/AdHocFileNameFactory.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
 #include "Scan/Unix/UnixAdHocFileNameFactory.h"
@@ -180,6 +184,32 @@ TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
     EXPECT_TRUE(Remaining().count("CollectTotDeletedItems.zvf")) << "the full's list stays with the full's files";
     CUnixFileNameFactory(kFull, m_folder).DeleteSubclientFiles();
     EXPECT_FALSE(Remaining().count("CollectTotDeletedItems.zvf"));
+}
+
+// A large file's name goes at once (its storage is freed in the background), and what a job
+// killed before that finished left under a hidden name goes with the next job of any kind.
+TEST_F(FileNameFactoryCleanupTest, LargeFilesGoAtOnceAndHiddenLeftoversAreSwept)
+{
+    const auto make = [&](const std::string& name) {
+        std::ofstream(m_folder + "/" + name) << "x";
+        fs::resize_file(m_folder + "/" + name, CBackgroundRemover::kBackgroundBytes);
+    };
+    const std::vector<std::pair<std::function<std::unique_ptr<CFileNameFactory>()>, std::string>> kinds{
+        {[&] { return std::make_unique<CUnixFileNameFactory>(kIncremental, m_folder); }, "CollectInc1.zvf"},
+        {[&] { return std::make_unique<CUnixAdHocFileNameFactory>(kIncremental, m_folder); }, "CollectOD1.zvf"},
+        {[&] { return std::make_unique<CFileNameFactory>(kFull, m_folder); }, "CollectTot.zvf"},
+    };
+    for (const auto& [factory, large] : kinds) {
+        SCOPED_TRACE(large);
+        make(large);
+        make(".DCTmp.zvf.removing-4242-2");
+        std::ofstream(m_folder + "/.CollectInc2.zvf.removing-4242-1") << "x";
+        factory()->DeleteSubclientFiles();
+        EXPECT_FALSE(Remaining().count(large));
+        ASSERT_TRUE(CBackgroundRemover::Instance().Drain().IsSuccess());
+        for (const std::string& name : Remaining())
+            EXPECT_NE(name.front(), '.') << name << " left behind";
+    }
 }
 
 TEST_F(FileNameFactoryCleanupTest, SQLiteVariantCleansLikeUnix)
