@@ -1,5 +1,6 @@
 #include "Base/Prefault.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <sys/mman.h>
@@ -21,6 +22,9 @@ void Range(void* begin, std::size_t bytes)
 
 void ThreadHeap(std::size_t bytes)
 {
+    // A larger block would come from a mapping of its own (the job's malloc settings map blocks
+    // of 32 MiB and more), which freeing gives back: populating it would be work thrown away.
+    bytes = std::min(bytes, std::size_t{16} << 20);
     void* block = std::malloc(bytes);
     if (!block)
         return;
