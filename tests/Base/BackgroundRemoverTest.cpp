@@ -1,5 +1,6 @@
 #include "Base/BackgroundRemover.h"
 #include "Base/FXFile.h"
+#include "Base/ScratchFolderTest.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,8 @@
 #include <vector>
 
 namespace {
-class BackgroundRemoverTest : public ::testing::Test {
+class BackgroundRemoverTest : public ScratchFolderTest {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/remover.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override { [[maybe_unused]] int rc = ::system(("rm -rf '" + m_dir + "'").c_str()); }
-
     std::string MakeFile(const std::string& name, off_t bytes)
     {
         const std::string path = m_dir + "/" + name;
@@ -40,7 +33,6 @@ protected:
         names.insert(names.end(), hidden.begin(), hidden.end());
         return names;
     }
-    std::string m_dir;
 };
 }  // namespace
 

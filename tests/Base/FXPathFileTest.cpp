@@ -1,5 +1,6 @@
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
+#include "Base/ScratchFolderTest.h"
 
 #include <gtest/gtest.h>
 
@@ -29,17 +30,7 @@ TEST(FXPath, ParentNameAndContainment)
     EXPECT_TRUE(FXPath::IsUnder("/x", "/"));
 }
 
-class FXFileTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/fxfile.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override { [[maybe_unused]] int rc = ::system(("rm -rf '" + m_dir + "'").c_str()); }
-    std::string m_dir;
-};
+using FXFileTest = ScratchFolderTest;
 
 TEST_F(FXFileTest, DeleteMatchingTouchesOnlyMatchesInThatFolder)
 {
