@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 
 namespace {
 CCollectLineCommonInfoPtr Info(std::string localVolume)
@@ -64,7 +64,7 @@ TEST(StartCharacterFormatter, PathMapping)
     EXPECT_EQ(Format(root, CCollectFileFolderEntry("/")), "D/under/");
 }
 
-TEST_F(ScratchFolderTest, BasicCollectFileWritesEntriesInCallOrder)
+TEST_F(ScratchFilesTest, BasicCollectFileWritesEntriesInCallOrder)
 {
     CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
     CBasicCollectFile collect;

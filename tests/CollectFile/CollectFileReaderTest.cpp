@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 
 namespace {
 struct ReadLine {
@@ -30,7 +30,7 @@ std::vector<ReadLine> ReadAll(const std::string& path)
 }
 }  // namespace
 
-TEST_F(ScratchFolderTest, ReaderSplitsSizesFoldersAndSpecialLines)
+TEST_F(ScratchFilesTest, ReaderSplitsSizesFoldersAndSpecialLines)
 {
     ASSERT_TRUE(FXFile::WriteFileAtomically(Path("c.zvf"),
                                             "/d/\n"
@@ -70,7 +70,7 @@ TEST_F(ScratchFolderTest, ReaderSplitsSizesFoldersAndSpecialLines)
     EXPECT_EQ(lines[11].size, 3u);
 }
 
-TEST_F(ScratchFolderTest, ReaderHandlesEmptyFilesLongLinesAndManyBuffers)
+TEST_F(ScratchFilesTest, ReaderHandlesEmptyFilesLongLinesAndManyBuffers)
 {
     ASSERT_TRUE(FXFile::WriteFileAtomically(Path("empty.zvf"), "").IsSuccess());
     EXPECT_TRUE(ReadAll(Path("empty.zvf")).empty());
@@ -94,7 +94,7 @@ TEST_F(ScratchFolderTest, ReaderHandlesEmptyFilesLongLinesAndManyBuffers)
     EXPECT_TRUE(lines.back().folder);
 }
 
-TEST_F(ScratchFolderTest, ReaderErrorsAreValues)
+TEST_F(ScratchFilesTest, ReaderErrorsAreValues)
 {
     CCollectFileReader reader;
     std::string line;

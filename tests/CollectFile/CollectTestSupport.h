@@ -2,6 +2,7 @@
 // Shared by the collect-file tests: a scratch folder per test and a write path that fails on
 // demand.
 #include "Base/FXFile.h"
+#include "Base/ScratchFolderTest.h"
 
 #include <gtest/gtest.h>
 
@@ -13,15 +14,9 @@
 
 namespace collecttest {
 
-class ScratchFolderTest : public ::testing::Test {
+// The scratch folder of the Base tests, with file helpers.
+class ScratchFilesTest : public ::ScratchFolderTest {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/fsweep-collect.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override { [[maybe_unused]] int rc = ::system(("rm -rf '" + m_dir + "'").c_str()); }
     std::string Path(const std::string& name) const { return m_dir + "/" + name; }
     static std::string Read(const std::string& path)
     {
@@ -33,7 +28,6 @@ protected:
     {
         ASSERT_TRUE(FXFile::WriteFileAtomically(path, bytes).IsSuccess()) << path;
     }
-    std::string m_dir;
 };
 
 // write(2) and pwrite(2) stand-ins: pass the first `g_writesLeft` calls through (each at most

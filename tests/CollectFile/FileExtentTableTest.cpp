@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 
 namespace {
 FileExtentRecord MakeRecord(const std::string& id, std::uint64_t page, const std::string& path, std::uint64_t extents)
@@ -22,7 +22,7 @@ FileExtentRecord MakeRecord(const std::string& id, std::uint64_t page, const std
 }
 }  // namespace
 
-TEST_F(ScratchFolderTest, ExtentTableUpdatesSearchesAndPersists)
+TEST_F(ScratchFilesTest, ExtentTableUpdatesSearchesAndPersists)
 {
     const std::string name = CFileExtentTable::GetDefaultTableName() + "_scan_77";
     {
@@ -66,7 +66,7 @@ TEST_F(ScratchFolderTest, ExtentTableUpdatesSearchesAndPersists)
     EXPECT_EQ(Read(Path("extents.zvf")), "/big/one|1228800\n/renamed|1044480\n");
 }
 
-TEST_F(ScratchFolderTest, ExtentTableRecordTextRoundTripsAndRejectsDamage)
+TEST_F(ScratchFilesTest, ExtentTableRecordTextRoundTripsAndRejectsDamage)
 {
     FileExtentRecord record = MakeRecord("guid", 3, "/p", 256);
     record.extentBitmap.set(255);

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 
 namespace {
 CItemPtr File(const std::string& path, std::uint64_t size)
@@ -41,12 +41,12 @@ std::vector<std::string> Lines(const std::string& content)
     return lines;
 }
 
-class FlatCollectFileTest : public ScratchFolderTest {
+class FlatCollectFileTest : public ScratchFilesTest {
 protected:
     void TearDown() override
     {
         collecttest::ResetFaults();
-        ScratchFolderTest::TearDown();
+        ScratchFilesTest::TearDown();
     }
 };
 }  // namespace

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 
 namespace {
 struct Record {
@@ -36,7 +36,7 @@ std::string Name(std::uint64_t key, int k) { return "/data/dir" + std::to_string
 int RecordsOf(std::uint64_t key) { return key % 7 == 0 ? 3 : 1; }
 }  // namespace
 
-TEST_F(ScratchFolderTest, HardLinksTableKeepsSeveralRecordsPerKeyInOrder)
+TEST_F(ScratchFilesTest, HardLinksTableKeepsSeveralRecordsPerKeyInOrder)
 {
     HardLinksTable table;
     ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0) << table.LastError();
@@ -58,7 +58,7 @@ TEST_F(ScratchFolderTest, HardLinksTableKeepsSeveralRecordsPerKeyInOrder)
     EXPECT_EQ(table.KeyCount(), 2u);
 }
 
-TEST_F(ScratchFolderTest, HardLinksTableHoldsManyRecordsAndReopensFromDisk)
+TEST_F(ScratchFilesTest, HardLinksTableHoldsManyRecordsAndReopensFromDisk)
 {
     constexpr std::uint64_t kKeys = 150000;
     {
@@ -93,7 +93,7 @@ TEST_F(ScratchFolderTest, HardLinksTableHoldsManyRecordsAndReopensFromDisk)
     EXPECT_EQ(All(table, 1, 7).back().path, "/appended");
 }
 
-TEST_F(ScratchFolderTest, HardLinksTableRebuildsALostOrStaleIndexAndDropsATornTail)
+TEST_F(ScratchFilesTest, HardLinksTableRebuildsALostOrStaleIndexAndDropsATornTail)
 {
     {
         HardLinksTable table;
@@ -125,7 +125,7 @@ TEST_F(ScratchFolderTest, HardLinksTableRebuildsALostOrStaleIndexAndDropsATornTa
     EXPECT_FALSE(FXFile::Exists(Path("hardLinks.idx"))) << "a read-only open writes nothing";
 }
 
-TEST_F(ScratchFolderTest, HardLinksTableFailuresAndRemoval)
+TEST_F(ScratchFilesTest, HardLinksTableFailuresAndRemoval)
 {
     HardLinksTable table;
     EXPECT_NE(table.setDirectory(m_dir + "/missing", false, "hardLinks"), 0);
@@ -149,7 +149,7 @@ TEST_F(ScratchFolderTest, HardLinksTableFailuresAndRemoval)
     EXPECT_EQ(table.searchFirst(1, 1, path, value, id), 0) << "a new table starts empty";
 }
 
-TEST_F(ScratchFolderTest, HardLinksTableSerialisesConcurrentInserts)
+TEST_F(ScratchFilesTest, HardLinksTableSerialisesConcurrentInserts)
 {
     HardLinksTable table;
     ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0);
@@ -182,7 +182,7 @@ long RssAnonKiB()
 }
 }  // namespace
 
-TEST_F(ScratchFolderTest, HardLinksTableMemoryDoesNotGrowWithRecords)
+TEST_F(ScratchFilesTest, HardLinksTableMemoryDoesNotGrowWithRecords)
 {
     HardLinksTable table;
     ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0);

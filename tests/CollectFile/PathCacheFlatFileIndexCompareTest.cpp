@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 using namespace dctest;
 
 namespace {
@@ -49,11 +49,11 @@ const std::vector<SItem> kCurrent = {
 };
 }  // namespace
 
-class PathCacheFlatFileIndexCompareTest : public ScratchFolderTest {
+class PathCacheFlatFileIndexCompareTest : public ScratchFilesTest {
 protected:
     void SetUp() override
     {
-        ScratchFolderTest::SetUp();
+        ScratchFilesTest::SetUp();
         auto previous = MakeIndex(Path("prev"));
         Add(*previous, kPrevious);
         ASSERT_TRUE(previous->Close().IsSuccess());

@@ -15,7 +15,7 @@
 #include <map>
 #include <thread>
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 using namespace dctest;
 
 namespace {
@@ -72,7 +72,7 @@ TEST(DirChangePathOrderTest, DescendantsFollowTheirFolderAndSplitJoinRoundTrips)
     EXPECT_EQ(DirChangePathOrder::TrimTrailingSlashes("//"), "/");
 }
 
-class PathCacheFlatFileIndexTest : public ScratchFolderTest {};
+class PathCacheFlatFileIndexTest : public ScratchFilesTest {};
 
 TEST(DirChangePathOrderTest, LongPathsCompareByteByByteWithTheSlashLowest)
 {
@@ -409,11 +409,11 @@ TEST_F(PathCacheFlatFileIndexTest, WriteFailuresAreStickyAndNameTheFile)
 }
 
 // A small closed file with three folders and a carried chunk, for the damage tests.
-class DamagedDirChangeFileTest : public ScratchFolderTest {
+class DamagedDirChangeFileTest : public ScratchFilesTest {
 protected:
     void SetUp() override
     {
-        ScratchFolderTest::SetUp();
+        ScratchFilesTest::SetUp();
         auto previous = MakeIndex(Path("prev"));
         ASSERT_TRUE(previous->AddItem("/p/q/old", Rec("|o"), true).IsSuccess());
         ASSERT_TRUE(previous->Close().IsSuccess());

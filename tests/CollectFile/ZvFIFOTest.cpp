@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-using collecttest::ScratchFolderTest;
+using collecttest::ScratchFilesTest;
 
 namespace {
 std::string Pop(ZvFIFO& fifo)
@@ -23,7 +23,7 @@ std::string Pop(ZvFIFO& fifo)
 std::string Entry(int i) { return "/content/path/" + std::to_string(i) + std::string(i % 37, 'x'); }
 }  // namespace
 
-TEST_F(ScratchFolderTest, FifoKeepsOrderAndEveryByte)
+TEST_F(ScratchFilesTest, FifoKeepsOrderAndEveryByte)
 {
     ZvFIFO fifo;
     ASSERT_TRUE(fifo.Open(m_dir, "links").IsSuccess());
@@ -58,7 +58,7 @@ TEST_F(ScratchFolderTest, FifoKeepsOrderAndEveryByte)
     EXPECT_EQ(expected, next);
 }
 
-TEST_F(ScratchFolderTest, FifoSpillsToSegmentsAndDeletesThemWhenRead)
+TEST_F(ScratchFilesTest, FifoSpillsToSegmentsAndDeletesThemWhenRead)
 {
     std::vector<std::string> segmentPaths;
     {
@@ -84,7 +84,7 @@ TEST_F(ScratchFolderTest, FifoSpillsToSegmentsAndDeletesThemWhenRead)
     EXPECT_TRUE(names.empty()) << "the queue removes its files";
 }
 
-TEST_F(ScratchFolderTest, FifoSharedByProducersAndAConsumer)
+TEST_F(ScratchFilesTest, FifoSharedByProducersAndAConsumer)
 {
     ZvFIFO fifo;
     ASSERT_TRUE(fifo.Open(m_dir, "mounts").IsSuccess());
@@ -122,7 +122,7 @@ TEST_F(ScratchFolderTest, FifoSharedByProducersAndAConsumer)
     EXPECT_TRUE(fifo.empty());
 }
 
-TEST_F(ScratchFolderTest, FifoErrors)
+TEST_F(ScratchFilesTest, FifoErrors)
 {
     ZvFIFO fifo;
     EXPECT_TRUE(fifo.push("x").IsError()) << "not open";
