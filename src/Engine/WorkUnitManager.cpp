@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <strings.h>
 
 namespace {
 // Mount points in the mount table escape blanks, tabs, newlines and backslashes as \ooo.
@@ -42,11 +41,6 @@ std::vector<std::string> ReadMountPoints()
 }
 
 }  // namespace
-
-bool CWorkUnitManager::CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const
-{
-    return ::strcasecmp(a.c_str(), b.c_str()) < 0;
-}
 
 CWorkUnitManager::CWorkUnitManager(long long jobId) : m_jobId(jobId) {}
 

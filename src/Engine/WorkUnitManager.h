@@ -25,11 +25,9 @@
 
 class CWorkUnitManager {
 public:
-    // Keys compared without regard to ASCII case, as volume names are listed.
-    struct CaseInsensitiveLess {
-        bool operator()(const std::string& a, const std::string& b) const;
-    };
-    using WorkUnitMap = std::map<std::string, CWorkUnitPtr, CaseInsensitiveLess>;
+    // Keys are volume paths compared byte for byte: on Linux /mnt/A and /mnt/a are two mounts,
+    // and a case-blind order would merge their units and leave one of them unwalked.
+    using WorkUnitMap = std::map<std::string, CWorkUnitPtr>;
 
     explicit CWorkUnitManager(long long jobId);
     CWorkUnitManager(const CWorkUnitManager&) = delete;

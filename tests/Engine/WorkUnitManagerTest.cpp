@@ -10,12 +10,12 @@ namespace {
 TEST(WorkUnitManager, OneUnitPerVolumeWithEveryListEntry)
 {
     CWorkUnitManager manager(3);
-    manager.SetMountPoints({"/", "/data", "/data/nested", "/Home"});
+    manager.SetMountPoints({"/", "/data", "/data/nested", "/Home", "/home"});
     auto context = std::make_shared<CBag>();
     ASSERT_TRUE(context->Write("MaxWorkers", 3).IsSuccess());
     manager.SetDefaultContext(context);
     ASSERT_TRUE(manager
-                    .FinalizeWorkUnits({"/data/a", "/data/b/*.log", "/data/nested/x", "/Home/u", "/etc"},
+                    .FinalizeWorkUnits({"/data/a", "/data/b/*.log", "/data/nested/x", "/Home/u", "/home/v", "/etc"},
                                        {"/data/a/other"}, {"*.tmp"}, {"keep.tmp"}, {"/proc"}, {"/proc/keep"})
                     .IsSuccess());
     std::vector<std::string> keys;
@@ -26,7 +26,9 @@ TEST(WorkUnitManager, OneUnitPerVolumeWithEveryListEntry)
         EXPECT_FALSE(unit->GetFilters().Contains("/x/keep.tmp"));
         EXPECT_TRUE(unit->GetSystemFilters().Contains("/proc/1"));
     }
-    EXPECT_EQ(keys, (std::vector<std::string>{"/", "/data", "/data/nested", "/Home"}));  // case-insensitive order
+    // Volumes differing only in case are two mounts, each with its own unit.
+    EXPECT_EQ(keys, (std::vector<std::string>{"/", "/Home", "/data", "/data/nested", "/home"}));
+    EXPECT_EQ(manager.GetWorkUnitMap().at("/home")->GetScanContentItems(), std::vector<std::string>{"/home/v"});
     EXPECT_EQ(manager.GetWorkUnitMap().at("/data")->GetScanContentItems(),
               (std::vector<std::string>{"/data/a", "/data/b/*.log"}));
     EXPECT_EQ(manager.GetVolumeOf("/database"), "/");
