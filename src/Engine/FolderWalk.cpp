@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -27,6 +28,84 @@ constexpr unsigned EntriesPerAbortPoll = 4096;
 // Entries looked up before the first of them is handed on (see WalkFolder).
 constexpr size_t StatBatchSize = 32;
 constexpr int FolderOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// What a folder is reported with when the folder opened under its name is not the one its
+// parent's listing showed (ESTALE: the name no longer leads to the same folder).
+constexpr int ChangedDuringScan = ESTALE;
+
+// Kernels before 5.6, and sandboxes that refuse the call, answer openat2 with ENOSYS; the walk
+// then resolves one name at a time. Learned once per process.
+std::atomic<bool> g_noOpenat2{false};
+
+// Opens `relative` (names separated by '/', shorter than PATH_MAX) below the folder `base`
+// without following a symbolic link anywhere on the way.
+int OpenWithoutLinks(int base, const char* relative)
+{
+    if (!g_noOpenat2.load(std::memory_order_relaxed)) {
+        struct open_how how {};
+        how.flags = FolderOpenFlags;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+        const long fd = ::syscall(SYS_openat2, base, relative, &how, sizeof(how));
+        if (fd >= 0 || errno != ENOSYS)
+            return static_cast<int>(fd);
+        g_noOpenat2.store(true, std::memory_order_relaxed);
+    }
+    int fd = base;
+    std::string name;
+    for (const char* p = relative; *p;) {
+        const char* end = std::strchr(p, '/');
+        if (!end)
+            end = p + std::strlen(p);
+        name.assign(p, static_cast<size_t>(end - p));
+        p = *end ? end + 1 : end;
+        if (name.empty())
+            continue;
+        const int next = ::openat(fd, name.c_str(), FolderOpenFlags);
+        const int openErrno = errno;
+        if (fd != base)
+            ::close(fd);
+        if (next < 0) {
+            errno = openErrno;
+            return -1;
+        }
+        fd = next;
+    }
+    return fd == base ? ::openat(base, ".", FolderOpenFlags) : fd;
+}
+
+// Opens `path` from `pos` on, relative to `base`, in pieces the kernel takes in one call, each
+// relative to the folder the previous one opened; `withoutLinks` refuses a link anywhere.
+// -1 with errno on failure.
+int OpenInPieces(int base, const std::string& path, size_t pos, bool withoutLinks)
+{
+    int fd = base;
+    std::string piece;
+    while (pos < path.size()) {
+        size_t end = path.size();
+        if (end - pos >= PATH_MAX - 1) {
+            end = path.rfind('/', pos + PATH_MAX - 2);
+            if (end == std::string::npos || end <= pos) {
+                if (fd != base)
+                    ::close(fd);
+                errno = ENAMETOOLONG;
+                return -1;
+            }
+        }
+        piece.assign(path, pos, end - pos);
+        if (piece.empty())
+            piece = "/";
+        const int next = withoutLinks ? OpenWithoutLinks(fd, piece.c_str()) : ::openat(fd, piece.c_str(), FolderOpenFlags);
+        const int openErrno = errno;
+        if (fd != base)
+            ::close(fd);
+        if (next < 0) {
+            errno = openErrno;
+            return -1;
+        }
+        fd = next;
+        pos = end + 1;
+    }
+    return fd;
+}
 
 struct LinuxDirent64 {
     ino64_t d_ino;
@@ -62,7 +141,7 @@ struct FolderHandle {
 
 // Handles kept open across all walks of the process; beyond it subfolders open by path, so
 // a deep and wide tree never runs out of descriptors.
-constexpr int MaxHeldFolderHandles = 256;
+std::atomic<int> g_maxHeldFolderHandles{256};
 std::atomic<int> g_heldFolderHandles{0};
 
 FolderHandle::~FolderHandle()
@@ -73,7 +152,8 @@ FolderHandle::~FolderHandle()
 
 std::shared_ptr<FolderHandle> HoldFolder(int fd, const std::string& path)
 {
-    if (g_heldFolderHandles.fetch_add(1, std::memory_order_relaxed) >= MaxHeldFolderHandles) {
+    if (g_heldFolderHandles.fetch_add(1, std::memory_order_relaxed) >=
+        g_maxHeldFolderHandles.load(std::memory_order_relaxed)) {
         g_heldFolderHandles.fetch_sub(1, std::memory_order_relaxed);
         return nullptr;
     }
@@ -86,11 +166,16 @@ struct CFolderWalk::Node {
     std::shared_ptr<FolderHandle> parentFolder;  // may be empty: then the path is rebuilt
     std::string name;  // the root's local path for a root node
     const CWalkRoot* root;
+    // The folder as its parent's listing showed it: the folder opened under its name must be
+    // this one, or the name was swapped for another folder or a link meanwhile.
     dev_t device;
+    ino_t inode;
     std::uint8_t state;
 
-    Node(NodePtr parentNode, std::string_view nodeName, const CWalkRoot* walkRoot, dev_t dev, std::uint8_t filterState)
-        : parent(std::move(parentNode)), name(nodeName), root(walkRoot), device(dev), state(filterState)
+    Node(NodePtr parentNode, std::string_view nodeName, const CWalkRoot* walkRoot, const struct stat& listed,
+         std::uint8_t filterState)
+        : parent(std::move(parentNode)), name(nodeName), root(walkRoot), device(listed.st_dev), inode(listed.st_ino),
+          state(filterState)
     {
     }
     // Releases a long chain of sole-owned ancestors in a loop: the default would recurse
@@ -145,6 +230,11 @@ private:
         }
     }
     void ReportFailure(std::uint32_t mode, int errorNumber);
+    // Opens the folder of `node` by the path BuildPaths made (no handle of its parent is held).
+    int OpenByPath(const Node& node);
+    // True when `fd` is the folder the parent's listing showed; otherwise reports the folder as
+    // changed during the scan (or the fstat failure) and returns false.
+    bool IsListedFolder(int fd, const Node& node);
 
     CFolderWalk& m_walk;
     CConsumerOutputHandlerPtr m_handler;
@@ -166,37 +256,16 @@ int CFolderWalk::OpenFolder(const std::string& path)
 {
     if (path.size() < PATH_MAX - 1)
         return ::open(path.c_str(), FolderOpenFlags);
-    // The kernel takes at most PATH_MAX bytes per lookup: open the path piece by piece, each
-    // piece relative to the folder the previous one opened.
-    int fd = AT_FDCWD;
-    size_t pos = 0;
-    std::string piece;
-    while (pos < path.size()) {
-        size_t end = path.size();
-        if (end - pos >= PATH_MAX - 1) {
-            end = path.rfind('/', pos + PATH_MAX - 2);
-            if (end == std::string::npos || end <= pos) {
-                if (fd != AT_FDCWD)
-                    ::close(fd);
-                errno = ENAMETOOLONG;
-                return -1;
-            }
-        }
-        piece.assign(path, pos, end - pos);
-        if (piece.empty())
-            piece = "/";
-        const int next = ::openat(fd, piece.c_str(), FolderOpenFlags);
-        const int openErrno = errno;
-        if (fd != AT_FDCWD)
-            ::close(fd);
-        if (next < 0) {
-            errno = openErrno;
-            return -1;
-        }
-        fd = next;
-        pos = end + 1;
-    }
-    return fd;
+    return OpenInPieces(AT_FDCWD, path, 0, false);
+}
+
+void CFolderWalk::SetHeldFolderHandleLimit(int limit) { g_maxHeldFolderHandles.store(limit); }
+
+void CFolderWalk::SetOneNameAtATime(bool oneName) { g_noOpenat2.store(oneName); }
+
+int CFolderWalk::OpenFolderBelow(int base, const std::string& path, size_t pos)
+{
+    return OpenInPieces(base, path, pos, true);
 }
 
 CFolderWalk::CFolderWalk(CScanContext& context, CWorkUnit& unit, const std::vector<const CWalkRoot*>& roots)
@@ -355,6 +424,48 @@ KX_HOT_PATH CFindFirstItem& CFolderWalk::Worker::AcquireItem()
     return *m_findFirst;
 }
 
+int CFolderWalk::Worker::OpenByPath(const Node& node)
+{
+    if (!node.parent)
+        return OpenFolder(m_path);
+    // The root's path is the operator's (a link on the way there is theirs to set); below it
+    // every name must be the folder itself, never a link a user put in its place.
+    const std::string& rootPath = m_chain.back()->name;
+    const int rootFd = OpenFolder(rootPath);
+    if (rootFd < 0)
+        return -1;
+    size_t below = rootPath.size();
+    if (below < m_path.size() && m_path[below] == '/')
+        ++below;
+    const int fd = OpenFolderBelow(rootFd, m_path, below);
+    const int openErrno = errno;
+    ::close(rootFd);
+    errno = openErrno;
+    return fd;
+}
+
+bool CFolderWalk::Worker::IsListedFolder(int fd, const Node& node)
+{
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) {
+        ReportFailure(S_IFDIR, errno);
+        return false;
+    }
+    if (opened.st_dev == node.device && opened.st_ino == node.inode)
+        return true;
+    // Opening a folder that already was a mount point can mount a file system over it (an
+    // automount): a new device under the same name is that, not a swap, which cannot move a
+    // mount point.
+    const bool wasMountPoint = !node.parent || node.device != node.parent->device;
+    if (wasMountPoint && opened.st_dev != node.device)
+        return true;
+    FSLOG(1, "Folder [%s] changed during the scan: listed as device %llu inode %llu, opened device %llu inode %llu",
+          m_path.c_str(), static_cast<unsigned long long>(node.device), static_cast<unsigned long long>(node.inode),
+          static_cast<unsigned long long>(opened.st_dev), static_cast<unsigned long long>(opened.st_ino));
+    ReportFailure(S_IFDIR, ChangedDuringScan);
+    return false;
+}
+
 void CFolderWalk::Worker::ReportFailure(std::uint32_t mode, int errorNumber)
 {
     auto item = std::make_shared<CFindFirstItem>();
@@ -405,7 +516,7 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
         enter = MayEnterUnreported(state, root);
     }
     if (enter && !Context().IsStopped())
-        pending.push_back(std::make_shared<Node>(nullptr, root.GetLocalPath(), &root, status.st_dev, state));
+        pending.push_back(std::make_shared<Node>(nullptr, root.GetLocalPath(), &root, status, state));
 }
 
 KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vector<NodePtr>& children)
@@ -430,10 +541,16 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
         errno = openErrno;
     } else {
         BuildPaths(*node);
-        fd = OpenFolder(m_path);
+        fd = OpenByPath(*node);
     }
     if (fd < 0) {
-        ReportFailure(S_IFDIR, errno);
+        // The listing showed a folder: a link or something else in its place now is a change.
+        const int openErrno = errno;
+        ReportFailure(S_IFDIR, openErrno == ELOOP || openErrno == ENOTDIR ? ChangedDuringScan : openErrno);
+        return;
+    }
+    if (!IsListedFolder(fd, *node)) {
+        ::close(fd);
         return;
     }
     const size_t firstChild = children.size();
@@ -530,8 +647,8 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
                     enter = MayEnterUnreported(state, root);
                 }
                 if (enter)
-                    children.push_back(std::make_shared<Node>(node, std::string_view(name, nameLength), &root,
-                                                              status.st_dev, state));
+                    children.push_back(
+                        std::make_shared<Node>(node, std::string_view(name, nameLength), &root, status, state));
             }
         }
     }

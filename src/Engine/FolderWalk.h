@@ -48,6 +48,16 @@ public:
     // Opens a folder by path without following a link in its last component; paths longer
     // than the kernel takes in one call are opened piecewise. -1 with errno on failure.
     static int OpenFolder(const std::string& path);
+    // Opens the folder `path.substr(pos)` names below the open folder `base` without following
+    // a symbolic link anywhere on the way (openat2 with RESOLVE_NO_SYMLINKS where the kernel
+    // has it, one name at a time with O_NOFOLLOW otherwise). -1 with errno (ELOOP for a link).
+    static int OpenFolderBelow(int base, const std::string& path, size_t pos);
+
+    // How many folder handles the process keeps open for pending subfolders (256); beyond it
+    // subfolders are opened by path. Tests lower it to walk every folder that way.
+    static void SetHeldFolderHandleLimit(int limit);
+    // Opening without links one name at a time, as on kernels without openat2 (tests).
+    static void SetOneNameAtATime(bool oneName);
 
 private:
     friend class Worker;

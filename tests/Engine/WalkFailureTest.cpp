@@ -2,6 +2,9 @@
 // abort, and each kind of consumer answer.
 #include "EngineTestSupport.h"
 
+#include "Engine/FolderWalk.h"
+
+#include <cstdio>
 #include <grp.h>
 #include <sys/wait.h>
 
@@ -129,6 +132,73 @@ TEST_F(WalkFailures, SiblingsDeletedDuringTheWalkAreFailuresNotLosses)
     EXPECT_EQ(accounted, before);
     EXPECT_TRUE(options.failures->Failures().count(v + "/gone"));
     EXPECT_GE(options.failures->Failures().size(), static_cast<size_t>(kFiles / 2));
+}
+
+TEST_F(WalkFailures, AFolderSwappedAfterItsListingIsReportedChangedAndNeverWalkedThroughTheSwap)
+{
+    // How the walk opens folders: from the held handle of the parent, by path below the root
+    // (its handles ran out), and by path one name at a time (kernels without openat2).
+    struct Mode {
+        int heldHandles;
+        bool oneName;
+    };
+    // When `trigger` is reported, `first` and `second` (below the case's root) trade places.
+    struct Case {
+        const char* name;
+        const char* trigger;
+        const char* first;
+        const char* second;
+        std::map<std::string, int> heldFailures, byPathFailures;  // relative path: errno
+    };
+    const std::vector<Case> cases = {
+        {"folder for folder", "a", "a", "b", {{"a", ESTALE}, {"b", ESTALE}}, {{"a", ESTALE}, {"b", ESTALE}}},
+        {"folder for link", "a", "a", "l", {{"a", ESTALE}}, {{"a", ESTALE}}},
+        // Opened from a's handle the subfolder is still a's; by path the link is refused.
+        {"folder above for link", "a/sub", "a", "l", {}, {{"a/sub", ESTALE}}},
+    };
+    struct RestoreDefaults {
+        ~RestoreDefaults()
+        {
+            CFolderWalk::SetHeldFolderHandleLimit(256);
+            CFolderWalk::SetOneNameAtATime(false);
+        }
+    } restore;
+    int run = 0;
+    for (const Mode mode : {Mode{256, false}, Mode{0, false}, Mode{0, true}}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", held handles " + std::to_string(mode.heldHandles) +
+                         (mode.oneName ? ", one name at a time" : ""));
+            const std::string r = scratch / ("run" + std::to_string(run)), outside = scratch / ("outside" + std::to_string(run++));
+            for (const std::string& folder : {r, r + "/a", r + "/a/sub", r + "/b", r + "/b/sub", outside, outside + "/sub"})
+                MakeFolder(folder);
+            for (const std::string& file : {r + "/a/sub/fa", r + "/b/sub/fb", outside + "/secret", outside + "/sub/secret"})
+                MakeFile(file);
+            ASSERT_EQ(::symlink(outside.c_str(), (r + "/l").c_str()), 0);
+            const std::set<Seen> before = FindListing(r);
+
+            CFolderWalk::SetHeldFolderHandleLimit(mode.heldHandles);
+            CFolderWalk::SetOneNameAtATime(mode.oneName);
+            auto callback = std::make_shared<TestCallback>();
+            std::atomic<bool> swapped{false};
+            callback->Consumer().SetHook([&](const CItemPtr& item) {
+                if (item->GetLocalFullyQualifiedItemName() == r + "/" + c.trigger && !swapped.exchange(true)) {
+                    EXPECT_EQ(::renameat2(AT_FDCWD, (r + "/" + c.first).c_str(), AT_FDCWD,
+                                          (r + "/" + c.second).c_str(), RENAME_EXCHANGE),
+                              0);
+                }
+                return CKxError::Success();
+            });
+            WalkOptions options;
+            ASSERT_TRUE(Walk(callback, {r}, options).IsSuccess());
+
+            for (const Seen& item : callback->Consumer().Items())
+                EXPECT_TRUE(before.count(item)) << "listed through the swap: " << item.path;
+            std::map<std::string, int> expected;
+            for (const auto& [path, code] : mode.heldHandles > 0 ? c.heldFailures : c.byPathFailures)
+                expected[r + "/" + path] = code;
+            EXPECT_EQ(options.failures->Failures(), expected);
+        }
+    }
 }
 
 class AbortingCallback : public TestCallback {
