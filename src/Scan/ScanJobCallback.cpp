@@ -1,5 +1,6 @@
 #include "Scan/ScanJobCallback.h"
 
+#include <charconv>
 #include <chrono>
 
 #include "Agent/XJob.h"
@@ -10,6 +11,7 @@
 #include "CollectFile/IncrFlatCollectFile.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 #include "CollectFile/ZvFIFO.h"
+#include "Engine/FindFirstItem.h"
 #include "Scan/BackupJobTypeEvaluator.h"
 #include "Scan/FileNameFactory.h"
 #include "Scan/FileSystemScanFailureConsumer.h"
@@ -619,7 +621,14 @@ CKxError CScanJobCallback::OnSymLink(const CItemPtr& item)
     if (!target)
         return CKxError::Success();
     FSLOG(5, "item '%s' is not processed. will add to sym-link WUM", target->GetSourceFullyQualifiedItemName().c_str());
-    return Push(m_symLinkQueue, QueueEntry(*target), false);
+    // Target, link and owner, each ended by a NUL, which no path holds.
+    const auto* link = dynamic_cast<const CFindFirstItem*>(item.get());
+    std::string entry = QueueEntry(*target);
+    entry.push_back('\0');
+    entry += item->GetSourceFullyQualifiedItemName();
+    entry.push_back('\0');
+    entry += std::to_string(link ? link->GetOwnerId() : static_cast<uid_t>(-1));
+    return Push(m_symLinkQueue, entry, false);
 }
 
 CKxError CScanJobCallback::OnLongPath(const CItemPtr& item, const std::string& volume)
@@ -646,6 +655,20 @@ CKxError CScanJobCallback::GetItemFromSymLink(const CItemPtr&, CItemPtr& target)
 
 CKxError CScanJobCallback::PopNewMountPaths(std::vector<std::string>& paths) { return PopAll(m_newMountPathQueue, paths); }
 
-CKxError CScanJobCallback::PopSymLinkTargets(std::vector<std::string>& paths) { return PopAll(m_symLinkQueue, paths); }
+CKxError CScanJobCallback::PopSymLinkTargets(std::vector<SSymLinkTarget>& targets)
+{
+    std::vector<std::string> entries;
+    KX_RETURN_IF_ERROR(PopAll(m_symLinkQueue, entries));
+    for (const std::string& entry : entries) {
+        // Written by OnSymLink alone: the two NULs are there.
+        const size_t linkStart = entry.find('\0') + 1;
+        const size_t linkEnd = entry.find('\0', linkStart);
+        SSymLinkTarget target{entry.substr(0, linkStart - 1), entry.substr(linkStart, linkEnd - linkStart),
+                              static_cast<uid_t>(-1)};
+        std::from_chars(entry.data() + linkEnd + 1, entry.data() + entry.size(), target.linkOwner);
+        targets.push_back(std::move(target));
+    }
+    return CKxError::Success();
+}
 
 CKxError CScanJobCallback::PopLongPaths(std::vector<std::string>& paths) { return PopAll(m_longPathQueue, paths); }

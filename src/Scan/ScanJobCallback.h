@@ -125,8 +125,10 @@ public:
     [[nodiscard]] CKxError EnableSymLink();
     bool IsSymLinkEnabled() const;
     // Resolves the link (GetItemFromSymLink) and queues its target's source path, with a
-    // trailing '/' for a folder. A link that cannot be read is returned as an error (the
-    // item carries its error number); a link without a readable target queues nothing.
+    // trailing '/' for a folder, together with the link's own path and owner (whether a pass
+    // may follow it depends on who owns it). A link that cannot be read is returned as an
+    // error (the item carries its error number); a link without a readable target queues
+    // nothing.
     [[nodiscard]] CKxError OnSymLink(const CItemPtr& item);
     // Queues "<source path>[/]<SRCVOL><volume></SRCVOL>".
     [[nodiscard]] CKxError OnLongPath(const CItemPtr& item, const std::string& volume);
@@ -134,10 +136,17 @@ public:
     [[nodiscard]] CKxError OnNewMountPath(const CItemPtr& item);
     // The target of a symbolic link as an item of its own; base: success and no target.
     [[nodiscard]] virtual CKxError GetItemFromSymLink(const CItemPtr& item, CItemPtr& target);
+    // A symbolic link that OnSymLink queued.
+    struct SSymLinkTarget {
+        std::string target;  // the target's source path, with a trailing '/' for a folder
+        std::string link;    // the link's source path
+        uid_t linkOwner;     // (uid_t)-1 when the item carried no status
+        bool operator==(const SSymLinkTarget&) const = default;
+    };
     // Each drains its queue into `paths` (appended, oldest first). A queue never opened is
     // empty.
     [[nodiscard]] CKxError PopNewMountPaths(std::vector<std::string>& paths);
-    [[nodiscard]] CKxError PopSymLinkTargets(std::vector<std::string>& paths);
+    [[nodiscard]] CKxError PopSymLinkTargets(std::vector<SSymLinkTarget>& targets);
     [[nodiscard]] CKxError PopLongPaths(std::vector<std::string>& paths);
 
     // ---- Failures --------------------------------------------------------------------------

@@ -1126,7 +1126,8 @@ CKxError CScanJobFileSystem::BuildRestartPass(CWorkUnitManagerPtr& next, std::ve
     next.reset();
     pending.clear();
     CBagPtr bag = GetConfigurationBag();
-    std::vector<std::string> mountPaths, linkTargets, longPaths;
+    std::vector<std::string> mountPaths, longPaths;
+    std::vector<CScanJobCallback::SSymLinkTarget> linkTargets;
     KX_RETURN_IF_ERROR(m_callback->PopNewMountPaths(mountPaths));
     KX_RETURN_IF_ERROR(m_callback->PopSymLinkTargets(linkTargets));
     KX_RETURN_IF_ERROR(m_callback->PopLongPaths(longPaths));
@@ -1146,11 +1147,19 @@ CKxError CScanJobFileSystem::BuildRestartPass(CWorkUnitManagerPtr& next, std::ve
         FSLOG(0, "Scanner loop - will restart for New MountPaths");
 
     size_t linkRoots = 0;
-    for (const std::string& target : linkTargets) {
+    for (const CScanJobCallback::SSymLinkTarget& link : linkTargets) {
         std::string resolved;
-        const CWalkedRoots::EVerdict verdict = m_walkedRoots.CheckSymLinkTarget(target, resolved);
+        uid_t targetOwner = 0;
+        const CWalkedRoots::EVerdict verdict =
+            m_walkedRoots.CheckSymLinkTarget(link.target, link.linkOwner, resolved, targetOwner);
+        if (verdict == CWalkedRoots::EVerdict::ForeignTarget) {
+            FSLOG(0, "Symbolic link [%s] of user %u leads to [%s] of user %u outside the content: not followed",
+                  link.link.c_str(), static_cast<unsigned>(link.linkOwner), resolved.c_str(),
+                  static_cast<unsigned>(targetOwner));
+            continue;
+        }
         if (verdict != CWalkedRoots::EVerdict::New) {
-            FSLOG(3, "Symbolic link target [%s] is not walked again: %s", target.c_str(),
+            FSLOG(3, "Symbolic link target [%s] is not walked again: %s", link.target.c_str(),
                   CWalkedRoots::VerdictName(verdict));
             continue;
         }

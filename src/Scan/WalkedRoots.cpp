@@ -72,19 +72,27 @@ bool CWalkedRoots::IsWalkedPath(const std::string& path) const
            std::find(m_contentRoots.begin(), m_contentRoots.end(), path) != m_contentRoots.end();
 }
 
-CWalkedRoots::EVerdict CWalkedRoots::CheckSymLinkTarget(const std::string& target, std::string& resolved) const
+CWalkedRoots::EVerdict CWalkedRoots::CheckSymLinkTarget(const std::string& target, uid_t linkOwner,
+                                                       std::string& resolved, uid_t& targetOwner) const
 {
     resolved.clear();
+    targetOwner = static_cast<uid_t>(-1);
     const std::string trimmed = FXPath::TrimTrailingSlashes(target);
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(trimmed.c_str(), nullptr), &std::free);
-    if (!real)
+    struct stat status {};
+    if (!real || !StatOf(real.get(), status))
         return EVerdict::Missing;
     resolved = real.get();
+    targetOwner = status.st_uid;
     // The literal text is checked too: a target named through a link inside the content is the
     // content's business even when its real place lies elsewhere.
     for (const std::string& path : {trimmed, resolved})
         if (IsUnderAny(path, m_contentRoots))
             return EVerdict::UnderContent;
+    // Judged on the real place just before its pass: a user who swaps a folder of their own for
+    // a link between the walk that met the link and this pass gains nothing.
+    if (linkOwner != 0 && linkOwner != targetOwner)
+        return EVerdict::ForeignTarget;
     if (IsUnderAny(resolved, m_walkedRoots) || IsWalkedFolder(resolved))
         return EVerdict::AlreadyWalked;
     return EVerdict::New;
@@ -119,6 +127,7 @@ const char* CWalkedRoots::VerdictName(EVerdict verdict)
     case EVerdict::UnderContent: return "under the content";
     case EVerdict::AlreadyWalked: return "already walked";
     case EVerdict::Missing: return "missing";
+    case EVerdict::ForeignTarget: return "owned by another user";
     }
     return "?";
 }

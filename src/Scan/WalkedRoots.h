@@ -7,7 +7,10 @@
 // the folders at those roots by device and inode (the same folder reached under another name,
 // through a bind mount or a second link, is the same root). A symbolic-link target is walked
 // only when it lies under no content root and no walked root and is not itself a walked
-// folder; a new mount path (which lies under the content by nature: the walk met it there) only
+// folder, and only when the link is owned by root or by the owner of what it leads to (the rule
+// the kernel applies to links in sticky folders): a user's link must not make the scan, which
+// runs as root, take into this subclient a place that user does not own. A new mount path
+// (which lies under the content by nature: the walk met it there) only
 // when it is not a walked root. Roots of earlier passes that lie below a new root become content
 // exceptions of the new pass (RootsBelow), so their items are listed once.
 //
@@ -25,6 +28,7 @@ public:
         UnderContent,   // lies under a content root: the walk of the content took it or filtered it
         AlreadyWalked,  // a root of this job, by path or by device and inode
         Missing,        // does not exist (any more)
+        ForeignTarget,  // outside the content, and the link's owner is neither root nor its owner
     };
 
     // Records the walk root of each content entry (engine form: wildcards allowed).
@@ -32,9 +36,11 @@ public:
     // Records a root that a pass walks; its device and inode are taken when it exists.
     void AddWalkedRoot(const std::string& path);
 
-    // `target` is a symbolic link's target as the walk resolved it; `resolved` receives its real
-    // path (intermediate links resolved), the path a pass walks.
-    EVerdict CheckSymLinkTarget(const std::string& target, std::string& resolved) const;
+    // `target` is a symbolic link's target as the walk resolved it, `linkOwner` the link's
+    // owner; `resolved` receives its real path (intermediate links resolved), the path a pass
+    // walks, and `targetOwner` the owner of what is there.
+    EVerdict CheckSymLinkTarget(const std::string& target, uid_t linkOwner, std::string& resolved,
+                                uid_t& targetOwner) const;
     EVerdict CheckMountPath(const std::string& path) const;
 
     // Content roots and walked roots strictly below `path`.

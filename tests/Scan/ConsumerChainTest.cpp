@@ -380,7 +380,7 @@ TEST_F(ConsumerTest, SymbolicLinksAreQueuedAndStillPassed)
 
     // Not following links: nothing is queued.
     ASSERT_TRUE(consumer.Process(Found(m_tree + "/link")).IsSuccess());
-    std::vector<std::string> targets;
+    std::vector<CScanJobCallback::SSymLinkTarget> targets;
     ASSERT_TRUE(m_callback.PopSymLinkTargets(targets).IsSuccess());
     EXPECT_TRUE(targets.empty());
 

@@ -295,8 +295,9 @@ TEST_F(ScanJobCallbackTest, PathQueuesKeepEveryByteAndTheirOrder)
     std::vector<std::string> paths;
     ASSERT_TRUE(m_callback.PopNewMountPaths(paths).IsSuccess());  // never opened: empty
     ASSERT_TRUE(m_callback.PopLongPaths(paths).IsSuccess());
-    ASSERT_TRUE(m_callback.PopSymLinkTargets(paths).IsSuccess());
-    EXPECT_TRUE(paths.empty());
+    std::vector<CScanJobCallback::SSymLinkTarget> links;
+    ASSERT_TRUE(m_callback.PopSymLinkTargets(links).IsSuccess());
+    EXPECT_TRUE(paths.empty() && links.empty());
     EXPECT_FALSE(m_callback.IsSymLinkEnabled());
 
     const std::vector<std::string> odd = {"/m/new\nline", "/m/pipe|and\\back", std::string("/m/\xff\xfe bytes"),

@@ -31,10 +31,12 @@ protected:
         fs::create_directory_symlink(m_tree + "/outside", m_tree + "/alias");
         m_roots.AddContentEntries({m_tree + "/data"});
     }
-    CWalkedRoots::EVerdict Link(const std::string& target)
+    // A link of this process's user (the owner of the scratch tree), or of `linkOwner`.
+    CWalkedRoots::EVerdict Link(const std::string& target, uid_t linkOwner = ::geteuid())
     {
         std::string resolved;
-        return m_roots.CheckSymLinkTarget(target, resolved);
+        uid_t targetOwner = 0;
+        return m_roots.CheckSymLinkTarget(target, linkOwner, resolved, targetOwner);
     }
 
     std::string m_tree;
@@ -50,8 +52,10 @@ TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
     EXPECT_EQ(Link(m_tree + "/missing"), V::Missing);
 
     std::string resolved;
-    EXPECT_EQ(m_roots.CheckSymLinkTarget(m_tree + "/alias/deeper/", resolved), V::New);
+    uid_t owner = 0;
+    EXPECT_EQ(m_roots.CheckSymLinkTarget(m_tree + "/alias/deeper/", ::geteuid(), resolved, owner), V::New);
     EXPECT_EQ(resolved, m_tree + "/outside/deeper");  // the real place is what a pass walks
+    EXPECT_EQ(owner, ::geteuid());
     m_roots.AddWalkedRoot(m_tree + "/outside");
     EXPECT_EQ(Link(m_tree + "/outside/deeper"), V::AlreadyWalked);
     EXPECT_EQ(Link(m_tree + "/alias"), V::AlreadyWalked);  // the same folder under another name
@@ -60,6 +64,16 @@ TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
     // A walked folder moved away is still known by its device and inode.
     fs::rename(m_tree + "/outside", m_tree + "/moved");
     EXPECT_EQ(Link(m_tree + "/moved"), V::AlreadyWalked);
+}
+
+TEST_F(WalkedRootsTest, LinkTargetsOutsideTheContentAreFollowedOnlyForRootOrTheTargetsOwner)
+{
+    const uid_t me = ::geteuid(), other = me + 4242;
+    EXPECT_EQ(Link(m_tree + "/outside", 0), V::New);  // root's link: whoever owns the target
+    EXPECT_EQ(Link(m_tree + "/outside", me), V::New);
+    EXPECT_EQ(Link(m_tree + "/alias", other), V::ForeignTarget);
+    EXPECT_EQ(Link(m_tree + "/data/sub", other), V::UnderContent);  // the content's business anyway
+    EXPECT_EQ(Link("/", other), V::ForeignTarget);
 }
 
 TEST_F(WalkedRootsTest, MountPathsAreNewUnlessTheyAreARootAlready)
@@ -155,6 +169,24 @@ TEST_F(ScannerLoopTest, LinkTargetOutsideTheContentIsWalkedOnceInAPassOfItsOwn)
     for (const auto& [path, count] : listed)
         EXPECT_EQ(count, 1) << path;
     EXPECT_TRUE(Failures().empty());
+}
+
+TEST_F(ScannerLoopTest, AUsersLinkToTheRootFolderIsNotFollowedButRootsLinkOutsideIs)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "links of another user need root to make";
+    fs::create_directory_symlink("/", m_tree + "/data/everything");
+    ASSERT_EQ(::lchown((m_tree + "/data/everything").c_str(), 65534, 65534), 0);
+    fs::create_directory_symlink(m_tree + "/outside", m_tree + "/data/shared");
+    CaptureLog();
+    ASSERT_TRUE(RunFull().IsSuccess());
+    EXPECT_EQ(m_factory->m_job->GetPassCount(), 2u);
+    const auto listed = Listed();
+    EXPECT_EQ(listed.count(m_tree + "/outside/deep/d.txt"), 1u);
+    EXPECT_EQ(listed.count(m_tree + "/data/everything"), 1u);  // the link itself is backed up
+    EXPECT_EQ(listed.count("/etc/"), 0u);
+    EXPECT_TRUE(Logged("Symbolic link [" + m_tree + "/data/everything] of user 65534 leads to [/] of user 0 outside "
+                       "the content: not followed"));
 }
 
 TEST_F(ScannerLoopTest, ChainOfLinksStopsAtMaxScanRetriesAndListsWhatWasNotWalked)

@@ -333,16 +333,18 @@ TEST_F(UnixCallbackTest, SymbolicLinkTargets)
     EXPECT_EQ(m_callback->GetItemFromSymLink(notALink, target).Code(), EINVAL);
     EXPECT_EQ(notALink->GetErrorNumber(), EINVAL);  // the link's own failure: to the failure list
 
-    // Queued by source path, a folder with its trailing '/'.
+    // Queued by source path, a folder with its trailing '/', with the link and its owner.
     auto mapper = std::make_shared<CContentMapper>();
     mapper->AddMapping(m_tree, "/source");
     m_callback->SetContentMapper(mapper);
     ASSERT_TRUE(m_callback->EnableSymLink().IsSuccess());
     for (const char* link : {"dot", "up", "dangling"})
         ASSERT_TRUE(m_callback->OnSymLink(Found(m_tree + "/a/" + link)).IsSuccess()) << link;
-    std::vector<std::string> queued;
+    std::vector<CScanJobCallback::SSymLinkTarget> queued;
     ASSERT_TRUE(m_callback->PopSymLinkTargets(queued).IsSuccess());
-    EXPECT_EQ(queued, (std::vector<std::string>{"/source/a/x", "/source/b/"}));
+    const uid_t me = ::geteuid();
+    EXPECT_EQ(queued, (std::vector<CScanJobCallback::SSymLinkTarget>{{"/source/a/x", m_tree + "/a/dot", me},
+                                                                     {"/source/b/", m_tree + "/a/up", me}}));
 }
 
 TEST_F(UnixCallbackTest, ScanFailuresGoToTheList)
@@ -422,9 +424,11 @@ TEST_F(UnixCallbackTest, WalkWithRestartQueuesAndFailures)
     // A missing content path is one failure; the walk still succeeds.
     CKxError status = Walk({m_tree, m_root + "/missing"});
     ASSERT_TRUE(status.IsSuccess()) << status.AsString();
-    std::vector<std::string> targets, longPaths, mounts;
+    std::vector<std::string> longPaths, mounts;
+    std::vector<CScanJobCallback::SSymLinkTarget> targets;
     ASSERT_TRUE(m_callback->PopSymLinkTargets(targets).IsSuccess());
-    EXPECT_EQ(targets, std::vector<std::string>{m_root + "/outside/"});
+    ASSERT_EQ(targets.size(), 1u);
+    EXPECT_EQ(targets[0].target, m_root + "/outside/");
     ASSERT_TRUE(m_callback->PopLongPaths(longPaths).IsSuccess());
     ASSERT_EQ(longPaths.size(), 1u);
     EXPECT_TRUE(longPaths[0].starts_with(longFolder + "/<SRCVOL>")) << longPaths[0];
