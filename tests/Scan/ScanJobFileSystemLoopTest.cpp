@@ -1,18 +1,23 @@
 // The scanner loop on real trees, in this process: further passes for symbolic-link targets
-// and long paths, what is never walked twice and the limit on passes (a missing content path
-// is run end to end in the binary tests). The remembered roots (CWalkedRoots) are checked on
-// their own first.
+// and long paths, what is never walked twice, whose links are followed, the limit on passes
+// (a missing content path is run end to end in the binary tests), and full jobs while a folder
+// is swapped for a link. The remembered roots (CWalkedRoots) are checked on their own first.
 #include "Scan/ScanJobTestEnv.h"
 
+#include "Engine/FolderWalk.h"
 #include "Scan/FileScan.h"
 #include "Scan/ScanJobFactory.h"
 #include "Scan/ScanJobFileSystem.h"
 #include "Scan/WalkedRoots.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -187,6 +192,53 @@ TEST_F(ScannerLoopTest, AUsersLinkToTheRootFolderIsNotFollowedButRootsLinkOutsid
     EXPECT_EQ(listed.count("/etc/"), 0u);
     EXPECT_TRUE(Logged("Symbolic link [" + m_tree + "/data/everything] of user 65534 leads to [/] of user 0 outside "
                        "the content: not followed"));
+}
+
+TEST_F(ScannerLoopTest, AFolderSwappedWithALinkToEtcDuringScansNeverLetsEtcIntoTheCollectFiles)
+{
+    Setting("nBackupSymLinkData", "0");
+    // The folder holds folders named like some of /etc's: walked through the link, their paths
+    // would lead into /etc.
+    const std::string data = m_tree + "/data/", x = data + "x", y = data + "y";
+    std::set<std::string> allowed = {data, data + "sub/", data + "sub/a.txt", x, x + "/", y, y + "/"};
+    fs::create_directory(x);
+    std::error_code error;
+    // Files between the folders keep the walk busy long enough for swaps to land in it.
+    int folders = 0;
+    for (const auto& entry : fs::directory_iterator("/etc", error)) {
+        if (!entry.is_directory(error) || entry.is_symlink(error) || ++folders > 48)
+            continue;
+        const std::string name = entry.path().filename().string();
+        fs::create_directory(x + "/" + name);
+        for (const std::string& folder : {x, y})
+            allowed.insert(folder + "/" + name + "/");
+        for (int file = 0; file < 20; ++file) {
+            const std::string ours = "/" + name + "/ours" + std::to_string(file);
+            WriteFile(x + ours, "o");
+            allowed.insert({x + ours, y + ours});
+        }
+    }
+    fs::create_directory_symlink("/etc", y);
+
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop.load())
+            ::renameat2(AT_FDCWD, x.c_str(), AT_FDCWD, y.c_str(), RENAME_EXCHANGE);
+    });
+    for (int scan = 0; scan < 50 && !HasFatalFailure(); ++scan) {
+        // Every other scan opens every folder by path, as a walk does once its handles run out.
+        CFolderWalk::SetHeldFolderHandleLimit(scan % 2 == 0 ? 256 : 0);
+        ASSERT_TRUE(RunFull().IsSuccess());
+        for (const auto& [path, count] : Listed()) {
+            if (path.starts_with(data))
+                EXPECT_TRUE(allowed.count(path)) << "scan " << scan << " listed " << path;
+            else
+                EXPECT_TRUE(data.starts_with(path)) << "scan " << scan << " listed " << path;  // an ancestor
+        }
+    }
+    stop = true;
+    swapper.join();
+    CFolderWalk::SetHeldFolderHandleLimit(256);
 }
 
 TEST_F(ScannerLoopTest, ChainOfLinksStopsAtMaxScanRetriesAndListsWhatWasNotWalked)
