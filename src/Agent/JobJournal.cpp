@@ -1,4 +1,5 @@
 #include "Agent/JobJournal.h"
+#include "Base/FileSystemIdentity.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -32,6 +33,8 @@ CKxError CJobJournal::AppendToFile(const std::string& path, const std::string& j
     if (jsonObject.find('\n') != std::string::npos)
         return CKxError(KxCode::InvalidParameter, "Journal record holds a line break");
     std::string line = jsonObject + "\n";
+    // Events are raised from walk threads too: the journal is the process's, never the walk user's.
+    CFileSystemIdentity::COwnCredentials own;
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return CKxError::FromErrno(errno, "Failed to open job-manager journal [" + path + "]");

@@ -1,4 +1,5 @@
 #include "Base/BackgroundRemover.h"
+#include "Base/FileSystemIdentity.h"
 
 #include "Base/FXPath.h"
 
@@ -28,6 +29,8 @@ CBackgroundRemover::~CBackgroundRemover()
 
 CKxError CBackgroundRemover::Remove(const std::string& path)
 {
+    // Also keeps a worker started here from inheriting a walk thread's identity.
+    CFileSystemIdentity::COwnCredentials own;
     struct stat status;
     if (::lstat(path.c_str(), &status) != 0)
         return errno == ENOENT ? CKxError::Success() : CKxError::FromErrno(errno, "lstat failed for [" + path + "]");

@@ -1,4 +1,5 @@
 #include "Base/FXFile.h"
+#include "Base/FileSystemIdentity.h"
 
 #include "Base/BackgroundRemover.h"
 
@@ -49,6 +50,7 @@ CKxError FXFile::CreateDirectories(const std::string& path, unsigned mode)
         return CKxError(KxCode::InvalidParameter, "CreateDirectories: empty path");
     if (IsDirectory(path))
         return CKxError::Success();
+    CFileSystemIdentity::COwnCredentials own;  // the job's folders are the process's, never the walk user's
     std::string parent = FXPath::Parent(path);
     if (!parent.empty() && parent != path)
         KX_RETURN_IF_ERROR(CreateDirectories(parent, mode));
@@ -120,6 +122,7 @@ CKxError FXFile::ReadWholeFile(const std::string& path, std::string& content)
 
 CKxError FXFile::WriteFileAtomically(const std::string& path, const std::string& content, EDurability durability)
 {
+    CFileSystemIdentity::COwnCredentials own;  // the job's files are the process's, never the walk user's
     std::string temp = path + ".tmp." + std::to_string(::getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -138,6 +141,7 @@ CKxError FXFile::WriteFileAtomically(const std::string& path, const std::string&
 
 CKxError FXFile::Remove(const std::string& path)
 {
+    CFileSystemIdentity::COwnCredentials own;
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         return CKxError::FromErrno(errno, "unlink failed for [" + path + "]");
     return CKxError::Success();
@@ -145,6 +149,7 @@ CKxError FXFile::Remove(const std::string& path)
 
 CKxError FXFile::Rename(const std::string& from, const std::string& to)
 {
+    CFileSystemIdentity::COwnCredentials own;
     if (::rename(from.c_str(), to.c_str()) != 0)
         return CKxError::FromErrno(errno, "rename [" + from + "] to [" + to + "] failed");
     return CKxError::Success();

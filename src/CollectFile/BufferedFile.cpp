@@ -1,4 +1,5 @@
 #include "CollectFile/BufferedFile.h"
+#include "Base/FileSystemIdentity.h"
 
 #include "Base/HotPath.h"
 #include "Base/Prefault.h"
@@ -26,6 +27,7 @@ CKxError CBufferedFile::Open(const std::string& path, bool append)
     if (m_fd >= 0)
         return CKxError(KxCode::InvalidParameter, KxFormat("File '%s' is already open as '%s'", path.c_str(), m_path.c_str()));
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    CFileSystemIdentity::COwnCredentials own;  // the job's files are the process's, never the walk user's
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to open '%s' for writing", path.c_str()));

@@ -1,4 +1,5 @@
 #include "CollectFile/HardLinksTable.h"
+#include "Base/FileSystemIdentity.h"
 
 #include "Base/KxError.h"
 #include "Base/LogWriter.h"
@@ -151,6 +152,7 @@ int HardLinksTable::setDirectory(const std::string& folder, bool readOnly, const
 
 bool HardLinksTable::OpenLocked(bool readOnly)
 {
+    CFileSystemIdentity::COwnCredentials own;  // the table's files are the process's, never the walk user's
     m_readOnly = readOnly;
     const std::string dataPath = DataFilePath();
     m_dataFd = ::open(dataPath.c_str(), (readOnly ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC, 0644);
@@ -285,6 +287,7 @@ bool HardLinksTable::RebuildIndexLocked()
 
 bool HardLinksTable::GrowIndexLocked()
 {
+    CFileSystemIdentity::COwnCredentials own;
     const std::uint64_t oldCount = m_bucketCount;
     void* oldMap = m_indexMap;
     const size_t oldBytes = m_indexMapBytes;
@@ -501,6 +504,7 @@ int HardLinksTable::removeTable()
     CloseLocked(false);
     if (m_folder.empty())
         return 0;
+    CFileSystemIdentity::COwnCredentials own;
     int result = 0;
     for (const std::string& path : {DataFilePath(), IndexFilePath()})
         if (::unlink(path.c_str()) != 0 && errno != ENOENT)

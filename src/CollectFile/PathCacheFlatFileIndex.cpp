@@ -1,4 +1,5 @@
 #include "CollectFile/PathCacheFlatFileIndex.h"
+#include "Base/FileSystemIdentity.h"
 
 #include "Base/BackgroundRemover.h"
 #include "Base/HotPath.h"
@@ -238,6 +239,7 @@ CKxError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string& path,
     m_impl->ResetCurrent();
     m_impl->currentPath = path;
     m_impl->currentMapper = std::move(mapper);
+    CFileSystemIdentity::COwnCredentials own;  // the record is the process's, never the walk user's
     // A file left by an earlier job is removed rather than truncated: a file truncated and
     // written again is flushed to disk when it is closed (the file system's guard against
     // losing its content in a crash), which a file we rewrite whole does not need. Its storage

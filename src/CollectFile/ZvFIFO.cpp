@@ -1,4 +1,5 @@
 #include "CollectFile/ZvFIFO.h"
+#include "Base/FileSystemIdentity.h"
 
 #include <algorithm>
 #include <atomic>
@@ -44,6 +45,7 @@ std::uint64_t ZvFIFO::SegmentCount() const
 
 void ZvFIFO::RemoveFilesLocked()
 {
+    CFileSystemIdentity::COwnCredentials own;  // the queue's files are the process's, never the walk user's
     if (m_writeFd >= 0)
         ::close(m_writeFd);
     if (m_readFd >= 0)
@@ -64,6 +66,7 @@ CKxError ZvFIFO::Open(const std::string& folder, const std::string& name)
     m_name = name.empty() ? KxFormat("fifo.%d.%u", static_cast<int>(::getpid()), g_fifoCounter.fetch_add(1)) : name;
     m_writeSegment = m_readSegment = 0;
     const std::string path = SegmentPath(0);
+    CFileSystemIdentity::COwnCredentials own;
     m_writeFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
     if (m_writeFd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to create queue file '%s'", path.c_str()));
@@ -114,6 +117,7 @@ CKxError ZvFIFO::FlushLocked()
     if (m_writeFlushed >= m_segmentBytes) {
         // Start a new segment so that the reader can delete this one once it is through it.
         const std::string path = SegmentPath(m_writeSegment + 1);
+        CFileSystemIdentity::COwnCredentials own;
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
         if (fd < 0) {
             m_failure = CKxError::FromErrno(errno, KxFormat("Failed to create queue file '%s'", path.c_str()));
@@ -216,6 +220,7 @@ CKxError ZvFIFO::pop(std::string& value, bool& popped)
             if (n < 0)
                 return CKxError::FromErrno(errno, KxFormat("Failed to read queue file '%s'", SegmentPath(m_readSegment).c_str()));
             if (n == 0) {
+                CFileSystemIdentity::COwnCredentials own;
                 ::close(m_readFd);
                 m_readFd = -1;
                 ::unlink(SegmentPath(m_readSegment).c_str());

@@ -301,16 +301,22 @@ void CFolderWalk::Run()
 
     const int workers = m_unit.GetMaxWorkers();
     std::vector<std::thread> threads;
-    for (int i = 1; i < workers; ++i)
-        threads.emplace_back([this]() {
-            Worker worker(*this);
-            if (worker.Start())
-                WorkerLoop(worker);
-            else {
-                std::lock_guard lock(m_pendingLock);
-                m_pendingReady.notify_all();
-            }
-        });
+    {
+        // A new thread inherits the file-system ids of the one that creates it: create them
+        // with the process's own, and let each take the walk's identity itself.
+        CFileSystemIdentity::COwnCredentials own;
+        for (int i = 1; i < workers; ++i)
+            threads.emplace_back([this]() {
+                CFileSystemIdentity::CAssumed asUser(m_context.GetWalkIdentity());
+                Worker worker(*this);
+                if (asUser.GetStatus().IsSuccess() && worker.Start())
+                    WorkerLoop(worker);
+                else {
+                    std::lock_guard lock(m_pendingLock);
+                    m_pendingReady.notify_all();
+                }
+            });
+    }
     WorkerLoop(first);
     for (std::thread& thread : threads)
         thread.join();

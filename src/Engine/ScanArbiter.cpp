@@ -109,11 +109,18 @@ CKxError CScanArbiter::Run(const CWorkUnitManagerPtr& manager)
     }
 
     CScanContext context(m_jobId, *m_callback, failureConsumer, manager->GetFollowMountPaths(), m_settings);
+    context.SetWalkIdentity(m_walkIdentity);
     const int threads = std::min<int>(m_workerCount, static_cast<int>(units.size()));
     FSLOG(0, "Scanning %zu work unit(s) with %d thread(s)", units.size(), threads);
 
     std::atomic<size_t> next{0};
     auto worker = [&]() {
+        CFileSystemIdentity::CAssumed asUser(context.GetWalkIdentity());
+        if (asUser.GetStatus().IsError()) {
+            // Walking with the process's own rights would take what the user may not read.
+            context.Stop(std::string(), CKxError(asUser.GetStatus()).Push("The walk cannot read as the job's user"));
+            return;
+        }
         for (size_t i = next.fetch_add(1); i < units.size(); i = next.fetch_add(1)) {
             WalkUnit(context, engines, *units[i]);
             m_callback->LogVolumeScanComplete(*units[i]);

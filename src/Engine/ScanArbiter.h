@@ -12,9 +12,14 @@
 // Engine settings bag keys read: none that change the walk today; the bag is kept for the
 // engines ("isFollowMountPoint" there does not override the manager's SetFollowMountPaths).
 //
+// Walk identity: with one set, every walk thread (the unit workers and the folder-level threads
+// they start) reads content as that user through its own file-system ids; the rest of the
+// process keeps its credentials, and the consumers create the job's files with them.
+//
 // Thread: construct, configure and Run on one thread; Run blocks until every unit is done.
 // Abort (through the callback) may come from any thread.
 #include "Base/Bag.h"
+#include "Base/FileSystemIdentity.h"
 #include "Base/KxError.h"
 #include "Engine/ScannerCallback.h"
 #include "Engine/WorkUnitManager.h"
@@ -30,6 +35,8 @@ public:
     ~CScanArbiter();
 
     void SetScannerConfigurationBag(CBagPtr bag) { m_settings = std::move(bag); }
+    // The user the walk threads read content as; null (the default) keeps the process's own.
+    void SetWalkIdentity(std::shared_ptr<const CFileSystemIdentity> identity) { m_walkIdentity = std::move(identity); }
     // Walks every unit of the manager's physical-media-volume map. The returned value is the
     // final status (also kept for GetFinalStatus); an error that prevents the walk from
     // starting (no engine list, impersonation failed) is returned the same way.
@@ -42,6 +49,7 @@ private:
     int m_workerCount;
     CScannerCallbackPtr m_callback;
     CBagPtr m_settings;
+    std::shared_ptr<const CFileSystemIdentity> m_walkIdentity;
     mutable std::mutex m_finalStatusLock;
     CKxError m_finalStatus;
 };

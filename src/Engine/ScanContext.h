@@ -5,6 +5,7 @@
 //
 // Thread: every member may be called from every worker thread.
 #include "Base/Bag.h"
+#include "Base/FileSystemIdentity.h"
 #include "Base/KxError.h"
 #include "Engine/ConsumerAnswer.h"
 #include "Engine/ConsumerOutputHandler.h"
@@ -12,6 +13,7 @@
 #include "Engine/ScanFailureConsumer.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -29,6 +31,10 @@ public:
     CScannerCallback& GetCallback() { return m_callback; }
     bool GetFollowMountPaths() const { return m_followMountPaths; }
     const CBagPtr& GetSettings() const { return m_settings; }
+    // The identity every walk thread reads content as; null: the process's own credentials.
+    // Set before the walk threads start.
+    void SetWalkIdentity(std::shared_ptr<const CFileSystemIdentity> identity) { m_walkIdentity = std::move(identity); }
+    const CFileSystemIdentity* GetWalkIdentity() const { return m_walkIdentity.get(); }
 
     // True once the walk must stop; polls the callback's IsAborted (which the caller does
     // between folders, not per item).
@@ -55,6 +61,7 @@ private:
     CScanFailureConsumerPtr m_failureConsumer;
     bool m_followMountPaths;
     CBagPtr m_settings;
+    std::shared_ptr<const CFileSystemIdentity> m_walkIdentity;
     std::atomic<bool> m_stopped{false};
     mutable std::mutex m_statusLock;
     bool m_aborted = false;

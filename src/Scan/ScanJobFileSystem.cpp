@@ -1108,6 +1108,7 @@ CKxError CScanJobFileSystem::RunPass(const CWorkUnitManagerPtr& manager, const C
 
     CScanArbiter arbiter(m_jobId, threads, m_callback);
     arbiter.SetScannerConfigurationBag(engineSettings);
+    arbiter.SetWalkIdentity(m_private->GetWalkIdentity());
     ++m_passes;
     const auto started = std::chrono::steady_clock::now();
     CKxError status = arbiter.Run(manager);

@@ -11,6 +11,7 @@
 // job, which outlives it. Thread: every step runs on the job's main thread; AddStaleMount may be
 // called from any thread.
 #include "Agent/CommandLineArguments.h"
+#include "Base/FileSystemIdentity.h"
 #include "Base/KxError.h"
 #include "Engine/ContentMapperAPI.h"
 
@@ -36,6 +37,8 @@ public:
     [[nodiscard]] virtual CKxError ImpersonateForUserCentricClient(const std::string& user);
     // Never fails the clean-up: a failure is logged and the result is success.
     [[nodiscard]] virtual CKxError RevertImpersonation();
+    // The user the walk threads read content as (set by ImpersonateUser); null: the process's own.
+    virtual std::shared_ptr<const CFileSystemIdentity> GetWalkIdentity() const { return nullptr; }
     [[nodiscard]] virtual CKxError Configure_ExtentLevelBackup();
     [[nodiscard]] virtual CKxError Configure_MigrationAssistant();
     [[nodiscard]] virtual CKxError Configure_PostConfig();

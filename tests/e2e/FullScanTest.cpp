@@ -50,6 +50,48 @@ TEST_F(FullScanTest, EveryItemOfARealTreeIsListedOnceAndTheBackupPhaseReadsEvery
     EXPECT_EQ(phase[0].value("unreadable", 99u), m_asRoot ? 0u : m_lockedFolders.size());
 }
 
+// Run by root as another user (non-default backup set, option -uid): the walk reads as that
+// user, while every file and folder of the instance stays root's and writable by no one else.
+TEST_F(FullScanTest, ImpersonatedScanReadsAsTheUserAndHandsItNothing)
+{
+    if (!m_asRoot)
+        GTEST_SKIP() << "impersonation needs root";
+    const std::string data = m_tree + "/data";
+    MakeRichTree(data);
+    MakeUnreadable(data + "/nested/locked");
+    WriteText(m_instance + "/config/apps/2:5.json",
+              R"({"appType": 29, "indexV2": true, "client": {"id": 2, "name": "client1"},
+                  "backupSet": {"name": "users", "default": false},
+                  "subclient": {"id": 5, "name": "sc1", "numStreams": 2, "folderLevelThreads": 2,
+                                "content": )" + List({data}) + "}}\n");
+
+    RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1, {"-uid", std::to_string(kScanUser)}), false);
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    ExpectPhaseCompleted();
+    EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("impersonated with uid [65534]"), std::string::npos);
+
+    const auto listed = Listed();
+    std::set<std::string> expected = TreeItems(data);
+    const std::set<std::string> ancestors = Ancestors(data);
+    expected.insert(ancestors.begin(), ancestors.end());
+    EXPECT_EQ(Keys(listed), expected);
+    EXPECT_EQ(Lines(Results() + "/scan_Failures.zvf"),
+              std::vector<std::string>{"folder " + escapeFileName(data + "/nested/locked") + ":13"});
+
+    size_t checked = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(m_instance)) {
+        struct stat status {};
+        ASSERT_EQ(::lstat(entry.path().c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, 0u) << entry.path();
+        if (!S_ISLNK(status.st_mode)) {
+            EXPECT_EQ(status.st_mode & (S_IWGRP | S_IWOTH), 0u) << entry.path();
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 10u);
+    ASSERT_EQ(Backup().status, 0);
+}
+
 TEST_F(FullScanTest, FiltersExceptionsAndWildcardsDecideWhatIsListed)
 {
     const std::string data = m_tree + "/data";

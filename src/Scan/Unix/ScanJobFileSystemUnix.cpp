@@ -14,8 +14,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
-#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,76 +21,19 @@
 namespace Id = SXScannerConfigurationBagId;
 
 namespace {
-constexpr mode_t kImpersonationMask = 022;
-
-// The user database entry of `uid`; false when there is none.
-bool LookUpUser(uid_t uid, std::string& name, gid_t& gid)
+// The name the user database gives `uid`; empty when it knows none.
+std::string UserName(uid_t uid)
 {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 16384);
     passwd entry{};
     passwd* found = nullptr;
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return false;
-    name = found->pw_name;
-    gid = found->pw_gid;
-    return true;
-}
-
-// Adds `bits` to the mode of `path` (never removes any); logs what it did.
-void AddModeBits(const std::string& path, mode_t bits)
-{
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || S_ISLNK(status.st_mode))
-        return;
-    const mode_t mode = status.st_mode & 07777;
-    if ((mode & bits) == bits)
-        return;
-    FSLOG(3, "setting [%o] permission for [%s]", static_cast<unsigned>(mode | bits), path.c_str());
-    const int result = ::chmod(path.c_str(), mode | bits);
-    FSLOG(3, "setting permission [%o] for [%s] ret [%d]", static_cast<unsigned>(mode | bits), path.c_str(), result);
-}
-
-// Read-write-execute for others on `folder`, read-write on its files.
-void OpenFolderForOthers(const std::string& folder)
-{
-    if (folder.empty() || !FXFile::IsDirectory(folder))
-        return;
-    FSLOG(0, "Setting rwx on %s", folder.c_str());
-    AddModeBits(folder, S_IRWXO);
-    struct SCloseDir {
-        void operator()(DIR* dir) const { ::closedir(dir); }
-    };
-    std::unique_ptr<DIR, SCloseDir> dir(::opendir(folder.c_str()));
-    if (!dir)
-        return;
-    while (dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        const std::string path = FXPath::Append(folder, name);
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
-            AddModeBits(path, S_IROTH | S_IWOTH);
-    }
-}
-
-// Execute for others on every folder above `path`, so that the user can reach it.
-void OpenWayTo(const std::string& path)
-{
-    std::string folder = FXPath::Parent(path);
-    while (!folder.empty()) {
-        struct stat status {};
-        if (::stat(folder.c_str(), &status) == 0 && (status.st_mode & S_IXOTH) == 0) {
-            FSLOG(0, "Setting x on %s for other", folder.c_str());
-            AddModeBits(folder, S_IXOTH);
-        }
-        if (folder == "/")
-            break;
-        folder = FXPath::Parent(folder);
-    }
+        return std::string();
+    return found->pw_name;
 }
 }  // namespace
+
 
 CScanJobFileSystemUnix::CScanJobFileSystemUnix(CScanJobFileSystem* job) : CScanJobFileSystemPrivate(job) {}
 
@@ -125,10 +66,9 @@ CKxError CScanJobFileSystemUnix::GetImpersonationOption(uid_t& uid, bool& impers
 
     if (bag->GetBool(Id::idUserCentricClientImpersonate)) {
         std::string name;
-        gid_t gid = 0;
         const long long centricUid = CScannerSettings::GetInteger(*bag, Id::idUserCentricClientImpersonateUid, -1);
         if (centricUid >= 0)
-            (void)LookUpUser(static_cast<uid_t>(centricUid), name, gid);
+            name = UserName(static_cast<uid_t>(centricUid));
         return ImpersonateForUserCentricClient(name);
     }
 
@@ -182,21 +122,6 @@ CKxError CScanJobFileSystemUnix::GetImpersonationOption(uid_t& uid, bool& impers
     return CKxError::Success();
 }
 
-void CScanJobFileSystemUnix::SetPermissionForImpersonatedUser(uid_t, gid_t)
-{
-    CScanJobFileSystem* job = GetScanJobFileSystem();
-    std::vector<std::string> folders = {job->GetResultFolderForJob(), job->GetResultFolderForSubclient(),
-                                        CInstancePaths::LogFilesFolder(), CInstancePaths::TmpFolder(),
-                                        CInstancePaths::JobManagerFolder()};
-    FSLOG(0, "JR path [%s]", job->GetResultFolderForJob().c_str());
-    for (const std::string& folder : folders) {
-        if (folder.empty())
-            continue;
-        OpenWayTo(folder);
-        OpenFolderForOthers(folder);
-    }
-}
-
 CKxError CScanJobFileSystemUnix::ImpersonateUser()
 {
     FSTRACE();
@@ -205,61 +130,36 @@ CKxError CScanJobFileSystemUnix::ImpersonateUser()
     KX_RETURN_IF_ERROR(GetImpersonationOption(uid, impersonate));
     if (!impersonate)
         return CKxError::Success();
-    if (m_impersonating)
+    if (m_walkIdentity)
         return CKxError(KxCode::InvalidParameter, "Already running as ImpersonateUser");
 
-    std::string name;
-    gid_t gid = 0;
-    if (!LookUpUser(uid, name, gid))
-        return CKxError(KxCode::NotFound, KxFormat("Error impersonating user. User ID %d not found in system",
-                                                   static_cast<int>(uid)));
-    SetPermissionForImpersonatedUser(uid, gid);
-
-    m_startUid = ::geteuid();
-    m_startGid = ::getegid();
-    const int groupCount = ::getgroups(0, nullptr);
-    m_startGroups.assign(groupCount > 0 ? static_cast<size_t>(groupCount) : 0, 0);
-    if (groupCount > 0 && ::getgroups(groupCount, m_startGroups.data()) < 0)
-        m_startGroups.clear();
-
-    if (::initgroups(name.c_str(), gid) != 0)
-        return CKxError::FromErrno(errno, KxFormat("Error impersonating user. Failed to init groups for uid %d",
-                                                   static_cast<int>(uid)));
-    // Only the effective ids change: the real ids stay those of the start, so that the process
-    // can switch back after the walk.
-    if (::setregid(static_cast<gid_t>(-1), gid) != 0 || ::setreuid(static_cast<uid_t>(-1), uid) != 0) {
-        const int error = errno;
-        (void)::setregid(static_cast<gid_t>(-1), m_startGid);
-        (void)::setgroups(m_startGroups.size(), m_startGroups.data());
-        return CKxError::FromErrno(error, KxFormat("Error [%d] impersonating user with uid %d and gid %d", error,
-                                                   static_cast<int>(uid), static_cast<int>(gid)));
-    }
-    m_savedMask = ::umask(kImpersonationMask);
-    m_impersonating = true;
-    m_impersonatedUid = uid;
-    m_impersonatedGid = gid;
+    // The process keeps its own credentials: everything the job writes stays root's, in
+    // folders only root can write. Only the walk threads read content as the user (see
+    // CFileSystemIdentity), so the user is handed no file and no folder of the instance.
+    CFileSystemIdentity identity(uid, 0, {});
+    CKxError found = CFileSystemIdentity::ForUser(uid, identity);
+    if (found.IsError())
+        return std::move(found.Push(
+            found.Code() == KxCode::NotFound
+                ? KxFormat("Error impersonating user. User ID %d not found in system", static_cast<int>(uid))
+                : KxFormat("Error impersonating user. Failed to init groups for uid %d", static_cast<int>(uid))));
+    m_walkIdentity = std::make_shared<const CFileSystemIdentity>(std::move(identity));
 
     if (CBagPtr bag = GetScanJobFileSystem()->GetConfigurationBag())
         KX_RETURN_IF_ERROR(bag->Write(Id::idImpersonateUID, static_cast<unsigned int>(uid)));
     else
         FSLOG_ERROR("configuration bag is NULL, could not save impersonate UID");
-    FSLOG(0, "impersonated with uid [%d] gid [%d]", static_cast<int>(uid), static_cast<int>(gid));
+    FSLOG(0, "impersonated with uid [%d] gid [%d]", static_cast<int>(uid), static_cast<int>(m_walkIdentity->GetGid()));
     return CKxError::Success();
 }
 
 CKxError CScanJobFileSystemUnix::RevertImpersonation()
 {
-    if (!m_impersonating)
+    if (!m_walkIdentity)
         return CKxError::Success();
-    const bool reverted = ::setreuid(static_cast<uid_t>(-1), m_startUid) == 0 &&
-                          ::setregid(static_cast<gid_t>(-1), m_startGid) == 0 &&
-                          ::setgroups(m_startGroups.size(), m_startGroups.data()) == 0;
-    ::umask(m_savedMask);
-    if (!reverted)
-        FSLOG_ERROR("error reverting from impersonation, errno %d", errno);
-    else
-        FSLOG(0, "Reverted impersonation of uid [%d]", static_cast<int>(m_impersonatedUid));
-    m_impersonating = false;
+    // The walk threads gave their identity back when they ended; nothing else ever changed.
+    FSLOG(0, "Reverted impersonation of uid [%d]", static_cast<int>(m_walkIdentity->GetUid()));
+    m_walkIdentity.reset();
     return CKxError::Success();
 }
 
@@ -267,7 +167,7 @@ CKxError CScanJobFileSystemUnix::ImpersonateForUserCentricClient(const std::stri
 {
     if (::geteuid() != 0)
         return CKxError(KxCode::AccessDenied, " impersonation will not be performed for non root");
-    if (m_userCentric || m_impersonating)
+    if (m_userCentric || m_walkIdentity)
         return CKxError(KxCode::InvalidParameter, "Already running as ImpersonateUser");
     if (user.empty())
         return CKxError(KxCode::InvalidParameter, "User name is empty for impersonation");
