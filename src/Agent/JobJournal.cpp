@@ -35,7 +35,7 @@ CKxError CJobJournal::AppendToFile(const std::string& path, const std::string& j
     std::string line = jsonObject + "\n";
     // Events are raised from walk threads too: the journal is the process's, never the walk user's.
     CFileSystemIdentity::COwnCredentials own;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return CKxError::FromErrno(errno, "Failed to open job-manager journal [" + path + "]");
     // One write per record: with O_APPEND the kernel places it whole at the end of the file,

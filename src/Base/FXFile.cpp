@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,13 +121,27 @@ CKxError FXFile::ReadWholeFile(const std::string& path, std::string& content)
     return CKxError::Success();
 }
 
+CKxError FXFile::CreateTemporaryBeside(const std::string& path, std::string& temp, int& fd)
+{
+    unsigned char random[8];
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        return CKxError::FromErrno(errno, "getrandom failed for a temporary name beside [" + path + "]");
+    char hex[2 * sizeof random + 1];
+    for (size_t i = 0; i < sizeof random; ++i)
+        std::snprintf(hex + 2 * i, 3, "%02x", random[i]);
+    temp = path + ".tmp." + std::to_string(::getpid()) + "." + hex;
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return CKxError::FromErrno(errno, "open failed for [" + temp + "]");
+    return CKxError::Success();
+}
+
 CKxError FXFile::WriteFileAtomically(const std::string& path, const std::string& content, EDurability durability)
 {
     CFileSystemIdentity::COwnCredentials own;  // the job's files are the process's, never the walk user's
-    std::string temp = path + ".tmp." + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return CKxError::FromErrno(errno, "open failed for [" + temp + "]");
+    std::string temp;
+    int fd = -1;
+    KX_RETURN_IF_ERROR(CreateTemporaryBeside(path, temp, fd));
     CKxError err = WriteAll(fd, content.data(), content.size(), temp);
     if (err.IsSuccess() && durability == EDurability::Synced && ::fsync(fd) != 0)
         err = CKxError::FromErrno(errno, "fsync failed for [" + temp + "]");

@@ -24,8 +24,13 @@ public:
     // file that means nothing after a restart of the machine (a running process's check-in):
     // the sync costs milliseconds a job start does not need to wait.
     enum class EDurability { Synced, Volatile };
-    // Writes under "<path>.tmp.<pid>", fsyncs (unless Volatile) and renames over `path`: a
-    // reader sees the old file or the new one, never half of it.
+    // Creates a new file beside `path` for writing (`fd`, the caller closes it) under a name no
+    // one can guess beforehand ("<path>.tmp.<pid>.<16 random hex digits>", returned in `temp`):
+    // O_EXCL and O_NOFOLLOW, mode 0600, so that nothing planted in the folder is opened instead.
+    static CKxError CreateTemporaryBeside(const std::string& path, std::string& temp, int& fd);
+    // Writes a file from CreateTemporaryBeside, fsyncs (unless Volatile) and renames it over
+    // `path`: a reader sees the old file or the new one, never half of it. The file is mode
+    // 0600: the job's files are read by the process that writes them and the backup phase.
     static CKxError WriteFileAtomically(const std::string& path, const std::string& content,
                                         EDurability durability = EDurability::Synced);
     static CKxError Remove(const std::string& path);      // missing is success

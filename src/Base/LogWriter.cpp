@@ -1,5 +1,7 @@
 #include "Base/LogWriter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -13,9 +15,24 @@ CLogWriter& CLogWriter::Instance()
 
 CKxError CLogWriter::Open(const std::string& path, int level)
 {
-    FILE* file = std::fopen(path.c_str(), "ae");
-    if (!file)
+    // The log names paths from every user's tree: it is readable by its owner only, and a link
+    // or a special file put in its place is refused, never followed or waited on.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0)
         return CKxError::FromErrno(errno, "Failed to open log file [" + path + "]");
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return CKxError(KxCode::AccessDenied, "Failed to open log file [" + path + "]: not a regular file");
+    }
+    if ((status.st_mode & 077) != 0)
+        (void)::fchmod(fd, status.st_mode & 0600);  // a log an older version left open to others
+    FILE* file = ::fdopen(fd, "a");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        return CKxError::FromErrno(error, "Failed to open log file [" + path + "]");
+    }
     std::lock_guard lock(m_fileLock);
     if (m_file)
         std::fclose(m_file);

@@ -26,9 +26,9 @@ CKxError CBufferedFile::Open(const std::string& path, bool append)
     std::lock_guard lock(m_bufferLock);
     if (m_fd >= 0)
         return CKxError(KxCode::InvalidParameter, KxFormat("File '%s' is already open as '%s'", path.c_str(), m_path.c_str()));
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
     CFileSystemIdentity::COwnCredentials own;  // the job's files are the process's, never the walk user's
-    int fd = ::open(path.c_str(), flags, 0644);
+    int fd = ::open(path.c_str(), flags, 0600);
     if (fd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to open '%s' for writing", path.c_str()));
     std::uint64_t size = 0;

@@ -155,7 +155,7 @@ bool HardLinksTable::OpenLocked(bool readOnly)
     CFileSystemIdentity::COwnCredentials own;  // the table's files are the process's, never the walk user's
     m_readOnly = readOnly;
     const std::string dataPath = DataFilePath();
-    m_dataFd = ::open(dataPath.c_str(), (readOnly ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC, 0644);
+    m_dataFd = ::open(dataPath.c_str(), (readOnly ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_dataFd < 0)
         return Refuse("Failed to open '" + dataPath + "'", errno);
     struct stat st;
@@ -179,7 +179,7 @@ bool HardLinksTable::OpenLocked(bool readOnly)
 
     // Reuse the index when close() left it consistent with the data file; else rebuild it.
     const std::string indexPath = IndexFilePath();
-    m_indexFd = ::open(indexPath.c_str(), (readOnly ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC, 0644);
+    m_indexFd = ::open(indexPath.c_str(), (readOnly ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC | O_NOFOLLOW, 0600);
     IndexHeader header{};
     bool usable = false;
     if (m_indexFd >= 0 && ::fstat(m_indexFd, &st) == 0 && static_cast<size_t>(st.st_size) >= sizeof header &&
@@ -298,7 +298,7 @@ bool HardLinksTable::GrowIndexLocked()
         // Build the larger table beside the old one and rename it into place: the old index
         // stays whole until the new one is complete.
         growPath = IndexFilePath() + ".grow";
-        newFd = ::open(growPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        newFd = ::open(growPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (newFd < 0)
             return Refuse("Failed to create '" + growPath + "'", errno);
     }

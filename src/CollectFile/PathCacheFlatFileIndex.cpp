@@ -246,7 +246,7 @@ CKxError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string& path,
     // is freed while the job goes on.
     if (CKxError removed = CBackgroundRemover::Instance().Remove(path); removed.IsError())
         FSLOG(3, "Could not remove '%s' before writing it anew: %s", path.c_str(), removed.AsString().c_str());
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to open '%s' for writing", path.c_str()));
     m_impl->currentFd = fd;

@@ -67,7 +67,7 @@ CKxError ZvFIFO::Open(const std::string& folder, const std::string& name)
     m_writeSegment = m_readSegment = 0;
     const std::string path = SegmentPath(0);
     CFileSystemIdentity::COwnCredentials own;
-    m_writeFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+    m_writeFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_writeFd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to create queue file '%s'", path.c_str()));
     m_open = true;
@@ -118,7 +118,7 @@ CKxError ZvFIFO::FlushLocked()
         // Start a new segment so that the reader can delete this one once it is through it.
         const std::string path = SegmentPath(m_writeSegment + 1);
         CFileSystemIdentity::COwnCredentials own;
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             m_failure = CKxError::FromErrno(errno, KxFormat("Failed to create queue file '%s'", path.c_str()));
             return m_failure;

@@ -1,6 +1,7 @@
 #include "Scan/SubclientContentPrivate.h"
 
 #include "Agent/ApplicationId.h"
+#include "Base/FXFile.h"
 #include "Base/LogWriter.h"
 #include "Engine/FilterTerm.h"
 #include "Scan/SubclientContent.h"
@@ -172,10 +173,18 @@ CKxError CSubclientContentPrivate::SaveSubclientStatus(const std::string& path) 
         text += "ClientFilters||E||" + entry + "\n";
 
     // Written aside and renamed: the next job must never read half a status.
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    FILE* file = std::fopen(temporary.c_str(), "wb");
+    std::string temporary;
+    int fd = -1;
+    if (CKxError created = FXFile::CreateTemporaryBeside(path, temporary, fd); created.IsError()) {
+        created.Push(KxFormat("Failed create/open file [%s]", path.c_str()));
+        FSLOG_ERROR("%s", created.AsString().c_str());
+        return created;
+    }
+    FILE* file = ::fdopen(fd, "wb");
     if (!file) {
         CKxError result = CKxError::FromErrno(errno, KxFormat("Failed create/open file [%s]", temporary.c_str()));
+        ::close(fd);
+        ::unlink(temporary.c_str());
         FSLOG_ERROR("%s", result.AsString().c_str());
         return result;
     }

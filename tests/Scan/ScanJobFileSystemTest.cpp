@@ -3,6 +3,7 @@
 // child: the test process keeps its ids), the scan view file and the progress lines.
 #include "Scan/ScanJobTestEnv.h"
 
+#include "Agent/InstancePaths.h"
 #include "Engine/WorkUnitManager.h"
 #include "Scan/ScanJobFileSystem.h"
 #include "Scan/ScanProgress.h"
@@ -421,22 +422,23 @@ protected:
     }
 };
 
-TEST_F(ImpersonationTest, ConfiguredUserScansAndCleanupSwitchesBack)
+TEST_F(ImpersonationTest, ConfiguredUserIsTheWalksOnlyAndIsHandedNoFolder)
 {
     const int status = InChild([this] {
         auto job = NewJob({"-uid", "65534"});
         if (job->Configure().IsError())
             return 10;
-        if (::geteuid() != 65534 || ::getuid() != 0)
+        // The process keeps its own ids; the user is recorded for the walk and the backup phase.
+        if (::geteuid() != 0 || ::getegid() != 0 || Bag()->Get<unsigned>(Id::idImpersonateUID, 0) != 65534u)
             return 11;
-        if (Bag()->Get<unsigned>(Id::idImpersonateUID, 0) != 65534u)
-            return 12;
-        struct stat results {};
-        if (::stat(job->GetResultFolderForSubclient().c_str(), &results) != 0 || (results.st_mode & S_IRWXO) != S_IRWXO)
-            return 13;
-        if (job->Cleanup().IsError())
-            return 14;
-        return ::geteuid() == 0 && ::getegid() == 0 ? 0 : 15;
+        for (const std::string& folder : {job->GetResultFolderForSubclient(), job->GetResultFolderForJob(),
+                                          CInstancePaths::LogFilesFolder(), CInstancePaths::JobManagerFolder()}) {
+            struct stat results {};
+            if (::stat(folder.c_str(), &results) != 0 || results.st_uid != 0 ||
+                (results.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+                return 12;
+        }
+        return job->Cleanup().IsSuccess() && ::geteuid() == 0 ? 0 : 13;
     });
     EXPECT_EQ(status, 0);
 }

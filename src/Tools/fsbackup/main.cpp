@@ -20,6 +20,7 @@
 #include "CollectFile/FileNameEscaping.h"
 #include "Tools/fsbackup/BackupPhase.h"
 
+#include <sys/stat.h>
 #include <nlohmann/json.hpp>
 
 #include <charconv>
@@ -113,6 +114,8 @@ void PrintSummary(long long jobId, unsigned int backupType, const std::string& f
 
 int main(int argc, char** argv)
 {
+    // Whatever mask the caller left, nothing the phase creates is writable by group or others.
+    ::umask(::umask(022) | 022);
     CCommandLineArguments args(argc, argv);
     if (args.GetOption("h") || args.GetOption("-help")) {
         std::fputs(kUsage, stdout);

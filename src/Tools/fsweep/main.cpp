@@ -14,6 +14,7 @@
 #include "Scan/FileScan.h"
 #include "Scan/ScanJobFactory.h"
 
+#include <sys/stat.h>
 #include <cstdio>
 #include <malloc.h>
 #include <memory>
@@ -96,6 +97,8 @@ int main(int argc, char** argv)
     // The walkers' heaps grow in 4 MB steps rather than a few pages at a time: each step is a
     // system call (an mprotect of the thread's heap), and untouched pages cost nothing.
     ::mallopt(M_TOP_PAD, 4 << 20);
+    // Whatever mask the caller left, nothing the job creates is writable by group or others.
+    ::umask(::umask(022) | 022);
     auto args = std::make_shared<CCommandLineArguments>(argc, argv);
     if (args->GetOption("h") || args->GetOption("-help")) {
         std::fputs(kUsage, stdout);
