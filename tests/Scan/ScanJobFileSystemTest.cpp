@@ -13,6 +13,7 @@
 #include "Scan/Unix/UnixScanJobCallback.h"
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <grp.h>
 #include <map>
@@ -424,6 +425,16 @@ protected:
 
 TEST_F(ImpersonationTest, ConfiguredUserIsTheWalksOnlyAndIsHandedNoFolder)
 {
+    // What an older version handed out is taken back, through the folder and never a link in it.
+    const std::string results = m_instance + "/JobResults/2/5", outside = m_root + "/outside";
+    fs::create_directories(results);
+    std::ofstream(results + "/CollectTot1.zvf") << "x\n";
+    std::ofstream(outside) << "x\n";
+    fs::create_symlink(outside, results + "/planted");
+    ASSERT_EQ(::lchown((results + "/CollectTot1.zvf").c_str(), 65534, 65534), 0);
+    for (const std::string& path : {results, results + "/CollectTot1.zvf", outside})
+        ASSERT_EQ(::chmod(path.c_str(), fs::is_directory(path) ? 0777 : 0666), 0);
+
     const int status = InChild([this] {
         auto job = NewJob({"-uid", "65534"});
         if (job->Configure().IsError())
@@ -441,6 +452,12 @@ TEST_F(ImpersonationTest, ConfiguredUserIsTheWalksOnlyAndIsHandedNoFolder)
         return job->Cleanup().IsSuccess() && ::geteuid() == 0 ? 0 : 13;
     });
     EXPECT_EQ(status, 0);
+    struct stat taken {}, untouched {};
+    ASSERT_EQ(::stat((results + "/CollectTot1.zvf").c_str(), &taken), 0);
+    EXPECT_EQ(taken.st_uid, 0u);
+    EXPECT_EQ(taken.st_mode & 0777, 0644u);
+    ASSERT_EQ(::stat(outside.c_str(), &untouched), 0);
+    EXPECT_EQ(untouched.st_mode & 0777, 0666u);
 }
 
 TEST_F(ImpersonationTest, NoSwitchWithoutAUserOnADefaultSetOrForOtherJobTypes)

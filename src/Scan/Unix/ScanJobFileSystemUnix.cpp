@@ -14,6 +14,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +33,52 @@ std::string UserName(uid_t uid)
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
         return std::string();
     return found->pw_name;
+}
+
+// Takes `fd` (an open folder or file) back for the process when an earlier version of the agent
+// handed it to another user: the process becomes its owner and group and others lose write.
+void ReclaimOpened(int fd, const struct stat& status, const std::string& path)
+{
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (status.st_uid == uid && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return;
+    FSLOG(0, "Taking [%s] back from other users (owner %u, mode %o)", path.c_str(),
+          static_cast<unsigned>(status.st_uid), static_cast<unsigned>(status.st_mode & 07777));
+    if (status.st_uid != uid && ::fchown(fd, uid, gid) != 0)
+        FSLOG_ERROR("Could not take [%s] back: errno %d", path.c_str(), errno);
+    if (::fchmod(fd, status.st_mode & 07755 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) != 0)
+        FSLOG_ERROR("Could not take [%s] back: errno %d", path.c_str(), errno);
+}
+
+// Takes back `folder` and the regular files directly in it. Everything goes through descriptors
+// opened without following links, so a link planted in the folder changes nothing elsewhere; a
+// file with more than one name is left alone (its other name may be anyone's).
+void ReclaimFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;  // not made yet, or not a plain folder: nothing of ours to take back
+    struct stat status {};
+    if (::fstat(fd, &status) == 0)
+        ReclaimOpened(fd, status, folder);
+    DIR* dir = ::fdopendir(::dup(fd));
+    while (dirent* entry = dir ? ::readdir(dir) : nullptr) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode) ||
+            (status.st_uid == ::geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0))
+            continue;
+        const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (file < 0)
+            continue;
+        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1)
+            ReclaimOpened(file, status, FXPath::Append(folder, entry->d_name));
+        ::close(file);
+    }
+    if (dir)
+        ::closedir(dir);
+    ::close(fd);
 }
 }  // namespace
 
@@ -125,6 +173,16 @@ CKxError CScanJobFileSystemUnix::GetImpersonationOption(uid_t& uid, bool& impers
 CKxError CScanJobFileSystemUnix::ImpersonateUser()
 {
     FSTRACE();
+    // Whether or not this job scans as a user, the folders it writes in are root's alone again,
+    // even where an older version of the agent opened them to the impersonated user.
+    if (::geteuid() == 0) {
+        CScanJobFileSystem* job = GetScanJobFileSystem();
+        for (const std::string& folder : {job->GetResultFolderForJob(), job->GetResultFolderForSubclient(),
+                                          CInstancePaths::LogFilesFolder(), CInstancePaths::TmpFolder(),
+                                          CInstancePaths::JobManagerFolder()})
+            if (!folder.empty())
+                ReclaimFolder(folder);
+    }
     uid_t uid = 0;
     bool impersonate = false;
     KX_RETURN_IF_ERROR(GetImpersonationOption(uid, impersonate));
