@@ -71,6 +71,7 @@ CKxError CFileSystemIdentity::ForUser(uid_t uid, CFileSystemIdentity& identity)
     }
     groups.resize(static_cast<size_t>(count));
     identity = CFileSystemIdentity(uid, found->pw_gid, std::move(groups));
+    identity.m_userName = found->pw_name;
     return CKxError::Success();
 }
 

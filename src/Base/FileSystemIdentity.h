@@ -23,19 +23,22 @@
 
 #include <sys/types.h>
 
+#include <string>
 #include <vector>
 
 class CFileSystemIdentity {
 public:
     CFileSystemIdentity(uid_t uid, gid_t gid, std::vector<gid_t> groups);
 
-    // The identity of user `uid`: its primary group and the groups the group database gives it.
+    // The identity of user `uid`: its name, its primary group and the groups the group database
+    // gives it.
     // Error 1168 when the user database does not know the uid, 13 when its groups cannot be read.
     [[nodiscard]] static CKxError ForUser(uid_t uid, CFileSystemIdentity& identity);
 
     uid_t GetUid() const { return m_uid; }
     gid_t GetGid() const { return m_gid; }
     const std::vector<gid_t>& GetGroups() const { return m_groups; }
+    const std::string& GetUserName() const { return m_userName; }  // empty unless from ForUser
 
     // The calling thread checks file accesses as `identity` until the scope ends (nothing
     // changes when `identity` is null). Check GetStatus: a thread that could not switch has
@@ -80,4 +83,5 @@ private:
     uid_t m_uid;
     gid_t m_gid;
     std::vector<gid_t> m_groups;
+    std::string m_userName;
 };

@@ -439,8 +439,7 @@ TEST_F(ImpersonationTest, ConfiguredUserIsTheWalksOnlyAndIsHandedNoFolder)
         auto job = NewJob({"-uid", "65534"});
         if (job->Configure().IsError())
             return 10;
-        // The process keeps its own ids; the user is recorded for the walk and the backup phase.
-        if (::geteuid() != 0 || ::getegid() != 0 || Bag()->Get<unsigned>(Id::idImpersonateUID, 0) != 65534u)
+        if (::geteuid() != 0 || ::getegid() != 0)  // the process keeps its own ids
             return 11;
         for (const std::string& folder : {job->GetResultFolderForSubclient(), job->GetResultFolderForJob(),
                                           CInstancePaths::LogFilesFolder(), CInstancePaths::JobManagerFolder()}) {
@@ -460,37 +459,38 @@ TEST_F(ImpersonationTest, ConfiguredUserIsTheWalksOnlyAndIsHandedNoFolder)
     EXPECT_EQ(untouched.st_mode & 0777, 0666u);
 }
 
-TEST_F(ImpersonationTest, NoSwitchWithoutAUserOnADefaultSetOrForOtherJobTypes)
+TEST_F(ImpersonationTest, WhoIsImpersonatedAndWhatFailsTheConfiguration)
 {
-    // No user on the command line.
-    EXPECT_EQ(InChild([this] { return NewJob()->Configure().IsSuccess() && ::geteuid() == 0 ? 0 : 1; }), 0);
-    // Job type 2 is never impersonated.
-    EXPECT_EQ(InChild([this] {
-                  auto job = NewJob({"-uid", "65534"});
-                  PrepareBag(2);
-                  return job->Configure().IsSuccess() && ::geteuid() == 0 ? 0 : 1;
-              }),
-              0);
-    // The default backup set is never impersonated.
-    WriteSubclient({{"content", {m_root + "/data"}}});
-    EXPECT_EQ(InChild([this] {
-                  return NewJob({"-uid", "65534"})->Configure().IsSuccess() && ::geteuid() == 0 ? 0 : 1;
-              }),
-              0);
-}
-
-TEST_F(ImpersonationTest, UnknownUserOrMalformedUidFailsTheConfiguration)
-{
-    EXPECT_EQ(InChild([this] {
-                  CKxError result = NewJob({"-uid", "4000000000"})->Configure();
-                  return result.IsError() && result.AsString().find("not found in system") != std::string::npos ? 0 : 1;
-              }),
-              0);
-    EXPECT_EQ(InChild([this] {
-                  CKxError result = NewJob({"-uid", "nobody"})->Configure();
-                  return result.Code() == KxCode::InvalidParameter && ::geteuid() == 0 ? 0 : 1;
-              }),
-              0);
+    struct SCase {
+        const char* what;
+        std::vector<std::string> args;
+        long long jobType;  // 0: the fixture's
+        bool defaultSet;
+        long code;
+        bool impersonated;
+    };
+    const std::vector<std::string> nobody = {"-uid", "65534"};
+    const SCase cases[] = {
+        {"no user on the command line", {}, 0, false, KxCode::Success, false},
+        {"job type 2", nobody, 2, false, KxCode::Success, false},
+        {"the default backup set", nobody, 0, true, KxCode::Success, false},
+        {"an unknown uid", {"-uid", "4000000000"}, 0, false, KxCode::NotFound, false},
+        {"a uid that is no number", {"-uid", "nobody"}, 0, false, KxCode::InvalidParameter, false},
+        {"a user", nobody, 0, false, KxCode::Success, true},
+    };
+    for (const SCase& c : cases) {
+        WriteSubclient({{"content", {m_root + "/data"}}}, c.defaultSet);
+        EXPECT_EQ(InChild([&] {
+                      auto job = NewJob(c.args);
+                      if (c.jobType != 0)
+                          PrepareBag(c.jobType);
+                      const long code = job->Configure().Code();
+                      const bool impersonated = Bag()->Get<unsigned>(Id::idImpersonateUID, 0) == 65534u;
+                      return code == c.code && impersonated == c.impersonated && ::geteuid() == 0 ? 0 : 1;
+                  }),
+                  0)
+            << c.what;
+    }
 }
 
 TEST_F(ImpersonationTest, NonRootProcessNeverImpersonates)

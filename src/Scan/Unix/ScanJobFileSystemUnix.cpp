@@ -23,18 +23,6 @@
 namespace Id = SXScannerConfigurationBagId;
 
 namespace {
-// The name the user database gives `uid`; empty when it knows none.
-std::string UserName(uid_t uid)
-{
-    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return std::string();
-    return found->pw_name;
-}
-
 // Takes `fd` (an open folder or file) back for the process when an earlier version of the agent
 // handed it to another user: the process becomes its owner and group and others lose write.
 void ReclaimOpened(int fd, const struct stat& status, const std::string& path)
@@ -82,7 +70,6 @@ void ReclaimFolder(const std::string& folder)
 }
 }  // namespace
 
-
 CScanJobFileSystemUnix::CScanJobFileSystemUnix(CScanJobFileSystem* job) : CScanJobFileSystemPrivate(job) {}
 
 CScanJobFileSystemUnix::~CScanJobFileSystemUnix() = default;
@@ -113,11 +100,11 @@ CKxError CScanJobFileSystemUnix::GetImpersonationOption(uid_t& uid, bool& impers
         return CKxError(KxCode::InvalidParameter, "configuration bag is NULL, could not read the impersonation option");
 
     if (bag->GetBool(Id::idUserCentricClientImpersonate)) {
-        std::string name;
+        CFileSystemIdentity user(0, 0, {});
         const long long centricUid = CScannerSettings::GetInteger(*bag, Id::idUserCentricClientImpersonateUid, -1);
-        if (centricUid >= 0)
-            name = UserName(static_cast<uid_t>(centricUid));
-        return ImpersonateForUserCentricClient(name);
+        if (centricUid < 0 || CFileSystemIdentity::ForUser(static_cast<uid_t>(centricUid), user).IsError())
+            return ImpersonateForUserCentricClient(std::string());
+        return ImpersonateForUserCentricClient(user.GetUserName());
     }
 
     // Only a root process with a user to scan as can switch; the other questions matter then.
@@ -173,16 +160,7 @@ CKxError CScanJobFileSystemUnix::GetImpersonationOption(uid_t& uid, bool& impers
 CKxError CScanJobFileSystemUnix::ImpersonateUser()
 {
     FSTRACE();
-    // Whether or not this job scans as a user, the folders it writes in are root's alone again,
-    // even where an older version of the agent opened them to the impersonated user.
-    if (::geteuid() == 0) {
-        CScanJobFileSystem* job = GetScanJobFileSystem();
-        for (const std::string& folder : {job->GetResultFolderForJob(), job->GetResultFolderForSubclient(),
-                                          CInstancePaths::LogFilesFolder(), CInstancePaths::TmpFolder(),
-                                          CInstancePaths::JobManagerFolder()})
-            if (!folder.empty())
-                ReclaimFolder(folder);
-    }
+    TakeBackJobFolders();
     uid_t uid = 0;
     bool impersonate = false;
     KX_RETURN_IF_ERROR(GetImpersonationOption(uid, impersonate));
@@ -209,6 +187,18 @@ CKxError CScanJobFileSystemUnix::ImpersonateUser()
         FSLOG_ERROR("configuration bag is NULL, could not save impersonate UID");
     FSLOG(0, "impersonated with uid [%d] gid [%d]", static_cast<int>(uid), static_cast<int>(m_walkIdentity->GetGid()));
     return CKxError::Success();
+}
+
+void CScanJobFileSystemUnix::TakeBackJobFolders()
+{
+    if (::geteuid() != 0)
+        return;
+    CScanJobFileSystem* job = GetScanJobFileSystem();
+    for (const std::string& folder : {job->GetResultFolderForJob(), job->GetResultFolderForSubclient(),
+                                      CInstancePaths::LogFilesFolder(), CInstancePaths::TmpFolder(),
+                                      CInstancePaths::JobManagerFolder()})
+        if (!folder.empty())
+            ReclaimFolder(folder);
 }
 
 CKxError CScanJobFileSystemUnix::RevertImpersonation()

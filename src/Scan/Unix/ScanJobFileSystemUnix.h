@@ -44,6 +44,11 @@ public:
     // Whether and as whom the job scans: `impersonate` false means no switch (not an error).
     [[nodiscard]] CKxError GetImpersonationOption(uid_t& uid, bool& impersonate);
 
+    // Run by root, whether or not the job scans as a user: the job results, subclient results,
+    // log, temporary and job-manager folders, and the files directly in them, become root's
+    // alone again where an older version of the agent opened them to the impersonated user.
+    void TakeBackJobFolders();
+
     // Job types whose scans may run as the configured user.
     static bool IsImpersonatedJobType(long long jobType);
 
