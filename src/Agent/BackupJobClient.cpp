@@ -60,7 +60,7 @@ const char* CBackupJobClient::ActionName(int action)
     }
 }
 
-CKxError CBackupJobClient::Record(const char* call, const std::string& jsonObject)
+CKxError CBackupJobClient::Record(const char* call, const std::string& jsonObject, CJobJournal::EDurability durability)
 {
     CKxError result;
     {
@@ -72,7 +72,7 @@ CKxError CBackupJobClient::Record(const char* call, const std::string& jsonObjec
         }
     }
     if (result.IsSuccess())
-        result = CJobJournal::Append(m_jobId, jsonObject);
+        result = CJobJournal::Append(m_jobId, jsonObject, durability);
     if (result.IsError()) {
         std::lock_guard lock(m_stateLock);
         m_lastErrorNumber = static_cast<int>(result.Code());
@@ -139,7 +139,7 @@ CKxError CBackupJobClient::complete(int status, int statusFor)
     ordered_json r = Call("complete");
     r["status"] = status;
     r["for"] = statusFor;
-    return Record("complete", Line(r));
+    return Record("complete", Line(r), CJobJournal::EDurability::Synced);
 }
 
 CKxError CBackupJobClient::setPendingCause(uint32_t eventMessageId, const std::vector<std::string>& args)

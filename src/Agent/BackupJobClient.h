@@ -18,6 +18,7 @@
 //   {"call":"jobAlive"}
 //   {"call":"setIndexQueriedForIncompleteLargeFiles","value":true}   (through JMBkpOps)
 //
+// The outcome line ("complete") is synced to disk before complete returns (CJobJournal).
 // Calls return CKxError; a failure (only through CJobManagerFaults, or a journal that cannot
 // be written) writes no line and sets getLastErrorNumber/getLastErrorText.
 //
@@ -30,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "Agent/JobJournal.h"
 #include "Agent/JobManagerFaults.h"
 #include "Base/KxError.h"
 
@@ -69,7 +71,8 @@ public:
 
 protected:
     // Counts the call, applies the fault plan, appends the line; records the last error.
-    CKxError Record(const char* call, const std::string& jsonObject);
+    CKxError Record(const char* call, const std::string& jsonObject,
+                    CJobJournal::EDurability durability = CJobJournal::EDurability::Appended);
 
 private:
     std::string m_server;

@@ -7,6 +7,7 @@
 
 #include "Agent/InstancePaths.h"
 #include "Base/FXPath.h"
+#include "Base/OutputSync.h"
 
 std::string CJobJournal::PathFor(int64_t jobId)
 {
@@ -20,15 +21,15 @@ std::string CJobJournal::QuitFlagPathFor(int64_t jobId)
     return folder.empty() ? std::string() : FXPath::Append(folder, std::to_string(jobId) + ".quit");
 }
 
-CKxError CJobJournal::Append(int64_t jobId, const std::string& jsonObject)
+CKxError CJobJournal::Append(int64_t jobId, const std::string& jsonObject, EDurability durability)
 {
     std::string path = PathFor(jobId);
     if (path.empty())
         return CKxError(KxCode::InvalidParameter, "No instance in focus for the job-manager journal");
-    return AppendToFile(path, jsonObject);
+    return AppendToFile(path, jsonObject, durability);
 }
 
-CKxError CJobJournal::AppendToFile(const std::string& path, const std::string& jsonObject)
+CKxError CJobJournal::AppendToFile(const std::string& path, const std::string& jsonObject, EDurability durability)
 {
     if (jsonObject.find('\n') != std::string::npos)
         return CKxError(KxCode::InvalidParameter, "Journal record holds a line break");
@@ -45,10 +46,18 @@ CKxError CJobJournal::AppendToFile(const std::string& path, const std::string& j
         written = ::write(fd, line.data(), line.size());
     } while (written < 0 && errno == EINTR);
     int writeErrno = errno;
+    int syncErrno = 0;
+    if (written >= 0 && durability == EDurability::Synced && ::fdatasync(fd) != 0)
+        syncErrno = errno;
     ::close(fd);
     if (written < 0)
         return CKxError::FromErrno(writeErrno, "Failed to append to job-manager journal [" + path + "]");
     if (static_cast<size_t>(written) != line.size())
         return CKxError(KxCode::InvalidData, "Short append to job-manager journal [" + path + "]");
+    if (syncErrno != 0)
+        return CKxError::FromErrno(syncErrno, "Failed to sync job-manager journal [" + path + "]");
+    // The journal was made by the job's first line, which nothing synced.
+    if (durability == EDurability::Synced)
+        KX_RETURN_IF_ERROR(COutputSync::SyncFolder(FXPath::Parent(path)));
     return CKxError::Success();
 }

@@ -2,6 +2,7 @@
 
 #include "CollectFile/DirChangeFolderEntries.h"
 #include "CollectFile/DirChangePathOrder.h"
+#include "CollectFile/FileNameEscaping.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -88,6 +89,35 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
     m_chunks = std::move(chunks);
     m_dataEnd = trailer.indexOffset;
     m_fd = fd;
+    return CKxError::Success();
+}
+
+CKxError CDirChangeClosedFile::VerifyChunks() const
+{
+    // Chunks in file order, read through one window, so that the file is read once, in order.
+    constexpr std::uint64_t kWindow = std::uint64_t{4} << 20;
+    std::vector<const SChunkRef*> byOffset;
+    byOffset.reserve(m_chunks.size());
+    for (const SChunkRef& chunk : m_chunks)
+        byOffset.push_back(&chunk);
+    std::sort(byOffset.begin(), byOffset.end(),
+              [](const SChunkRef* a, const SChunkRef* b) { return a->offset < b->offset; });
+    std::string window;
+    std::uint64_t windowStart = 0;
+    for (const SChunkRef* chunk : byOffset) {
+        if (chunk->offset < windowStart || chunk->offset + chunk->length > windowStart + window.size()) {
+            window.clear();
+            windowStart = chunk->offset;
+            const std::uint64_t length = std::max(chunk->length, std::min(kWindow, m_dataEnd - chunk->offset));
+            KX_RETURN_IF_ERROR(CDirChangeFolderEntries::ReadAt(m_fd, m_path, windowStart, length, window));
+        }
+        if (Hash64(std::string_view(window).substr(chunk->offset - windowStart, chunk->length)) != chunk->hash)
+            return CKxError(KxCode::InvalidData,
+                            KxFormat("Directory-change file '%s' is truncated or corrupt: chunk of folder '%s' at "
+                                     "offset %llu: checksum mismatch",
+                                     m_path.c_str(), escapeFileName(chunk->folder).c_str(),
+                                     static_cast<unsigned long long>(chunk->offset)));
+    }
     return CKxError::Success();
 }
 

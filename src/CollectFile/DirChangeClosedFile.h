@@ -24,6 +24,11 @@ public:
     // error 13, "Directory-change file '<path>' is truncated or corrupt: <cause>". On error the
     // object is left closed.
     [[nodiscard]] CKxError Open(const std::string& path);
+    // Reads every chunk of the open file once and checks its hash; the error names the first
+    // damaged chunk (error 13, as Open's). A record about to be trusted for a whole job is read
+    // whole first, so that damage found half way through the walk never leaves some items judged
+    // by it and others not.
+    [[nodiscard]] CKxError VerifyChunks() const;
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
 

@@ -268,6 +268,10 @@ CKxError CPathCacheFlatFileIndex::SetPreviousBackingFile(const std::string& path
     m_impl->damageLogged.store(false);
     KX_RETURN_IF_FAILED(m_impl->previous.Open(path), "Failed to load the previous directory-change file '%s'",
                         path.c_str());
+    if (CKxError verified = m_impl->previous.VerifyChunks(); verified.IsError()) {
+        m_impl->previous.Close();
+        return std::move(verified.Push(KxFormat("Failed to load the previous directory-change file '%s'", path.c_str())));
+    }
     return CKxError::Success();
 }
 

@@ -52,7 +52,8 @@ public:
     // Creates or truncates `path` as this job's (current) file. `mapper` may be null; the index
     // keeps it for its owner and translates nothing itself.
     [[nodiscard]] CKxError SetCurrentBackingFile(const std::string& path, ContentMapperAPIPtr mapper);
-    // Loads the previous job's file (its folder index only). Missing, truncated or corrupt:
+    // Loads the previous job's file: its folder index, after every chunk's hash was checked
+    // (CDirChangeClosedFile::VerifyChunks). Missing, truncated or corrupt:
     // error naming the path and the cause (code 13 for a damaged file, the errno otherwise);
     // the index then has no previous file.
     [[nodiscard]] CKxError SetPreviousBackingFile(const std::string& path, ContentMapperAPIPtr mapper);

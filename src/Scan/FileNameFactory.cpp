@@ -27,6 +27,10 @@ std::string CFileNameFactory::ConsolidatedDirChange(unsigned long backupType) co
     return InFolder(backupType == kFullBackup ? "DCTot.zvf" : "DCInc.zvf");
 }
 
+std::string CFileNameFactory::CollectEvidence() const
+{
+    return InFolder(IsFullBackup() ? "CollectEvidenceTot.zvf" : "CollectEvidenceInc.zvf");
+}
 std::string CFileNameFactory::ConsolidatedDirChangeTemp() const { return InFolder("DCTmp.zvf"); }
 std::string CFileNameFactory::DiagnosticData() const { return InFolder("FilterTot.zvf"); }
 std::string CFileNameFactory::SplitCollect(int, int) const { return InFolder("split_config"); }

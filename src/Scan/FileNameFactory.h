@@ -32,6 +32,9 @@ public:
 
     // Collect-file split map ("split_config"); the backup type does not change it.
     virtual std::string CollectMap(unsigned long backupType) const;
+    // The whole-file evidence of the backup type's collect files ("CollectEvidenceTot.zvf" for a
+    // full, else "CollectEvidenceInc.zvf"; CCollectEvidence).
+    std::string CollectEvidence() const;
     // "DCTot.zvf" for type 1, else "DCInc.zvf"; 0 means the factory's own backup type.
     virtual std::string ConsolidatedDirChange(unsigned long backupType) const;
     virtual std::string ConsolidatedDirChangeTemp() const;

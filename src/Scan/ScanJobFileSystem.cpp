@@ -3,12 +3,15 @@
 #include "Agent/ApplicationId.h"
 #include "Agent/BackupJobClient.h"
 #include "Agent/EvEvent.h"
+#include "Agent/InstancePaths.h"
 #include "Agent/XJob.h"
 #include "Agent/ZVPlatformInfo.h"
 #include "Base/DecimalText.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
+#include "Base/OutputSync.h"
+#include "CollectFile/CollectEvidence.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 #include "Engine/ContentMapper.h"
@@ -612,6 +615,17 @@ CKxError CScanJobFileSystem::Prepare()
     return Prepare_FileServerScan();
 }
 
+void CScanJobFileSystem::RaisePreviousRecordUnusable(const std::string& record, const std::string& cause)
+{
+    const std::string message =
+        KxFormat("The previous directory-change record [%s] cannot be used (%s): this job takes every item, as a "
+                 "full would, and reports no deleted items",
+                 record.c_str(), cause.c_str());
+    if (CKxError raised = EvEvent::Raise(kEventPreviousRecordUnusable, EvEvent::Minor, message, {record, cause});
+        raised.IsError())
+        FSLOG_ERROR("Failed to raise the event [%s]: %s", message.c_str(), raised.AsString().c_str());
+}
+
 CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
 {
     if (!m_callback) {
@@ -634,12 +648,19 @@ CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
     m_callback->SetDirChangeRecordPaths(previous, reference);
     const bool full = m_backupType == kFullBackup;
     if (!full || bag.GetBool(Id::idFileServerTrueUp)) {
+        // A non-full job follows a job that left a record; the job manager names that job, or
+        // at least the time it ran.
+        const bool previousJobKnown = m_lastSuccessfulJobId != 0 || m_referenceTime != 0;
         if (!FXFile::Exists(reference)) {
             FSLOG(0, "previous DirChange [%s] not found", reference.c_str());
+            if (!full && previousJobKnown)
+                RaisePreviousRecordUnusable(reference, "it is missing");
         } else if (CKxError loaded = IncrementalDirChange::SetPreviousBackingFile(reference); loaded.IsError()) {
             // A damaged record must not stop the backup: without it every item counts as new.
             FSLOG_ERROR("failed to set previous DirChange [%s], it is treated as absent: %s", reference.c_str(),
                         loaded.AsString().c_str());
+            if (!full)
+                RaisePreviousRecordUnusable(reference, loaded.Message());
         }
     }
     // A non-full job always asks the record: without a previous file nothing is known, so
@@ -1422,10 +1443,36 @@ CKxError CScanJobFileSystem::Cleanup()
     KX_RETURN_IF_ERROR(Cleanup_PostCleanup());
     (void)Cleanup_PrintStaleMountList();
     KX_RETURN_IF_ERROR(CopyJRFolderAfterScanIfRequested());
+    KX_RETURN_IF_ERROR(Cleanup_SyncOutputs());
     (void)EndAliveThread();
     FSLOG(0, "Clean-up took %.3f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     PrintSummary();
     return CScanJob::Cleanup();
+}
+
+CKxError CScanJobFileSystem::Cleanup_SyncOutputs()
+{
+    FSTRACE();
+    const auto started = std::chrono::steady_clock::now();
+    if (m_fileNameFactory) {
+        const std::string folder = m_fileNameFactory->WorkUnitCollectFolder();
+        std::vector<std::string> covered;
+        KX_RETURN_IF_ERROR(CCollectEvidence::ListCovered(folder, m_fileNameFactory->WorkUnitCollectNamePattern(),
+                                                         FXPath::FileName(m_fileNameFactory->SplitCollect(0, 0)),
+                                                         covered));
+        KX_RETURN_IF_ERROR(CCollectEvidence::Write(m_fileNameFactory->CollectEvidence(), folder, covered));
+    }
+    std::vector<std::string> folders;
+    for (const std::string& folder : {GetResultFolderForSubclient(), GetResultFolderForJob()})
+        if (!folder.empty())
+            folders.push_back(folder);
+    COutputSync::SCounts counts;
+    KX_RETURN_IF_FAILED(COutputSync::SyncChangedSince(folders, m_startedAt, CInstancePaths::Root(), &counts),
+                        "Failed to put the job's results on disk");
+    FSLOG(0, "Synced %llu files and %llu folders to disk in %.3f s", static_cast<unsigned long long>(counts.files),
+          static_cast<unsigned long long>(counts.folders),
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return CKxError::Success();
 }
 
 CKxError CScanJobFileSystem::Cleanup_FlushDirchangeToDisk()

@@ -31,6 +31,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ public:
     static constexpr std::uint32_t kEventContentError = 0x11000061;
     static constexpr std::uint32_t kEventScanFailed = 0x11000062;
     static constexpr std::uint32_t kEventTooManyScanPasses = 0x11000063;
+    // A non-full job found the previous directory-change record missing, damaged, cut short or
+    // of an unknown version, and takes every item.
+    static constexpr std::uint32_t kEventPreviousRecordUnusable = 0x11000064;
 
     // Thread budgets of the scanner loop.
     static constexpr int kDefaultMaxScanThreads = 15;
@@ -127,6 +131,10 @@ public:
     [[nodiscard]] virtual CKxError Cleanup_PostCleanup();
     [[nodiscard]] virtual CKxError Cleanup_PrintStaleMountList();
     [[nodiscard]] virtual CKxError CopyJRFolderAfterScanIfRequested();
+    // Last of clean-up, before the job manager hears the outcome: writes the collect files'
+    // whole-file evidence (CCollectEvidence), then syncs everything the job changed in its
+    // results folders, and the folders (COutputSync).
+    [[nodiscard]] virtual CKxError Cleanup_SyncOutputs();
     // Steps of a job that completes in the scan phase (Cleanup_ScanMarkingJob).
     [[nodiscard]] virtual CKxError Cleanup_MarkTrueUpComplete();
     [[nodiscard]] virtual CKxError Cleanup_RenameDCAndOtherImportantFiles();
@@ -211,6 +219,7 @@ private:
     // reference is always "DCTot.zvf"), and the lookup the evaluators get. A missing or
     // unreadable previous record is logged and treated as absent.
     [[nodiscard]] CKxError PrepareDirChange(const CBag& bag);
+    static void RaisePreviousRecordUnusable(const std::string& record, const std::string& cause);
     [[nodiscard]] CKxError RunPass(const CWorkUnitManagerPtr& manager, const CBagPtr& engineSettings);
     CBagPtr MakeEngineSettings();
     // Drains the callback's queues into the next pass's manager; false when nothing is left to
@@ -230,6 +239,7 @@ private:
     bool m_distributedMode = false;
     bool m_followMountPoints = true;
     std::uint64_t m_referenceTime = 0;
+    std::time_t m_startedAt = std::time(nullptr);  // what changed since is synced at the end
     long long m_phaseElapsedTime = 0;
     long long m_commitJobId = 0;
     long m_commitJobBackupLevel = 0;

@@ -57,10 +57,11 @@ void CUnixFileNameFactory::DeleteSubclientFiles()
     if (IsFullBackup()) {
         // A full starts both families afresh; an incremental keeps the numbered collect files
         // of the full it follows.
-        DeleteFromResultsFolder({"CollectTot*.zvf", "HCollectTot*.zvf"});
+        DeleteFromResultsFolder({"CollectTot*.zvf", "HCollectTot*.zvf", "CollectEvidenceTot.zvf"});
     }
     DeleteFromResultsFolder({
         "CollectInc*.zvf",
+        "CollectEvidenceInc.zvf",
         FXPath::FileName(CollectMap(m_backupType)),
         "HCollectInc*.zvf",
         "HCollect_split_config",

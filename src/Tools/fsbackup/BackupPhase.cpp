@@ -3,7 +3,9 @@
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
+#include "Base/OutputSync.h"
 #include "CollectFile/BufferedFile.h"
+#include "CollectFile/CollectEvidence.h"
 #include "CollectFile/CollectFileReader.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
@@ -38,17 +40,18 @@ std::vector<std::string_view> Fields(std::string_view line, char separator)
     return fields;
 }
 
-// Copies `from` to `to` (created or truncated) with bounded memory whatever the record's size;
-// a partial copy is removed.
+// Copies `from` to `to` (created or truncated) with bounded memory whatever the record's size,
+// and syncs the copy; a partial copy is removed.
 CKxError CopyFile(const std::string& from, const std::string& to)
 {
     CBufferedFile out;
     KX_RETURN_IF_FAILED(out.Open(to), "Failed to copy [%s] to [%s]", from.c_str(), to.c_str());
     CKxError copied = out.AppendFile(from);
     CKxError closed = out.Close();
-    if (copied.IsError() || closed.IsError()) {
+    CKxError synced = copied.IsSuccess() && closed.IsSuccess() ? COutputSync::SyncFile(to) : CKxError::Success();
+    if (copied.IsError() || closed.IsError() || synced.IsError()) {
         (void)FXFile::Remove(to);
-        CKxError failure = copied.IsError() ? std::move(copied) : std::move(closed);
+        CKxError failure = copied.IsError() ? std::move(copied) : closed.IsError() ? std::move(closed) : std::move(synced);
         return std::move(failure.Push(KxFormat("Failed to copy [%s] to [%s]", from.c_str(), to.c_str())));
     }
     return CKxError::Success();
@@ -116,21 +119,20 @@ CKxError CBackupPhase::ReadCollectFiles()
             return CKxError(KxCode::NotFound, KxFormat("Collect file [%s] named by the split map is missing", path.c_str()));
     }
 
-    const std::string pattern = names.WorkUnitCollectNamePattern();
+    // A file cut short reads like a whole one: the scan's evidence tells them apart.
+    const std::string folder = names.WorkUnitCollectFolder();
+    const std::string splitMapName = FXPath::FileName(names.SplitCollect(0, 0));
     std::vector<std::string> files;
-    KX_RETURN_IF_FAILED(FXFile::ListMatchingFiles(names.WorkUnitCollectFolder(), pattern, files),
-                        "Failed to list the collect files");
-    std::vector<std::string> hardLinkFiles;
-    KX_RETURN_IF_FAILED(FXFile::ListMatchingFiles(names.WorkUnitCollectFolder(), "H" + pattern, hardLinkFiles),
-                        "Failed to list the hard-link collect files");
-    files.insert(files.end(), hardLinkFiles.begin(), hardLinkFiles.end());
+    KX_RETURN_IF_ERROR(CCollectEvidence::ListCovered(folder, names.WorkUnitCollectNamePattern(), splitMapName, files));
+    KX_RETURN_IF_ERROR(CCollectEvidence::Verify(names.CollectEvidence(), folder, files));
+    std::erase(files, splitMapName);
 
     // Every file is read even after a failure, so that the summary tells the whole story; the
     // first failure is the phase's.
     CKxError firstFailure;
     for (const std::string& name : files) {
         ++m_summary.collectFiles;
-        CKxError read = ReadCollectFile(FXPath::Append(names.WorkUnitCollectFolder(), name));
+        CKxError read = ReadCollectFile(FXPath::Append(folder, name));
         if (read.IsError()) {
             FSLOG_ERROR("%s", read.AsString().c_str());
             if (firstFailure.IsSuccess())
@@ -247,5 +249,8 @@ CKxError CBackupPhase::PutDirChangeInPlace(std::vector<std::string>& moved)
         KX_RETURN_IF_ERROR(FXFile::Rename(pending, kept));
         moved.push_back(FXPath::FileName(pending) + " -> " + FXPath::FileName(kept));
     }
+    // The scan synced the records' data; the new names must be on disk before the phase reports.
+    if (!moved.empty())
+        KX_RETURN_IF_ERROR(COutputSync::SyncFolder(m_resultsFolder));
     return CKxError::Success();
 }

@@ -4,6 +4,10 @@
 // opened, and afterwards put the scan's directory-change record in place for the next job.
 //
 // Reading:
+//   - the collect files, hard-link collect files and split map must match the whole-file
+//     evidence the scan left ("CollectEvidenceTot.zvf"/"CollectEvidenceInc.zvf",
+//     CCollectEvidence): a file cut short, missing or unknown to it fails the phase before any
+//     line is read;
 //   - the split map ("split_config") is read when present; every collect number it names must
 //     have its collect file, else the phase fails (a stream would have nothing to read). Its
 //     lines are "N", "N first last" (N cut into N and first..last) or "a,b,c" (the groups the
@@ -58,7 +62,8 @@ public:
     [[nodiscard]] CKxError ReadCollectFiles();
     // Renames the scan's temporary directory-change record to the one the next job reads ("Tot"
     // for a full, which is also copied to the "Inc" name; "Inc" otherwise), and the pending
-    // SQLite record to its kept name. `moved` receives one "from -> to" text per file moved.
+    // SQLite record to its kept name, and syncs the results folder so that the new names are on
+    // disk. `moved` receives one "from -> to" text per file moved.
     [[nodiscard]] CKxError PutDirChangeInPlace(std::vector<std::string>& moved);
 
     const SBackupPhaseSummary& Summary() const { return m_summary; }

@@ -1,7 +1,7 @@
 // fsbackup: the backup phase that follows a scan, as far as this agent needs one. Reads every
-// collect file of the job back, checks that each listed item can be opened, prints a summary,
-// records the outcome in the job-manager journal and, when the phase succeeded, puts the scan's
-// directory-change record in place for the next job.
+// collect file of the job back (refusing any that is not whole), checks that each listed item can
+// be opened, prints a summary, puts the scan's directory-change record in place for the next job
+// when the phase succeeded, and records the outcome in the job-manager journal, synced, last.
 //
 // Exit status: 0 the phase succeeded (items that vanished or cannot be opened are reported, not
 // fatal); 1 the phase failed (a collect file or the split map could not be read, an item line
@@ -40,7 +40,8 @@ const char* const kUsage =
     "\n"
     "Runs the backup phase of job <jobId> on the subclient results folder of <orbundId>:<appNumber>\n"
     "in the agent instance $FSWEEP_ROOT/<instance> (FSWEEP_ROOT defaults to /var/opt/fsweep):\n"
-    "reads the split map and every collect file of the backup type back, checks that each\n"
+    "checks the collect files against the whole-file evidence the scan left, reads the split\n"
+    "map and every collect file of the backup type back, checks that each\n"
     "listed item can be opened, prints a summary and records it in the job-manager journal.\n"
     "When the phase succeeds it puts the scan's directory-change record in place for the next\n"
     "job (DCTmp.zvf becomes DCTot.zvf and DCInc.zvf after a full, DCInc.zvf otherwise;\n"
@@ -155,30 +156,35 @@ int main(int argc, char** argv)
     const SBackupPhaseSummary& summary = phase.Summary();
     PrintSummary(jobId, backupType, resultsFolder, summary);
 
+    // The record goes into place, on disk, before the journal says the phase succeeded: a job
+    // manager that reads the outcome after a crash finds the record the outcome promises.
+    std::vector<std::string> moved;
+    CKxError placed;
+    if (read.IsSuccess())
+        placed = phase.PutDirChangeInPlace(moved);
+
     nlohmann::ordered_json record;
     record["call"] = "backupPhase";
-    record["status"] = read.IsSuccess() ? kStatusSucceeded : kStatusFailed;
+    record["status"] = read.IsSuccess() && placed.IsSuccess() ? kStatusSucceeded : kStatusFailed;
     record["collectFiles"] = summary.collectFiles;
     record["items"] = summary.items;
     record["folders"] = summary.folders;
     record["bytes"] = summary.bytes;
     record["unreadable"] = summary.unreadable;
-    CKxError journaled = CJobJournal::Append(jobId, record.dump());
+    CKxError journaled = CJobJournal::Append(jobId, record.dump(), CJobJournal::EDurability::Synced);
 
     if (read.IsError()) {
         FSLOG_ERROR("Backup phase failed: %s", read.AsString().c_str());
         std::printf("phase: failed, the directory-change record stays as it was\n");
         return Fail(kExitFailure, "backup phase failed: " + OneLineReason(read));
     }
+    if (placed.IsError()) {
+        FSLOG_ERROR("Failed to put the directory-change record in place: %s", placed.AsString().c_str());
+        return Fail(kExitFailure, "directory-change record not put in place: " + OneLineReason(placed));
+    }
     if (journaled.IsError()) {
         FSLOG_ERROR("%s", journaled.AsString().c_str());
         return Fail(kExitFailure, OneLineReason(journaled));
-    }
-
-    std::vector<std::string> moved;
-    if (CKxError placed = phase.PutDirChangeInPlace(moved); placed.IsError()) {
-        FSLOG_ERROR("Failed to put the directory-change record in place: %s", placed.AsString().c_str());
-        return Fail(kExitFailure, "directory-change record not put in place: " + OneLineReason(placed));
     }
     std::printf("phase: succeeded\n");
     if (moved.empty())
