@@ -3,6 +3,8 @@
 // succeeded, puts the directory-change record in place.
 #include "ScanJobFixture.h"
 
+#include "CollectFile/CollectEvidence.h"
+
 namespace {
 
 using namespace e2e;
@@ -81,7 +83,23 @@ protected:
         WriteText(m_results + "/split_config", "1 2 2\n");
     }
 
-    RunResult Run(const std::vector<std::string>& args) { return ScanJobFixture::Run(Binary("fsbackup"), args, false); }
+    // The evidence a scan leaves for the collect files of `family` ("Tot" or "Inc").
+    void Seal(const std::string& family)
+    {
+        std::vector<std::string> names;
+        ASSERT_TRUE(CCollectEvidence::ListCovered(m_results, "Collect" + family + "*.zvf", "split_config", names)
+                        .IsSuccess());
+        ASSERT_TRUE(
+            CCollectEvidence::Write(m_results + "/CollectEvidence" + family + ".zvf", m_results, names).IsSuccess());
+    }
+    // Runs fsbackup, first sealing the results as the scan would unless `sealed` is false.
+    RunResult Run(const std::vector<std::string>& args, bool sealed = true)
+    {
+        const auto type = std::find(args.begin(), args.end(), "-t");
+        if (sealed && type != args.end() && type + 1 != args.end() && fs::exists(m_results))
+            Seal(*(type + 1) == "1" ? "Tot" : "Inc");
+        return ScanJobFixture::Run(Binary("fsbackup"), args, false);
+    }
 
     static std::vector<std::string> Phase(const std::string& type) { return {"-vm", "inst", "-j", "7", "-a", "2:5", "-t", type}; }
 
@@ -210,6 +228,9 @@ TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
         {"piece the split map names is missing", {}, "1 2 4\n", "named by the split map is missing"},
         {"malformed split map", {}, "1 2\n", "is malformed"},
         {"split map with a word", {}, "1 two 3\n", "is malformed"},
+        {"collect file cut after the scan", {}, "1 2 2\n", "CollectTot2.zvf] is not whole: "},
+        {"collect file unknown to the evidence", {}, "1 2 2\n", "CollectTot4.zvf] is not in the evidence"},
+        {"no evidence", {}, "1 2 2\n", "CollectEvidenceTot.zvf] is missing"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -223,7 +244,20 @@ TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
         WriteText(m_results + "/DCTot.zvf", "previous record\n");
         WriteText(m_results + "/DirChangePending.db", "database");
 
-        RunResult run = Run(Phase("1"));
+        const std::string what = c.what;
+        RunResult run;
+        if (what == "no evidence") {
+            run = Run(Phase("1"), false);
+        } else if (what.starts_with("collect file")) {
+            Seal("Tot");
+            if (what.ends_with("after the scan"))
+                Collect("CollectTot2.zvf", {ItemLine(m_tree + "/plain")});
+            else
+                Collect("CollectTot4.zvf", {ItemLine(m_tree + "/plain")});
+            run = Run(Phase("1"), false);
+        } else {
+            run = Run(Phase("1"));
+        }
         EXPECT_EQ(run.status, 1) << run.out;
         ExpectOneLine(run);
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
