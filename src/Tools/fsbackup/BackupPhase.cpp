@@ -111,6 +111,15 @@ CKxError CBackupPhase::ReadCollectFiles()
     m_summary = SBackupPhaseSummary{};
     CUnixFileNameFactory names(m_backupType, m_resultsFolder);
 
+    // A file cut short reads like a whole one: the scan's evidence tells them apart, so it is
+    // checked before anything is read.
+    const std::string folder = names.WorkUnitCollectFolder();
+    const std::string splitMapName = FXPath::FileName(names.SplitCollect(0, 0));
+    std::vector<std::string> files;
+    KX_RETURN_IF_ERROR(CCollectEvidence::ListCovered(folder, names.WorkUnitCollectNamePattern(), splitMapName, files));
+    KX_RETURN_IF_ERROR(CCollectEvidence::Verify(names.CollectEvidence(), folder, files));
+    std::erase(files, splitMapName);
+
     std::set<int> mapped;
     KX_RETURN_IF_ERROR(ReadSplitMap(mapped));
     for (int number : mapped) {
@@ -118,14 +127,6 @@ CKxError CBackupPhase::ReadCollectFiles()
         if (!FXFile::Exists(path))
             return CKxError(KxCode::NotFound, KxFormat("Collect file [%s] named by the split map is missing", path.c_str()));
     }
-
-    // A file cut short reads like a whole one: the scan's evidence tells them apart.
-    const std::string folder = names.WorkUnitCollectFolder();
-    const std::string splitMapName = FXPath::FileName(names.SplitCollect(0, 0));
-    std::vector<std::string> files;
-    KX_RETURN_IF_ERROR(CCollectEvidence::ListCovered(folder, names.WorkUnitCollectNamePattern(), splitMapName, files));
-    KX_RETURN_IF_ERROR(CCollectEvidence::Verify(names.CollectEvidence(), folder, files));
-    std::erase(files, splitMapName);
 
     // Every file is read even after a failure, so that the summary tells the whole story; the
     // first failure is the phase's.
