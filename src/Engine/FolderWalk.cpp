@@ -9,6 +9,7 @@
 #include "Engine/WalkRoot.h"
 #include "Engine/WorkUnit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -36,51 +37,37 @@ constexpr int ChangedDuringScan = ESTALE;
 // then resolves one name at a time. Learned once per process.
 std::atomic<bool> g_noOpenat2{false};
 
-// Opens `relative` (names separated by '/', shorter than PATH_MAX) below the folder `base`
-// without following a symbolic link anywhere on the way.
-int OpenWithoutLinks(int base, const char* relative)
+int OpenInPieces(int base, const std::string& path, size_t pos, bool withoutLinks);
+
+// Opens `piece` (shorter than PATH_MAX) below the folder `base` without following a symbolic
+// link anywhere on the way.
+int OpenPieceWithoutLinks(int base, const std::string& piece)
 {
     if (!g_noOpenat2.load(std::memory_order_relaxed)) {
         struct open_how how {};
         how.flags = FolderOpenFlags;
         how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
-        const long fd = ::syscall(SYS_openat2, base, relative, &how, sizeof(how));
+        const long fd = ::syscall(SYS_openat2, base, piece.c_str(), &how, sizeof(how));
         if (fd >= 0 || errno != ENOSYS)
             return static_cast<int>(fd);
         g_noOpenat2.store(true, std::memory_order_relaxed);
     }
-    int fd = base;
-    std::string name;
-    for (const char* p = relative; *p;) {
-        const char* end = std::strchr(p, '/');
-        if (!end)
-            end = p + std::strlen(p);
-        name.assign(p, static_cast<size_t>(end - p));
-        p = *end ? end + 1 : end;
-        if (name.empty())
-            continue;
-        const int next = ::openat(fd, name.c_str(), FolderOpenFlags);
-        const int openErrno = errno;
-        if (fd != base)
-            ::close(fd);
-        if (next < 0) {
-            errno = openErrno;
-            return -1;
-        }
-        fd = next;
-    }
-    return fd == base ? ::openat(base, ".", FolderOpenFlags) : fd;
+    // O_NOFOLLOW refuses a link as the last name only: one name at a time.
+    if (piece.find('/') == std::string::npos)
+        return ::openat(base, piece.c_str(), FolderOpenFlags);
+    return OpenInPieces(base, piece, 0, true);
 }
 
-// Opens `path` from `pos` on, relative to `base`, in pieces the kernel takes in one call, each
-// relative to the folder the previous one opened; `withoutLinks` refuses a link anywhere.
-// -1 with errno on failure.
+// Opens `path` from `pos` on, relative to `base`, in pieces the kernel takes in one call (one
+// name each when links are refused without openat2), each relative to the folder the previous
+// one opened; `withoutLinks` refuses a link anywhere. -1 with errno on failure.
 int OpenInPieces(int base, const std::string& path, size_t pos, bool withoutLinks)
 {
+    const bool oneName = withoutLinks && g_noOpenat2.load(std::memory_order_relaxed);
     int fd = base;
     std::string piece;
     while (pos < path.size()) {
-        size_t end = path.size();
+        size_t end = oneName ? std::min(path.find('/', pos), path.size()) : path.size();
         if (end - pos >= PATH_MAX - 1) {
             end = path.rfind('/', pos + PATH_MAX - 2);
             if (end == std::string::npos || end <= pos) {
@@ -93,7 +80,7 @@ int OpenInPieces(int base, const std::string& path, size_t pos, bool withoutLink
         piece.assign(path, pos, end - pos);
         if (piece.empty())
             piece = "/";
-        const int next = withoutLinks ? OpenWithoutLinks(fd, piece.c_str()) : ::openat(fd, piece.c_str(), FolderOpenFlags);
+        const int next = withoutLinks ? OpenPieceWithoutLinks(fd, piece) : ::openat(fd, piece.c_str(), FolderOpenFlags);
         const int openErrno = errno;
         if (fd != base)
             ::close(fd);
@@ -265,6 +252,8 @@ void CFolderWalk::SetOneNameAtATime(bool oneName) { g_noOpenat2.store(oneName); 
 
 int CFolderWalk::OpenFolderBelow(int base, const std::string& path, size_t pos)
 {
+    if (pos >= path.size())  // the folder itself: a descriptor of its own all the same
+        return ::openat(base, ".", FolderOpenFlags);
     return OpenInPieces(base, path, pos, true);
 }
 
