@@ -94,6 +94,42 @@ int OpenInPieces(int base, const std::string& path, size_t pos, bool withoutLink
     return fd;
 }
 
+// Opens a root folder: by its path as configured, or from "/" without following any link.
+int OpenRootFolder(const CWalkRoot& root)
+{
+    if (!root.IsReachedWithoutLinks())
+        return CFolderWalk::OpenFolder(root.GetLocalPath());
+    const int top = ::open("/", FolderOpenFlags);
+    if (top < 0)
+        return -1;
+    const int fd = CFolderWalk::OpenFolderBelow(top, root.GetLocalPath(), 1);
+    const int openErrno = errno;
+    ::close(top);
+    errno = openErrno;
+    return fd;
+}
+
+// lstat of a root, its folders reached as OpenRootFolder reaches them: 0 or the errno.
+int LookAtRoot(const CWalkRoot& root, struct stat& status)
+{
+    const std::string& path = root.GetLocalPath();
+    const size_t slash = path.rfind('/');
+    if (!root.IsReachedWithoutLinks() || slash == 0 || slash == std::string::npos)
+        return ::lstat(path.c_str(), &status) == 0 ? 0 : errno;
+    const int top = ::open("/", FolderOpenFlags);
+    if (top < 0)
+        return errno;
+    const int parent = CFolderWalk::OpenFolderBelow(top, path.substr(0, slash), 1);
+    int error = parent < 0 ? errno : 0;
+    ::close(top);
+    if (parent >= 0) {
+        error = ::fstatat(parent, path.c_str() + slash + 1, &status, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+        ::close(parent);
+    }
+    // A link (or a file) on the way that was a folder when the link was judged is a change.
+    return error == ELOOP || error == ENOTDIR ? ChangedDuringScan : error;
+}
+
 struct LinuxDirent64 {
     ino64_t d_ino;
     off64_t d_off;
@@ -422,14 +458,13 @@ KX_HOT_PATH CFindFirstItem& CFolderWalk::Worker::AcquireItem()
 int CFolderWalk::Worker::OpenByPath(const Node& node)
 {
     if (!node.parent)
-        return OpenFolder(m_path);
+        return OpenRootFolder(*node.root);
     // The root's path is the operator's (a link on the way there is theirs to set); below it
     // every name must be the folder itself, never a link a user put in its place.
-    const std::string& rootPath = m_chain.back()->name;
-    const int rootFd = OpenFolder(rootPath);
+    const int rootFd = OpenRootFolder(*node.root);
     if (rootFd < 0)
         return -1;
-    size_t below = rootPath.size();
+    size_t below = node.root->GetLocalPath().size();
     if (below < m_path.size() && m_path[below] == '/')
         ++below;
     const int fd = OpenFolderBelow(rootFd, m_path, below);
@@ -480,9 +515,9 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
         m_source.clear();
 
     struct stat status {};
-    if (::lstat(m_path.c_str(), &status) != 0) {
+    if (const int error = LookAtRoot(root, status); error != 0) {
         // What a root that cannot be looked at is, nobody knows: it is not listed as a folder.
-        ReportFailure(0, errno);
+        ReportFailure(0, error);
         return;
     }
     const bool isFolder = S_ISDIR(status.st_mode);

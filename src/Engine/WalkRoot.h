@@ -26,6 +26,12 @@ public:
     CFilterSet& GetContentPatterns() { return m_contentPatterns; }
     const CFilterSet& GetContentPatterns() const { return m_contentPatterns; }
 
+    // A root that a user's symbolic link led to, judged on the place its path named: the walk
+    // reaches it without following any link, so a folder on the way swapped for a link since
+    // cannot send the walk elsewhere. Other roots are reached as configured.
+    bool IsReachedWithoutLinks() const { return m_withoutLinks; }
+    void SetReachedWithoutLinks() { m_withoutLinks = true; }
+
     // lstat of the root, taken when the unit is prepared: errno 0 and the status, or the errno.
     void SetStatus(const struct stat& status) { m_status = status; m_statErrno = 0; }
     void SetStatErrno(int error) { m_statErrno = error; }
@@ -36,6 +42,7 @@ private:
     std::string m_localPath;
     std::string m_sourcePath;
     bool m_wholeTree = false;
+    bool m_withoutLinks = false;
     CFilterSet m_contentPatterns;
     struct stat m_status {};
     int m_statErrno = -1;  // not taken yet

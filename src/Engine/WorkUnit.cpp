@@ -154,13 +154,15 @@ void CWorkUnit::Prepare(const ContentMapperAPIPtr& mapper)
                 (void)root.GetContentPatterns().AddFilterItem(entry);
             }
         }
+        if (std::find(m_linkFreeRoots.begin(), m_linkFreeRoots.end(), rootPath) != m_linkFreeRoots.end())
+            root.SetReachedWithoutLinks();
         struct stat status {};
         if (::lstat(rootPath.c_str(), &status) == 0)
             root.SetStatus(status);
         else
             root.SetStatErrno(errno);
-        FSLOG(3, "Walk root [%s] source [%s] whole tree [%d]", rootPath.c_str(), source.c_str(),
-              root.TakesWholeTree() ? 1 : 0);
+        FSLOG(3, "Walk root [%s] source [%s] whole tree [%d] without links [%d]", rootPath.c_str(), source.c_str(),
+              root.TakesWholeTree() ? 1 : 0, root.IsReachedWithoutLinks() ? 1 : 0);
         m_roots.push_back(std::move(root));
     }
     m_prepared = true;

@@ -58,6 +58,9 @@ public:
     // Where a content entry's walk starts: the path itself, or the folder before its first
     // wildcard ("/" for a name-only pattern); "" for a malformed entry.
     static std::string GetWalkRootOf(const std::string& entry);
+    // The root at `path` (a content path of the unit) is to be reached without following any
+    // link (CWalkRoot::IsReachedWithoutLinks). Before Prepare.
+    void ReachWithoutLinks(const std::string& path) { m_linkFreeRoots.push_back(path); }
     // Builds the walk roots from the content: overlapping content is walked once, from the
     // outermost root; each root is lstat'ed. Idempotent; called by the arbiter.
     void Prepare(const ContentMapperAPIPtr& mapper);
@@ -95,6 +98,7 @@ private:
     CFilterSet m_contentExceptions;
     CFilterSet m_filters;
     CFilterSet m_systemFilters;
+    std::vector<std::string> m_linkFreeRoots;
     std::vector<CWalkRoot> m_roots;
     bool m_prepared = false;
     std::atomic<std::uint64_t> m_items{0};

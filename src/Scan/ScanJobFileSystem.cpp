@@ -1168,7 +1168,7 @@ CKxError CScanJobFileSystem::BuildRestartPass(CWorkUnitManagerPtr& next, std::ve
     if (!roots.empty())
         FSLOG(0, "Scanner loop - will restart for New MountPaths");
 
-    size_t linkRoots = 0;
+    std::vector<std::string> linkRoots;  // judged on their real path: walked without links
     for (const CScanJobCallback::SSymLinkTarget& link : linkTargets) {
         std::string resolved;
         uid_t targetOwner = 0;
@@ -1187,9 +1187,9 @@ CKxError CScanJobFileSystem::BuildRestartPass(CWorkUnitManagerPtr& next, std::ve
         }
         roots.push_back(resolved);
         m_walkedRoots.AddWalkedRoot(resolved);
-        ++linkRoots;
+        linkRoots.push_back(resolved);
     }
-    if (linkRoots != 0)
+    if (!linkRoots.empty())
         FSLOG(0, "Scanner loop - will restart for symbolic links");
 
     std::vector<std::pair<std::string, std::string>> longRoots;  // path, volume
@@ -1248,6 +1248,10 @@ CKxError CScanJobFileSystem::BuildRestartPass(CWorkUnitManagerPtr& next, std::ve
         KX_RETURN_IF_ERROR(next->FinalizeWorkUnits(content, exceptions, m_lists.filters, m_lists.filterExceptions,
                                                    m_lists.systemFilters, m_lists.systemFilterExceptions));
     auto& units = next->GetPhysicalMediaVolumeWorkUnitMap();
+    for (const auto& [key, unit] : units)
+        for (const std::string& root : linkRoots)
+            if (unit)
+                unit->ReachWithoutLinks(root);
     for (const auto& [path, volume] : longRoots) {
         CWorkUnitPtr& unit = units[volume];
         if (!unit) {

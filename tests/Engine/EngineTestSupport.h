@@ -234,6 +234,7 @@ struct WalkOptions {
     int arbiterThreads = 1;
     bool followMounts = false;
     std::vector<std::string> contentExceptions, filters, filterExceptions, systemFilters, systemFilterExceptions;
+    std::vector<std::string> rootsWithoutLinks;  // CWorkUnit::ReachWithoutLinks
     std::shared_ptr<RecordingFailureConsumer> failures = std::make_shared<RecordingFailureConsumer>();
     ContentMapperAPIPtr mapper;
 };
@@ -254,6 +255,9 @@ inline CKxError Walk(const std::shared_ptr<TestCallback>& callback, const std::v
                                             options.systemFilterExceptions);
     if (e.IsError())
         return e;
+    for (const auto& [key, unit] : manager->GetWorkUnitMap())
+        for (const std::string& root : options.rootsWithoutLinks)
+            unit->ReachWithoutLinks(root);
     CScanArbiter arbiter(7, options.arbiterThreads, callback);
     arbiter.SetScannerConfigurationBag(std::make_shared<CBag>());
     CKxError status = arbiter.Run(manager);

@@ -5,6 +5,7 @@
 #include "Engine/FolderWalk.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <grp.h>
 #include <sys/wait.h>
 
@@ -197,6 +198,44 @@ TEST_F(WalkFailures, AFolderSwappedAfterItsListingIsReportedChangedAndNeverWalke
             for (const auto& [path, code] : mode.heldHandles > 0 ? c.heldFailures : c.byPathFailures)
                 expected[r + "/" + path] = code;
             EXPECT_EQ(options.failures->Failures(), expected);
+        }
+    }
+}
+
+TEST_F(WalkFailures, ARootToBeReachedWithoutLinksIsAChangeWhenALinkLiesOnItsWay)
+{
+    MakeFolder(scratch / "real");
+    MakeFolder(scratch / "real/dir");
+    MakeFolder(scratch / "real/dir/sub");
+    MakeFile(scratch / "real/dir/sub/f");
+    ASSERT_EQ(::symlink("real", (scratch / "via").c_str()), 0);
+    struct Case {
+        const char* root;
+        bool withoutLinks;
+        int heldHandles;  // 0: below the root every folder is opened by path too
+        bool walked;
+    };
+    struct RestoreDefaults {
+        ~RestoreDefaults() { CFolderWalk::SetHeldFolderHandleLimit(256); }
+    } restore;
+    for (const Case& c : {Case{"via/dir", false, 256, true}, Case{"via/dir", true, 256, false},
+                          Case{"real/dir", true, 256, true}, Case{"real/dir", true, 0, true}}) {
+        SCOPED_TRACE(std::string(c.root) + (c.withoutLinks ? " without links" : "") + ", held handles " +
+                     std::to_string(c.heldHandles));
+        CFolderWalk::SetHeldFolderHandleLimit(c.heldHandles);
+        const std::string root = std::filesystem::canonical(scratch.Path()).string() + "/" + c.root;
+        auto callback = std::make_shared<TestCallback>();
+        WalkOptions options;
+        if (c.withoutLinks)
+            options.rootsWithoutLinks = {root};
+        ASSERT_TRUE(Walk(callback, {root}, options).IsSuccess());
+        if (c.walked) {
+            EXPECT_EQ(callback->Consumer().Items(),
+                      (std::set<Seen>{{root, 'd'}, {root + "/sub", 'd'}, {root + "/sub/f", 'f'}}));
+            EXPECT_TRUE(options.failures->Failures().empty());
+        } else {
+            EXPECT_TRUE(callback->Consumer().Items().empty());
+            EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{root, ESTALE}}));
         }
     }
 }

@@ -192,6 +192,9 @@ TEST_F(ScannerLoopTest, AUsersLinkToTheRootFolderIsNotFollowedButRootsLinkOutsid
     EXPECT_EQ(listed.count("/etc/"), 0u);
     EXPECT_TRUE(Logged("Symbolic link [" + m_tree + "/data/everything] of user 65534 leads to [/] of user 0 outside "
                        "the content: not followed"));
+    // Judged on its real path, the target is walked along that path without links.
+    EXPECT_TRUE(Logged("Walk root [" + m_tree + "/outside] source [" + m_tree + "/outside] whole tree [1] without "
+                       "links [1]"));
 }
 
 TEST_F(ScannerLoopTest, AFolderSwappedWithALinkToEtcDuringScansNeverLetsEtcIntoTheCollectFiles)
