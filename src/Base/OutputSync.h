@@ -7,14 +7,14 @@
 // manager hears the outcome: every regular file in the given folders whose status changed since
 // the job began (data, then size), then each folder (the names created, renamed or removed in
 // it), then each folder's parent while that parent changed too (a folder made by this job).
-// Write-back of all the files is started before the first wait, so the disk works on them
-// together.
+// Write-back of all the files is started before the first wait, and the waits overlap (a few
+// threads), so the disk works on the files together and the file system commits once for many.
 //
 // "Changed since" compares the file's status-change time with the start of the job, less a
 // second for the coarse clock file systems stamp with; if the clock now reads earlier than the
 // start (it was set back), every file is synced.
 //
-// Thread: any; no state.
+// Thread: any; no state. SyncChangedSince runs up to 8 short-lived threads of its own.
 #include "Base/KxError.h"
 
 #include <cstdint>
@@ -35,6 +35,10 @@ public:
     // returned, naming the path; the pass still syncs everything else.
     [[nodiscard]] static CKxError SyncChangedSince(const std::vector<std::string>& folders, std::time_t since,
                                                    const std::string& stopAt, SCounts* counts = nullptr);
+    // Starts the write-back of the files SyncChangedSince would sync and returns at once, so
+    // that the disk works while the caller does something else first. Failures are left for
+    // SyncChangedSince to report.
+    static void StartWriteBack(const std::vector<std::string>& folders, std::time_t since);
     // Syncs one file's data (fdatasync), or one folder (fsync), by path; no link is followed.
     [[nodiscard]] static CKxError SyncFile(const std::string& path);
     [[nodiscard]] static CKxError SyncFolder(const std::string& path);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -68,7 +69,10 @@ CKxError CCollectEvidence::Measure(const std::string& path, SEntry& entry)
         if (got == 0)
             break;
         entry.bytes += static_cast<std::uint64_t>(got);
-        entry.lines += static_cast<std::uint64_t>(std::count(buffer.get(), buffer.get() + got, '\n'));
+        // memchr is the C library's vector search: a fraction of a byte-by-byte count's time.
+        const char* end = buffer.get() + got;
+        for (const char* at = buffer.get(); (at = static_cast<const char*>(std::memchr(at, '\n', end - at))); ++at)
+            ++entry.lines;
     }
     ::close(fd);
     return CKxError::Success();

@@ -1431,6 +1431,8 @@ CKxError CScanJobFileSystem::Cleanup()
     KX_RETURN_IF_ERROR(Cleanup_ProcessEmptyScanContent());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessDirChange());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessCollectFiles());
+    // The collect files are final: the disk can start on them while the last steps run.
+    COutputSync::StartWriteBack(ResultFolders(), m_startedAt);
     KX_RETURN_IF_ERROR(Cleanup_ProcessIPhoto());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessResultFolder());
     KX_RETURN_IF_ERROR(Cleanup_CloseDirchange());
@@ -1454,10 +1456,22 @@ CKxError CScanJobFileSystem::Cleanup()
     return CScanJob::Cleanup();
 }
 
+std::vector<std::string> CScanJobFileSystem::ResultFolders() const
+{
+    std::vector<std::string> folders;
+    for (const std::string& folder : {GetResultFolderForSubclient(), GetResultFolderForJob()})
+        if (!folder.empty())
+            folders.push_back(folder);
+    return folders;
+}
+
 CKxError CScanJobFileSystem::Cleanup_SyncOutputs()
 {
     FSTRACE();
     const auto started = std::chrono::steady_clock::now();
+    const std::vector<std::string> folders = ResultFolders();
+    // The disk writes while the evidence is measured from the page cache.
+    COutputSync::StartWriteBack(folders, m_startedAt);
     if (m_fileNameFactory) {
         const std::string folder = m_fileNameFactory->WorkUnitCollectFolder();
         std::vector<std::string> covered;
@@ -1466,15 +1480,11 @@ CKxError CScanJobFileSystem::Cleanup_SyncOutputs()
                                                          covered));
         KX_RETURN_IF_ERROR(CCollectEvidence::Write(m_fileNameFactory->CollectEvidence(), folder, covered));
     }
-    std::vector<std::string> folders;
-    for (const std::string& folder : {GetResultFolderForSubclient(), GetResultFolderForJob()})
-        if (!folder.empty())
-            folders.push_back(folder);
     COutputSync::SCounts counts;
     KX_RETURN_IF_FAILED(COutputSync::SyncChangedSince(folders, m_startedAt, CInstancePaths::Root(), &counts),
                         "Failed to put the job's results on disk");
-    FSLOG(0, "Synced %llu files and %llu folders to disk in %.3f s", static_cast<unsigned long long>(counts.files),
-          static_cast<unsigned long long>(counts.folders),
+    FSLOG(0, "Collect-file evidence written, %llu files and %llu folders synced to disk in %.3f s",
+          static_cast<unsigned long long>(counts.files), static_cast<unsigned long long>(counts.folders),
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     return CKxError::Success();
 }

@@ -135,6 +135,8 @@ public:
     // whole-file evidence (CCollectEvidence), then syncs everything the job changed in its
     // results folders, and the folders (COutputSync).
     [[nodiscard]] virtual CKxError Cleanup_SyncOutputs();
+    // The subclient and job results folders (those set).
+    std::vector<std::string> ResultFolders() const;
     // Steps of a job that completes in the scan phase (Cleanup_ScanMarkingJob).
     [[nodiscard]] virtual CKxError Cleanup_MarkTrueUpComplete();
     [[nodiscard]] virtual CKxError Cleanup_RenameDCAndOtherImportantFiles();
