@@ -15,7 +15,10 @@
 // are items and never followed. An entry on another device than its folder is a mount point:
 // it is reported (the chain decides about new mount paths) and entered only when the work
 // unit manager follows mount paths and the chain took it. Unreadable folders, vanished
-// entries and I/O errors go to the failure consumer with their errno; the walk goes on.
+// entries and I/O errors go to the failure consumer with their errno; the walk goes on. A
+// folder is entered only when the descriptor opened under its name is the device and inode
+// the listing showed (opening by path never follows a link below the root); otherwise it
+// goes there as changed during the scan (ESTALE).
 //
 // Thread: see CScanEngine.
 #include "Engine/ScanEngine.h"

@@ -61,7 +61,15 @@ std::string RunUnprivileged(const std::function<std::string()>& walk)
     return text;
 }
 
-class WalkFailures : public WalkOnScratch {};
+class WalkFailures : public WalkOnScratch {
+protected:
+    // Cases that change how folders are opened put the defaults back.
+    void TearDown() override
+    {
+        CFolderWalk::SetHeldFolderHandleLimit(256);
+        CFolderWalk::SetOneNameAtATime(false);
+    }
+};
 
 TEST_F(WalkFailures, UnreadableFoldersAndEntriesGoToTheFailureListAndTheWalkGoesOn)
 {
@@ -157,13 +165,6 @@ TEST_F(WalkFailures, AFolderSwappedAfterItsListingIsReportedChangedAndNeverWalke
         // Opened from a's handle the subfolder is still a's; by path the link is refused.
         {"folder above for link", "a/sub", "a", "l", {}, {{"a/sub", ESTALE}}},
     };
-    struct RestoreDefaults {
-        ~RestoreDefaults()
-        {
-            CFolderWalk::SetHeldFolderHandleLimit(256);
-            CFolderWalk::SetOneNameAtATime(false);
-        }
-    } restore;
     int run = 0;
     for (const Mode mode : {Mode{256, false}, Mode{0, false}, Mode{0, true}}) {
         for (const Case& c : cases) {
@@ -215,9 +216,6 @@ TEST_F(WalkFailures, ARootToBeReachedWithoutLinksIsAChangeWhenALinkLiesOnItsWay)
         int heldHandles;  // 0: below the root every folder is opened by path too
         bool walked;
     };
-    struct RestoreDefaults {
-        ~RestoreDefaults() { CFolderWalk::SetHeldFolderHandleLimit(256); }
-    } restore;
     for (const Case& c : {Case{"via/dir", false, 256, true}, Case{"via/dir", true, 256, false},
                           Case{"real/dir", true, 256, true}, Case{"real/dir", true, 0, true}}) {
         SCOPED_TRACE(std::string(c.root) + (c.withoutLinks ? " without links" : "") + ", held handles " +

@@ -73,9 +73,8 @@ TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
 
 TEST_F(WalkedRootsTest, LinkTargetsOutsideTheContentAreFollowedOnlyForRootOrTheTargetsOwner)
 {
-    const uid_t me = ::geteuid(), other = me + 4242;
+    const uid_t other = ::geteuid() + 4242;
     EXPECT_EQ(Link(m_tree + "/outside", 0), V::New);  // root's link: whoever owns the target
-    EXPECT_EQ(Link(m_tree + "/outside", me), V::New);
     EXPECT_EQ(Link(m_tree + "/alias", other), V::ForeignTarget);
     EXPECT_EQ(Link(m_tree + "/data/sub", other), V::UnderContent);  // the content's business anyway
     EXPECT_EQ(Link("/", other), V::ForeignTarget);
@@ -199,6 +198,7 @@ TEST_F(ScannerLoopTest, AUsersLinkToTheRootFolderIsNotFollowedButRootsLinkOutsid
 
 TEST_F(ScannerLoopTest, AFolderSwappedWithALinkToEtcDuringScansNeverLetsEtcIntoTheCollectFiles)
 {
+    // Links are not followed unless asked: root's link to /etc would be, in a pass of its own.
     Setting("nBackupSymLinkData", "0");
     // The folder holds folders named like some of /etc's: walked through the link, their paths
     // would lead into /etc.
@@ -232,6 +232,7 @@ TEST_F(ScannerLoopTest, AFolderSwappedWithALinkToEtcDuringScansNeverLetsEtcIntoT
         // Every other scan opens every folder by path, as a walk does once its handles run out.
         CFolderWalk::SetHeldFolderHandleLimit(scan % 2 == 0 ? 256 : 0);
         ASSERT_TRUE(RunFull().IsSuccess());
+        EXPECT_EQ(m_factory->m_job->GetPassCount(), 1u);
         for (const auto& [path, count] : Listed()) {
             if (path.starts_with(data))
                 EXPECT_TRUE(allowed.count(path)) << "scan " << scan << " listed " << path;
@@ -291,17 +292,6 @@ TEST_F(ScannerLoopTest, LongPathsAreWalkedInAPassOfTheirOwnAndListedOnce)
         EXPECT_TRUE(it != listed.end() && it->second == 1) << folder.size();
     }
     EXPECT_TRUE(Failures().empty());
-}
-
-TEST_F(ScannerLoopTest, LinksAreNotFollowedUnlessAsked)
-{
-    Setting("nBackupSymLinkData", "0");
-    fs::create_directory_symlink("../outside", m_tree + "/data/out");
-    ASSERT_TRUE(RunFull().IsSuccess());
-    EXPECT_EQ(m_factory->m_job->GetPassCount(), 1u);
-    const auto listed = Listed();
-    EXPECT_EQ(listed.count(m_tree + "/data/out"), 1u);
-    EXPECT_EQ(listed.count(m_tree + "/outside/o.txt"), 0u);
 }
 
 TEST_F(ScannerLoopTest, StaleCollectFilesOfAnEarlierJobAreRemovedFirst)
