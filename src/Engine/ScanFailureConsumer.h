@@ -1,7 +1,7 @@
 #pragma once
 // CScanFailureConsumer: where the engine sends items it could not read (a folder that cannot
 // be opened, an entry that vanished between listing and status, an I/O error, a content path
-// that does not exist). Each such item arrives with its error number set
+// that does not exist, a folder changed during the scan: ESTALE). Each such item arrives with its error number set
 // (CItem::GetErrorNumber, and "errorCode" in its bag) and, when known, its kind.
 //
 // An error returned from Process means the failure list itself could not be written: the

@@ -145,12 +145,9 @@ TEST_F(WalkFailures, SiblingsDeletedDuringTheWalkAreFailuresNotLosses)
 
 TEST_F(WalkFailures, AFolderSwappedAfterItsListingIsReportedChangedAndNeverWalkedThroughTheSwap)
 {
-    // How the walk opens folders: from the held handle of the parent, by path below the root
-    // (its handles ran out), and by path one name at a time (kernels without openat2).
-    struct Mode {
-        int heldHandles;
-        bool oneName;
-    };
+    // How the walk opens folders (held handles, one name at a time): from the held handle of
+    // the parent, by path below the root (its handles ran out), and by path one name at a time
+    // (kernels without openat2).
     // When `trigger` is reported, `first` and `second` (below the case's root) trade places.
     struct Case {
         const char* name;
@@ -166,10 +163,10 @@ TEST_F(WalkFailures, AFolderSwappedAfterItsListingIsReportedChangedAndNeverWalke
         {"folder above for link", "a/sub", "a", "l", {}, {{"a/sub", ESTALE}}},
     };
     int run = 0;
-    for (const Mode mode : {Mode{256, false}, Mode{0, false}, Mode{0, true}}) {
+    for (const auto& [heldHandles, oneName] : {std::pair{256, false}, std::pair{0, false}, std::pair{0, true}}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + ", held handles " + std::to_string(mode.heldHandles) +
-                         (mode.oneName ? ", one name at a time" : ""));
+            SCOPED_TRACE(std::string(c.name) + ", held handles " + std::to_string(heldHandles) +
+                         (oneName ? ", one name at a time" : ""));
             const std::string r = scratch / ("run" + std::to_string(run)), outside = scratch / ("outside" + std::to_string(run++));
             for (const std::string& folder : {r, r + "/a", r + "/a/sub", r + "/b", r + "/b/sub", outside, outside + "/sub"})
                 MakeFolder(folder);
@@ -178,8 +175,8 @@ TEST_F(WalkFailures, AFolderSwappedAfterItsListingIsReportedChangedAndNeverWalke
             ASSERT_EQ(::symlink(outside.c_str(), (r + "/l").c_str()), 0);
             const std::set<Seen> before = FindListing(r);
 
-            CFolderWalk::SetHeldFolderHandleLimit(mode.heldHandles);
-            CFolderWalk::SetOneNameAtATime(mode.oneName);
+            CFolderWalk::SetHeldFolderHandleLimit(heldHandles);
+            CFolderWalk::SetOneNameAtATime(oneName);
             auto callback = std::make_shared<TestCallback>();
             std::atomic<bool> swapped{false};
             callback->Consumer().SetHook([&](const CItemPtr& item) {
@@ -196,7 +193,7 @@ TEST_F(WalkFailures, AFolderSwappedAfterItsListingIsReportedChangedAndNeverWalke
             for (const Seen& item : callback->Consumer().Items())
                 EXPECT_TRUE(before.count(item)) << "listed through the swap: " << item.path;
             std::map<std::string, int> expected;
-            for (const auto& [path, code] : mode.heldHandles > 0 ? c.heldFailures : c.byPathFailures)
+            for (const auto& [path, code] : heldHandles > 0 ? c.heldFailures : c.byPathFailures)
                 expected[r + "/" + path] = code;
             EXPECT_EQ(options.failures->Failures(), expected);
         }
@@ -329,21 +326,16 @@ TEST_F(WalkFailures, AWriteFailureOfOurOwnFilesStopsTheWalkWithThatError)
     }
 }
 
-TEST_F(WalkFailures, AFailureListThatCannotBeWrittenStopsTheWalk)
+TEST_F(WalkFailures, AFailureListThatCannotBeWrittenOrAMissingOutputHandlerStopsTheWalk)
 {
     MakeFile(scratch / "a");
     options.failures->FailWrites();
-    CKxError status = Walk(callback, {scratch / "missing", scratch / "a"}, options);
-    EXPECT_EQ(status.Code(), ENOSPC);
-}
+    EXPECT_EQ(Walk(callback, {scratch / "missing", scratch / "a"}, options).Code(), ENOSPC);
 
-TEST_F(WalkFailures, NoOutputHandlerStopsTheWalk)
-{
-    MakeFile(scratch / "a");
-    callback->FailHandlers();
-    CKxError status = Walk(callback, {scratch.Path()});
-    EXPECT_EQ(status.Code(), KxCode::NotFound);
-    EXPECT_EQ(callback->Consumer().getProcessedItemsCount(), 0u);
+    auto unhandled = std::make_shared<TestCallback>();
+    unhandled->FailHandlers();
+    EXPECT_EQ(Walk(unhandled, {scratch.Path()}).Code(), KxCode::NotFound);
+    EXPECT_EQ(unhandled->Consumer().getProcessedItemsCount(), 0u);
 }
 
 }  // namespace
