@@ -2,14 +2,14 @@
 
 #include "Base/FXPath.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <algorithm>
-#include <atomic>
 #include <set>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -85,6 +85,7 @@ CKxError OpenChangedFiles(const std::string& folder, std::time_t since, std::vec
     ::closedir(dir);
     return firstFailure;
 }
+
 // Syncs and closes every descriptor of `open`, several at once: a file system commits the waits
 // that overlap together, where one after the other each would pay its own commit and cache
 // flush. Returns how many succeeded; failures go to `keep`.
