@@ -78,6 +78,10 @@ int OpenInPieces(int base, const std::string& path, size_t pos, bool withoutLink
             }
         }
         piece.assign(path, pos, end - pos);
+        if (piece.empty() && withoutLinks) {  // "//": nothing to resolve
+            pos = end + 1;
+            continue;
+        }
         if (piece.empty())
             piece = "/";
         const int next = withoutLinks ? OpenPieceWithoutLinks(fd, piece) : ::openat(fd, piece.c_str(), FolderOpenFlags);
