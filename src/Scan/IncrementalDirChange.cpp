@@ -103,6 +103,16 @@ CKxError IncrementalDirChange::Init(long long jobId, const std::string& path, Co
     return CKxError::Success();
 }
 
+void IncrementalDirChange::RaisePreviousRecordUnusable(const std::string& record, const std::string& cause,
+                                                       const char* consequence)
+{
+    const std::string message = KxFormat("The previous directory-change record [%s] cannot be used (%s): %s",
+                                         record.c_str(), cause.c_str(), consequence);
+    if (CKxError raised = EvEvent::Raise(kEventPreviousRecordUnusable, EvEvent::Minor, message, {record, cause});
+        raised.IsError())
+        FSLOG_ERROR("Failed to raise the event [%s]: %s", message.c_str(), raised.AsString().c_str());
+}
+
 CKxError IncrementalDirChange::SetPreviousBackingFile(const std::string& path)
 {
     std::shared_ptr<CPathCacheFlatFileIndex> index = GetIndex();

@@ -43,6 +43,9 @@ class IncrementalDirChange : public CItemConsumerChain {
 public:
     static constexpr std::uint32_t kEventWriteFailed = 0x11000028;
     static constexpr std::uint32_t kEventOpenFailed = 0x600001E;
+    // A non-full job found a previous record missing, damaged, cut short or of an unknown
+    // version, and does without it.
+    static constexpr std::uint32_t kEventPreviousRecordUnusable = 0x11000064;
     static constexpr long kDefaultMaxPathLength = 950;
 
     // ---- the job's record (process-wide: one job at a time) ---------------------------------
@@ -58,6 +61,10 @@ public:
     // and the cause ("Failed to set previous backing file, FileName=[%s]"); the record then has
     // no previous file and lookups answer "not found".
     [[nodiscard]] static CKxError SetPreviousBackingFile(const std::string& path);
+    // Tells the job manager, through an event, that the previous record `record` cannot be used
+    // because of `cause`, and what the job does instead (`consequence`).
+    static void RaisePreviousRecordUnusable(const std::string& record, const std::string& cause,
+                                            const char* consequence);
     static void SetIncludeFiles(bool include);
     static bool IsIncludeFiles();
     static void SetMaxPathLength(long length);

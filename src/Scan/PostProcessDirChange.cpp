@@ -155,6 +155,8 @@ CKxError CPostProcessDirChange::Run(CScanJobCallback& callback)
         if (CKxError loaded = probe.SetPreviousBackingFile(m_previousPath, nullptr); loaded.IsError()) {
             FSLOG_ERROR("not comparing with previous dir change [%s] since it is not found (%s)", m_previousPath.c_str(),
                         loaded.AsString().c_str());
+            IncrementalDirChange::RaisePreviousRecordUnusable(m_previousPath, loaded.Message(),
+                                                              "this job reports no deleted items");
             return CKxError::Success();
         }
         // The comparison reads this job's record as a finished file.

@@ -615,17 +615,6 @@ CKxError CScanJobFileSystem::Prepare()
     return Prepare_FileServerScan();
 }
 
-void CScanJobFileSystem::RaisePreviousRecordUnusable(const std::string& record, const std::string& cause)
-{
-    const std::string message =
-        KxFormat("The previous directory-change record [%s] cannot be used (%s): this job takes every item, as a "
-                 "full would, and reports no deleted items",
-                 record.c_str(), cause.c_str());
-    if (CKxError raised = EvEvent::Raise(kEventPreviousRecordUnusable, EvEvent::Minor, message, {record, cause});
-        raised.IsError())
-        FSLOG_ERROR("Failed to raise the event [%s]: %s", message.c_str(), raised.AsString().c_str());
-}
-
 CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
 {
     if (!m_callback) {
@@ -651,16 +640,18 @@ CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
         // A non-full job follows a job that left a record; the job manager names that job, or
         // at least the time it ran.
         const bool previousJobKnown = m_lastSuccessfulJobId != 0 || m_referenceTime != 0;
+        constexpr const char* kTakesEveryItem =
+            "this job takes every item, as a full would, and reports no deleted items";
         if (!FXFile::Exists(reference)) {
             FSLOG(0, "previous DirChange [%s] not found", reference.c_str());
             if (!full && previousJobKnown)
-                RaisePreviousRecordUnusable(reference, "it is missing");
+                IncrementalDirChange::RaisePreviousRecordUnusable(reference, "it is missing", kTakesEveryItem);
         } else if (CKxError loaded = IncrementalDirChange::SetPreviousBackingFile(reference); loaded.IsError()) {
             // A damaged record must not stop the backup: without it every item counts as new.
             FSLOG_ERROR("failed to set previous DirChange [%s], it is treated as absent: %s", reference.c_str(),
                         loaded.AsString().c_str());
             if (!full)
-                RaisePreviousRecordUnusable(reference, loaded.Message());
+                IncrementalDirChange::RaisePreviousRecordUnusable(reference, loaded.Message(), kTakesEveryItem);
         }
     }
     // A non-full job always asks the record: without a previous file nothing is known, so

@@ -51,9 +51,6 @@ public:
     static constexpr std::uint32_t kEventContentError = 0x11000061;
     static constexpr std::uint32_t kEventScanFailed = 0x11000062;
     static constexpr std::uint32_t kEventTooManyScanPasses = 0x11000063;
-    // A non-full job found the previous directory-change record missing, damaged, cut short or
-    // of an unknown version, and takes every item.
-    static constexpr std::uint32_t kEventPreviousRecordUnusable = 0x11000064;
 
     // Thread budgets of the scanner loop.
     static constexpr int kDefaultMaxScanThreads = 15;
@@ -221,7 +218,6 @@ private:
     // reference is always "DCTot.zvf"), and the lookup the evaluators get. A missing or
     // unreadable previous record is logged and treated as absent.
     [[nodiscard]] CKxError PrepareDirChange(const CBag& bag);
-    static void RaisePreviousRecordUnusable(const std::string& record, const std::string& cause);
     [[nodiscard]] CKxError RunPass(const CWorkUnitManagerPtr& manager, const CBagPtr& engineSettings);
     CBagPtr MakeEngineSettings();
     // Drains the callback's queues into the next pass's manager; false when nothing is left to

@@ -4,6 +4,8 @@
 // unusable previous record makes the next incremental take every item and tell the job manager.
 #include "ScanJobFixture.h"
 
+#include "Scan/IncrementalDirChange.h"
+
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -12,7 +14,6 @@ namespace {
 
 using namespace e2e;
 
-constexpr int kEventPreviousRecordUnusable = 0x11000064;
 
 class DurabilityTest : public ScanJobFixture {
 protected:
@@ -44,8 +45,10 @@ protected:
     {
         NextSecond();
         const int type = reference == 0 ? 1 : 2;
-        RunResult scan = ScanJob(jobId, type, reference == 0 ? std::vector<std::string>{}
-                                                            : std::vector<std::string>{"-ref", std::to_string(reference)});
+        std::vector<std::string> extra;
+        if (reference != 0)
+            extra = {"-ref", std::to_string(reference)};
+        RunResult scan = ScanJob(jobId, type, extra);
         EXPECT_EQ(scan.status, 0) << scan.err;
         ExpectPhaseCompleted(jobId);
         if (backup) {
@@ -109,7 +112,8 @@ TEST_F(DurabilityTest, OutputsAreOnDiskBeforeTheOutcomeIsJournaled)
         EXPECT_LT(Find(scan, {"fsync(", fs::weakly_canonical(folder).string() + ">"}), complete) << folder;
     EXPECT_GT(Find(scan, {"fdatasync(", journal}), complete);
 
-    const std::vector<std::string> backup = Traced(Binary("fsbackup"), {"-vm", "inst", "-j", "1", "-a", "2:5", "-t", "1"});
+    const std::vector<std::string> backup =
+        Traced(Binary("fsbackup"), {"-vm", "inst", "-j", "1", "-a", "2:5", "-t", "1"});
     const size_t phase = Find(backup, {"write(", journal, "backupPhase"});
     ASSERT_NE(phase, std::string::npos);
     EXPECT_LT(Find(backup, {"fdatasync(", "DCInc.zvf.fsbackup"}), Find(backup, {"rename(", "DCInc.zvf\")"}));
@@ -191,7 +195,7 @@ TEST_F(DurabilityTest, UnusablePreviousRecordTakesEveryItemAndRaisesAnEvent)
             EXPECT_FALSE(line.starts_with("??")) << line;
         const auto events = Calls("event", 2);
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].value("id", 0), kEventPreviousRecordUnusable);
+        EXPECT_EQ(events[0].value("id", 0u), IncrementalDirChange::kEventPreviousRecordUnusable);
         EXPECT_NE(events[0].value("message", "").find("DCInc.zvf"), std::string::npos);
     }
 }

@@ -51,7 +51,9 @@ CKxError CopyFile(const std::string& from, const std::string& to)
     CKxError synced = copied.IsSuccess() && closed.IsSuccess() ? COutputSync::SyncFile(to) : CKxError::Success();
     if (copied.IsError() || closed.IsError() || synced.IsError()) {
         (void)FXFile::Remove(to);
-        CKxError failure = copied.IsError() ? std::move(copied) : closed.IsError() ? std::move(closed) : std::move(synced);
+        CKxError failure = copied.IsError()   ? std::move(copied)
+                           : closed.IsError() ? std::move(closed)
+                                              : std::move(synced);
         return std::move(failure.Push(KxFormat("Failed to copy [%s] to [%s]", from.c_str(), to.c_str())));
     }
     return CKxError::Success();
