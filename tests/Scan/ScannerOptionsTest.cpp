@@ -117,7 +117,7 @@ protected:
         if (auto* v = std::any_cast<std::string>(&value)) return "\"" + *v + "\"";
         return "<other type>";
     }
-    void ExpectBag(std::initializer_list<std::pair<const char*, const char*>> expected) const
+    void ExpectBag(const std::vector<std::pair<const char*, const char*>>& expected) const
     {
         for (const auto& [key, value] : expected)
             EXPECT_EQ(Typed(key), value) << key;
@@ -166,6 +166,11 @@ TEST_F(ScannerOptionsTest, WithoutAnySettingEveryKeyTakesItsDefault)
     std::string clientId;
     ASSERT_TRUE(Setting("nCLIENTID", clientId));
     EXPECT_EQ(clientId, "2");
+    // A registered client id is kept.
+    Set("nCLIENTID", "44");
+    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
+    ASSERT_TRUE(Setting("nCLIENTID", clientId));
+    EXPECT_EQ(clientId, "44");
 }
 
 TEST_F(ScannerOptionsTest, SubclientSwitchesReachTheBag)
@@ -189,120 +194,125 @@ TEST_F(ScannerOptionsTest, SubclientSwitchesReachTheBag)
                {Bag::idFileShareAutoMountOptions, R"("vers=3")"}, {"bEnableAutoSubclientDirCleanup", "-"}});
 }
 
-TEST_F(ScannerOptionsTest, CloudLaptopBackupLeavesDataClassificationUnset)
+// Writes `value` under `key` as the command line does before the load.
+template <typename T>
+std::function<void(CBag&)> Writes(const char* key, T value)
 {
+    return [=](CBag& bag) { (void)bag.Write(key, value); };
+}
+
+// One load from fresh settings: agent settings (a leading '~' marks one pushed by the
+// management server), the application, the bag as the command line leaves it, and the bag
+// keys expected after the load.
+struct LoadCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> settings;
     TestApp app;
-    app.subclient = R"({ "useDataClassification": true })";
-    ASSERT_TRUE(Load(app, [](CBag& bag) { (void)bag.Write(Bag::idCloudLaptopBackup, true); }).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idUseDataClassification));
-}
+    std::function<void(CBag&)> before;
+    std::vector<std::pair<const char*, const char*>> expected;
+};
 
-TEST_F(ScannerOptionsTest, SingleSettingsReachTheBag)
+TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
 {
-    struct Case {
-        const char* setting;
-        const char* value;
-        const char* key;
-        bool expected;
+    const std::vector<std::pair<std::string, std::string>> fsPushed = {{"~bBackupFromSnapshotOnly", "1"},
+                                                                       {"~nUseFSIScanEngine", "0"}};
+    const char* const pst = Bag::idUsePSTEvaluator;
+    const char* const atime = Bag::idPreserveATimeThroughRegKey;
+    const char* const cleanup = "bEnableAutoSubclientDirCleanup";
+    const std::vector<LoadCase> cases = {
+        {"skip mounts Y", {{"DoNotBackupMountsUnderSkipFS", "Y"}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "true"}}},
+        {"skip mounts N", {{"DoNotBackupMountsUnderSkipFS", "N"}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "false"}}},
+        {"skip mounts empty", {{"DoNotBackupMountsUnderSkipFS", ""}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "true"}}},
+        // A GPFS scan with incomplete large files trued up works in image mode.
+        {"gpfs true-up", {{"nUseGpfsScan", "1"}, {"bEnableFileExtentIncompleteFilesTrueUp", "1"}}, {}, {},
+         {{Bag::idGpfsScan, "true"}, {Bag::idIncrImageMode, "true"}, {Bag::idSkipIncompleteLargeFileBrowse, "false"}}},
+        // The access-time setting is tested on its first letter only.
+        {"atime empty", {{"sPreserveATime", ""}}, {}, {}, {{atime, "false"}}},
+        {"atime n", {{"sPreserveATime", "n"}}, {}, {}, {{atime, "false"}}},
+        {"atime No", {{"sPreserveATime", "No"}}, {}, {}, {{atime, "false"}}},
+        {"atime y", {{"sPreserveATime", "y"}}, {}, {}, {{atime, "true"}}},
+        {"atime Yes", {{"sPreserveATime", "Yes"}}, {}, {}, {{atime, "true"}}},
+        {"atime x", {{"sPreserveATime", "x"}}, {}, {}, {{atime, "-"}}},
+        {"atime 1", {{"sPreserveATime", "1"}}, {}, {}, {{atime, "-"}}},
+        {"atime blank Y", {{"sPreserveATime", " Y"}}, {}, {}, {{atime, "-"}}},
+        // Any non-empty text switches the non-local mount details off.
+        {"string switches set",
+         {{"sSkipNonLocalMountDetails", "no"}, {"sSupportLongPath", "No"}, {"sClusteredFSFilter", "yes"},
+          {"sClusteredFSTypes", "gpfs lustre"}},
+         {}, {},
+         {{Bag::idSkipNonLocalMountDetails, "true"}, {Bag::idLongPathFlag, "false"}, {Bag::idProcessLongPaths, "true"},
+          {Bag::idClusterFilter, "true"}, {Bag::idClusterFSTypes, R"("gpfs lustre")"}}},
+        {"string switches cleared",
+         {{"sSkipNonLocalMountDetails", ""}, {"sSupportLongPath", "yes"}, {"sClusteredFSFilter", "no"},
+          {"sClusteredFSTypes", ""}},
+         {}, {},
+         {{Bag::idSkipNonLocalMountDetails, "false"}, {Bag::idLongPathFlag, "true"}, {Bag::idClusterFilter, "false"},
+          {Bag::idClusterFSTypes, "-"}}},
+        {"number switches zero",
+         {{"nBackupSymLinkData", "0"}, {"nUseFileCtimeAsRefTime", "0"}, {"nDisableAdhocMultiThreading", "0"},
+          {"OnDemand_AutoExpandDir", "0"}, {"nIncludeEmptyFoldersInIncrementalBackup", "0"}},
+         {}, {},
+         {{Bag::idFollowSymLink, "-"}, {Bag::idUseFileCtimeAsRefTime, "-"}, {Bag::idAdhocDisableMultiThread, "-"},
+          {Bag::idOnDemandAutoExpandDirs, "false"}, {Bag::idIncludeEmptyFoldersInIncrementalBackup, "false"},
+          {Bag::idOnDemandHonorSCFilters, "-"}}},
+        // Present with 0 is still written: the ad hoc job then ignores the subclient filters.
+        {"number switches non-zero",
+         {{"nBackupSymLinkData", "1"}, {"nUseFileCtimeAsRefTime", "1"}, {"nDisableAdhocMultiThreading", "1"},
+          {"nIncludeEmptyFoldersInIncrementalBackup", "3"}, {"HonorSCFiltersForAdHoc", "0"}, {"MTScanThreads", "8"},
+          {"~EnableFailedFileProcessingForCriteria", "1"}},
+         {}, {},
+         {{Bag::idFollowSymLink, "true"}, {Bag::idUseFileCtimeAsRefTime, "true"},
+          {Bag::idAdhocDisableMultiThread, "true"}, {Bag::idIncludeEmptyFoldersInIncrementalBackup, "true"},
+          {Bag::idOnDemandHonorSCFilters, "false"}, {Bag::idMaxScanThreads, "8u"},
+          {Bag::idOnDemandDisableFailedFilesProcessing, "false"}}},
+        // The PST evaluator's default follows the job type, whatever integer type it is written as.
+        {"pst job type 32", {}, {}, Writes(Bag::idJobType, 32u), {{pst, "true"}}},
+        {"pst job type 13 as int", {}, {}, Writes(Bag::idJobType, 13), {{pst, "true"}}},
+        {"pst setting off", {{"UsePSTFileEvaluator", "0"}}, {}, Writes(Bag::idJobType, 32u), {{pst, "false"}}},
+        {"pst setting on", {{"UsePSTFileEvaluator", "1"}}, {}, {}, {{pst, "true"}}},
+        {"hadoop from settings", {{"sHadoopURI", "hdfs://nn:8020"}, {"sHadoopUser", "hdfs"}}, {}, {},
+         {{Bag::idHadoopScan, "true"}, {Bag::idHadoopNameNodeHost, R"("hdfs://nn:8020")"},
+          {Bag::idHadoopUser, R"("hdfs")"}}},
+        {"hadoop without URI", {{"sHadoopURI", ""}, {"sHadoopUser", "hdfs"}}, {}, {}, {{Bag::idHadoopScan, "-"}}},
+        {"cloud laptop leaves data classification unset", {}, {.subclient = R"({ "useDataClassification": true })"},
+         Writes(Bag::idCloudLaptopBackup, true), {{Bag::idUseDataClassification, "-"}}},
+        // Automatic clean-up of the results folder only for qualified jobs.
+        {"cleanup", {{cleanup, "1"}}, {}, {}, {{cleanup, "true"}}},
+        {"cleanup job type 8", {{cleanup, "1"}}, {}, Writes(Bag::idJobType, 8u), {{cleanup, "-"}}},
+        {"cleanup ad hoc", {{cleanup, "1"}}, {}, Writes(Bag::idOnDemandAdHocBackupJob, true), {{cleanup, "-"}}},
+        {"cleanup no job type", {{cleanup, "1"}}, {}, [](CBag& bag) { (void)bag.Remove(Bag::idJobType); },
+         {{cleanup, "-"}}},
+        // Preserving access times forces mtime on the file-system app types; the Linux one is
+        // not of them. Neither time selected falls back to mtime.
+        {"atime app 22", {}, {.appType = 22, .subclient = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })"},
+         {}, {{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}}},
+        {"atime app 29", {}, {.appType = 29, .subclient = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })"},
+         {}, {{Bag::idUseCTime, "true"}, {Bag::idUseMTime, "false"}}},
+        {"no time selected", {}, {.subclient = R"({ "useMtime": false, "useCtime": false })"}, {},
+         {{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}}},
+        // File-server client app types.
+        {"file server 3", {}, {}, Writes(Bag::idClientAppType, 3),
+         {{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "false"},
+          {Bag::idMaxScanThreads, "1u"}, {Bag::idFSIScanEngine, "true"}, {Bag::idEnableDeletedConsumer, "true"},
+          {Bag::idDisableDCCompare, "true"}, {Bag::idIsNetworkShareClient, "-"}}},
+        {"file server 5 pushed", fsPushed, {}, Writes(Bag::idClientAppType, 5),
+         {{Bag::idFileServerSnapBackupFromSnapshotOnly, "true"}, {Bag::idFSIScanEngine, "false"},
+          {Bag::idEnableDeletedConsumer, "-"}}},
+        {"network share 10", fsPushed, {}, Writes(Bag::idClientAppType, 10),
+         {{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "-"},
+          {Bag::idIsNetworkShareClient, "true"}, {Bag::idNetworkShareClientId, "2ull"}}},
+        {"client app 7", fsPushed, {}, Writes(Bag::idClientAppType, 7),
+         {{Bag::idFileServerScan, "-"}, {Bag::idMaxScanThreads, "-"}}},
     };
-    for (const Case& c : {Case{"DoNotBackupMountsUnderSkipFS", "Y", Bag::idBackupSubmountUnderSkippedFS, true},
-                          Case{"DoNotBackupMountsUnderSkipFS", "N", Bag::idBackupSubmountUnderSkippedFS, false},
-                          Case{"DoNotBackupMountsUnderSkipFS", "", Bag::idBackupSubmountUnderSkippedFS, true},
-                          Case{"sSkipNonLocalMountDetails", "no", Bag::idSkipNonLocalMountDetails, true}}) {
-        Set(c.setting, c.value);
-        ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-        EXPECT_EQ(Value<bool>(c.key), c.expected) << c.setting << "=" << c.value;
-        m_settings->Erase("FileSystemAgent", c.setting);
+    for (const LoadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_settings = std::make_shared<CMemorySettingsStore>();
+        ZVPlatformInfo::Install(m_settings);
+        for (const auto& [key, value] : c.settings)
+            key.starts_with('~') ? SetPushed(key.substr(1), value) : Set(key, value);
+        ASSERT_TRUE(Load(c.app, c.before).IsSuccess()) << Log();
+        ExpectBag(c.expected);
     }
-    // A GPFS scan with incomplete large files trued up works in image mode.
-    Set("nUseGpfsScan", "1");
-    Set("bEnableFileExtentIncompleteFilesTrueUp", "1");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    ExpectBag({{Bag::idGpfsScan, "true"}, {Bag::idIncrImageMode, "true"},
-               {Bag::idSkipIncompleteLargeFileBrowse, "false"}});
-    // A registered client id is kept.
-    Set("nCLIENTID", "44");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    std::string value;
-    ASSERT_TRUE(Setting("nCLIENTID", value));
-    EXPECT_EQ(value, "44");
-}
-
-TEST_F(ScannerOptionsTest, PreserveATimeSettingIsTestedOnItsFirstLetter)
-{
-    struct Case {
-        const char* value;
-        int expected;  // -1: key not written
-    };
-    for (Case c : {Case{"", 0}, Case{"n", 0}, Case{"No", 0}, Case{"y", 1}, Case{"Yes", 1}, Case{"x", -1},
-                   Case{"1", -1}, Case{" Y", -1}}) {
-        Set("sPreserveATime", c.value);
-        ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-        if (c.expected < 0)
-            EXPECT_FALSE(m_bag->Has(Bag::idPreserveATimeThroughRegKey)) << "[" << c.value << "]";
-        else
-            EXPECT_EQ(Value<bool>(Bag::idPreserveATimeThroughRegKey), c.expected == 1) << "[" << c.value << "]";
-    }
-}
-
-TEST_F(ScannerOptionsTest, StringSwitchesOfMountsLongPathsAndClusters)
-{
-    Set("sSkipNonLocalMountDetails", "no");  // any non-empty value switches it on
-    Set("sSupportLongPath", "No");
-    Set("sClusteredFSFilter", "yes");
-    Set("sClusteredFSTypes", "gpfs lustre");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    ExpectBag({{Bag::idSkipNonLocalMountDetails, "true"}, {Bag::idLongPathFlag, "false"},
-               {Bag::idProcessLongPaths, "true"}, {Bag::idClusterFilter, "true"},
-               {Bag::idClusterFSTypes, R"("gpfs lustre")"}});
-
-    Set("sSkipNonLocalMountDetails", "");
-    Set("sSupportLongPath", "yes");
-    Set("sClusteredFSFilter", "no");
-    Set("sClusteredFSTypes", "");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    ExpectBag({{Bag::idSkipNonLocalMountDetails, "false"}, {Bag::idLongPathFlag, "true"},
-               {Bag::idClusterFilter, "false"}, {Bag::idClusterFSTypes, "-"}});
-}
-
-TEST_F(ScannerOptionsTest, NumberSwitchesCountOnlyWhenNonZero)
-{
-    for (const char* key : {"nBackupSymLinkData", "nUseFileCtimeAsRefTime", "nDisableAdhocMultiThreading"})
-        Set(key, "0");
-    Set("OnDemand_AutoExpandDir", "0");
-    Set("nIncludeEmptyFoldersInIncrementalBackup", "0");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    ExpectBag({{Bag::idFollowSymLink, "-"}, {Bag::idUseFileCtimeAsRefTime, "-"}, {Bag::idAdhocDisableMultiThread, "-"},
-               {Bag::idOnDemandAutoExpandDirs, "false"}, {Bag::idIncludeEmptyFoldersInIncrementalBackup, "false"},
-               {Bag::idOnDemandHonorSCFilters, "-"}});
-
-    for (const char* key : {"nBackupSymLinkData", "nUseFileCtimeAsRefTime", "nDisableAdhocMultiThreading"})
-        Set(key, "1");
-    Set("nIncludeEmptyFoldersInIncrementalBackup", "3");
-    Set("HonorSCFiltersForAdHoc", "0");
-    Set("MTScanThreads", "8");
-    SetPushed("EnableFailedFileProcessingForCriteria", "1");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    // Present with 0 is still written: the ad hoc job then ignores the subclient filters.
-    ExpectBag({{Bag::idFollowSymLink, "true"}, {Bag::idUseFileCtimeAsRefTime, "true"},
-               {Bag::idAdhocDisableMultiThread, "true"}, {Bag::idIncludeEmptyFoldersInIncrementalBackup, "true"},
-               {Bag::idOnDemandHonorSCFilters, "false"}, {Bag::idMaxScanThreads, "8u"},
-               {Bag::idOnDemandDisableFailedFilesProcessing, "false"}});
-}
-
-TEST_F(ScannerOptionsTest, PstEvaluatorDefaultDependsOnTheJobType)
-{
-    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 32u); }).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idUsePSTEvaluator));
-    // The job type may be written with another integer type; it is still recognised.
-    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 13); }).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idUsePSTEvaluator));
-    Set("UsePSTFileEvaluator", "0");
-    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 32u); }).IsSuccess());
-    EXPECT_FALSE(Value<bool>(Bag::idUsePSTEvaluator));
-    Set("UsePSTFileEvaluator", "1");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idUsePSTEvaluator));
 }
 
 TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
@@ -400,19 +410,6 @@ TEST_F(ScannerOptionsTest, FailedFilesFromIndexOnlyForDistributedJobs)
     EXPECT_FALSE(m_bag->Has(Bag::idFailedFilesInIndex));
 }
 
-TEST_F(ScannerOptionsTest, HadoopScanFromSettings)
-{
-    Set("sHadoopURI", "hdfs://nn:8020");
-    Set("sHadoopUser", "hdfs");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    ExpectBag({{Bag::idHadoopScan, "true"}, {Bag::idHadoopNameNodeHost, R"("hdfs://nn:8020")"},
-               {Bag::idHadoopUser, R"("hdfs")"}});
-
-    Set("sHadoopURI", "");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idHadoopScan));
-}
-
 TEST_F(ScannerOptionsTest, HadoopScanFromCommandLineFailsWithoutInstanceDescription)
 {
     EvEvent::SetJobId(77);
@@ -463,27 +460,6 @@ TEST_F(ScannerOptionsTest, MissingConfigurationObjectsEndTheLoad)
     CKxError nullSubclient = options->ConfigureFileExtent(nullptr, bag);
     EXPECT_EQ(nullSubclient.Code(), 774);
     EXPECT_EQ(nullSubclient.Message(), "SubClient is null");
-}
-
-TEST_F(ScannerOptionsTest, FileServerClientAppTypes)
-{
-    auto clientAppType = [](int type) { return [type](CBag& bag) { (void)bag.Write(Bag::idClientAppType, type); }; };
-
-    ASSERT_TRUE(Load(TestApp{}, clientAppType(3)).IsSuccess()) << Log();
-    ExpectBag({{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "false"},
-               {Bag::idMaxScanThreads, "1u"}, {Bag::idFSIScanEngine, "true"}, {Bag::idEnableDeletedConsumer, "true"},
-               {Bag::idDisableDCCompare, "true"}, {Bag::idIsNetworkShareClient, "-"}});
-
-    SetPushed("bBackupFromSnapshotOnly", "1");
-    SetPushed("nUseFSIScanEngine", "0");
-    ASSERT_TRUE(Load(TestApp{}, clientAppType(5)).IsSuccess());
-    ExpectBag({{Bag::idFileServerSnapBackupFromSnapshotOnly, "true"}, {Bag::idFSIScanEngine, "false"},
-               {Bag::idEnableDeletedConsumer, "-"}});
-    ASSERT_TRUE(Load(TestApp{}, clientAppType(10)).IsSuccess());
-    ExpectBag({{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "-"},
-               {Bag::idIsNetworkShareClient, "true"}, {Bag::idNetworkShareClientId, "2ull"}});
-    ASSERT_TRUE(Load(TestApp{}, clientAppType(7)).IsSuccess());
-    ExpectBag({{Bag::idFileServerScan, "-"}, {Bag::idMaxScanThreads, "-"}});
 }
 
 TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)
@@ -551,41 +527,6 @@ TEST_F(ScannerOptionsTest, ExtentBackupDependsOnJobTypeAndSubclient)
     lustre.subclient = R"({ "distributed": { "clusterType": 13 }, "extentBackup": { "enabled": true } })";
     ASSERT_TRUE(Load(lustre).IsSuccess());
     EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
-}
-
-TEST_F(ScannerOptionsTest, AutomaticResultsFolderCleanupOnlyForQualifiedJobs)
-{
-    Set("bEnableAutoSubclientDirCleanup", "1");
-    ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    EXPECT_TRUE(Value<bool>("bEnableAutoSubclientDirCleanup"));
-
-    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idJobType, 8u); }).IsSuccess());
-    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
-    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idOnDemandAdHocBackupJob, true); }).IsSuccess());
-    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
-    ASSERT_TRUE(Load(TestApp{}, [](CBag& bag) { (void)bag.Remove(Bag::idJobType); }).IsSuccess());
-    EXPECT_FALSE(m_bag->Has("bEnableAutoSubclientDirCleanup"));
-}
-
-// --- Unix rules ---
-
-TEST_F(ScannerOptionsTest, PreserveAccessTimesForcesMtimeOnFileSystemAppTypes)
-{
-    TestApp app;
-    app.appType = 22;
-    app.subclient = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })";
-    ASSERT_TRUE(Load(app).IsSuccess()) << Log();
-    ExpectBag({{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}});
-
-    // The Linux file-system app type is not in that family: the subclient's times stand.
-    app.appType = 29;
-    ASSERT_TRUE(Load(app).IsSuccess());
-    ExpectBag({{Bag::idUseCTime, "true"}, {Bag::idUseMTime, "false"}});
-
-    // Neither time selected falls back to mtime.
-    app.subclient = R"({ "useMtime": false, "useCtime": false })";
-    ASSERT_TRUE(Load(app).IsSuccess());
-    ExpectBag({{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}});
 }
 
 TEST_F(ScannerOptionsTest, HardLinksByAppTypeAndSetting)
