@@ -48,61 +48,46 @@ using Steps = std::vector<std::string>;
 
 class ScanJobLifeCycleTest : public ScanJobTestEnv {};
 
-TEST_F(ScanJobLifeCycleTest, GoodJobRunsEveryStepInOrder)
-{
-    RecordingJob job;
-    EXPECT_TRUE(job.Process().IsSuccess());
-    EXPECT_EQ(job.m_steps, (Steps{"Configure", "Prepare", "Run", "Cleanup"}));
-    EXPECT_FALSE(job.isFailPhaseSet());
-    EXPECT_FALSE(job.isFailJobSet());
-    EXPECT_FALSE(job.isCompleteJobNowSet());
-}
-
-TEST_F(ScanJobLifeCycleTest, FailingStepSkipsTheRestButCleanupRuns)
+// A failing step skips the rest but clean-up still runs; a clean-up error takes precedence,
+// and a failing clean-up alone fails the call but is not a failure of the phase's work.
+TEST_F(ScanJobLifeCycleTest, StepsRunInOrderAndFailuresSkipTheRestButCleanup)
 {
     struct Case {
-        long RecordingJob::*failing;
+        const char* name;
+        long RecordingJob::*failing;  // made to fail with 1168, or none
+        long failCleanup;
         Steps steps;
-        std::string message;
+        long code;
+        std::string message;  // pushed by the life cycle
+        bool failPhase;
     };
+    const Steps all = {"Configure", "Prepare", "Run", "Cleanup"};
     const std::vector<Case> cases = {
-        {&RecordingJob::m_failConfigure, {"Configure", "Cleanup"},
-         "Failed to configure scan job; terminating, ScanJob=Recording"},
-        {&RecordingJob::m_failPrepare, {"Configure", "Prepare", "Cleanup"},
-         "Failed to prepare scan job; terminating, ScanJob=Recording"},
-        {&RecordingJob::m_failRun, {"Configure", "Prepare", "Run", "Cleanup"},
-         "Failed to run scan job; terminating, ScanJob=Recording"},
+        {"good", nullptr, 0, all, 0, "", false},
+        {"configure", &RecordingJob::m_failConfigure, 0, {"Configure", "Cleanup"}, 1168,
+         "Failed to configure scan job; terminating, ScanJob=Recording", true},
+        {"prepare", &RecordingJob::m_failPrepare, 0, {"Configure", "Prepare", "Cleanup"}, 1168,
+         "Failed to prepare scan job; terminating, ScanJob=Recording", true},
+        {"run", &RecordingJob::m_failRun, 0, all, 1168, "Failed to run scan job; terminating, ScanJob=Recording", true},
+        {"run and cleanup", &RecordingJob::m_failRun, 13, all, 13,
+         "Failed to cleanup scan job; terminating, ScanJob=Recording", true},
+        {"cleanup only", nullptr, 13, all, 13, "Failed to cleanup scan job; terminating, ScanJob=Recording", false},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         RecordingJob job;
-        job.*c.failing = 1168;
+        if (c.failing)
+            job.*c.failing = 1168;
+        job.m_failCleanup = c.failCleanup;
         CKxError result = job.Process();
-        ASSERT_TRUE(result.IsError()) << c.message;
-        EXPECT_EQ(result.Code(), 1168);
-        EXPECT_EQ(job.m_steps, c.steps) << c.message;
+        EXPECT_EQ(result.Code(), c.code);
+        EXPECT_EQ(job.m_steps, c.steps);
         EXPECT_NE(result.AsString().find(c.message), std::string::npos) << result.AsString();
-        EXPECT_TRUE(job.isFailPhaseSet()) << c.message;
+        EXPECT_EQ(result.Message() == "Cleanup broke", c.failCleanup != 0) << result.Message();
+        EXPECT_EQ(job.isFailPhaseSet(), c.failPhase);
         EXPECT_FALSE(job.isFailJobSet());
+        EXPECT_FALSE(job.isCompleteJobNowSet());
     }
-}
-
-TEST_F(ScanJobLifeCycleTest, CleanupErrorTakesPrecedence)
-{
-    RecordingJob job;
-    job.m_failRun = 1168;
-    job.m_failCleanup = 13;
-    CKxError result = job.Process();
-    ASSERT_TRUE(result.IsError());
-    EXPECT_EQ(result.Code(), 13);
-    EXPECT_EQ(result.Message(), "Cleanup broke");
-    EXPECT_NE(result.AsString().find("Failed to cleanup scan job; terminating, ScanJob=Recording"), std::string::npos);
-    EXPECT_TRUE(job.isFailPhaseSet());
-
-    // A failing clean-up alone fails the call but is not a failure of the phase's work.
-    RecordingJob cleanupOnly;
-    cleanupOnly.m_failCleanup = 13;
-    EXPECT_EQ(cleanupOnly.Process().Code(), 13);
-    EXPECT_FALSE(cleanupOnly.isFailPhaseSet());
 }
 
 TEST_F(ScanJobLifeCycleTest, BackupTypeComesFromFThenT)
@@ -117,12 +102,12 @@ TEST_F(ScanJobLifeCycleTest, BackupTypeComesFromFThenT)
         return result;
     };
     std::uint32_t type = 0;
-    EXPECT_TRUE(run({"-t", "4"}, type).IsSuccess());
-    EXPECT_EQ(type, 4u);
-    EXPECT_TRUE(run({"-f", "1", "-t", "2"}, type).IsSuccess());
-    EXPECT_EQ(type, 1u);
-    EXPECT_TRUE(run({"-f", "-t", "2"}, type).IsSuccess());  // -f without a value counts as missing
-    EXPECT_EQ(type, 2u);
+    // -f wins over -t; -f without a value counts as missing.
+    for (const auto& [extra, expected] : std::vector<std::pair<std::vector<std::string>, std::uint32_t>>{
+             {{"-t", "4"}, 4}, {{"-f", "1", "-t", "2"}, 1}, {{"-f", "-t", "2"}, 2}}) {
+        EXPECT_TRUE(run(extra, type).IsSuccess()) << extra[0];
+        EXPECT_EQ(type, expected) << extra[0];
+    }
 
     CKxError missing = run({}, type);
     ASSERT_TRUE(missing.IsError());
