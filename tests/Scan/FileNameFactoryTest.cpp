@@ -139,36 +139,70 @@ protected:
     std::string m_folder;
 };
 
-TEST_F(FileNameFactoryCleanupTest, IncrementalKeepsTheFullsCollectFilesAndEveryRecord)
+using Make = std::function<std::unique_ptr<CFileNameFactory>(const std::string&)>;
+template <typename Factory>
+Make Of(unsigned type)
 {
-    CUnixFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
-    const std::set<std::string> removed = Removed();
-    const std::set<std::string> expected = {
-        "CollectTot.zvf", "CollectInc.zvf", "FilterTot.zvf", "FilterInc.zvf", "CollectInc1.zvf",
-        "HCollectInc1.zvf", "split_config", "split_config.orig", "HCollect_split_config", "hardLinks.dat",
-        "hardLinks.idx", "CIdxDone.zvf", "ContentMap.zvf", "SCFilesCol.zvf", "OnlineCIUNCPaths.zvf",
-        "vol1_SiloVolCommitOngoing.zvf", "DCFilesDB-3", "GpfsMmPolicy.1", "GpfsMmApplyPolicy.1", "GpfsCollect1",
-        "ZvIPhotoCollect1", "ZvIPhotoDBTmp.db", "CollectOD1.zvf", "DCOD.zvf", "FailuresOD.zvf", "restartMapOD",
-        "FileExtent1.zvf", "FileExtentBackupInfo.zvf.1", "LargeFailedFiles.zvf",
-    };
-    EXPECT_EQ(removed, expected);
-    const std::set<std::string> remaining = Remaining();
-    for (const char* kept : {"DCTot.zvf", "DCInc.zvf", "CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf",
-                             "DirChangeFull.db", "hardLinksFolder.d"})
-        EXPECT_TRUE(remaining.count(kept)) << kept;
+    return [type](const std::string& folder) { return std::make_unique<Factory>(type, folder); };
 }
 
-TEST_F(FileNameFactoryCleanupTest, FullRemovesBothCollectFamilies)
+// What each kind of job removes of the left-overs: exactly `removed` when given, otherwise
+// `count` names including `gone`; `kept` always stays.
+TEST_F(FileNameFactoryCleanupTest, EachJobKindRemovesItsOwnFamily)
 {
-    CUnixFileNameFactory(kFull, m_folder).DeleteSubclientFiles();
-    const std::set<std::string> remaining = Remaining();
-    for (const char* gone : {"CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "CollectInc1.zvf",
-                             "HCollectInc1.zvf", "CollectTot.zvf"})
-        EXPECT_FALSE(remaining.count(gone)) << gone;
-    EXPECT_TRUE(remaining.count("DCTot.zvf"));
-    EXPECT_TRUE(remaining.count("DCInc.zvf"));
-    // The incremental's list and the three numbered files of the full family.
-    EXPECT_EQ(Removed().size(), 32u);
+    struct Case {
+        const char* name;
+        Make factory;
+        std::set<std::string> removed;
+        size_t count;
+        std::vector<const char*> gone, kept;
+    };
+    const std::vector<Case> cases = {
+        // An incremental keeps the full's collect files and every record.
+        {"incremental", Of<CUnixFileNameFactory>(kIncremental),
+         {"CollectTot.zvf", "CollectInc.zvf", "FilterTot.zvf", "FilterInc.zvf", "CollectInc1.zvf", "HCollectInc1.zvf",
+          "split_config", "split_config.orig", "HCollect_split_config", "hardLinks.dat", "hardLinks.idx",
+          "CIdxDone.zvf", "ContentMap.zvf", "SCFilesCol.zvf", "OnlineCIUNCPaths.zvf", "vol1_SiloVolCommitOngoing.zvf",
+          "DCFilesDB-3", "GpfsMmPolicy.1", "GpfsMmApplyPolicy.1", "GpfsCollect1", "ZvIPhotoCollect1",
+          "ZvIPhotoDBTmp.db", "CollectOD1.zvf", "DCOD.zvf", "FailuresOD.zvf", "restartMapOD", "FileExtent1.zvf",
+          "FileExtentBackupInfo.zvf.1", "LargeFailedFiles.zvf"},
+         0, {}, {"DCTot.zvf", "DCInc.zvf", "CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "DirChangeFull.db",
+                 "hardLinksFolder.d"}},
+        // A full removes both collect families: the incremental's list and three numbered files more.
+        {"full", Of<CUnixFileNameFactory>(kFull), {}, 32,
+         {"CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "CollectInc1.zvf", "HCollectInc1.zvf",
+          "CollectTot.zvf"},
+         {"DCTot.zvf", "DCInc.zvf"}},
+        {"sqlite", Of<CFileNameFactorySQLiteDirchange>(kIncremental), {}, 29, {}, {"DirChangeFull.db", "DirChangePending.db"}},
+        {"ad hoc", Of<CUnixAdHocFileNameFactory>(kIncremental),
+         {"CollectOD1.zvf", "HCollectOD1.zvf", "FilterOD.zvf", "split_config", "HCollect_split_config", "hardLinks.dat",
+          "hardLinks.idx", "split_config.orig"},
+         0, {}, {}},
+        // The base ad hoc factory also removes the indexing markers.
+        {"base ad hoc", Of<CAdHocFileNameFactory>(kFull), {}, 10,
+         {"CIdxDone.zvf", "CIdxDone.tmp", "CollectOD1.zvf"}, {"CollectInc1.zvf", "DCOD.zvf"}},
+        {"base", Of<CFileNameFactory>(kIncremental),
+         {"DirChange_0001.zvf", "DirChange_0001_temp.zvf", "NumColInc1.zvf", "DCTmp.zvf", "FilterTot.zvf", "cjfile.tmp",
+          "split_config", "CollectTot.zvf", "CollectInc.zvf", "FilterInc.zvf", "CIdxDone.zvf", "ContentMap.zvf",
+          "SCFilesCol.zvf", "OnlineCIUNCPaths.zvf", "vol1_SiloVolCommitOngoing.zvf", "moniker.sent",
+          "NutanixNativeSnap1"},
+         0, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_folder);
+        SetUp();
+        c.factory(m_folder)->DeleteSubclientFiles();
+        const std::set<std::string> removed = Removed(), remaining = Remaining();
+        if (!c.removed.empty()) {
+            EXPECT_EQ(removed, c.removed);
+        }
+        EXPECT_EQ(removed.size(), c.removed.empty() ? c.count : c.removed.size());
+        for (const char* gone : c.gone)
+            EXPECT_TRUE(removed.count(gone)) << gone;
+        for (const char* kept : c.kept)
+            EXPECT_TRUE(remaining.count(kept)) << kept;
+    }
 }
 
 TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
@@ -194,61 +228,20 @@ TEST_F(FileNameFactoryCleanupTest, LargeFilesGoAtOnceAndHiddenLeftoversAreSwept)
         std::ofstream(m_folder + "/" + name) << "x";
         fs::resize_file(m_folder + "/" + name, CBackgroundRemover::kBackgroundBytes);
     };
-    const std::vector<std::pair<std::function<std::unique_ptr<CFileNameFactory>()>, std::string>> kinds{
-        {[&] { return std::make_unique<CUnixFileNameFactory>(kIncremental, m_folder); }, "CollectInc1.zvf"},
-        {[&] { return std::make_unique<CUnixAdHocFileNameFactory>(kIncremental, m_folder); }, "CollectOD1.zvf"},
-        {[&] { return std::make_unique<CFileNameFactory>(kFull, m_folder); }, "CollectTot.zvf"},
-    };
+    const std::vector<std::pair<Make, std::string>> kinds{{Of<CUnixFileNameFactory>(kIncremental), "CollectInc1.zvf"},
+                                                          {Of<CUnixAdHocFileNameFactory>(kIncremental), "CollectOD1.zvf"},
+                                                          {Of<CFileNameFactory>(kFull), "CollectTot.zvf"}};
     for (const auto& [factory, large] : kinds) {
         SCOPED_TRACE(large);
         make(large);
         make(".DCTmp.zvf.removing-4242-2");
         std::ofstream(m_folder + "/.CollectInc2.zvf.removing-4242-1") << "x";
-        factory()->DeleteSubclientFiles();
+        factory(m_folder)->DeleteSubclientFiles();
         EXPECT_FALSE(Remaining().count(large));
         ASSERT_TRUE(CBackgroundRemover::Instance().Drain().IsSuccess());
         for (const std::string& name : Remaining())
             EXPECT_NE(name.front(), '.') << name << " left behind";
     }
-}
-
-TEST_F(FileNameFactoryCleanupTest, SQLiteVariantCleansLikeUnix)
-{
-    CFileNameFactorySQLiteDirchange(kIncremental, m_folder).DeleteSubclientFiles();
-    const std::set<std::string> removed = Removed();
-    EXPECT_EQ(removed.size(), 29u);
-    EXPECT_FALSE(removed.count("DirChangeFull.db"));
-    EXPECT_FALSE(removed.count("DirChangePending.db"));
-}
-
-TEST_F(FileNameFactoryCleanupTest, AdHocTouchesOnlyItsOwnFiles)
-{
-    CUnixAdHocFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
-    EXPECT_EQ(Removed(), (std::set<std::string>{"CollectOD1.zvf", "HCollectOD1.zvf", "FilterOD.zvf", "split_config",
-                                                "HCollect_split_config", "hardLinks.dat", "hardLinks.idx",
-                                                "split_config.orig"}));
-}
-
-TEST_F(FileNameFactoryCleanupTest, BaseAdHocAlsoRemovesIndexingMarkers)
-{
-    CAdHocFileNameFactory(kFull, m_folder).DeleteSubclientFiles();
-    const std::set<std::string> removed = Removed();
-    EXPECT_TRUE(removed.count("CIdxDone.zvf"));
-    EXPECT_TRUE(removed.count("CIdxDone.tmp"));
-    EXPECT_TRUE(removed.count("CollectOD1.zvf"));
-    EXPECT_FALSE(removed.count("CollectInc1.zvf"));
-    EXPECT_FALSE(removed.count("DCOD.zvf"));
-}
-
-TEST_F(FileNameFactoryCleanupTest, BaseFactoryList)
-{
-    CFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
-    EXPECT_EQ(Removed(), (std::set<std::string>{
-                             "DirChange_0001.zvf", "DirChange_0001_temp.zvf", "NumColInc1.zvf", "DCTmp.zvf",
-                             "FilterTot.zvf", "cjfile.tmp", "split_config", "CollectTot.zvf", "CollectInc.zvf",
-                             "FilterInc.zvf", "CIdxDone.zvf", "ContentMap.zvf", "SCFilesCol.zvf",
-                             "OnlineCIUNCPaths.zvf", "vol1_SiloVolCommitOngoing.zvf", "moniker.sent",
-                             "NutanixNativeSnap1"}));
 }
 
 class JobResultsRealPathTest : public AgentTestEnv {
@@ -284,28 +277,30 @@ TEST_F(JobResultsRealPathTest, HomeLinkIsReplacedByItsTarget)
     EXPECT_EQ(factory.getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
 }
 
-TEST_F(JobResultsRealPathTest, RelativeLinkTargetIsTakenFromTheLinksFolder)
-{
-    fs::create_directory_symlink("real/home", m_root + "/home");
-    Configure(m_root + "/home/JobResults", m_root + "/home");
-    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
-}
-
 TEST_F(JobResultsRealPathTest, OnlyPathsBelowTheLinkedHomeChange)
 {
-    fs::create_directory_symlink(m_root + "/real/home", m_root + "/home");
-    // Shares the home's text as a prefix but is not below it.
-    Configure(m_root + "/homeX/JobResults", m_root + "/home");
-    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/homeX/JobResults");
-
-    // A home that is a real folder leaves the path as it is.
-    Configure(m_root + "/real/home/JobResults", m_root + "/real/home");
-    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
-
-    // Without a home setting the client's folder is used unchanged.
-    m_settings->Erase("Plyborn", "dHOME");
-    Configure(m_root + "/home/JobResults", "");
-    EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), m_root + "/home/JobResults");
+    struct Case {
+        const char* name;
+        const char* linkTarget;  // of <root>/home, relative ones from the link's folder; "" for none
+        std::string jobResultsDir, home, expected;
+    };
+    const std::string& r = m_root;
+    const std::vector<Case> cases = {
+        {"relative link", "real/home", r + "/home/JobResults", r + "/home", r + "/real/home/JobResults"},
+        // Shares the home's text as a prefix but is not below it.
+        {"prefix only", "real/home", r + "/homeX/JobResults", r + "/home", r + "/homeX/JobResults"},
+        {"real home", "", r + "/real/home/JobResults", r + "/real/home", r + "/real/home/JobResults"},
+        // Without a home setting the client's folder is used unchanged.
+        {"no home", "real/home", r + "/home/JobResults", "", r + "/home/JobResults"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(m_root + "/home");
+        if (*c.linkTarget)
+            fs::create_directory_symlink(c.linkTarget, m_root + "/home");
+        Configure(c.jobResultsDir, c.home);
+        EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), c.expected);
+    }
 }
 
 TEST_F(JobResultsRealPathTest, MountFoldersLieInTheAgentsTemporaryFolder)
