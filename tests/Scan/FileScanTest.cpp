@@ -164,30 +164,62 @@ TEST_F(FileScanTest, GoodJobCompletesThePhaseWithItsNextPhaseArguments)
     EXPECT_TRUE(std::filesystem::exists(m_instance + "/run/fsweep_7"));
 }
 
-TEST_F(FileScanTest, FailuresOfTheJobAreReportedForThePhaseOrTheJob)
+// Failures of the job, of the job manager's calls and of the factory: the phase or the job is
+// failed, and no next-phase arguments are sent unless the failing call comes after them.
+TEST_F(FileScanTest, FailuresAreReportedForThePhaseOrTheJob)
 {
     struct Case {
+        const char* name;
         std::function<void(ScriptedJob&)> onRun;
         CKxError runResult;
         int statusFor;
+        const char* failCall = nullptr;  // of the job manager
+        Names calls = {};                // the whole journal, when given
+        bool paramsSent = false;
+        bool noJob = false, noCallback = false;
     };
+    const CKxError broke(1168, "walk broke");
+    auto failPhase = [](ScriptedJob& job) { job.FailPhase(); };
+    auto failJob = [](ScriptedJob& job) { job.FailJob(); };
+    auto completeNow = [](ScriptedJob& job) { job.CompleteJobNow(); };
     const std::vector<Case> cases = {
-        {[](ScriptedJob& job) { job.FailPhase(); }, {}, 1},
-        {[](ScriptedJob& job) { job.FailJob(); }, {}, 2},
-        {[](ScriptedJob& job) { (void)job.Bag()->Write(Id::idFailJobSet, true); }, {}, 2},
-        {nullptr, CKxError(1168, "walk broke"), 1},
-        {[](ScriptedJob& job) { job.FailJob(); }, CKxError(1168, "walk broke"), 2},
+        {"phase failed", failPhase, {}, 1},
+        {"job failed", failJob, {}, 2},
+        {"job failed in the bag", [](ScriptedJob& job) { (void)job.Bag()->Write(Id::idFailJobSet, true); }, {}, 2},
+        {"run error", nullptr, broke, 1},
+        {"run error and job failed", failJob, broke, 2},
+        {"reference time refused", completeNow, {}, 1, "setReferenceTime",
+         {"addScanFileFailures", "complete", "finishedWorkWithoutExit"}},
+        {"parameters refused", nullptr, {}, 1, "concatPhaseParams"},
+        {"stream count refused", nullptr, {}, 1, "setNumStreams"},
+        {"update refused", nullptr, {}, 1, "updateInfo", {}, true},
+        {"no callback", nullptr, {}, 1, nullptr, {"complete"}, false, false, true},
+        {"no job", nullptr, {}, 1, nullptr, {}, false, true},
     };
-    int index = 0;
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Fresh();
         m_factory->m_onRun = c.onRun;
         m_factory->m_runResult = c.runResult;
-        ASSERT_TRUE(Run().IsSuccess()) << index;
-        EXPECT_EQ(LastComplete(), Complete(2, c.statusFor)) << index;
-        EXPECT_TRUE(Calls("concatPhaseParams").empty()) << index;
-        ++index;
+        m_factory->m_noJob = c.noJob;
+        m_factory->m_noCallback = c.noCallback;
+        CJobManagerFaults::Clear();
+        if (c.failCall)
+            CJobManagerFaults::FailCall(c.failCall);
+        ASSERT_TRUE(Run().IsSuccess());
+        EXPECT_EQ(LastComplete(), Complete(2, c.statusFor));
+        EXPECT_EQ(Calls("concatPhaseParams").empty(), !c.paramsSent);
+        if (!c.calls.empty()) {
+            EXPECT_EQ(CallNames(), c.calls);
+        }
     }
+
+    // The real factory builds no callback for type 3.
+    Fresh();
+    WriteApp("2:5", 33);
+    CFileScan scan(JobArgs());
+    ASSERT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
+    EXPECT_EQ(LastComplete(), Complete(2, 1));
 }
 
 TEST_F(FileScanTest, StreamCountOfZeroBecomesOneAndMinusOneIsNotReported)
@@ -253,22 +285,6 @@ TEST_F(FileScanTest, CompletedInScanWithFailedContentCompletesWithErrors)
     EXPECT_NE(Params().find(" -scfail "), std::string::npos);
 }
 
-TEST_F(FileScanTest, JobManagerFailuresFailThePhase)
-{
-    CJobManagerFaults::FailCall("setReferenceTime");
-    m_factory->m_onRun = [](ScriptedJob& job) { job.CompleteJobNow(); };
-    ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_EQ(CallNames(), (Names{"addScanFileFailures", "complete", "finishedWorkWithoutExit"}));
-    EXPECT_EQ(LastComplete(), Complete(2, 1));
-
-    for (const char* call : {"concatPhaseParams", "setNumStreams", "updateInfo"}) {
-        Fresh();
-        CJobManagerFaults::FailCall(call);
-        ASSERT_TRUE(Run().IsSuccess()) << call;
-        EXPECT_EQ(LastComplete(), Complete(2, 1)) << call;
-    }
-}
-
 TEST_F(FileScanTest, TotalSizeAndStatisticsReachTheJobManager)
 {
     m_factory->m_onCallback = [](ScriptedCallback& callback) {
@@ -325,26 +341,6 @@ TEST_F(FileScanTest, TrueUpRetryBuildsANewJobThatKnowsItIsARetry)
     EXPECT_TRUE(second->GetBool(Id::idFileServerTrueUp));
     EXPECT_TRUE(m_factory->m_callbacks[1]->GetJobControlClient());
     EXPECT_EQ(LastComplete(), Complete(1, 1));
-}
-
-TEST_F(FileScanTest, MissingJobOrCallbackFailsThePhase)
-{
-    m_factory->m_noCallback = true;
-    ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_EQ(CallNames(), (Names{"complete"}));
-    EXPECT_EQ(LastComplete(), Complete(2, 1));
-
-    Fresh();
-    m_factory->m_noJob = true;
-    ASSERT_TRUE(Run().IsSuccess());
-    EXPECT_EQ(LastComplete(), Complete(2, 1));
-
-    // The real factory builds no callback for type 3.
-    std::filesystem::remove(m_instance + "/JobManager/7.jsonl");
-    WriteApp("2:5", 33);
-    CFileScan scan(JobArgs());
-    ASSERT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
-    EXPECT_EQ(LastComplete(), Complete(2, 1));
 }
 
 TEST_F(FileScanTest, VirtualServerAnalyticsReportsNothing)
