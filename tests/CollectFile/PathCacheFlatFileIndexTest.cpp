@@ -2,7 +2,6 @@
 #include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/DirChangePathOrder.h"
 #include "CollectFile/FlatDirChangeFile.h"
-#include "CollectFile/IncrFlatCollectFile.h"
 #include "CollectFile/PathCacheFlatFileIndexBuffer.h"
 #include "CollectTestSupport.h"
 #include "DirChangeTestSupport.h"
@@ -54,12 +53,10 @@ TEST(DirChangePathOrderTest, DescendantsFollowTheirFolderAndSplitJoinRoundTrips)
     std::sort(paths.begin(), paths.end(), DirChangePathOrder::Less);
     EXPECT_EQ(paths, (std::vector<std::string>{"", "/", "/a", "/a/b", "/a/b/c", "/a/b!", "/a b", "/a!b", "/ab",
                                                "/a\xff"}));
-    EXPECT_TRUE(DirChangePathOrder::IsSameOrBelow("/a", "/a/b"));
-    EXPECT_TRUE(DirChangePathOrder::IsSameOrBelow("/a", "/a"));
-    EXPECT_TRUE(DirChangePathOrder::IsSameOrBelow("/", "/x"));
-    EXPECT_FALSE(DirChangePathOrder::IsSameOrBelow("/a", "/a!b"));
-    EXPECT_FALSE(DirChangePathOrder::IsSameOrBelow("/a", "/ab"));
-    EXPECT_FALSE(DirChangePathOrder::IsSameOrBelow("/a/b", "/a"));
+    for (const auto& [folder, path, below] : std::vector<std::tuple<const char*, const char*, bool>>{
+             {"/a", "/a/b", true}, {"/a", "/a", true}, {"/", "/x", true}, {"/a", "/a!b", false}, {"/a", "/ab", false},
+             {"/a/b", "/a", false}})
+        EXPECT_EQ(DirChangePathOrder::IsSameOrBelow(folder, path), below) << folder << " " << path;
 
     for (const std::string path : {"/", "/a", "/a/b", "rel", "rel/x"}) {
         std::string_view folder, name;
@@ -170,10 +167,8 @@ TEST_F(PathCacheFlatFileIndexTest, LaterEntriesWinAcrossAddsFlushesThreadsAndBuf
     ASSERT_TRUE(first->AddFile("/d/y", kHere, "t", Rec("|y")).IsSuccess());
     ASSERT_TRUE(first->AddFile("/d/x", kHere, "t", Rec("|2")).IsSuccess());
     // One thread, the folder left and entered again: two groups of /d in one hand-over.
-    ASSERT_TRUE(first->AddFile("/e/1", kHere, "t", Rec("|e")).IsSuccess());
-    ASSERT_TRUE(first->AddFile("/f/1", kHere, "t", Rec("|f")).IsSuccess());
-    ASSERT_TRUE(first->AddFile("/g/1", kHere, "t", Rec("|g")).IsSuccess());
-    ASSERT_TRUE(first->AddFile("/h/1", kHere, "t", Rec("|h")).IsSuccess());
+    for (const char* folder : {"/e", "/f", "/g", "/h"})
+        ASSERT_TRUE(first->AddFile(std::string(folder) + "/1", kHere, "t", Rec("|x")).IsSuccess());
     ASSERT_TRUE(first->AddFile("/d/y", kHere, "t", Rec("|y2")).IsSuccess());
     EXPECT_EQ(Found(*index, "/d/x", IDirChange::eFile, true), "<not found>");  // still staged
     ASSERT_TRUE(first->FlushBuffer().IsSuccess());
@@ -556,30 +551,4 @@ TEST_F(PathCacheFlatFileIndexTest, ChunkReaderReturnsTheFilesBytes)
     EXPECT_NE(pastEnd.AsString().find(path), std::string::npos);
     EXPECT_TRUE(out.empty());
     ::close(fd);
-}
-
-TEST_F(PathCacheFlatFileIndexTest, IncrementalCollectFileWritesDeletionLines)
-{
-    CIncrFlatCollectFile file(1, Path("incr.cvf"));
-    EXPECT_EQ(file.RawWriteDeletedItem("??d/gone").Code(), 6);
-    ASSERT_TRUE(file.Open().IsSuccess());
-    ASSERT_TRUE(file.RawWriteDeletedItem("??D/gone/dir").IsSuccess());
-    ASSERT_TRUE(file.RawWriteDeletedItem("??d/gone/dir/a\\x0ab").IsSuccess());
-    EXPECT_EQ(file.GetItemCount(), 2u);
-    EXPECT_EQ(file.GetFolderCount(), 0u);
-    ASSERT_TRUE(file.Close().IsSuccess());
-    EXPECT_EQ(Read(Path("incr.cvf")), "??D/gone/dir\n??d/gone/dir/a\\x0ab\n");
-    EXPECT_EQ(file.RawWriteDeletedItem("??d/late").Code(), 6);
-
-    collecttest::ResetFaults(0, EIO);
-    CIncrFlatCollectFile failing(1, Path("fail.cvf"));
-    failing.File().SetWriteFunction(collecttest::FaultyWrite);
-    ASSERT_TRUE(failing.Open().IsSuccess());
-    CKxError written = failing.RawWriteDeletedItem("??d/x");
-    if (written.IsSuccess())
-        written = failing.Flush();
-    collecttest::ResetFaults();
-    EXPECT_EQ(written.Code(), EIO);
-    EXPECT_NE(written.AsString().find("Failed to write to '" + Path("fail.cvf") + "'"), std::string::npos)
-        << written.AsString();
 }

@@ -569,11 +569,13 @@ TEST_F(ConsumerTest, FailureListLinesAndTruncation)
 TEST_F(ConsumerTest, DeletedItemLines)
 {
     auto deleted = std::make_shared<CIncrFlatCollectFile>(7, m_root + "/CollectIncDeletedItems.zvf");
+    EXPECT_EQ(deleted->RawWriteDeletedItem("??d/early").Code(), 6) << "not open yet";
     ASSERT_TRUE(deleted->Open().IsSuccess());
     CDeletedItemConsumer consumer(deleted, 7);
     ASSERT_TRUE(consumer.Process(std::make_shared<CItem>("/d/gone/", true)).IsSuccess());
     ASSERT_TRUE(consumer.Process(std::make_shared<CItem>("/d/gone/f|1\n", false)).IsSuccess());
     ASSERT_TRUE(deleted->Close().IsSuccess());
+    EXPECT_EQ(deleted->RawWriteDeletedItem("??d/late").Code(), 6) << "closed";
     EXPECT_EQ(ReadFile(m_root + "/CollectIncDeletedItems.zvf"), "?" "?D/d/gone\n?" "?d/d/gone/f\\x7c1\\x0a\n");
     EXPECT_EQ(deleted->GetItemCount(), 2u);
     EXPECT_EQ(deleted->GetFolderCount(), 0u) << "a deletion line is no folder to back up";
