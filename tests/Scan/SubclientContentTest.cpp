@@ -61,14 +61,12 @@ protected:
 TEST_F(SubclientContentTest, TranslationTable)
 {
     WriteSubclient({});
-    auto content = Make();
-    ASSERT_TRUE(content->Initialize().IsSuccess());
-    auto& unix = dynamic_cast<CSubclientContentUnix&>(*content->GetPrivate());
     using K = CSubclientContentUnix::EEntryKind;
     struct Case {
         const char* entry;
         K kind;
         const char* expected;  // nullptr: ignored
+        unsigned baseVersion = 11;
     };
     const Case cases[] = {
         {"*.tmp", K::Filter, "/**/*.tmp"},
@@ -88,36 +86,31 @@ TEST_F(SubclientContentTest, TranslationTable)
         {"\\\\srv\\share", K::Content, "UNC-NT_srv\\share"},
         {"abc\\/\\/", K::Filter, "/**/abc"},
         {"/data/x\\/\\/", K::Filter, "/data/x"},
-        {"/data/*", K::Filter, "/data/*"},            // base version 11
+        // Base versions 1 to 10 widen a trailing star.
+        {"/data/*", K::Filter, "/data/*"},
+        {"/data/*", K::Filter, "/data/*", 0},
+        {"/data/*", K::Filter, "/data/**", 1},
+        {"/data/*", K::Filter, "/data/**", 10},
+        {"*/*", K::Filter, "/**/*/*", 0},
+        {"*/*", K::Filter, "/**/*/**", 1},
+        {"*/*", K::Filter, "/**/*/**", 10},
+        {"*/*", K::Filter, "/**/*/*"},
+        {"/data/x", K::Filter, "/data/x", 1},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.baseVersion));
+        ASSERT_TRUE(m_bag->Write(Id::idInstanceBaseVersion, c.baseVersion).IsSuccess());
+        auto content = Make();
+        ASSERT_TRUE(content->Initialize().IsSuccess());
         std::string out;
-        const bool taken = unix.TranslateEntry(c.entry, c.kind, out);
+        const bool taken =
+            dynamic_cast<CSubclientContentUnix&>(*content->GetPrivate()).TranslateEntry(c.entry, c.kind, out);
         if (!c.expected) {
             EXPECT_FALSE(taken) << "[" << c.entry << "] -> [" << out << "]";
             continue;
         }
         EXPECT_TRUE(taken) << c.entry;
         EXPECT_EQ(out, c.expected) << c.entry;
-    }
-}
-
-TEST_F(SubclientContentTest, BaseVersionsOneToTenWidenATrailingStar)
-{
-    WriteSubclient({});
-    for (unsigned version : {0u, 1u, 10u, 11u}) {
-        ASSERT_TRUE(m_bag->Write(Id::idInstanceBaseVersion, version).IsSuccess());
-        auto content = Make();
-        ASSERT_TRUE(content->Initialize().IsSuccess());
-        auto& unix = dynamic_cast<CSubclientContentUnix&>(*content->GetPrivate());
-        std::string out;
-        ASSERT_TRUE(unix.TranslateEntry("/data/*", CSubclientContentUnix::EEntryKind::Filter, out));
-        const bool widened = version >= 1 && version <= 10;
-        EXPECT_EQ(out, widened ? "/data/**" : "/data/*") << version;
-        ASSERT_TRUE(unix.TranslateEntry("*/*", CSubclientContentUnix::EEntryKind::Filter, out));
-        EXPECT_EQ(out, widened ? "/**/*/**" : "/**/*/*") << version;
-        ASSERT_TRUE(unix.TranslateEntry("/data/x", CSubclientContentUnix::EEntryKind::Filter, out));
-        EXPECT_EQ(out, "/data/x") << version;
     }
 }
 
