@@ -372,11 +372,6 @@ TEST_F(SubclientContentTest, ContentFiles)
 
 TEST_F(SubclientContentTest, ContentFileLoadTypes)
 {
-    EXPECT_STREQ(CSubclientContent::LoadTypeToString(1), "content");
-    EXPECT_STREQ(CSubclientContent::LoadTypeToString(4), "criteria content");
-    EXPECT_STREQ(CSubclientContent::LoadTypeToString(0), "invalid");
-    EXPECT_STREQ(CSubclientContent::LoadTypeToString(5), "invalid");
-
     WriteSubclient({});
     auto content = Make();
     ASSERT_TRUE(content->Initialize().IsSuccess());
