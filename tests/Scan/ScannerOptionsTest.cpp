@@ -290,6 +290,15 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
          {}, {{Bag::idUseCTime, "true"}, {Bag::idUseMTime, "false"}}},
         {"no time selected", {}, {.subclient = R"({ "useMtime": false, "useCtime": false })"}, {},
          {{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}}},
+        // Hard links by app type and setting.
+        {"hlink 29 yes", {{"HLINK", "yes"}}, {.appType = 29}, {}, {{Bag::idHardLinkEnable, "true"}}},
+        {"hlink 17 Y", {{"HLINK", "Y"}}, {.appType = 17}, {}, {{Bag::idHardLinkEnable, "true"}}},
+        {"hlink 21 y", {{"HLINK", "y"}}, {.appType = 21}, {}, {{Bag::idHardLinkEnable, "true"}}},
+        {"hlink 64 Yes", {{"HLINK", "Yes"}}, {.appType = 64}, {}, {{Bag::idHardLinkEnable, "true"}}},
+        {"hlink 29 no", {{"HLINK", "no"}}, {.appType = 29}, {}, {{Bag::idHardLinkEnable, "-"}}},
+        {"hlink 29 empty", {{"HLINK", ""}}, {.appType = 29}, {}, {{Bag::idHardLinkEnable, "-"}}},
+        {"hlink 22 Y", {{"HLINK", "Y"}}, {.appType = 22}, {}, {{Bag::idHardLinkEnable, "-"}}},
+        {"hlink 16 Y", {{"HLINK", "Y"}}, {.appType = 16}, {}, {{Bag::idHardLinkEnable, "-"}}},
         // File-server client app types.
         {"file server 3", {}, {}, Writes(Bag::idClientAppType, 3),
          {{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "false"},
@@ -527,23 +536,6 @@ TEST_F(ScannerOptionsTest, ExtentBackupDependsOnJobTypeAndSubclient)
     lustre.subclient = R"({ "distributed": { "clusterType": 13 }, "extentBackup": { "enabled": true } })";
     ASSERT_TRUE(Load(lustre).IsSuccess());
     EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
-}
-
-TEST_F(ScannerOptionsTest, HardLinksByAppTypeAndSetting)
-{
-    struct Case {
-        unsigned long appType;
-        const char* hlink;
-        bool enabled;
-    };
-    for (Case c : {Case{29, "yes", true}, Case{17, "Y", true}, Case{21, "y", true}, Case{64, "Yes", true},
-                   Case{29, "no", false}, Case{29, "", false}, Case{22, "Y", false}, Case{16, "Y", false}}) {
-        Set("HLINK", c.hlink);
-        TestApp app;
-        app.appType = c.appType;
-        ASSERT_TRUE(Load(app).IsSuccess());
-        EXPECT_EQ(m_bag->GetBool(Bag::idHardLinkEnable), c.enabled) << c.appType << " " << c.hlink;
-    }
 }
 
 TEST_F(ScannerOptionsTest, OtherScanKindsLoadTheCommonKeys)
