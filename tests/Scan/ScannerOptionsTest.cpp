@@ -173,27 +173,6 @@ TEST_F(ScannerOptionsTest, WithoutAnySettingEveryKeyTakesItsDefault)
     EXPECT_EQ(clientId, "44");
 }
 
-TEST_F(ScannerOptionsTest, SubclientSwitchesReachTheBag)
-{
-    TestApp app;
-    app.indexV2 = true;
-    app.client = R"({ "id": 2, "name": "client1", "laptop": true })";
-    app.subclient = R"({ "collectAcl": true, "trueUp": { "enabled": true, "days": 30, "jobs": 2 },
-        "numStreams": 4, "preserveAccessTimes": true, "backupAfterDate": 1700000000,
-        "followSymbolicLinks": true, "appleDouble": true, "useDataClassification": true,
-        "folderLevelThreads": 6, "fileShareMountOptions": "vers=3" })";
-    ASSERT_TRUE(Load(app).IsSuccess()) << Log();
-    for (const char* key : {Bag::idCollectACL, Bag::idTrueUpEnabled, Bag::idPreserveATime,
-                            Bag::idEnhancedSymbolicLinkIdentification, Bag::idAppleDouble, Bag::idUseDataClassification,
-                            Bag::idLaptopClient, Bag::idIndexV2, Bag::idIncrImageMode,
-                            Bag::idEnableFolderLevelMultithread})
-        EXPECT_TRUE(Value<bool>(key)) << key;
-    // A laptop client never cleans its results folder automatically.
-    ExpectBag({{Bag::idDaysToTrueUp, "30u"}, {Bag::idJobsToTrueUp, "2u"}, {Bag::idNumStreams, "4u"},
-               {Bag::idBackupAfterDate, "1700000000ull"}, {Bag::idMaxWorkers, "6u"},
-               {Bag::idFileShareAutoMountOptions, R"("vers=3")"}, {"bEnableAutoSubclientDirCleanup", "-"}});
-}
-
 // Writes `value` under `key` as the command line does before the load.
 template <typename T>
 std::function<void(CBag&)> Writes(const char* key, T value)
@@ -219,7 +198,54 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
     const char* const pst = Bag::idUsePSTEvaluator;
     const char* const atime = Bag::idPreserveATimeThroughRegKey;
     const char* const cleanup = "bEnableAutoSubclientDirCleanup";
+    const std::string extent = R"({ "extentBackup": { "enabled": true, "fileSizeThreshold": 1073741824 } })";
+    const char* const multi = Bag::idMultiStreamExtentBackup;
+    auto snapJob = [](unsigned type, bool withoutCatalog) {
+        return [=](CBag& bag) {
+            (void)bag.Write(Bag::idJobType, type);
+            if (withoutCatalog)
+                (void)bag.Write(Bag::idSnapBackupWithoutSnapCatalog, true);
+        };
+    };
     const std::vector<LoadCase> cases = {
+        // A laptop client never cleans its results folder automatically.
+        {"subclient switches", {},
+         {.indexV2 = true,
+          .client = R"({ "id": 2, "name": "client1", "laptop": true })",
+          .subclient = R"({ "collectAcl": true, "trueUp": { "enabled": true, "days": 30, "jobs": 2 },
+              "numStreams": 4, "preserveAccessTimes": true, "backupAfterDate": 1700000000,
+              "followSymbolicLinks": true, "appleDouble": true, "useDataClassification": true,
+              "folderLevelThreads": 6, "fileShareMountOptions": "vers=3" })"},
+         {},
+         {{Bag::idCollectACL, "true"}, {Bag::idTrueUpEnabled, "true"}, {Bag::idPreserveATime, "true"},
+          {Bag::idEnhancedSymbolicLinkIdentification, "true"}, {Bag::idAppleDouble, "true"},
+          {Bag::idUseDataClassification, "true"}, {Bag::idLaptopClient, "true"}, {Bag::idIndexV2, "true"},
+          {Bag::idIncrImageMode, "true"}, {Bag::idEnableFolderLevelMultithread, "true"}, {Bag::idDaysToTrueUp, "30u"},
+          {Bag::idJobsToTrueUp, "2u"}, {Bag::idNumStreams, "4u"}, {Bag::idBackupAfterDate, "1700000000ull"},
+          {Bag::idMaxWorkers, "6u"}, {Bag::idFileShareAutoMountOptions, R"("vers=3")"},
+          {"bEnableAutoSubclientDirCleanup", "-"}}},
+        // Extent backup by job type and subclient.
+        {"extent", {{"mszFileExtentSlabs", "1-10:2"}}, {.subclient = extent}, {},
+         {{multi, "true"}, {Bag::idExtentBackupFileSize, "1073741824ull"},
+          {Bag::idExtentFeatureEnabledExplicitly, "false"}, {Bag::idExtentBackupFileExtentSlabsKey, R"("1-10:2")"},
+          {Bag::idACLOnlyBackup, "-"}}},
+        {"extent ACL only", {}, {.subclient = R"({ "extentBackup": { "aclOnly": true, "fileSizeThreshold": 5 } })"},
+         {}, {{Bag::idACLOnlyBackup, "true"}, {Bag::idExtentFeatureEnabledExplicitly, "true"}}},
+        // Job types outside the extent family need the snapshot-without-catalog switch.
+        {"extent job type 8", {}, {.subclient = extent}, snapJob(8, false), {{multi, "-"}}},
+        {"extent job type 8 without catalog", {}, {.subclient = extent}, snapJob(8, true), {{multi, "true"}}},
+        // Archiving asks only when the subclient honours the archiver's retention.
+        {"extent archiving", {}, {.subclient = extent}, snapJob(42, false), {{multi, "-"}}},
+        {"extent archiving with retention", {{"mszArchiveFileExtentSlabs", "archive-slabs"}},
+         {.subclient = R"({ "honorArchiverRetention": true, "extentBackup": { "enabled": true } })"}, snapJob(42, false),
+         {{multi, "true"}, {Bag::idExtentBackupFileExtentSlabsKey, R"("archive-slabs")"}}},
+        // Cluster file systems: Hadoop shares files by extents unless switched off, the others never.
+        {"extent hadoop", {}, {.subclient = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })"},
+         {}, {{multi, "true"}, {Bag::idExtentBackupFileSize, "-"}}},
+        {"extent hadoop off", {{"nMultiStreamExtentBackup", "0"}},
+         {.subclient = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })"}, {}, {{multi, "-"}}},
+        {"extent lustre", {}, {.subclient = R"({ "distributed": { "clusterType": 13 }, "extentBackup": { "enabled": true } })"},
+         {}, {{multi, "-"}}},
         {"skip mounts Y", {{"DoNotBackupMountsUnderSkipFS", "Y"}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "true"}}},
         {"skip mounts N", {{"DoNotBackupMountsUnderSkipFS", "N"}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "false"}}},
         {"skip mounts empty", {{"DoNotBackupMountsUnderSkipFS", ""}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "true"}}},
@@ -484,58 +510,6 @@ TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)
     result = Load(TestApp{});
     ASSERT_TRUE(result.IsError());
     EXPECT_TRUE(Value<bool>(Bag::idNutanixAFS));
-}
-
-TEST_F(ScannerOptionsTest, ExtentBackupDependsOnJobTypeAndSubclient)
-{
-    TestApp extent;
-    extent.subclient = R"({ "extentBackup": { "enabled": true, "fileSizeThreshold": 1073741824 } })";
-    Set("mszFileExtentSlabs", "1-10:2");
-    ASSERT_TRUE(Load(extent).IsSuccess()) << Log();
-    ExpectBag({{Bag::idMultiStreamExtentBackup, "true"}, {Bag::idExtentBackupFileSize, "1073741824ull"},
-               {Bag::idExtentFeatureEnabledExplicitly, "false"}, {Bag::idExtentBackupFileExtentSlabsKey, R"("1-10:2")"},
-               {Bag::idACLOnlyBackup, "-"}});
-
-    TestApp aclOnly;
-    aclOnly.subclient = R"({ "extentBackup": { "aclOnly": true, "fileSizeThreshold": 5 } })";
-    ASSERT_TRUE(Load(aclOnly).IsSuccess());
-    ExpectBag({{Bag::idACLOnlyBackup, "true"}, {Bag::idExtentFeatureEnabledExplicitly, "true"}});
-
-    // Job types outside the extent family need the snapshot-without-catalog switch.
-    auto jobType = [](unsigned type, bool snapWithoutCatalog) {
-        return [=](CBag& bag) {
-            (void)bag.Write(Bag::idJobType, type);
-            if (snapWithoutCatalog)
-                (void)bag.Write(Bag::idSnapBackupWithoutSnapCatalog, true);
-        };
-    };
-    ASSERT_TRUE(Load(extent, jobType(8, false)).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
-    ASSERT_TRUE(Load(extent, jobType(8, true)).IsSuccess());
-    EXPECT_TRUE(Value<bool>(Bag::idMultiStreamExtentBackup));
-
-    // Archiving asks only when the subclient honours the archiver's retention.
-    ASSERT_TRUE(Load(extent, jobType(42, false)).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
-    Set("mszArchiveFileExtentSlabs", "archive-slabs");
-    TestApp archiving;
-    archiving.subclient = R"({ "honorArchiverRetention": true, "extentBackup": { "enabled": true } })";
-    ASSERT_TRUE(Load(archiving, jobType(42, false)).IsSuccess());
-    ExpectBag({{Bag::idMultiStreamExtentBackup, "true"},
-               {Bag::idExtentBackupFileExtentSlabsKey, R"("archive-slabs")"}});
-
-    // Cluster file systems: Hadoop shares files by extents unless switched off, the others never.
-    TestApp hadoop;
-    hadoop.subclient = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })";
-    ASSERT_TRUE(Load(hadoop).IsSuccess());
-    ExpectBag({{Bag::idMultiStreamExtentBackup, "true"}, {Bag::idExtentBackupFileSize, "-"}});
-    Set("nMultiStreamExtentBackup", "0");
-    ASSERT_TRUE(Load(hadoop).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
-    TestApp lustre;
-    lustre.subclient = R"({ "distributed": { "clusterType": 13 }, "extentBackup": { "enabled": true } })";
-    ASSERT_TRUE(Load(lustre).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idMultiStreamExtentBackup));
 }
 
 TEST_F(ScannerOptionsTest, OtherScanKindsLoadTheCommonKeys)
