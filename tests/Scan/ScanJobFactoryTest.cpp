@@ -64,6 +64,7 @@ TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
     struct Case {
         std::vector<std::string> tokens;
         unsigned expected;
+        std::vector<std::pair<const char*, const char*>> settings = {};
     };
     const std::vector<Case> cases = {
         {{}, 0},
@@ -93,29 +94,25 @@ TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
         {{"-pkg", "Solr2"}, 0},
         {{"-pkg", "Hadoop"}, 0},
         {{"-BlockLevel"}, 0},
+        // Agent settings steer some rules; a delayed catalog leaves the block-level one alone.
+        {{"-snaptape"}, 12, {{"nDelayCatalog", "1"}}},
+        {{"-snaptape", "-attrEx", "3"}, 36, {{"nDelayCatalog", "1"}}},
+        {{"-snaptape", "-dcs"}, 48, {{"nDelayCatalog", "1"}}},
+        {{"-snaptape"}, 11, {{"nDelayCatalog", "0"}}},
+        {{"-emg"}, 0, {{"nObjectStoreMigration", "2"}}},
+        {{"-emg"}, 50, {{"nObjectStoreMigration", "1"}}},
+        {{"-emg", "-pkg", "Solr"}, 50, {{"nObjectStoreMigration", "1"}}},
     };
     for (const Case& c : cases) {
+        m_settings = std::make_shared<CMemorySettingsStore>();
+        ZVPlatformInfo::Install(m_settings);
+        for (const auto& [key, value] : c.settings)
+            Setting(key, value);
         std::string shown;
         for (const std::string& token : c.tokens)
             shown += token + " ";
         EXPECT_EQ(FromCommandLine(c.tokens), c.expected) << shown;
     }
-}
-
-TEST_F(ScanJobFactoryTest, SettingsSteerTheCommandLineRules)
-{
-    Setting("nDelayCatalog", "1");
-    EXPECT_EQ(FromCommandLine({"-snaptape"}), 12u);
-    EXPECT_EQ(FromCommandLine({"-snaptape", "-attrEx", "3"}), 36u);
-    EXPECT_EQ(FromCommandLine({"-snaptape", "-dcs"}), 48u);  // delayed catalog does not change it
-    Setting("nDelayCatalog", "0");
-    EXPECT_EQ(FromCommandLine({"-snaptape"}), 11u);
-
-    Setting("nObjectStoreMigration", "2");
-    EXPECT_EQ(FromCommandLine({"-emg"}), 0u);
-    Setting("nObjectStoreMigration", "1");
-    EXPECT_EQ(FromCommandLine({"-emg"}), 50u);
-    EXPECT_EQ(FromCommandLine({"-emg", "-pkg", "Solr"}), 50u);
 }
 
 TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
