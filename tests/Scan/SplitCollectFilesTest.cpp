@@ -1,6 +1,5 @@
 // The collect-file splitter: where pieces are cut, what the split map says, which resources are
 // added, and that every item is still listed exactly once across the pieces.
-#include "Agent/AgentTestEnv.h"
 #include "Base/FXFile.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "CollectFile/FlatCollectFile.h"
@@ -8,9 +7,8 @@
 #include "Scan/ContentRootAncestorConsumer.h"
 #include "Scan/PostProcessingOptions.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
+#include "Scan/ScanJobTestEnv.h"
 #include "Scan/Unix/UnixSplitCollectFiles.h"
-
-#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <random>
@@ -62,11 +60,11 @@ public:
     CKxError Process(const CItemPtr&) override { return CKxError::Success(); }
 };
 
-class SplitCollectFilesTest : public AgentTestEnv {
+class SplitCollectFilesTest : public ScanJobTestEnv {
 protected:
     void SetUp() override
     {
-        AgentTestEnv::SetUp();
+        ScanJobTestEnv::SetUp();
         m_folder = m_root + "/results";
         std::filesystem::create_directories(m_folder);
         m_names = std::make_shared<CUnixFileNameFactory>(1, m_folder);
@@ -344,13 +342,9 @@ TEST_F(SplitCollectFilesTest, FailuresStopTheRunAndKeepWhatWasDone)
     ASSERT_TRUE(result.IsError());
     EXPECT_NE(result.AsString().find("Failed open input file"), std::string::npos);
     EXPECT_EQ(SplitMap(), (std::vector<std::string>{"1 3 3"}));  // the file before it stays split
-    bool raised = false;
-    for (const std::string& line : ReadLines(m_instance + "/JobManager/7.jsonl")) {
-        nlohmann::json record = nlohmann::json::parse(line);
-        if (record.value("call", "") == "event" && record.value("id", 0u) == 0x11000027u)
-            raised = record["args"][0] == second->GetFileName();
-    }
-    EXPECT_TRUE(raised);
+    const auto events = Events(0x11000027u);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["args"][0], second->GetFileName());
 
     auto elsewhere = std::make_shared<CUnixFileNameFactory>(1, m_folder + "/missing");
     RecordingSplitter noMap(2, elsewhere, m_resources, 3);
