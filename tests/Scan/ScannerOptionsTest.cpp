@@ -200,6 +200,7 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
     const char* const cleanup = "bEnableAutoSubclientDirCleanup";
     const std::string extent = R"({ "extentBackup": { "enabled": true, "fileSizeThreshold": 1073741824 } })";
     const char* const multi = Bag::idMultiStreamExtentBackup;
+    const std::string gpfs = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 3, "useGpfsSnapshot": true } })";
     auto snapJob = [](unsigned type, bool withoutCatalog) {
         return [=](CBag& bag) {
             (void)bag.Write(Bag::idJobType, type);
@@ -325,6 +326,17 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
         {"hlink 29 empty", {{"HLINK", ""}}, {.appType = 29}, {}, {{Bag::idHardLinkEnable, "-"}}},
         {"hlink 22 Y", {{"HLINK", "Y"}}, {.appType = 22}, {}, {{Bag::idHardLinkEnable, "-"}}},
         {"hlink 16 Y", {{"HLINK", "Y"}}, {.appType = 16}, {}, {{Bag::idHardLinkEnable, "-"}}},
+        {"client base version", {}, {.client = R"({ "id": 2, "name": "client1", "baseVersion": "12" })"}, {},
+         {{Bag::idInstanceBaseVersion, "12u"}}},
+        // Gluster turns long-path processing off after the common rule turned it on; GPFS scans
+        // with one thread unless told otherwise.
+        {"gluster", {}, {.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 11 } })"}, {},
+         {{Bag::idDistributedAppType, "11"}, {Bag::idProcessLongPaths, "false"},
+          {Bag::idEnableFolderLevelMultithread, "true"}, {Bag::idMaxScanThreads, "-"}}},
+        {"gpfs snapshot", {}, {.subclient = gpfs}, {},
+         {{Bag::idDistributedAppType, "3"}, {Bag::idMaxScanThreads, "1u"}, {Bag::idEnableFolderLevelMultithread, "false"},
+          {Bag::idGpfsSnap, "true"}, {Bag::idGpfsScan, "true"}}},
+        {"gpfs threads", {{"MTScanThreads", "6"}}, {.subclient = gpfs}, {}, {{Bag::idMaxScanThreads, "6u"}}},
         // File-server client app types.
         {"file server 3", {}, {}, Writes(Bag::idClientAppType, 3),
          {{Bag::idFileServerScan, "true"}, {Bag::idFileServerSnapBackupFromSnapshotOnly, "false"},
@@ -366,11 +378,6 @@ TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
     EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 9u);
 
     m_settings->Erase("FileSystemAgent", "nClientBaseVersion");
-    app.client = R"({ "id": 2, "name": "client1", "baseVersion": "12" })";
-    ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 12u);
-
-    m_settings->Erase("FileSystemAgent", "nClientBaseVersion");
     app.client = R"({ "id": 2, "name": "client1", "baseVersion": "Release " })";
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
@@ -397,26 +404,14 @@ TEST_F(ScannerOptionsTest, AutomaticStreamsFollowTheNodeCount)
     EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 1u);
 }
 
-TEST_F(ScannerOptionsTest, DistributedClusterTypesAdjustThreadsAndPaths)
+TEST_F(ScannerOptionsTest, DistributedJobsRegisterNoClientIdAndTheLustreHookWins)
 {
     TestApp app;
     app.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 11 } })";
     ASSERT_TRUE(Load(app).IsSuccess()) << Log();
-    // Gluster turns long-path processing off after the common rule turned it on.
-    ExpectBag({{Bag::idDistributedAppType, "11"}, {Bag::idProcessLongPaths, "false"},
-               {Bag::idEnableFolderLevelMultithread, "true"}, {Bag::idMaxScanThreads, "-"}});
     // A distributed subclient never registers the client id.
     std::string value;
     EXPECT_FALSE(Setting("nCLIENTID", value));
-
-    app.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 3, "useGpfsSnapshot": true } })";
-    ASSERT_TRUE(Load(app).IsSuccess());
-    ExpectBag({{Bag::idDistributedAppType, "3"}, {Bag::idMaxScanThreads, "1u"},
-               {Bag::idEnableFolderLevelMultithread, "false"}, {Bag::idGpfsSnap, "true"}, {Bag::idGpfsScan, "true"}});
-
-    Set("MTScanThreads", "6");
-    ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idMaxScanThreads), 6u);
 
     // The Lustre hook file overrides whatever the configuration says.
     WriteFile(m_hook, "");
