@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -30,14 +31,9 @@ CItemPtr Folder(const std::string& path) { return std::make_shared<CItem>(path, 
 std::vector<std::string> Lines(const std::string& content)
 {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string::npos)
-            end = content.size();
-        lines.push_back(content.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream in(content);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
