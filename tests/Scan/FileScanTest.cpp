@@ -179,16 +179,14 @@ TEST_F(FileScanTest, FailuresAreReportedForThePhaseOrTheJob)
         bool noJob = false, noCallback = false;
     };
     const CKxError broke(1168, "walk broke");
-    auto failPhase = [](ScriptedJob& job) { job.FailPhase(); };
     auto failJob = [](ScriptedJob& job) { job.FailJob(); };
-    auto completeNow = [](ScriptedJob& job) { job.CompleteJobNow(); };
     const std::vector<Case> cases = {
-        {"phase failed", failPhase, {}, 1},
+        {"phase failed", [](ScriptedJob& job) { job.FailPhase(); }, {}, 1},
         {"job failed", failJob, {}, 2},
         {"job failed in the bag", [](ScriptedJob& job) { (void)job.Bag()->Write(Id::idFailJobSet, true); }, {}, 2},
         {"run error", nullptr, broke, 1},
         {"run error and job failed", failJob, broke, 2},
-        {"reference time refused", completeNow, {}, 1, "setReferenceTime",
+        {"reference time refused", [](ScriptedJob& job) { job.CompleteJobNow(); }, {}, 1, "setReferenceTime",
          {"addScanFileFailures", "complete", "finishedWorkWithoutExit"}},
         {"parameters refused", nullptr, {}, 1, "concatPhaseParams"},
         {"stream count refused", nullptr, {}, 1, "setNumStreams"},
@@ -232,15 +230,6 @@ TEST_F(FileScanTest, StreamCountOfZeroBecomesOneAndMinusOneIsNotReported)
         EXPECT_EQ(calls.empty() ? -5 : calls.at(0).value("streams", -7), reported) << streams;
         EXPECT_EQ(LastComplete(), Complete(1, 1));
     }
-}
-
-TEST_F(FileScanTest, ReferenceTimeArgumentIsNotDoubled)
-{
-    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_presetArguments = " -r 55 "; };
-    ASSERT_TRUE(Run().IsSuccess());
-    const std::string params = Params();
-    EXPECT_EQ(params.find(" -r 55 "), 0u);
-    EXPECT_EQ(params.find("-r", 2), std::string::npos) << params;
 }
 
 TEST_F(FileScanTest, KilledJobIsNotReportedAsFailed)
@@ -307,8 +296,10 @@ TEST_F(FileScanTest, TotalSizeAndStatisticsReachTheJobManager)
     EXPECT_EQ(LastComplete(), Complete(2, 1));
 }
 
+// A reference time the callback already gave is not doubled.
 TEST_F(FileScanTest, PhaseArgumentSwitchesAndTheIncompleteFilesFlag)
 {
+    m_factory->m_onCallback = [](ScriptedCallback& callback) { callback.m_presetArguments = " -r 55 "; };
     m_factory->m_onRun = [](ScriptedJob& job) {
         CBagPtr bag = job.Bag();
         (void)bag->Write(Id::idTrueUpQualified, true);
@@ -318,6 +309,8 @@ TEST_F(FileScanTest, PhaseArgumentSwitchesAndTheIncompleteFilesFlag)
     };
     ASSERT_TRUE(Run().IsSuccess());
     const std::string params = Params();
+    EXPECT_EQ(params.find(" -r 55 "), 0u);
+    EXPECT_EQ(params.find("-r", 2), std::string::npos) << params;
     EXPECT_NE(params.find(" -TrueUp "), std::string::npos) << params;
     EXPECT_EQ(params.substr(params.size() - 5), " -SBP") << params;
     ASSERT_EQ(Calls("setIndexQueriedForIncompleteLargeFiles").size(), 1u);
