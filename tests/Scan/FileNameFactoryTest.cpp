@@ -166,14 +166,16 @@ TEST_F(FileNameFactoryCleanupTest, EachJobKindRemovesItsOwnFamily)
           "DCFilesDB-3", "GpfsMmPolicy.1", "GpfsMmApplyPolicy.1", "GpfsCollect1", "ZvIPhotoCollect1",
           "ZvIPhotoDBTmp.db", "CollectOD1.zvf", "DCOD.zvf", "FailuresOD.zvf", "restartMapOD", "FileExtent1.zvf",
           "FileExtentBackupInfo.zvf.1", "LargeFailedFiles.zvf"},
-         0, {}, {"DCTot.zvf", "DCInc.zvf", "CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "DirChangeFull.db",
-                 "hardLinksFolder.d"}},
+         0, {},
+         {"DCTot.zvf", "DCInc.zvf", "CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "DirChangeFull.db",
+          "hardLinksFolder.d"}},
         // A full removes both collect families: the incremental's list and three numbered files more.
         {"full", Of<CUnixFileNameFactory>(kFull), {}, 32,
          {"CollectTot1.zvf", "CollectTot12.zvf", "HCollectTot1.zvf", "CollectInc1.zvf", "HCollectInc1.zvf",
           "CollectTot.zvf"},
          {"DCTot.zvf", "DCInc.zvf"}},
-        {"sqlite", Of<CFileNameFactorySQLiteDirchange>(kIncremental), {}, 29, {}, {"DirChangeFull.db", "DirChangePending.db"}},
+        {"sqlite", Of<CFileNameFactorySQLiteDirchange>(kIncremental), {}, 29, {},
+         {"DirChangeFull.db", "DirChangePending.db"}},
         {"ad hoc", Of<CUnixAdHocFileNameFactory>(kIncremental),
          {"CollectOD1.zvf", "HCollectOD1.zvf", "FilterOD.zvf", "split_config", "HCollect_split_config", "hardLinks.dat",
           "hardLinks.idx", "split_config.orig"},
@@ -228,9 +230,10 @@ TEST_F(FileNameFactoryCleanupTest, LargeFilesGoAtOnceAndHiddenLeftoversAreSwept)
         std::ofstream(m_folder + "/" + name) << "x";
         fs::resize_file(m_folder + "/" + name, CBackgroundRemover::kBackgroundBytes);
     };
-    const std::vector<std::pair<Make, std::string>> kinds{{Of<CUnixFileNameFactory>(kIncremental), "CollectInc1.zvf"},
-                                                          {Of<CUnixAdHocFileNameFactory>(kIncremental), "CollectOD1.zvf"},
-                                                          {Of<CFileNameFactory>(kFull), "CollectTot.zvf"}};
+    const std::vector<std::pair<Make, std::string>> kinds{
+        {Of<CUnixFileNameFactory>(kIncremental), "CollectInc1.zvf"},
+        {Of<CUnixAdHocFileNameFactory>(kIncremental), "CollectOD1.zvf"},
+        {Of<CFileNameFactory>(kFull), "CollectTot.zvf"}};
     for (const auto& [factory, large] : kinds) {
         SCOPED_TRACE(large);
         make(large);

@@ -200,7 +200,11 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
     const char* const cleanup = "bEnableAutoSubclientDirCleanup";
     const std::string extent = R"({ "extentBackup": { "enabled": true, "fileSizeThreshold": 1073741824 } })";
     const char* const multi = Bag::idMultiStreamExtentBackup;
-    const std::string gpfs = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 3, "useGpfsSnapshot": true } })";
+    const std::string gpfs =
+        R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 3, "useGpfsSnapshot": true } })";
+    const std::string preserve = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })";
+    const std::string hadoop = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })";
+    const char* const skipFs = Bag::idBackupSubmountUnderSkippedFS;
     auto snapJob = [](unsigned type, bool withoutCatalog) {
         return [=](CBag& bag) {
             (void)bag.Write(Bag::idJobType, type);
@@ -238,18 +242,18 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
         // Archiving asks only when the subclient honours the archiver's retention.
         {"extent archiving", {}, {.subclient = extent}, snapJob(42, false), {{multi, "-"}}},
         {"extent archiving with retention", {{"mszArchiveFileExtentSlabs", "archive-slabs"}},
-         {.subclient = R"({ "honorArchiverRetention": true, "extentBackup": { "enabled": true } })"}, snapJob(42, false),
+         {.subclient = R"({ "honorArchiverRetention": true, "extentBackup": { "enabled": true } })"},
+         snapJob(42, false),
          {{multi, "true"}, {Bag::idExtentBackupFileExtentSlabsKey, R"("archive-slabs")"}}},
         // Cluster file systems: Hadoop shares files by extents unless switched off, the others never.
-        {"extent hadoop", {}, {.subclient = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })"},
-         {}, {{multi, "true"}, {Bag::idExtentBackupFileSize, "-"}}},
-        {"extent hadoop off", {{"nMultiStreamExtentBackup", "0"}},
-         {.subclient = R"({ "distributed": { "clusterType": 2 }, "extentBackup": { "enabled": true } })"}, {}, {{multi, "-"}}},
-        {"extent lustre", {}, {.subclient = R"({ "distributed": { "clusterType": 13 }, "extentBackup": { "enabled": true } })"},
-         {}, {{multi, "-"}}},
-        {"skip mounts Y", {{"DoNotBackupMountsUnderSkipFS", "Y"}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "true"}}},
-        {"skip mounts N", {{"DoNotBackupMountsUnderSkipFS", "N"}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "false"}}},
-        {"skip mounts empty", {{"DoNotBackupMountsUnderSkipFS", ""}}, {}, {}, {{Bag::idBackupSubmountUnderSkippedFS, "true"}}},
+        {"extent hadoop", {}, {.subclient = hadoop}, {}, {{multi, "true"}, {Bag::idExtentBackupFileSize, "-"}}},
+        {"extent hadoop off", {{"nMultiStreamExtentBackup", "0"}}, {.subclient = hadoop}, {}, {{multi, "-"}}},
+        {"extent lustre", {},
+         {.subclient = R"({ "distributed": { "clusterType": 13 }, "extentBackup": { "enabled": true } })"}, {},
+         {{multi, "-"}}},
+        {"skip mounts Y", {{"DoNotBackupMountsUnderSkipFS", "Y"}}, {}, {}, {{skipFs, "true"}}},
+        {"skip mounts N", {{"DoNotBackupMountsUnderSkipFS", "N"}}, {}, {}, {{skipFs, "false"}}},
+        {"skip mounts empty", {{"DoNotBackupMountsUnderSkipFS", ""}}, {}, {}, {{skipFs, "true"}}},
         // A GPFS scan with incomplete large files trued up works in image mode.
         {"gpfs true-up", {{"nUseGpfsScan", "1"}, {"bEnableFileExtentIncompleteFilesTrueUp", "1"}}, {}, {},
          {{Bag::idGpfsScan, "true"}, {Bag::idIncrImageMode, "true"}, {Bag::idSkipIncompleteLargeFileBrowse, "false"}}},
@@ -311,10 +315,10 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
          {{cleanup, "-"}}},
         // Preserving access times forces mtime on the file-system app types; the Linux one is
         // not of them. Neither time selected falls back to mtime.
-        {"atime app 22", {}, {.appType = 22, .subclient = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })"},
-         {}, {{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}}},
-        {"atime app 29", {}, {.appType = 29, .subclient = R"({ "preserveAccessTimes": true, "useMtime": false, "useCtime": true })"},
-         {}, {{Bag::idUseCTime, "true"}, {Bag::idUseMTime, "false"}}},
+        {"atime app 22", {}, {.appType = 22, .subclient = preserve}, {},
+         {{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}}},
+        {"atime app 29", {}, {.appType = 29, .subclient = preserve}, {},
+         {{Bag::idUseCTime, "true"}, {Bag::idUseMTime, "false"}}},
         {"no time selected", {}, {.subclient = R"({ "useMtime": false, "useCtime": false })"}, {},
          {{Bag::idUseCTime, "false"}, {Bag::idUseMTime, "true"}}},
         // Hard links by app type and setting.
@@ -334,7 +338,8 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
          {{Bag::idDistributedAppType, "11"}, {Bag::idProcessLongPaths, "false"},
           {Bag::idEnableFolderLevelMultithread, "true"}, {Bag::idMaxScanThreads, "-"}}},
         {"gpfs snapshot", {}, {.subclient = gpfs}, {},
-         {{Bag::idDistributedAppType, "3"}, {Bag::idMaxScanThreads, "1u"}, {Bag::idEnableFolderLevelMultithread, "false"},
+         {{Bag::idDistributedAppType, "3"}, {Bag::idMaxScanThreads, "1u"},
+          {Bag::idEnableFolderLevelMultithread, "false"},
           {Bag::idGpfsSnap, "true"}, {Bag::idGpfsScan, "true"}}},
         {"gpfs threads", {{"MTScanThreads", "6"}}, {.subclient = gpfs}, {}, {{Bag::idMaxScanThreads, "6u"}}},
         // File-server client app types.
