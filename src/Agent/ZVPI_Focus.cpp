@@ -47,7 +47,11 @@ CKxError ZVPI_Focus::openLog()
     if (folder.empty())
         return CKxError(KxCode::InvalidParameter, "No instance in focus, cannot open the log");
     KX_RETURN_IF_FAILED(FXFile::CreateDirectories(folder), "Failed to create log folder [%s]", folder.c_str());
+    KX_RETURN_IF_ERROR(CLogWriter::Instance().Open(FXPath::Append(folder, "fsweep.log"), 0));
+    // Read once the file is open, so that a malformed level is reported in the log, where
+    // every other setting problem goes, rather than on standard error.
     int level = 0;
-    ZVPlatformInfo::getRegInt("FileSystemAgent", "nLogLevel", level);
-    return CLogWriter::Instance().Open(FXPath::Append(folder, "fsweep.log"), level);
+    if (ZVPlatformInfo::getRegInt("FileSystemAgent", "nLogLevel", level))
+        CLogWriter::Instance().SetLevel(level);
+    return CKxError::Success();
 }

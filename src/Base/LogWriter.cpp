@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 
 CLogWriter& CLogWriter::Instance()
@@ -82,7 +83,15 @@ void CLogWriter::WriteV(int level, const char* function, unsigned line, const ch
     if (text.empty() || text.back() != '\n')
         text += '\n';
     std::lock_guard lock(m_fileLock);
-    FILE* out = m_file ? m_file : stderr;
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fflush(out);
+    if (m_file) {
+        std::fwrite(text.data(), 1, text.size(), m_file);
+        std::fflush(m_file);
+        return;
+    }
+    while (!message.empty() && message.back() == '\n')
+        message.pop_back();
+    for (char& c : message)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
 }

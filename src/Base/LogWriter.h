@@ -3,7 +3,9 @@
 //   "2026-12-05 15:56:44 <pid> <tid> <level> <function signature>:<line> <message>"
 // A line is written when the writer's level is at least the line's level: -1 errors (always),
 // 0 the ordinary course of a job, 2 function traces, 3-5 per-item decisions, 7-10 debugging.
-// Before Open the writer drops everything but errors, which go to standard error.
+// Before Open the writer drops everything but errors, which go to standard error as one plain
+// line each, "<program>: <message>" with line breaks turned into blanks: standard error is read
+// by an operator, who needs the problem, not the function that met it.
 //
 // Thread: all members may be called from any thread; lines never interleave.
 #include <atomic>

@@ -272,6 +272,16 @@ TEST_F(SettingsStoreTest, LogOpensInTheInstanceWithTheConfiguredLevel)
     std::string log = ReadFile(m_instance + "/Log_Files/fsweep.log");
     EXPECT_NE(log.find("detail line 1"), std::string::npos);
     EXPECT_EQ(log.find("hidden line"), std::string::npos);
+
+    // A malformed level is reported in the log it was meant for, never on standard error.
+    WriteFile(Registry("FileSystemAgent"), "nLogLevel four\n");
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(ZVPI_Focus::openLog().IsSuccess());
+    EXPECT_EQ(CLogWriter::Instance().Level(), 0);
+    CLogWriter::Instance().Close();
+    FSLOG_ERROR("plain\nproblem");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "test_agent: plain problem\n");
+    EXPECT_NE(ReadFile(m_instance + "/Log_Files/fsweep.log").find("nLogLevel"), std::string::npos);
 }
 
 }  // namespace
