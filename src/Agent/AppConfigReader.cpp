@@ -11,6 +11,13 @@
 using nlohmann::json;
 
 namespace {
+// Streams and folder-level threads are each a collect file or a thread: beyond these a value is
+// a typing error, not a wish the machine could meet.
+constexpr unsigned long long kMaxStreams = 1000;
+constexpr unsigned long long kMaxFolderLevelThreads = 256;
+// A wrong value is shown in the message up to this length (it may be a whole array).
+constexpr size_t kMaxValueShown = 60;
+
 // Reads typed keys of one JSON object; the first type error is kept and later reads are no-ops.
 class CObjectReader {
 public:
@@ -29,11 +36,18 @@ public:
         return &*it;
     }
 
-    void Fail(const char* key, const char* expected)
+    // "<file>: key "subclient.numStreams" is "abc", expected an integer from 1 to 1000": the one
+    // line an operator needs to mend the file.
+    void Fail(const char* key, const std::string& expected)
     {
-        if (m_error.IsSuccess())
-            m_error = CKxError(KxCode::InvalidData, "Application configuration [" + m_origin + "]: key [" +
-                                                        m_prefix + key + "] must be " + expected);
+        if (m_error.IsError())
+            return;
+        std::string value =
+            m_object.contains(key) ? m_object[key].dump(-1, ' ', false, json::error_handler_t::replace) : "missing";
+        if (value.size() > kMaxValueShown)
+            value = value.substr(0, kMaxValueShown) + "...";
+        m_error = CKxError(KxCode::InvalidData,
+                           m_origin + ": key \"" + m_prefix + key + "\" is " + value + ", expected " + expected);
     }
 
     void Bool(const char* key, bool& out)
@@ -46,27 +60,29 @@ public:
         }
     }
 
+    // An integer from `low` to `high` (by default the whole range of the field, from 0).
     template <typename T>
-    void Unsigned(const char* key, T& out)
+    void Unsigned(const char* key, T& out, unsigned long long low = 0,
+                  unsigned long long high = std::numeric_limits<T>::max())
     {
         if (const json* v = Find(key)) {
-            if (v->is_number_unsigned() && v->get<unsigned long long>() <= std::numeric_limits<T>::max())
+            // A JSON integer is signed when it fits: 0 and small positive numbers arrive as either.
+            const bool whole = v->is_number_unsigned() || (v->is_number_integer() && v->get<long long>() >= 0);
+            if (whole && v->get<unsigned long long>() >= low && v->get<unsigned long long>() <= high)
                 out = static_cast<T>(v->get<unsigned long long>());
-            else if (v->is_number_integer() && v->get<long long>() == 0)
-                out = 0;
             else
-                Fail(key, "a non-negative integer in range");
+                Fail(key, "an integer from " + std::to_string(low) + " to " + std::to_string(high));
         }
     }
 
     void Signed(const char* key, int& out)
     {
+        constexpr long long low = std::numeric_limits<int>::min(), high = std::numeric_limits<int>::max();
         if (const json* v = Find(key)) {
-            if (v->is_number_integer() && v->get<long long>() >= std::numeric_limits<int>::min() &&
-                v->get<long long>() <= std::numeric_limits<int>::max())
+            if (v->is_number_integer() && v->get<long long>() >= low && v->get<long long>() <= high)
                 out = static_cast<int>(v->get<long long>());
             else
-                Fail(key, "an integer in range");
+                Fail(key, "an integer from " + std::to_string(low) + " to " + std::to_string(high));
         }
     }
 
@@ -128,8 +144,8 @@ void ReadSubclient(const json& object, const std::string& origin, CKxError& erro
     r.Strings("fileNameContent", sc.fileNameContent);
     r.Strings("fileNameFilters", sc.fileNameFilters);
     r.Strings("otherSubclientsContent", sc.otherSubclientsContent);
-    r.Unsigned("numStreams", sc.numStreams);
-    r.Unsigned("folderLevelThreads", sc.folderLevelThreads);
+    r.Unsigned("numStreams", sc.numStreams, 1, kMaxStreams);
+    r.Unsigned("folderLevelThreads", sc.folderLevelThreads, 0, kMaxFolderLevelThreads);
     r.Bool("useMtime", sc.useMtime);
     r.Bool("useCtime", sc.useCtime);
     r.Bool("collectAcl", sc.collectAcl);
@@ -196,21 +212,19 @@ CKxError CAppConfigReader::Parse(const std::string& text, const std::string& ori
         std::string what = e.what();
         size_t detail = what.find(": ", what.find("column"));
         std::string reason = detail == std::string::npos ? std::string() : ": " + what.substr(detail + 2);
-        return CKxError(KxCode::InvalidData, "Application configuration [" + origin +
-                                                 "]: JSON syntax error at line " + std::to_string(line) +
+        return CKxError(KxCode::InvalidData, origin + ": JSON syntax error at line " + std::to_string(line) +
                                                  ", column " + std::to_string(column) + reason);
     } catch (const std::exception& e) {
-        return CKxError(KxCode::InvalidData,
-                        "Application configuration [" + origin + "]: cannot be read: " + e.what());
+        return CKxError(KxCode::InvalidData, origin + ": cannot be read: " + e.what());
     }
     if (!document.is_object())
-        return CKxError(KxCode::InvalidData, "Application configuration [" + origin + "]: not a JSON object");
+        return CKxError(KxCode::InvalidData, origin + ": not a JSON object");
 
     CKxError error;
     AppConfig loaded;
     CObjectReader top(document, "", origin, error);
     if (!document.contains("appType") || document["appType"].is_null())
-        return CKxError(KxCode::InvalidData, "Application configuration [" + origin + "]: key [appType] is missing");
+        return CKxError(KxCode::InvalidData, origin + ": key \"appType\" is missing, expected an application type");
     top.Unsigned("appType", loaded.appType);
     top.Bool("indexV2", loaded.indexV2);
     if (const json* client = top.Object("client")) {

@@ -134,11 +134,13 @@ CKxError CBackupJobClient::addScanFileFailures(uint64_t count)
     return Record("addScanFileFailures", Line(r));
 }
 
-CKxError CBackupJobClient::complete(int status, int statusFor)
+CKxError CBackupJobClient::complete(int status, int statusFor, const std::string& message)
 {
     ordered_json r = Call("complete");
     r["status"] = status;
     r["for"] = statusFor;
+    if (!message.empty())
+        r["message"] = message;
     return Record("complete", Line(r), CJobJournal::EDurability::Synced);
 }
 

@@ -12,7 +12,8 @@
 //   {"call":"addFilesIndexed","count":100}
 //   {"call":"addScanFileFailures","count":3}
 //   {"call":"complete","status":1,"for":1}         (status 1 completed, 2 failed, 3 completed
-//                                                   with errors; for 1 phase, 2 job)
+//                                                   with errors; for 1 phase, 2 job; a failure
+//                                                   may end with "message":"<reason>")
 //   {"call":"setPendingCause","id":318767961,"args":["text"]}
 //   {"call":"setPendingCauseAndCriticalEvent","id":285212682,"args":["text"]}
 //   {"call":"jobAlive"}
@@ -55,7 +56,8 @@ public:
     virtual CKxError setUnCompBytesToAdd(uint64_t bytes);
     virtual CKxError addFilesIndexed(uint64_t count);
     virtual CKxError addScanFileFailures(uint64_t count);
-    virtual CKxError complete(int status, int statusFor);
+    // `message`: the operator's one-line reason for a failure; an empty one is not recorded.
+    virtual CKxError complete(int status, int statusFor, const std::string& message = {});
     virtual CKxError setPendingCause(uint32_t eventMessageId, const std::vector<std::string>& args);
     virtual CKxError setPendingCauseAndCriticalEvent(uint32_t eventMessageId, const std::vector<std::string>& args);
     virtual CKxError jobAlive();

@@ -46,13 +46,19 @@ public:
     // The tokens as given, joined by blanks (for logs).
     std::string AsString() const;
 
+    // Every option with its value (none for a bare option), and every positional token, for a
+    // check of the whole command line; reading them marks nothing used.
+    using OptionMap = std::map<std::string, std::optional<std::string>>;
+    const OptionMap& Options() const { return m_options; }
+    const std::vector<std::string>& Positionals() const { return m_positionals; }
+
     static bool IsNegativeNumber(const std::string& token);
 
 private:
     void Parse(const std::vector<std::string>& tokens);
 
     std::vector<std::string> m_tokens;
-    std::map<std::string, std::optional<std::string>> m_options;
+    OptionMap m_options;
     std::vector<std::string> m_positionals;
     mutable std::mutex m_usedLock;
     mutable std::set<std::string> m_usedOptions;

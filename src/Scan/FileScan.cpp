@@ -396,8 +396,17 @@ CKxError CFileScan::Process(CScanJobFactoryPtr factory)
     KX_RETURN_IF_FAILED(ZVPI_Focus::setFocus(instance), "Failed to focus on instance [%s]", instance.c_str());
 
     const EScanJobType type = factory->IdentifyScanJobType(m_args);
-    if (type == EScanJobType::eUndetermined)
+    if (type == EScanJobType::eUndetermined) {
+        CKxError cause = factory->GetConfigurationError();
+        // A configuration file the operator must mend (a syntax error, a value of the wrong type
+        // or out of range) fails this job's phase, told to the job manager like any other
+        // failure; a missing or unreadable file leaves no job to tell about.
+        if (cause.Code() == KxCode::InvalidData)
+            return ReportConfigurationFailure(cause);
+        if (cause.IsError())
+            return std::move(cause).Push("Failed to determine scan job type");
         return CKxError(KxCode::InvalidParameter, "Failed to determine scan job type");
+    }
     if (UnSupportedType(type))
         return CKxError(KxCode::FallBackToOldScanner,
                         KxFormat("Scan job [%s] not supported in scan mode V2, yet", type.AsString().c_str()));
@@ -407,24 +416,8 @@ CKxError CFileScan::Process(CScanJobFactoryPtr factory)
                                  type.AsString().c_str()));
 
     std::int64_t jobId = 0;
-    KX_RETURN_IF_FAILED(CArguments::GetJobId(m_args, jobId), "GetJobId failed");
-    EvEvent::SetJobId(jobId);
-    CKxError checkin = uxsvc_checkin(KxFormat("fsweep_%lld", static_cast<long long>(jobId)));
-    if (checkin.IsError())
-        FSLOG_ERROR("%s", checkin.AsString().c_str());
-
-    std::string token;
-    if (!m_args->GetOption("jt", token))
-        return MissingOption("jt");
     std::string clientName;
-    if (!m_args->GetOption("cn", clientName))
-        return MissingOption("cn");
-    std::string server;
-    KX_RETURN_IF_ERROR(CXJob::GetServerName(server));
-
-    m_jobClient = CBackupJobClient::createInstance(server, jobId, 0, kPlatformTypeUnix, false, token);
-    if (!m_jobClient)
-        return CKxError(KxCode::OutOfMemory, "Failed to create the job manager client");
+    KX_RETURN_IF_ERROR(ConnectJobManager(jobId, clientName));
 
     CProcessRun pass(*this, m_args, m_jobClient);
     pass.m_clientName = clientName;
@@ -436,6 +429,41 @@ CKxError CFileScan::Process(CScanJobFactoryPtr factory)
     const bool told = pass.Report(error);
     pass.FinishWork(error);
     if (!told)
+        return CKxError(KxCode::OperationAborted,
+                        KxFormat("The job manager was not told the outcome of job %lld", static_cast<long long>(jobId)));
+    return CKxError::Success();
+}
+
+CKxError CFileScan::ConnectJobManager(std::int64_t& jobId, std::string& clientName)
+{
+    KX_RETURN_IF_FAILED(CArguments::GetJobId(m_args, jobId), "GetJobId failed");
+    EvEvent::SetJobId(jobId);
+    CKxError checkin = uxsvc_checkin(KxFormat("fsweep_%lld", static_cast<long long>(jobId)));
+    if (checkin.IsError())
+        FSLOG_ERROR("%s", checkin.AsString().c_str());
+
+    std::string token;
+    if (!m_args->GetOption("jt", token))
+        return MissingOption("jt");
+    if (!m_args->GetOption("cn", clientName))
+        return MissingOption("cn");
+    std::string server;
+    KX_RETURN_IF_ERROR(CXJob::GetServerName(server));
+
+    m_jobClient = CBackupJobClient::createInstance(server, jobId, 0, kPlatformTypeUnix, false, token);
+    if (!m_jobClient)
+        return CKxError(KxCode::OutOfMemory, "Failed to create the job manager client");
+    return CKxError::Success();
+}
+
+CKxError CFileScan::ReportConfigurationFailure(const CKxError& cause)
+{
+    FSLOG_ERROR("Phase failure reported : %s", cause.AsString().c_str());
+    std::int64_t jobId = 0;
+    std::string clientName;
+    KX_RETURN_IF_ERROR(ConnectJobManager(jobId, clientName));
+    m_configurationFailure = cause.Message();
+    if (m_jobClient->complete(kJobStatusFailed, kStatusForPhase, m_configurationFailure).IsError())
         return CKxError(KxCode::OperationAborted,
                         KxFormat("The job manager was not told the outcome of job %lld", static_cast<long long>(jobId)));
     return CKxError::Success();

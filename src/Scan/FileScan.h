@@ -14,7 +14,9 @@
 #include "Scan/ScanJobFactory.h"
 #include "Scan/ScanJobType.h"
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
 class CScannerOptions;
 
@@ -40,9 +42,19 @@ public:
     bool IsTrueUpArgumentRequired(const std::shared_ptr<CScannerOptions>& options);
 
     CBackupJobClientPtr GetJobClient() const { return m_jobClient; }
+    // The one-line reason the job manager was given when the phase failed on a configuration
+    // value of the wrong type or out of range (file, key, value, what was expected); empty
+    // otherwise. The scan process repeats it on standard error.
+    const std::string& GetConfigurationFailure() const { return m_configurationFailure; }
 
 private:
+    // Job id, token, client name and job-manager client: what telling the job manager needs.
+    [[nodiscard]] CKxError ConnectJobManager(std::int64_t& jobId, std::string& clientName);
+    // Fails the phase with the configuration's error as the job manager's message.
+    [[nodiscard]] CKxError ReportConfigurationFailure(const CKxError& cause);
+
     CBackupJobClientPtr m_jobClient;
+    std::string m_configurationFailure;
     std::shared_ptr<CCommandLineArguments> m_args;
 };
 

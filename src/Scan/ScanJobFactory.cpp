@@ -66,6 +66,7 @@ CScanJobFactory::~CScanJobFactory() = default;
 EScanJobType CScanJobFactory::IdentifyScanJobType(CCommandLineArgumentsPtr args)
 {
     FSTRACE();
+    m_configurationError = CKxError::Success();
     std::string applicationIdText;
     CKxError error = args ? CArguments::GetApplicationId(args, applicationIdText)
                           : CKxError(KxCode::InvalidParameter, "No command line given");
@@ -78,6 +79,7 @@ EScanJobType CScanJobFactory::IdentifyScanJobType(CCommandLineArgumentsPtr args)
     if (error.IsError()) {
         FSLOG_ERROR("getApplicationId failed, ApplicationId=%s, error=0x%X", applicationIdText.c_str(),
                     static_cast<unsigned>(error.Code()));
+        m_configurationError = std::move(error);
         return T::eUndetermined;
     }
     unsigned long appType = 0;

@@ -52,10 +52,14 @@ public:
 
     const std::string& GetInstance() const { return m_instance; }
     bool IsUseSQLite() const { return m_useSQLite; }
+    // Why the last IdentifyScanJobType answered 0 when the application's configuration could
+    // not be loaded (its error names the file and, for a bad value, the key); success otherwise.
+    const CKxError& GetConfigurationError() const { return m_configurationError; }
 
 private:
     std::string m_instance;
     bool m_useSQLite = false;
+    CKxError m_configurationError;
 };
 
 using CScanJobFactoryPtr = std::shared_ptr<CScanJobFactory>;

@@ -213,38 +213,47 @@ TEST_F(ApplicationConfigTest, SyntaxErrorsReportLineAndColumn)
     }
 }
 
-TEST_F(ApplicationConfigTest, WrongTypesNameTheKey)
+// One line an operator can act on: the file, the key, the value found and what was expected.
+TEST_F(ApplicationConfigTest, WrongValuesNameFileKeyValueAndExpectation)
 {
     struct Case {
-        const char* json;
-        const char* key;
+        std::string json;
+        std::string message;  // after "<file>: "
     } cases[] = {
-        {R"({"appType": "29"})", "[appType]"},
-        {R"({"appType": -29})", "[appType]"},
-        {R"({"appType": 29.5})", "[appType]"},
-        {R"({"appType": 29, "indexV2": 1})", "[indexV2]"},
-        {R"({"appType": 29, "client": {"laptop": "no"}})", "[client.laptop]"},
-        {R"({"appType": 29, "client": {"id": -2}})", "[client.id]"},
-        {R"({"appType": 29, "client": []})", "[client]"},
-        {R"({"appType": 29, "backupSet": {"kind": "weird"}})", "[backupSet.kind]"},
-        {R"({"appType": 29, "subclient": {"numStreams": "2"}})", "[subclient.numStreams]"},
-        {R"({"appType": 29, "subclient": {"numStreams": 4294967296}})", "[subclient.numStreams]"},
-        {R"({"appType": 29, "subclient": {"content": "/data"}})", "[subclient.content]"},
-        {R"({"appType": 29, "subclient": {"content": ["/data", 7]}})", "[subclient.content]"},
-        {R"({"appType": 29, "subclient": {"trueUp": {"days": -1}}})", "[subclient.trueUp.days]"},
-        {R"({"appType": 29, "subclient": {"extentBackup": {"aclOnly": 0}}})", "[subclient.extentBackup.aclOnly]"},
-        {R"({"appType": 29, "subclient": {"distributed": 3}})", "[subclient.distributed]"},
+        {R"({"appType": "29"})", R"(key "appType" is "29", expected an integer from 0 to 18446744073709551615)"},
+        {R"({"appType": -29})", R"(key "appType" is -29, expected an integer from 0 to)"},
+        {R"({"appType": 29.5})", R"(key "appType" is 29.5, expected an integer)"},
+        {R"({"appType": 29, "indexV2": 1})", R"(key "indexV2" is 1, expected true or false)"},
+        {R"({"appType": 29, "client": {"id": -2}})", R"(key "client.id" is -2, expected an integer from 0 to)"},
+        {R"({"appType": 29, "client": []})", R"(key "client" is [], expected an object)"},
+        {R"({"appType": 29, "backupSet": {"kind": "weird"}})",
+         R"(key "backupSet.kind" is "weird", expected "", "rejected" or "onDemand")"},
+        {R"({"appType": 29, "subclient": {"numStreams": "2"}})",
+         R"(key "subclient.numStreams" is "2", expected an integer from 1 to 1000)"},
+        {R"({"appType": 29, "subclient": {"numStreams": 0}})", R"(key "subclient.numStreams" is 0, expected)"},
+        {R"({"appType": 29, "subclient": {"numStreams": 1001}})", R"(key "subclient.numStreams" is 1001, expected)"},
+        {R"({"appType": 29, "subclient": {"folderLevelThreads": 257}})",
+         R"(key "subclient.folderLevelThreads" is 257, expected an integer from 0 to 256)"},
+        {R"({"appType": 29, "subclient": {"content": "/data"}})",
+         R"(key "subclient.content" is "/data", expected an array of strings)"},
+        {R"({"appType": 29, "subclient": {"content": ["/data", 7]}})", R"(key "subclient.content" is ["/data",7])"},
+        {R"({"appType": 29, "subclient": {"trueUp": {"days": -1}}})", R"(key "subclient.trueUp.days" is -1)"},
         {R"({"appType": 29, "subclient": {"distributed": {"clusterType": 3000000000}}})",
-         "[subclient.distributed.clusterType]"},
-        {R"({"indexV2": true})", "[appType] is missing"},
+         R"(key "subclient.distributed.clusterType" is 3000000000, expected an integer from -2147483648 to 2147483647)"},
+        // A long value is cut: the line stays one an operator can read.
+        {R"({"appType": 29, "subclient": {"content": ")" + std::string(70, 'x') + "\"}}",
+         R"(key "subclient.content" is ")" + std::string(59, 'x') + "..., expected an array of strings"},
+        {R"({"indexV2": true})", R"(key "appType" is missing)"},
         {R"([29])", "not a JSON object"},
     };
     int app = 200;
     for (const Case& c : cases) {
-        CKxError load = LoadApp(c.json, std::to_string(++app));
+        const std::string path = AppConfigPath("1:" + std::to_string(++app));
+        CKxError load = LoadApp(c.json, std::to_string(app));
         ASSERT_TRUE(load.IsError()) << c.json;
         EXPECT_EQ(load.Code(), KxCode::InvalidData) << c.json;
-        EXPECT_NE(load.AsString().find(c.key), std::string::npos) << c.json << " -> " << load.AsString();
+        EXPECT_EQ(load.Message().rfind(path + ": ", 0), 0u) << load.Message();
+        EXPECT_NE(load.Message().find(c.message), std::string::npos) << c.json << " -> " << load.Message();
         EXPECT_EQ(m_app->getSubclient(), nullptr);
         EXPECT_EQ(m_app->getLastErrorCode(), KxCode::InvalidData);
     }

@@ -263,17 +263,21 @@ TEST_F(FsbackupToolTest, CommandLineAndEnvironmentErrors)
     EXPECT_EQ(help.out.rfind("usage: fsbackup -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -t <backupType>", 0),
               0u);
 
-    const std::vector<std::vector<std::string>> usage = {
-        {},
-        {"-vm", "inst", "-j", "7", "-a", "2:5"},
-        {"-vm", "inst", "-j", "seven", "-a", "2:5", "-t", "1"},
-        {"-vm", "inst", "-j", "7", "-a", "2-5", "-t", "1"},
-        {"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "full"},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
+        {{}, "-vm, -j, -a and -t are required"},
+        {{"-vm", "inst", "-j", "7", "-a", "2:5"}, "required"},
+        {{"-vm", "inst", "-j", "seven", "-a", "2:5", "-t", "1"}, "option -j value \"seven\""},
+        {{"-vm", "inst", "-j", "-3", "-a", "2:5", "-t", "1"}, "option -j value \"-3\""},
+        {{"-vm", "inst", "-j", "0", "-a", "2:5", "-t", "1"}, "job id [0] is not a positive number"},
+        {{"-vm", "inst", "-j", "7", "-a", "2-5", "-t", "1"}, "2-5"},
+        {{"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "77"}, "option -t value \"77\" is not a backup type"},
+        {{"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "1", "-stop"}, "unknown option -stop"},
     };
-    for (const std::vector<std::string>& args : usage) {
+    for (const auto& [args, message] : usage) {
         RunResult run = Run(args);
         EXPECT_EQ(run.status, 2) << run.err;
         ExpectOneLine(run);
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
 
     RunResult noInstance = Run({"-vm", "absent", "-j", "7", "-a", "2:5", "-t", "1"});

@@ -93,43 +93,76 @@ TEST_F(FsweepToolTest, DebugFailScanFailsThePhase)
         EXPECT_NE(record["call"], "concatPhaseParams");
 }
 
-TEST_F(FsweepToolTest, RefusedJobsTellNoJobManager)
+// Every bad input ends in one plain line on standard error. Command-line errors and jobs that
+// cannot start tell no job manager; a bad configuration value fails the phase with the same line
+// as the job manager's message; a bad agent setting is only logged.
+TEST_F(FsweepToolTest, BadInputIsRefusedWithOneLine)
 {
+    const std::string config = m_instance + "/config/apps/2:5.json";
+    const std::vector<std::string> noInstance = {"-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok", "-t", "1"};
+    std::vector<std::string> negativeJob = Job();
+    negativeJob[3] = "-3";
     struct Case {
         const char* what;
         std::vector<std::string> args;
-        int appType;  // 0: no configuration file
+        int appType;           // 0: no configuration file
         bool indexV2;
-        int status;  // -1: any failure
-        const char* message;
+        std::string members;   // further members of "subclient"
+        std::string settings;  // registry/FileSystemAgent
+        int status;
+        std::string message;   // in the one line on standard error; "": standard error stays empty
+        bool phaseFailed;      // the journal's complete call failed the phase with `message`
     };
     const std::vector<Case> cases = {
-        {"no instance option", {"-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok", "-t", "1"}, 29, true, 2,
-         "GetOption failed, Option=vm"},
-        {"no such instance", {"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"}, 29, true, 1,
-         "nosuch"},
-        {"unknown application type", Job(), 77, true, -1, "Failed to determine scan job type"},
-        {"no configuration", Job(), 0, true, -1, "Failed to determine scan job type"},
-        {"index version one", Job(), 29, false, 3, "IndexV2 is not enabled, scan will fallback to old method"},
+        {"no instance option", noInstance, 29, true, "", "", 2, "GetOption failed, Option=vm", false},
+        {"no such instance", {"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"}, 29, true,
+         "", "", 1, "nosuch", false},
+        {"unknown option", Job({"-bogus"}), 29, true, "", "", 2, "fsweep: unknown option -bogus", false},
+        {"stray argument", Job({"extra"}), 29, true, "", "", 2, "unexpected argument \"extra\"", false},
+        {"switch with a value", Job({"-seb", "yes"}), 29, true, "", "", 2, "option -seb takes no value", false},
+        {"backup type no job takes", JobArgs(7, 77), 29, true, "", "", 2,
+         "option -t value \"77\" is not a backup type (1 full, 2 incremental, 4 differential)", false},
+        {"reference time not a number", Job({"-ref", "abc"}, 2), 29, true, "", "", 2,
+         "option -ref value \"abc\" is not a non-negative decimal number", false},
+        {"negative job id", negativeJob, 29, true, "", "", 2,
+         "option -j value \"-3\" is not a non-negative decimal number", false},
+        {"unknown application type", Job(), 77, true, "", "", 2, "Failed to determine scan job type", false},
+        {"no configuration", Job(), 0, true, "", "", 1, "Failed to determine scan job type", false},
+        {"index version one", Job(), 29, false, "", "", 3, "IndexV2 is not enabled, scan will fallback", false},
+        {"streams not a number", Job(), 29, true, "\"numStreams\": \"abc\"", "", 0,
+         config + ": key \"subclient.numStreams\" is \"abc\", expected an integer from 1 to 1000", true},
+        {"streams out of range", Job(), 29, true, "\"numStreams\": -5", "", 0,
+         config + ": key \"subclient.numStreams\" is -5, expected an integer from 1 to 1000", true},
+        {"malformed settings", Job(), 29, true, "", "nLogLevel abc\nnUseSQLiteDirchange many\n", 0, "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        fs::remove(m_instance + "/JobManager/7.jsonl");
+        WriteText(m_instance + "/registry/FileSystemAgent", c.settings);
         if (c.appType)
-            WriteApp(c.appType, c.indexV2);
+            WriteSubclient("\"content\": [\"" + std::string(FSWEEP_SOURCE_DIR) + "/src\"]" +
+                               (c.members.empty() ? "" : ", " + c.members),
+                           c.appType, c.indexV2);
         else
-            fs::remove(m_instance + "/config/apps/2:5.json");
+            fs::remove(config);
         RunResult run = Run(c.args);
-        if (c.status < 0)
-            EXPECT_NE(run.status, 0);
-        else
-            EXPECT_EQ(run.status, c.status);
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(m_instance + "/JobManager/7.jsonl"));
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.message.empty()) {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_EQ(run.err.rfind("fsweep: ", 0), 0u) << run.err;
+            EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        }
+        if (c.status != 0) {
+            EXPECT_FALSE(fs::exists(m_instance + "/JobManager/7.jsonl"));
+        }
+        if (c.phaseFailed) {
+            auto completes = Calls("complete", 7);
+            ASSERT_EQ(completes.size(), 1u);
+            EXPECT_EQ(completes[0], (nlohmann::json{{"call", "complete"}, {"status", 2}, {"for", 1}, {"message", c.message}}));
+        }
     }
-    RunResult usage = Run({"-j", "7"});
-    EXPECT_EQ(std::count(usage.err.begin(), usage.err.end(), '\n'), 1) << usage.err;
-    WriteApp(29, false);
-    EXPECT_NE(Run(Job()).err.find("(code 1630)"), std::string::npos);
 }
 
 TEST_F(FsweepToolTest, UntoldJobManagerIsAFailure)

@@ -9,6 +9,7 @@
 // results folder); 2 a usage error. Every non-zero exit prints one line on standard error.
 #include "Agent/ApplicationId.h"
 #include "Agent/CommandLineArguments.h"
+#include "Agent/OptionTable.h"
 #include "Agent/EvEvent.h"
 #include "Agent/InstancePaths.h"
 #include "Agent/JobJournal.h"
@@ -35,7 +36,18 @@ constexpr int kExitUsage = 2;
 constexpr int kStatusSucceeded = 1;
 constexpr int kStatusFailed = 2;
 
-const char* const kUsage =
+using V = COptionTable::EValue;
+
+const COptionTable kOptions({
+    {"vm", V::Text, "<instance>", "agent instance"},
+    {"j", V::Count, "<jobId>", "job id (the journal is JobManager/<jobId>.jsonl)"},
+    {"a", V::Text, "<o>:<a>", "application (subclient) whose results folder is read"},
+    {"t", V::BackupType, "<type>", "backup type the scan ran with: 1 full, 2 incremental, 4 differential"},
+    {"h", V::None, "", nullptr},
+    {"-help", V::None, "", "this help"},
+});
+
+const char* const kUsageHead =
     "usage: fsbackup -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -t <backupType>\n"
     "\n"
     "Runs the backup phase of job <jobId> on the subclient results folder of <orbundId>:<appNumber>\n"
@@ -46,14 +58,11 @@ const char* const kUsage =
     "When the phase succeeds it puts the scan's directory-change record in place for the next\n"
     "job (DCTmp.zvf becomes DCTot.zvf and DCInc.zvf after a full, DCInc.zvf otherwise;\n"
     "DirChangePending.db becomes DirChangeFull.db or DirChangeIncremental.db).\n"
+    "\n";
+const char* const kUsageTail =
     "\n"
-    "  -vm <instance>   agent instance\n"
-    "  -j <jobId>       job id (the journal is JobManager/<jobId>.jsonl)\n"
-    "  -a <o>:<a>       application (subclient) whose results folder is read\n"
-    "  -t <type>        backup type: 1 full, any other value incremental\n"
-    "  -h               this help\n"
-    "\n"
-    "Exit status: 0 the phase succeeded; 1 it failed; 2 usage error.\n";
+    "Exit status: 0 the phase succeeded; 1 it failed; 2 usage error (a missing or unknown\n"
+    "option, a malformed value).\n";
 
 std::string OneLine(std::string text)
 {
@@ -119,9 +128,11 @@ int main(int argc, char** argv)
     ::umask(::umask(022) | 022);
     CCommandLineArguments args(argc, argv);
     if (args.GetOption("h") || args.GetOption("-help")) {
-        std::fputs(kUsage, stdout);
+        std::printf("%s%s%s", kUsageHead, kOptions.Help().c_str(), kUsageTail);
         return 0;
     }
+    if (CKxError usage = kOptions.Check(args); usage.IsError())
+        return Fail(kExitUsage, usage.Message() + " (fsbackup -h for help)");
 
     std::string instance, jobText, appId, typeText;
     if (!args.GetOption("vm", instance) || !args.GetOption("j", jobText) || !args.GetOption("a", appId) ||

@@ -1,12 +1,14 @@
 // fsweep: the scan process. Parses the job's command line, runs the scan phase through the
 // scan library, and exits 0 once the job manager was told the outcome.
 //
-// Exit status: 0 the job manager was told the outcome (success or failure of the phase);
-// 2 a usage error (a missing or malformed option, an undetermined job type); 3 the job must
-// fall back to the older scanner (the library's code 1630); 1 any other failure (a missing
-// instance or configuration, a job manager that could not be told). Every non-zero exit
-// prints one line on standard error.
+// Exit status: 0 the job manager was told the outcome (success or failure of the phase; a
+// configuration value it refused is also repeated on standard error); 2 a usage error (an
+// unknown option or stray argument, a missing or malformed option value, an undetermined job
+// type); 3 the job must fall back to the older scanner (the library's code 1630); 1 any other
+// failure (a missing instance or configuration, a job manager that could not be told). Every
+// non-zero exit prints one line on standard error.
 #include "Agent/CommandLineArguments.h"
+#include "Agent/OptionTable.h"
 #include "Agent/ZVPI_Focus.h"
 #include "Base/BackgroundRemover.h"
 #include "Base/KxError.h"
@@ -25,39 +27,76 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitFallBack = 3;
 
-const char* const kUsage =
+using V = COptionTable::EValue;
+
+// Every option the scan jobs read. A job manager that sends anything else, or a malformed
+// value, gets a usage error before the job starts rather than a job that silently ignores it.
+const COptionTable kOptions({
+    {"", V::None, "", "Job identity:"},
+    {"vm", V::Text, "<instance>", "agent instance"},
+    {"j", V::Count, "<jobId>", "job id"},
+    {"a", V::Text, "<o>:<a>", "application (subclient), config/apps/<o>:<a>.json"},
+    {"cn", V::Text, "<client>", "client name"},
+    {"jt", V::Text, "<token>", "job token"},
+    {"t", V::BackupType, "<type>", nullptr},
+    {"f", V::BackupType, "<type>", "backup type: 1 full, 2 incremental, 4 differential"},
+    {"ref", V::Count, "<seconds>", "reference time of a non-full job"},
+    {"", V::None, "", "Job kind:"},
+    {"snap", V::None, "", nullptr},
+    {"snaptape", V::None, "", nullptr},
+    {"BlockLevel", V::None, "", nullptr},
+    {"attrEx", V::Text, "<n>", nullptr},
+    {"dcs", V::None, "", nullptr},
+    {"dc", V::None, "", "snapshot catalog and backup jobs"},
+    {"stub", V::None, "", nullptr},
+    {"synthFull", V::None, "", "archiving (stubbing) jobs"},
+    {"rpId", V::Count, "<id>", nullptr},
+    {"rpJId", V::Count, "<id>", "disaster-recovery copy"},
+    {"fla", V::None, "", "file analytics"},
+    {"vmCI", V::None, "", nullptr},
+    {"vmCatalog", V::None, "", "virtual-machine content indexing and catalog"},
+    {"BlkOfflineCat", V::None, "", "offline block-level catalog"},
+    {"emg", V::None, "", "object-store migration (with setting nObjectStoreMigration 1)"},
+    {"pkg", V::Text, "<name>", nullptr},
+    {"SolrC", V::None, "", "distributed package (\"Hadoop\") or content indexing (\"Solr\")"},
+    {"", V::None, "", "Job options:"},
+    {"pcs", V::Count, "<n>", nullptr},
+    {"pbs", V::Count, "<n>", "previous job valid when 0"},
+    {"lf", V::Integer, "<id>", nullptr},
+    {"li", V::Integer, "<id>", nullptr},
+    {"ls", V::Integer, "<id>", "last full, incremental and synthetic full job ids"},
+    {"jilf", V::Count, "<id>", "last job with incomplete large files"},
+    {"CommitJobID", V::Integer, "<id>", nullptr},
+    {"CommitJobBkupLevel", V::Integer, "<type>", "the job whose items are committed"},
+    {"ab", V::Integer, "<n>", "archive-bit flag (non-zero = on)"},
+    {"cat", V::Integer, "<n>", "client app type (2 and 10: network-share clients)"},
+    {"et", V::Integer, "<seconds>", "phase elapsed time"},
+    {"uid", V::Count, "<uid>", "scan as this user"},
+    {"adhoc", V::None, "", "ad hoc job"},
+    {"seb", V::None, "", "an incremental with nothing to back up may complete in the scan phase"},
+    {"aftersynth", V::None, "", "the job follows a synthetic full"},
+    {"incimage", V::None, "", "incremental image mode"},
+    {"diDAFS", V::None, "", "multi-node job"},
+    {"TrueUp", V::None, "", "true-up on demand"},
+    {"skipMountPath", V::None, "", "do not follow mount points"},
+    {"POC", V::None, "", "proof-of-concept archiving mode"},
+    {"clb", V::None, "", "cloud laptop backup"},
+    {"amr", V::None, "", "content must be mounted automatically"},
+    {"h", V::None, "", nullptr},
+    {"-help", V::None, "", "this help"},
+});
+
+const char* const kUsageHead =
     "usage: fsweep -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -cn <client> -jt <token>\n"
     "              (-t <backupType> | -f <backupType>) [-ref <seconds>] [options]\n"
     "\n"
     "Runs the scan phase of one backup job of the agent instance $FSWEEP_ROOT/<instance>\n"
     "(FSWEEP_ROOT defaults to /var/opt/fsweep) and reports it to the job manager.\n"
+    "\n";
+const char* const kUsageTail =
     "\n"
-    "Job identity:\n"
-    "  -vm <instance>        agent instance\n"
-    "  -j <jobId>            job id\n"
-    "  -a <o>:<a>            application (subclient), config/apps/<o>:<a>.json\n"
-    "  -cn <client>          client name\n"
-    "  -jt <token>           job token\n"
-    "  -t <type>, -f <type>  backup type: 1 full, 2 incremental, 4 differential\n"
-    "  -ref <seconds>        reference time of a non-full job\n"
-    "Job kind:\n"
-    "  -snap, -snaptape, -BlockLevel, -attrEx <n>, -dcs, -dc   snapshot catalog and backup jobs\n"
-    "  -stub, -synthFull     archiving (stubbing) jobs\n"
-    "  -rpId, -rpJId         disaster-recovery copy\n"
-    "  -fla                  file analytics\n"
-    "  -vmCI, -vmCatalog     virtual-machine content indexing and catalog\n"
-    "  -BlkOfflineCat        offline block-level catalog\n"
-    "  -emg                  object-store migration (with setting nObjectStoreMigration 1)\n"
-    "  -pkg <name>, -SolrC   distributed package (\"Hadoop\") or content indexing (\"Solr\")\n"
-    "Job options:\n"
-    "  -pcs <n>, -pbs <n>    previous job valid when 0\n"
-    "  -POC                  proof-of-concept archiving mode\n"
-    "  -clb                  cloud laptop backup\n"
-    "  -amr                  content must be mounted automatically\n"
-    "  -h                    this help\n"
-    "\n"
-    "Exit status: 0 the job manager was told the outcome; 1 failure; 2 usage error;\n"
-    "3 fall back to the older scanner.\n";
+    "Exit status: 0 the job manager was told the outcome; 1 failure; 2 usage error (an unknown\n"
+    "option, a malformed value); 3 fall back to the older scanner.\n";
 
 // "outer: ...: innermost (code N)" on one line.
 std::string OneLineReason(const CKxError& error)
@@ -101,8 +140,12 @@ int main(int argc, char** argv)
     ::umask(::umask(022) | 022);
     auto args = std::make_shared<CCommandLineArguments>(argc, argv);
     if (args->GetOption("h") || args->GetOption("-help")) {
-        std::fputs(kUsage, stdout);
+        std::printf("%s%s%s", kUsageHead, kOptions.Help().c_str(), kUsageTail);
         return 0;
+    }
+    if (CKxError usage = kOptions.Check(*args); usage.IsError()) {
+        std::fprintf(stderr, "fsweep: %s (fsweep -h for help)\n", usage.Message().c_str());
+        return kExitUsage;
     }
 
     std::string instance;
@@ -127,5 +170,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "fsweep: %s\n", OneLineReason(result).c_str());
         return ExitStatusFor(result);
     }
+    // The job manager was told; the operator at the terminal hears the same reason.
+    if (!scan.GetConfigurationFailure().empty())
+        std::fprintf(stderr, "fsweep: %s\n", scan.GetConfigurationFailure().c_str());
     return 0;
 }
