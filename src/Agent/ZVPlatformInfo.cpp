@@ -142,7 +142,7 @@ bool ZVPlatformInfo::setString(const std::string& section, const std::string& ke
 {
     CKxError err = CurrentStore()->Set(section, key, value);
     if (err.IsError()) {
-        FSLOG_ERROR("Failed to write setting [%s/%s]: %s", section.c_str(), key.c_str(), err.AsString().c_str());
+        FSLOG_ERROR("Failed to write setting [%s/%s]: %s", section.c_str(), key.c_str(), err.OneLine().c_str());
         return false;
     }
     return true;

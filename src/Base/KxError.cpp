@@ -86,6 +86,24 @@ const std::vector<CKxError::Frame>& CKxError::Frames() const
     return m_state ? m_state->frames : none;
 }
 
+std::string CKxError::OneLine() const
+{
+    if (!m_state)
+        return "Success";
+    std::string out;
+    for (auto it = m_state->frames.rbegin(); it != m_state->frames.rend(); ++it) {
+        if (it->message.empty())
+            continue;
+        if (!out.empty())
+            out += ": ";
+        out += it->message;
+    }
+    for (char& c : out)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return out + " (code " + std::to_string(m_state->code) + ")";
+}
+
 std::string CKxError::AsString() const
 {
     if (!m_state)

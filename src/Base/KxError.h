@@ -69,6 +69,9 @@ public:
     const std::vector<Frame>& Frames() const;
     // "code=87 [Failed to determine scan job type] at File.cpp:42 (fn) <- ..." ; "Success" on success.
     std::string AsString() const;
+    // For an operator: "outer: ...: innermost (code N)" on one line, line breaks as blanks, no
+    // code locations; "Success" on success.
+    std::string OneLine() const;
 
 private:
     struct State {

@@ -37,6 +37,10 @@ TEST(KxError, StackKeepsEveryLevelInOrderWithLocations)
     std::string text = e.AsString();
     EXPECT_LT(text.find("determine"), text.find("configure"));
     EXPECT_NE(text.find("KxErrorTest.cpp:"), std::string::npos);
+    // The operator's line: outermost first, no locations, no line breaks.
+    e.Push("two\nlines");
+    EXPECT_EQ(e.OneLine(), "two lines: Failed to configure scan job; terminating, ScanJob=ScanJob: Failed to determine "
+                           "scan job type (code 87)");
 }
 
 TEST(KxError, CopiesAreIndependent)

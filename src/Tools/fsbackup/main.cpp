@@ -72,21 +72,6 @@ std::string OneLine(std::string text)
     return text;
 }
 
-// "outer: ...: innermost (code N)" on one line.
-std::string OneLineReason(const CKxError& error)
-{
-    std::string reason;
-    const auto& frames = error.Frames();
-    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-        if (it->message.empty())
-            continue;
-        if (!reason.empty())
-            reason += ": ";
-        reason += it->message;
-    }
-    return OneLine(reason) + KxFormat(" (code %ld)", error.Code());
-}
-
 int Fail(int status, const std::string& reason)
 {
     std::fflush(stdout);
@@ -146,12 +131,12 @@ int main(int argc, char** argv)
         return Fail(kExitUsage, "backup type [" + typeText + "] is not a number");
     std::uint64_t orbundId = 0, appNumber = 0;
     if (CKxError parsed = ApplicationId::Parse(appId, orbundId, appNumber); parsed.IsError())
-        return Fail(kExitUsage, OneLineReason(parsed));
+        return Fail(kExitUsage, parsed.OneLine());
 
     if (CKxError focused = ZVPI_Focus::setFocus(instance); focused.IsError())
-        return Fail(kExitFailure, OneLineReason(focused));
+        return Fail(kExitFailure, focused.OneLine());
     if (CKxError logOpened = ZVPI_Focus::openLog(); logOpened.IsError())
-        std::fprintf(stderr, "fsbackup: log not opened: %s\n", OneLineReason(logOpened).c_str());
+        std::fprintf(stderr, "fsbackup: log not opened: %s\n", logOpened.OneLine().c_str());
     EvEvent::CreateProcessContext("fsbackup");
     EvEvent::SetJobId(jobId);
 
@@ -187,15 +172,15 @@ int main(int argc, char** argv)
     if (read.IsError()) {
         FSLOG_ERROR("Backup phase failed: %s", read.AsString().c_str());
         std::printf("phase: failed, the directory-change record stays as it was\n");
-        return Fail(kExitFailure, "backup phase failed: " + OneLineReason(read));
+        return Fail(kExitFailure, "backup phase failed: " + read.OneLine());
     }
     if (placed.IsError()) {
         FSLOG_ERROR("Failed to put the directory-change record in place: %s", placed.AsString().c_str());
-        return Fail(kExitFailure, "directory-change record not put in place: " + OneLineReason(placed));
+        return Fail(kExitFailure, "directory-change record not put in place: " + placed.OneLine());
     }
     if (journaled.IsError()) {
         FSLOG_ERROR("%s", journaled.AsString().c_str());
-        return Fail(kExitFailure, OneLineReason(journaled));
+        return Fail(kExitFailure, journaled.OneLine());
     }
     std::printf("phase: succeeded\n");
     if (moved.empty())

@@ -98,24 +98,6 @@ const char* const kUsageTail =
     "Exit status: 0 the job manager was told the outcome; 1 failure; 2 usage error (an unknown\n"
     "option, a malformed value); 3 fall back to the older scanner.\n";
 
-// "outer: ...: innermost (code N)" on one line.
-std::string OneLineReason(const CKxError& error)
-{
-    std::string reason;
-    const auto& frames = error.Frames();
-    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-        if (it->message.empty())
-            continue;
-        if (!reason.empty())
-            reason += ": ";
-        reason += it->message;
-    }
-    for (char& c : reason)
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    return reason + KxFormat(" (code %ld)", error.Code());
-}
-
 int ExitStatusFor(const CKxError& error)
 {
     if (error.Code() == KxCode::FallBackToOldScanner)
@@ -152,7 +134,7 @@ int main(int argc, char** argv)
     if (args->GetOption("vm", instance) && ZVPI_Focus::setFocus(instance).IsSuccess()) {
         CKxError logOpened = ZVPI_Focus::openLog();
         if (logOpened.IsError())
-            std::fprintf(stderr, "fsweep: log not opened: %s\n", OneLineReason(logOpened).c_str());
+            std::fprintf(stderr, "fsweep: log not opened: %s\n", logOpened.OneLine().c_str());
     }
 
     CFileScan scan(args);
@@ -167,7 +149,7 @@ int main(int argc, char** argv)
         // is the one line a caller reads there.
         if (!CLogWriter::Instance().Path().empty())
             FSLOG_ERROR("%s", result.AsString().c_str());
-        std::fprintf(stderr, "fsweep: %s\n", OneLineReason(result).c_str());
+        std::fprintf(stderr, "fsweep: %s\n", result.OneLine().c_str());
         return ExitStatusFor(result);
     }
     // The job manager was told; the operator at the terminal hears the same reason.
