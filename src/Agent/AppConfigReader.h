@@ -3,9 +3,11 @@
 // (config/apps/<orbundId>:<appNumber>.json; keys in docs/configuration.md).
 //
 // Validation is complete before anything is handed out: a missing or unreadable file keeps
-// its errno code; a JSON syntax error, a missing "appType" or a key of the wrong type gives
-// code 13 with a message naming the file and the line and column or the key path
-// ("subclient.trueUp.days"). Unknown keys are ignored so that newer files still load.
+// its errno code; a JSON syntax error, a missing "appType" or a key of the wrong type or out of
+// range gives code 13 with one line that begins with the file and names the line and column,
+// or the key path, the value found and what was expected
+// ("<file>: key "subclient.numStreams" is -5, expected an integer from 1 to 1000"). Unknown
+// keys are ignored so that newer files still load.
 //
 // Thread: any thread (no shared state).
 #include <functional>

@@ -42,9 +42,10 @@ public:
     bool IsTrueUpArgumentRequired(const std::shared_ptr<CScannerOptions>& options);
 
     CBackupJobClientPtr GetJobClient() const { return m_jobClient; }
-    // The one-line reason the job manager was given when the phase failed on a configuration
-    // value of the wrong type or out of range (file, key, value, what was expected); empty
-    // otherwise. The scan process repeats it on standard error.
+    // The one-line reason the job manager was given when the phase failed on an application
+    // configuration that does not load (a syntax error, or a value of the wrong type or out of
+    // range: file, key, value, what was expected); empty otherwise. The scan process repeats it
+    // on standard error.
     const std::string& GetConfigurationFailure() const { return m_configurationFailure; }
 
 private:

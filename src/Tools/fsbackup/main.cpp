@@ -64,7 +64,8 @@ const char* const kUsageTail =
     "Exit status: 0 the phase succeeded; 1 it failed; 2 usage error (a missing or unknown\n"
     "option, a malformed value).\n";
 
-std::string OneLine(std::string text)
+// Line breaks in a reason (a path may hold them) become blanks: one reason, one line.
+std::string Flattened(std::string text)
 {
     for (char& c : text)
         if (c == '\n' || c == '\r')
@@ -75,7 +76,7 @@ std::string OneLine(std::string text)
 int Fail(int status, const std::string& reason)
 {
     std::fflush(stdout);
-    std::fprintf(stderr, "fsbackup: %s\n", OneLine(reason).c_str());
+    std::fprintf(stderr, "fsbackup: %s\n", Flattened(reason).c_str());
     return status;
 }
 
