@@ -35,7 +35,7 @@ std::string KxFormat(const char* format, ...)
     return out;
 }
 
-CKxError::CKxError(long code, std::string message, std::source_location loc)
+CKxError::CKxError(long code, std::string message, FXSourceLocation loc)
     : m_state(std::make_unique<State>(State{code, {}}))
 {
     m_state->frames.push_back(Frame{std::move(message), FXCodeLocation::From(loc)});
@@ -53,14 +53,14 @@ CKxError& CKxError::operator=(const CKxError& other)
     return *this;
 }
 
-CKxError CKxError::FromErrno(int errnum, const std::string& message, std::source_location loc)
+CKxError CKxError::FromErrno(int errnum, const std::string& message, FXSourceLocation loc)
 {
     char buf[128];
     const char* text = strerror_r(errnum, buf, sizeof buf);
     return CKxError(errnum, message + ": " + text + " (errno " + std::to_string(errnum) + ")", loc);
 }
 
-CKxError& CKxError::Push(std::string message, std::source_location loc) &
+CKxError& CKxError::Push(std::string message, FXSourceLocation loc) &
 {
     // Pushing onto success would invent a failure; callers only push onto errors.
     if (m_state)
@@ -68,7 +68,7 @@ CKxError& CKxError::Push(std::string message, std::source_location loc) &
     return *this;
 }
 
-CKxError&& CKxError::Push(std::string message, std::source_location loc) &&
+CKxError&& CKxError::Push(std::string message, FXSourceLocation loc) &&
 {
     if (m_state)
         m_state->frames.push_back(Frame{std::move(message), FXCodeLocation::From(loc)});

@@ -11,7 +11,6 @@
 
 #include <cstdarg>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <vector>
 
@@ -45,7 +44,7 @@ public:
     };
 
     CKxError() noexcept = default;  // success
-    CKxError(long code, std::string message, std::source_location loc = std::source_location::current());
+    CKxError(long code, std::string message, FXSourceLocation loc = FXSourceLocation::current());
     CKxError(const CKxError& other);
     CKxError(CKxError&&) noexcept = default;
     CKxError& operator=(const CKxError& other);
@@ -55,15 +54,15 @@ public:
     static CKxError Success() noexcept { return CKxError(); }
     // The one place an errno value becomes an error: the message gets ": <strerror> (errno N)".
     static CKxError FromErrno(int errnum, const std::string& message,
-                              std::source_location loc = std::source_location::current());
+                              FXSourceLocation loc = FXSourceLocation::current());
 
     bool IsSuccess() const noexcept { return !m_state; }
     bool IsError() const noexcept { return static_cast<bool>(m_state); }
     long Code() const noexcept { return m_state ? m_state->code : KxCode::Success; }
 
     // Adds this level's message and location; returns *this so that `return e.Push(...)` reads well.
-    CKxError& Push(std::string message, std::source_location loc = std::source_location::current()) &;
-    CKxError&& Push(std::string message, std::source_location loc = std::source_location::current()) &&;
+    CKxError& Push(std::string message, FXSourceLocation loc = FXSourceLocation::current()) &;
+    CKxError&& Push(std::string message, FXSourceLocation loc = FXSourceLocation::current()) &&;
     // The innermost (first) message, or "" on success.
     std::string Message() const;
     const std::vector<Frame>& Frames() const;
