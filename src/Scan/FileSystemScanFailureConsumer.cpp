@@ -5,6 +5,8 @@
 #include "CollectFile/FileNameEscaping.h"
 #include "Scan/FileNameFactory.h"
 
+#include <charconv>
+
 CFileSystemScanFailureConsumer::CFileSystemScanFailureConsumer(long long jobId, std::shared_ptr<CFileNameFactory> names)
     : CScanFailureConsumer(nullptr, jobId), m_names(std::move(names))
 {
@@ -39,12 +41,42 @@ std::string CFileSystemScanFailureConsumer::FormatLine(CItem& item)
         if (item.GetBag().Read(CItem::ErrorCodeKey, bagCode).IsSuccess())
             code = bagCode;
     }
-    std::string line = item.IsFolder() ? "folder " : "file ";
-    escapeFileNameAppend(item.GetSourceFullyQualifiedItemName(), line);
+    return FormatLine(item.IsFolder(), item.GetSourceFullyQualifiedItemName(), code);
+}
+
+std::string CFileSystemScanFailureConsumer::FormatLine(bool isFolder, std::string_view path, int code)
+{
+    std::string line = isFolder ? "folder " : "file ";
+    escapeFileNameAppend(path, line);
     line += ':';
     line += std::to_string(code);
     line += '\n';
     return line;
+}
+
+CKxError CFileSystemScanFailureConsumer::ParseLine(std::string_view line, SFailedItem& item)
+{
+    constexpr std::string_view kFolder = "folder ", kFile = "file ";
+    std::string_view rest = line;
+    if (rest.starts_with(kFolder))
+        rest.remove_prefix(kFolder.size());
+    else if (rest.starts_with(kFile))
+        rest.remove_prefix(kFile.size());
+    else
+        return CKxError(KxCode::InvalidData, "Failed-items line has no kind");
+    const size_t colon = rest.rfind(':');
+    if (colon == std::string_view::npos)
+        return CKxError(KxCode::InvalidData, "Failed-items line has no error code");
+    // The code as written: no sign but '-', no leading zero, nothing out of range.
+    const std::string_view codeText = rest.substr(colon + 1);
+    int code = 0;
+    auto [end, ec] = std::from_chars(codeText.data(), codeText.data() + codeText.size(), code);
+    if (ec != std::errc() || end != codeText.data() + codeText.size() || std::to_string(code) != codeText)
+        return CKxError(KxCode::InvalidData, "Failed-items line has a malformed error code");
+    KX_RETURN_IF_FAILED(unescapeFileName(rest.substr(0, colon), item.path), "Failed-items line has a malformed path");
+    item.isFolder = line.starts_with(kFolder);
+    item.code = code;
+    return CKxError::Success();
 }
 
 CKxError CFileSystemScanFailureConsumer::Process(const CItemPtr& item)

@@ -7,7 +7,8 @@
 // <kind> is "folder" for a folder and "file" for anything else (a file, a link, a fifo, a
 // device); the path is escaped with escapeFileName, so a name holding a newline or ':' cannot
 // break the list (a reader takes the text before the last ':'); <code> is the item bag's
-// "errorCode" (the errno of the failure), or 14 when the item carries none.
+// "errorCode" (the errno of the failure), or 14 when the item carries none. ParseLine reads a
+// line back.
 //
 // Failures of single items never stop the walk; a list that cannot be written does: Process
 // then returns the write error, which the engine makes the scan's final status (an
@@ -21,9 +22,18 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 class CBackupOutConsumer;
 class CFileNameFactory;
+
+// One line of the list, read back.
+struct SFailedItem {
+    bool isFolder = false;
+    std::string path;  // decoded
+    int code = 0;
+};
 
 class CFileSystemScanFailureConsumer : public CScanFailureConsumer {
 public:
@@ -44,6 +54,10 @@ public:
 
     // The list line of one failed item, with its newline.
     static std::string FormatLine(CItem& item);
+    static std::string FormatLine(bool isFolder, std::string_view path, int code);
+    // Reads one line (without its newline) back: the exact inverse of FormatLine. Anything
+    // FormatLine cannot have written fails with code 13 naming the cause.
+    [[nodiscard]] static CKxError ParseLine(std::string_view line, SFailedItem& item);
     std::string GetFileName() const;
     // The list's writer once Initialize succeeded (tests inject write failures through it).
     const std::shared_ptr<CBackupOutConsumer>& GetWriter() const { return m_writer; }
