@@ -219,6 +219,7 @@ TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
         {"undecodable escape", {"/tmp/bad\\qescape|3"}, "1 2 2\n", "Line 1 of"},
         {"raw control byte", {"/tmp/bad\x01name"}, "1 2 2\n", "Line 1 of"},
         {"piece the split map names is missing", {}, "1 2 4\n", "named by the split map is missing"},
+        {"range up to the largest number", {}, "1 2 2147483647\n", "named by the split map is missing"},
         {"malformed split map", {}, "1 2\n", "is malformed"},
         {"split map with a word", {}, "1 two 3\n", "is malformed"},
         {"collect file cut after the scan", {}, "1 2 2\n", "CollectTot2.zvf] is not whole: ", true, "CollectTot2.zvf"},

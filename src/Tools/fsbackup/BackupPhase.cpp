@@ -73,6 +73,17 @@ CKxError CBackupPhase::ReadSplitMap(std::set<int>& numbers)
         return CKxError::Success();
     std::string content;
     KX_RETURN_IF_FAILED(FXFile::ReadWholeFile(path, content), "Failed to read the split map");
+    // Each number is checked as it is named: a range reaching past the files that exist stops
+    // at the first missing one instead of naming billions.
+    const auto add = [&](int number) {
+        if (!numbers.insert(number).second)
+            return CKxError::Success();
+        const std::string collect = names.WorkUnitCollect(number);
+        if (!FXFile::Exists(collect))
+            return CKxError(KxCode::NotFound, KxFormat("Collect file [%s] named by the split map is missing",
+                                                       collect.c_str()));
+        return CKxError::Success();
+    };
     size_t lineNumber = 0;
     for (std::string_view line : Fields(content, '\n')) {
         ++lineNumber;
@@ -95,11 +106,16 @@ CKxError CBackupPhase::ReadSplitMap(std::set<int>& numbers)
             values.push_back(value);
         }
         if (list || values.size() == 1) {
-            numbers.insert(values.begin(), values.end());
+            for (int value : values)
+                KX_RETURN_IF_ERROR(add(value));
         } else if (values.size() == 3 && values[1] <= values[2]) {
-            numbers.insert(values[0]);
-            for (int n = values[1]; n <= values[2]; ++n)
-                numbers.insert(n);
+            KX_RETURN_IF_ERROR(add(values[0]));
+            // Stops at the last number, never past it: the last may be the largest int.
+            for (int n = values[1];; ++n) {
+                KX_RETURN_IF_ERROR(add(n));
+                if (n == values[2])
+                    break;
+            }
         } else {
             return CKxError(KxCode::InvalidData, KxFormat("Line %zu of split map [%s] is malformed: [%.*s]", lineNumber,
                                                           path.c_str(), static_cast<int>(line.size()), line.data()));
@@ -124,11 +140,6 @@ CKxError CBackupPhase::ReadCollectFiles()
 
     std::set<int> mapped;
     KX_RETURN_IF_ERROR(ReadSplitMap(mapped));
-    for (int number : mapped) {
-        const std::string path = names.WorkUnitCollect(number);
-        if (!FXFile::Exists(path))
-            return CKxError(KxCode::NotFound, KxFormat("Collect file [%s] named by the split map is missing", path.c_str()));
-    }
 
     // Every file is read even after a failure, so that the summary tells the whole story; the
     // first failure is the phase's.

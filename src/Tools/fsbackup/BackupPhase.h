@@ -66,10 +66,13 @@ public:
     // disk. `moved` receives one "from -> to" text per file moved.
     [[nodiscard]] CKxError PutDirChangeInPlace(std::vector<std::string>& moved);
 
+    // Reads the split map into the collect numbers it names (none without a map). A malformed
+    // line fails with 13, a number without its collect file with 1168 (naming the file).
+    [[nodiscard]] CKxError ReadSplitMap(std::set<int>& numbers);
+
     const SBackupPhaseSummary& Summary() const { return m_summary; }
 
 private:
-    CKxError ReadSplitMap(std::set<int>& numbers);
     CKxError ReadCollectFile(const std::string& path);
     void CheckItem(const std::string& path, bool isFolderLine);
     void AddFailure(const std::string& path, int error, bool vanished);
