@@ -37,6 +37,10 @@ constexpr std::int64_t kClusterGluster = 11;
 constexpr std::int64_t kClusterLustre = 13;
 }  // namespace
 
+CScanJobCallback::SPathQueue::SPathQueue(const char* queueName) : name(queueName) {}
+
+CScanJobCallback::SPathQueue::~SPathQueue() = default;
+
 CScanJobCallback::CScanJobCallback() = default;
 
 CScanJobCallback::~CScanJobCallback() = default;

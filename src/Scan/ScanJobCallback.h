@@ -291,6 +291,9 @@ protected:
 private:
     // One on-disk queue of paths and the lock that guards it (and its lazy opening).
     struct SPathQueue {
+        // Out of line, where ZvFIFO is complete.
+        explicit SPathQueue(const char* queueName);
+        ~SPathQueue();
         const char* name;
         mutable std::mutex lock;
         std::unique_ptr<ZvFIFO> fifo;
@@ -304,9 +307,9 @@ private:
     mutable std::mutex m_outputResourcesLock;  // guards m_outputResources and m_outputResourceIndex
     int m_outputResourceIndex = 0;
     std::vector<COutputResourcesPtr> m_outputResources;
-    SPathQueue m_symLinkQueue{"SymLink", {}, {}};
-    SPathQueue m_longPathQueue{"LongPath", {}, {}};
-    SPathQueue m_newMountPathQueue{"NewMountPath", {}, {}};
+    SPathQueue m_symLinkQueue{"SymLink"};
+    SPathQueue m_longPathQueue{"LongPath"};
+    SPathQueue m_newMountPathQueue{"NewMountPath"};
     bool m_scContentFailed = false;
     bool m_scanError = false;
     bool m_queriedIndexForIncompleteFiles = false;

@@ -54,7 +54,6 @@ private:
     std::string m_statusFilePath;
     std::map<std::string, CVolumeBackupStatusData> m_readRecords;     // what the file held
     std::map<std::string, CVolumeBackupStatusData> m_updatedRecords;  // what this job saved
-    int m_handle = -1;                                                // never opened: nothing is written
 };
 
 using CBackupStatusFilePtr = std::shared_ptr<CBackupStatusFile>;
