@@ -550,6 +550,17 @@ TEST_F(ConsumerTest, FailureListLinesAndTruncation)
               "file /d/link:2\n");
     EXPECT_EQ(failures.getProcessedItemsCount(), 4u);
 
+    // A line reads back to its item; what the writer cannot have written is refused.
+    SFailedItem read;
+    ASSERT_TRUE(
+        CFileSystemScanFailureConsumer::ParseLine("file /d/new\\x0aline\\x7cpipe\\\\back:colon:5", read).IsSuccess());
+    EXPECT_EQ(read.path, odd->GetSourceFullyQualifiedItemName());
+    EXPECT_FALSE(read.isFolder);
+    EXPECT_EQ(read.code, EIO);
+    for (const char* bad : {"dir /d:13", "file /d", "file /d:", "file /d:013", "file /d:+1", "folder /d:-0",
+                            "file /d:99999999999", "file /d\x01:1", "file /d\\x41:1"})
+        EXPECT_EQ(CFileSystemScanFailureConsumer::ParseLine(bad, read).Code(), KxCode::InvalidData) << bad;
+
     // A list that cannot be written is an error for the caller (the walk then stops).
     failures.GetWriter()->File().SetWriteFunction([](int, const void*, size_t) -> ssize_t {
         errno = ENOSPC;
