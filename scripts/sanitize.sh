@@ -19,7 +19,10 @@ jobs="${FSWEEP_BUILD_JOBS:-2}"
 
 cmake -S . -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFSWEEP_WERROR=ON \
       -DFSWEEP_SANITIZE="$kind" -DFSWEEP_BUILD_BENCH=OFF >/dev/null
-cmake --build "$folder" -j"$jobs" --target "${targets[@]}"
+# The end-to-end tests run the scan process and the backup phase of the same build.
+build_targets=("${targets[@]}")
+[[ " ${targets[*]} " == *" test_e2e "* ]] && build_targets+=(fsweep fsbackup)
+cmake --build "$folder" -j"$jobs" --target "${build_targets[@]}"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
