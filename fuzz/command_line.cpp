@@ -1,11 +1,25 @@
 // The scan process's command line: tokens (the input cut at NUL bytes) through the option parser,
-// the job-identity readers and the job-kind decision by short options.
+// the check of the whole line against a table of every value form, the job-identity readers and
+// the job-kind decision by short options.
 #include "Agent/Arguments.h"
 #include "Agent/CommandLineArguments.h"
+#include "Agent/OptionTable.h"
 #include "FuzzScratch.h"
 #include "Scan/ScanJobFactory.h"
 
 #include <cstdlib>
+
+namespace {
+using V = COptionTable::EValue;
+const COptionTable kOptions({
+    {"vm", V::Text, "<instance>", "instance"},
+    {"j", V::Integer, "<jobId>", "job id"},
+    {"t", V::BackupType, "<type>", nullptr},
+    {"f", V::BackupType, "<type>", "backup type"},
+    {"ref", V::Count, "<seconds>", "reference time"},
+    {"snap", V::None, "", "snapshot"},
+});
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -31,6 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     if (args->GetUnusedCount() < 0 || args->GetUnusedOptions().size() > tokens.size())
         std::abort();
     (void)args->AsString();
+
+    (void)kOptions.Check(*args);
+    for (const std::string& token : tokens)
+        for (V kind : {V::None, V::Text, V::Count, V::Integer, V::BackupType})
+            (void)COptionTable::IsValid(kind, token);
 
     int64_t jobId = 0;
     (void)CArguments::GetJobId(args, jobId);
