@@ -16,8 +16,9 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 jobs="${FSWEEP_BUILD_JOBS:-2}"
 
+# Warnings are errors in the main build (g++); clang's own warnings here are reported, not fatal.
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
-      -DCMAKE_CXX_COMPILER=clang++-14 -DFSWEEP_FUZZ=ON -DFSWEEP_WERROR=ON -DFSWEEP_BUILD_TESTS=OFF \
+      -DCMAKE_CXX_COMPILER=clang++-14 -DFSWEEP_FUZZ=ON -DFSWEEP_WERROR=OFF -DFSWEEP_BUILD_TESTS=OFF \
       -DFSWEEP_BUILD_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs" --target "${targets[@]/#/fuzz_}"
 
