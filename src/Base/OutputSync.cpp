@@ -116,13 +116,15 @@ std::uint64_t SyncConcurrently(std::vector<SOpenFile>& open, bool dataOnly, Keep
 }
 }  // namespace
 
-void COutputSync::StartWriteBack(const std::vector<std::string>& folders, std::time_t since)
+std::jthread COutputSync::SyncInBackground(std::vector<std::string> folders, std::time_t since)
 {
-    std::vector<SOpenFile> files;
-    for (const std::string& folder : folders)
-        (void)OpenChangedFiles(folder, Threshold(since), files);
-    for (const SOpenFile& file : files)
-        ::close(file.fd);
+    return std::jthread([folders = std::move(folders), since] {
+        std::vector<SOpenFile> files;
+        for (const std::string& folder : folders)
+            (void)OpenChangedFiles(folder, Threshold(since), files);
+        auto ignore = [](CKxError) {};
+        (void)SyncConcurrently(files, true, ignore);
+    });
 }
 
 CKxError COutputSync::SyncFile(const std::string& path) { return SyncPath(path, O_NONBLOCK, true); }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 class COutputSync {
@@ -35,10 +36,11 @@ public:
     // returned, naming the path; the pass still syncs everything else.
     [[nodiscard]] static CKxError SyncChangedSince(const std::vector<std::string>& folders, std::time_t since,
                                                    const std::string& stopAt, SCounts* counts = nullptr);
-    // Starts the write-back of the files SyncChangedSince would sync and returns at once, so
-    // that the disk works while the caller does something else first. Failures are left for
-    // SyncChangedSince to report.
-    static void StartWriteBack(const std::vector<std::string>& folders, std::time_t since);
+    // Syncs, on a thread of its own, the data of the files SyncChangedSince would sync now, and
+    // returns at once: the disk writes while the caller finishes its work, and the final pass
+    // finds those files clean. Failures are left for SyncChangedSince to report. The returned
+    // thread joins when destroyed; join it before the final pass.
+    [[nodiscard]] static std::jthread SyncInBackground(std::vector<std::string> folders, std::time_t since);
     // Syncs one file's data (fdatasync), or one folder (fsync), by path; no link is followed.
     [[nodiscard]] static CKxError SyncFile(const std::string& path);
     [[nodiscard]] static CKxError SyncFolder(const std::string& path);

@@ -1422,8 +1422,9 @@ CKxError CScanJobFileSystem::Cleanup()
     KX_RETURN_IF_ERROR(Cleanup_ProcessEmptyScanContent());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessDirChange());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessCollectFiles());
-    // The collect files are final: the disk can start on them while the last steps run.
-    COutputSync::StartWriteBack(ResultFolders(), m_startedAt);
+    // The collect files are final: the disk writes them while the last steps run and the
+    // evidence is measured from the page cache.
+    m_earlySync = COutputSync::SyncInBackground(ResultFolders(), m_startedAt);
     KX_RETURN_IF_ERROR(Cleanup_ProcessIPhoto());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessResultFolder());
     KX_RETURN_IF_ERROR(Cleanup_CloseDirchange());
@@ -1461,8 +1462,6 @@ CKxError CScanJobFileSystem::Cleanup_SyncOutputs()
     FSTRACE();
     const auto started = std::chrono::steady_clock::now();
     const std::vector<std::string> folders = ResultFolders();
-    // The disk writes while the evidence is measured from the page cache.
-    COutputSync::StartWriteBack(folders, m_startedAt);
     if (m_fileNameFactory) {
         const std::string folder = m_fileNameFactory->WorkUnitCollectFolder();
         std::vector<std::string> covered;
@@ -1471,6 +1470,8 @@ CKxError CScanJobFileSystem::Cleanup_SyncOutputs()
                                                          covered));
         KX_RETURN_IF_ERROR(CCollectEvidence::Write(m_fileNameFactory->CollectEvidence(), folder, covered));
     }
+    if (m_earlySync.joinable())
+        m_earlySync.join();
     COutputSync::SCounts counts;
     KX_RETURN_IF_FAILED(COutputSync::SyncChangedSince(folders, m_startedAt, CInstancePaths::Root(), &counts),
                         "Failed to put the job's results on disk");

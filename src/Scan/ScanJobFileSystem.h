@@ -34,6 +34,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class CScanJobFileSystemPrivate;
@@ -238,6 +239,7 @@ private:
     bool m_followMountPoints = true;
     std::uint64_t m_referenceTime = 0;
     std::time_t m_startedAt = std::time(nullptr);  // what changed since is synced at the end
+    std::jthread m_earlySync;  // syncs the final collect files while clean-up goes on
     long long m_phaseElapsedTime = 0;
     long long m_commitJobId = 0;
     long m_commitJobBackupLevel = 0;
