@@ -41,7 +41,7 @@ void ReclaimOpened(int fd, const struct stat& status, const std::string& path)
 
 // Takes back `folder` and the regular files directly in it. Everything goes through descriptors
 // opened without following links, so a link planted in the folder changes nothing elsewhere; a
-// file with more than one name is left alone (its other name may be anyone's).
+// name of a file with more than one name is removed (its other name may be anyone's).
 void ReclaimFolder(const std::string& folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -60,8 +60,17 @@ void ReclaimFolder(const std::string& folder)
         const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (file < 0)
             continue;
-        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1)
-            ReclaimOpened(file, status, FXPath::Append(folder, entry->d_name));
+        if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+            // A second name may be anyone's file: the job never links its own files, so the name
+            // here goes, lest a later truncating open of it reach the other file.
+            if (status.st_nlink > 1) {
+                FSLOG(0, "Removing [%s]: it has %lu names", FXPath::Append(folder, entry->d_name).c_str(),
+                      static_cast<unsigned long>(status.st_nlink));
+                (void)::unlinkat(fd, entry->d_name, 0);
+            } else {
+                ReclaimOpened(file, status, FXPath::Append(folder, entry->d_name));
+            }
+        }
         ::close(file);
     }
     if (dir)
