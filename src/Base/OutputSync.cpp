@@ -127,6 +127,15 @@ std::jthread COutputSync::SyncInBackground(std::vector<std::string> folders, std
     });
 }
 
+void COutputSync::StartWriteBack(int fd, std::uint64_t& startedUpTo, std::uint64_t writtenUpTo, bool all)
+{
+    if (writtenUpTo <= startedUpTo || (!all && writtenUpTo - startedUpTo < kWriteBackStep))
+        return;
+    (void)::sync_file_range(fd, static_cast<off_t>(startedUpTo), static_cast<off_t>(writtenUpTo - startedUpTo),
+                            SYNC_FILE_RANGE_WRITE);
+    startedUpTo = writtenUpTo;
+}
+
 CKxError COutputSync::SyncFile(const std::string& path) { return SyncPath(path, O_NONBLOCK, true); }
 
 CKxError COutputSync::SyncFolder(const std::string& path) { return SyncPath(path, O_DIRECTORY, false); }

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -79,13 +80,20 @@ CKxError CCollectEvidence::Measure(const std::string& path, SEntry& entry)
 }
 
 CKxError CCollectEvidence::Write(const std::string& evidencePath, const std::string& folder,
-                                 const std::vector<std::string>& names)
+                                 const std::vector<std::string>& names, const std::vector<SEntry>& written)
 {
     std::string text(kHeader);
     text += '\n';
     for (const std::string& name : names) {
+        const std::string path = FXPath::Append(folder, name);
+        auto counted = std::find_if(written.begin(), written.end(), [&](const SEntry& e) { return e.name == name; });
+        struct stat status {};
         SEntry entry;
-        KX_RETURN_IF_ERROR(Measure(FXPath::Append(folder, name), entry));
+        if (counted != written.end() && ::stat(path.c_str(), &status) == 0 &&
+            static_cast<std::uint64_t>(status.st_size) == counted->bytes)
+            entry = *counted;
+        else
+            KX_RETURN_IF_ERROR(Measure(path, entry));
         text += std::to_string(entry.lines) + ' ' + std::to_string(entry.bytes) + ' ' + name + '\n';
     }
     // Synced with the rest of the job's outputs at the end of clean-up, not here.

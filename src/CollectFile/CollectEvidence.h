@@ -18,7 +18,8 @@
 // or malformed, when a file it names is missing or differs in lines or bytes, or when a covered
 // file is not named (ListCovered on both sides, so both see the same set).
 //
-// The evidence is measured from the files as they stand at the end of the scan, written under a
+// The evidence is measured from the files as they stand at the end of the scan (or taken from
+// the counts of the step that wrote them last, when the size still agrees), written under a
 // temporary name and renamed, and synced with the rest of the job's outputs.
 //
 // Thread: pure functions over files; no state.
@@ -41,9 +42,12 @@ public:
                                               const std::string& splitMapName, std::vector<std::string>& names);
     // Lines and bytes of the file at `path`.
     [[nodiscard]] static CKxError Measure(const std::string& path, SEntry& entry);
-    // Measures `names` in `folder` and writes the evidence to `evidencePath`.
+    // Measures `names` in `folder` and writes the evidence to `evidencePath`. A file named in
+    // `written` (what its writer counted as it wrote it) is taken from there when its size on
+    // disk still matches, and read back otherwise.
     [[nodiscard]] static CKxError Write(const std::string& evidencePath, const std::string& folder,
-                                        const std::vector<std::string>& names);
+                                        const std::vector<std::string>& names,
+                                        const std::vector<SEntry>& written = {});
     // Succeeds when the evidence at `evidencePath` names exactly `names` and each file of
     // `folder` has the lines and bytes it records; the error names the first file that differs.
     [[nodiscard]] static CKxError Verify(const std::string& evidencePath, const std::string& folder,

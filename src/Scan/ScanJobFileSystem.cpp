@@ -1468,7 +1468,7 @@ CKxError CScanJobFileSystem::Cleanup_SyncOutputs()
         KX_RETURN_IF_ERROR(CCollectEvidence::ListCovered(folder, m_fileNameFactory->WorkUnitCollectNamePattern(),
                                                          FXPath::FileName(m_fileNameFactory->SplitCollect(0, 0)),
                                                          covered));
-        KX_RETURN_IF_ERROR(CCollectEvidence::Write(m_fileNameFactory->CollectEvidence(), folder, covered));
+        KX_RETURN_IF_ERROR(CCollectEvidence::Write(m_fileNameFactory->CollectEvidence(), folder, covered, m_splitWritten));
     }
     if (m_earlySync.joinable())
         m_earlySync.join();
@@ -1572,8 +1572,10 @@ CKxError CScanJobFileSystem::Cleanup_PostProcessCollectFiles()
     KX_RETURN_IF_FAILED(m_callback->FlushBuffers(), "Failed to process scan_Failures.");
     std::shared_ptr<ISplitCollectFiles> splitter;
     KX_RETURN_IF_FAILED(m_callback->GetSplitCollectFileInterface(splitter), "Failed to split collect files");
-    if (splitter)
+    if (splitter) {
         KX_RETURN_IF_FAILED(splitter->Run(), "Failed to split collect files");
+        m_splitWritten = splitter->WrittenFiles();
+    }
     return CKxError::Success();
 }
 

@@ -24,6 +24,7 @@
 // progress thread (CScanProgress) only read the callback's liveness mark and the walk counters.
 #include "Base/Bag.h"
 #include "Base/TimeStamp.h"
+#include "CollectFile/CollectEvidence.h"
 #include "Engine/WorkUnitManager.h"
 #include "Scan/ScanContentConfiguration.h"
 #include "Scan/ScanJob.h"
@@ -240,6 +241,8 @@ private:
     std::uint64_t m_referenceTime = 0;
     std::time_t m_startedAt = std::time(nullptr);  // what changed since is synced at the end
     std::jthread m_earlySync;  // syncs the final collect files while clean-up goes on
+    // Collect files the split wrote, with the lines and bytes it wrote: their evidence.
+    std::vector<CCollectEvidence::SEntry> m_splitWritten;
     long long m_phaseElapsedTime = 0;
     long long m_commitJobId = 0;
     long m_commitJobBackupLevel = 0;

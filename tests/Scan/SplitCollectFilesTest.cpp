@@ -296,6 +296,14 @@ TEST_F(SplitCollectFilesTest, EveryItemListedOnceWhateverTheSizes)
     ASSERT_EQ(map.size(), 2u);
     EXPECT_EQ(map[0], "1 3 " + std::to_string(2 + splitter.GetSplitMap().at(1).size()));
     EXPECT_EQ(splitter.CountOfAddedCollectFiles(), static_cast<int>(m_resources.size()) - 2);
+    // What the split counted as it wrote is what a read-back finds: the evidence takes its word.
+    ASSERT_EQ(splitter.WrittenFiles().size(), m_resources.size());
+    for (const CCollectEvidence::SEntry& written : splitter.WrittenFiles()) {
+        CCollectEvidence::SEntry measured;
+        ASSERT_TRUE(CCollectEvidence::Measure(m_folder + "/" + written.name, measured).IsSuccess());
+        EXPECT_EQ(std::tie(written.lines, written.bytes, written.name),
+                  std::tie(measured.lines, measured.bytes, measured.name));
+    }
 }
 
 TEST_F(SplitCollectFilesTest, AncestorLinesAreKeptButNeverCountedNorCut)

@@ -1,8 +1,10 @@
 #include "Scan/Unix/UnixSplitCollectFiles.h"
 
 #include "Agent/EvEvent.h"
+#include "Base/FXPath.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
+#include "Base/OutputSync.h"
 #include "Base/Prefault.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "Scan/ContentRootAncestorConsumer.h"
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_set>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -117,6 +120,8 @@ public:
             m_front += static_cast<std::uint64_t>(put);
             bytes.remove_prefix(static_cast<size_t>(put));
         }
+        // The front is final as written: the disk may take it while the rest is split.
+        COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_front);
         return CKxError::Success();
     }
 
@@ -125,6 +130,7 @@ public:
     {
         if (::ftruncate(m_fd, static_cast<off_t>(m_front)) != 0)
             return CKxError::FromErrno(errno, KxFormat("Failed to truncate '%s'", m_path.c_str()));
+        COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_front, true);
         const int fd = m_fd;
         m_fd = -1;
         if (::close(fd) != 0)
@@ -143,6 +149,7 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::uint64_t m_front = 0;
+    std::uint64_t m_writeBackStarted = 0;
     std::unique_ptr<char[]> m_buffer;
     size_t m_size = 0;
     size_t m_begin = 0;
@@ -156,6 +163,7 @@ struct SPieceBlock {
     SPieceBlock() { Prefault::Reserve(bytes, kBlockBytes + (size_t{64} << 10)); }
 
     std::string bytes;
+    std::uint64_t lines = 0;
     std::uint64_t items = 0;
     std::uint64_t folders = 0;
     std::uint64_t dataSize = 0;
@@ -163,11 +171,14 @@ struct SPieceBlock {
     std::uint64_t frontItems = 0;
     std::uint64_t frontFolders = 0;
     std::uint64_t frontData = 0;
+    // What the current target (front or piece) received in all: its whole-file evidence.
+    CCollectEvidence::SEntry target;
 
     void Add(std::string_view line, bool isAncestor, std::uint64_t size)
     {
         bytes.append(line);
         bytes.push_back('\n');
+        ++lines;
         if (isAncestor)
             return;
         ++items;
@@ -190,9 +201,19 @@ struct SPieceBlock {
             frontFolders += folders;
             frontData += dataSize;
         }
+        target.lines += lines;
+        target.bytes += bytes.size();
         bytes.clear();
-        items = folders = dataSize = 0;
+        lines = items = folders = dataSize = 0;
         return written;
+    }
+
+    // Ends the current target, named `path`, and hands over its evidence.
+    CCollectEvidence::SEntry EndTarget(const std::string& path)
+    {
+        CCollectEvidence::SEntry ended = std::exchange(target, {});
+        ended.name = FXPath::FileName(path);
+        return ended;
     }
 };
 }  // namespace
@@ -256,6 +277,7 @@ CKxError CUnixSplitCollectFiles::Run()
     FSTRACE();
     const auto started = std::chrono::steady_clock::now();
     m_extentsSupported = true;
+    m_written.clear();
     int splitCount = m_options ? m_options->GetCollectFileSplitCount() : 1;
     if (splitCount == 0)
         return CKxError::Success();
@@ -385,6 +407,7 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
             if (piece)
                 KX_RETURN_IF_FAILED(piece->Close(), "Failed to close collect file piece [%s]",
                                     piece->GetFileName().c_str());
+            m_written.push_back(block.EndTarget(piece ? piece->GetFileName() : path));
             ++m_lastCollectNumber;
             ++m_addedCollectFiles;
             if (firstNew == 0)
@@ -429,6 +452,7 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
     if (CKxError finished = reader.Finish(); finished.IsError())
         return RaiseSplitFailure(std::move(finished.Push(KxFormat("Failed to split collect file [%s]", path.c_str()))),
                                  path);
+    m_written.push_back(block.EndTarget(piece ? piece->GetFileName() : path));
     auto front = std::make_shared<CFlatCollectFile>(jobId, path, sourceVolumePath);
     front->SetCounts(block.frontItems, block.frontFolders, block.frontData);
     resource->SetCollectConsumer(front);

@@ -62,6 +62,7 @@ public:
 
     [[nodiscard]] CKxError Run() override;
     int CountOfAddedCollectFiles() const override { return m_addedCollectFiles; }
+    const std::vector<CCollectEvidence::SEntry>& WrittenFiles() const override { return m_written; }
 
     // Called for every line written to a piece, with the number of the collect file being split
     // and that of the piece. This splitter keeps no extent bookkeeping and answers kNotSupported,
@@ -93,6 +94,7 @@ protected:
     std::shared_ptr<CPostProcessingOptions> m_options;
     std::shared_ptr<CFileNameFactory> m_names;
     std::map<int, std::set<int>> m_splitMap;
+    std::vector<CCollectEvidence::SEntry> m_written;
 
 private:
     std::uint64_t m_maxCollectFileBytes = kMaxCollectFileBytes;
