@@ -95,7 +95,7 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
 CKxError CDirChangeClosedFile::VerifyChunks() const
 {
     // Chunks in file order, read through one window, so that the file is read once, in order.
-    constexpr std::uint64_t kWindow = std::uint64_t{4} << 20;
+    constexpr std::uint64_t kWindow = std::uint64_t{256} << 10;
     std::vector<const SChunkRef*> byOffset;
     byOffset.reserve(m_chunks.size());
     for (const SChunkRef& chunk : m_chunks)

@@ -259,8 +259,9 @@ private:
     void ReportFailure(std::uint32_t mode, int errorNumber);
     // Opens the folder of `node` by the path BuildPaths made (no handle of its parent is held).
     int OpenByPath(const Node& node);
-    // True when `fd` is the folder the parent's listing showed; otherwise reports the folder as
-    // changed during the scan (or the fstat failure) and returns false.
+    // True when `fd` is the folder the parent's listing showed, by the descriptor's status;
+    // otherwise reports the folder as changed during the scan (or the fstat failure) and
+    // returns false. Asked only when the folder's own "." entry did not already say so.
     bool IsListedFolder(int fd, const Node& node);
 
     CFolderWalk& m_walk;
@@ -278,6 +279,21 @@ private:
     CItemPtr m_item;                        // the reusable item; sole owner between entries
     CFindFirstItem* m_findFirst = nullptr;  // the same object, typed
 };
+
+namespace {
+// True when the first entries of a folder's listing hold "." numbered `inode`.
+bool DotIsInode(const char* buffer, long bytes, std::uint64_t inode)
+{
+    for (long offset = 0; offset < bytes;) {
+        const auto* entry = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
+        if (entry->d_name[0] == '.' && entry->d_name[1] == '\0')
+            return entry->d_ino == inode;
+        offset += entry->d_reclen;
+    }
+    return false;
+}
+
+}  // namespace
 
 int CFolderWalk::OpenFolder(const std::string& path)
 {
@@ -583,10 +599,6 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
         ReportFailure(S_IFDIR, openErrno == ELOOP || openErrno == ENOTDIR ? ChangedDuringScan : openErrno);
         return;
     }
-    if (!IsListedFolder(fd, *node)) {
-        ::close(fd);
-        return;
-    }
     const size_t firstChild = children.size();
     if (m_path.back() != '/')
         m_path.push_back('/');
@@ -607,8 +619,24 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
         std::uint64_t& folders;
         ~CountOnExit() { unit.CountItems(items, folders); }
     } countOnExit{m_walk.m_unit, takenItems, takenFolders};
+    bool checked = false;
     for (;;) {
         const long bytes = ::syscall(SYS_getdents64, fd, m_buffer.get(), DirectoryBufferSize);
+        if (!checked && bytes > 0) {
+            // Nothing of the folder is handed on before it is known to be the one listed: its
+            // own "." entry says so for free where the file system numbers it like the folder
+            // (as the usual ones do); otherwise the descriptor's status decides.
+            checked = true;
+            if (!DotIsInode(m_buffer.get(), bytes, node->inode)) {
+                m_path.resize(pathBase > 1 ? pathBase - 1 : pathBase);
+                const bool listed = IsListedFolder(fd, *node);
+                m_path.resize(pathBase);
+                if (!listed) {
+                    ::close(fd);
+                    return;
+                }
+            }
+        }
         if (bytes == 0)
             break;
         if (bytes < 0) {
