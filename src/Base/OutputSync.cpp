@@ -116,17 +116,6 @@ std::uint64_t SyncConcurrently(std::vector<SOpenFile>& open, bool dataOnly, Keep
 }
 }  // namespace
 
-std::jthread COutputSync::SyncInBackground(std::vector<std::string> folders, std::time_t since)
-{
-    return std::jthread([folders = std::move(folders), since] {
-        std::vector<SOpenFile> files;
-        for (const std::string& folder : folders)
-            (void)OpenChangedFiles(folder, Threshold(since), files);
-        auto ignore = [](CKxError) {};
-        (void)SyncConcurrently(files, true, ignore);
-    });
-}
-
 void COutputSync::StartWriteBack(int fd, std::uint64_t& startedUpTo, std::uint64_t writtenUpTo, bool all)
 {
     if (writtenUpTo <= startedUpTo || (!all && writtenUpTo - startedUpTo < kWriteBackStep))

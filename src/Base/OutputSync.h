@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <thread>
 #include <vector>
 
 class COutputSync {
@@ -36,11 +35,6 @@ public:
     // returned, naming the path; the pass still syncs everything else.
     [[nodiscard]] static CKxError SyncChangedSince(const std::vector<std::string>& folders, std::time_t since,
                                                    const std::string& stopAt, SCounts* counts = nullptr);
-    // Syncs, on a thread of its own, the data of the files SyncChangedSince would sync now, and
-    // returns at once: the disk writes while the caller finishes its work, and the final pass
-    // finds those files clean. Failures are left for SyncChangedSince to report. The returned
-    // thread joins when destroyed; join it before the final pass.
-    [[nodiscard]] static std::jthread SyncInBackground(std::vector<std::string> folders, std::time_t since);
     // Asks the kernel to start writing [`startedUpTo`, `writtenUpTo`) of `fd` to disk without
     // waiting, once at least kWriteBackStep bytes are pending or when `all`; moves `startedUpTo`.
     // For writers of large results whose bytes are final as written: the disk works while the

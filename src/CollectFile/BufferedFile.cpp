@@ -2,6 +2,7 @@
 #include "Base/FileSystemIdentity.h"
 
 #include "Base/HotPath.h"
+#include "Base/OutputSync.h"
 #include "Base/Prefault.h"
 
 #include <cerrno>
@@ -53,6 +54,8 @@ CKxError CBufferedFile::Open(const std::string& path, bool append)
     m_path = path;
     m_used = 0;
     m_tell = size;
+    m_handedOver = size;
+    m_writeBackStarted = size;
     m_failure = CKxError::Success();
     return CKxError::Success();
 }
@@ -88,7 +91,10 @@ CKxError CBufferedFile::WriteAllLocked(const char* data, size_t size)
             return Failed(EIO, "write to");  // no progress: treat as an I/O error, never spin
         data += n;
         size -= static_cast<size_t>(n);
+        m_handedOver += static_cast<std::uint64_t>(n);
     }
+    if (m_startWriteBack)
+        COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_handedOver);
     return CKxError::Success();
 }
 
@@ -191,6 +197,8 @@ CKxError CBufferedFile::Close()
     CKxError result;
     if (m_fd >= 0) {
         result = m_failure.IsError() ? m_failure : FlushLocked();
+        if (m_startWriteBack)
+            COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_handedOver, true);
         if (::close(m_fd) != 0 && result.IsSuccess())
             result = Failed(errno, "close");
         m_fd = -1;

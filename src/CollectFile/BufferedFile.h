@@ -51,6 +51,10 @@ public:
     const std::string& Path() const { return m_path; }
 
     void SetWriteFunction(WriteFunction write) { m_write = write; }
+    // For a file whose bytes are final as written (nothing rewrites them before the job ends):
+    // their write-back to disk is started as they reach the kernel, so that the job's final sync
+    // finds little left to wait for. Call before Open.
+    void SetStartWriteBack(bool start) { m_startWriteBack = start; }
 
     // Runs `fn` under the file's lock, so that a caller can keep its own counters consistent
     // with the bytes appended; `fn` receives a sink with the same Append semantics.
@@ -86,5 +90,8 @@ private:
     char* m_buffer = nullptr;
     size_t m_used = 0;
     std::uint64_t m_tell = 0;
+    std::uint64_t m_handedOver = 0;       // bytes in the file (not in the buffer)
+    std::uint64_t m_writeBackStarted = 0;  // bytes whose write-back was started
+    bool m_startWriteBack = false;
     CKxError m_failure;  // sticky write failure
 };

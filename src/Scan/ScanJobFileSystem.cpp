@@ -1422,9 +1422,6 @@ CKxError CScanJobFileSystem::Cleanup()
     KX_RETURN_IF_ERROR(Cleanup_ProcessEmptyScanContent());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessDirChange());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessCollectFiles());
-    // The collect files are final: the disk writes them while the last steps run and the
-    // evidence is measured from the page cache.
-    m_earlySync = COutputSync::SyncInBackground(ResultFolders(), m_startedAt);
     KX_RETURN_IF_ERROR(Cleanup_ProcessIPhoto());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessResultFolder());
     KX_RETURN_IF_ERROR(Cleanup_CloseDirchange());
@@ -1470,8 +1467,6 @@ CKxError CScanJobFileSystem::Cleanup_SyncOutputs()
                                                          covered));
         KX_RETURN_IF_ERROR(CCollectEvidence::Write(m_fileNameFactory->CollectEvidence(), folder, covered, m_splitWritten));
     }
-    if (m_earlySync.joinable())
-        m_earlySync.join();
     COutputSync::SCounts counts;
     KX_RETURN_IF_FAILED(COutputSync::SyncChangedSince(folders, m_startedAt, CInstancePaths::Root(), &counts),
                         "Failed to put the job's results on disk");

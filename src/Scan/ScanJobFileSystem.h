@@ -240,7 +240,6 @@ private:
     bool m_followMountPoints = true;
     std::uint64_t m_referenceTime = 0;
     std::time_t m_startedAt = std::time(nullptr);  // what changed since is synced at the end
-    std::jthread m_earlySync;  // syncs the final collect files while clean-up goes on
     // Collect files the split wrote, with the lines and bytes it wrote: their evidence.
     std::vector<CCollectEvidence::SEntry> m_splitWritten;
     long long m_phaseElapsedTime = 0;

@@ -416,6 +416,7 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
             pieceNumber = m_lastCollectNumber;
             const std::string piecePath = m_names->WorkUnitCollect(pieceNumber);
             piece = std::make_shared<CFlatCollectFile>(jobId, piecePath, sourceVolumePath);
+            piece->File().SetStartWriteBack(true);  // pieces are final as written, like the front
             if (CKxError opened = piece->Open(); opened.IsError())
                 return RaiseSplitFailure(
                     std::move(opened.Push(KxFormat("Failed open output file [%s]", piecePath.c_str()))), path);
