@@ -2,7 +2,7 @@
 #include "Base/FileSystemIdentity.h"
 
 #include "Base/HotPath.h"
-#include "Base/OutputSync.h"
+#include "Base/WriteBackStarter.h"
 #include "Base/Prefault.h"
 
 #include <cerrno>
@@ -55,7 +55,8 @@ CKxError CBufferedFile::Open(const std::string& path, bool append)
     m_used = 0;
     m_tell = size;
     m_handedOver = size;
-    m_writeBackStarted = size;
+    if (m_startWriteBack)
+        m_writeBack = std::make_unique<CWriteBackStarter>(fd);
     m_failure = CKxError::Success();
     return CKxError::Success();
 }
@@ -93,8 +94,8 @@ CKxError CBufferedFile::WriteAllLocked(const char* data, size_t size)
         size -= static_cast<size_t>(n);
         m_handedOver += static_cast<std::uint64_t>(n);
     }
-    if (m_startWriteBack)
-        COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_handedOver);
+    if (m_writeBack)
+        m_writeBack->Advance(m_handedOver);
     return CKxError::Success();
 }
 
@@ -197,8 +198,10 @@ CKxError CBufferedFile::Close()
     CKxError result;
     if (m_fd >= 0) {
         result = m_failure.IsError() ? m_failure : FlushLocked();
-        if (m_startWriteBack)
-            COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_handedOver, true);
+        if (m_writeBack) {
+            m_writeBack->Finish();
+            m_writeBack.reset();
+        }
         if (::close(m_fd) != 0 && result.IsSuccess())
             result = Failed(errno, "close");
         m_fd = -1;

@@ -14,8 +14,10 @@
 // Open and Close must not race with other calls (the owner opens before the walk and closes
 // after it). SetWriteFunction is for tests and must be called before Open.
 #include "Base/KxError.h"
+#include "Base/WriteBackStarter.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -91,7 +93,7 @@ private:
     size_t m_used = 0;
     std::uint64_t m_tell = 0;
     std::uint64_t m_handedOver = 0;       // bytes in the file (not in the buffer)
-    std::uint64_t m_writeBackStarted = 0;  // bytes whose write-back was started
     bool m_startWriteBack = false;
+    std::unique_ptr<CWriteBackStarter> m_writeBack;  // while open, when m_startWriteBack
     CKxError m_failure;  // sticky write failure
 };

@@ -111,7 +111,6 @@ struct CPathCacheFlatFileIndex::SImpl {
     int currentFd = -1;
     std::uint64_t currentGeneration = 0;
     std::uint64_t currentEnd = 0;
-    std::uint64_t writeBackStarted = 0;  // bytes handed to the disk ahead of the job's final sync
     std::deque<SChunkRef> currentChunks;  // in file order; a deque keeps references stable
     // Chunks by folder for LookupCurrent, built on demand: the first currentIndexed chunks are in.
     std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
@@ -139,7 +138,6 @@ struct CPathCacheFlatFileIndex::SImpl {
             ::close(currentFd);
         currentFd = -1;
         currentEnd = 0;
-        writeBackStarted = 0;
         currentChunks.clear();
         currentByFolder.clear();
         currentIndexed = 0;
@@ -399,8 +397,6 @@ KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view byte
     }
     const std::uint64_t base = impl.currentEnd;
     impl.currentEnd += bytes.size();
-    // Chunks are never rewritten: their pages can go to the disk while the walk goes on.
-    COutputSync::StartWriteBack(impl.currentFd, impl.writeBackStarted, impl.currentEnd);
     impl.currentEntries += entries;
     for (SChunkRef& chunk : chunks) {
         chunk.offset += base;
@@ -635,7 +631,10 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
         return wrote.Push(KxFormat("Failed to close the directory-change file '%s'", impl.currentPath.c_str()));
     }
     impl.currentEnd = at;
-    COutputSync::StartWriteBack(impl.currentFd, impl.writeBackStarted, at, true);
+    // The file is final: the disk can take it while the clean-up goes on (the walk's threads
+    // are spared this work while they append).
+    std::uint64_t none = 0;
+    COutputSync::StartWriteBack(impl.currentFd, none, at, true);
     impl.closed.store(true, std::memory_order_release);
     FSLOG(0, "Directory-change file '%s' closed: %llu entries in %zu folder chunks, %llu bytes, in %lld ms",
           impl.currentPath.c_str(), static_cast<unsigned long long>(impl.currentEntries), keys.size(),

@@ -4,7 +4,7 @@
 #include "Base/FXPath.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
-#include "Base/OutputSync.h"
+#include "Base/WriteBackStarter.h"
 #include "Base/Prefault.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "Scan/ContentRootAncestorConsumer.h"
@@ -63,6 +63,7 @@ public:
         m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (m_fd < 0)
             return CKxError::FromErrno(errno, KxFormat("Failed to open '%s'", path.c_str()));
+        m_writeBack = std::make_unique<CWriteBackStarter>(m_fd);
         m_buffer = std::make_unique_for_overwrite<char[]>(kBlockBytes);
         m_size = kBlockBytes;
         Prefault::Range(m_buffer.get(), m_size);
@@ -121,7 +122,7 @@ public:
             bytes.remove_prefix(static_cast<size_t>(put));
         }
         // The front is final as written: the disk may take it while the rest is split.
-        COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_front);
+        m_writeBack->Advance(m_front);
         return CKxError::Success();
     }
 
@@ -130,7 +131,7 @@ public:
     {
         if (::ftruncate(m_fd, static_cast<off_t>(m_front)) != 0)
             return CKxError::FromErrno(errno, KxFormat("Failed to truncate '%s'", m_path.c_str()));
-        COutputSync::StartWriteBack(m_fd, m_writeBackStarted, m_front, true);
+        m_writeBack->Finish();
         const int fd = m_fd;
         m_fd = -1;
         if (::close(fd) != 0)
@@ -140,6 +141,7 @@ public:
 
     void Close()
     {
+        m_writeBack.reset();  // its thread uses the descriptor
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
@@ -149,7 +151,7 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::uint64_t m_front = 0;
-    std::uint64_t m_writeBackStarted = 0;
+    std::unique_ptr<CWriteBackStarter> m_writeBack;
     std::unique_ptr<char[]> m_buffer;
     size_t m_size = 0;
     size_t m_begin = 0;
