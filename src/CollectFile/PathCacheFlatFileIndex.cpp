@@ -4,7 +4,7 @@
 #include "Base/BackgroundRemover.h"
 #include "Base/HotPath.h"
 #include "Base/LogWriter.h"
-#include "Base/OutputSync.h"
+#include "Base/WriteBackStarter.h"
 #include "Base/Prefault.h"
 #include "CollectFile/DirChangeClosedFile.h"
 #include "CollectFile/DirChangeComparison.h"
@@ -111,6 +111,9 @@ struct CPathCacheFlatFileIndex::SImpl {
     int currentFd = -1;
     std::uint64_t currentGeneration = 0;
     std::uint64_t currentEnd = 0;
+    // Chunks are never rewritten: the disk takes them while the walk goes on, started from a
+    // thread of the starter's, so that the walk's threads only tell it how far the file is.
+    std::unique_ptr<CWriteBackStarter> writeBack;
     std::deque<SChunkRef> currentChunks;  // in file order; a deque keeps references stable
     // Chunks by folder for LookupCurrent, built on demand: the first currentIndexed chunks are in.
     std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
@@ -134,6 +137,7 @@ struct CPathCacheFlatFileIndex::SImpl {
 
     void ResetCurrent()
     {
+        writeBack.reset();  // its thread uses the descriptor
         if (currentFd >= 0)
             ::close(currentFd);
         currentFd = -1;
@@ -251,6 +255,7 @@ CKxError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string& path,
     if (fd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to open '%s' for writing", path.c_str()));
     m_impl->currentFd = fd;
+    m_impl->writeBack = std::make_unique<CWriteBackStarter>(fd);
     m_impl->currentGeneration = g_nextFileGeneration.fetch_add(1, std::memory_order_relaxed);
     CKxError header = m_impl->WriteAllLocked(DirChangeFileLayout::kHeader, 0);
     if (header.IsError()) {
@@ -397,6 +402,7 @@ KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view byte
     }
     const std::uint64_t base = impl.currentEnd;
     impl.currentEnd += bytes.size();
+    impl.writeBack->Advance(impl.currentEnd);
     impl.currentEntries += entries;
     for (SChunkRef& chunk : chunks) {
         chunk.offset += base;
@@ -631,10 +637,8 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
         return wrote.Push(KxFormat("Failed to close the directory-change file '%s'", impl.currentPath.c_str()));
     }
     impl.currentEnd = at;
-    // The file is final: the disk can take it while the clean-up goes on (the walk's threads
-    // are spared this work while they append).
-    std::uint64_t none = 0;
-    COutputSync::StartWriteBack(impl.currentFd, none, at, true);
+    impl.writeBack->Advance(at);
+    impl.writeBack->Finish();
     impl.closed.store(true, std::memory_order_release);
     FSLOG(0, "Directory-change file '%s' closed: %llu entries in %zu folder chunks, %llu bytes, in %lld ms",
           impl.currentPath.c_str(), static_cast<unsigned long long>(impl.currentEntries), keys.size(),
