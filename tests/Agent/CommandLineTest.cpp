@@ -7,55 +7,43 @@ namespace {
 
 CCommandLineArguments Make(std::vector<std::string> tokens) { return CCommandLineArguments(tokens); }
 
-TEST(CommandLineTest, OptionsTakeTheNextTokenUnlessItIsAnotherOption)
+// What each option of a command line reads as: its value, "<flag>" when present without one,
+// "<absent>"; and the positional tokens left over.
+TEST(CommandLineTest, OptionsValuesAndPositionals)
 {
-    auto args = Make({"-vm", "inst", "-f", "-t", "1", "-j", "-5", "-ref", "-0.5", "-x", "-", "-e", ""});
-    std::string value;
-    EXPECT_TRUE(args.GetOption("vm", value));
-    EXPECT_EQ(value, "inst");
-    EXPECT_TRUE(args.GetOption("f"));
-    value = "untouched";
-    EXPECT_FALSE(args.GetOption("f", value)) << "an option followed by an option has no value";
-    EXPECT_EQ(value, "untouched");
-    EXPECT_TRUE(args.GetOption("t", value));
-    EXPECT_EQ(value, "1");
-    EXPECT_TRUE(args.GetOption("j", value));
-    EXPECT_EQ(value, "-5") << "a negative number is a value";
-    EXPECT_TRUE(args.GetOption("ref", value));
-    EXPECT_EQ(value, "-0.5");
-    EXPECT_FALSE(args.GetOption("x", value)) << "a lone '-' is not a value";
-    EXPECT_TRUE(args.GetOption("e", value));
-    EXPECT_EQ(value, "") << "an empty token is a value";
-    EXPECT_EQ(args.GetPositionalCount(), 1u);
-    EXPECT_EQ(args.GetPositional(0), "-");
-    EXPECT_FALSE(args.GetOption("missing"));
-    EXPECT_FALSE(args.GetOption("missing", value));
-    EXPECT_FALSE(args.GetOption("-vm")) << "names are given without their dash";
-}
-
-TEST(CommandLineTest, TokensThatAreNotOptionsArePositional)
-{
-    auto args = Make({"stray", "-a", "1:2", "extra", "-7", "-5x", "--long", "v"});
-    EXPECT_EQ(args.GetPositionalCount(), 3u);
-    EXPECT_EQ(args.GetPositional(0), "stray");
-    EXPECT_EQ(args.GetPositional(1), "extra");
-    EXPECT_EQ(args.GetPositional(2), "-7") << "a negative number that follows no option stays positional";
-    EXPECT_EQ(args.GetPositional(3), "");
-    std::string value;
-    EXPECT_TRUE(args.GetOption("5x")) << "'-5x' is not a number, so it is an option";
-    EXPECT_TRUE(args.GetOption("-long", value));
-    EXPECT_EQ(value, "v");
-}
-
-TEST(CommandLineTest, LastOccurrenceOfAnOptionWins)
-{
-    auto args = Make({"-t", "1", "-t", "2", "-s", "x", "-s"});
-    std::string value;
-    EXPECT_TRUE(args.GetOption("t", value));
-    EXPECT_EQ(value, "2");
-    EXPECT_TRUE(args.GetOption("s"));
-    EXPECT_FALSE(args.GetOption("s", value)) << "the later valueless -s replaces -s x";
-    EXPECT_EQ(args.GetUnusedCount(), 0);
+    struct Case {
+        std::vector<std::string> tokens;
+        std::vector<std::pair<const char*, const char*>> options;
+        std::vector<std::string> positionals;
+    };
+    const std::vector<Case> cases = {
+        // An option followed by an option has no value; negative numbers and empty tokens are
+        // values, a lone '-' is not; names are given without their dash.
+        {{"-vm", "inst", "-f", "-t", "1", "-j", "-5", "-ref", "-0.5", "-x", "-", "-e", ""},
+         {{"vm", "inst"}, {"f", "<flag>"}, {"t", "1"}, {"j", "-5"}, {"ref", "-0.5"}, {"x", "<flag>"}, {"e", ""},
+          {"missing", "<absent>"}, {"-vm", "<absent>"}},
+         {"-"}},
+        // A negative number that follows no option stays positional; '-5x' is no number.
+        {{"stray", "-a", "1:2", "extra", "-7", "-5x", "--long", "v"},
+         {{"a", "1:2"}, {"5x", "<flag>"}, {"-long", "v"}},
+         {"stray", "extra", "-7"}},
+        // The last occurrence wins, also a valueless one.
+        {{"-t", "1", "-t", "2", "-s", "x", "-s"}, {{"t", "2"}, {"s", "<flag>"}}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tokens.front());
+        auto args = Make(c.tokens);
+        for (const auto& [name, expected] : c.options) {
+            std::string value = "<flag>";
+            const bool present = args.GetOption(name);
+            EXPECT_EQ(present ? (args.GetOption(name, value), value) : "<absent>", expected) << name;
+        }
+        std::vector<std::string> positionals;
+        for (size_t i = 0; i < args.GetPositionalCount(); ++i)
+            positionals.push_back(args.GetPositional(i));
+        EXPECT_EQ(positionals, c.positionals);
+        EXPECT_EQ(args.GetPositional(c.positionals.size()), "");
+    }
 }
 
 TEST(CommandLineTest, UnusedCountFollowsWhatWasRead)
