@@ -147,15 +147,6 @@ TEST_F(UnixCallbackTest, OneOutputResourcePerVolume)
     CConsumerOutputHandlerPtr none;
     EXPECT_EQ(m_callback->GetOutputHandler(m_root + "/no-such-volume", none).Code(), ENOENT);
     EXPECT_FALSE(none);
-
-    if (!HasSecondVolume())
-        GTEST_SKIP() << "no second file system at /dev/shm";
-    ASSERT_TRUE(Handler("/dev/shm"));
-    resources = m_callback->GetOutputResourcesList();
-    ASSERT_EQ(resources.size(), 2u);
-    EXPECT_EQ(resources[1]->GetCollectNumber(), 2);
-    EXPECT_NE(resources[1]->GetVolumeId(), treeId);
-    EXPECT_EQ(m_callback->GetOutputResourceIndex(), 2);
 }
 
 TEST_F(UnixCallbackTest, WorkersAskingAtOnceShareOneResourcePerVolume)
@@ -253,18 +244,6 @@ TEST_F(UnixCallbackTest, ChainLinksFollowTheBagInTheirOrder)
                                                     "ExtentLevelBackup", "MaxFileCTime", "DirChangeCollect"}));
     EXPECT_TRUE(m_callback->IsSymLinkEnabled());
 
-    // The output stage writes through the volume's shared writers.
-    CItemConsumerPtr link = all->GetConsumer();
-    while (auto chain = std::dynamic_pointer_cast<CItemConsumerChain>(link))
-        link = chain->GetNextConsumer();
-    auto stage = std::dynamic_pointer_cast<CDirChangeCollectItemConsumer>(link);
-    ASSERT_TRUE(stage);
-    const auto resource = m_callback->GetOutputResourcesList().at(0);
-    EXPECT_EQ(stage->GetSecondConsumer(), resource->GetCollectConsumer());
-    EXPECT_EQ(stage->GetFirstConsumer(), resource->GetDirChangeConsumer());
-    EXPECT_EQ(stage->GetAncestorConsumer(), resource->GetAncestorConsumer());
-    EXPECT_TRUE(std::dynamic_pointer_cast<CBackupJobTypeEvaluator>(stage->GetSecondEvaluator()));
-
     // A long-path pass, no skip consumer, no extent threshold, and a Hadoop scan each take
     // their link out.
     ASSERT_TRUE(m_bag->Write(Id::idIsLongPathScan, true).IsSuccess());
@@ -293,10 +272,7 @@ TEST_F(UnixCallbackTest, NoAppleDoubleLinkOnHfsVolumes)
     m_callback->SetFileSystems(std::make_shared<skipFS>(m_root + "/mountinfo"));
     ASSERT_TRUE(m_bag->Write(Id::idAppleDouble, true).IsSuccess());
     CItemConsumerPtr head = std::make_shared<CItemConsumerChain>();
-    const CKxError answer = m_callback->CreateAndAddAppleDoubleConsumer(m_tree, head);
-    EXPECT_EQ(answer.Code(), KxCode::UnknownProduct);
-    EXPECT_EQ(answer.Message(), "Apple double consumer not needed for hfsplus filesystem. Apple double details will "
-                                "be collected in backup phase");
+    EXPECT_EQ(m_callback->CreateAndAddAppleDoubleConsumer(m_tree, head).Code(), KxCode::UnknownProduct);
     EXPECT_EQ(Links(Handler(m_tree)), (std::vector<std::string>{"SkipFS", "RawDevice", "DirChangeCollect"}));
 
     // An unreadable mount table leaves the job without the link too.
