@@ -92,6 +92,7 @@ protected:
     }
 
     std::string Log() const { return ReadFile(m_logPath); }
+    bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
 
     // The bag's value of `key` with its type: true/false, 5 (int), 5u (unsigned int), 5ull
     // (unsigned long long), "text" (string); "-" when absent.
@@ -414,6 +415,7 @@ TEST_F(ScannerOptionsTest, DistributedJobsRegisterNoClientIdAndTheLustreHookWins
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_EQ(Value<int>(Bag::idDistributedAppType), 13);
     EXPECT_FALSE(m_bag->Has(Bag::idGpfsScan));
+    EXPECT_TRUE(Logged("Hook File for Lustre Exists. So changing the cluster type to Lustre"));
 }
 
 TEST_F(ScannerOptionsTest, FailedFilesFromIndexOnlyForDistributedJobs)
@@ -427,6 +429,7 @@ TEST_F(ScannerOptionsTest, FailedFilesFromIndexOnlyForDistributedJobs)
                 }).IsSuccess());
     // This agent's index keeps no per-job options, so the answer is always "not saved".
     EXPECT_FALSE(Value<bool>(Bag::idFailedFilesInIndex));
+    EXPECT_TRUE(Logged("Failed to determine if JobID=[41] saved failed files in index, ret=[1168]"));
 
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_FALSE(m_bag->Has(Bag::idFailedFilesInIndex));
@@ -470,9 +473,15 @@ TEST_F(ScannerOptionsTest, MissingConfigurationObjectsEndTheLoad)
     EXPECT_FALSE(m_bag->Has(Bag::idClientID));
 
     auto options = std::make_shared<CUnixScannerOptions>();
-    for (const char* app : {"1:6", "not-an-app"})
-        EXPECT_EQ(options->LoadConfiguration(app).Code(), 1627) << app;
+    for (const auto& [app, message] : {std::pair{"1:6", "getAppId failed, error=2"},
+                                       std::pair{"not-an-app", "getAppId failed, error=87"}}) {
+        CKxError load = options->LoadConfiguration(app);
+        EXPECT_EQ(load.Code(), 1627) << app;
+        EXPECT_EQ(load.Message(), message);
+    }
     EXPECT_EQ(options->GetConfigurationBag()->Size(), 0u);
+    CBagPtr bag = options->GetConfigurationBag();
+    EXPECT_EQ(options->ConfigureFileExtent(nullptr, bag).Message(), "SubClient is null");
 }
 
 TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)

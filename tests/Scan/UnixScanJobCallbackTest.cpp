@@ -272,7 +272,10 @@ TEST_F(UnixCallbackTest, NoAppleDoubleLinkOnHfsVolumes)
     m_callback->SetFileSystems(std::make_shared<skipFS>(m_root + "/mountinfo"));
     ASSERT_TRUE(m_bag->Write(Id::idAppleDouble, true).IsSuccess());
     CItemConsumerPtr head = std::make_shared<CItemConsumerChain>();
-    EXPECT_EQ(m_callback->CreateAndAddAppleDoubleConsumer(m_tree, head).Code(), KxCode::UnknownProduct);
+    const CKxError answer = m_callback->CreateAndAddAppleDoubleConsumer(m_tree, head);
+    EXPECT_EQ(answer.Code(), KxCode::UnknownProduct);
+    EXPECT_EQ(answer.Message(), "Apple double consumer not needed for hfsplus filesystem. Apple double details will "
+                                "be collected in backup phase");
     EXPECT_EQ(Links(Handler(m_tree)), (std::vector<std::string>{"SkipFS", "RawDevice", "DirChangeCollect"}));
 
     // An unreadable mount table leaves the job without the link too.
