@@ -143,52 +143,40 @@ TEST(FilterTerm, FolderOnlyAndNameOnlyForms)
     EXPECT_EQ(empty.LoadRaw("/[x").Code(), KxCode::InvalidParameter);
 }
 
-TEST(FilterSet, NearestDecisionWins)
+// The nearest decision wins: a filter, an exception below it, a filter below that; an exception
+// beats a filter at the same level; terms without a "/" name files at any depth.
+TEST(FilterSet, DecisionsTable)
 {
-    CFilterSet set;
-    ASSERT_TRUE(set.AddFilterItem("/data/tmp/").IsSuccess());
-    ASSERT_TRUE(set.AddFilterExceptionItem("/data/tmp/keep").IsSuccess());
-    ASSERT_TRUE(set.AddFilterItem("/data/tmp/keep/*.bak").IsSuccess());
-
-    EXPECT_FALSE(set.Contains("/data"));
-    EXPECT_TRUE(set.Contains("/data/tmp", true));
-    EXPECT_TRUE(set.Contains("/data/tmp/x"));
-    EXPECT_TRUE(set.Contains("/data/tmp/sub/x"));
-    EXPECT_FALSE(set.Contains("/data/tmp/keep", true));       // re-included
-    EXPECT_FALSE(set.Contains("/data/tmp/keep/a.txt"));       // and below it
-    EXPECT_TRUE(set.Contains("/data/tmp/keep/a.bak"));        // excluded again deeper
-    EXPECT_FALSE(set.Contains("/data/tmpfile"));               // a sibling with a common prefix
-    EXPECT_FALSE(set.Contains("/data/tmp", false));           // a file named like the folder filter
-
-    EXPECT_TRUE(set.ExceptionCouldMatchBelow("/data/tmp"));
-    EXPECT_FALSE(set.ExceptionCouldMatchBelow("/data/other"));
-}
-
-TEST(FilterSet, ExceptionBeatsFilterAtTheSameLevel)
-{
-    CFilterSet set;
-    ASSERT_TRUE(set.AddFilterItem("/**/*.log").IsSuccess());
-    ASSERT_TRUE(set.AddFilterExceptionItem("/var/log/keep.log").IsSuccess());
-    EXPECT_TRUE(set.Contains("/var/log/other.log"));
-    EXPECT_FALSE(set.Contains("/var/log/keep.log"));
-    EXPECT_FALSE(set.Contains("/var/log/keep.txt"));
-
-    CFilterSet exceptionsOnly;
+    CFilterSet nested, sameLevel, exceptionsOnly, extensions;
+    ASSERT_TRUE(nested.AddFilterItem("/data/tmp/").IsSuccess());
+    ASSERT_TRUE(nested.AddFilterExceptionItem("/data/tmp/keep").IsSuccess());
+    ASSERT_TRUE(nested.AddFilterItem("/data/tmp/keep/*.bak").IsSuccess());
+    ASSERT_TRUE(sameLevel.AddFilterItem("/**/*.log").IsSuccess());
+    ASSERT_TRUE(sameLevel.AddFilterExceptionItem("/var/log/keep.log").IsSuccess());
     ASSERT_TRUE(exceptionsOnly.AddFilterExceptionItem("/x").IsSuccess());
-    EXPECT_FALSE(exceptionsOnly.Contains("/x/y"));
+    ASSERT_TRUE(extensions.AddFilterItem("*.MP3", true).IsSuccess());
+    ASSERT_TRUE(extensions.AddFilterItem("*.iso").IsSuccess());
+    const struct {
+        const CFilterSet& set;
+        const char* path;
+        bool folder, excluded;
+    } cases[] = {
+        {nested, "/data", false, false}, {nested, "/data/tmp", true, true}, {nested, "/data/tmp/sub/x", false, true},
+        {nested, "/data/tmp/keep", true, false}, {nested, "/data/tmp/keep/a.txt", false, false},
+        {nested, "/data/tmp/keep/a.bak", false, true},
+        {nested, "/data/tmpfile", false, false},  // a sibling with a common prefix
+        {nested, "/data/tmp", false, false},      // a file named like the folder filter
+        {sameLevel, "/var/log/other.log", false, true}, {sameLevel, "/var/log/keep.log", false, false},
+        {sameLevel, "/var/log/keep.txt", false, false}, {exceptionsOnly, "/x/y", false, false},
+        {extensions, "/home/u/song.mp3", false, true}, {extensions, "/home/u/disc.iso", false, true},
+        {extensions, "/home/u/disc.ISO", false, false},
+        {extensions, "/home/u/a.mp3/inner.txt", false, true},  // a folder so named covers its contents
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.set.Contains(c.path, c.folder), c.excluded) << c.path << (c.folder ? "/" : "");
+    EXPECT_TRUE(nested.ExceptionCouldMatchBelow("/data/tmp"));
+    EXPECT_FALSE(nested.ExceptionCouldMatchBelow("/data/other"));
     EXPECT_TRUE(CFilterSet().IsEmpty());
-}
-
-TEST(FilterSet, ExtensionListStyleTerms)
-{
-    // Terms without any "/" name files at any depth, as an extension list is loaded.
-    CFilterSet set;
-    ASSERT_TRUE(set.AddFilterItem("*.MP3", true).IsSuccess());
-    ASSERT_TRUE(set.AddFilterItem("*.iso").IsSuccess());
-    EXPECT_TRUE(set.Contains("/home/u/song.mp3"));
-    EXPECT_TRUE(set.Contains("/home/u/disc.iso"));
-    EXPECT_FALSE(set.Contains("/home/u/disc.ISO"));
-    EXPECT_TRUE(set.Contains("/home/u/a.mp3/inner.txt"));  // a folder so named covers its contents
 }
 
 }  // namespace

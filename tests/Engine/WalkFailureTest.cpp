@@ -235,27 +235,41 @@ TEST_F(WalkFailures, ARootToBeReachedWithoutLinksIsAChangeWhenALinkLiesOnItsWay)
     }
 }
 
-class AbortingCallback : public TestCallback {
-public:
-    bool IsAborted() override { return Consumer().getProcessedItemsCount() >= 100 || TestCallback::IsAborted(); }
-};
-
-TEST_F(WalkFailures, AbortStopsTheWalkPromptlyWithStatus995)
+// The job's abort and a write failure of our own files both stop the walk promptly with their
+// status; the abort is polled between folders.
+TEST_F(WalkFailures, AbortAndOwnWriteFailuresStopTheWalkPromptly)
 {
     for (int d = 0; d < 40; ++d) {
         MakeFolder(scratch / ("d" + std::to_string(d)));
         for (int f = 0; f < 20; ++f)
             MakeFile(scratch / ("d" + std::to_string(d) + "/f" + std::to_string(f)));
     }
-    for (int workers : {1, 4}) {
-        auto callback = std::make_shared<AbortingCallback>();
-        WalkOptions options;
-        options.maxWorkers = workers;
-        CKxError status = Walk(callback, {scratch.Path()}, options);
-        EXPECT_EQ(status.Code(), KxCode::OperationAborted);
-        // Polled between folders: at most a folder's worth per worker beyond the mark.
-        EXPECT_LT(callback->Consumer().getProcessedItemsCount(), 100u + 41u * static_cast<unsigned>(workers));
-    }
+    for (const bool abort : {true, false})
+        for (int workers : {1, 4}) {
+            SCOPED_TRACE(std::string(abort ? "abort" : "write failure") + ", workers " + std::to_string(workers));
+            auto callback = std::make_shared<TestCallback>();
+            std::atomic<int> calls{0};
+            callback->Consumer().SetHook([&](const CItemPtr&) {
+                if (++calls == 100) {
+                    if (abort)
+                        callback->Abort();
+                    else
+                        return CKxError::FromErrno(ENOSPC, "collect file write failed");
+                }
+                return CKxError::Success();
+            });
+            WalkOptions options;
+            options.maxWorkers = workers;
+            CKxError status = Walk(callback, {scratch.Path()}, options);
+            EXPECT_EQ(status.Code(), abort ? KxCode::OperationAborted : ENOSPC);
+            EXPECT_LT(callback->Consumer().getProcessedItemsCount(),
+                      100u + (abort ? 41u : 21u) * static_cast<unsigned>(workers));
+            EXPECT_TRUE(options.failures->Failures().empty());
+            if (!abort) {
+                EXPECT_NE(status.AsString().find("collect file write failed"), std::string::npos);
+                EXPECT_EQ(callback->ScannerErrors(), 1);
+            }
+        }
 }
 
 TEST_F(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
@@ -298,32 +312,6 @@ TEST_F(WalkFailures, AConsumerThatCannotReadTheSourceSendsTheItemToTheFailureLis
     ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
     EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "unreadable", EIO}}));
     EXPECT_EQ(callback->Consumer().Items().size(), 4u);
-}
-
-TEST_F(WalkFailures, AWriteFailureOfOurOwnFilesStopsTheWalkWithThatError)
-{
-    for (int d = 0; d < 20; ++d) {
-        MakeFolder(scratch / ("d" + std::to_string(d)));
-        for (int f = 0; f < 10; ++f)
-            MakeFile(scratch / ("d" + std::to_string(d) + "/f" + std::to_string(f)));
-    }
-    for (int workers : {1, 4}) {
-        auto callback = std::make_shared<TestCallback>();
-        std::atomic<int> calls{0};
-        callback->Consumer().SetHook([&](const CItemPtr&) {
-            if (++calls == 10)
-                return CKxError::FromErrno(ENOSPC, "collect file write failed");
-            return CKxError::Success();
-        });
-        WalkOptions options;
-        options.maxWorkers = workers;
-        CKxError status = Walk(callback, {scratch.Path()}, options);
-        EXPECT_EQ(status.Code(), ENOSPC);
-        EXPECT_NE(status.AsString().find("collect file write failed"), std::string::npos);
-        EXPECT_LT(callback->Consumer().getProcessedItemsCount(), 10u + 11u * static_cast<unsigned>(workers));
-        EXPECT_EQ(callback->ScannerErrors(), 1);
-        EXPECT_TRUE(options.failures->Failures().empty());
-    }
 }
 
 TEST_F(WalkFailures, AFailureListThatCannotBeWrittenOrAMissingOutputHandlerStopsTheWalk)
