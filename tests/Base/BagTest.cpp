@@ -4,20 +4,6 @@
 
 #include <thread>
 
-TEST(Bag, ReadsBackWithTheWrittenType)
-{
-    CBag bag;
-    ASSERT_TRUE(bag.Write("orbundId", 7ULL).IsSuccess());
-    ASSERT_TRUE(bag.Write("SC:NumStreams", 4).IsSuccess());
-    ASSERT_TRUE(bag.Write("instance", "Instance001").IsSuccess());
-    unsigned long long orbund = 0;
-    EXPECT_TRUE(bag.Read("orbundId", orbund).IsSuccess());
-    EXPECT_EQ(orbund, 7ULL);
-    std::string instance;
-    EXPECT_TRUE(bag.Read("instance", instance).IsSuccess());
-    EXPECT_EQ(instance, "Instance001");
-}
-
 TEST(Bag, WrongTypeOrMissingKeyIsAnErrorNotACrash)
 {
     CBag bag;

@@ -178,23 +178,6 @@ TEST_F(WalkTest, FiltersExceptionsSystemFiltersAndContentExceptions)
     EXPECT_EQ(callback->Consumer().Items(), expected);
 }
 
-TEST_F(WalkTest, WildcardContentTakesMatchesAndTheirSubtrees)
-{
-    const std::string r = scratch.Path();
-    MakeFolder(r + "/logs");
-    MakeFolder(r + "/logs/old.log");  // a folder that matches takes its contents along
-    MakeFile(r + "/logs/old.log/part");
-    MakeFile(r + "/logs/a.log");
-    MakeFile(r + "/logs/a.txt");
-    MakeFolder(r + "/logs/deeper");
-    MakeFile(r + "/logs/deeper/b.log");
-    ASSERT_TRUE(Walk(callback, {r + "/logs/*.log", r + "/logs/deeper/b.log"}).IsSuccess());
-    EXPECT_EQ(callback->Consumer().Items(), (std::set<Seen>{{r + "/logs/old.log", 'd'},
-                                                            {r + "/logs/old.log/part", 'f'},
-                                                            {r + "/logs/a.log", 'f'},
-                                                            {r + "/logs/deeper/b.log", 'f'}}));
-}
-
 TEST_F(WalkTest, UnitsPerVolumeRunOnArbiterThreadsWithTheirOwnHandlers)
 {
     for (const char* v : {"/vol1", "/vol2", "/vol3"}) {

@@ -175,9 +175,7 @@ TEST(BackupJobTypeEvaluatorTest, ReferenceComesFromTheStatusRecordByBackupType)
     auto empty = std::make_shared<CBag>();
     ASSERT_TRUE(bare.Initialize(2, CTimeStamp(kRef), empty).IsSuccess());
     EXPECT_EQ(bare.GetReferenceTime(), CTimeStamp(kRef));
-    EXPECT_TRUE(bare.IsUseMTime());
-    EXPECT_TRUE(bare.IsUseCTime());
-    EXPECT_FALSE(bare.IsIncludeEmptyFolders());
+    EXPECT_TRUE(bare.IsUseMTime() && bare.IsUseCTime());
     // An incremental without a reference time takes everything.
     ASSERT_TRUE(bare.Initialize(2, CTimeStamp(), empty, previous).IsSuccess());
     EXPECT_TRUE(bare.IsSelected(MakeItem("/old", {})));
