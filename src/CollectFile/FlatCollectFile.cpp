@@ -4,6 +4,7 @@
 #include "Base/Prefault.h"
 #include "CollectFile/FileNameEscaping.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -33,7 +34,10 @@ CKxError CFlatCollectFile::Open(bool append)
         setProcessedItemsCount(0);
         m_folders.store(0, std::memory_order_relaxed);
         m_dataSize.store(0, std::memory_order_relaxed);
+        m_otherLines.store(0, std::memory_order_relaxed);
     }
+    // What an appended file held before is nobody's count.
+    m_linesCounted.store(!append, std::memory_order_relaxed);
     m_writable.store(true, std::memory_order_release);
     return CKxError::Success();
 }
@@ -160,14 +164,14 @@ void CFlatCollectFile::DiscardSlots()
 }
 
 KX_HOT_PATH void CFlatCollectFile::FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size,
-                                                  std::string& line)
+                                                  std::string& line, bool withSize)
 {
     const size_t start = line.size();
     escapeFileNameAppend(sourcePath, line);
     if (isFolder) {
         if (line.size() == start || line.back() != '/')
             line.push_back('/');
-    } else {
+    } else if (withSize) {
         char digits[24];
         digits[0] = '|';
         auto [end, ec] = std::to_chars(digits + 1, digits + sizeof digits, size);
@@ -194,6 +198,9 @@ CKxError CFlatCollectFile::AppendLines(std::string_view lines, std::uint64_t ite
     if (folders != 0)
         m_folders.fetch_add(folders, std::memory_order_relaxed);
     m_dataSize.fetch_add(size, std::memory_order_relaxed);
+    const auto lineCount = static_cast<std::uint64_t>(std::count(lines.begin(), lines.end(), '\n'));
+    if (lineCount > items)
+        m_otherLines.fetch_add(lineCount - items, std::memory_order_relaxed);
     return CKxError::Success();
 }
 
@@ -211,7 +218,7 @@ KX_HOT_PATH CKxError CFlatCollectFile::Process(const CItemPtr& item)
     SStagingSlot& slot = *ThreadSlot(true);
     {
         std::lock_guard lock(slot.lock);
-        FormatItemLine(item->GetSourceFullyQualifiedItemName(), isFolder, size, slot.bytes);
+        FormatItemLine(item->GetSourceFullyQualifiedItemName(), isFolder, size, slot.bytes, m_sizesInLines);
         if (slot.bytes.size() >= kHandOverBytes) {
             KX_RETURN_IF_FAILED(HandOverLocked(slot), "Failed to write to '%s'", m_path.c_str());
         }
@@ -252,11 +259,14 @@ CKxError CFlatCollectFile::RawWriteLine(std::string_view line)
     if (result.IsError())
         NoteFileError();
     KX_RETURN_IF_FAILED(std::move(result), "Failed to write to '%s'", m_path.c_str());
+    const auto inner = static_cast<std::uint64_t>(std::count(line.begin(), line.end(), '\n'));
+    m_otherLines.fetch_add(inner + (line.empty() || line.back() != '\n' ? 1 : 0), std::memory_order_relaxed);
     return CKxError::Success();
 }
 
 CKxError CFlatCollectFile::RawAppendFile(const std::string& path)
 {
+    m_linesCounted.store(false, std::memory_order_relaxed);
     KX_RETURN_IF_FAILED(HandOverOwnSlot(), "Failed to append '%s' to collect file '%s'", path.c_str(), m_path.c_str());
     CKxError result = m_file.AppendFile(path);
     if (result.IsError())

@@ -3,7 +3,8 @@
 // items the backup phase reads. As an item consumer it writes one line per item:
 //
 //   <escaped source path>/           a folder
-//   <escaped source path>|<size>     any other item, with its data size in bytes
+//   <escaped source path>|<size>     any other item, with its data size in bytes (without it
+//                                    when the file is written in its final form: SetSizesInLines)
 //
 // (escaping: FileNameEscaping.h). The split and post-processing steps write lines of their
 // own with RawWriteItem and RawAppendFile.
@@ -92,8 +93,22 @@ public:
     const std::string& GetSourceVolumePath() const { return m_sourceVolumePath; }
 
     // Appends the collect line of a path to `line`: escaped, then '/' for a folder or
-    // "|<size>" for anything else, then a newline.
-    static void FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size, std::string& line);
+    // "|<size>" for anything else (unless `withSize` is false), then a newline.
+    static void FormatItemLine(std::string_view sourcePath, bool isFolder, std::uint64_t size, std::string& line,
+                               bool withSize = true);
+
+    // Whether Process writes the "|<size>" suffix (the default). A file no step will cut by
+    // data size (a job of one stream) is written in its final form instead: nothing needs to
+    // read it back and rewrite it, and its bytes may go to the disk as the walk writes them.
+    void SetSizesInLines(bool sizes) { m_sizesInLines = sizes; }
+    bool SizesInLines() const { return m_sizesInLines; }
+    // The lines the file holds, when every one was written through this object since it was
+    // created or truncated; false after an append of a whole file or an open for appending.
+    bool CountedLines(std::uint64_t& lines) const
+    {
+        lines = GetItemCount() + m_otherLines.load(std::memory_order_relaxed);
+        return m_linesCounted.load(std::memory_order_relaxed);
+    }
 
     CBufferedFile& File() { return m_file; }  // tests inject write failures through it
 
@@ -131,6 +146,10 @@ private:
     CBufferedFile m_file;
     std::atomic<std::uint64_t> m_folders{0};
     std::atomic<std::uint64_t> m_dataSize{0};
+    // Lines that are not counted items (ancestors, special lines), and whether the count holds.
+    std::atomic<std::uint64_t> m_otherLines{0};
+    std::atomic<bool> m_linesCounted{true};
+    bool m_sizesInLines = true;  // set by the owner before the walk
 
     // Process may stage: the file is open and has not failed.
     std::atomic<bool> m_writable{false};

@@ -236,6 +236,52 @@ TEST_F(SplitCollectFilesTest, OneStreamStillCutsAtTheByteBound)
     EXPECT_EQ(AllLines(), Expected(sizes));
 }
 
+TEST_F(SplitCollectFilesTest, AFileInFinalFormIsLeftAsWrittenUnlessTheByteBoundCutsIt)
+{
+    // A one-stream job writes its lines without sizes; the split leaves such a file alone (and
+    // takes its own counts as the evidence), unless it outgrows what one piece may hold.
+    for (const std::uint64_t bound : {std::uint64_t{1000}, std::uint64_t{24}}) {
+        SCOPED_TRACE(bound);
+        m_resources.clear();
+        auto file = std::make_shared<CFlatCollectFile>(7, m_names->WorkUnitCollect(1), "/");
+        file->SetSizesInLines(false);
+        ASSERT_TRUE(file->Open().IsSuccess());
+        for (int i = 0; i < 20; ++i) {
+            auto item = std::make_shared<CItem>();
+            item->SetNames("/d/f" + std::to_string(i), "/d/f" + std::to_string(i));
+            item->SetFileMode(S_IFREG);
+            item->SetFileSize(10);
+            ASSERT_TRUE(file->Process(item).IsSuccess());
+        }
+        ASSERT_TRUE(file->RawWriteLine("/d/").IsSuccess());  // an ancestor's line
+        auto resource = std::make_shared<COutputResources>(1, "/", "vol-1");
+        resource->SetCollectConsumer(file);
+        m_resources.push_back(resource);
+        std::vector<std::string> written;
+        for (int i = 0; i < 20; ++i)
+            written.push_back("/d/f" + std::to_string(i));
+        written.push_back("/d/");
+        RecordingSplitter splitter(1, m_names, m_resources, 1);
+        splitter.SetMaxCollectFileBytes(bound);
+        ASSERT_TRUE(splitter.Run().IsSuccess());
+        EXPECT_EQ(AllLines(), written);
+        std::uint64_t data = 0;
+        for (size_t i = 0; i < m_resources.size(); ++i)
+            data += Collect(i)->GetDataSize();
+        EXPECT_EQ(data, 200u);
+        if (bound == 1000) {
+            EXPECT_EQ(m_resources.size(), 1u);
+            ASSERT_EQ(splitter.WrittenFiles().size(), 1u);
+            CCollectEvidence::SEntry measured;
+            ASSERT_TRUE(CCollectEvidence::Measure(m_names->WorkUnitCollect(1), measured).IsSuccess());
+            EXPECT_EQ(std::tie(splitter.WrittenFiles()[0].lines, splitter.WrittenFiles()[0].bytes),
+                      std::tie(measured.lines, measured.bytes));
+        } else {
+            EXPECT_GT(m_resources.size(), 4u);
+        }
+    }
+}
+
 TEST_F(SplitCollectFilesTest, SplitMapOfSeveralResources)
 {
     AddResource(1, std::vector<std::uint64_t>(10, 10));

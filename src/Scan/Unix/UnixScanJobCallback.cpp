@@ -349,6 +349,13 @@ CKxError CUnixScanJobCallback::GetFlatCollectFile(std::shared_ptr<CFlatCollectFi
     if (!m_fileNameFactory)
         return CKxError(KxCode::NotFound, "No results-file names for the collect file");
     auto made = std::make_shared<CFlatCollectFile>(m_jobId, m_fileNameFactory->WorkUnitCollect(index), volume);
+    // With one stream the split cuts nothing by data size: the lines are written in their final
+    // form, and the disk may take them while the walk goes on.
+    std::shared_ptr<CPostProcessingOptions> options;
+    if (GetPostProcessingOptionsInstance(options).IsSuccess() && options && options->GetCollectFileSplitCount() == 1) {
+        made->SetSizesInLines(false);
+        made->File().SetStartWriteBack(true);
+    }
     KX_RETURN_IF_ERROR(made->Open(false));
     collect = std::move(made);
     return CKxError::Success();

@@ -338,9 +338,22 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
         FSLOG(0, "Resource %d have 0 processed items not splitting", static_cast<int>(resourceIndex));
         return CKxError::Success();
     }
+    const std::uint64_t bytes = collect->tellp();
     KX_RETURN_IF_FAILED(collect->Close(), "Failed to close collect file [%s] before splitting it", path.c_str());
 
     const int number = resource->GetCollectNumber();
+    // A file written in its final form that one piece can hold is left as it is: no line has a
+    // size to take off, and there is nothing to cut.
+    std::uint64_t lines = 0;
+    if (!collect->SizesInLines() && splitCount == 1 && bytes <= m_maxCollectFileBytes &&
+        collect->CountedLines(lines)) {
+        FSLOG(0, "Collect file [%s] is final as written: %llu lines, not read again", path.c_str(),
+              static_cast<unsigned long long>(lines));
+        mapLine = std::to_string(number);
+        m_splitMap[number] = {};
+        m_written.push_back({lines, bytes, FXPath::FileName(path)});
+        return CKxError::Success();
+    }
     if (items < static_cast<std::uint64_t>(std::max(m_minimumItemCount, 0))) {
         FSLOG(0, "Will not split collect file %d - too few items(%lld) (minimum %ld)", number,
               static_cast<long long>(items), static_cast<long>(m_minimumItemCount));
@@ -456,6 +469,9 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
         return RaiseSplitFailure(std::move(finished.Push(KxFormat("Failed to split collect file [%s]", path.c_str()))),
                                  path);
     m_written.push_back(block.EndTarget(piece ? piece->GetFileName() : path));
+    // Lines written without sizes weigh nothing here: their data stays counted with the front.
+    if (!collect->SizesInLines())
+        block.frontData = totalData;
     auto front = std::make_shared<CFlatCollectFile>(jobId, path, sourceVolumePath);
     front->SetCounts(block.frontItems, block.frontFolders, block.frontData);
     resource->SetCollectConsumer(front);
