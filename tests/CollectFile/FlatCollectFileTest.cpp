@@ -1,5 +1,4 @@
 #include "CollectFile/BackupOutConsumer.h"
-#include "CollectFile/CollectFileReader.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "CollectFile/FlatCollectFileWithAncestors.h"
 #include "CollectTestSupport.h"
@@ -411,36 +410,4 @@ TEST_F(FlatCollectFileTest, BackupOutConsumerWritesKindPathAndCode)
     ASSERT_TRUE(failures.Close().IsSuccess());
     EXPECT_EQ(Read(Path("failed.zvf")), "file /data/locked:13\nfolder /data/gone:14\nfolder /data/dir:with\\x7ccolon:5\n"
                                         "folder /data/pipe:14\n\tcomment\n");
-}
-
-TEST_F(FlatCollectFileTest, WrittenFilesReadBackItemByItem)
-{
-    CFlatCollectFile collect(1, Path("c.zvf"));
-    ASSERT_TRUE(collect.Open().IsSuccess());
-    const std::vector<std::pair<std::string, std::int64_t>> items = {
-        {"/", -1}, {"/d", -1}, {"/d/f1", 0}, {"/d/odd|\n\\name", 77}, {"/d/\xff\xfe", 5}};
-    for (const auto& [path, size] : items)
-        ASSERT_TRUE(collect.Process(size < 0 ? Folder(path) : File(path, static_cast<std::uint64_t>(size))).IsSuccess());
-    ASSERT_TRUE(collect.RawWriteItem("??D/d/deleted", 0).IsSuccess());
-    ASSERT_TRUE(collect.Close().IsSuccess());
-
-    CCollectFileReader reader;
-    ASSERT_TRUE(reader.OpenCollectFile(Path("c.zvf")).IsSuccess());
-    std::string line, path;
-    for (const auto& [expectedPath, size] : items) {
-        ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
-        ASSERT_FALSE(reader.IsEndOfFile());
-        EXPECT_EQ(reader.IsDirectory(), size < 0) << line;
-        EXPECT_EQ(reader.GetCurrentItemFileSize(), size < 0 ? 0u : static_cast<std::uint64_t>(size));
-        ASSERT_TRUE(reader.GetCurrentPath(path).IsSuccess());
-        EXPECT_EQ(path, expectedPath);
-    }
-    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
-    EXPECT_EQ(line, "??D/d/deleted");
-    EXPECT_TRUE(reader.IsSpecialLine());
-    EXPECT_TRUE(reader.IsDirectory());
-    EXPECT_TRUE(reader.GetCurrentPath(path).IsError());
-    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
-    EXPECT_TRUE(reader.IsEndOfFile());
-    EXPECT_EQ(reader.GetLineNumber(), items.size() + 1);
 }

@@ -1,6 +1,6 @@
 // The Unix callback: one output resource per volume (also when workers ask at once), the chain
 // it builds from the bag, symbolic-link resolution, the failure list, walks of real trees
-// through the engine with their restart queues, and the after-walk steps it hands the job.
+// through the engine with their restart queues.
 #include "Scan/ScanJobTestEnv.h"
 
 #include "Base/FXPath.h"
@@ -18,13 +18,10 @@
 #include "Scan/ForceFullScanConsumer.h"
 #include "Scan/LongPathConsumer.h"
 #include "Scan/MaxFileCTimeConsumer.h"
-#include "Scan/PostProcessCollectFiles.h"
-#include "Scan/PostProcessingOptions.h"
 #include "Scan/RawDeviceConsumer.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/ScannerOptions.h"
 #include "Scan/SkipFSConsumer.h"
-#include "Scan/SplitCollectFiles.h"
 #include "Scan/SymLinkConsumer.h"
 #include "Scan/UserCentricSkipConsumer.h"
 #include "Scan/Unix/UnixScanJobCallback.h"
@@ -464,37 +461,6 @@ TEST_F(UnixCallbackTest, EmptyContentIsFedBackThroughItsVolume)
     // Now they produced an item: a second call adds nothing.
     ASSERT_TRUE(m_callback->ProcessEmptyScanContent({m_root + "/other", m_root + "/wild/*.txt"}).IsSuccess());
     EXPECT_EQ(CollectLines(1).size(), before + 2);
-}
-
-TEST_F(UnixCallbackTest, AfterTheWalkEmptyFilesGoAndTheRestIsSplit)
-{
-    WriteFile(m_tree + "/f", "12345");
-    ASSERT_TRUE(Handler(m_tree)->Process(Found(m_tree + "/f")).IsSuccess());
-    if (HasSecondVolume()) {
-        ASSERT_TRUE(Handler("/dev/shm"));  // a volume whose collect file stays empty
-    }
-    ASSERT_TRUE(m_callback->FlushBuffers().IsSuccess());
-
-    std::shared_ptr<CPostProcessCollectFiles> postProcess;
-    ASSERT_TRUE(m_callback->GetPostProcessCollectFilesInterface(postProcess).IsSuccess());
-    ASSERT_TRUE(postProcess);
-    ASSERT_TRUE(postProcess->Run().IsSuccess());
-    EXPECT_FALSE(std::filesystem::exists(m_results + "/CollectTot2.zvf"));
-    bool skip = true;
-    ASSERT_TRUE(postProcess->ShouldSkipCollectFile(m_results + "/CollectTot1.zvf", skip).IsSuccess());
-    EXPECT_FALSE(skip);
-
-    std::shared_ptr<CPostProcessingOptions> options;
-    ASSERT_TRUE(m_callback->GetPostProcessingOptionsInstance(options).IsSuccess());
-    ASSERT_TRUE(options->LoadConfiguration().IsSuccess());
-    std::shared_ptr<ISplitCollectFiles> splitter;
-    ASSERT_TRUE(m_callback->GetSplitCollectFileInterface(splitter).IsSuccess());
-    ASSERT_TRUE(splitter);
-    ASSERT_TRUE(splitter->Run().IsSuccess());
-    std::vector<std::string> expected = AncestorLines(m_tree + "/f");
-    expected.push_back(m_tree + "/f");  // the size is gone after the split
-    EXPECT_EQ(ReadLines(m_results + "/CollectTot1.zvf"), expected);
-    EXPECT_EQ(m_callback->GetNumStreams(), 1);
 }
 
 }  // namespace
