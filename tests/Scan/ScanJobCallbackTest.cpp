@@ -126,19 +126,11 @@ TEST_F(ScanJobCallbackTest, CommonFragmentsInOrder)
     CBagPtr bag = options->GetConfigurationBag();
     base.SetSCContentFailed(true);
     base.SetScanError(true);
-    ASSERT_TRUE(bag->Write(Id::idUseArchiveBit, true).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idIncrImageMode, true).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idIndexV2, true).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idOnDemandAdHocBackupJob, true).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idOnDemandAdHocPrevJobRefrenceTime, 1700000000LL).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idDistributedFSMode, true).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idDistributedAppType, 11).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idAutoMountRequired, true).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idClientAppType, 10).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idTrueUpEnabled, true).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idJobsToTrueUp, 3u).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idLastSynthFullJobID, 42LL).IsSuccess());
-    ASSERT_TRUE(bag->Write("bEnableAutoSubclientDirCleanup", true).IsSuccess());
+    WriteAll(*bag, {{Id::idUseArchiveBit, true}, {Id::idIncrImageMode, true}, {Id::idIndexV2, true},
+                    {Id::idOnDemandAdHocBackupJob, true}, {Id::idOnDemandAdHocPrevJobRefrenceTime, 1700000000LL},
+                    {Id::idDistributedFSMode, true}, {Id::idDistributedAppType, 11}, {Id::idAutoMountRequired, true},
+                    {Id::idClientAppType, 10}, {Id::idTrueUpEnabled, true}, {Id::idJobsToTrueUp, 3u},
+                    {Id::idLastSynthFullJobID, 42LL}, {"bEnableAutoSubclientDirCleanup", true}});
     EXPECT_EQ(NextPhase(base), " -scfail  -ScanError  -ab 1 "
                                " -parent 1 -c 0 -maxcolnum 0 -numcol 0 -numfolder 0 "
                                " -incimage -idx2 "
@@ -154,17 +146,11 @@ TEST_F(ScanJobCallbackTest, UnixFragmentsFollowTheCommonOnes)
     const std::string common = " -ab 0  -parent 1 -c 0 -maxcolnum 0 -numcol 0 -numfolder 0 ";
     EXPECT_EQ(NextPhase(m_callback), common + " -new_scan -hloff ");
 
-    ASSERT_TRUE(m_bag->Write(Id::idSkipIncompleteLargeFileBrowse, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idHadoopScan, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idHadoopNameNodeHost, std::string("nn1")).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idExtentSize, 4096ULL).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idGpfsSnap, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idImpersonateUID, 1000u).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idIsDefaultSCContentRoot, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idHardLinkEnable, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idMultiStreamExtentBackup, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idContainerCollectId, 9).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idAutoMountRequired, true).IsSuccess());
+    WriteAll(*m_bag, {{Id::idSkipIncompleteLargeFileBrowse, true}, {Id::idHadoopScan, true},
+                      {Id::idHadoopNameNodeHost, std::string("nn1")}, {Id::idExtentSize, 4096ULL},
+                      {Id::idGpfsSnap, true}, {Id::idImpersonateUID, 1000u}, {Id::idIsDefaultSCContentRoot, true},
+                      {Id::idHardLinkEnable, true}, {Id::idMultiStreamExtentBackup, true},
+                      {Id::idContainerCollectId, 9}, {Id::idAutoMountRequired, true}});
     EXPECT_EQ(NextPhase(m_callback), common + " -new_scan -slt -hadoopURI nn1  "
                                               " -LFEExtsz 4096  -nsnap  -impersonateUID 1000  -MntDetails "
                                               " -hlon  -msExtBkp  -CCId 9  -amr ");
@@ -273,9 +259,7 @@ TEST_F(ScanJobCallbackTest, PostProcessingOptionsFromTheSubclient)
     std::shared_ptr<CScannerOptions> scannerOptions;
     ASSERT_TRUE(other.GetScannerOptionsInstance(scannerOptions).IsSuccess());
     CBagPtr bag = scannerOptions->GetConfigurationBag();
-    ASSERT_TRUE(bag->Write(Id::idOrbundId, 2u).IsSuccess());
-    ASSERT_TRUE(bag->Write(Id::idAppId, 5u).IsSuccess());
-    ASSERT_TRUE(bag->Write("SC:MultipleReadersWithinSameMount", true).IsSuccess());
+    WriteAll(*bag, {{Id::idOrbundId, 2u}, {Id::idAppId, 5u}, {"SC:MultipleReadersWithinSameMount", true}});
     std::shared_ptr<CPostProcessingOptions> multiple;
     ASSERT_TRUE(other.GetPostProcessingOptionsInstance(multiple).IsSuccess());
     EXPECT_TRUE(multiple->IsMultipleReads());

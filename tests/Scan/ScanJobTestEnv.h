@@ -12,8 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <any>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -103,6 +105,12 @@ protected:
     }
 
     void Setting(const std::string& key, const std::string& value) { m_settings->Put("FileSystemAgent", key, value); }
+    // Writes each key with its value's own type, as the job's option loading does.
+    static void WriteAll(CBag& bag, std::initializer_list<std::pair<const char*, std::any>> values)
+    {
+        for (const auto& [key, value] : values)
+            ASSERT_TRUE(bag.WriteAny(key, value).IsSuccess()) << key;
+    }
 
     static CCommandLineArgumentsPtr Args(const std::vector<std::string>& tokens)
     {

@@ -228,16 +228,11 @@ TEST_F(UnixCallbackTest, ChainLinksFollowTheBagInTheirOrder)
 {
     EXPECT_EQ(Links(Handler(m_tree)), (std::vector<std::string>{"SkipFS", "RawDevice", "DirChangeCollect"}));
 
-    ASSERT_TRUE(m_bag->Write(Id::idUserCentricClientImpersonate, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idUserCentricClientImpersonateUid, 1000u).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idBackupAfterDate, 1700000000ULL).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idForceFullScan, true).IsSuccess());
-    ASSERT_TRUE(m_bag->WriteAny(Id::idForceFullScanContents, std::vector<std::string>{m_tree + "/new"}).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idLongPathFlag, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idFollowSymLink, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idAppleDouble, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idMultiStreamExtentBackup, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idExtentBackupFileSize, 1ULL << 30).IsSuccess());
+    WriteAll(*m_bag, {{Id::idUserCentricClientImpersonate, true}, {Id::idUserCentricClientImpersonateUid, 1000u},
+                      {Id::idBackupAfterDate, 1700000000ULL}, {Id::idForceFullScan, true},
+                      {Id::idForceFullScanContents, std::vector<std::string>{m_tree + "/new"}},
+                      {Id::idLongPathFlag, true}, {Id::idFollowSymLink, true}, {Id::idAppleDouble, true},
+                      {Id::idMultiStreamExtentBackup, true}, {Id::idExtentBackupFileSize, 1ULL << 30}});
     m_callback->SetMaxCtimeTracking(true);
     const CConsumerOutputHandlerPtr all = Handler(m_tree);
     EXPECT_EQ(Links(all), (std::vector<std::string>{"UserCentricSkip", "SkipFS", "RawDevice", "BackupAfterDate",
@@ -247,12 +242,9 @@ TEST_F(UnixCallbackTest, ChainLinksFollowTheBagInTheirOrder)
 
     // A long-path pass, no skip consumer, no extent threshold, and a Hadoop scan each take
     // their link out.
-    ASSERT_TRUE(m_bag->Write(Id::idIsLongPathScan, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idDontCreateSkipFSConsumer, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idExtentBackupFileSize, 0ULL).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idUserCentricClientImpersonate, false).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idBackupAfterDate, 0ULL).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idForceFullScan, false).IsSuccess());
+    WriteAll(*m_bag, {{Id::idIsLongPathScan, true}, {Id::idDontCreateSkipFSConsumer, true},
+                      {Id::idExtentBackupFileSize, 0ULL}, {Id::idUserCentricClientImpersonate, false},
+                      {Id::idBackupAfterDate, 0ULL}, {Id::idForceFullScan, false}});
     m_callback->SetMaxCtimeTracking(false);
     EXPECT_EQ(Links(Handler(m_tree)), (std::vector<std::string>{"RawDevice", "SymLink", "AppleDouble", "DirChangeCollect"}));
     ASSERT_TRUE(m_bag->Write(Id::idDontCreateSkipFSConsumer, false).IsSuccess());
@@ -397,9 +389,7 @@ TEST_F(UnixCallbackTest, WalkWithRestartQueuesAndFailures)
     std::string longFolder = m_tree;  // the first folder of the chain that reaches 960
     while (longFolder.size() < 960)
         longFolder = deep.substr(0, deep.find('/', longFolder.size() + 1));
-    ASSERT_TRUE(m_bag->Write(Id::idFollowSymLink, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idLongPathFlag, true).IsSuccess());
-    ASSERT_TRUE(m_bag->Write(Id::idProcessLongPaths, true).IsSuccess());
+    WriteAll(*m_bag, {{Id::idFollowSymLink, true}, {Id::idLongPathFlag, true}, {Id::idProcessLongPaths, true}});
 
     // A missing content path is one failure; the walk still succeeds.
     CKxError status = Walk({m_tree, m_root + "/missing"});
