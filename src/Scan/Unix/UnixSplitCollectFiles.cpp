@@ -370,6 +370,7 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
     FSLOG(0, "   will split using maxDataSizePerFile=%llu linesPerFile=%llu",
           static_cast<unsigned long long>(maxDataSizePerFile), static_cast<unsigned long long>(linesPerFile));
 
+    const bool sizedLines = collect->SizesInLines();
     CInPlaceLineRewriter reader;
     if (CKxError opened = reader.Open(path); opened.IsError())
         return RaiseSplitFailure(std::move(opened.Push(KxFormat("Failed open input file [%s]", path.c_str()))), path);
@@ -405,7 +406,9 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
         KX_RETURN_IF_FAILED(reader.Next(line, more), "Failed to read collect file [%s]", path.c_str());
         if (!more)
             break;
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+        // Blanks are cut only before a size: a line in final form ends with its name, and a
+        // name may end in a blank.
+        while (sizedLines && !line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
             line.remove_suffix(1);
         if (line.empty())
             continue;
@@ -470,7 +473,7 @@ CKxError CUnixSplitCollectFiles::SplitOne(size_t resourceIndex, int splitCount, 
                                  path);
     m_written.push_back(block.EndTarget(piece ? piece->GetFileName() : path));
     // Lines written without sizes weigh nothing here: their data stays counted with the front.
-    if (!collect->SizesInLines())
+    if (!sizedLines)
         block.frontData = totalData;
     auto front = std::make_shared<CFlatCollectFile>(jobId, path, sourceVolumePath);
     front->SetCounts(block.frontItems, block.frontFolders, block.frontData);
