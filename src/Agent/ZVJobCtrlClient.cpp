@@ -2,8 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+
 #include "Agent/JobJournal.h"
+#include "Agent/InstancePaths.h"
 #include "Base/FXFile.h"
+#include "Base/FXPath.h"
 
 ZVJobCtrlClient::ZVJobCtrlClient(int64_t jobId) : m_jobId(jobId) {}
 
@@ -27,4 +31,15 @@ CKxError ZVJobCtrlClient::finishedWorkWithoutExit(uint32_t milliseconds)
     record["call"] = "finishedWorkWithoutExit";
     record["ms"] = milliseconds;
     return CJobJournal::Append(m_jobId, record.dump());
+}
+
+CKxError ZVJobCtrlClient::getJobErrorRules(uint64_t clientId, unsigned long appType, std::string& rules) const
+{
+    rules.clear();
+    const std::string folder = CInstancePaths::JobManagerFolder();
+    if (folder.empty())
+        return CKxError(ENOENT, "No instance focused: no error rules");
+    const std::string path = FXPath::Append(FXPath::Append(folder, "ErrorRules"),
+                                            std::to_string(clientId) + "_" + std::to_string(appType) + ".xml");
+    return FXFile::ReadWholeFile(path, rules);
 }

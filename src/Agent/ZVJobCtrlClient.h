@@ -5,6 +5,10 @@
 // instance (its content does not matter). finishedWorkWithoutExit appends
 // {"call":"finishedWorkWithoutExit","ms":120000} to the job's journal.
 //
+// The job manager's error-decision rules for a client and application type are the text of
+// JobManager/ErrorRules/<clientId>_<appType>.xml under the focused instance
+// (docs/error-rules.md); a missing file means no rules are defined (error ENOENT).
+//
 // Ownership: shared. Thread: any thread.
 #include <cstdint>
 #include <memory>
@@ -21,6 +25,8 @@ public:
     [[nodiscard]] virtual CKxError initJobControl(const std::string& token);
     virtual bool checkQuitFlag() const;
     [[nodiscard]] virtual CKxError finishedWorkWithoutExit(uint32_t milliseconds);
+    [[nodiscard]] virtual CKxError getJobErrorRules(uint64_t clientId, unsigned long appType,
+                                                    std::string& rules) const;
 
     int64_t getJobId() const { return m_jobId; }
 

@@ -69,7 +69,7 @@ private:
     // must run.
     EOutcome ReportNextPhase(CKxError& error);
     bool ReportFailure(const CKxError& error);
-    bool Complete(int status, int statusFor);
+    bool Complete(int status, int statusFor, const std::string& message = {});
     CBagPtr Bag() const { return m_options ? m_options->GetConfigurationBag() : nullptr; }
     bool ToldToQuit() const
     {
@@ -299,9 +299,9 @@ CProcessRun::EOutcome CProcessRun::ReportNextPhase(CKxError& error)
     return Complete(kJobStatusCompleted, m_statusFor) ? EOutcome::Told : EOutcome::NotTold;
 }
 
-bool CProcessRun::Complete(int status, int statusFor)
+bool CProcessRun::Complete(int status, int statusFor, const std::string& message)
 {
-    CKxError result = m_client->complete(status, statusFor);
+    CKxError result = m_client->complete(status, statusFor, message);
     if (result.IsError()) {
         FSLOG_ERROR("complete(%d, %d) failed, error=%s", status, statusFor, result.AsString().c_str());
         return false;
@@ -341,7 +341,8 @@ bool CProcessRun::ReportFailure(const CKxError& error)
         FSLOG(0, "error=%s", error.AsString().c_str());
         return true;
     }
-    return Complete(kJobStatusFailed, m_job->isFailJobSet() ? kStatusForJob : kStatusForPhase);
+    return Complete(kJobStatusFailed, m_job->isFailJobSet() ? kStatusForJob : kStatusForPhase,
+                    m_job->GetPhaseFailureReason());
 }
 
 bool CProcessRun::Report(CKxError& error)

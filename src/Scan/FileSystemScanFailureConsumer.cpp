@@ -1,9 +1,11 @@
 #include "Scan/FileSystemScanFailureConsumer.h"
 
+#include "Agent/ApplicationId.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/BackupOutConsumer.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "Scan/FileNameFactory.h"
+#include "Scan/ZvErrorControl.h"
 
 #include <charconv>
 
@@ -33,7 +35,7 @@ std::string CFileSystemScanFailureConsumer::GetFileName() const
 
 bool CFileSystemScanFailureConsumer::IsSkipFailedItem(const CItemPtr&) const { return false; }
 
-std::string CFileSystemScanFailureConsumer::FormatLine(CItem& item)
+int CFileSystemScanFailureConsumer::ErrorCodeOf(CItem& item)
 {
     int code = kDefaultErrorCode;
     if (item.HasBag()) {
@@ -41,7 +43,12 @@ std::string CFileSystemScanFailureConsumer::FormatLine(CItem& item)
         if (item.GetBag().Read(CItem::ErrorCodeKey, bagCode).IsSuccess())
             code = bagCode;
     }
-    return FormatLine(item.IsFolder(), item.GetSourceFullyQualifiedItemName(), code);
+    return code;
+}
+
+std::string CFileSystemScanFailureConsumer::FormatLine(CItem& item)
+{
+    return FormatLine(item.IsFolder(), item.GetSourceFullyQualifiedItemName(), ErrorCodeOf(item));
 }
 
 std::string CFileSystemScanFailureConsumer::FormatLine(bool isFolder, std::string_view path, int code)
@@ -86,16 +93,68 @@ CKxError CFileSystemScanFailureConsumer::Process(const CItemPtr& item)
     std::lock_guard lock(m_writeLock);
     if (!m_writer)
         return CKxError::Success();
-    FSLOG(3, "Process failed item '%s'", item->GetSourceFullyQualifiedItemName().c_str());
-    KX_RETURN_IF_FAILED(m_writer->RawWriteLine(FormatLine(*item)), "Failed to record failed item '%s'",
-                        item->GetSourceFullyQualifiedItemName().c_str());
+    const std::string& path = item->GetSourceFullyQualifiedItemName();
+    FSLOG(3, "Process failed item '%s'", path.c_str());
+    KX_RETURN_IF_FAILED(m_writer->RawWriteLine(FormatLine(*item)), "Failed to record failed item '%s'", path.c_str());
+    std::string pattern;
+    if (m_errorControl && m_errorControl->IsSkipFromReporting(path, ErrorCodeOf(*item), pattern)) {
+        FSLOG(7, "Failed item, skipped from reporting. Pattern %s, error %d", pattern.c_str(), ErrorCodeOf(*item));
+        m_skippedFromReporting.fetch_add(1, std::memory_order_relaxed);
+    }
     return CKxError::Success();
 }
 
 unsigned long long CFileSystemScanFailureConsumer::getProcessedItemsCount() const
 {
     // The writer pointer is set once by Initialize, before the consumer is shared.
-    return m_writer ? m_writer->getProcessedItemsCount() : 0;
+    const unsigned long long written = m_writer ? m_writer->getProcessedItemsCount() : 0;
+    const unsigned long long skipped = m_skippedFromReporting.load(std::memory_order_relaxed);
+    return written > skipped ? written - skipped : 0;
+}
+
+void CFileSystemScanFailureConsumer::SetZvErrorControl(const std::shared_ptr<ZVJobCtrlClient>& control,
+                                                       const std::string& applicationId)
+{
+    ApplicationId application(applicationId);
+    std::shared_ptr<Client> client = application.getClient();
+    std::uint64_t clientId = 0;
+    unsigned long appType = 0;
+    if (!client || client->getClientId(clientId).IsError() || application.getAppType(appType).IsError()) {
+        FSLOG(0, "Failed to get ClientId");
+        return;
+    }
+    SetZvErrorControl(std::make_shared<ZvErrorControl>(control, ZvErrorControl::kEntityClient, clientId, appType,
+                                                       m_names ? m_names->WorkUnitDirChangeFolder() : std::string(),
+                                                       ZvErrorControl::kPathTypeDefault));
+}
+
+void CFileSystemScanFailureConsumer::SetZvErrorControl(std::shared_ptr<ZvErrorControl> rules)
+{
+    std::lock_guard lock(m_writeLock);
+    m_errorControl = rules && rules->HasRules() ? std::move(rules) : nullptr;
+}
+
+int CFileSystemScanFailureConsumer::EvaluateErrorRules(std::string& errorText, std::string& pattern)
+{
+    std::shared_ptr<ZvErrorControl> rules;
+    {
+        std::lock_guard lock(m_writeLock);
+        rules = m_errorControl;
+    }
+    errorText.clear();
+    pattern.clear();
+    if (!rules)
+        return ZvErrorControl::kNoDecision;
+    // The list's lines are "<kind> <escaped path>:<code>": rules match the real path.
+    return rules->GetJobDecisionFor(GetFileName(), errorText, pattern, ':',
+                                    [](std::string_view line, char, std::string& path, long& code) {
+                                        SFailedItem item;
+                                        if (ParseLine(line, item).IsError())
+                                            return false;
+                                        path = std::move(item.path);
+                                        code = item.code;
+                                        return true;
+                                    });
 }
 
 CKxError CFileSystemScanFailureConsumer::Flush()

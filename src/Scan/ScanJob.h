@@ -52,6 +52,14 @@ public:
     void SetFailJob(bool failJob) { m_failJob = failJob; }
     void FailJob() { m_failJob = true; }
     void FailPhase() { m_failPhase = true; }
+    // Fails the phase with the operator's one-line reason (the first reason given is kept).
+    void FailPhase(const std::string& reason)
+    {
+        m_failPhase = true;
+        if (m_phaseFailureReason.empty())
+            m_phaseFailureReason = reason;
+    }
+    const std::string& GetPhaseFailureReason() const { return m_phaseFailureReason; }
     // Writes "JR:client": the focus client's job-results directory.
     [[nodiscard]] CKxError SetJobResultsDir();
 
@@ -92,6 +100,7 @@ protected:
     std::string m_clientName;
     bool m_failJob = false;
     bool m_failPhase = false;
+    std::string m_phaseFailureReason;
     bool m_completeJobNow = false;
     CScanJobCallbackPtr m_callback;
     std::shared_ptr<CFileNameFactory> m_fileNameFactory;

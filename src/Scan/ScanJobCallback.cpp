@@ -106,6 +106,20 @@ CKxError CScanJobCallback::GetScanFailureConsumer(CScanFailureConsumerPtr& consu
     return CKxError::Success();
 }
 
+CKxError CScanJobCallback::ConfigureScanFailureConsumerErrorCtrl(const std::string& applicationId)
+{
+    CScanFailureConsumerPtr created;
+    KX_RETURN_IF_ERROR(GetScanFailureConsumer(created));
+    std::shared_ptr<CFileSystemScanFailureConsumer> failures;
+    {
+        std::lock_guard lock(m_failureConsumerLock);
+        failures = m_failureConsumer;
+    }
+    if (failures)
+        failures->SetZvErrorControl(m_jobControl, applicationId);
+    return CKxError::Success();
+}
+
 CKxError CScanJobCallback::initJobControl(const std::string& token)
 {
     CBagPtr bag = GetScannerConfigurationBag();

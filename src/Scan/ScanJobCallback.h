@@ -154,6 +154,10 @@ public:
     [[nodiscard]] virtual CKxError ReportScanFailure(const CItemPtr& item, const CKxError& error);
     [[nodiscard]] virtual CKxError ReportScanFailure(const std::string& path, const CKxError& error);
 
+    // Installs the error rules of the application's client and type into the failure consumer
+    // (made here when the job has none yet).
+    [[nodiscard]] virtual CKxError ConfigureScanFailureConsumerErrorCtrl(const std::string& applicationId);
+
     // ---- Output resources and their post-processing ------------------------------------
     // Flushes the collect writers and directory-change buffers of every output resource and
     // the failure list, so that what the walk wrote is on disk before clean-up reads it. The first failure is returned

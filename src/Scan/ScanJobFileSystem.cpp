@@ -17,6 +17,7 @@
 #include "Engine/ContentMapper.h"
 #include "Engine/ScanArbiter.h"
 #include "Scan/FileNameFactory.h"
+#include "Scan/FileSystemScanFailureConsumer.h"
 #include "Scan/IPostProcessDirChange.h"
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/JobAliveReporter.h"
@@ -30,6 +31,7 @@
 #include "Scan/SplitCollectFiles.h"
 #include "Scan/SubclientContent.h"
 #include "Scan/Unix/ScanJobFileSystemUnix.h"
+#include "Scan/ZvErrorControl.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -288,7 +290,13 @@ CKxError CScanJobFileSystem::Configure()
     KX_RETURN_IF_ERROR(Configure_TrueUpJob());
     KX_RETURN_IF_ERROR(Configure_PostConfig());
     KX_RETURN_IF_ERROR(Configure_ExtentLevelBackup());
-    return PostConfig_MaxFileCTimeOption();
+    KX_RETURN_IF_ERROR(PostConfig_MaxFileCTimeOption());
+    return Configure_ScanFailureErrorControl();
+}
+
+CKxError CScanJobFileSystem::Configure_ScanFailureErrorControl()
+{
+    return m_callback->ConfigureScanFailureConsumerErrorCtrl(m_applicationId);
 }
 
 CKxError CScanJobFileSystem::Configure_PreConfig()
@@ -1422,6 +1430,7 @@ CKxError CScanJobFileSystem::Cleanup()
     KX_RETURN_IF_ERROR(Cleanup_ProcessEmptyScanContent());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessDirChange());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessCollectFiles());
+    KX_RETURN_IF_ERROR(Cleanup_ApplyErrorRules());
     KX_RETURN_IF_ERROR(Cleanup_ProcessIPhoto());
     KX_RETURN_IF_ERROR(Cleanup_PostProcessResultFolder());
     KX_RETURN_IF_ERROR(Cleanup_CloseDirchange());
@@ -1570,6 +1579,35 @@ CKxError CScanJobFileSystem::Cleanup_PostProcessCollectFiles()
     if (splitter) {
         KX_RETURN_IF_FAILED(splitter->Run(), "Failed to split collect files");
         m_splitWritten = splitter->WrittenFiles();
+    }
+    return CKxError::Success();
+}
+
+CKxError CScanJobFileSystem::Cleanup_ApplyErrorRules()
+{
+    CScanFailureConsumerPtr consumer;
+    if (!m_callback || m_callback->GetScanFailureConsumer(consumer).IsError())
+        return CKxError::Success();
+    auto failures = std::dynamic_pointer_cast<CFileSystemScanFailureConsumer>(consumer);
+    if (!failures)
+        return CKxError::Success();
+    std::string errorText, pattern;
+    switch (failures->EvaluateErrorRules(errorText, pattern)) {
+    case ZvErrorControl::kFailPhase: {
+        // The rest of the clean-up still runs: the outputs are closed in order, the phase fails.
+        const std::string reason = KxFormat("Error rule [%s] fails the phase: %s", pattern.c_str(), errorText.c_str());
+        FSLOG_ERROR("%s", reason.c_str());
+        FailPhase(reason);
+        break;
+    }
+    case ZvErrorControl::kReport: {
+        const std::string message = KxFormat("Error rule [%s] reports a failed item: %s", pattern.c_str(),
+                                             errorText.c_str());
+        FSLOG(0, "%s", message.c_str());
+        RaiseEvent(kEventErrorRuleMatched, EvEvent::Major, message);
+        break;
+    }
+    default: break;
     }
     return CKxError::Success();
 }

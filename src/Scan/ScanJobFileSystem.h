@@ -53,6 +53,7 @@ public:
     static constexpr std::uint32_t kEventContentError = 0x11000061;
     static constexpr std::uint32_t kEventScanFailed = 0x11000062;
     static constexpr std::uint32_t kEventTooManyScanPasses = 0x11000063;
+    static constexpr std::uint32_t kEventErrorRuleMatched = 0x11000064;
 
     // Thread budgets of the scanner loop.
     static constexpr int kDefaultMaxScanThreads = 15;
@@ -94,6 +95,7 @@ public:
     [[nodiscard]] virtual CKxError Configure_PostConfig();
     [[nodiscard]] virtual CKxError Configure_ImpersonateOption();
     [[nodiscard]] virtual CKxError PostConfig_MaxFileCTimeOption();
+    [[nodiscard]] virtual CKxError Configure_ScanFailureErrorControl();
     [[nodiscard]] virtual CKxError Prepare_CommitJobs();
     [[nodiscard]] virtual CKxError Prepare_AdHocJob();
     [[nodiscard]] virtual CKxError Prepare_NutanixAFSBackup();
@@ -114,6 +116,9 @@ public:
     [[nodiscard]] virtual CKxError Cleanup_ProcessEmptyScanContent();
     [[nodiscard]] virtual CKxError Cleanup_PostProcessDirChange();
     [[nodiscard]] virtual CKxError Cleanup_PostProcessCollectFiles();
+    // Applies the error rules' decision to the failure list: 2 fails the phase naming the item
+    // and its error, 1 raises a major event, 0 or none changes nothing.
+    [[nodiscard]] virtual CKxError Cleanup_ApplyErrorRules();
     [[nodiscard]] virtual CKxError Cleanup_ProcessIPhoto();
     [[nodiscard]] virtual CKxError Cleanup_PostProcessResultFolder();
     [[nodiscard]] virtual CKxError Cleanup_CloseDirchange();

@@ -1,0 +1,164 @@
+// The administrator's error rules: loading, pattern conversion, matching and the decision over
+// a list of failed items.
+#include "Agent/ZVJobCtrlClient.h"
+#include "Scan/ScanJobTestEnv.h"
+#include "Scan/ZvErrorControl.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+std::string Rule(const std::string& pattern, int decision, const std::string& codes, bool skip = false,
+                 const std::string& enabled = "1")
+{
+    return "<ruleList isEnabled=\"" + enabled + "\" pattern=\"" + pattern + "\" jobDecision=\"" +
+           std::to_string(decision) + "\" skipFromReporting=\"" + (skip ? "1" : "0") + "\">" + codes + "</ruleList>";
+}
+std::string Codes(int from, int to) { return KxFormat("<errorCodes allErrorCodes=\"0\" fromValue=\"%d\" toValue=\"%d\"/>", from, to); }
+const std::string kAllCodes = "<errorCodes allErrorCodes=\"1\"/>";
+std::string Rules(const std::string& rules)
+{
+    return "<?xml version=\"1.0\"?>\n<App_JobErrorDecisionRuleList>" + rules + "</App_JobErrorDecisionRuleList>";
+}
+
+}  // namespace
+
+TEST(ErrorTab, PatternsNamingNoFolderMatchAnywhere)
+{
+    const struct {
+        const char* pattern;
+        int pathType;
+        const char* converted;
+    } cases[] = {
+        {"a.lock", ZvErrorControl::kPathTypeSlash, "a.lock"},
+        {"a.lock*", ZvErrorControl::kPathTypeSlash, "/**/a.lock*"},
+        {"[ab].x", ZvErrorControl::kPathTypeSlash, "/**/[ab].x"},
+        {"/data/*.lock", ZvErrorControl::kPathTypeSlash, "/data/*.lock"},
+        {"*.lock", ZvErrorControl::kPathTypeBackslash, "*\\**\\*.lock"},
+        {"C:\\data\\*.lock", ZvErrorControl::kPathTypeBackslash, "C:\\data\\*.lock"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Error_Tab::ConvertPattern(c.pattern, c.pathType), c.converted) << c.pattern;
+}
+
+TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
+{
+    const std::string lockSkip = Rule("*.lock", 0, Codes(13, 13), true);
+    const struct {
+        const char* what;
+        std::string xml;
+        size_t rules;         // loaded
+        const char* path;
+        long code;
+        int decision;         // -1: no rule matched
+        bool skip;            // skipped from reporting
+    } cases[] = {
+        {"converted pattern matches anywhere", Rules(lockSkip), 1, "/data/x/a.lock", 13, 0, true},
+        {"code outside the range", Rules(lockSkip), 1, "/data/x/a.lock", 14, -1, false},
+        {"plain name matches only itself", Rules(Rule("a.lock", 2, kAllCodes)), 1, "/data/a.lock", 5, -1, false},
+        {"range lower bound", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, "/d/f", 2, 1, false},
+        {"range upper bound", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, "/d/f", 13, 1, false},
+        {"above the range", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, "/d/f", 14, -1, false},
+        {"second range", Rules(Rule("/d/*", 1, Codes(2, 3) + Codes(20, 20))), 1, "/d/f", 20, 1, false},
+        {"all error codes", Rules(Rule("/d/**", 2, kAllCodes)), 1, "/d/e/f", 99999, 2, false},
+        {"first match wins", Rules(Rule("*.lock", 1, kAllCodes) + lockSkip), 2, "/a.lock", 13, 1, false},
+        {"disabled rule not loaded", Rules(Rule("*.lock", 2, kAllCodes, false, "0") + lockSkip), 1, "/a.lock", 13, 0, true},
+        {"decision out of range rejected", Rules(Rule("*.lock", 3, kAllCodes) + lockSkip), 1, "/a.lock", 13, 0, true},
+        {"bad pattern dropped, later rules apply", Rules(Rule("[abc", 2, kAllCodes) + lockSkip), 1, "/a.lock", 13, 0, true},
+        {"rule without codes dropped", Rules(Rule("*.lock", 2, "") + lockSkip), 1, "/a.lock", 13, 0, true},
+        {"range without bounds dropped", Rules(Rule("*.lock", 2, "<errorCodes allErrorCodes=\"0\"/>") + lockSkip), 1,
+         "/a.lock", 13, 0, true},
+        {"rule without pattern dropped", Rules("<ruleList jobDecision=\"2\">" + kAllCodes + "</ruleList>" + lockSkip),
+         1, "/a.lock", 13, 0, true},
+        {"root compared without case", "<app_joberrordecisionrulelist>" + lockSkip + "</app_joberrordecisionrulelist>",
+         1, "/a.lock", 13, 0, true},
+        {"malformed XML", "<App_JobErrorDecisionRuleList>" + lockSkip, 0, "/a.lock", 13, -1, false},
+        {"wrong root", "<Rules>" + lockSkip + "</Rules>", 0, "/a.lock", 13, -1, false},
+        {"no ruleList", Rules(""), 0, "/a.lock", 13, -1, false},
+        {"empty text", "", 0, "/a.lock", 13, -1, false},
+        {"external entity not loaded",
+         "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>" + Rules(Rule("&e;", 2, kAllCodes)), 0, "/a", 1, -1,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZvErrorControl rules;
+        const CKxError parsed = rules.ParseXMLRulesFromXMLString(c.xml, "rules.xml");
+        // A text that is no rule list at all is an error; one whose rules all fail is not.
+        if (c.rules > 0) {
+            EXPECT_TRUE(parsed.IsSuccess()) << parsed.AsString();
+        } else if (std::string(c.what) != "external entity not loaded") {
+            EXPECT_TRUE(parsed.IsError());
+        }
+        EXPECT_EQ(rules.GetRules().size(), c.rules);
+        std::string pattern;
+        EXPECT_EQ(rules.GetJobDecisionFor(c.path, c.code, pattern), c.decision);
+        EXPECT_EQ(pattern.empty(), c.decision < 0);
+        EXPECT_EQ(rules.IsSkipFromReporting(c.path, c.code, pattern), c.skip);
+    }
+}
+
+TEST(ZvErrorControl, ListDecisionTakesTheStrongestAndStopsAtFail)
+{
+    ZvErrorControl rules;
+    ASSERT_TRUE(rules
+                    .ParseXMLRulesFromXMLString(Rules(Rule("*.log", 0, kAllCodes) + Rule("*.tmp", 1, kAllCodes) +
+                                                      Rule("/db/**", 2, Codes(13, 13))))
+                    .IsSuccess());
+    const struct {
+        const char* what;
+        std::vector<std::string> lines;
+        int decision;
+        const char* errorText;
+        const char* pattern;
+    } cases[] = {
+        {"fail after report", {"/a.log:5", "/x/a.tmp:2", "/db/t:1", "/db/d:b:13", "/db/z:13"}, 2,
+         "/db/d:b: Permission denied", "/db/**"},
+        {"first report names it", {"/a.log:5", "/x/a.tmp:2", "/y/b.tmp:13"}, 1, "/x/a.tmp: No such file or directory",
+         "/**/*.tmp"},
+        {"skip only", {"/a.log:5", "no code", "/other:13"}, 0, "/a.log: Input/output error", "/**/*.log"},
+        {"nothing matched", {"/other:13", "/db/x:5"}, 0, "", ""},
+        {"no items", {"", ""}, -1, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string errorText, pattern;
+        EXPECT_EQ(rules.GetJobDecisionFor(c.lines, errorText, pattern, ':'), c.decision);
+        EXPECT_EQ(errorText, c.errorText);
+        EXPECT_EQ(pattern, c.pattern);
+    }
+    int decision = -1;
+    std::string file, pattern;
+    long code = -1;
+    bool isDefault = false;
+    EXPECT_TRUE(rules.GetStoredJobDecision(decision, file, pattern, code, isDefault));
+    EXPECT_EQ(decision, 0);  // the last evaluation that had items
+    EXPECT_TRUE(isDefault);
+    EXPECT_FALSE(ZvErrorControl().GetStoredJobDecision(decision, file, pattern, code, isDefault));
+    EXPECT_EQ(decision, -1);
+}
+
+class ZvErrorControlJobTest : public ScanJobTestEnv {};
+
+// The job's rules come from the job manager's rules of the client and application type and are
+// kept beside the job's files; without them the job has none.
+TEST_F(ZvErrorControlJobTest, FetchesTheClientsRulesAndKeepsThem)
+{
+    const std::string folder = m_root + "/results";
+    std::filesystem::create_directories(folder);
+    auto control = std::make_shared<ZVJobCtrlClient>(7);
+    EXPECT_FALSE(ZvErrorControl(control, ZvErrorControl::kEntityClient, 2, 29, folder, 1).HasRules());
+    EXPECT_FALSE(std::filesystem::exists(folder + "/ErrorControlRules.xml"));
+
+    const std::string text = Rules(Rule("*.lock", 0, Codes(13, 13), true));
+    WriteFile(m_instance + "/JobManager/ErrorRules/2_29.xml", text);
+    ZvErrorControl rules(control, ZvErrorControl::kEntityClient, 2, 29, folder, 1);
+    EXPECT_EQ(rules.GetRules().size(), 1u);
+    EXPECT_EQ(ReadFile(folder + "/ErrorControlRules.xml"), text);
+    struct stat status {};
+    ASSERT_EQ(::stat((folder + "/ErrorControlRules.xml").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(ZvErrorControl(control, ZvErrorControl::kEntityClient, 2, 30, folder, 1).HasRules(), false);
+}
