@@ -279,10 +279,8 @@ protected:
         SetTimes(m_tree + "/new-fresh.txt", kNew);
 
         m_bag = std::make_shared<CBag>();
-        ASSERT_TRUE(m_bag->Write(Id::idBackupType, 2u).IsSuccess());
-        ASSERT_TRUE(m_bag->Write(Id::idUseMTime, true).IsSuccess());
-        ASSERT_TRUE(m_bag->Write(Id::idUseCTime, false).IsSuccess());
-        ASSERT_TRUE(m_bag->Write(Id::idIdentifyACLOnlyItem, true).IsSuccess());
+        WriteAll(*m_bag, {{Id::idBackupType, 2u}, {Id::idUseMTime, true}, {Id::idUseCTime, false},
+                          {Id::idIdentifyACLOnlyItem, true}});
         m_callback = std::make_shared<NumberingCallback>();
         m_callback->SetScannerConfigurationBag(m_bag);
         m_callback->SetJobId(7);

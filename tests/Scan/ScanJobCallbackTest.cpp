@@ -52,6 +52,8 @@ protected:
 
 TEST_F(ScanJobCallbackTest, AbortNeedsAJobControlClientAndFollowsTheQuitFlag)
 {
+    EXPECT_TRUE(m_callback.initJobControl("").IsError());  // the job manager refuses an empty token
+    EXPECT_FALSE(m_callback.GetJobControlClient());
     EXPECT_FALSE(m_callback.GetIsAlive());
     EXPECT_TRUE(m_callback.IsAborted());  // not connected to the job manager
     EXPECT_TRUE(m_callback.GetIsAlive());  // asking counts as a sign of life
@@ -62,6 +64,14 @@ TEST_F(ScanJobCallbackTest, AbortNeedsAJobControlClientAndFollowsTheQuitFlag)
     EXPECT_FALSE(m_callback.IsAborted());
     m_callback.Abort();
     EXPECT_TRUE(m_callback.IsAborted());
+}
+
+TEST_F(ScanJobCallbackTest, ARetryKeepsTheFirstJobControlConnection)
+{
+    ASSERT_TRUE(m_bag->Write(Id::idRetryScanAttempt, true).IsSuccess());
+    ASSERT_TRUE(m_callback.initJobControl("").IsSuccess());
+    ASSERT_TRUE(m_callback.GetJobControlClient());
+    EXPECT_EQ(m_callback.GetJobControlClient()->getJobId(), 7);
 }
 
 TEST_F(ScanJobCallbackTest, QuitFromTheJobManagerIsSeenSoonAndStays)
@@ -82,18 +92,6 @@ TEST_F(ScanJobCallbackTest, QuitFromTheJobManagerIsSeenSoonAndStays)
     EXPECT_TRUE(m_callback.IsAborted());
 }
 
-TEST_F(ScanJobCallbackTest, JobControlConnection)
-{
-    EXPECT_TRUE(m_callback.initJobControl("").IsError());  // the job manager refuses an empty token
-    EXPECT_FALSE(m_callback.GetJobControlClient());
-
-    // A retry keeps the first connection: the new callback does not connect again.
-    ASSERT_TRUE(m_bag->Write(Id::idRetryScanAttempt, true).IsSuccess());
-    ASSERT_TRUE(m_callback.initJobControl("").IsSuccess());
-    ASSERT_TRUE(m_callback.GetJobControlClient());
-    EXPECT_EQ(m_callback.GetJobControlClient()->getJobId(), 7);
-}
-
 TEST_F(ScanJobCallbackTest, NameFactoryIsReusedUntilTypeOrFolderChange)
 {
     auto first = m_callback.GetFileNameFactory(2, "/r/2/5");
@@ -101,7 +99,6 @@ TEST_F(ScanJobCallbackTest, NameFactoryIsReusedUntilTypeOrFolderChange)
     EXPECT_EQ(m_callback.GetFileNameFactory(2, "/r/2/5"), first);
     auto full = m_callback.GetFileNameFactory(1, "/r/2/5");
     EXPECT_NE(full, first);
-    EXPECT_EQ(full->GetBackupType(), 1u);
     auto moved = m_callback.GetFileNameFactory(1, "/r/2/6");
     EXPECT_NE(moved, full);
     EXPECT_EQ(moved->GetResultsFolder(), "/r/2/6");
