@@ -10,7 +10,6 @@
 #include "Scan/ScanJobFactory.h"
 
 #include <sys/stat.h>
-#include <utime.h>
 
 #include <ctime>
 #include <filesystem>
@@ -47,18 +46,6 @@ protected:
         WriteSubclient({{"content", paths}, {"useCtime", useCtime}});
     }
 
-    static void SetTimes(const std::string& path, std::time_t when)
-    {
-        struct timeval times[2] = {{when, 0}, {when, 0}};
-        ASSERT_EQ(::lutimes(path.c_str(), times), 0) << path;
-    }
-    // Every item below `folder` (and the folder) gets `when`.
-    static void AgeTree(const std::string& folder, std::time_t when = kOld)
-    {
-        for (const auto& entry : fs::recursive_directory_iterator(folder))
-            SetTimes(entry.path().string(), when);
-        SetTimes(folder, when);
-    }
 
     CKxError RunJob(int jobId, const std::string& type, const std::vector<std::string>& extra = {})
     {
@@ -113,7 +100,7 @@ protected:
     // A full job of the scenario's tree, its record in place.
     void FullJob()
     {
-        AgeTree(m_root + "/tree");
+        AgeTree(m_root + "/tree", kOld);
         ASSERT_NO_FATAL_FAILURE(RunOk(1, "1"));
         EXPECT_EQ(ListedData("CollectTot").size(), 14u);
         ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(true));
@@ -142,7 +129,7 @@ TEST_F(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWhol
 
     // Back with its old times: the record carried it as unknown, so all of it is taken.
     fs::rename(away, other);
-    AgeTree(other);
+    AgeTree(other, kOld);
     ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "2"}));
     std::set<std::string> listed;
     for (const auto& [path, count] : ListedIn(m_results, "CollectInc"))
@@ -169,7 +156,7 @@ TEST_F(ChangeDetectionJobTest, FullJobAfterAnotherReportsDeletionsOnly)
     ASSERT_NO_FATAL_FAILURE(FullJob());
     fs::remove_all(m_data + "/gone");
     WriteFile(m_data + "/a/new.txt", "new");
-    AgeTree(m_data);
+    AgeTree(m_data, kOld);
     ASSERT_NO_FATAL_FAILURE(RunOk(2, "1", {"-lf", "1"}));
     std::set<std::string> expected = kAllData;
     for (const char* gone : {"gone/", "gone/x.txt", "gone/sub/", "gone/sub/y.txt"})
@@ -194,7 +181,7 @@ TEST_F(ChangeDetectionJobTest, DifferentialTakesEverythingSinceTheFullAndDeletio
     // Incremental 3: a new file with an old time and a deletion.
     WriteFile(m_data + "/b/late.txt", "late");
     fs::remove(m_data + "/a/del.txt");
-    AgeTree(m_data + "/b");
+    AgeTree(m_data + "/b", kOld);
     SetTimes(m_data + "/a", kOld);
     ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kNew + 30), "-lf", "1", "-li", "2"}));
     EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"b/late.txt"}));

@@ -20,8 +20,6 @@
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/Unix/UnixScanJobCallback.h"
 
-#include <sys/time.h>
-
 #include <atomic>
 #include <filesystem>
 #include <set>
@@ -274,8 +272,7 @@ protected:
         m_tree = m_root + "/t";
         for (const char* file : {"kept/f1", "new-old.txt", "new-fresh.txt", "new-selected.txt", "acl.txt", "newdir/n"})
             WriteFile(m_tree + "/" + file, "x");
-        for (const auto& entry : fs::recursive_directory_iterator(m_tree))
-            SetTimes(entry.path().string(), kOld);
+        AgeTree(m_tree, kOld);
         SetTimes(m_tree + "/new-fresh.txt", kNew);
 
         m_bag = std::make_shared<CBag>();
@@ -287,12 +284,6 @@ protected:
         m_callback->SetReferenceTime(kRef);
         (void)m_callback->GetFileNameFactory(2, m_results);
         IncrementalDirChange::SetACLOnlyBackup(true);  // metadata-only marks reach the record
-    }
-
-    static void SetTimes(const std::string& path, std::time_t when)
-    {
-        struct timeval times[2] = {{when, 0}, {when, 0}};
-        ASSERT_EQ(::lutimes(path.c_str(), times), 0) << path;
     }
 
     // The previous job's record of the tree.

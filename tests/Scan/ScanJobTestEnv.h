@@ -14,6 +14,7 @@
 
 #include <any>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <initializer_list>
 #include <map>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/time.h>
 
 class ScanJobTestEnv : public AgentTestEnv {
 protected:
@@ -105,6 +107,19 @@ protected:
     }
 
     void Setting(const std::string& key, const std::string& value) { m_settings->Put("FileSystemAgent", key, value); }
+    // Gives `path` itself (not a link's target) the access and write time `when`.
+    static void SetTimes(const std::string& path, std::time_t when)
+    {
+        struct timeval times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(::lutimes(path.c_str(), times), 0) << path;
+    }
+    // Every item below `folder`, and the folder, gets `when`.
+    static void AgeTree(const std::string& folder, std::time_t when)
+    {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            SetTimes(entry.path().string(), when);
+        SetTimes(folder, when);
+    }
     // Writes each key with its value's own type, as the job's option loading does.
     static void WriteAll(CBag& bag, std::initializer_list<std::pair<const char*, std::any>> values)
     {
