@@ -34,9 +34,9 @@ TEST(CommandLineTest, OptionsValuesAndPositionals)
         SCOPED_TRACE(c.tokens.front());
         auto args = Make(c.tokens);
         for (const auto& [name, expected] : c.options) {
-            std::string value = "<flag>";
-            const bool present = args.GetOption(name);
-            EXPECT_EQ(present ? (args.GetOption(name, value), value) : "<absent>", expected) << name;
+            std::string value = args.GetOption(name) ? "<flag>" : "<absent>";
+            (void)args.GetOption(name, value);  // leaves the text when there is no value
+            EXPECT_EQ(value, expected) << name;
         }
         std::vector<std::string> positionals;
         for (size_t i = 0; i < args.GetPositionalCount(); ++i)
