@@ -25,6 +25,7 @@
 #include "Scan/ScannerSettings.h"
 #include "Scan/SplitCollectFiles.h"
 #include "Scan/Unix/VolumeBackupStatusData.h"
+#include "Scan/ZvErrorControl.h"
 
 #include <algorithm>
 #include <new>
@@ -118,6 +119,18 @@ CKxError CScanJobCallback::ConfigureScanFailureConsumerErrorCtrl(const std::stri
     if (failures)
         failures->SetZvErrorControl(m_jobControl, applicationId);
     return CKxError::Success();
+}
+
+int CScanJobCallback::EvaluateScanFailureErrorRules(std::string& errorText, std::string& pattern)
+{
+    std::shared_ptr<CFileSystemScanFailureConsumer> failures;
+    {
+        std::lock_guard lock(m_failureConsumerLock);
+        failures = m_failureConsumer;
+    }
+    errorText.clear();
+    pattern.clear();
+    return failures ? failures->EvaluateErrorRules(errorText, pattern) : ZvErrorControl::kNoDecision;
 }
 
 CKxError CScanJobCallback::initJobControl(const std::string& token)

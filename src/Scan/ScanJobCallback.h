@@ -157,6 +157,9 @@ public:
     // Installs the error rules of the application's client and type into the failure consumer
     // (made here when the job has none yet).
     [[nodiscard]] virtual CKxError ConfigureScanFailureConsumerErrorCtrl(const std::string& applicationId);
+    // The rules' job decision over the failure list (-1: no rules, no list or no items);
+    // errorText names the item that decided. Call once the list is flushed.
+    int EvaluateScanFailureErrorRules(std::string& errorText, std::string& pattern);
 
     // ---- Output resources and their post-processing ------------------------------------
     // Flushes the collect writers and directory-change buffers of every output resource and

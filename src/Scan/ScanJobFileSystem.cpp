@@ -17,7 +17,6 @@
 #include "Engine/ContentMapper.h"
 #include "Engine/ScanArbiter.h"
 #include "Scan/FileNameFactory.h"
-#include "Scan/FileSystemScanFailureConsumer.h"
 #include "Scan/IPostProcessDirChange.h"
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/JobAliveReporter.h"
@@ -1585,19 +1584,17 @@ CKxError CScanJobFileSystem::Cleanup_PostProcessCollectFiles()
 
 CKxError CScanJobFileSystem::Cleanup_ApplyErrorRules()
 {
-    CScanFailureConsumerPtr consumer;
-    if (!m_callback || m_callback->GetScanFailureConsumer(consumer).IsError())
-        return CKxError::Success();
-    auto failures = std::dynamic_pointer_cast<CFileSystemScanFailureConsumer>(consumer);
-    if (!failures)
+    if (!m_callback)
         return CKxError::Success();
     std::string errorText, pattern;
-    switch (failures->EvaluateErrorRules(errorText, pattern)) {
+    switch (m_callback->EvaluateScanFailureErrorRules(errorText, pattern)) {
     case ZvErrorControl::kFailPhase: {
         // The rest of the clean-up still runs: the outputs are closed in order, the phase fails.
+        // A phase that failed before keeps its own cause.
         const std::string reason = KxFormat("Error rule [%s] fails the phase: %s", pattern.c_str(), errorText.c_str());
         FSLOG_ERROR("%s", reason.c_str());
-        FailPhase(reason);
+        if (!isFailPhaseSet())
+            FailPhase(reason);
         break;
     }
     case ZvErrorControl::kReport: {

@@ -286,15 +286,10 @@ CKxError ZvErrorControl::ParseXMLRulesFromXMLString(const std::string& text, con
         FSLOG(0, "Nothing could be parsed into error decision tables from XML file %s", name.c_str());
     else
         FSLOG(0, "XML file %s parsed and error decisions populated", name.c_str());
-    AfterLoad();
-    return CKxError::Success();
-}
-
-void ZvErrorControl::AfterLoad() const
-{
     std::uint32_t dump = 0;
     if (ZVPlatformInfo::getNumber("FileSystemAgent", "nDumpErrorControl", dump) && dump == 1)
         DumpErrorTab();
+    return CKxError::Success();
 }
 
 void ZvErrorControl::DumpErrorTab() const

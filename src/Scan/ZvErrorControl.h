@@ -114,7 +114,6 @@ private:
                           std::string& errorText, std::string& patternOut, char delimiter, const LineParser& parse);
     const Error_Tab* FirstMatch(std::string_view path, long code, std::string& patternOut) const;
     void LoadFromFile(const std::string& rulesFile);
-    void AfterLoad() const;
 
     int m_pathType;
     std::shared_ptr<ZVJobCtrlClient> m_control;

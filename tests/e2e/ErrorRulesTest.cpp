@@ -32,13 +32,15 @@ TEST_F(ErrorRulesTest, RulesDecideTheFailureCountAndThePhase)
         std::string rules;
         int failureCount;    // as the job manager hears it
         const char* failed;  // in the phase's failure message; "": the phase completes
+        bool event;          // a major event names b.dat
         const char* logged;
     } cases[] = {
         {"skipped from reporting, a bad pattern dropped",
-         Rule("[abc", 2, 0, 100, false) + lockSkipped, 1, "", "Pattern init failed, will use default decision SKIP for [abc"},
+         Rule("[abc", 2, 0, 100, false) + lockSkipped, 1, "", false, "Pattern init failed, will use default decision SKIP for [abc"},
         {"decision 2 fails the phase", lockSkipped + Rule("*b.dat", 2, 1, 20, false), 1,
-         "b.dat: Permission denied", "fails the phase"},
-        {"malformed rules", "<ruleList", 2, "", "Failed to parse XML file"},
+         "b.dat: Permission denied", false, "fails the phase"},
+        {"decision 1 raises an event", Rule("*b.dat", 1, 13, 13, false), 2, "", true, "reports a failed item"},
+        {"malformed rules", "<ruleList", 2, "", false, "Failed to parse XML file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -62,6 +64,11 @@ TEST_F(ErrorRulesTest, RulesDecideTheFailureCountAndThePhase)
         } else {
             ExpectPhaseCompleted();
         }
+        bool event = false;
+        for (const nlohmann::json& raised : Calls("event"))
+            event = event || (raised.value("severity", "") == "major" &&
+                              raised.value("message", "").find(data + "/b.dat: Permission denied") != std::string::npos);
+        EXPECT_EQ(event, c.event);
         EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find(c.logged), std::string::npos);
     }
 }
