@@ -7,12 +7,14 @@
 #include "CollectFile/BufferedFile.h"
 #include "CollectFile/CollectEvidence.h"
 #include "CollectFile/CollectFileReader.h"
+#include "CollectFile/OwedItemLine.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
 
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +65,36 @@ CKxError CopyFile(const std::string& from, const std::string& to)
 CBackupPhase::CBackupPhase(std::string resultsFolder, unsigned int backupType)
     : m_resultsFolder(std::move(resultsFolder)), m_backupType(backupType)
 {
+}
+
+void CBackupPhase::SetOwedLists(std::string failedList, std::string failPattern,
+                                std::optional<std::uint64_t> stopAfter, std::string commitFile)
+{
+    m_failedList = std::make_unique<COwedListWriter>(std::move(failedList), true);
+    m_failPattern = std::move(failPattern);
+    m_stopAfter = stopAfter;
+    if (stopAfter)
+        m_commitFile = std::make_unique<COwedListWriter>(std::move(commitFile), false);
+}
+
+CKxError CBackupPhase::CommitOwedLists()
+{
+    KX_RETURN_IF_ERROR(m_failedListError);
+    if (m_failedList)
+        KX_RETURN_IF_ERROR(m_failedList->Commit());
+    if (m_commitFile && m_summary.interrupted)
+        KX_RETURN_IF_ERROR(m_commitFile->Commit());
+    return CKxError::Success();
+}
+
+CKxError CBackupPhase::Owe(const std::string& rawLine, bool isItemLine)
+{
+    ++m_summary.owedLines;
+    if (!isItemLine)
+        return m_commitFile->Append(rawLine);
+    // '|' is escaped inside a path: a last '|' is the size, which the commit file does not keep.
+    const size_t bar = rawLine.rfind('|');
+    return m_commitFile->Append(std::string_view(rawLine).substr(0, bar));
 }
 
 CKxError CBackupPhase::ReadSplitMap(std::set<int>& numbers)
@@ -127,6 +159,7 @@ CKxError CBackupPhase::ReadSplitMap(std::set<int>& numbers)
 CKxError CBackupPhase::ReadCollectFiles()
 {
     m_summary = SBackupPhaseSummary{};
+    m_filesTaken = 0;
     CUnixFileNameFactory names(m_backupType, m_resultsFolder);
 
     // A file cut short reads like a whole one: the scan's evidence tells them apart, so it is
@@ -169,6 +202,11 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
         const std::string& raw = reader.GetCurrentRawLine();
         if (raw.empty())
             continue;
+        if (m_stopAfter && m_filesTaken >= *m_stopAfter) {
+            m_summary.interrupted = true;
+            KX_RETURN_IF_ERROR(Owe(raw, !reader.IsSpecialLine()));
+            continue;
+        }
         if (reader.IsSpecialLine()) {
             if (raw.starts_with("??d") || raw.starts_with("??D"))
                 ++m_summary.deletions;
@@ -182,6 +220,8 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
         if (isFolder)
             ++m_summary.folders;
         CheckItem(itemPath, isFolder);
+        if (!isFolder)
+            ++m_filesTaken;
     }
     FSLOG(0, "Read collect file [%s]: %llu lines", path.c_str(), static_cast<unsigned long long>(reader.GetLineNumber()));
     return CKxError::Success();
@@ -195,10 +235,16 @@ void CBackupPhase::AddFailure(const std::string& path, int error, bool vanished)
     FSLOG(0, "Item [%s] %s (errno %d)", path.c_str(), vanished ? "vanished since the scan" : "cannot be opened", error);
     if (m_summary.failures.size() < kMaxListedFailures)
         m_summary.failures.push_back(SItemFailure{path, error, vanished});
+    if (!vanished && m_failedList && m_failedListError.IsSuccess())
+        m_failedListError = m_failedList->Append(COwedItemLine::FormatFailedLine(path, error));
 }
 
 void CBackupPhase::CheckItem(const std::string& path, bool isFolderLine)
 {
+    if (!m_failPattern.empty() && ::fnmatch(m_failPattern.c_str(), path.c_str(), 0) == 0) {
+        AddFailure(path, EIO, false);
+        return;
+    }
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
         const int error = errno;

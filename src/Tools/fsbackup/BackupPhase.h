@@ -24,10 +24,22 @@
 // live file system, and one the backup user may not read is the backup phase's failure list,
 // not a broken scan.
 //
+// What it leaves for the next scan (SetOwedLists):
+//   - the failed-file list: one "<escaped path>:<errno>" line per item that could not be opened
+//     (vanished items are not owed: there is nothing left to back up), including the items a
+//     fail pattern names, which fail with EIO as if unreadable;
+//   - with a stop count, the phase takes that many files (items that are not folders) and stops
+//     as an interrupted phase does: every line after the last file taken, from that collect
+//     file and the ones after it, is owed and goes to the commit file, item lines without their
+//     size, special lines (deletions, extents, hard links) as they are.
+//
 // Thread: one object, one thread.
 #include "Base/KxError.h"
+#include "Tools/fsbackup/OwedListWriter.h"
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,6 +60,8 @@ struct SBackupPhaseSummary {
     std::uint64_t specialLines = 0;
     std::uint64_t unreadable = 0;  // items that could not be opened, vanished ones included
     std::uint64_t vanished = 0;
+    std::uint64_t owedLines = 0;  // lines left for the commit file after the stop
+    bool interrupted = false;
     std::vector<SItemFailure> failures;  // the first kMaxListedFailures of them
 };
 
@@ -56,6 +70,14 @@ public:
     static constexpr size_t kMaxListedFailures = 1000;
 
     CBackupPhase(std::string resultsFolder, unsigned int backupType);
+
+    // Where the lists go (none set: nothing is written): the failed-file list `failedList`,
+    // and, with `stopAfter`, the commit file `commitFile`. `failPattern` (fnmatch, '/' not
+    // special; empty: none) names items that fail as unreadable.
+    void SetOwedLists(std::string failedList, std::string failPattern, std::optional<std::uint64_t> stopAfter,
+                      std::string commitFile);
+    // Puts the lists written during ReadCollectFiles in place, synced (see COwedListWriter).
+    [[nodiscard]] CKxError CommitOwedLists();
 
     // Reads the split map and every collect file; an error means the phase failed. The summary
     // holds what was read either way.
@@ -76,8 +98,16 @@ private:
     CKxError ReadCollectFile(const std::string& path);
     void CheckItem(const std::string& path, bool isFolderLine);
     void AddFailure(const std::string& path, int error, bool vanished);
+    // After the stop: the line as the commit file keeps it.
+    CKxError Owe(const std::string& rawLine, bool isItemLine);
 
     std::string m_resultsFolder;
     unsigned int m_backupType;
     SBackupPhaseSummary m_summary;
+    std::string m_failPattern;
+    std::optional<std::uint64_t> m_stopAfter;
+    std::uint64_t m_filesTaken = 0;
+    std::unique_ptr<COwedListWriter> m_failedList;
+    std::unique_ptr<COwedListWriter> m_commitFile;
+    CKxError m_failedListError;  // the first failure to write the failed-file list (sticky)
 };

@@ -14,17 +14,21 @@
 #include "Agent/InstancePaths.h"
 #include "Agent/JobJournal.h"
 #include "Agent/ZVPI_Focus.h"
+#include "Agent/ZVPlatformInfo.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/KxError.h"
 #include "Base/LogWriter.h"
+#include "Base/OutputSync.h"
 #include "CollectFile/FileNameEscaping.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
 #include "Tools/fsbackup/BackupPhase.h"
 
 #include <sys/stat.h>
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -35,6 +39,10 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kStatusSucceeded = 1;
 constexpr int kStatusFailed = 2;
+constexpr int kStatusInterrupted = 3;
+constexpr const char* kAgentSection = "FileSystemAgent";
+constexpr const char* kFailPatternKey = "sBackupPhaseFailPattern";
+constexpr const char* kCommitFileName = "CommitPending.zvf";
 
 using V = COptionTable::EValue;
 
@@ -43,6 +51,8 @@ const COptionTable kOptions({
     {"j", V::Count, "<jobId>", "job id (the journal is JobManager/<jobId>.jsonl)"},
     {"a", V::Text, "<o>:<a>", "application (subclient) whose results folder is read"},
     {"t", V::BackupType, "<type>", "backup type the scan ran with: 1 full, 2 incremental, 4 differential"},
+    {"stopAfter", V::Count, "<n>",
+     "take n files, then stop as an interrupted phase: what is left goes to JobResults/jobs/<jobId>/CommitPending.zvf"},
     {"h", V::None, "", nullptr},
     {"-help", V::None, "", "this help"},
 });
@@ -58,6 +68,8 @@ const char* const kUsageHead =
     "When the phase succeeds it puts the scan's directory-change record in place for the next\n"
     "job (DCTmp.zvf becomes DCTot.zvf and DCInc.zvf after a full, DCInc.zvf otherwise;\n"
     "DirChangePending.db becomes DirChangeFull.db or DirChangeIncremental.db).\n"
+    "Items it cannot open are listed in Failures.zvf for the next scan to retry; a phase that\n"
+    "succeeds deletes the list the last scan took (Failures.zvf.inprogress).\n"
     "\n";
 const char* const kUsageTail =
     "\n"
@@ -148,32 +160,66 @@ int main(int argc, char** argv)
         return Fail(kExitFailure, "results folder [" + resultsFolder + "] does not exist");
     FSLOG(0, "Backup phase of job %lld, backup type %u, results folder [%s]", jobId, backupType, resultsFolder.c_str());
 
+    std::optional<std::uint64_t> stopAfter;
+    if (std::string text; args.GetOption("stopAfter", text)) {
+        std::uint64_t count = 0;
+        if (!ParseWhole(text, count))
+            return Fail(kExitUsage, "option -stopAfter value \"" + text + "\" is out of range");
+        stopAfter = count;
+    }
+    std::string failPattern;
+    if (ZVPlatformInfo::getString(kAgentSection, kFailPatternKey, failPattern) && !failPattern.empty())
+        FSLOG(0, "Items matching [%s] fail as unreadable (setting %s)", failPattern.c_str(), kFailPatternKey);
+    const std::string jobFolder = FXPath::Append(CInstancePaths::JobResultsFolder(), "jobs/" + std::to_string(jobId));
+    CUnixFileNameFactory names(backupType, resultsFolder);
+    const std::string failedList = names.FailedItemsCollect();
+
     CBackupPhase phase(resultsFolder, backupType);
+    phase.SetOwedLists(failedList, failPattern, stopAfter, FXPath::Append(jobFolder, kCommitFileName));
     CKxError read = phase.ReadCollectFiles();
     const SBackupPhaseSummary& summary = phase.Summary();
     PrintSummary(jobId, backupType, resultsFolder, summary);
 
-    // The record goes into place, on disk, before the journal says the phase succeeded: a job
-    // manager that reads the outcome after a crash finds the record the outcome promises.
+    // What the next scan reads goes on disk before the journal speaks: the lists of owed items
+    // always (a failed phase's unreadable items are owed all the same), the record only when the
+    // phase succeeded, so that a job manager reading the outcome after a crash finds what it
+    // promises. Only a phase that took every item releases the failed items the scan fed back.
+    CKxError owed = summary.interrupted ? FXFile::CreateDirectories(jobFolder, 0700) : CKxError::Success();
+    if (owed.IsSuccess())
+        owed = phase.CommitOwedLists();
+    const bool completed = read.IsSuccess() && owed.IsSuccess() && !summary.interrupted;
     std::vector<std::string> moved;
     CKxError placed;
-    if (read.IsSuccess())
+    if (completed)
         placed = phase.PutDirChangeInPlace(moved);
+    if (completed && placed.IsSuccess() && FXFile::Exists(failedList + ".inprogress")) {
+        placed = FXFile::Remove(failedList + ".inprogress");
+        if (placed.IsSuccess())
+            placed = COutputSync::SyncFolder(resultsFolder);
+    }
 
     nlohmann::ordered_json record;
     record["call"] = "backupPhase";
-    record["status"] = read.IsSuccess() && placed.IsSuccess() ? kStatusSucceeded : kStatusFailed;
+    record["status"] = summary.interrupted && read.IsSuccess() && owed.IsSuccess() ? kStatusInterrupted
+                       : completed && placed.IsSuccess()                          ? kStatusSucceeded
+                                                                                  : kStatusFailed;
     record["collectFiles"] = summary.collectFiles;
     record["items"] = summary.items;
     record["folders"] = summary.folders;
     record["bytes"] = summary.bytes;
     record["unreadable"] = summary.unreadable;
+    if (summary.interrupted)
+        record["owed"] = summary.owedLines;
     CKxError journaled = CJobJournal::Append(jobId, record.dump(), CJobJournal::EDurability::Synced);
 
     if (read.IsError()) {
         FSLOG_ERROR("Backup phase failed: %s", read.AsString().c_str());
         std::printf("phase: failed, the directory-change record stays as it was\n");
         return Fail(kExitFailure, "backup phase failed: " + read.OneLine());
+    }
+    if (owed.IsError()) {
+        FSLOG_ERROR("Failed to leave the owed items for the next scan: %s", owed.AsString().c_str());
+        return Fail(kExitFailure, "owed items not written: " + owed.OneLine());
     }
     if (placed.IsError()) {
         FSLOG_ERROR("Failed to put the directory-change record in place: %s", placed.AsString().c_str());
@@ -182,6 +228,14 @@ int main(int argc, char** argv)
     if (journaled.IsError()) {
         FSLOG_ERROR("%s", journaled.AsString().c_str());
         return Fail(kExitFailure, journaled.OneLine());
+    }
+    if (summary.interrupted) {
+        std::printf("phase: interrupted after %llu files, %llu lines owed to the next job in %s\n",
+                    static_cast<unsigned long long>(*stopAfter), static_cast<unsigned long long>(summary.owedLines),
+                    FXPath::Append(jobFolder, kCommitFileName).c_str());
+        FSLOG(0, "Backup phase interrupted after %llu files; %llu lines owed", static_cast<unsigned long long>(*stopAfter),
+              static_cast<unsigned long long>(summary.owedLines));
+        return 0;
     }
     std::printf("phase: succeeded\n");
     if (moved.empty())
