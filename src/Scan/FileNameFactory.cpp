@@ -74,6 +74,7 @@ std::string CFileNameFactory::DeletedItemsCollect() const
 
 std::string CFileNameFactory::FailedItemsCollect() const { return InFolder("Failures.zvf"); }
 std::string CFileNameFactory::ScanFailedItemsCollect() const { return InFolder("scan_Failures.zvf"); }
+std::string CFileNameFactory::CommitCollect() const { return InFolder("CommitCollect.zvf"); }
 std::string CFileNameFactory::GetSnapInformation() const { return InFolder("reusecollect.zvf"); }
 std::string CFileNameFactory::MountConfigFile() const { return InFolder("MountConfig.xml"); }
 std::string CFileNameFactory::MonikerAbsoultPathMappingFile() const { return InFolder("USER_MONIKER_ABSMAP.zvf"); }

@@ -61,6 +61,9 @@ public:
     virtual std::string DeletedItemsCollect() const;
     virtual std::string FailedItemsCollect() const;
     virtual std::string ScanFailedItemsCollect() const;
+    // The items a committed (interrupted) job still owed, copied here by the commit-job step
+    // for this job to take ("CommitCollect.zvf").
+    std::string CommitCollect() const;
     // Removes what an earlier scan of the subclient left and this scan writes anew. Every entry
     // is a name or pattern matched in the results folder; nothing matching is not a failure, and
     // a file that cannot be removed is logged and the list goes on. The consolidated

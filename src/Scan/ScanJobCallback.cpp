@@ -15,6 +15,8 @@
 #include "Scan/BackupJobTypeEvaluator.h"
 #include "Scan/FileNameFactory.h"
 #include "Scan/FileSystemScanFailureConsumer.h"
+#include "Scan/ProcessCommitFiles.h"
+#include "Scan/ProcessFailedFiles.h"
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/MaxFileCTimeConsumer.h"
 #include "Scan/PostProcessCollectFiles.h"
@@ -517,6 +519,28 @@ CKxError CScanJobCallback::GetDeletedItemsCollectFile(std::shared_ptr<CIncrFlatC
     collectNumber = resource->GetCollectNumber();
     return CKxError::Success();
 }
+
+CKxError CScanJobCallback::GetProcessFailedFiles(std::shared_ptr<CProcessFailedFiles>& processor)
+{
+    processor.reset();
+    if (!m_fileNameFactory)
+        return CKxError(KxCode::NotFound, "No results-file names for the failed file list");
+    processor = std::make_shared<CProcessFailedFiles>(m_fileNameFactory->FailedItemsCollect(),
+                                                      !m_fileNameFactory->IsFullBackup());
+    return CKxError::Success();
+}
+
+CKxError CScanJobCallback::GetProcessCommitFiles(std::shared_ptr<CProcessCommitFiles>& processor)
+{
+    processor.reset();
+    if (!m_fileNameFactory)
+        return CKxError(KxCode::NotFound, "No results-file names for the commit file");
+    processor = std::make_shared<CProcessCommitFiles>(m_fileNameFactory->CommitCollect(),
+                                                      !m_fileNameFactory->IsFullBackup());
+    return CKxError::Success();
+}
+
+std::string CScanJobCallback::VolumeOf(const std::string&) { return "/"; }
 
 CKxError CScanJobCallback::GetPostProcessDirChangeInterface(std::shared_ptr<IPostProcessDirChange>& postProcess)
 {

@@ -39,6 +39,8 @@
 class CScannerOptions;
 class CPostProcessingOptions;
 class CPostProcessCollectFiles;
+class CProcessCommitFiles;
+class CProcessFailedFiles;
 class CFileNameFactory;
 class CFileSystemScanFailureConsumer;
 class CIncrFlatCollectFile;
@@ -205,6 +207,14 @@ public:
     // they are missing from a job, instead of being reported deleted (default off).
     virtual bool IsIgnoreFullOnlyItems() const { return m_ignoreFullOnlyItems; }
     void SetIgnoreFullOnlyItems(bool ignore) { m_ignoreFullOnlyItems = ignore; }
+    // The feeders of the owed-item lists into this job (ProcessFailedFiles.h,
+    // ProcessCommitFiles.h), over the naming object's lists; deletion lines in non-full jobs.
+    // Error 1168 before the naming object exists.
+    [[nodiscard]] virtual CKxError GetProcessFailedFiles(std::shared_ptr<CProcessFailedFiles>& processor);
+    [[nodiscard]] virtual CKxError GetProcessCommitFiles(std::shared_ptr<CProcessCommitFiles>& processor);
+    // The local path of the mount point of the volume holding `path`: the volume whose output
+    // handler takes the item. Base: "/".
+    virtual std::string VolumeOf(const std::string& path);
     // Content paths that produced no item, handed back after the walk; base: nothing to do.
     [[nodiscard]] virtual CKxError ProcessEmptyScanContent(const std::vector<std::string>& contentPaths);
     // The mount configuration of the results folder; base: nothing to write.

@@ -21,6 +21,8 @@
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/JobAliveReporter.h"
 #include "Scan/PostProcessCollectFiles.h"
+#include "Scan/ProcessCommitFiles.h"
+#include "Scan/ProcessFailedFiles.h"
 #include "Scan/ScanJobCallback.h"
 #include "Scan/ScanJobFileSystemPrivate.h"
 #include "Scan/ScanProgress.h"
@@ -687,9 +689,31 @@ CKxError CScanJobFileSystem::Prepare_AdHocJob()
 CKxError CScanJobFileSystem::Prepare_CommitJobs()
 {
     FSLOG(0, "Checking for commit job");
-    if (m_fileNameFactory)
-        FSLOG(0, "SubclientDir=[%s], DirChangeFileName=[%s], HubrixerName=[%s]", m_subclientResultsFolder.c_str(),
-              m_fileNameFactory->ConsolidatedDirChange(0).c_str(), m_clientName.c_str());
+    if (!m_fileNameFactory)
+        return CKxError::Success();
+    FSLOG(0, "SubclientDir=[%s], DirChangeFileName=[%s], HubrixerName=[%s]", m_subclientResultsFolder.c_str(),
+          m_fileNameFactory->ConsolidatedDirChange(0).c_str(), m_clientName.c_str());
+    // A commit file of an earlier commit job is never taken twice.
+    const std::string commitCollect = m_fileNameFactory->CommitCollect();
+    KX_RETURN_IF_FAILED(FXFile::Remove(commitCollect), "Failed to remove the earlier commit collect file");
+    if (m_commitJobId == 0)
+        return CKxError::Success();
+    const std::string pending =
+        FXPath::Append(CInstancePaths::JobResultsFolder(), "jobs/" + std::to_string(m_commitJobId) + "/" +
+                                                               CProcessCommitFiles::kPendingCommitFile);
+    CKxError copied = FXFile::Copy(pending, commitCollect);
+    if (copied.IsSuccess()) {
+        FSLOG(0, "Commit collect file [%s] made from [%s]", commitCollect.c_str(), pending.c_str());
+        return CKxError::Success();
+    }
+    // What the interrupted job owed is unknown: only taking every item is sure to take it.
+    FSLOG_ERROR("%s", copied.AsString().c_str());
+    FSLOG(0, "Failed to create commit collect file. Forcing reference time to 0 for this backup to behave as FULL.");
+    m_referenceTime = 0;
+    if (CBagPtr bag = GetConfigurationBag())
+        KX_RETURN_IF_ERROR(bag->Write("ReferenceTime", 0ULL));
+    if (m_callback)
+        m_callback->SetReferenceTime(0);
     return CKxError::Success();
 }
 
@@ -1506,17 +1530,15 @@ CKxError CScanJobFileSystem::Cleanup_IncompleteLargeFileBrowseResponse()
 
 CKxError CScanJobFileSystem::Cleanup_ProcessFailedFiles()
 {
-    if (m_backupType != kFullBackup || !m_fileNameFactory)
+    if (!m_callback || !m_fileNameFactory)
         return CKxError::Success();
-    // A full job backs up everything again: the previous job's failed items are in it anyway.
-    const std::string failed = m_fileNameFactory->FailedItemsCollect();
-    if (!FXFile::Exists(failed))
-        return CKxError::Success();
-    FSLOG(0, "Cleaning up failed file listing [%s] for FULL job", failed.c_str());
-    CKxError removed = FXFile::Remove(failed);
-    if (removed.IsError())
-        FSLOG_ERROR("RemoveFile failed, error=%s", removed.AsString().c_str());
-    return CKxError::Success();
+    // Every job feeds the list back, a full too: only a backup phase that took the items may
+    // release them.
+    std::shared_ptr<CProcessFailedFiles> failed;
+    KX_RETURN_IF_ERROR(m_callback->GetProcessFailedFiles(failed));
+    KX_RETURN_IF_FAILED(failed->Run(*m_callback), "Failed to process the failed file list");
+    // The commit run asks the record what is listed already: what this run added must be in it.
+    return m_callback->FlushBuffers();
 }
 
 CKxError CScanJobFileSystem::Cleanup_SaveBackupStatusFile()
@@ -1526,8 +1548,17 @@ CKxError CScanJobFileSystem::Cleanup_SaveBackupStatusFile()
 
 CKxError CScanJobFileSystem::Cleanup_ProcessCommitFiles()
 {
-    if (m_commitJobId != 0)
-        FSLOG(0, "Processing last job's Commit files");
+    if (m_commitJobId == 0 || !m_callback)
+        return CKxError::Success();
+    FSLOG(0, "Processing last job's Commit files");
+    std::shared_ptr<CProcessCommitFiles> commit;
+    CKxError processed = m_callback->GetProcessCommitFiles(commit);
+    if (processed.IsSuccess())
+        processed = commit->Run(*m_callback);
+    if (processed.IsError()) {
+        RaiseEvent(kEventScanFailed, EvEvent::Major, "Failed to process last job's Commit files");
+        return std::move(processed.Push("Failed to process last job's Commit files"));
+    }
     return CKxError::Success();
 }
 

@@ -92,6 +92,9 @@ public:
     // This system's backup phase learns mount points from the collect files and the
     // "-MntDetails" argument, so no mount configuration file is written.
     [[nodiscard]] CKxError CreateMountConfigFile() override;
+    // The mount point of the mounted file system that holds `path` (the nearest mounted
+    // ancestor); "/" when the table says nothing better.
+    std::string VolumeOf(const std::string& path) override;
 
     // The ancestor writer of a new output resource, writing into its collect file.
     std::shared_ptr<CContentRootAncestorConsumer> CreateAncestorConsumer(const std::shared_ptr<CFlatCollectFile>& collect);
@@ -117,9 +120,6 @@ protected:
 private:
     [[nodiscard]] CKxError CreateOutputResource(int index, const std::string& volume, const std::string& sourceVolume,
                                                 const std::string& volumeId, COutputResourcesPtr& resource);
-    // The mount point of the mounted file system that holds `path` (the nearest mounted
-    // ancestor); "/" when the table says nothing better.
-    std::string VolumeOf(const std::string& path);
 
     std::shared_ptr<skipFS> m_fileSystems;
     std::shared_ptr<CBackupStatusFile> m_backupStatusFile;

@@ -21,6 +21,8 @@
 #include "Base/LogWriter.h"
 #include "Base/OutputSync.h"
 #include "CollectFile/FileNameEscaping.h"
+#include "Scan/ProcessCommitFiles.h"
+#include "Scan/ProcessFailedFiles.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
 #include "Tools/fsbackup/BackupPhase.h"
 
@@ -42,7 +44,6 @@ constexpr int kStatusFailed = 2;
 constexpr int kStatusInterrupted = 3;
 constexpr const char* kAgentSection = "FileSystemAgent";
 constexpr const char* kFailPatternKey = "sBackupPhaseFailPattern";
-constexpr const char* kCommitFileName = "CommitPending.zvf";
 
 using V = COptionTable::EValue;
 
@@ -175,7 +176,7 @@ int main(int argc, char** argv)
     const std::string failedList = names.FailedItemsCollect();
 
     CBackupPhase phase(resultsFolder, backupType);
-    phase.SetOwedLists(failedList, failPattern, stopAfter, FXPath::Append(jobFolder, kCommitFileName));
+    phase.SetOwedLists(failedList, failPattern, stopAfter, FXPath::Append(jobFolder, CProcessCommitFiles::kPendingCommitFile));
     CKxError read = phase.ReadCollectFiles();
     const SBackupPhaseSummary& summary = phase.Summary();
     PrintSummary(jobId, backupType, resultsFolder, summary);
@@ -192,8 +193,8 @@ int main(int argc, char** argv)
     CKxError placed;
     if (completed)
         placed = phase.PutDirChangeInPlace(moved);
-    if (completed && placed.IsSuccess() && FXFile::Exists(failedList + ".inprogress")) {
-        placed = FXFile::Remove(failedList + ".inprogress");
+    if (completed && placed.IsSuccess() && FXFile::Exists(failedList + CProcessFailedFiles::kInProgressSuffix)) {
+        placed = FXFile::Remove(failedList + CProcessFailedFiles::kInProgressSuffix);
         if (placed.IsSuccess())
             placed = COutputSync::SyncFolder(resultsFolder);
     }
@@ -232,7 +233,7 @@ int main(int argc, char** argv)
     if (summary.interrupted) {
         std::printf("phase: interrupted after %llu files, %llu lines owed to the next job in %s\n",
                     static_cast<unsigned long long>(*stopAfter), static_cast<unsigned long long>(summary.owedLines),
-                    FXPath::Append(jobFolder, kCommitFileName).c_str());
+                    FXPath::Append(jobFolder, CProcessCommitFiles::kPendingCommitFile).c_str());
         FSLOG(0, "Backup phase interrupted after %llu files; %llu lines owed", static_cast<unsigned long long>(*stopAfter),
               static_cast<unsigned long long>(summary.owedLines));
         return 0;

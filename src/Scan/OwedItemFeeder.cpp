@@ -1,0 +1,112 @@
+#include "Scan/OwedItemFeeder.h"
+
+#include "Base/LogWriter.h"
+#include "CollectFile/FileNameEscaping.h"
+#include "CollectFile/IncrFlatCollectFile.h"
+#include "Engine/ConsumerAnswer.h"
+#include "Engine/FindFirstItem.h"
+#include "Scan/IncrementalDirChange.h"
+#include "Scan/ItemBagId.h"
+#include "Scan/ScanJobCallback.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+COwedItemFeeder::COwedItemFeeder(CScanJobCallback& callback, bool deletionLines, bool oncePerRun)
+    : m_callback(callback), m_deletionLines(deletionLines), m_oncePerRun(oncePerRun)
+{
+}
+
+COwedItemFeeder::~COwedItemFeeder() = default;
+
+CKxError COwedItemFeeder::HandlerFor(const std::string& path, CConsumerOutputHandlerPtr& handler)
+{
+    const std::string volume = m_callback.VolumeOf(path);
+    if (auto known = m_handlers.find(volume); known != m_handlers.end()) {
+        handler = known->second;
+        return CKxError::Success();
+    }
+    CKxError got = m_callback.GetOutputHandler(volume, handler);
+    if (got.IsError() || !handler) {
+        FSLOG(0, "Output handler is unconfigured for volume '%s'", volume.c_str());
+        got = m_callback.GetOutputHandler("/", handler);
+        if (got.IsError() || !handler) {
+            FSLOG_ERROR("Output handler is unconfigured for volume '/'");
+            return std::move(got.Push("GetOutputHandler failed"));
+        }
+    }
+    m_handlers.emplace(volume, handler);
+    return CKxError::Success();
+}
+
+bool COwedItemFeeder::IsListedByThisJob(const CItemPtr& item)
+{
+    if (!m_record)
+        for (const COutputResourcesPtr& resource : m_callback.GetOutputResourcesList())
+            if ((m_record = std::dynamic_pointer_cast<IncrementalDirChange>(resource->GetDirChangeConsumer())))
+                break;
+    bool found = false;
+    int collectFileId = 0;
+    return m_record && m_record->CheckIfAddedToCollect(item, found, collectFileId).IsSuccess() && found;
+}
+
+CKxError COwedItemFeeder::WriteDeletion(const COwedItemLine& line)
+{
+    if (const IDirChangePtr& previous = m_callback.GetPreviousDirChangeInterface();
+        previous && previous->Lookup(line.path, line.folder ? IDirChange::eFolder : IDirChange::eFile)) {
+        FSLOG(3, "'%s' is in the previous record: its deletion is found by the comparison", line.path.c_str());
+        return CKxError::Success();
+    }
+    std::shared_ptr<CIncrFlatCollectFile> deletions;
+    int collectNumber = 0;
+    KX_RETURN_IF_ERROR(m_callback.GetDeletedItemsCollectFile(deletions, collectNumber));
+    FSLOG(0, "Writing '%s' to deleted collect files", line.path.c_str());
+    std::string text = line.folder ? "??D" : "??d";
+    escapeFileNameAppend(line.path, text);
+    KX_RETURN_IF_FAILED(deletions->RawWriteDeletedItem(text), "Failed to record deleted item '%s'", line.path.c_str());
+    return CKxError::Success();
+}
+
+CKxError COwedItemFeeder::Feed(const COwedItemLine& line)
+{
+    if (m_oncePerRun && !m_fedPaths.insert(line.path).second) {
+        ++m_alreadyListed;
+        return CKxError::Success();
+    }
+    struct stat status {};
+    if (::lstat(line.path.c_str(), &status) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            if (line.kind == COwedItemLine::EKind::Deleted && m_deletionLines)
+                return WriteDeletion(line);
+            FSLOG(0, "File '%s' not found.", line.path.c_str());
+            return CKxError::Success();
+        }
+        return m_callback.ReportScanFailure(line.folder ? line.path + "/" : line.path,
+                                            CKxError::FromErrno(error, KxFormat("Failed to read '%s'", line.path.c_str())));
+    }
+    auto item = std::make_shared<CFindFirstItem>(line.path, m_callback.GetSourcePath(line.path), status);
+    if (IsListedByThisJob(item)) {
+        ++m_alreadyListed;
+        return CKxError::Success();
+    }
+    if (line.kind == COwedItemLine::EKind::AclOnly)
+        KX_RETURN_IF_ERROR(item->GetBag().Write(SXBagId::idItemACLOnlyCommitOrFailed, true));
+    else
+        item->setNewInImage();
+    CConsumerOutputHandlerPtr handler;
+    KX_RETURN_IF_ERROR(HandlerFor(line.path, handler));
+    const CKxError answer = handler->Process(item);
+    switch (CConsumerAnswer::Classify(answer, *item)) {
+    case EConsumerAnswer::Taken:
+    case EConsumerAnswer::DoNotEnter:
+        ++m_fed;
+        return CKxError::Success();
+    case EConsumerAnswer::SourceFailure:
+        return m_callback.ReportScanFailure(item, answer);
+    case EConsumerAnswer::WriteFailure:
+        break;
+    }
+    CKxError failed = answer;
+    return std::move(failed.Push(KxFormat("Failed to add owed item [%s]", line.path.c_str())));
+}

@@ -1,0 +1,64 @@
+#pragma once
+// COwedItemFeeder: hands the items an earlier job still owes to a backup (a failed-file list,
+// a commit file) to this job's output handlers after the walk, exactly as if the walk had met
+// them, so that they land in this job's collect files and directory-change record.
+//
+// Per item (Feed):
+//   - the item is looked at with lstat under its path. Gone (ENOENT, ENOTDIR): a deletion line
+//     of a non-full job ("??d"/"??D", `deletion`) goes to the job's deleted-items collect file
+//     unless the previous record knows the item (then the comparison of the records reports
+//     it, once); anything else is logged "File '%s' not found." and skipped. Another lstat
+//     error is a scan failure of the item (scan_Failures.zvf) and the item is skipped;
+//   - an item this job's record already lists as selected is skipped
+//     (IncrementalDirChange::CheckIfAddedToCollect: what reached the record, so the owner
+//     flushes the buffers between two runs), and, with `oncePerRun`, one this feeder already
+//     fed (a list that may name an item twice; it keeps one path per fed item);
+//   - otherwise the item is marked new in this job's image, so that the backup-type evaluator
+//     selects it although nothing about it changed (an item whose access-control data only is
+//     owed gets "ItemACLOnlyCommitOrFailed" instead), and goes to the output handler of the
+//     volume that holds it (that of "/" when the volume has none). The handler's answer is
+//     read as the walk reads it: a failure of the item is a scan failure, a failure to write
+//     the job's own files is returned and ends the run.
+// Nothing here runs per walked item: the cost is the owed items' own.
+//
+// Ownership: one per list run; it keeps the handlers it got, by volume, for the run.
+// Thread: the job's main thread, after the walk (the clean-up chain).
+#include "Base/KxError.h"
+#include "CollectFile/OwedItemLine.h"
+#include "Engine/ConsumerOutputHandler.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+class CScanJobCallback;
+class IncrementalDirChange;
+
+class COwedItemFeeder {
+public:
+    // `deletionLines`: deletions may be written (a non-full job).
+    COwedItemFeeder(CScanJobCallback& callback, bool deletionLines, bool oncePerRun);
+    ~COwedItemFeeder();
+
+    // `line` is not a Skip line.
+    [[nodiscard]] CKxError Feed(const COwedItemLine& line);
+
+    std::uint64_t Fed() const { return m_fed; }
+    std::uint64_t AlreadyListed() const { return m_alreadyListed; }
+
+private:
+    [[nodiscard]] CKxError HandlerFor(const std::string& path, CConsumerOutputHandlerPtr& handler);
+    [[nodiscard]] CKxError WriteDeletion(const COwedItemLine& line);
+    bool IsListedByThisJob(const CItemPtr& item);
+
+    CScanJobCallback& m_callback;
+    bool m_deletionLines;
+    bool m_oncePerRun;
+    std::map<std::string, CConsumerOutputHandlerPtr> m_handlers;  // by volume
+    std::shared_ptr<IncrementalDirChange> m_record;
+    std::unordered_set<std::string> m_fedPaths;
+    std::uint64_t m_fed = 0;
+    std::uint64_t m_alreadyListed = 0;
+};
