@@ -170,6 +170,17 @@ TEST_F(OwedItemsTest, InterruptedBackupPhaseIsCommittedByTheNextJob)
     EXPECT_EQ(items.size(), 7u + Ancestors(m_data).size() + 1) << "only the owed files and the folders above them";
     EXPECT_EQ(deletions, std::vector<std::string>{"??d" + escapeFileName(deleted)});
     EXPECT_EQ(Read(Results() + "/scan_Failures.zvf").find(escapeFileName(deleted)), std::string::npos);
+
+    // A commit job that cannot learn what was owed takes everything.
+    const std::string log = Job(9, 2, {"-CommitJobID", "99", "-CommitJobBkupLevel", "2"});
+    EXPECT_NE(log.find("Failed to create commit collect file. Forcing reference time to 0 for this backup to behave "
+                       "as FULL."),
+              std::string::npos)
+        << log;
+    size_t files = 0;
+    for (const auto& [path, count] : Incremental())
+        files += path.ends_with(".txt") ? 1 : 0;
+    EXPECT_EQ(files, 9u);
 }
 
 }  // namespace
