@@ -9,6 +9,7 @@
 #include "CollectFile/CollectFileReader.h"
 #include "CollectFile/OwedItemLine.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
+#include "Scan/ProcessFailedFiles.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
 
 #include <cerrno>
@@ -67,10 +68,10 @@ CBackupPhase::CBackupPhase(std::string resultsFolder, unsigned int backupType)
 {
 }
 
-void CBackupPhase::SetOwedLists(std::string failedList, std::string failPattern,
-                                std::optional<std::uint64_t> stopAfter, std::string commitFile)
+void CBackupPhase::SetOwedLists(std::string failPattern, std::optional<std::uint64_t> stopAfter, std::string commitFile)
 {
-    m_failedList = std::make_unique<COwedListWriter>(std::move(failedList), true);
+    m_failedList =
+        std::make_unique<COwedListWriter>(CUnixFileNameFactory(m_backupType, m_resultsFolder).FailedItemsCollect(), true);
     m_failPattern = std::move(failPattern);
     m_stopAfter = stopAfter;
     if (stopAfter)
@@ -85,6 +86,16 @@ CKxError CBackupPhase::CommitOwedLists()
     if (m_commitFile && m_summary.interrupted)
         KX_RETURN_IF_ERROR(m_commitFile->Commit());
     return CKxError::Success();
+}
+
+CKxError CBackupPhase::ReleaseFedBackList()
+{
+    const std::string fedBack =
+        CUnixFileNameFactory(m_backupType, m_resultsFolder).FailedItemsCollect() + CProcessFailedFiles::kInProgressSuffix;
+    if (!FXFile::Exists(fedBack))
+        return CKxError::Success();
+    KX_RETURN_IF_ERROR(FXFile::Remove(fedBack));
+    return COutputSync::SyncFolder(m_resultsFolder);
 }
 
 CKxError CBackupPhase::Owe(const std::string& rawLine, bool isItemLine)

@@ -71,13 +71,14 @@ public:
 
     CBackupPhase(std::string resultsFolder, unsigned int backupType);
 
-    // Where the lists go (none set: nothing is written): the failed-file list `failedList`,
-    // and, with `stopAfter`, the commit file `commitFile`. `failPattern` (fnmatch, '/' not
-    // special; empty: none) names items that fail as unreadable.
-    void SetOwedLists(std::string failedList, std::string failPattern, std::optional<std::uint64_t> stopAfter,
-                      std::string commitFile);
-    // Puts the lists written during ReadCollectFiles in place, synced (see COwedListWriter).
+    // Turns on the lists (without this call nothing is written): the failed-file list of the
+    // results folder, and, with `stopAfter`, the commit file `commitFile`. `failPattern`
+    // (fnmatch, '/' not special; empty: none) names items that fail as unreadable.
+    void SetOwedLists(std::string failPattern, std::optional<std::uint64_t> stopAfter, std::string commitFile);
     [[nodiscard]] CKxError CommitOwedLists();
+    // After a phase that took every item and put the record in place: deletes the failed-file
+    // list the scan fed back ("<list>.inprogress") and syncs the folder.
+    [[nodiscard]] CKxError ReleaseFedBackList();
 
     // Reads the split map and every collect file; an error means the phase failed. The summary
     // holds what was read either way.

@@ -1,12 +1,14 @@
 // fsbackup: the backup phase that follows a scan, as far as this agent needs one. Reads every
 // collect file of the job back (refusing any that is not whole), checks that each listed item can
-// be opened, prints a summary, puts the scan's directory-change record in place for the next job
-// when the phase succeeded, and records the outcome in the job-manager journal, synced, last.
+// be opened, prints a summary, leaves the items it owes for the next scan (the failed-file list;
+// with -stopAfter the commit file of an interrupted phase), puts the scan's directory-change
+// record in place for the next job when the phase succeeded, and records the outcome in the
+// job-manager journal, synced, last.
 //
 // Exit status: 0 the phase succeeded (items that vanished or cannot be opened are reported, not
-// fatal); 1 the phase failed (a collect file or the split map could not be read, an item line
-// could not be decoded, the journal or the record could not be written, a missing instance or
-// results folder); 2 a usage error. Every non-zero exit prints one line on standard error.
+// fatal), or stopped as -stopAfter asked; 1 the phase failed (a collect file or the split map
+// could not be read, an item line could not be decoded, the journal, the record or a list of
+// owed items could not be written, a missing instance or results folder); 2 a usage error. Every non-zero exit prints one line on standard error.
 #include "Agent/ApplicationId.h"
 #include "Agent/CommandLineArguments.h"
 #include "Agent/OptionTable.h"
@@ -19,20 +21,17 @@
 #include "Base/FXPath.h"
 #include "Base/KxError.h"
 #include "Base/LogWriter.h"
-#include "Base/OutputSync.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "Scan/ProcessCommitFiles.h"
-#include "Scan/ProcessFailedFiles.h"
-#include "Scan/Unix/UnixFileNameFactory.h"
 #include "Tools/fsbackup/BackupPhase.h"
 
 #include <sys/stat.h>
 #include <nlohmann/json.hpp>
 
 #include <charconv>
-#include <optional>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -172,11 +171,9 @@ int main(int argc, char** argv)
     if (ZVPlatformInfo::getString(kAgentSection, kFailPatternKey, failPattern) && !failPattern.empty())
         FSLOG(0, "Items matching [%s] fail as unreadable (setting %s)", failPattern.c_str(), kFailPatternKey);
     const std::string jobFolder = FXPath::Append(CInstancePaths::JobResultsFolder(), "jobs/" + std::to_string(jobId));
-    CUnixFileNameFactory names(backupType, resultsFolder);
-    const std::string failedList = names.FailedItemsCollect();
 
     CBackupPhase phase(resultsFolder, backupType);
-    phase.SetOwedLists(failedList, failPattern, stopAfter, FXPath::Append(jobFolder, CProcessCommitFiles::kPendingCommitFile));
+    phase.SetOwedLists(failPattern, stopAfter, FXPath::Append(jobFolder, CProcessCommitFiles::kPendingCommitFile));
     CKxError read = phase.ReadCollectFiles();
     const SBackupPhaseSummary& summary = phase.Summary();
     PrintSummary(jobId, backupType, resultsFolder, summary);
@@ -193,16 +190,14 @@ int main(int argc, char** argv)
     CKxError placed;
     if (completed)
         placed = phase.PutDirChangeInPlace(moved);
-    if (completed && placed.IsSuccess() && FXFile::Exists(failedList + CProcessFailedFiles::kInProgressSuffix)) {
-        placed = FXFile::Remove(failedList + CProcessFailedFiles::kInProgressSuffix);
-        if (placed.IsSuccess())
-            placed = COutputSync::SyncFolder(resultsFolder);
-    }
+    CKxError released;
+    if (completed && placed.IsSuccess())
+        released = phase.ReleaseFedBackList();
 
     nlohmann::ordered_json record;
     record["call"] = "backupPhase";
     record["status"] = summary.interrupted && read.IsSuccess() && owed.IsSuccess() ? kStatusInterrupted
-                       : completed && placed.IsSuccess()                          ? kStatusSucceeded
+                       : completed && placed.IsSuccess() && released.IsSuccess()  ? kStatusSucceeded
                                                                                   : kStatusFailed;
     record["collectFiles"] = summary.collectFiles;
     record["items"] = summary.items;
@@ -225,6 +220,10 @@ int main(int argc, char** argv)
     if (placed.IsError()) {
         FSLOG_ERROR("Failed to put the directory-change record in place: %s", placed.AsString().c_str());
         return Fail(kExitFailure, "directory-change record not put in place: " + placed.OneLine());
+    }
+    if (released.IsError()) {
+        FSLOG_ERROR("Failed to release the failed-file list the scan fed back: %s", released.AsString().c_str());
+        return Fail(kExitFailure, "failed-file list not released: " + released.OneLine());
     }
     if (journaled.IsError()) {
         FSLOG_ERROR("%s", journaled.AsString().c_str());
