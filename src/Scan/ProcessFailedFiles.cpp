@@ -5,43 +5,15 @@
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
 #include "Base/OutputSync.h"
-#include "CollectFile/BufferedFile.h"
 #include "CollectFile/CollectFileReader.h"
 #include "CollectFile/OwedItemLine.h"
+#include "CollectFile/OwedListWriter.h"
 #include "Scan/OwedItemFeeder.h"
 #include "Scan/ScanJobCallback.h"
 #include "Scan/ScannerConfigurationBagId.h"
 
-#include <unistd.h>
-
 namespace {
 constexpr const char* kSkipKey = "nSkipFailedFiles";
-
-// `first` followed by `second` as one new file, synced, renamed over `first`.
-CKxError AppendList(const std::string& first, const std::string& second)
-{
-    std::string temp;
-    int fd = -1;
-    KX_RETURN_IF_ERROR(FXFile::CreateTemporaryBeside(first, temp, fd));
-    ::close(fd);
-    CBufferedFile joined;
-    CKxError made = joined.Open(temp);
-    if (made.IsSuccess())
-        made = joined.AppendFile(first);
-    if (made.IsSuccess())
-        made = joined.AppendFile(second);
-    if (CKxError closed = joined.Close(); made.IsSuccess())
-        made = std::move(closed);
-    if (made.IsSuccess())
-        made = COutputSync::SyncFile(temp);
-    if (made.IsSuccess())
-        made = FXFile::Rename(temp, first);
-    if (made.IsError()) {
-        (void)FXFile::Remove(temp);
-        return std::move(made.Push(KxFormat("Failed to add [%s] to [%s]", second.c_str(), first.c_str())));
-    }
-    return CKxError::Success();
-}
 }  // namespace
 
 CProcessFailedFiles::CProcessFailedFiles(std::string list, bool deletionLines)
@@ -61,7 +33,9 @@ CKxError CProcessFailedFiles::TakeList(const std::string& inProgress, bool& any)
     // took every item.
     if (left) {
         FSLOG(0, "Failed file list %s is still owed; adding %s to it", inProgress.c_str(), m_list.c_str());
-        KX_RETURN_IF_ERROR(AppendList(inProgress, m_list));
+        COwedListWriter joined(inProgress, true);
+        KX_RETURN_IF_ERROR(joined.AppendFile(m_list));
+        KX_RETURN_IF_ERROR(joined.Commit());
         KX_RETURN_IF_ERROR(FXFile::Remove(m_list));
     } else {
         KX_RETURN_IF_ERROR(FXFile::Rename(m_list, inProgress));

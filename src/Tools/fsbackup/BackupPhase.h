@@ -35,7 +35,7 @@
 //
 // Thread: one object, one thread.
 #include "Base/KxError.h"
-#include "Tools/fsbackup/OwedListWriter.h"
+#include "CollectFile/OwedListWriter.h"
 
 #include <cstdint>
 #include <memory>

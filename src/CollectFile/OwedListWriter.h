@@ -1,7 +1,7 @@
 #pragma once
-// COwedListWriter: writes one of the lists the backup phase leaves for the next scan (the
-// failed-file list, the commit file of an interrupted phase) so that the scan finds either the
-// old list or the whole new one, on disk. Lines go to a new file beside the list ("<list>.tmp.
+// COwedListWriter: writes one of the lists of owed items (the failed-file list, the commit file
+// of an interrupted backup phase) so that a reader finds either the old list or the whole new
+// one, on disk. Lines go to a new file beside the list ("<list>.tmp.
 // <pid>.<random>", O_EXCL, O_NOFOLLOW, mode 0600) opened at the first line; Commit closes it,
 // syncs it, renames it over the list and syncs the folder. A writer that got no line leaves
 // everything as it was; one destroyed before Commit removes its file.
@@ -26,6 +26,8 @@ public:
 
     // `line` without its newline.
     [[nodiscard]] CKxError Append(std::string_view line);
+    // The whole of the file at `path` (lines and their newlines).
+    [[nodiscard]] CKxError AppendFile(const std::string& path);
     [[nodiscard]] CKxError Commit();
 
     const std::string& Path() const { return m_path; }

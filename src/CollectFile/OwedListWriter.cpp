@@ -1,4 +1,4 @@
-#include "Tools/fsbackup/OwedListWriter.h"
+#include "CollectFile/OwedListWriter.h"
 
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
@@ -40,6 +40,14 @@ CKxError COwedListWriter::Append(std::string_view line)
     KX_RETURN_IF_ERROR(m_file.Append(line));
     KX_RETURN_IF_ERROR(m_file.Append("\n"));
     ++m_lines;
+    return CKxError::Success();
+}
+
+CKxError COwedListWriter::AppendFile(const std::string& path)
+{
+    if (m_temp.empty())
+        KX_RETURN_IF_ERROR(Open());
+    KX_RETURN_IF_FAILED(m_file.AppendFile(path), "Failed to add [%s] to the list [%s]", path.c_str(), m_path.c_str());
     return CKxError::Success();
 }
 
