@@ -5,7 +5,7 @@
 //
 // Per item (Feed):
 //   - the item is looked at with lstat under its path. Gone (ENOENT, ENOTDIR): a deletion line
-//     of a non-full job ("??d"/"??D", `deletion`) goes to the job's deleted-items collect file
+//     of a non-full job ("??d"/"??D", `deletionLines`) goes to the job's deleted-items collect file
 //     unless the previous record knows the item (then the comparison of the records reports
 //     it, once); anything else is logged "File '%s' not found." and skipped. Another lstat
 //     error is a scan failure of the item (scan_Failures.zvf) and the item is skipped;

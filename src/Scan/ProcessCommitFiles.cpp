@@ -62,6 +62,8 @@ CKxError CProcessCommitFiles::Run(CScanJobCallback& callback)
         KX_RETURN_IF_FAILED(feeder.Feed(line), "Failed to process commit entry [%s]", raw.c_str());
         ++processed;
     }
+    FSLOG(3, "%llu owed items added, %llu listed by this job already", static_cast<unsigned long long>(feeder.Fed()),
+          static_cast<unsigned long long>(feeder.AlreadyListed()));
     FSLOG(0, "Total [%lld] files processed", processed);
     return CKxError::Success();
 }

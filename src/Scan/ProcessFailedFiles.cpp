@@ -82,6 +82,8 @@ CKxError CProcessFailedFiles::Run(CScanJobCallback& callback)
         KX_RETURN_IF_FAILED(feeder.Feed(line), "Failed to process failed file entry [%s]", raw.c_str());
         ++processed;
     }
+    FSLOG(3, "%llu owed items added, %llu listed by this job already", static_cast<unsigned long long>(feeder.Fed()),
+          static_cast<unsigned long long>(feeder.AlreadyListed()));
     FSLOG(0, "Processed [%llu] failed files from %s", static_cast<unsigned long long>(processed), inProgress.c_str());
     return CKxError::Success();
 }
