@@ -127,7 +127,7 @@ TEST_F(OwedItemsTest, FailedItemIsRetriedUntilABackupPhaseTakesIt)
     EXPECT_FALSE(fs::exists(Failures() + ".inprogress"));
 }
 
-TEST_F(OwedItemsTest, SettingSkipsTheFailedFileList)
+TEST_F(OwedItemsTest, SettingSkipsTheFailedFileListAndAFullKeepsIt)
 {
     Settings("sBackupPhaseFailPattern */x.dat\n");
     Job(1, 1);
@@ -139,6 +139,12 @@ TEST_F(OwedItemsTest, SettingSkipsTheFailedFileList)
               std::string::npos)
         << log;
     EXPECT_TRUE(fs::exists(Failures())) << "a skipped list stays owed";
+
+    // A full takes the list too, without deleting it and without listing the item twice.
+    Settings("");
+    Job(3, 1);
+    EXPECT_EQ(Listed()[m_failing], 1);
+    EXPECT_TRUE(fs::exists(Failures() + ".inprogress"));
 }
 
 TEST_F(OwedItemsTest, InterruptedBackupPhaseIsCommittedByTheNextJob)
