@@ -32,6 +32,8 @@ CKxError COwedItemFeeder::HandlerFor(const std::string& path, CConsumerOutputHan
         got = m_callback.GetOutputHandler("/", handler);
         if (got.IsError() || !handler) {
             FSLOG_ERROR("Output handler is unconfigured for volume '/'");
+            if (got.IsSuccess())
+                got = CKxError(KxCode::NotFound, KxFormat("No output handler for volume '%s'", volume.c_str()));
             return std::move(got.Push("GetOutputHandler failed"));
         }
     }
