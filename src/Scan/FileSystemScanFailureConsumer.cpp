@@ -96,9 +96,12 @@ CKxError CFileSystemScanFailureConsumer::Process(const CItemPtr& item)
     const std::string& path = item->GetSourceFullyQualifiedItemName();
     FSLOG(3, "Process failed item '%s'", path.c_str());
     KX_RETURN_IF_FAILED(m_writer->RawWriteLine(FormatLine(*item)), "Failed to record failed item '%s'", path.c_str());
+    if (!m_errorControl)
+        return CKxError::Success();
     std::string pattern;
-    if (m_errorControl && m_errorControl->IsSkipFromReporting(path, ErrorCodeOf(*item), pattern)) {
-        FSLOG(7, "Failed item, skipped from reporting. Pattern %s, error %d", pattern.c_str(), ErrorCodeOf(*item));
+    const int code = ErrorCodeOf(*item);
+    if (m_errorControl->IsSkipFromReporting(path, code, pattern)) {
+        FSLOG(7, "Failed item, skipped from reporting. Pattern %s, error %d", pattern.c_str(), code);
         m_skippedFromReporting.fetch_add(1, std::memory_order_relaxed);
     }
     return CKxError::Success();
@@ -123,15 +126,11 @@ void CFileSystemScanFailureConsumer::SetZvErrorControl(const std::shared_ptr<ZVJ
         FSLOG(0, "Failed to get ClientId");
         return;
     }
-    SetZvErrorControl(std::make_shared<ZvErrorControl>(control, ZvErrorControl::kEntityClient, clientId, appType,
-                                                       m_names ? m_names->WorkUnitDirChangeFolder() : std::string(),
-                                                       ZvErrorControl::kPathTypeDefault));
-}
-
-void CFileSystemScanFailureConsumer::SetZvErrorControl(std::shared_ptr<ZvErrorControl> rules)
-{
+    auto rules = std::make_shared<ZvErrorControl>(control, ZvErrorControl::kEntityClient, clientId, appType,
+                                                  m_names ? m_names->WorkUnitDirChangeFolder() : std::string(),
+                                                  ZvErrorControl::kPathTypeDefault);
     std::lock_guard lock(m_writeLock);
-    m_errorControl = rules && rules->HasRules() ? std::move(rules) : nullptr;
+    m_errorControl = rules->HasRules() ? std::move(rules) : nullptr;
 }
 
 int CFileSystemScanFailureConsumer::EvaluateErrorRules(std::string& errorText, std::string& pattern)

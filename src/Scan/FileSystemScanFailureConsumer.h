@@ -63,7 +63,6 @@ public:
     // Installs the error rules of the application's client and type (fetched through `control`,
     // kept beside the list). Without a client id: "Failed to get ClientId", no rules.
     void SetZvErrorControl(const std::shared_ptr<ZVJobCtrlClient>& control, const std::string& applicationId);
-    void SetZvErrorControl(std::shared_ptr<ZvErrorControl> rules);
     // The job decision of the list's items (ZvErrorControl::GetJobDecisionFor over the list):
     // -1 without rules or without items; errorText names the item that decided. Call after Flush.
     int EvaluateErrorRules(std::string& errorText, std::string& pattern);
