@@ -53,7 +53,7 @@ public:
     static constexpr std::uint32_t kEventContentError = 0x11000061;
     static constexpr std::uint32_t kEventScanFailed = 0x11000062;
     static constexpr std::uint32_t kEventTooManyScanPasses = 0x11000063;
-    static constexpr std::uint32_t kEventErrorRuleMatched = 0x11000064;
+    static constexpr std::uint32_t kEventErrorRuleMatched = 0x11000065;
 
     // Thread budgets of the scanner loop.
     static constexpr int kDefaultMaxScanThreads = 15;
