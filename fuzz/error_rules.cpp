@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     FuzzScratch::Initialize();
     // Held for the run, so that the parse's own initialisation is a count, not a set-up per input.
     xercesc::XMLPlatformUtils::Initialize();
+    ZvErrorControl::SetXmlReader(&FileScanParseErrorRulesXml);
     return 0;
 }
 

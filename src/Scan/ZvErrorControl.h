@@ -30,6 +30,7 @@
 // list. Thread: loaded once, before the walk's threads start; the matching members are const
 // and safe from every thread; the stored decision has its own lock.
 #include "Base/KxError.h"
+#include "Scan/ErrorRulesXml.h"
 #include "Scan/Error_Tab.h"
 
 #include <cstdint>
@@ -53,6 +54,9 @@ public:
     enum PathType { kPathTypeDefault = 1, kPathTypeBackslash = 2, kPathTypeSlash = 3 };
     static constexpr int kEntityClient = 3;  // ZvEntities: the rules of a client
     static constexpr const char* kRulesFileName = "ErrorControlRules.xml";
+    // Replaces the XML reader plug-in (ErrorRulesXml.h) with `reader`: for a program that links
+    // the reader itself. Call before any rules are parsed.
+    static void SetXmlReader(ParseErrorRulesXmlFn reader);
 
     // Reads one failed-item line: false when the line has no path and error code. The default
     // splits the line at its last `delimiter` into path and decimal code.
