@@ -116,15 +116,6 @@ std::uint64_t SyncConcurrently(std::vector<SOpenFile>& open, bool dataOnly, Keep
 }
 }  // namespace
 
-void COutputSync::StartWriteBack(int fd, std::uint64_t& startedUpTo, std::uint64_t writtenUpTo, bool all)
-{
-    if (writtenUpTo <= startedUpTo || (!all && writtenUpTo - startedUpTo < kWriteBackStep))
-        return;
-    (void)::sync_file_range(fd, static_cast<off_t>(startedUpTo), static_cast<off_t>(writtenUpTo - startedUpTo),
-                            SYNC_FILE_RANGE_WRITE);
-    startedUpTo = writtenUpTo;
-}
-
 CKxError COutputSync::SyncFile(const std::string& path) { return SyncPath(path, O_NONBLOCK, true); }
 
 CKxError COutputSync::SyncFolder(const std::string& path) { return SyncPath(path, O_DIRECTORY, false); }

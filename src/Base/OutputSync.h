@@ -35,12 +35,6 @@ public:
     // returned, naming the path; the pass still syncs everything else.
     [[nodiscard]] static CKxError SyncChangedSince(const std::vector<std::string>& folders, std::time_t since,
                                                    const std::string& stopAt, SCounts* counts = nullptr);
-    // Asks the kernel to start writing [`startedUpTo`, `writtenUpTo`) of `fd` to disk without
-    // waiting, once at least kWriteBackStep bytes are pending or when `all`; moves `startedUpTo`.
-    // For writers of large results whose bytes are final as written: the disk works while the
-    // job goes on, and the final pass finds little left to wait for. A hint: errors are ignored.
-    static constexpr std::uint64_t kWriteBackStep = std::uint64_t{4} << 20;
-    static void StartWriteBack(int fd, std::uint64_t& startedUpTo, std::uint64_t writtenUpTo, bool all = false);
     // Syncs one file's data (fdatasync), or one folder (fsync), by path; no link is followed.
     [[nodiscard]] static CKxError SyncFile(const std::string& path);
     [[nodiscard]] static CKxError SyncFolder(const std::string& path);

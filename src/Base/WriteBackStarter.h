@@ -2,8 +2,8 @@
 // CWriteBackStarter: hands a file's final bytes to the disk from a thread of its own.
 //
 // A writer of large results whose bytes are final as written (nothing rewrites them before the
-// job ends) tells the starter how far the file is written; every COutputSync::kWriteBackStep
-// bytes the starter's thread asks the kernel to start writing them out, without waiting. The
+// job ends) tells the starter how far the file is written; every kStep bytes the starter's
+// thread asks the kernel to start writing them out, without waiting. The
 // disk then works while the job goes on, the job's final sync finds little left to wait for,
 // and the writer does not pay for handing its pages over (block allocation and submission
 // cost about as much as writing the bytes did). The thread is made at the first full step: a
@@ -19,6 +19,8 @@
 
 class CWriteBackStarter {
 public:
+    static constexpr std::uint64_t kStep = std::uint64_t{4} << 20;
+
     explicit CWriteBackStarter(int fd) : m_fd(fd) {}
     ~CWriteBackStarter() { Finish(); }
     CWriteBackStarter(const CWriteBackStarter&) = delete;
@@ -31,6 +33,9 @@ public:
 
 private:
     void Run();
+    // Asks the kernel to start writing [m_started, upTo) without waiting (a hint: errors are
+    // ignored), and moves m_started.
+    void StartUpTo(std::uint64_t upTo);
 
     const int m_fd;
     std::mutex m_lock;  // guards m_written and m_finishing
