@@ -1,6 +1,7 @@
 #include "Scan/OwedItemFeeder.h"
 
 #include "Base/LogWriter.h"
+#include "CollectFile/CollectFileReader.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "CollectFile/IncrFlatCollectFile.h"
 #include "Engine/ConsumerAnswer.h"
@@ -8,6 +9,7 @@
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/ItemBagId.h"
 #include "Scan/ScanJobCallback.h"
+#include "Scan/ScannerConfigurationBagId.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -111,4 +113,36 @@ CKxError COwedItemFeeder::Feed(const COwedItemLine& line)
     }
     CKxError failed = answer;
     return std::move(failed.Push(KxFormat("Failed to add owed item [%s]", line.path.c_str())));
+}
+
+CKxError COwedItemFeeder::FeedList(const std::string& path, Parse parse, const char* refused,
+                                   const std::function<bool(const std::string& raw, const COwedItemLine&)>& take,
+                                   std::uint64_t& processed)
+{
+    processed = 0;
+    if (CBagPtr bag = m_callback.GetScannerConfigurationBag())
+        KX_RETURN_IF_ERROR(bag->Write(SXScannerConfigurationBagId::idDontCreateSkipFSConsumer, true));
+    CCollectFileReader reader;
+    if (CKxError opened = reader.OpenCollectFile(path); opened.IsError())
+        return std::move(opened.Push(KxFormat("Failed to open file '%s'", path.c_str())));
+    std::string text;
+    while (true) {
+        KX_RETURN_IF_FAILED(reader.GetNextLine(text), "Failed to read [%s]", path.c_str());
+        if (reader.IsEndOfFile())
+            break;
+        const std::string& raw = reader.GetCurrentRawLine();
+        COwedItemLine line;
+        if (CKxError parsed = parse(raw, line); parsed.IsError()) {
+            FSLOG_ERROR(refused, raw.c_str(), parsed.AsString().c_str());
+            continue;
+        }
+        if (line.kind == COwedItemLine::EKind::Skip || !take(raw, line))
+            continue;
+        // Feeding fails only when the job's own files cannot be written: nothing more can be added.
+        KX_RETURN_IF_FAILED(Feed(line), "Failed to process entry [%s]", raw.c_str());
+        ++processed;
+    }
+    FSLOG(3, "%llu owed items added, %llu listed by this job already", static_cast<unsigned long long>(m_fed),
+          static_cast<unsigned long long>(m_alreadyListed));
+    return CKxError::Success();
 }

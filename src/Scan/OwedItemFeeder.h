@@ -28,6 +28,7 @@
 #include "Engine/ConsumerOutputHandler.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -44,6 +45,15 @@ public:
 
     // `line` is not a Skip line.
     [[nodiscard]] CKxError Feed(const COwedItemLine& line);
+    // Feeds every line of the list at `path`, read with `parse`: a line that does not parse is
+    // logged with `refused` (its raw text and the error) and skipped, a Skip line is skipped,
+    // and a line `take` refuses is not fed. The first failure to feed ends the run; `processed`
+    // counts the lines fed. The walk's handlers are told not to build the consumer that skips
+    // file-system types first: an owed item is taken on whatever it lives.
+    using Parse = CKxError (*)(std::string_view raw, COwedItemLine& line);
+    [[nodiscard]] CKxError FeedList(const std::string& path, Parse parse, const char* refused,
+                                    const std::function<bool(const std::string& raw, const COwedItemLine&)>& take,
+                                    std::uint64_t& processed);
 
     std::uint64_t Fed() const { return m_fed; }
     std::uint64_t AlreadyListed() const { return m_alreadyListed; }

@@ -5,12 +5,10 @@
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
 #include "Base/OutputSync.h"
-#include "CollectFile/CollectFileReader.h"
 #include "CollectFile/OwedItemLine.h"
 #include "CollectFile/OwedListWriter.h"
 #include "Scan/OwedItemFeeder.h"
 #include "Scan/ScanJobCallback.h"
-#include "Scan/ScannerConfigurationBagId.h"
 
 namespace {
 constexpr const char* kSkipKey = "nSkipFailedFiles";
@@ -56,34 +54,13 @@ CKxError CProcessFailedFiles::Run(CScanJobCallback& callback)
         FSLOG(0, "There is no failed file list (%s)", m_list.c_str());
         return CKxError::Success();
     }
-    if (CBagPtr bag = callback.GetScannerConfigurationBag())
-        KX_RETURN_IF_ERROR(bag->Write(SXScannerConfigurationBagId::idDontCreateSkipFSConsumer, true));
-
-    CCollectFileReader reader;
-    if (CKxError opened = reader.OpenCollectFile(inProgress); opened.IsError())
-        return std::move(opened.Push(KxFormat("Failed to open file '%s'", inProgress.c_str())));
     FSLOG(0, "Processing failed file list from %s", inProgress.c_str());
     COwedItemFeeder feeder(callback, m_deletionLines, true);
     std::uint64_t processed = 0;
-    std::string text;
-    while (true) {
-        KX_RETURN_IF_FAILED(reader.GetNextLine(text), "Failed to read the failed file list [%s]", inProgress.c_str());
-        if (reader.IsEndOfFile())
-            break;
-        const std::string& raw = reader.GetCurrentRawLine();
-        COwedItemLine line;
-        if (CKxError parsed = COwedItemLine::ParseFailedLine(raw, line); parsed.IsError()) {
-            FSLOG_ERROR("Failed to process failed file entry [%s], error=%s", raw.c_str(), parsed.AsString().c_str());
-            continue;
-        }
-        if (line.kind == COwedItemLine::EKind::Skip)
-            continue;
-        // Feeding fails only when the job's own files cannot be written: nothing more can be added.
-        KX_RETURN_IF_FAILED(feeder.Feed(line), "Failed to process failed file entry [%s]", raw.c_str());
-        ++processed;
-    }
-    FSLOG(3, "%llu owed items added, %llu listed by this job already", static_cast<unsigned long long>(feeder.Fed()),
-          static_cast<unsigned long long>(feeder.AlreadyListed()));
+    KX_RETURN_IF_FAILED(feeder.FeedList(inProgress, &COwedItemLine::ParseFailedLine,
+                                        "Failed to process failed file entry [%s], error=%s",
+                                        [](const std::string&, const COwedItemLine&) { return true; }, processed),
+                        "Failed to process the failed file list [%s]", inProgress.c_str());
     FSLOG(0, "Processed [%llu] failed files from %s", static_cast<unsigned long long>(processed), inProgress.c_str());
     return CKxError::Success();
 }
