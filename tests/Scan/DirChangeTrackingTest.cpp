@@ -425,16 +425,6 @@ TEST_F(PostProcessDirChangeTest, DetectionSwitchesAndFullJobs)
               (std::set<std::string>{Line("", "/new-old.txt"), Line("", "/newdir/"), Line("", "/acl.txt")}));
 }
 
-TEST_F(PostProcessDirChangeTest, FullJobWithDetectionReportsDeletionsOnly)
-{
-    ASSERT_TRUE(m_bag->Write(Id::idBackupType, 1u).IsSuccess());
-    (void)m_callback->GetFileNameFactory(1, m_results);
-    ASSERT_TRUE(RunComparison(1, true).IsSuccess());
-    const std::vector<std::string> lines = ReadLines(m_results + "/CollectTotDeletedItems.zvf");
-    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()),
-              (std::set<std::string>{Line("??D", "/gone"), Line("??d", "/del.txt"), Line("??d", "/full-only.txt")}));
-}
-
 TEST_F(PostProcessDirChangeTest, FullJobWithoutDetectionComparesNothing)
 {
     ASSERT_TRUE(m_bag->Write(Id::idBackupType, 1u).IsSuccess());

@@ -224,19 +224,4 @@ TEST_F(ScanJobFactoryTest, TypesWithoutClassesBuildNothing)
     EXPECT_EQ(m_factory.CreateScanJob(T::eSnapDiffCatalog)->AsString(), "ScanJob/FileSystem/SnapCatalog");
 }
 
-TEST_F(ScanJobFactoryTest, AppTypeIsReadFromTheApplication)
-{
-    unsigned long appType = 0;
-    ASSERT_TRUE(m_factory.GetAppType(JobArgs(), appType).IsSuccess());
-    EXPECT_EQ(appType, 29u);
-
-    CKxError missing = m_factory.GetAppType(Args({"-j", "7"}), appType);
-    ASSERT_TRUE(missing.IsError());
-    EXPECT_NE(missing.AsString().find("GetApplicationId failed"), std::string::npos);
-
-    CKxError unknown = m_factory.GetAppType(Args({"-a", "3:3"}), appType);
-    ASSERT_TRUE(unknown.IsError());
-    EXPECT_NE(unknown.AsString().find("getApplicationId failed, ApplicationId=3:3"), std::string::npos);
-}
-
 }  // namespace

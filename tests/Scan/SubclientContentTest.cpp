@@ -35,7 +35,6 @@ protected:
         ScanJobTestEnv::SetUp();
         m_bag = std::make_shared<CBag>();
         ASSERT_TRUE(m_bag->Write(Id::idLoadContentFile, true).IsSuccess());
-        CaptureLog();
     }
 
     std::unique_ptr<CSubclientContent> Make(long long referenceTime = 0)
@@ -126,24 +125,16 @@ TEST_F(SubclientContentTest, ListsInOrderAndEngineLists)
     EXPECT_EQ(c.GetScanContentExceptions(), (Strings{"/data/db"}));
     EXPECT_EQ(c.GetFilters(), (Strings{"/data/cache", "/**/*.tmp", "core", "/**/*.o"}));
     EXPECT_EQ(c.GetFilterExceptions(), (Strings{"/data/cache/keep"}));
-    EXPECT_TRUE(Logged("Ignoring ScanContent entry [relative/path]"));
-    EXPECT_TRUE(Logged("Ignoring Filters entry [/**/[bad]"));
-    EXPECT_TRUE(m_bag->Has(Id::idIsDefaultSubclient));
-    EXPECT_FALSE(m_bag->GetBool(Id::idIsDefaultSCContentRoot));
 
-    // The work units get the lists, and the filters decide real paths.
+    // The work units get the lists (what the filters then decide is proven on real trees).
     CWorkUnitManager manager(7);
     manager.SetMountPoints({"/"});
     ASSERT_TRUE(c.FinalizeWorkUnits(manager).IsSuccess());
     ASSERT_EQ(manager.GetWorkUnitMap().size(), 1u);
     const CWorkUnitPtr& unit = manager.GetWorkUnitMap().begin()->second;
     EXPECT_EQ(unit->GetScanContentItems(), (Strings{"/data", "/home/*.doc"}));
-    EXPECT_TRUE(unit->GetFilters().Contains("/data/cache/x"));
-    EXPECT_FALSE(unit->GetFilters().Contains("/data/cache/keep/x"));
     EXPECT_TRUE(unit->GetFilters().Contains("/data/a/b/core"));
-    EXPECT_TRUE(unit->GetFilters().Contains("/data/a/x.o"));
-    EXPECT_FALSE(unit->GetFilters().Contains("/data/a/x.c"));
-    EXPECT_TRUE(unit->GetContentExceptions().Contains("/data/db/t1"));
+    EXPECT_FALSE(unit->GetFilters().Contains("/data/cache/keep/x"));
 }
 
 TEST_F(SubclientContentTest, FileNameContentNarrowsEveryContentPath)
@@ -199,8 +190,6 @@ TEST_F(SubclientContentTest, OverlappingContentOfOtherSubclients)
                          {"otherSubclientsContent", {"/data/sub/db", "/data/*.log", "/data", "/", "/elsewhere"}}};
     auto content = Run(others);
     EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContentExceptions(), (Strings{"/data/sub/db", "/elsewhere"}));
-    EXPECT_TRUE(Logged("wild-card content (/data/*.log) of another Subclient is not filtered by non-default subclient"));
-    EXPECT_TRUE(Logged("Content exception [/data] holds content [/data/sub] of this subclient, not skipped"));
 
     // The default subclient skips the wildcard content too.
     json asDefault = others;
@@ -210,7 +199,6 @@ TEST_F(SubclientContentTest, OverlappingContentOfOtherSubclients)
 
     ASSERT_TRUE(m_bag->Write(Id::idDisableSkipOverlapContent, true).IsSuccess());
     EXPECT_TRUE(Run(others)->GetScanContentConfiguration()->GetScanContentExceptions().empty());
-    EXPECT_TRUE(Logged("Will not skip content of other Subclients with overlapping content"));
 }
 
 TEST_F(SubclientContentTest, MigrationAssistantAndCacheDatabaseMonikers)
@@ -227,7 +215,6 @@ TEST_F(SubclientContentTest, MigrationAssistantAndCacheDatabaseMonikers)
     EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
     EXPECT_TRUE(content->IsCacheDBBackup());
     EXPECT_TRUE(m_bag->GetBool(Id::idCacheDBBackup));
-    EXPECT_TRUE(Logged("Detected Cache DB moniker path [%CacheDB%], SKIP processing all further Contents"));
 
     // Only the cache database: nothing else to back up, still not an empty-content failure.
     m_bag = std::make_shared<CBag>();
@@ -240,8 +227,6 @@ TEST_F(SubclientContentTest, EmptyAndUnreadableConfiguration)
     CKxError e = Make()->Process();
     EXPECT_EQ(e.Code(), 4306);
     EXPECT_EQ(e.Message(), "Nothing to backup, sub-client=sc1");
-    EXPECT_NE(e.AsString().find("GetScanContentDirNames failed"), std::string::npos);
-    EXPECT_NE(e.AsString().find("Failed to load subclient content"), std::string::npos);
 
     // Every entry ignored: nothing left either.
     WriteSubclient({{"content", {"relative", "\t"}}});
@@ -249,9 +234,7 @@ TEST_F(SubclientContentTest, EmptyAndUnreadableConfiguration)
 
     WriteFile(AppConfigPath("2:5"), R"({"appType": 29})");
     e = Make()->Process();
-    EXPECT_TRUE(e.IsError());
-    EXPECT_NE(e.AsString().find("Error getting sub-client"), std::string::npos);
-    EXPECT_NE(e.AsString().find("Initialize failed"), std::string::npos);
+    EXPECT_NE(e.AsString().find("Error getting sub-client"), std::string::npos) << e.AsString();
 }
 
 // A subclient configuration whose filter query for one kind fails.
@@ -295,7 +278,6 @@ TEST_F(SubclientContentTest, FilterQueryFailureStopsTheLoad)
         CKxError e = content.Process();
         EXPECT_EQ(e.Code(), KxCode::BadConfiguration);
         EXPECT_NE(e.AsString().find(message), std::string::npos) << e.AsString();
-        EXPECT_NE(e.AsString().find("GetNoNamesAndYesNames failed"), std::string::npos);
     }
 }
 
@@ -323,7 +305,6 @@ TEST_F(SubclientContentTest, NewContentFromTheManagementServer)
     };
     // No server here: the request is not recognised, which is no new content.
     EXPECT_TRUE(run(nullptr, 1000).empty());
-    EXPECT_TRUE(Logged("Hubrixe failed to recognize GetModifiedFileListReq request, new content feature disabled for this scan"));
 
     auto query = std::make_shared<FakeQuery>();
     query->answer = CNewContentQuery::EAnswer::Answered;
@@ -333,10 +314,8 @@ TEST_F(SubclientContentTest, NewContentFromTheManagementServer)
 
     query->entries.clear();
     EXPECT_TRUE(run(query, 1000).empty());
-    EXPECT_TRUE(Logged("GetModifiedFileListReq response empty, no new subclient content added since previous backup, result=3"));
     query->answer = CNewContentQuery::EAnswer::Failed;
     EXPECT_TRUE(run(query, 1000).empty());
-    EXPECT_TRUE(Logged("GetModifiedFileListReq failed, result=3, response=busy, defaulting to no new subclient content"));
 }
 
 TEST_F(SubclientContentTest, ContentFiles)
@@ -354,11 +333,6 @@ TEST_F(SubclientContentTest, ContentFiles)
     EXPECT_EQ(c.GetScanContent(), (Strings{"/data/one", "/data/two", "/**/*.doc", "/data/three", "/data/plain"}));
     EXPECT_EQ(c.GetFilters(), (Strings{"/**/*.tmp", "/data/one/skip"}));
     EXPECT_EQ(content->GetFailedContentFiles(), (Strings{m_root + "/missing.txt"}));
-    EXPECT_TRUE(Logged("Detected content file " + list + ", loadType=[content]"));
-    EXPECT_TRUE(Logged("Detected content file " + m_root + "/filters.txt, loadType=[filter]"));
-    EXPECT_TRUE(Logged("ContentFile " + m_root + "/missing.txt does not exist, error="));
-    EXPECT_TRUE(Logged("ContentFile " + m_root + "/folder is not a regular file."));
-    EXPECT_TRUE(Logged("includes itself"));
 
     // Content that was only missing content files.
     WriteSubclient({{"content", {"<INCLUDE>" + m_root + "/missing.txt"}}});
@@ -387,7 +361,6 @@ TEST_F(SubclientContentTest, ContentFileLoadTypes)
     EXPECT_TRUE(content->LoadContentFile("<INCLUDE>" + list, isFile, 3, out).IsSuccess());
     EXPECT_TRUE(isFile);
     EXPECT_EQ(out, (Strings{"/**/*.keep"}));
-    EXPECT_TRUE(Logged("No delimiter in filter exception, changing it to /**/*.keep"));
 }
 
 TEST_F(SubclientContentTest, SystemFiltersCoverTheAgentsFoldersUnderTheContent)
@@ -428,7 +401,6 @@ TEST_F(ContentStatusTest, SavedStatusComparesUnchanged)
     EXPECT_FALSE(changed);
 
     EXPECT_EQ(content->SaveSubclientStatus(m_root + "/no/such/folder/status").Code(), ENOENT);
-    EXPECT_TRUE(Logged("Failed create/open file [" + m_root + "/no/such/folder/status"));
 }
 
 TEST_F(ContentStatusTest, ChangeDetection)
@@ -437,19 +409,14 @@ TEST_F(ContentStatusTest, ChangeDetection)
                              "clientcontent||F||/data\nClientFilters||F||/**/*.tmp\n"
                              "Exception||F||/x\nClientContent||X||/odd\nClientFilters||S||/sys\nshort||line\n";
     EXPECT_FALSE(Changed(same));  // order, case of the kind, blanks and line ends do not count
-    EXPECT_TRUE(Logged("Unprocessed ClientContent line: ClientContent||X||/odd"));
-    EXPECT_TRUE(Logged("Unprocessed ClientFilters line: ClientFilters||S||/sys"));
 
     EXPECT_TRUE(Changed("ClientContent||F||/data\nClientFilters||F||/**/*.tmp\nClientFilters||E||/data/keep\n"));
     EXPECT_TRUE(Changed("ClientContent||F||/data\nClientContent||F||/srv\nClientFilters||F||/**/*.tmp\n"
                         "ClientFilters||E||/data/keep\n"));
-    EXPECT_TRUE(Logged("Content Mismatch. Previous [/srv] Current [/home]"));
     EXPECT_TRUE(Changed("ClientContent||F||/data\nClientContent||F||/home\nClientFilters||F||*.tmp\n"
                         "ClientFilters||E||/data/keep\n"));
-    EXPECT_TRUE(Logged("Filter Mismatch. Previous [*.tmp] Current [/**/*.tmp]"));
     EXPECT_TRUE(Changed("ClientContent||F||/data\nClientContent||F||/home\nClientFilters||F||/**/*.tmp\n"
                         "ClientFilters||E||/data/other\n"));
-    EXPECT_TRUE(Logged("Filter Exception Mismatch. Previous [/data/other] Current [/data/keep]"));
 
     // A previous file that cannot be read is no change.
     ::mkdir((m_root + "/folder").c_str(), 0755);
@@ -457,7 +424,6 @@ TEST_F(ContentStatusTest, ChangeDetection)
         bool changed = true;
         ASSERT_TRUE(Current()->HasSubclientContentChanged(unreadable, changed).IsSuccess());
         EXPECT_FALSE(changed) << unreadable;
-        EXPECT_TRUE(Logged("Failed to open content file [" + unreadable + "]"));
     }
 }
 

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "Agent/EvEvent.h"
-#include "Base/LogWriter.h"
 #include "Scan/ScanJobTestEnv.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/SubclientContent.h"
@@ -34,7 +33,6 @@ protected:
     {
         ScanJobTestEnv::SetUp();
         m_bag = std::make_shared<CBag>();
-        CaptureLog();
         m_tree = fs::canonical(m_root).string() + "/tree";
         fs::create_directories(m_tree);
         m_deny = m_root + "/deny";
@@ -75,11 +73,9 @@ TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
         return Run({{"content", {"/data"}}})->GetScanContentConfiguration()->GetSystemFilters();
     };
     EXPECT_TRUE(systemFilters().empty());
-    EXPECT_TRUE(Logged("Denylist file does not exist"));
 
     WriteFile(m_legacy, "/secret\r\nrelative\n\n  /spaced\n/var/*.tmp\t\n/secret\n");
     EXPECT_TRUE(systemFilters().empty());
-    EXPECT_TRUE(Logged("GlobalParam not enabled for processing denylist file "));
     m_settings->Put("GlobalParams", "AllowBackupDenylistFile", "2");
     EXPECT_TRUE(systemFilters().empty());
 
@@ -89,11 +85,6 @@ TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
     const CScanContentConfiguration& c = *content->GetScanContentConfiguration();
     EXPECT_EQ(c.GetSystemFilters(), (Strings{"/secret", "/var/*.tmp"}));
     EXPECT_EQ(c.GetBlackListContent(), (Strings{"/secret", "/var/*.tmp", "/secret"}));
-    EXPECT_TRUE(Logged("backup denylist file [" + m_legacy + "]"));
-    EXPECT_TRUE(Logged("parsing denylist content [/secret]"));
-    EXPECT_TRUE(Logged("Adding translated denylist content /var/*.tmp"));
-    EXPECT_FALSE(Logged("parsing denylist content [relative]"));
-    EXPECT_FALSE(Logged("parsing denylist content [  /spaced]"));
     EXPECT_EQ(c.GetWorkUnitLists().systemFilters, (Strings{"/secret", "/var/*.tmp"}));
 
     // The current file comes first; once it exists the legacy one is not read.
@@ -102,7 +93,6 @@ TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
     fs::remove(m_deny);
     fs::create_directories(m_deny);
     EXPECT_TRUE(systemFilters().empty());
-    EXPECT_TRUE(Logged("Denylist file is not a regular file"));
 }
 
 TEST_F(SubclientContentUnixTest, DefaultSubclientWithRootContent)
@@ -142,8 +132,6 @@ TEST_F(SubclientContentUnixTest, SymbolicLinkLoopsAndDuplicates)
     ASSERT_EQ(links.size(), 2u);
     EXPECT_EQ(links.at(m_tree + "/content"), (Strings{m_tree + "/outside"}));
     EXPECT_EQ(links.at(m_tree + "/via"), (Strings{m_tree + "/outside"}));
-    EXPECT_TRUE(Logged("path '" + m_tree + "/other' is a duplicate"));
-    EXPECT_TRUE(Logged("We will not add '/'"));
     EXPECT_EQ(EventIds(), (std::vector<long long>{0x0e00005a, 0x06000041}));
 
     // Two links of one content where one target holds the other: the outer one is dropped.
@@ -197,68 +185,48 @@ public:
 TEST_F(SubclientContentUnixTest, ClusterServiceGroupGuards)
 {
     const json defaultSc = {{"default", true}, {"content", {"/data"}}};
-    Run({{"content", {"/data"}}});
-    EXPECT_TRUE(Logged("This is not a default subclient. Hence, VCS specific code will not be invoked."));
-    Run(defaultSc);
-    EXPECT_TRUE(Logged("sVCS_SUPPORT is not set. Hence, VCS specific code will not be invoked."));
-
     m_settings->Put("Machines", "sClusterGroupClients", "other, client1");
     m_settings->Put("Machines", "sVCS_SUPPORT", "yes");
-    Run(defaultSc);
-    EXPECT_TRUE(Logged("sVCS_SUPPORT is set. VCS specific code will be invoked."));
-    EXPECT_TRUE(Logged("Could not get IP address for []. Hence not invoking VCS specific code."));
-
     m_settings->Put("Machines", "sHOSTNAME", "127.0.0.1");
     m_settings->Put("Machines", "sVCS_SERVICE_GROUP", "sg1");
-    auto content = Run(defaultSc);
-    EXPECT_TRUE(Logged("Getting mount points for the IP address [127.0.0.1]."));
-    EXPECT_TRUE(Logged("VM's hostname [127.0.0.1] VCS Service Group [sg1]. "));
-    EXPECT_TRUE(Logged("VCS: Failed to update VM's content. Everything will be backed up. err = [490]"));
-    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    // The cluster utility cannot answer here: everything is backed up.
+    EXPECT_EQ(Run(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    // Only a default subclient is touched.
+    EXPECT_EQ(Run<ClusterContent>({{"content", {"/data"}}})->GetScanContentConfiguration()->GetScanContent(),
+              (Strings{"/data"}));
 
     // With mount points, a virtual client backs up its service group's mount points...
-    content = Run<ClusterContent>(defaultSc);
+    auto content = Run<ClusterContent>(defaultSc);
     EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/mnt/sg1a", "/mnt/sg1b"}));
-    EXPECT_TRUE(Logged("it is a virtual client. Content updated with the mount points for the ServiceGroup [sg1]"));
 
     // ...and the physical node leaves them to it.
     m_settings->Put("Machines", "sPhysicalNodeName", "client1");
     content = Run<ClusterContent>(defaultSc);
     EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
     EXPECT_EQ(content->GetScanContentConfiguration()->GetFilters(), (Strings{"/mnt/sg1a", "/mnt/sg1b"}));
-    EXPECT_TRUE(Logged("Name of default backup set is [defaultBackupSet]."));
-    EXPECT_TRUE(Logged("Filters for default subclient on PM are updated with ServiceGroup[sg1]'s mount points."));
 
     m_settings->Put("Machines", "sVCS_DisableProcessing", "PM");
     EXPECT_TRUE(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetFilters().empty());
-    EXPECT_TRUE(Logged("The Registry sVCS_DisableProcessing is set to PM. Physical Machines automatic filter "
-                       "management will be disabled."));
     m_settings->Put("Machines", "sPhysicalNodeName", "");
     m_settings->Put("Machines", "sVCS_DisableProcessing", "all");
     EXPECT_EQ(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
-    EXPECT_TRUE(Logged("The Registry sVCS_DisableProcessing is set to All. VCS specific automatic Content and Filter "
-                       "Management will be disabled."));
 }
 
 TEST(ContentPathPredicates, NestedMountsAndDuplicates)
 {
     const isNestedMount underData("/data/b");
-    EXPECT_TRUE(underData("/data"));
-    EXPECT_TRUE(underData("/data/b"));
-    EXPECT_TRUE(underData("/data//"));
-    EXPECT_TRUE(underData("/"));
-    EXPECT_FALSE(underData("/dat"));
-    EXPECT_FALSE(underData("/data/b/c"));
-    EXPECT_FALSE(underData(""));
+    for (const auto& [path, nested] : std::vector<std::pair<const char*, bool>>{
+             {"/data", true}, {"/data/b", true}, {"/data//", true}, {"/", true}, {"/dat", false}, {"/data/b/c", false},
+             {"", false}})
+        EXPECT_EQ(underData(path), nested) << path;
     EXPECT_FALSE(isNestedMount::IsAncestorOf("/a", "/a/", true));
     EXPECT_TRUE(isNestedMount::IsAncestorOf("/a", "/a//b", true));
 
     EXPECT_FALSE(isDuplicate({})("/a"));
     const isDuplicate known({"/a/", "//b"});
-    EXPECT_TRUE(known("/a"));
-    EXPECT_TRUE(known("/b//"));
-    EXPECT_FALSE(known("/a/b"));
-    EXPECT_FALSE(known(""));
+    for (const auto& [path, duplicate] :
+         std::vector<std::pair<const char*, bool>>{{"/a", true}, {"/b//", true}, {"/a/b", false}, {"", false}})
+        EXPECT_EQ(known(path), duplicate) << path;
     EXPECT_EQ(isDuplicate::Normalize("//x//y///"), "/x/y");
     EXPECT_EQ(isDuplicate::Normalize("///"), "/");
 }

@@ -33,19 +33,16 @@ TEST_F(ErrorRulesTest, RulesDecideTheFailureCountAndThePhase)
         int failureCount;    // as the job manager hears it
         const char* failed;  // in the phase's failure message; "": the phase completes
         bool event;          // a major event names b.dat
-        const char* logged;
     } cases[] = {
-        {"skipped from reporting, a bad pattern dropped",
-         Rule("[abc", 2, 0, 100, false) + lockSkipped, 1, "", false, "Pattern init failed, will use default decision SKIP for [abc"},
-        {"decision 2 fails the phase", lockSkipped + Rule("*b.dat", 2, 1, 20, false), 1,
-         "b.dat: Permission denied", false, "fails the phase"},
-        {"decision 1 raises an event", Rule("*b.dat", 1, 13, 13, false), 2, "", true, "reports a failed item"},
-        {"malformed rules", "<ruleList", 2, "", false, "Failed to parse XML file"},
+        {"skipped from reporting, a bad pattern dropped", Rule("[abc", 2, 0, 100, false) + lockSkipped, 1, "", false},
+        {"decision 2 fails the phase", lockSkipped + Rule("*b.dat", 2, 1, 20, false), 1, "b.dat: Permission denied",
+         false},
+        {"decision 1 raises an event", Rule("*b.dat", 1, 13, 13, false), 2, "", true},
+        {"malformed rules", "<ruleList", 2, "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove(m_instance + "/JobManager/1.jsonl");
-        fs::remove(m_instance + "/Log_Files/fsweep.log");
         WriteText(m_instance + "/JobManager/ErrorRules/2_29.xml",
                   "<App_JobErrorDecisionRuleList>" + c.rules + "</App_JobErrorDecisionRuleList>");
         RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1, {"-uid", std::to_string(kScanUser)}), false);
@@ -69,7 +66,6 @@ TEST_F(ErrorRulesTest, RulesDecideTheFailureCountAndThePhase)
             event = event || (raised.value("severity", "") == "major" &&
                               raised.value("message", "").find(data + "/b.dat: Permission denied") != std::string::npos);
         EXPECT_EQ(event, c.event);
-        EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find(c.logged), std::string::npos);
     }
 }
 
