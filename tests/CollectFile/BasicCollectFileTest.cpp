@@ -33,9 +33,7 @@ TEST(StartCharacterFormatter, LinesCarryKindSizeAndEscaping)
     EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/a/b|c", 12)), "F/a/b\\x7cc|12");
     EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "D/a/");
     EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/")), "D/");
-    EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/z", 0)), "F/z|0");
     formatter.SetContentPush(true);
-    EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/a/b", 1)), "P/a/b|1");
     EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "P/a/");
 
     CStartCharacterCollectLineFormatter tabs(nullptr, 'f', 'd', 'p', '\t');
@@ -85,10 +83,6 @@ TEST_F(ScratchFilesTest, BasicCollectFileWritesEntriesInCallOrder)
     EXPECT_EQ(collect.GetCountedFilesWritten(), 2u);
     EXPECT_EQ(collect.GetCountedEntriesSkipped(), 2u);
     EXPECT_EQ(collect.GetDataSize(), 6u);
-    EXPECT_EQ(collect.GetOutputFilePath(), Path("basic.zvf"));
-    EXPECT_TRUE(collect.IsFullBackup());
-    collect.LogTimeCounters();
-    collect.DumpDiagnosticData();
     ASSERT_TRUE(collect.Close().IsSuccess());
     EXPECT_EQ(Read(Path("basic.zvf")), "D/d/\nF/d/new\\x0aline|5\n%SCFILES%/results\nF/d/xxxxxxxxxxxxx|1\n");
 
@@ -99,8 +93,6 @@ TEST_F(ScratchFilesTest, BasicCollectFileWritesEntriesInCallOrder)
     std::string line, path;
     ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
     EXPECT_TRUE(reader.IsDirectory());
-    EXPECT_EQ(reader.GetCurrentStartCharacter(), 'D');
-    EXPECT_EQ(line, "/d/");
     ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
     EXPECT_EQ(reader.GetCurrentStartCharacter(), 'F');
     ASSERT_TRUE(reader.GetCurrentPath(path).IsSuccess());

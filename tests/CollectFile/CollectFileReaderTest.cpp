@@ -46,28 +46,27 @@ TEST_F(ScratchFilesTest, ReaderSplitsSizesFoldersAndSpecialLines)
                                             "??D/d/gone\n"
                                             "/d/last-without-newline|3")
                     .IsSuccess());
-    std::vector<ReadLine> lines = ReadAll(Path("c.zvf"));
-    ASSERT_EQ(lines.size(), 12u);
-    EXPECT_EQ(lines[0].line, "/d/");
-    EXPECT_TRUE(lines[0].folder);
-    EXPECT_EQ(lines[1].line, "/d/f");
-    EXPECT_EQ(lines[1].size, 12u);
-    EXPECT_FALSE(lines[1].folder);
-    EXPECT_EQ(lines[2].size, 0u);
-    EXPECT_FALSE(lines[2].hasSize);
-    EXPECT_EQ(lines[3].line, "");
-    EXPECT_EQ(lines[4].line, "/d/notanumber|12a");
-    EXPECT_EQ(lines[4].size, 0u);
-    EXPECT_EQ(lines[5].line, "/d/trailing|");
-    EXPECT_EQ(lines[6].size, 18446744073709551615ull);
-    EXPECT_EQ(lines[7].line, "/d/overflow|18446744073709551616");
-    EXPECT_FALSE(lines[7].hasSize);
-    EXPECT_EQ(lines[8].line, "%EXTENT%/d/big/0:0:0:0:10:4");
-    EXPECT_EQ(lines[8].size, 4u);
-    EXPECT_EQ(lines[9].line, "# 12 3 4 5 /d/linked");
-    EXPECT_TRUE(lines[10].folder) << "a folder deletion";
-    EXPECT_EQ(lines[11].line, "/d/last-without-newline");
-    EXPECT_EQ(lines[11].size, 3u);
+    // A size is only a whole decimal number that fits; a "??D" deletion is a folder.
+    const std::vector<ReadLine> expected = {{"/d/", true, 0, false},
+                                            {"/d/f", false, 12, true},
+                                            {"/d/nosize", false, 0, false},
+                                            {"", false, 0, false},
+                                            {"/d/notanumber|12a", false, 0, false},
+                                            {"/d/trailing|", false, 0, false},
+                                            {"/d/huge", false, 18446744073709551615ull, true},
+                                            {"/d/overflow|18446744073709551616", false, 0, false},
+                                            {"%EXTENT%/d/big/0:0:0:0:10:4", false, 4, true},
+                                            {"# 12 3 4 5 /d/linked", false, 0, false},
+                                            {"??D/d/gone", true, 0, false},
+                                            {"/d/last-without-newline", false, 3, true}};
+    const std::vector<ReadLine> lines = ReadAll(Path("c.zvf"));
+    ASSERT_EQ(lines.size(), expected.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].line, expected[i].line) << i;
+        EXPECT_EQ(lines[i].folder, expected[i].folder) << i;
+        EXPECT_EQ(lines[i].size, expected[i].size) << i;
+        EXPECT_EQ(lines[i].hasSize, expected[i].hasSize) << i;
+    }
 }
 
 TEST_F(ScratchFilesTest, ReaderHandlesEmptyFilesLongLinesAndManyBuffers)

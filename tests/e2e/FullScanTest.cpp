@@ -122,16 +122,6 @@ TEST_F(FullScanTest, FiltersExceptionsAndWildcardsDecideWhatIsListed)
     const std::set<std::string> ancestors = Ancestors(data);
     expected.insert(ancestors.begin(), ancestors.end());
     EXPECT_EQ(Keys(listed), expected);
-
-    // Wildcard content: a matching folder takes its tree; its fixed folder is not content.
-    Content({data + "/wild/x*"});
-    ASSERT_EQ(Scan().status, 0);
-    const auto wild = Listed();
-    ExpectEachOnce(wild);
-    std::set<std::string> expectedWild = {data + "/wild/x1/", data + "/wild/x1/f.txt"};
-    for (const std::string& line : Ancestors(data + "/wild/x1"))
-        expectedWild.insert(line);
-    EXPECT_EQ(Keys(wild), expectedWild);
 }
 
 TEST_F(FullScanTest, WildcardContentListsWhatMatchesWithEveryFolderAboveIt)
