@@ -18,6 +18,11 @@ CDirChangeCollectItemConsumer::~CDirChangeCollectItemConsumer() = default;
 
 KX_HOT_PATH CKxError CDirChangeCollectItemConsumer::Process(const CItemPtr& item)
 {
+    return ProcessInto(item, m_secondConsumer.get());
+}
+
+KX_HOT_PATH CKxError CDirChangeCollectItemConsumer::ProcessInto(const CItemPtr& item, CItemConsumer* collect)
+{
     if (m_firstEvaluator && !m_firstEvaluator->IsSelected(item))
         return CKxError::Success();
     IncrementProcessedItemsCount();
@@ -34,8 +39,8 @@ KX_HOT_PATH CKxError CDirChangeCollectItemConsumer::Process(const CItemPtr& item
             return std::move(e.Push("Ancestor writer failed for " + item->GetSourceFullyQualifiedItemName()));
     }
     if (selected) {
-        if (m_secondConsumer) {
-            CKxError e = m_secondConsumer->Process(item);
+        if (collect) {
+            CKxError e = collect->Process(item);
             if (e.IsError())
                 return std::move(e.Push("Collect writer failed for " + item->GetSourceFullyQualifiedItemName()));
         }

@@ -25,6 +25,9 @@ public:
     ~CDirChangeCollectItemConsumer() override;
 
     [[nodiscard]] CKxError Process(const CItemPtr& item) override;
+    // The same sequence with `collect` in place of the second consumer, for a link that takes
+    // some selected items elsewhere (the hard-linked files).
+    [[nodiscard]] CKxError ProcessInto(const CItemPtr& item, CItemConsumer* collect);
 
     void SetAncestorConsumer(CItemConsumerPtr ancestors) { m_ancestors = std::move(ancestors); }
     const CItemConsumerPtr& GetAncestorConsumer() const { return m_ancestors; }

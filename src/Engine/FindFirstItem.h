@@ -20,7 +20,7 @@ public:
     const struct stat& GetFindFirstRawData() const { return m_status; }
     std::uint64_t GetDeviceId() const { return static_cast<std::uint64_t>(m_status.st_dev); }
     std::uint64_t GetInodeNumber() const { return static_cast<std::uint64_t>(m_status.st_ino); }
-    std::uint64_t GetLinkCount() const { return static_cast<std::uint64_t>(m_status.st_nlink); }
+    std::uint64_t GetLinkCount() const override { return static_cast<std::uint64_t>(m_status.st_nlink); }
     std::uint32_t GetOwnerId() const { return m_status.st_uid; }
     std::uint32_t GetGroupId() const { return m_status.st_gid; }
     std::uint64_t GetSizeOnDisk() const override;

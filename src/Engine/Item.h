@@ -76,6 +76,8 @@ public:
     std::uint64_t GetFileSize() const { return m_fileSize; }
     // Bytes allocated on disk (a raw device: its size).
     virtual std::uint64_t GetSizeOnDisk() const { return m_fileSize; }
+    // Names the item has in its file system; 1 for an item not read from one.
+    virtual std::uint64_t GetLinkCount() const { return 1; }
     std::uint32_t GetFileMode() const { return m_mode; }
     bool IsFolder() const;
     bool IsRegularFile() const;

@@ -65,6 +65,7 @@ void CUnixFileNameFactory::DeleteSubclientFiles()
         FXPath::FileName(CollectMap(m_backupType)),
         "HCollectInc*.zvf",
         "HCollect_split_config",
+        "Merged_split_config",
         "hardLinks*",
         "split_config.orig",
         "CIdxDone.zvf",

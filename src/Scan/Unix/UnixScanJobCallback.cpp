@@ -23,6 +23,10 @@
 #include "Scan/ExtentLevelBackupConsumer.h"
 #include "Scan/FileSystemScanFailureConsumer.h"
 #include "Scan/ForceFullScanConsumer.h"
+#include "Scan/HardLink/HardLinkInterfaceV1.h"
+#include "Scan/HardLink/HardLinkInterfaceV2.h"
+#include "Scan/HardLink/HardLinkManager.h"
+#include "Scan/HardLink/HardLinkSplitCollectFiles.h"
 #include "Scan/LongPathConsumer.h"
 #include "Scan/PostProcessCollectFiles.h"
 #include "Scan/PostProcessingOptions.h"
@@ -188,6 +192,7 @@ CKxError CUnixScanJobCallback::GetOutputHandler(const std::string& volume, CCons
                                                                  resource->GetCollectConsumer());
     stage->SetAncestorConsumer(resource->GetAncestorConsumer());
     CItemConsumerPtr head = stage;
+    KX_RETURN_IF_ERROR(CreateAndAddHardLinkInterface(resource->GetCollectNumber(), head));
     KX_RETURN_IF_ERROR(CreateAndAddFileCTimeConsumer(head));
     KX_RETURN_IF_ERROR(CreateAndAddExtentLevelBackupConsumer(head));
     if (bag->GetBool(Id::idAppleDouble))
@@ -293,6 +298,30 @@ CKxError CUnixScanJobCallback::CreateAndAddExtentLevelBackupConsumer(CItemConsum
         head, bag->GetBool(Id::idHardLinkEnable), static_cast<std::uint64_t>(threshold),
         bag->GetString(Id::idExtentBackupFileExtentSlabsKey), bag->GetBool(Id::idExtentFeatureEnabledExplicitly),
         m_jobId);
+    return CKxError::Success();
+}
+
+CKxError CUnixScanJobCallback::CreateAndAddHardLinkInterface(int collectNumber, CItemConsumerPtr& head)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    if (!bag || !bag->GetBool(Id::idHardLinkEnable))
+        return CKxError::Success();
+    if (!std::dynamic_pointer_cast<CUnixFileNameFactory>(m_fileNameFactory)) {
+        FSLOG(0, "Unsupported name factory. Hard Link can't be supported.");
+        return bag->Write(Id::idHardLinkEnable, false);
+    }
+    const bool indexV2 = bag->GetBool(Id::idIndexV2);
+    {
+        std::lock_guard<std::mutex> lock(m_hardLinkLock);
+        // With the newer index every name is in the hard-link files; with the older one the names
+        // stay in the ordinary collect files and the hard-link files name each file once.
+        if (!m_hardLinkManager)
+            m_hardLinkManager = std::make_shared<HardLinkManager>(m_fileNameFactory, indexV2);
+    }
+    if (indexV2)
+        head = std::make_shared<CHardLinkInterfaceV2>(head, m_hardLinkManager, collectNumber, m_jobId);
+    else
+        head = std::make_shared<CHardLinkInterfaceV1>(head, m_hardLinkManager, collectNumber, m_jobId);
     return CKxError::Success();
 }
 
@@ -465,8 +494,17 @@ CKxError CUnixScanJobCallback::GetSplitCollectFileInterface(std::shared_ptr<ISpl
     KX_RETURN_IF_FAILED(GetPostProcessingOptionsInstance(options), "Failed to get the post-processing options");
     if (!m_fileNameFactory)
         return CKxError(KxCode::NotFound, "No results-file names for the split");
-    splitter = std::make_shared<CUnixSplitCollectFiles>(options, m_fileNameFactory, OutputResourcesForCleanup(),
-                                                        GetOutputResourceIndex());
+    std::shared_ptr<HardLinkManager> hardLinks;
+    {
+        std::lock_guard<std::mutex> lock(m_hardLinkLock);
+        hardLinks = m_hardLinkManager;
+    }
+    if (hardLinks)
+        splitter = std::make_shared<CHardLinkSplitCollectFiles>(options, m_fileNameFactory, OutputResourcesForCleanup(),
+                                                                GetOutputResourceIndex(), std::move(hardLinks));
+    else
+        splitter = std::make_shared<CUnixSplitCollectFiles>(options, m_fileNameFactory, OutputResourcesForCleanup(),
+                                                            GetOutputResourceIndex());
     return CKxError::Success();
 }
 

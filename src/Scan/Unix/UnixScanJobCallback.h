@@ -13,10 +13,11 @@
 //   ("SC:LongPathEnabled", not in a long-path pass), symbolic link ("SC:FollowSymLink"),
 //   AppleDouble ("SC:AppleDouble", not on an HFS volume), extent-level backup
 //   ("RegKey:MultiStreamExtentBackup" with "SC:ExtentBackupFileSize", not a Hadoop scan), newest
-//   change time (max-ctime tracking), and last the output stage: the items the backup-type
-//   evaluator selects to the ancestor writer and the collect file, then every item, with the
-//   selection made, to the directory-change writer (IncrementalDirChange on the job's record).
-// Hard links get no link of their own yet: they are listed like other files.
+//   change time (max-ctime tracking), hard links ("HL:enable": CHardLinkInterfaceV2 with the
+//   newer index, else V1), and last the output stage: the items the backup-type evaluator
+//   selects to the ancestor writer and the collect file (a hard-linked file under V2: to the
+//   job's HardLinkManager instead), then every item, with the selection made, to the
+//   directory-change writer (IncrementalDirChange on the job's record).
 //
 // Ownership and threads as for CScanJobCallback. GetOutputHandler is called by every worker;
 // a volume's output resource is made once, under the output-resource lock, and shared by all
@@ -24,10 +25,12 @@
 #include "Scan/ScanJobCallback.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 class CBackupStatusFile;
+class HardLinkManager;
 class CContentRootAncestorConsumer;
 class skipFS;
 
@@ -105,6 +108,9 @@ public:
     [[nodiscard]] CKxError CreateAndAddAppleDoubleConsumer(const std::string& volume, CItemConsumerPtr& head);
     [[nodiscard]] CKxError CreateAndAddUserCentricSkipConsumer(CItemConsumerPtr& head);
     [[nodiscard]] CKxError CreateAndAddExtentLevelBackupConsumer(CItemConsumerPtr& head);
+    // With hard links on, the link that records the hard-linked files of collect file
+    // `collectNumber` (made around the chain's last link, which it must see directly).
+    [[nodiscard]] CKxError CreateAndAddHardLinkInterface(int collectNumber, CItemConsumerPtr& head);
 
     // The mounted file systems the chains consult (tests describe a machine with their own).
     void SetFileSystems(std::shared_ptr<skipFS> fileSystems) { m_fileSystems = std::move(fileSystems); }
@@ -123,6 +129,8 @@ private:
 
     std::shared_ptr<skipFS> m_fileSystems;
     std::shared_ptr<CBackupStatusFile> m_backupStatusFile;
+    std::mutex m_hardLinkLock;  // guards m_hardLinkManager
+    std::shared_ptr<HardLinkManager> m_hardLinkManager;  // the job's, with hard links on
 };
 
 using CUnixScanJobCallbackPtr = std::shared_ptr<CUnixScanJobCallback>;

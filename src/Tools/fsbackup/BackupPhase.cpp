@@ -7,6 +7,7 @@
 #include "CollectFile/BufferedFile.h"
 #include "CollectFile/CollectEvidence.h"
 #include "CollectFile/CollectFileReader.h"
+#include "CollectFile/HCollectFile.h"
 #include "CollectFile/OwedItemLine.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
 #include "Scan/ProcessFailedFiles.h"
@@ -171,6 +172,7 @@ CKxError CBackupPhase::ReadCollectFiles()
 {
     m_summary = SBackupPhaseSummary{};
     m_filesTaken = 0;
+    m_hardLinkFiles.clear();
     CUnixFileNameFactory names(m_backupType, m_resultsFolder);
 
     // A file cut short reads like a whole one: the scan's evidence tells them apart, so it is
@@ -204,6 +206,9 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
 {
     CCollectFileReader reader;
     KX_RETURN_IF_ERROR(reader.OpenCollectFile(path));
+    const std::string name = FXPath::FileName(path);
+    const std::uint64_t itemsBefore = m_summary.items;
+    const std::uint64_t bytesBefore = m_summary.bytes;
     std::string text;
     std::string itemPath;
     while (true) {
@@ -216,6 +221,10 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
         if (m_stopAfter && m_filesTaken >= *m_stopAfter) {
             m_summary.interrupted = true;
             KX_RETURN_IF_ERROR(Owe(raw, !reader.IsSpecialLine()));
+            continue;
+        }
+        if (HCollectFile::IsHardLinkLine(raw)) {
+            KX_RETURN_IF_ERROR(ReadHardLinkLine(raw, name));
             continue;
         }
         if (reader.IsSpecialLine()) {
@@ -235,6 +244,30 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
             ++m_filesTaken;
     }
     FSLOG(0, "Read collect file [%s]: %llu lines", path.c_str(), static_cast<unsigned long long>(reader.GetLineNumber()));
+    m_summary.perFile.push_back({name, m_summary.items - itemsBefore, m_summary.bytes - bytesBefore});
+    return CKxError::Success();
+}
+
+CKxError CBackupPhase::ReadHardLinkLine(const std::string& raw, const std::string& name)
+{
+    if (raw == HCollectFile::kHeader)
+        return CKxError::Success();
+    HLinkGroupElement element;
+    KX_RETURN_IF_FAILED(HCollectFile::ParseLine(raw, element), "Malformed hard-link line in collect file [%s]",
+                        name.c_str());
+    auto [holder, first] = m_hardLinkFiles.try_emplace({element.device, element.inode}, name);
+    if (!first && holder->second != name)
+        return CKxError(KxCode::InvalidData,
+                        KxFormat("The names of hard-linked file [%s] (device %llu, inode %llu) are split over collect "
+                                 "files [%s] and [%s]",
+                                 element.path.c_str(), static_cast<unsigned long long>(element.device),
+                                 static_cast<unsigned long long>(element.inode), holder->second.c_str(), name.c_str()));
+    ++m_summary.items;
+    ++m_summary.hardLinkNames;
+    if (first)
+        ++m_summary.hardLinkFiles;
+    CheckItem(element.path, false, first);
+    ++m_filesTaken;
     return CKxError::Success();
 }
 
@@ -250,7 +283,7 @@ void CBackupPhase::AddFailure(const std::string& path, int error, bool vanished)
         m_failedListError = m_failedList->Append(COwedItemLine::FormatFailedLine(path, error));
 }
 
-void CBackupPhase::CheckItem(const std::string& path, bool isFolderLine)
+void CBackupPhase::CheckItem(const std::string& path, bool isFolderLine, bool countData)
 {
     if (!m_failPattern.empty() && ::fnmatch(m_failPattern.c_str(), path.c_str(), 0) == 0) {
         AddFailure(path, EIO, false);
@@ -282,7 +315,7 @@ void CBackupPhase::CheckItem(const std::string& path, bool isFolderLine)
         return;
     }
     ::close(fd);
-    if (S_ISREG(status.st_mode))
+    if (S_ISREG(status.st_mode) && countData)
         m_summary.bytes += static_cast<std::uint64_t>(status.st_size);
 }
 

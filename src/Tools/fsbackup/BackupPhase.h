@@ -14,6 +14,10 @@
 //     hard-link merge writes);
 //   - every collect file of the backup type ("CollectTot*.zvf" or "CollectInc*.zvf") and every
 //     hard-link collect file ("HCollectTot*.zvf"/"HCollectInc*.zvf") is read line by line;
+//   - a hard-link line ("# <inode> <device> <ctime> <size> <path>", HCollectFile) is an item
+//     like any other, but the data of one file (device, inode) counts once however many names
+//     it has, and all its names must be in one collect file (else the phase fails: a restore
+//     could not link them);
 //   - each item line is decoded (the exact inverse of escapeFileName) and the item is looked
 //     at with lstat: a regular file is opened O_RDONLY|O_NOFOLLOW|O_NONBLOCK, a folder
 //     O_DIRECTORY; links, fifos, sockets and devices need nothing beyond lstat. Deletion lines
@@ -36,9 +40,11 @@
 // Thread: one object, one thread.
 #include "Base/KxError.h"
 #include "CollectFile/OwedListWriter.h"
+#include "Tools/fsbackup/StreamLoad.h"
 
 #include <cstdint>
 #include <memory>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -61,6 +67,9 @@ struct SBackupPhaseSummary {
     std::uint64_t unreadable = 0;  // items that could not be opened, vanished ones included
     std::uint64_t vanished = 0;
     std::uint64_t owedLines = 0;  // lines left for the commit file after the stop
+    std::uint64_t hardLinkNames = 0;  // names read from hard-link lines (items too)
+    std::uint64_t hardLinkFiles = 0;  // distinct files among them: their data counts once
+    std::vector<CStreamLoad::SFile> perFile;  // items and bytes of each collect file read
     bool interrupted = false;
     std::vector<SItemFailure> failures;  // the first kMaxListedFailures of them
 };
@@ -97,7 +106,11 @@ public:
 
 private:
     CKxError ReadCollectFile(const std::string& path);
-    void CheckItem(const std::string& path, bool isFolderLine);
+    // `countData`: whether a regular file's size is added to the bytes read.
+    void CheckItem(const std::string& path, bool isFolderLine, bool countData = true);
+    // A hard-link line of collect file `name`; a malformed one or a file whose names are split
+    // over two collect files is an error.
+    CKxError ReadHardLinkLine(const std::string& raw, const std::string& name);
     void AddFailure(const std::string& path, int error, bool vanished);
     // After the stop: the line as the commit file keeps it.
     CKxError Owe(const std::string& rawLine, bool isItemLine);
@@ -111,4 +124,6 @@ private:
     std::unique_ptr<COwedListWriter> m_failedList;
     std::unique_ptr<COwedListWriter> m_commitFile;
     CKxError m_failedListError;  // the first failure to write the failed-file list (sticky)
+    // (device, inode) of each hard-linked file met -> the collect file that holds its names.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> m_hardLinkFiles;
 };

@@ -10,6 +10,7 @@
 // could not be read, an item line could not be decoded, the journal, the record or a list of
 // owed items could not be written, a missing instance or results folder); 2 a usage error. Every non-zero exit prints one line on standard error.
 #include "Agent/ApplicationId.h"
+#include "Agent/Subclient.h"
 #include "Agent/CommandLineArguments.h"
 #include "Agent/OptionTable.h"
 #include "Agent/EvEvent.h"
@@ -99,7 +100,8 @@ bool ParseWhole(const std::string& text, Number& value)
     return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
 
-void PrintSummary(long long jobId, unsigned int backupType, const std::string& folder, const SBackupPhaseSummary& summary)
+void PrintSummary(long long jobId, unsigned int backupType, const std::string& folder, const SBackupPhaseSummary& summary,
+                  int streams)
 {
     std::printf("fsbackup: job %lld, backup type %u, results folder %s\n", jobId, backupType, folder.c_str());
     std::printf("collect files: %llu (split map lines: %llu)\n", static_cast<unsigned long long>(summary.collectFiles),
@@ -108,6 +110,19 @@ void PrintSummary(long long jobId, unsigned int backupType, const std::string& f
                 static_cast<unsigned long long>(summary.folders), static_cast<unsigned long long>(summary.bytes));
     std::printf("deletion lines: %llu, other special lines: %llu\n", static_cast<unsigned long long>(summary.deletions),
                 static_cast<unsigned long long>(summary.specialLines));
+    if (summary.hardLinkNames != 0)
+        std::printf("hard-linked names: %llu of %llu files (data counted once per file)\n",
+                    static_cast<unsigned long long>(summary.hardLinkNames),
+                    static_cast<unsigned long long>(summary.hardLinkFiles));
+    const std::vector<CStreamLoad::SStream> dealt = CStreamLoad::Deal(summary.perFile, streams);
+    for (size_t i = 0; i < dealt.size(); ++i) {
+        std::string files;
+        for (const std::string& name : dealt[i].files)
+            files += (files.empty() ? "" : " ") + name;
+        std::printf("stream %zu: items %llu, bytes %llu, collect files: %s\n", i + 1,
+                    static_cast<unsigned long long>(dealt[i].items), static_cast<unsigned long long>(dealt[i].bytes),
+                    files.c_str());
+    }
     std::printf("unreadable: %llu (vanished since the scan: %llu)\n",
                 static_cast<unsigned long long>(summary.unreadable), static_cast<unsigned long long>(summary.vanished));
     // Paths are printed escaped, so that each failure is one line whatever its name holds.
@@ -176,7 +191,12 @@ int main(int argc, char** argv)
     phase.SetOwedLists(failPattern, stopAfter, FXPath::Append(jobFolder, CProcessCommitFiles::kPendingCommitFile));
     CKxError read = phase.ReadCollectFiles();
     const SBackupPhaseSummary& summary = phase.Summary();
-    PrintSummary(jobId, backupType, resultsFolder, summary);
+    // The streams the subclient asks for; without its configuration, one per collect file.
+    std::uint32_t streams = 0;
+    std::shared_ptr<Subclient> subclient = ApplicationId(orbundId, appNumber).getSubclient();
+    if (!subclient || subclient->getNumStreams(streams).IsError())
+        streams = 0;
+    PrintSummary(jobId, backupType, resultsFolder, summary, static_cast<int>(streams));
 
     // What the next scan reads goes on disk before the journal speaks: the lists of owed items
     // always (a failed phase's unreadable items are owed all the same), the record only when the
