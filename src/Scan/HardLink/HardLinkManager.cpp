@@ -149,7 +149,10 @@ CKxError HardLinkManager::SplitHCollectFile(int splitCount)
         KX_RETURN_IF_ERROR(startNext(number));
         std::uint64_t running = 0;
         for (const auto& [key, elements] : groups) {
-            if (limit != 0 && running > limit) {
+            // A group goes to the next file when it would take this one further past its share
+            // than it leaves it short: the files stay within half a group of the share.
+            const std::uint64_t size = elements.front().size;
+            if (limit != 0 && running != 0 && running + size / 2 > limit) {
                 KX_RETURN_IF_ERROR(startNext(number));
                 running = 0;
             }
@@ -159,9 +162,9 @@ CKxError HardLinkManager::SplitHCollectFile(int splitCount)
                 KX_RETURN_IF_FAILED(out->Append(elements[i]), "Failed to write temporary hard-link collect file [%s]",
                                     out->Path().c_str());
             counts.lines += written;
-            counts.data += elements.front().size;
-            running += elements.front().size;
-            m_placedSize += elements.front().size;
+            counts.data += size;
+            running += size;
+            m_placedSize += size;
         }
     }
     KX_RETURN_IF_FAILED(closeOut(), "Failed to close temporary hard-link collect file %d", temporary);

@@ -9,9 +9,11 @@
 //
 //   SplitHCollectFile(k)  reads every hard-link collect file into groups by (device, inode) and
 //                         deals the groups into temporary files "H<base><T>.tmp", T = 1, 2, ...:
-//                         with k > 1, a file is closed once its data passes (data of all groups)
-//                         / k, the data of a group counted once whatever its number of names; with
-//                         k <= 1 one temporary file per collect number. A group is never divided.
+//                         with k > 1, each file takes about (data of all groups) / k, a group's
+//                         data counted once whatever its number of names (a group goes to the
+//                         next file when it would take this one further past that share than it
+//                         leaves it short); with k <= 1 one temporary file per collect number. A
+//                         group is never divided.
 //                         With the put-all flag every name of a group is written, else only its
 //                         first. "HCollect_split_config" gets "N T1 T2 ..." per collect number N.
 //                         The hard-link collect files are then removed: the temporary files hold
