@@ -2,7 +2,9 @@
 
 #include "Base/HotPath.h"
 #include "Base/Prefault.h"
+#include "CollectFile/ExtentLine.h"
 #include "CollectFile/FileNameEscaping.h"
+#include "Engine/FindFirstItem.h"
 
 #include <algorithm>
 #include <charconv>
@@ -13,6 +15,29 @@ namespace {
 std::atomic<std::uint64_t> g_nextFileId{1};
 
 constexpr size_t kCachedSlots = 8;  // files a thread finds its slot of without a lock
+
+// Appends the extent-qualified line of a file the extent consumer marked; false (nothing
+// appended) for any other item. Only items with a bag get here.
+bool AppendExtentQualifiedLine(CItem& item, std::string& line)
+{
+    const auto* found = dynamic_cast<const CFindFirstItem*>(&item);
+    if (!found)
+        return false;
+    const CBag& bag = item.GetBag();
+    if (!bag.GetBool(CExtentLine::kQualifiedKey))
+        return false;
+    CExtentLine qualified;
+    qualified.path = item.GetSourceFullyQualifiedItemName();
+    qualified.device = found->GetDeviceId();
+    qualified.inode = found->GetInodeNumber();
+    qualified.mtime = static_cast<std::uint64_t>(item.GetLastWriteTime().Seconds());
+    qualified.fileSize = item.GetFileSize();
+    qualified.extentSize = bag.Get<unsigned long long>(CExtentLine::kExtentSizeKey, 0);
+    qualified.size = qualified.fileSize;
+    qualified.AppendTo(line);
+    line.push_back('\n');
+    return true;
+}
 }  // namespace
 
 CFlatCollectFile::CFlatCollectFile(long long jobId, std::string path, std::string sourceVolumePath)
@@ -34,6 +59,7 @@ CKxError CFlatCollectFile::Open(bool append)
         setProcessedItemsCount(0);
         m_folders.store(0, std::memory_order_relaxed);
         m_dataSize.store(0, std::memory_order_relaxed);
+        m_extentQualified.store(0, std::memory_order_relaxed);
         m_otherLines.store(0, std::memory_order_relaxed);
     }
     // What an appended file held before is nobody's count.
@@ -218,7 +244,11 @@ KX_HOT_PATH CKxError CFlatCollectFile::Process(const CItemPtr& item)
     SStagingSlot& slot = *ThreadSlot(true);
     {
         std::lock_guard lock(slot.lock);
-        FormatItemLine(item->GetSourceFullyQualifiedItemName(), isFolder, size, slot.bytes, m_sizesInLines);
+        // Most items have no bag: they never pay for the extent check.
+        if (item->HasBag() && !isFolder && AppendExtentQualifiedLine(*item, slot.bytes)) [[unlikely]]
+            m_extentQualified.fetch_add(1, std::memory_order_relaxed);
+        else
+            FormatItemLine(item->GetSourceFullyQualifiedItemName(), isFolder, size, slot.bytes, m_sizesInLines);
         if (slot.bytes.size() >= kHandOverBytes) {
             KX_RETURN_IF_FAILED(HandOverLocked(slot), "Failed to write to '%s'", m_path.c_str());
         }

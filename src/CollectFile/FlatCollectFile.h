@@ -5,6 +5,8 @@
 //   <escaped source path>/           a folder
 //   <escaped source path>|<size>     any other item, with its data size in bytes (without it
 //                                    when the file is written in its final form: SetSizesInLines)
+//   %EXTENTQ%...|<size>              a file the extent consumer marked in its bag for backup
+//                                    by extents (CExtentLine); the extent splitter expands it
 //
 // (escaping: FileNameEscaping.h). The split and post-processing steps write lines of their
 // own with RawWriteItem and RawAppendFile.
@@ -89,6 +91,9 @@ public:
         m_folders.store(folders, std::memory_order_relaxed);
         SetDataSize(size);
     }
+    // Extent-qualified lines written since the file was created or truncated: a file without
+    // one needs no extent expansion.
+    std::uint64_t GetExtentQualifiedCount() const { return m_extentQualified.load(std::memory_order_relaxed); }
     const std::string& GetFileName() const { return m_path; }
     const std::string& GetSourceVolumePath() const { return m_sourceVolumePath; }
 
@@ -146,6 +151,7 @@ private:
     CBufferedFile m_file;
     std::atomic<std::uint64_t> m_folders{0};
     std::atomic<std::uint64_t> m_dataSize{0};
+    std::atomic<std::uint64_t> m_extentQualified{0};
     // Lines that are not counted items (ancestors, special lines), and whether the count holds.
     std::atomic<std::uint64_t> m_otherLines{0};
     std::atomic<bool> m_linesCounted{true};

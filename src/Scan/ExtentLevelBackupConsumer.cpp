@@ -1,6 +1,7 @@
 #include "Scan/ExtentLevelBackupConsumer.h"
 
 #include "Base/LogWriter.h"
+#include "CollectFile/ExtentLine.h"
 #include "Engine/FindFirstItem.h"
 #include "Engine/RawDeviceItem.h"
 
@@ -80,7 +81,7 @@ std::uint64_t CExtentLevelBackupConsumer::ExtentSizeFor(std::uint64_t size) cons
         return it->second;
     FSLOG(3, "Failed to find the file extent size for the filesize [%llu], defaulting to 4 MB",
           static_cast<unsigned long long>(size));
-    return kDefaultExtentSize;
+    return CExtentLine::kDefaultExtentSize;
 }
 
 CKxError CExtentLevelBackupConsumer::Process(const CItemPtr& item)
@@ -101,9 +102,9 @@ CKxError CExtentLevelBackupConsumer::Process(const CItemPtr& item)
     if (qualified) {
         const std::uint64_t extentSize = ExtentSizeFor(size);
         CBag& bag = item->GetBag();
-        (void)bag.Write(kQualifiedKey, true);
-        (void)bag.Write(kExtentSizeKey, static_cast<unsigned long long>(extentSize));
-        (void)bag.Write(kExplicitlyKey, m_enabledExplicitly);
+        (void)bag.Write(CExtentLine::kQualifiedKey, true);
+        (void)bag.Write(CExtentLine::kExtentSizeKey, static_cast<unsigned long long>(extentSize));
+        (void)bag.Write(CExtentLine::kExplicitlyKey, m_enabledExplicitly);
         FSLOG(5, "Extent qualified file [%s], Extent size [%llu]", item->GetSourceFullyQualifiedItemName().c_str(),
               static_cast<unsigned long long>(extentSize));
     }

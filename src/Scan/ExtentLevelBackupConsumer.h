@@ -5,7 +5,8 @@
 // and a size of at least the threshold ("SC:ExtentBackupFileSize"); a raw device qualifies by
 // its size on disk. A qualified item gets, in its bag, "ExtentQualifiedFile" = true,
 // "ExtentBackupFileExtentSize" (the extent size for its size) and
-// "ExtentFeatureEnabledExplicitly". All items pass.
+// "ExtentFeatureEnabledExplicitly" (the keys of CExtentLine, which the collect file reads to
+// write the item's extent-qualified line). All items pass.
 //
 // Extent sizes come from the slab table ("RegKey:ExtentBackupFileExtentSlabsKey"): entries
 // "<largest file size>:<extent size>" separated by ',', ';', blanks or newlines, sizes in bytes
@@ -21,11 +22,7 @@
 
 class CExtentLevelBackupConsumer : public CItemConsumerChain {
 public:
-    static constexpr std::uint64_t kDefaultExtentSize = 4ULL * 1024 * 1024;
     static constexpr size_t kMaxSourcePath = 5999;
-    static constexpr const char* kQualifiedKey = "ExtentQualifiedFile";
-    static constexpr const char* kExtentSizeKey = "ExtentBackupFileExtentSize";
-    static constexpr const char* kExplicitlyKey = "ExtentFeatureEnabledExplicitly";
 
     CExtentLevelBackupConsumer(CItemConsumerPtr next, bool hardLinks, std::uint64_t threshold,
                                const std::string& slabs, bool enabledExplicitly, long long jobId = 0);

@@ -4,6 +4,7 @@
 
 #include "Agent/EvEvent.h"
 #include "CollectFile/BackupOutConsumer.h"
+#include "CollectFile/ExtentLine.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "CollectFile/IncrFlatCollectFile.h"
 #include "Engine/FindFirstItem.h"
@@ -309,11 +310,11 @@ TEST_F(ConsumerTest, ExtentQualificationAndSlabs)
     CExtentLevelBackupConsumer consumer(m_recorder, true, threshold, "1G:4M,10G:16M", false);
     EXPECT_EQ(consumer.ExtentSizeFor(1ULL << 30), 4ULL << 20);  // the first largest size not below
     EXPECT_EQ(consumer.ExtentSizeFor((1ULL << 30) + 1), 16ULL << 20);
-    EXPECT_EQ(consumer.ExtentSizeFor(11ULL << 30), CExtentLevelBackupConsumer::kDefaultExtentSize);
+    EXPECT_EQ(consumer.ExtentSizeFor(11ULL << 30), CExtentLine::kDefaultExtentSize);
 
     auto qualified = [&](const CItemPtr& item) {
         EXPECT_TRUE(consumer.Process(item).IsSuccess());
-        return item->HasBag() && item->GetBag().GetBool(CExtentLevelBackupConsumer::kQualifiedKey);
+        return item->HasBag() && item->GetBag().GetBool(CExtentLine::kQualifiedKey);
     };
     EXPECT_TRUE(qualified(Synthetic("/big", S_IFREG, 0, 0, threshold)));
     EXPECT_FALSE(qualified(Synthetic("/small", S_IFREG, 0, 0, threshold - 1)));
@@ -332,15 +333,15 @@ TEST_F(ConsumerTest, ExtentQualificationAndSlabs)
     CItemPtr item = Synthetic("/again", S_IFREG, 0, 0, 2ULL << 30);
     ASSERT_TRUE(qualified(item));
     unsigned long long extent = 0;
-    ASSERT_TRUE(item->GetBag().Read(CExtentLevelBackupConsumer::kExtentSizeKey, extent).IsSuccess());
+    ASSERT_TRUE(item->GetBag().Read(CExtentLine::kExtentSizeKey, extent).IsSuccess());
     EXPECT_EQ(extent, 16ULL << 20);
-    EXPECT_FALSE(item->GetBag().GetBool(CExtentLevelBackupConsumer::kExplicitlyKey, true));
+    EXPECT_FALSE(item->GetBag().GetBool(CExtentLine::kExplicitlyKey, true));
 
     // Without hard-link handling a linked file qualifies by its size alone.
     CExtentLevelBackupConsumer noLinks(m_recorder, false, threshold, "", true);
     CItemPtr linkedItem = Synthetic("/linked", S_IFREG, 0, 0, threshold, 2);
     ASSERT_TRUE(noLinks.Process(linkedItem).IsSuccess());
-    EXPECT_TRUE(linkedItem->GetBag().GetBool(CExtentLevelBackupConsumer::kQualifiedKey));
+    EXPECT_TRUE(linkedItem->GetBag().GetBool(CExtentLine::kQualifiedKey));
 }
 
 TEST_F(ConsumerTest, NewestChangeTimeStaysBelowTheScanStartAcrossThreads)

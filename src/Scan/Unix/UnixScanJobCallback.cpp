@@ -39,6 +39,7 @@
 #include "Scan/Unix/BackupStatusFile.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
 #include "Scan/Unix/UnixScannerOptions.h"
+#include "Scan/Unix/UnixMultiStreamExtentSplitCollectFiles.h"
 #include "Scan/Unix/UnixSplitCollectFiles.h"
 #include "Scan/Unix/VolumeId.h"
 #include "Scan/Unix/isNestedMount.h"
@@ -379,9 +380,13 @@ CKxError CUnixScanJobCallback::GetFlatCollectFile(std::shared_ptr<CFlatCollectFi
         return CKxError(KxCode::NotFound, "No results-file names for the collect file");
     auto made = std::make_shared<CFlatCollectFile>(m_jobId, m_fileNameFactory->WorkUnitCollect(index), volume);
     // With one stream the split cuts nothing by data size: the lines are written in their final
-    // form, and the disk may take them while the walk goes on.
+    // form, and the disk may take them while the walk goes on. Not with extents: they multiply
+    // the pieces, and the split then cuts by the sizes in the lines.
     std::shared_ptr<CPostProcessingOptions> options;
-    if (GetPostProcessingOptionsInstance(options).IsSuccess() && options && options->GetCollectFileSplitCount() == 1) {
+    CBagPtr bag = GetScannerConfigurationBag();
+    const bool extents = bag && bag->GetBool(Id::idMultiStreamExtentBackup);
+    if (!extents && GetPostProcessingOptionsInstance(options).IsSuccess() && options &&
+        options->GetCollectFileSplitCount() == 1) {
         made->SetSizesInLines(false);
         made->File().SetStartWriteBack(true);
     }
@@ -502,6 +507,9 @@ CKxError CUnixScanJobCallback::GetSplitCollectFileInterface(std::shared_ptr<ISpl
     if (hardLinks)
         splitter = std::make_shared<CHardLinkSplitCollectFiles>(options, m_fileNameFactory, OutputResourcesForCleanup(),
                                                                 GetOutputResourceIndex(), std::move(hardLinks));
+    else if (CBagPtr bag = GetScannerConfigurationBag(); bag && bag->GetBool(Id::idMultiStreamExtentBackup))
+        splitter = std::make_shared<CUnixMultiStreamExtentSplitCollectFiles>(
+            options, m_fileNameFactory, OutputResourcesForCleanup(), GetOutputResourceIndex(), bag, m_jobId);
     else
         splitter = std::make_shared<CUnixSplitCollectFiles>(options, m_fileNameFactory, OutputResourcesForCleanup(),
                                                             GetOutputResourceIndex());

@@ -81,7 +81,8 @@ public:
     // The subclient's backup status file ("cjInfoTot.zvf").
     [[nodiscard]] CKxError CreateStatusFile(const std::string& subclientResultsFolder) override;
     // The splitter over the job's output resources, numbering new pieces after the last
-    // collect file the walk made.
+    // collect file the walk made: the extent splitter with "RegKey:MultiStreamExtentBackup",
+    // else the ordinary one.
     [[nodiscard]] CKxError GetSplitCollectFileInterface(std::shared_ptr<ISplitCollectFiles>& splitter) override;
     // The remover of collect files without content, told the roots whose ancestor lines the
     // ancestor writers put in the collect files.

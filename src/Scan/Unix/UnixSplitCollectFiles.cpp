@@ -27,15 +27,6 @@
 namespace {
 constexpr std::uint32_t kEventCollectSplitFailed = 0x11000027;
 
-// Tells the operator which collect file could not be split, then hands the error back.
-CKxError RaiseSplitFailure(CKxError error, const std::string& fileName)
-{
-    CKxError raised = EvEvent::Raise(kEventCollectSplitFailed, EvEvent::Major, error.Message(), {fileName});
-    if (raised.IsError())
-        FSLOG_ERROR("Failed to raise the collect-split event: %s", raised.AsString().c_str());
-    return error;
-}
-
 std::uint64_t CeilDiv(std::uint64_t value, std::uint64_t divisor)
 {
     return divisor == 0 ? 0 : value / divisor + (value % divisor != 0 ? 1 : 0);
@@ -234,6 +225,14 @@ CUnixSplitCollectFiles::~CUnixSplitCollectFiles() = default;
 CKxError CUnixSplitCollectFiles::ProcessExtents(std::string_view, int, int)
 {
     return CKxError(kNotSupported, "Extent bookkeeping is not supported by this splitter");
+}
+
+CKxError CUnixSplitCollectFiles::RaiseSplitFailure(CKxError error, const std::string& fileName)
+{
+    CKxError raised = EvEvent::Raise(kEventCollectSplitFailed, EvEvent::Major, error.Message(), {fileName});
+    if (raised.IsError())
+        FSLOG_ERROR("Failed to raise the collect-split event: %s", raised.AsString().c_str());
+    return error;
 }
 
 bool CUnixSplitCollectFiles::ShouldSplit(std::uint64_t position, std::uint64_t maxDataSizePerFile,

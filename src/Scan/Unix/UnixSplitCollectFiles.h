@@ -84,6 +84,9 @@ public:
     void SetMaxCollectFileBytes(std::uint64_t bytes) { m_maxCollectFileBytes = bytes; }
 
 protected:
+    // Tells the operator which collect file could not be split (event 0x11000027), then hands
+    // the error back.
+    [[nodiscard]] static CKxError RaiseSplitFailure(CKxError error, const std::string& fileName);
     // Cuts the collect file of one resource; `splitMap` receives its line of the split map.
     [[nodiscard]] CKxError SplitOne(size_t resourceIndex, int splitCount, std::string& splitMapLine);
 

@@ -171,6 +171,7 @@ CKxError CBackupPhase::ReadSplitMap(std::set<int>& numbers)
 CKxError CBackupPhase::ReadCollectFiles()
 {
     m_summary = SBackupPhaseSummary{};
+    m_extents = CExtentCheck{};
     m_filesTaken = 0;
     m_hardLinkFiles.clear();
     CUnixFileNameFactory names(m_backupType, m_resultsFolder);
@@ -199,6 +200,8 @@ CKxError CBackupPhase::ReadCollectFiles()
                 firstFailure = std::move(read);
         }
     }
+    if (firstFailure.IsSuccess() && !m_summary.interrupted)
+        firstFailure = m_extents.Verify();
     return firstFailure;
 }
 
@@ -228,9 +231,12 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
             continue;
         }
         if (reader.IsSpecialLine()) {
+            bool extent = false;
+            KX_RETURN_IF_FAILED(m_extents.Take(raw, extent), "Line %llu of [%s]",
+                                static_cast<unsigned long long>(reader.GetLineNumber()), path.c_str());
             if (raw.starts_with("??d") || raw.starts_with("??D"))
                 ++m_summary.deletions;
-            else
+            else if (!extent)
                 ++m_summary.specialLines;
             continue;
         }

@@ -21,7 +21,10 @@
 //   - each item line is decoded (the exact inverse of escapeFileName) and the item is looked
 //     at with lstat: a regular file is opened O_RDONLY|O_NOFOLLOW|O_NONBLOCK, a folder
 //     O_DIRECTORY; links, fifos, sockets and devices need nothing beyond lstat. Deletion lines
-//     ("??d", "??D") and the other special lines ("??", "%", "#") are counted, not checked.
+//     ("??d", "??D") and the other special lines ("??", "%", "#") are counted, not checked;
+//   - the extent and container lines of files backed up by extents are gathered over all the
+//     collect files, and each file's extents must cover it exactly (CExtentCheck), else the
+//     phase fails naming the file (not checked after a stop: the rest is owed).
 // The phase succeeds when every collect file was read to its end and every item line decoded.
 // An item that cannot be opened is reported and counted as unreadable but does not fail the
 // phase: an item that vanished (or changed kind) since the scan is the ordinary course of a
@@ -40,6 +43,7 @@
 // Thread: one object, one thread.
 #include "Base/KxError.h"
 #include "CollectFile/OwedListWriter.h"
+#include "Tools/fsbackup/ExtentCheck.h"
 #include "Tools/fsbackup/StreamLoad.h"
 
 #include <cstdint>
@@ -103,6 +107,7 @@ public:
     [[nodiscard]] CKxError ReadSplitMap(std::set<int>& numbers);
 
     const SBackupPhaseSummary& Summary() const { return m_summary; }
+    const CExtentCheck& Extents() const { return m_extents; }
 
 private:
     CKxError ReadCollectFile(const std::string& path);
@@ -118,6 +123,7 @@ private:
     std::string m_resultsFolder;
     unsigned int m_backupType;
     SBackupPhaseSummary m_summary;
+    CExtentCheck m_extents;
     std::string m_failPattern;
     std::optional<std::uint64_t> m_stopAfter;
     std::uint64_t m_filesTaken = 0;

@@ -197,6 +197,10 @@ int main(int argc, char** argv)
     if (!subclient || subclient->getNumStreams(streams).IsError())
         streams = 0;
     PrintSummary(jobId, backupType, resultsFolder, summary, static_cast<int>(streams));
+    if (const CExtentCheck& extents = phase.Extents(); extents.Extents() != 0 || extents.Containers() != 0)
+        std::printf("extents: %llu (files in extents: %llu), containers: %llu\n",
+                    static_cast<unsigned long long>(extents.Extents()), static_cast<unsigned long long>(extents.Files()),
+                    static_cast<unsigned long long>(extents.Containers()));
 
     // What the next scan reads goes on disk before the journal speaks: the lists of owed items
     // always (a failed phase's unreadable items are owed all the same), the record only when the
