@@ -1,5 +1,6 @@
 #include "CollectFile/OwedItemLine.h"
 
+#include "CollectFile/ExtentLine.h"
 #include "CollectFile/FileNameEscaping.h"
 
 #include <algorithm>
@@ -39,23 +40,6 @@ CKxError SetPath(std::string_view line, std::string_view escaped, bool decode, C
     if (parsed.path.empty() || parsed.path.front() != '/')
         return Malformed(line, "does not name an absolute path");
     return CKxError::Success();
-}
-
-// Drops the last `count` fields separated by `separator`; false when there are fewer.
-bool DropFieldsFromRight(std::string_view& text, char separator, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        const size_t at = text.rfind(separator);
-        if (at == std::string_view::npos)
-            return false;
-        text = text.substr(0, at);
-    }
-    return true;
-}
-
-bool AllDigits(std::string_view text)
-{
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 }  // namespace
 
@@ -101,25 +85,17 @@ CKxError COwedItemLine::ParseCommitLine(std::string_view line, COwedItemLine& pa
         parsed.kind = EKind::AclOnly;
         return SetPath(line, rest.substr(kAclOnlyPrefix.size()), true, parsed);
     }
-    if (rest.starts_with(kExtentPrefix)) {
-        // "<path>/<index>:a:b:c:size:extentSize|length": the length, the five fields after the
-        // index, then the index itself, all from the right.
-        parsed.kind = EKind::Extent;
-        rest.remove_prefix(kExtentPrefix.size());
-        const size_t bar = rest.rfind('|');
-        if (bar == std::string_view::npos || !AllDigits(rest.substr(bar + 1)))
-            return Malformed(line, "is an extent without its length");
-        rest = rest.substr(0, bar);
-        if (!DropFieldsFromRight(rest, ':', 5) || !DropFieldsFromRight(rest, '/', 1))
-            return Malformed(line, "is an extent short of fields");
-        return SetPath(line, rest, true, parsed);
-    }
-    if (rest.starts_with(kContainerPrefix)) {
-        parsed.kind = EKind::Container;
-        rest.remove_prefix(kContainerPrefix.size());
-        if (!DropFieldsFromRight(rest, ':', 1))
-            return Malformed(line, "is a container entry without its ':'");
-        return SetPath(line, rest, true, parsed);
+    if (CExtentLine::EKind extentKind{};
+        CExtentLine::KindOf(rest, extentKind) && extentKind != CExtentLine::EKind::Qualified) {
+        // Read as the collect files hold them, with or without the length the split takes off.
+        CExtentLine extent;
+        if (CExtentLine::Parse(rest, extent).IsError())
+            return Malformed(line, "is an extent or container line short of its fields");
+        parsed.kind = extentKind == CExtentLine::EKind::Extent ? EKind::Extent : EKind::Container;
+        parsed.path = std::move(extent.path);
+        if (parsed.path.empty() || parsed.path.front() != '/')
+            return Malformed(line, "does not name an absolute path");
+        return CKxError::Success();
     }
     if (rest.starts_with('#')) {
         // Five fields at single blanks; the sixth, the path, is the rest of the line.

@@ -13,11 +13,11 @@
 //   "??d<escaped path>" / "??D<escaped path>"  a file / folder deleted since (Deleted)
 //   "??MA<escaped path>"                       a migration-assistant item, taken as an item
 //   "%CONTAINERACL%<escaped path>"             access-control data only (AclOnly)
-//   "%EXTENT%<escaped path>/<index>:<a>:<b>:<c>:<file size>:<extent size>|<length>"
-//                                              one extent of a file (Extent); read from the
-//                                              right by its field count, so the path may
-//                                              hold '/', ':' and digits freely
-//   "%CONTAINER%<escaped path>:<rest>"         a container entry (Container)
+//   "%EXTENT%<escaped path>/<index>:<a>:<b>:<c>:<file size>:<extent size>[|<length>]"
+//                                              one extent of a file (Extent)
+//   "%CONTAINER%<escaped path>:<a>:<b>:<c>:<file size>:<extent size>"
+//                                              a file backed up as extents (Container); both
+//                                              read by CExtentLine, from the right
 //   "# <inode> <device> <ctime> <size> <path>" a hard-link record (HardLink); the path is the
 //                                              rest of the line, as the hard-link files keep it
 //   "///device/<escaped path>"                 a raw device (RawDevice)
@@ -40,8 +40,6 @@ public:
     enum class EKind { Skip, Item, Deleted, AclOnly, Extent, Container, HardLink, RawDevice };
 
     static constexpr std::string_view kAclOnlyPrefix = "%CONTAINERACL%";
-    static constexpr std::string_view kExtentPrefix = "%EXTENT%";
-    static constexpr std::string_view kContainerPrefix = "%CONTAINER%";
     static constexpr std::string_view kRawDevicePrefix = "///device/";
 
     [[nodiscard]] static CKxError ParseFailedLine(std::string_view line, COwedItemLine& parsed);
