@@ -1,7 +1,5 @@
 // The extent splitter: what the expansion makes of the files the extent consumer marked (extent
-// lines, container lines, table pages, counts), and that with the option off it is the ordinary
-// split to the byte.
-#include "Base/FXFile.h"
+// lines, container lines, table pages, counts).
 #include "CollectFile/ExtentLine.h"
 #include "CollectFile/FileExtentTable.h"
 #include "CollectFile/FlatCollectFile.h"
@@ -33,7 +31,7 @@ protected:
     }
 
     // Collect file `number` as the walk writes it: files of the given sizes, each marked for
-    // extents (with that extent size) when `extentSize` has a value for it.
+    // extents with the extent size beside it unless that is negative.
     CFlatCollectFilePtr AddResource(int number, const std::vector<std::pair<std::uint64_t, std::int64_t>>& files)
     {
         auto collect = std::make_shared<CFlatCollectFile>(7, m_names->WorkUnitCollect(number), "/");
@@ -60,26 +58,10 @@ protected:
         m_resources.push_back(resource);
         return collect;
     }
-    std::shared_ptr<CUnixMultiStreamExtentSplitCollectFiles> Splitter(int last)
-    {
-        return std::make_shared<CUnixMultiStreamExtentSplitCollectFiles>(
-            std::make_shared<CPostProcessingOptions>("2:5"), m_names, m_resources, last, m_bag, 7);
-    }
     CFlatCollectFilePtr Collect(size_t index) const
     {
         return std::dynamic_pointer_cast<CFlatCollectFile>(m_resources[index]->GetCollectConsumer());
     }
-    std::map<std::string, std::string> Contents() const
-    {
-        std::map<std::string, std::string> contents;
-        for (const auto& entry : std::filesystem::directory_iterator(m_folder)) {
-            std::string content;
-            EXPECT_TRUE(FXFile::ReadWholeFile(entry.path().string(), content).IsSuccess());
-            contents[entry.path().filename().string()] = content;
-        }
-        return contents;
-    }
-
     std::string m_folder;
     std::shared_ptr<CUnixFileNameFactory> m_names;
     CBagPtr m_bag;
@@ -96,8 +78,9 @@ TEST_F(ExtentSplitCollectFilesTest, ExpansionCutsEachMarkedFileIntoExtentsAndACo
                     {600 * kMiB, kMiB}});    // 600 extents over three table pages
     CFlatCollectFilePtr untouched = AddResource(2, {{5, -1}, {6, -1}});
     EXPECT_EQ(Collect(0)->GetExtentQualifiedCount(), 5u);
-    auto splitter = Splitter(2);
-    ASSERT_TRUE(splitter->Run2().IsSuccess());
+    CUnixMultiStreamExtentSplitCollectFiles splitter(std::make_shared<CPostProcessingOptions>("2:5"), m_names,
+                                                     m_resources, 2, m_bag, 7);
+    ASSERT_TRUE(splitter.Run2().IsSuccess());
 
     // Per file: the lengths of its extents in index order, and its container.
     std::map<std::string, std::vector<std::uint64_t>> extents;
@@ -125,12 +108,10 @@ TEST_F(ExtentSplitCollectFilesTest, ExpansionCutsEachMarkedFileIntoExtentsAndACo
     EXPECT_EQ(Collect(1), untouched) << "a file without marked lines is not rewritten";
     ASSERT_EQ(m_resources.size(), 3u);
     EXPECT_EQ(m_resources[2]->GetCollectNumber(), 3);
-    EXPECT_EQ(splitter->GetContainerCollectNumber(), 3);
     EXPECT_EQ(m_bag->Get<int>(Id::idContainerCollectId, 0), 3);
     const std::vector<std::string> containers = ReadLines(m_names->WorkUnitCollect(3));
     ASSERT_EQ(containers.size(), 5u);
     EXPECT_EQ(containers[3], "%CONTAINER%/d/1:4:9:104:1700000000:9437184:4194304");
-    EXPECT_EQ(Collect(2)->GetDataSize(), 0u);
     EXPECT_EQ(m_bag->Get<unsigned long long>(Id::idTotalExtentCount, 0), 608u);
     EXPECT_EQ(m_bag->Get<unsigned long long>(Id::idTotalContainerCount, 0), 5u);
 
@@ -145,25 +126,6 @@ TEST_F(ExtentSplitCollectFilesTest, ExpansionCutsEachMarkedFileIntoExtentsAndACo
     ASSERT_TRUE(table.SearchRecords("/d/1:3", pages).IsSuccess());
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].extentBitmap.count(), 0u);
-}
-
-TEST_F(ExtentSplitCollectFilesTest, OptionOffIsTheOrdinarySplitToTheByte)
-{
-    const std::vector<std::pair<std::uint64_t, std::int64_t>> files = {{100, -1}, {25 * kGiB, 10 * kGiB}, {300, -1}};
-    AddResource(1, files);
-    ASSERT_TRUE(CUnixSplitCollectFiles(std::make_shared<CPostProcessingOptions>("2:5"), m_names, m_resources, 1)
-                    .Run()
-                    .IsSuccess());
-    const auto plain = Contents();
-
-    m_resources.clear();
-    for (const auto& entry : std::filesystem::directory_iterator(m_folder))
-        std::filesystem::remove(entry.path());
-    AddResource(1, files);
-    ASSERT_TRUE(m_bag->Write(Id::idMultiStreamExtentBackup, false).IsSuccess());
-    ASSERT_TRUE(Splitter(1)->Run().IsSuccess());
-    EXPECT_EQ(Contents(), plain);
-    EXPECT_EQ(m_resources.size(), 1u);
 }
 
 }  // namespace

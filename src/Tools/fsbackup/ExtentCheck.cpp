@@ -8,8 +8,11 @@ CKxError CExtentCheck::Take(std::string_view line, bool& taken)
 {
     taken = false;
     CExtentLine::EKind kind{};
-    if (!CExtentLine::KindOf(line, kind) || kind == CExtentLine::EKind::Qualified)
+    if (!CExtentLine::KindOf(line, kind))
         return CKxError::Success();
+    if (kind == CExtentLine::EKind::Qualified)  // the file would be taken by no stream
+        return CKxError(KxCode::InvalidData, KxFormat("Extent-qualified line [%.*s] was left unexpanded by the scan",
+                                                      static_cast<int>(line.size()), line.data()));
     CExtentLine parsed;
     KX_RETURN_IF_ERROR(CExtentLine::Parse(line, parsed));
     taken = true;

@@ -24,7 +24,7 @@
 class CExtentCheck {
 public:
     // `taken` is true when `line` is an extent or container line (then counted); a malformed
-    // one is error 13 naming it.
+    // one, or an extent-qualified line the scan left unexpanded, is error 13 naming it.
     [[nodiscard]] CKxError Take(std::string_view line, bool& taken);
     [[nodiscard]] CKxError Verify() const;
 
