@@ -90,32 +90,31 @@ CKxError CUnixMultiStreamExtentSplitCollectFiles::Run2()
     const auto started = std::chrono::steady_clock::now();
     // The container resource is appended behind the ones the walk made; only those are read.
     const size_t walkedResources = m_outputResources.size();
-    for (size_t index = 0; index < walkedResources; ++index) {
-        const COutputResourcesPtr resource = m_outputResources[index];
-        auto collect = std::dynamic_pointer_cast<CFlatCollectFile>(resource->GetCollectConsumer());
-        if (!collect) {
-            FSLOG(0, "Can't processing unit #%d", static_cast<int>(index));
-            continue;
+    const auto expandAll = [&]() -> CKxError {
+        for (size_t index = 0; index < walkedResources; ++index) {
+            const COutputResourcesPtr resource = m_outputResources[index];
+            auto collect = std::dynamic_pointer_cast<CFlatCollectFile>(resource->GetCollectConsumer());
+            if (!collect) {
+                FSLOG(0, "Can't processing unit #%d", static_cast<int>(index));
+                continue;
+            }
+            if (collect->GetItemCount() == 0) {
+                FSLOG(0, "Resource %d have 0 processed items not splitting", static_cast<int>(index));
+                continue;
+            }
+            if (collect->GetExtentQualifiedCount() != 0)  // the others are not read twice
+                KX_RETURN_IF_ERROR(ExpandOne(resource, collect));
         }
-        if (collect->GetItemCount() == 0) {
-            FSLOG(0, "Resource %d have 0 processed items not splitting", static_cast<int>(index));
-            continue;
-        }
-        if (collect->GetExtentQualifiedCount() == 0)
-            continue;  // nothing to expand: the file is not read twice
-        if (CKxError expanded = ExpandOne(resource, collect); expanded.IsError()) {
-            AbandonContainerFile();
-            return expanded;
-        }
+        if (m_containers)
+            KX_RETURN_IF_ERROR(m_containers->Close());
+        if (m_extentTable)
+            KX_RETURN_IF_FAILED(m_extentTable->CloseTable(), "Failed to save the file extent table");
+        return CKxError::Success();
+    };
+    if (CKxError expanded = expandAll(); expanded.IsError()) {
+        AbandonContainerFile();
+        return expanded;
     }
-    if (m_containers) {
-        if (CKxError closed = m_containers->Close(); closed.IsError()) {
-            AbandonContainerFile();
-            return closed;
-        }
-    }
-    if (m_extentTable)
-        KX_RETURN_IF_FAILED(m_extentTable->CloseTable(), "Failed to save the file extent table");
 
     if (m_scannerOptions) {
         (void)m_scannerOptions->Write(Id::idTotalExtentCount, static_cast<unsigned long long>(m_totalExtents));
@@ -340,6 +339,8 @@ CKxError CUnixMultiStreamExtentSplitCollectFiles::CreateNodeMapFile()
             }
     }
     const std::string path = m_names->FileExtentBackupInfoFile();
-    KX_RETURN_IF_FAILED(FXFile::WriteFileAtomically(path, content), "Failed to open '%s'", path.c_str());
+    // On disk with the job's other results, by its final sync pass.
+    KX_RETURN_IF_FAILED(FXFile::WriteFileAtomically(path, content, FXFile::EDurability::Volatile), "Failed to open '%s'",
+                        path.c_str());
     return CKxError::Success();
 }
