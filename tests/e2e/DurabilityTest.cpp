@@ -6,10 +6,7 @@
 
 #include "Scan/IncrementalDirChange.h"
 
-#include <chrono>
 #include <cstdlib>
-#include <regex>
-#include <thread>
 
 namespace {
 
@@ -27,13 +24,6 @@ protected:
         Content({m_data});
     }
 
-    // Every job starts in a second of its own, so that times tell the jobs apart.
-    static void NextSecond()
-    {
-        const auto next = std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now() +
-                                                                  std::chrono::milliseconds(50));
-        std::this_thread::sleep_until(next + std::chrono::milliseconds(20));
-    }
     // A file moved in from elsewhere, keeping its 2001 modification time.
     void MoveIn(const std::string& name)
     {
@@ -56,18 +46,9 @@ protected:
             RunResult phase = Backup(jobId, type);
             EXPECT_EQ(phase.status, 0) << phase.out << phase.err;
         }
-        std::smatch match;
-        const std::string params = PhaseParams(jobId);
-        return std::regex_search(params, match, std::regex(" -r ([0-9]+)")) ? std::stoll(match[1]) : 0;
+        return ReferenceOf(jobId);
     }
-    std::set<std::string> IncrementalItems() const
-    {
-        std::vector<std::string> files;
-        for (const auto& entry : fs::directory_iterator(Results()))
-            if (entry.path().filename().string().starts_with("CollectInc"))
-                files.push_back(entry.path().string());
-        return Keys(Listed(files));
-    }
+    std::set<std::string> IncrementalItems() const { return Keys(ListedIn("CollectInc")); }
     std::vector<std::string> Traced(const std::string& binary, const std::vector<std::string>& args)
     {
         const std::string trace = m_root + "/trace.txt";

@@ -6,7 +6,6 @@
 #include "ScanJobFixture.h"
 
 #include <csignal>
-#include <regex>
 #include <thread>
 
 namespace {
@@ -44,22 +43,6 @@ protected:
         return items;
     }
 
-    // A change made in the second a job starts would be taken by that job and again by the next
-    // one (times compare at-or-after): every job starts in a second of its own.
-    static void NextSecond()
-    {
-        const auto now = std::chrono::system_clock::now();
-        const auto next = std::chrono::ceil<std::chrono::seconds>(now + std::chrono::milliseconds(50));
-        std::this_thread::sleep_until(next + std::chrono::milliseconds(20));
-    }
-
-    static std::int64_t ReferenceOf(const std::string& params)
-    {
-        std::smatch match;
-        EXPECT_TRUE(std::regex_search(params, match, std::regex(" -r ([0-9]+)"))) << params;
-        return match.empty() ? 0 : std::stoll(match[1]);
-    }
-
     // Runs job `jobId` of `type` against `reference` (0: a full) and its backup phase.
     void Job(int jobId, int type, std::int64_t reference)
     {
@@ -70,7 +53,7 @@ protected:
         RunResult scan = ScanJob(jobId, type, extra);
         ASSERT_EQ(scan.status, 0) << scan.err;
         ExpectPhaseCompleted(jobId);
-        m_reference[jobId] = ReferenceOf(PhaseParams(jobId));
+        m_reference[jobId] = ReferenceOf(jobId);
         RunResult backup = Backup(jobId, type);
         ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
     }
@@ -78,21 +61,13 @@ protected:
     // The item lines (decoded, folders with their '/') and the deletion lines of the job just run.
     void ReadJob(int type, std::set<std::string>& items, std::set<std::string>& deletions) const
     {
-        const std::string stem = type == 1 ? "CollectTot" : "CollectInc";
-        for (const auto& entry : fs::directory_iterator(Results())) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind(stem, 0) != 0 || name.size() < 4 || name.substr(name.size() - 4) != ".zvf")
-                continue;
-            for (const std::string& line : Lines(entry.path().string())) {
-                if (line.rfind("??", 0) == 0) {
-                    EXPECT_TRUE(deletions.insert(line).second) << "deletion listed twice: " << line;
-                    continue;
-                }
-                std::string path;
-                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << name << ": " << line;
-                EXPECT_TRUE(items.insert(path).second) << "listed twice: " << path;
-            }
+        std::vector<std::string> gone;
+        for (const auto& [path, count] : ListedIn(type == 1 ? "CollectTot" : "CollectInc", &gone)) {
+            EXPECT_EQ(count, 1) << "listed twice: " << path;
+            items.insert(path);
         }
+        for (const std::string& line : gone)
+            EXPECT_TRUE(deletions.insert(line).second) << "deletion listed twice: " << line;
     }
 
     // What a job with `reference` must take of `now`: what changed at or after the reference by

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 
@@ -288,12 +290,19 @@ protected:
         std::sort(files.begin(), files.end());
         return files;
     }
-    // The decoded item lines of `files` (folders keep their '/'), with how often each occurs.
-    std::map<std::string, int> Listed(const std::vector<std::string>& files) const
+    // The decoded item lines of `files` (folders keep their '/'), with how often each occurs;
+    // the "??" deletion lines are no items: they go to `deletions` when it is given.
+    std::map<std::string, int> Listed(const std::vector<std::string>& files,
+                                      std::vector<std::string>* deletions = nullptr) const
     {
         std::map<std::string, int> listed;
         for (const std::string& file : files)
             for (std::string line : Lines(file)) {
+                if (line.starts_with("??")) {
+                    if (deletions)
+                        deletions->push_back(line);
+                    continue;
+                }
                 const size_t bar = line.rfind('|');
                 if (bar != std::string::npos)
                     line.resize(bar);
@@ -304,6 +313,15 @@ protected:
         return listed;
     }
     std::map<std::string, int> Listed() const { return Listed(CollectFiles()); }
+    // The same for every file of the results folder named `stem`... (the job's deletion list too).
+    std::map<std::string, int> ListedIn(const std::string& stem, std::vector<std::string>* deletions = nullptr) const
+    {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::directory_iterator(Results()))
+            if (entry.path().filename().string().starts_with(stem))
+                files.push_back(entry.path().string());
+        return Listed(files, deletions);
+    }
 
     // Every item at and below `root` as a collect line names it ("path/" for folders), except
     // what `skip` refuses (a refused folder takes its tree with it) and the contents of
@@ -377,6 +395,22 @@ protected:
     {
         auto params = Calls("concatPhaseParams", jobId);
         return params.empty() ? std::string() : params.back().value("params", "");
+    }
+    // The reference time job `jobId` handed to its backup phase (" -r <seconds>"), 0 without one.
+    std::int64_t ReferenceOf(int jobId) const
+    {
+        const std::string params = PhaseParams(jobId);
+        const size_t at = params.find(" -r ");
+        EXPECT_NE(at, std::string::npos) << params;
+        return at == std::string::npos ? 0 : std::atoll(params.c_str() + at + 4);
+    }
+    // A change made in the second a job starts would be taken by that job and again by the next
+    // one (times compare at-or-after): every job starts in a second of its own.
+    static void NextSecond()
+    {
+        const auto next = std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now() +
+                                                                  std::chrono::milliseconds(50));
+        std::this_thread::sleep_until(next + std::chrono::milliseconds(20));
     }
     void ExpectPhaseCompleted(int jobId = 1) const
     {
