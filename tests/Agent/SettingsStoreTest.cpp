@@ -94,11 +94,9 @@ TEST_F(SettingsStoreTest, ReadsSectionFilesAndTreatsMissingAsNotPresent)
     EXPECT_EQ(text, "untouched");
 }
 
-TEST_F(SettingsStoreTest, NumberThatDoesNotParseIsNotPresentAndLogged)
+TEST_F(SettingsStoreTest, NumberThatDoesNotParseIsNotPresent)
 {
     WriteFile(Registry("FileSystemAgent"), "nGood 1\nnBad twelve\nnNegative -1\n");
-    std::string logPath = m_root + "/settings.log";
-    ASSERT_TRUE(CLogWriter::Instance().Open(logPath, 0).IsSuccess());
     uint32_t number = 77;
     EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nBad", number));
     EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nNegative", number));
@@ -106,12 +104,6 @@ TEST_F(SettingsStoreTest, NumberThatDoesNotParseIsNotPresentAndLogged)
     int signedValue = 5;
     EXPECT_FALSE(ZVPlatformInfo::getRegInt("FileSystemAgent", "nBad", signedValue));
     EXPECT_EQ(signedValue, 5);
-    CLogWriter::Instance().Close();
-
-    std::string log = ReadFile(logPath);
-    EXPECT_NE(log.find(Registry("FileSystemAgent") + ":2"), std::string::npos) << log;
-    EXPECT_NE(log.find("nBad"), std::string::npos) << log;
-    EXPECT_NE(log.find(Registry("FileSystemAgent") + ":3"), std::string::npos) << log;
 }
 
 TEST_F(SettingsStoreTest, SetNumberRewritesOneLineAndKeepsEveryOther)

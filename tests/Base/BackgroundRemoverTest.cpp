@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,17 +56,25 @@ TEST_F(BackgroundRemoverTest, NamesGoAtOnceAndEverythingIsGoneAfterDrain)
     EXPECT_TRUE(Names().empty());
 }
 
-// The clean-up list's removal goes through the remover: matching names vanish, others stay.
+// The clean-up list's removal goes through the remover: matching names in that folder vanish,
+// others stay, and no hidden copy is left.
 TEST_F(BackgroundRemoverTest, DeleteMatchingFilesLeavesNoHiddenCopies)
 {
+    ASSERT_EQ(::mkdir((m_dir + "/sub").c_str(), 0755), 0);
     MakeFile("CollectTot1.zvf", 3 << 20);
-    MakeFile("CollectTot2.zvf", 5);
+    MakeFile("CollectTot22.zvf", 5);
+    MakeFile("CollectInc1.zvf", 5);
     MakeFile("DCTot.zvf", 3 << 20);
+    MakeFile("sub/CollectTot3.zvf", 5);
     size_t deleted = 0;
     ASSERT_TRUE(FXFile::DeleteMatchingFiles(m_dir, "CollectTot*.zvf", &deleted).IsSuccess());
     EXPECT_EQ(deleted, 2u);
     ASSERT_TRUE(CBackgroundRemover::Instance().Drain().IsSuccess());
-    EXPECT_EQ(Names(), std::vector<std::string>{"DCTot.zvf"});
+    std::vector<std::string> names = Names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"CollectInc1.zvf", "DCTot.zvf", "sub"}));
+    EXPECT_TRUE(FXFile::Exists(m_dir + "/sub/CollectTot3.zvf"));
+    EXPECT_TRUE(FXFile::DeleteMatchingFiles(m_dir + "/missing", "*").IsSuccess());
 }
 
 // A file the worker cannot unlink is reported once by the next Drain, with its path.

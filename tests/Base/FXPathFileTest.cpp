@@ -32,20 +32,6 @@ TEST(FXPath, ParentNameAndContainment)
 
 using FXFileTest = ScratchFolderTest;
 
-TEST_F(FXFileTest, DeleteMatchingTouchesOnlyMatchesInThatFolder)
-{
-    ASSERT_TRUE(FXFile::CreateDirectories(m_dir + "/sub/deeper").IsSuccess());
-    for (const char* name : {"CollectTot1.zvf", "CollectTot22.zvf", "CollectInc1.zvf", "DCTot.zvf", "sub/CollectTot3.zvf"})
-        ASSERT_TRUE(FXFile::WriteFileAtomically(m_dir + "/" + name, "x\n").IsSuccess());
-    size_t deleted = 0;
-    ASSERT_TRUE(FXFile::DeleteMatchingFiles(m_dir, "CollectTot*.zvf", &deleted).IsSuccess());
-    EXPECT_EQ(deleted, 2u);
-    EXPECT_TRUE(FXFile::Exists(m_dir + "/CollectInc1.zvf"));
-    EXPECT_TRUE(FXFile::Exists(m_dir + "/DCTot.zvf"));
-    EXPECT_TRUE(FXFile::Exists(m_dir + "/sub/CollectTot3.zvf"));
-    EXPECT_TRUE(FXFile::DeleteMatchingFiles(m_dir + "/missing", "*").IsSuccess());
-}
-
 TEST_F(FXFileTest, AtomicWriteReplacesWholeAndErrorsNameThePath)
 {
     std::string path = m_dir + "/state.zvf";
