@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include "Agent/BackupJobClient.h"
-#include "Agent/JMBkpOpsFactory.h"
 #include "Agent/JobJournal.h"
 #include "Agent/ServiceMonitor.h"
 #include "Agent/ZVJobCtrlClient.h"
@@ -28,47 +27,31 @@ protected:
     }
 };
 
+// The calls a scan makes are read back by the end-to-end and driver tests; pinned here is the
+// encoding: escapes, the largest number, the action names, the argument lists.
 TEST_F(JobManagerJournalTest, EveryCallIsOneExactLine)
 {
     CBackupJobClientPtr jm = Client();
     ASSERT_TRUE(jm);
-    EXPECT_EQ(jm->getJobId(), 77);
-    EXPECT_TRUE(jm->setNumStreams(2).IsSuccess());
     EXPECT_TRUE(jm->concatPhaseParams(" -r 1700000000 -TrueUp \"q\"\\", CBackupJobClient::JMCONCAT).IsSuccess());
     EXPECT_TRUE(jm->concatPhaseParams("x", 3).IsSuccess());
     EXPECT_TRUE(jm->concatPhaseParams("", 1).IsSuccess());
     EXPECT_TRUE(jm->concatPhaseParams("y", 9).IsSuccess());
-    EXPECT_TRUE(jm->updateInfo().IsSuccess());
-    EXPECT_TRUE(jm->setReferenceTime(1700000000).IsSuccess());
     EXPECT_TRUE(jm->setUncompBytesToXfer(18446744073709551615ull).IsSuccess());
     EXPECT_TRUE(jm->setUnCompBytesToAdd(10).IsSuccess());
     EXPECT_TRUE(jm->addFilesIndexed(100).IsSuccess());
-    EXPECT_TRUE(jm->addScanFileFailures(3).IsSuccess());
     EXPECT_TRUE(jm->setPendingCause(0x13000257, {"CLIENTSCAN", "", "", ""}).IsSuccess());
-    EXPECT_TRUE(jm->setPendingCauseAndCriticalEvent(0x1100000A, {"FileScan initialization failed. x"}).IsSuccess());
     EXPECT_TRUE(jm->jobAlive().IsSuccess());
-    EXPECT_TRUE(JMBkpOpsFactory::allocObj(jm)->setIndexQueriedForIncompleteLargeFiles().IsSuccess());
-    EXPECT_TRUE(jm->complete(1, 1).IsSuccess());
-    EXPECT_TRUE(jm->complete(3, 2).IsSuccess());
-
-    std::vector<std::string> expected = {
-        R"({"call":"setNumStreams","streams":2})",
+    const std::vector<std::string> expected = {
         R"({"call":"concatPhaseParams","params":" -r 1700000000 -TrueUp \"q\"\\","action":"JMCONCAT"})",
         R"({"call":"concatPhaseParams","params":"x","action":"JMSTRSET"})",
         R"({"call":"concatPhaseParams","params":"","action":"JMNULLIFY"})",
         R"({"call":"concatPhaseParams","params":"y","action":"??"})",
-        R"({"call":"updateInfo"})",
-        R"({"call":"setReferenceTime","time":1700000000})",
         R"({"call":"setUncompBytesToXfer","bytes":18446744073709551615})",
         R"({"call":"setUnCompBytesToAdd","bytes":10})",
         R"({"call":"addFilesIndexed","count":100})",
-        R"({"call":"addScanFileFailures","count":3})",
         R"({"call":"setPendingCause","id":318767703,"args":["CLIENTSCAN","","",""]})",
-        R"({"call":"setPendingCauseAndCriticalEvent","id":285212682,"args":["FileScan initialization failed. x"]})",
         R"({"call":"jobAlive"})",
-        R"({"call":"setIndexQueriedForIncompleteLargeFiles","value":true})",
-        R"({"call":"complete","status":1,"for":1})",
-        R"({"call":"complete","status":3,"for":2})",
     };
     EXPECT_EQ(Journal(), expected);
     EXPECT_EQ(jm->getLastErrorNumber(), 0);

@@ -7,14 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <tuple>
+#include <vector>
+
 TEST(FXPath, AppendPutsExactlyOneSeparator)
 {
-    EXPECT_EQ(FXPath::Append("/r", "a"), "/r/a");
-    EXPECT_EQ(FXPath::Append("/r/", "/a"), "/r/a");
-    EXPECT_EQ(FXPath::Append("/r//", "//a"), "/r/a");
-    EXPECT_EQ(FXPath::Append("/", "a"), "/a");
-    EXPECT_EQ(FXPath::Append("", "a"), "a");
-    EXPECT_EQ(FXPath::Append("/r", ""), "/r");
+    for (const auto& [folder, name, joined] : std::vector<std::tuple<const char*, const char*, const char*>>{
+             {"/r", "a", "/r/a"}, {"/r/", "/a", "/r/a"}, {"/r//", "//a", "/r/a"}, {"/", "a", "/a"}, {"", "a", "a"},
+             {"/r", "", "/r"}})
+        EXPECT_EQ(FXPath::Append(folder, name), joined) << folder << " + " << name;
 }
 
 TEST(FXPath, ParentNameAndContainment)
@@ -24,10 +25,9 @@ TEST(FXPath, ParentNameAndContainment)
     EXPECT_EQ(FXPath::Parent("/"), "");
     EXPECT_EQ(FXPath::FileName("/a/b/"), "b");
     EXPECT_EQ(FXPath::FileName("/"), "");
-    EXPECT_TRUE(FXPath::IsUnder("/a/b", "/a"));
-    EXPECT_TRUE(FXPath::IsUnder("/a", "/a/"));
-    EXPECT_FALSE(FXPath::IsUnder("/ab", "/a"));
-    EXPECT_TRUE(FXPath::IsUnder("/x", "/"));
+    for (const auto& [path, folder, under] : std::vector<std::tuple<const char*, const char*, bool>>{
+             {"/a/b", "/a", true}, {"/a", "/a/", true}, {"/ab", "/a", false}, {"/x", "/", true}})
+        EXPECT_EQ(FXPath::IsUnder(path, folder), under) << path << " under " << folder;
 }
 
 using FXFileTest = ScratchFolderTest;

@@ -1,8 +1,7 @@
 // The backup status file: found or not, records saved per volume, and saves from several
 // output handlers at once.
+#include "Base/ScratchFolderTest.h"
 #include "Scan/Unix/BackupStatusFile.h"
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,20 +10,8 @@
 
 namespace {
 
-class BackupStatusFileTest : public ::testing::Test {
+class BackupStatusFileTest : public ScratchFolderTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fsweep-status-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
-    }
-
     static CVolumeBackupStatusData Record(const std::string& volume, std::int64_t usn, std::int64_t refTime)
     {
         CVolumeBackupStatusData record(volume);
@@ -35,36 +22,34 @@ protected:
         record.SetJournalId(usn * 10);
         return record;
     }
-
-    std::string m_folder;
 };
 
 TEST_F(BackupStatusFileTest, MissingOrPresentFileIsNoError)
 {
-    CBackupStatusFile missing(m_folder);
-    EXPECT_EQ(missing.GetStatusFilePath(), m_folder + "/cjInfoTot.zvf");
+    CBackupStatusFile missing(m_dir);
+    EXPECT_EQ(missing.GetStatusFilePath(), m_dir + "/cjInfoTot.zvf");
     EXPECT_TRUE(missing.Initialize().IsSuccess());
-    EXPECT_FALSE(std::filesystem::exists(m_folder + "/cjInfoTot.zvf"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/cjInfoTot.zvf"));
 
     // Whatever the file holds is not read; finding it empties what the object held.
-    std::ofstream(m_folder + "/cjInfoTot.zvf") << "not a layout anyone reads\n";
-    CBackupStatusFile present(m_folder);
+    std::ofstream(m_dir + "/cjInfoTot.zvf") << "not a layout anyone reads\n";
+    CBackupStatusFile present(m_dir);
     ASSERT_TRUE(present.SaveUpdatedStatusData(Record("/vol", 5, 100)).IsSuccess());
     ASSERT_TRUE(present.ReadFile(present.GetStatusFilePath()).IsSuccess());
     CVolumeBackupStatusData found;
     EXPECT_FALSE(present.GetSavedStatusData("/vol", found));
-    EXPECT_TRUE(present.ReadFile(m_folder + "/absent.zvf").IsSuccess());
+    EXPECT_TRUE(present.ReadFile(m_dir + "/absent.zvf").IsSuccess());
 
-    CBackupStatusFile noFolder(m_folder + "/not/there");
+    CBackupStatusFile noFolder(m_dir + "/not/there");
     EXPECT_TRUE(noFolder.WriteOutputFile().IsSuccess());
-    EXPECT_FALSE(std::filesystem::exists(m_folder + "/not"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/not"));
     // Asking for a volume gives a default record, saved or not.
     EXPECT_EQ(present.GetBackupStatusData("/vol"), CVolumeBackupStatusData());
 }
 
 TEST_F(BackupStatusFileTest, LaterRecordForAVolumeWins)
 {
-    CBackupStatusFile status(m_folder);
+    CBackupStatusFile status(m_dir);
     ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/vol", 5, 100)).IsSuccess());
     ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/other", 9, 300)).IsSuccess());
     ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/vol", 7, 200)).IsSuccess());
@@ -80,7 +65,7 @@ TEST_F(BackupStatusFileTest, LaterRecordForAVolumeWins)
 
 TEST_F(BackupStatusFileTest, HandlersOfManyThreadsSaveAndAskAtOnce)
 {
-    CBackupStatusFile status(m_folder);
+    CBackupStatusFile status(m_dir);
     constexpr int kThreads = 8;
     constexpr int kSaves = 500;
     std::vector<std::thread> threads;

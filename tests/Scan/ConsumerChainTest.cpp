@@ -316,15 +316,18 @@ TEST_F(ConsumerTest, ExtentQualificationAndSlabs)
         EXPECT_TRUE(consumer.Process(item).IsSuccess());
         return item->HasBag() && item->GetBag().GetBool(CExtentLine::kQualifiedKey);
     };
-    EXPECT_TRUE(qualified(Synthetic("/big", S_IFREG, 0, 0, threshold)));
-    EXPECT_FALSE(qualified(Synthetic("/small", S_IFREG, 0, 0, threshold - 1)));
-    EXPECT_FALSE(qualified(Synthetic("/folder", S_IFDIR, 0, 0, threshold)));
+    // The threshold, folders, AppleDouble companions, hard links, and the path length limit.
     CItemPtr flagged = Synthetic("/apple", S_IFREG, 0, 0, threshold);
     flagged->SetAppleDoubleFile(true);
-    EXPECT_FALSE(qualified(flagged));
-    EXPECT_FALSE(qualified(Synthetic("/linked", S_IFREG, 0, 0, threshold, 2)));
-    EXPECT_FALSE(qualified(Synthetic("/" + std::string(5999, 'l'), S_IFREG, 0, 0, threshold)));
-    EXPECT_TRUE(qualified(Synthetic("/" + std::string(5998, 'l'), S_IFREG, 0, 0, threshold)));
+    for (const auto& [item, yes] : std::vector<std::pair<CItemPtr, bool>>{
+             {Synthetic("/big", S_IFREG, 0, 0, threshold), true},
+             {Synthetic("/small", S_IFREG, 0, 0, threshold - 1), false},
+             {Synthetic("/folder", S_IFDIR, 0, 0, threshold), false},
+             {flagged, false},
+             {Synthetic("/linked", S_IFREG, 0, 0, threshold, 2), false},
+             {Synthetic("/" + std::string(5999, 'l'), S_IFREG, 0, 0, threshold), false},
+             {Synthetic("/" + std::string(5998, 'l'), S_IFREG, 0, 0, threshold), true}})
+        EXPECT_EQ(qualified(item), yes) << item->GetLocalFullyQualifiedItemName().size();
     struct stat device {};
     device.st_mode = S_IFBLK;
     EXPECT_TRUE(qualified(std::make_shared<CRawDeviceItem>("/dev/sdz", "/dev/sdz", device, 5ULL << 30)));

@@ -92,18 +92,16 @@ TEST(DirChangeRecordTest, ParserReadsTagsInAnyCaseAndOrder)
     EXPECT_FALSE(info->GetIsDeleted());
 
     // Only the character '1' right after the tag means yes.
-    EXPECT_FALSE(ParseV1("|<IS>2|<CI>1")->isSelected());
-    EXPECT_FALSE(ParseV1("|<IS>|<CI>1")->isSelected());
-    EXPECT_FALSE(ParseV1("|<IS> 1")->isSelected());
-    EXPECT_TRUE(ParseV1("|<IS>10")->isSelected());
+    for (const auto& [text, yes] : std::vector<std::pair<const char*, bool>>{
+             {"|<IS>2|<CI>1", false}, {"|<IS>|<CI>1", false}, {"|<IS> 1", false}, {"|<IS>10", true}})
+        EXPECT_EQ(ParseV1(text)->isSelected(), yes) << text;
     EXPECT_FALSE(ParseV1("|<ACL>0")->IsACLOnly());
     EXPECT_FALSE(ParseV1("|<ACL>")->IsACLOnly());
 
     // Frequency: automatic base; the record keeps four bits.
-    EXPECT_EQ(ParseV1("|<BFQ>010")->GetBackupFrequency(), 8u);
-    EXPECT_EQ(ParseV1("|<BFQ>0xF")->GetBackupFrequency(), 15u);
-    EXPECT_EQ(ParseV1("|<BFQ>7")->GetBackupFrequency(), 7u);
-    EXPECT_EQ(ParseV1("|<BFQ>junk")->GetBackupFrequency(), 0u);
+    for (const auto& [text, frequency] : std::vector<std::pair<const char*, unsigned>>{
+             {"|<BFQ>010", 8}, {"|<BFQ>0xF", 15}, {"|<BFQ>7", 7}, {"|<BFQ>junk", 0}})
+        EXPECT_EQ(ParseV1(text)->GetBackupFrequency(), frequency) << text;
 
     // Missing tags, empty text and unknown fields leave the defaults.
     for (const std::string text : {"", "|", "|<XX>1|IS>1|<I S>1", "|<CI>"}) {

@@ -11,6 +11,7 @@
 #include "Agent/AgentTestEnv.h"
 #include "Agent/MemorySettingsStore.h"
 #include "Base/BackgroundRemover.h"
+#include "Base/ScratchFolderTest.h"
 #include "Scan/AdHocFileNameFactory.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
 #include "Scan/Unix/UnixAdHocFileNameFactory.h"
@@ -89,18 +90,16 @@ const std::vector<std::string> kLeftOver = {
     "JobResultsState.zvf",
 };
 
-class FileNameFactoryCleanupTest : public ::testing::Test {
+class FileNameFactoryCleanupTest : public ScratchFolderTest {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "fsweep-names-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
+        ScratchFolderTest::SetUp();
+        m_folder = m_dir;
         for (const std::string& name : kLeftOver)
             std::ofstream(m_folder + "/" + name) << "x";
         fs::create_directory(m_folder + "/hardLinksFolder.d");  // a folder matching a pattern
     }
-    void TearDown() override { fs::remove_all(m_folder); }
 
     std::set<std::string> Remaining() const
     {
@@ -174,7 +173,7 @@ TEST_F(FileNameFactoryCleanupTest, EachJobKindRemovesItsOwnFamily)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(m_folder);
+        ScratchFolderTest::TearDown();  // a fresh folder of left-overs for each kind
         SetUp();
         c.factory(m_folder)->DeleteSubclientFiles();
         const std::set<std::string> removed = Removed(), remaining = Remaining();
