@@ -128,4 +128,22 @@ TEST_F(ExtentSplitCollectFilesTest, ExpansionCutsEachMarkedFileIntoExtentsAndACo
     EXPECT_EQ(pages[0].extentBitmap.count(), 0u);
 }
 
+TEST_F(ExtentSplitCollectFilesTest, AMalformedLineStopsTheRunAndLeavesTheFileAsItWas)
+{
+    CFlatCollectFilePtr collect = AddResource(1, {{25 * kGiB, 10 * kGiB}});
+    ASSERT_TRUE(collect->RawWriteLine("%EXTENTQ%/d/broken:1:2|5").IsSuccess());
+    ASSERT_TRUE(collect->Flush().IsSuccess());
+    const std::vector<std::string> before = ReadLines(m_names->WorkUnitCollect(1));
+    CUnixMultiStreamExtentSplitCollectFiles splitter(std::make_shared<CPostProcessingOptions>("2:5"), m_names,
+                                                     m_resources, 1, m_bag, 7);
+    const CKxError error = splitter.Run();
+    EXPECT_EQ(error.Code(), KxCode::InvalidData);
+    EXPECT_NE(error.AsString().find("Line 2 of collect file [" + m_names->WorkUnitCollect(1)), std::string::npos)
+        << error.AsString();
+    EXPECT_EQ(ReadLines(m_names->WorkUnitCollect(1)), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder), {}), 1) << "container or temporary left";
+    EXPECT_EQ(m_resources.size(), 1u);
+    EXPECT_FALSE(m_bag->Has(Id::idContainerCollectId));
+}
+
 }  // namespace
