@@ -95,16 +95,15 @@ protected:
     void SetUp() override
     {
         ScratchFolderTest::SetUp();
-        m_folder = m_dir;
         for (const std::string& name : kLeftOver)
-            std::ofstream(m_folder + "/" + name) << "x";
-        fs::create_directory(m_folder + "/hardLinksFolder.d");  // a folder matching a pattern
+            std::ofstream(m_dir + "/" + name) << "x";
+        fs::create_directory(m_dir + "/hardLinksFolder.d");  // a folder matching a pattern
     }
 
     std::set<std::string> Remaining() const
     {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_folder))
+        for (const auto& entry : fs::directory_iterator(m_dir))
             names.insert(entry.path().filename().string());
         return names;
     }
@@ -116,8 +115,6 @@ protected:
                 removed.insert(name);
         return removed;
     }
-
-    std::string m_folder;
 };
 
 using Make = std::function<std::unique_ptr<CFileNameFactory>(const std::string&)>;
@@ -175,7 +172,7 @@ TEST_F(FileNameFactoryCleanupTest, EachJobKindRemovesItsOwnFamily)
         SCOPED_TRACE(c.name);
         ScratchFolderTest::TearDown();  // a fresh folder of left-overs for each kind
         SetUp();
-        c.factory(m_folder)->DeleteSubclientFiles();
+        c.factory(m_dir)->DeleteSubclientFiles();
         const std::set<std::string> removed = Removed(), remaining = Remaining();
         if (!c.removed.empty()) {
             EXPECT_EQ(removed, c.removed);
@@ -191,15 +188,15 @@ TEST_F(FileNameFactoryCleanupTest, EachJobKindRemovesItsOwnFamily)
 TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
 {
     // Named after the collect files, so their clean-up and the backup phase's reading take them.
-    EXPECT_EQ(CUnixFileNameFactory(kIncremental, m_folder).DeletedItemsCollect(), m_folder + "/CollectIncDeletedItems.zvf");
-    EXPECT_EQ(CUnixFileNameFactory(kDifferential, m_folder).DeletedItemsCollect(), m_folder + "/CollectIncDeletedItems.zvf");
-    EXPECT_EQ(CUnixFileNameFactory(kFull, m_folder).DeletedItemsCollect(), m_folder + "/CollectTotDeletedItems.zvf");
+    EXPECT_EQ(CUnixFileNameFactory(kIncremental, m_dir).DeletedItemsCollect(), m_dir + "/CollectIncDeletedItems.zvf");
+    EXPECT_EQ(CUnixFileNameFactory(kDifferential, m_dir).DeletedItemsCollect(), m_dir + "/CollectIncDeletedItems.zvf");
+    EXPECT_EQ(CUnixFileNameFactory(kFull, m_dir).DeletedItemsCollect(), m_dir + "/CollectTotDeletedItems.zvf");
     for (const char* name : {"CollectIncDeletedItems.zvf", "CollectTotDeletedItems.zvf"})
-        std::ofstream(m_folder + "/" + name) << "??d/x";
-    CUnixFileNameFactory(kIncremental, m_folder).DeleteSubclientFiles();
+        std::ofstream(m_dir + "/" + name) << "??d/x";
+    CUnixFileNameFactory(kIncremental, m_dir).DeleteSubclientFiles();
     EXPECT_FALSE(Remaining().count("CollectIncDeletedItems.zvf"));
     EXPECT_TRUE(Remaining().count("CollectTotDeletedItems.zvf")) << "the full's list stays with the full's files";
-    CUnixFileNameFactory(kFull, m_folder).DeleteSubclientFiles();
+    CUnixFileNameFactory(kFull, m_dir).DeleteSubclientFiles();
     EXPECT_FALSE(Remaining().count("CollectTotDeletedItems.zvf"));
 }
 
@@ -208,8 +205,8 @@ TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
 TEST_F(FileNameFactoryCleanupTest, LargeFilesGoAtOnceAndHiddenLeftoversAreSwept)
 {
     const auto make = [&](const std::string& name) {
-        std::ofstream(m_folder + "/" + name) << "x";
-        fs::resize_file(m_folder + "/" + name, CBackgroundRemover::kBackgroundBytes);
+        std::ofstream(m_dir + "/" + name) << "x";
+        fs::resize_file(m_dir + "/" + name, CBackgroundRemover::kBackgroundBytes);
     };
     const std::vector<std::pair<Make, std::string>> kinds{
         {Of<CUnixFileNameFactory>(kIncremental), "CollectInc1.zvf"},
@@ -219,8 +216,8 @@ TEST_F(FileNameFactoryCleanupTest, LargeFilesGoAtOnceAndHiddenLeftoversAreSwept)
         SCOPED_TRACE(large);
         make(large);
         make(".DCTmp.zvf.removing-4242-2");
-        std::ofstream(m_folder + "/.CollectInc2.zvf.removing-4242-1") << "x";
-        factory(m_folder)->DeleteSubclientFiles();
+        std::ofstream(m_dir + "/.CollectInc2.zvf.removing-4242-1") << "x";
+        factory(m_dir)->DeleteSubclientFiles();
         EXPECT_FALSE(Remaining().count(large));
         ASSERT_TRUE(CBackgroundRemover::Instance().Drain().IsSuccess());
         for (const std::string& name : Remaining())

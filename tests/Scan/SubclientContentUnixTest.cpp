@@ -186,9 +186,11 @@ TEST_F(SubclientContentUnixTest, ClusterServiceGroupGuards)
 {
     const json defaultSc = {{"default", true}, {"content", {"/data"}}};
     m_settings->Put("Machines", "sClusterGroupClients", "other, client1");
-    m_settings->Put("Machines", "sVCS_SUPPORT", "yes");
     m_settings->Put("Machines", "sHOSTNAME", "127.0.0.1");
     m_settings->Put("Machines", "sVCS_SERVICE_GROUP", "sg1");
+    // Nothing changes unless the agent is told to support the cluster.
+    EXPECT_EQ(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    m_settings->Put("Machines", "sVCS_SUPPORT", "yes");
     // The cluster utility cannot answer here: everything is backed up.
     EXPECT_EQ(Run(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
     // Only a default subclient is touched.
