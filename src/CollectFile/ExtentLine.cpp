@@ -87,7 +87,7 @@ void CExtentLine::AppendTo(std::string& out) const
         AppendNumber(out, '/', index);
     for (std::uint64_t field : {device, inode, mtime, fileSize, extentSize})
         AppendNumber(out, ':', field);
-    if (kind != EKind::Container)
+    if (hasSize)
         AppendNumber(out, '|', size);
 }
 

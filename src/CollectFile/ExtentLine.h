@@ -41,7 +41,7 @@ public:
     // Parses a whole line (without its newline); error 13 naming the line when it is short of
     // fields, a number is not decimal or the path does not decode.
     [[nodiscard]] static CKxError Parse(std::string_view line, CExtentLine& parsed);
-    // Appends the line, without a newline. Qualified and extent lines end in "|<size>".
+    // Appends the line, without a newline, ending in "|<size>" when it has one.
     void AppendTo(std::string& out) const;
     std::string Format() const;
 

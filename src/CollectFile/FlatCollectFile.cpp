@@ -33,6 +33,7 @@ bool AppendExtentQualifiedLine(CItem& item, std::string& line)
     qualified.mtime = static_cast<std::uint64_t>(item.GetLastWriteTime().Seconds());
     qualified.fileSize = item.GetFileSize();
     qualified.extentSize = bag.Get<unsigned long long>(CExtentLine::kExtentSizeKey, 0);
+    qualified.hasSize = true;
     qualified.size = qualified.fileSize;
     qualified.AppendTo(line);
     line.push_back('\n');

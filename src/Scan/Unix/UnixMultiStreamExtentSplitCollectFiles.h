@@ -71,10 +71,9 @@ public:
     static std::string TableName(long long jobId);
     static std::string IdentifierOf(const std::string& path);
 
+    // What the node map lists, once Run2 and the split have run.
     const std::set<int>& GetExtentCollectNumbers() const { return m_extentCollectNumbers; }
     int GetContainerCollectNumber() const { return m_containerNumber; }
-    std::uint64_t GetTotalExtentCount() const { return m_totalExtents; }
-    std::uint64_t GetTotalContainerCount() const { return m_totalContainers; }
 
 protected:
     bool ExtentsEnabled() const;
