@@ -6,7 +6,6 @@
 #include "Agent/CommandLineArguments.h"
 #include "Agent/MemorySettingsStore.h"
 #include "Agent/ZVPlatformInfo.h"
-#include "Base/LogWriter.h"
 #include "CollectFile/FileNameEscaping.h"
 #include "Engine/FindFirstItem.h"
 
@@ -34,21 +33,6 @@ protected:
         ZVPlatformInfo::Install(m_settings);
         WriteApp("2:5", 29);
     }
-
-    void TearDown() override
-    {
-        if (!m_logPath.empty())
-            CLogWriter::Instance().Close();
-        AgentTestEnv::TearDown();
-    }
-
-    // Sends the log to a scratch file that Logged() searches.
-    void CaptureLog()
-    {
-        m_logPath = m_root + "/scan.log";
-        ASSERT_TRUE(CLogWriter::Instance().Open(m_logPath, 5).IsSuccess());
-    }
-    bool Logged(const std::string& text) const { return ReadFile(m_logPath).find(text) != std::string::npos; }
 
     // Writes application 2:5 (index version 2) with `subclient` members over a non-default
     // subclient holding /data, in the default backup set unless told otherwise.
@@ -170,5 +154,4 @@ protected:
     }
 
     std::shared_ptr<CMemorySettingsStore> m_settings;
-    std::string m_logPath;
 };

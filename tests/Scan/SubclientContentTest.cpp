@@ -1,7 +1,7 @@
 // Subclient content against a scratch instance: the application configuration gives content and
-// filters, the bag gives the switches, and the log is read back for the lines an operator sees.
-// Covers the per-entry translation, content files, new content, laptop filters, overlapping
-// content, the lists handed to the work units, and the content-change check.
+// filters, the bag gives the switches. Covers the per-entry translation, content files, new
+// content, laptop filters, overlapping content, the lists handed to the work units, and the
+// content-change check.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "Agent/SubclientConf.h"
-#include "Base/LogWriter.h"
 #include "Engine/WorkUnitManager.h"
 #include "Scan/ScanJobTestEnv.h"
 #include "Scan/ScannerConfigurationBagId.h"
