@@ -126,6 +126,7 @@ TEST_F(ExtentsTest, LargeFileIsCutIntoExtentsSpreadOverStreams)
     std::vector<FileExtentRecord> records;
     ASSERT_TRUE(table.SearchRecords(large, records).IsSuccess());
     ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].extentCount, 3u);
     EXPECT_EQ(records[0].extentBitmap.count(), 3u);
 
     const std::vector<std::string> nodeMap = Lines(Results() + "/FileExtentBackupInfo.zvf");
