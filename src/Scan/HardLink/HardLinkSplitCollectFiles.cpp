@@ -10,8 +10,10 @@
 CHardLinkSplitCollectFiles::CHardLinkSplitCollectFiles(std::shared_ptr<CPostProcessingOptions> options,
                                                        std::shared_ptr<CFileNameFactory> names,
                                                        std::vector<COutputResourcesPtr>& outputResources,
-                                                       int lastCollectNumber, std::shared_ptr<HardLinkManager> manager)
-    : CUnixSplitCollectFiles(std::move(options), std::move(names), outputResources, lastCollectNumber),
+                                                       int lastCollectNumber, CBagPtr scannerOptions, long long jobId,
+                                                       std::shared_ptr<HardLinkManager> manager)
+    : CUnixMultiStreamExtentSplitCollectFiles(std::move(options), std::move(names), outputResources, lastCollectNumber,
+                                              std::move(scannerOptions), jobId),
       m_manager(std::move(manager))
 {
 }
@@ -19,7 +21,7 @@ CHardLinkSplitCollectFiles::CHardLinkSplitCollectFiles(std::shared_ptr<CPostProc
 CKxError CHardLinkSplitCollectFiles::Run()
 {
     FSTRACE();
-    KX_RETURN_IF_FAILED(CUnixSplitCollectFiles::Run(), "Failed to split the collect files");
+    KX_RETURN_IF_FAILED(CUnixMultiStreamExtentSplitCollectFiles::Run(), "Failed to split the collect files");
     if (!m_manager || m_manager->InsertedCount() == 0)
         return CKxError::Success();
     const int splitCount = m_options ? m_options->GetCollectFileSplitCount() : 1;

@@ -1,6 +1,6 @@
 #pragma once
 // CHardLinkSplitCollectFiles: the post-walk step of a job that handles hard links: the split of
-// the ordinary collect files, then the hard-link manager's split and merge (HardLinkManager),
+// the ordinary collect files (with their extents, when extent backup is on), then the hard-link manager's split and merge (HardLinkManager),
 // which turn the recorded hard-linked files into collect files of their own, numbered after the
 // pieces, grouped in "split_config" with the collect file they came from.
 //
@@ -9,15 +9,15 @@
 // fails the step (the recorded names are in no ordinary collect file).
 //
 // Thread: the job's clean-up thread.
-#include "Scan/Unix/UnixSplitCollectFiles.h"
+#include "Scan/Unix/UnixMultiStreamExtentSplitCollectFiles.h"
 
 class HardLinkManager;
 
-class CHardLinkSplitCollectFiles : public CUnixSplitCollectFiles {
+class CHardLinkSplitCollectFiles : public CUnixMultiStreamExtentSplitCollectFiles {
 public:
     CHardLinkSplitCollectFiles(std::shared_ptr<CPostProcessingOptions> options, std::shared_ptr<CFileNameFactory> names,
                                std::vector<COutputResourcesPtr>& outputResources, int lastCollectNumber,
-                               std::shared_ptr<HardLinkManager> manager);
+                               CBagPtr scannerOptions, long long jobId, std::shared_ptr<HardLinkManager> manager);
 
     [[nodiscard]] CKxError Run() override;
 

@@ -504,10 +504,12 @@ CKxError CUnixScanJobCallback::GetSplitCollectFileInterface(std::shared_ptr<ISpl
         std::lock_guard<std::mutex> lock(m_hardLinkLock);
         hardLinks = m_hardLinkManager;
     }
+    CBagPtr bag = GetScannerConfigurationBag();
     if (hardLinks)
         splitter = std::make_shared<CHardLinkSplitCollectFiles>(options, m_fileNameFactory, OutputResourcesForCleanup(),
-                                                                GetOutputResourceIndex(), std::move(hardLinks));
-    else if (CBagPtr bag = GetScannerConfigurationBag(); bag && bag->GetBool(Id::idMultiStreamExtentBackup))
+                                                                GetOutputResourceIndex(), bag, m_jobId,
+                                                                std::move(hardLinks));
+    else if (bag && bag->GetBool(Id::idMultiStreamExtentBackup))
         splitter = std::make_shared<CUnixMultiStreamExtentSplitCollectFiles>(
             options, m_fileNameFactory, OutputResourcesForCleanup(), GetOutputResourceIndex(), bag, m_jobId);
     else
