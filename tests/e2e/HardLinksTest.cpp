@@ -20,7 +20,7 @@ protected:
         ScanJobFixture::SetUp();
         m_data = m_tree + "/data";
         WriteText(m_instance + "/registry/FileSystemAgent",
-                  "HLINK Y\nFor_Multiple_Reads_On_Disk_Collect_Split_Multiplication_Factor 1\n");
+                  "HLINK Y\n");
     }
 
     // Every hard-link line of the collect files of `prefix` ("CollectTot", "CollectInc"), by file.
