@@ -53,6 +53,17 @@ instance() {
 EOF
 }
 
+# Runs the full job (job 1) of the instance at $work/root; prints "seconds peak_rss_kib". The
+# caller's name prefixes the messages of a job that fails.
+full_job() {
+    FSWEEP_ROOT=$work/root timed /dev/null \
+        "$fsweep" -vm inst -j 1 -a 2:5 -cn bench -jt bench -t 1 2>"$work/fsweep.err" ||
+        { echo "$(basename "$0"): fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
+    grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/1.jsonl" ||
+        { echo "$(basename "$0"): the job did not complete; see $work/root/inst" >&2; exit 1; }
+    rm -f "$work/root/inst/JobManager/1.jsonl"
+}
+
 field() {  # RECORD NAME
     sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"
 }

@@ -25,16 +25,6 @@ source "$(dirname "$0")/common.sh"
 parse_options build-job 21 "$@"
 need_tools "$bench/make_tree" "$bench/floor_walker" "$bench/engine_walk" "$fsweep"
 
-# Runs the full job; prints "seconds peak_rss_kib".
-job() {
-    FSWEEP_ROOT=$work/root timed /dev/null \
-        "$fsweep" -vm inst -j 1 -a 2:5 -cn bench -jt bench -t 1 2>"$work/fsweep.err" ||
-        { echo "full_job.sh: fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
-    grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/1.jsonl" ||
-        { echo "full_job.sh: the job did not complete; see $work/root/inst" >&2; exit 1; }
-    rm -f "$work/root/inst/JobManager/1.jsonl"
-}
-
 # Runs walker PROGRAM; prints "seconds" of its process and leaves its record in $work/PROGRAM.rec.
 walker() {  # PROGRAM
     local seconds rss
@@ -50,7 +40,7 @@ instance "$tree"
 # Warm the cache, then run the three programs in turns so that a busy moment of the machine
 # hits them all alike.
 "$bench/floor_walker" -t 2 -o "$work/floor_walker.out" "$tree" >/dev/null
-job >/dev/null
+full_job >/dev/null
 floor=() engine=() full=() floor_walk=() engine_walk=()
 for ((i = 0; i < runs; i++)); do
     # Each program starts with nothing of the previous one's output still to be written out:
@@ -64,7 +54,7 @@ for ((i = 0; i < runs; i++)); do
     engine_record=$(tail -n 1 "$work/engine_walk.rec")
     engine_walk+=("$(field "$engine_record" seconds)")
     sync
-    read -r seconds rss < <(job)
+    read -r seconds rss < <(full_job)
     full+=("$seconds")
 done
 floor_best=$(best "${floor[@]}")
@@ -90,8 +80,8 @@ if [ "$large" -gt 0 ]; then
     big=$work/tree$((large / 1000))k
     make_tree "$large" "$big"
     instance "$big"
-    job >/dev/null  # warm
-    read -r seconds rss < <(job)
+    full_job >/dev/null  # warm
+    read -r seconds rss < <(full_job)
     lines=$(cat "$work/root/inst/JobResults/2/5/"CollectTot*.zvf | wc -l)
     echo "full_job_large files=$large items=$lines seconds=$seconds peak_rss_kib=$rss"
 fi

@@ -29,12 +29,7 @@ linked_tree() {  # FILES DIR
 job() {  # HLINK(Y|N); prints "seconds peak_rss_kib"
     echo "nLogLevel 0" >"$work/root/inst/registry/FileSystemAgent"
     echo "HLINK $1" >>"$work/root/inst/registry/FileSystemAgent"
-    FSWEEP_ROOT=$work/root timed /dev/null \
-        "$fsweep" -vm inst -j 1 -a 2:5 -cn bench -jt bench -t 1 2>"$work/fsweep.err" ||
-        { echo "hardlinks_job.sh: fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
-    grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/1.jsonl" ||
-        { echo "hardlinks_job.sh: the job did not complete; see $work/root/inst" >&2; exit 1; }
-    rm -f "$work/root/inst/JobManager/1.jsonl"
+    full_job
 }
 
 tree=$work/tree200k-hl

@@ -1,6 +1,6 @@
 // The hard-link manager's files: what the split deals where, and how the merge numbers and groups
 // the results with the split map it finds.
-#include "Base/FXFile.h"
+#include "Base/ScratchFolderTest.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "Scan/HardLink/HardLinkManager.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
@@ -15,16 +15,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class HardLinkManagerTest : public ::testing::Test {
+class HardLinkManagerTest : public ScratchFolderTest {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/fsweep-hlm-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_folder = pattern;
+        ScratchFolderTest::SetUp();
+        m_folder = m_dir;
         m_names = std::make_shared<CUnixFileNameFactory>(1, m_folder);
     }
-    void TearDown() override { fs::remove_all(m_folder); }
 
     static std::string Read(const std::string& path)
     {
