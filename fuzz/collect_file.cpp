@@ -1,7 +1,7 @@
 // Collect files as the backup phase reads them: the input (after one byte that says whether the
 // lines carry start characters) is the file; every line is taken apart and its path decoded.
 #include "CollectFile/CollectFileReader.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "FuzzScratch.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "CollectFile/BackupOutConsumer.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 CBackupOutConsumer::CBackupOutConsumer(long long jobId, std::string path)
     : CItemConsumer(jobId), m_path(std::move(path)), m_file(64 * 1024)

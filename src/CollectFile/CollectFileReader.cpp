@@ -1,6 +1,6 @@
 #include "CollectFile/CollectFileReader.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #include "CollectFile/DirChangeClosedFile.h"
 
 #include "CollectFile/DirChangeFolderEntries.h"
-#include "CollectFile/DirChangePathOrder.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/DirChangePathOrder.h"
+#include "Base/FileNameEscaping.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "CollectFile/DirChangeComparison.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndexCompareCallback.h"
 
 using DirChangeFileLayout::kFileKind;

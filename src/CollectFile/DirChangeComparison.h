@@ -16,7 +16,7 @@
 #include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/DirChangeFolderEntries.h"
 #include "CollectFile/DirChangeItemBaseParser.h"
-#include "CollectFile/DirChangePathOrder.h"
+#include "Base/DirChangePathOrder.h"
 
 #include <map>
 #include <string>

@@ -2,8 +2,8 @@
 
 #include "Base/HotPath.h"
 #include "Base/Prefault.h"
-#include "CollectFile/DirChangePathOrder.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/DirChangePathOrder.h"
+#include "Base/FileNameEscaping.h"
 
 #include <algorithm>
 #include <charconv>

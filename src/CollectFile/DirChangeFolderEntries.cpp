@@ -1,6 +1,6 @@
 #include "CollectFile/DirChangeFolderEntries.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 #include <algorithm>
 

@@ -3,8 +3,8 @@
 #include "Base/HotPath.h"
 #include "Base/Prefault.h"
 #include "CollectFile/DirChangeFileLayout.h"
-#include "CollectFile/DirChangePathOrder.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/DirChangePathOrder.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
 #include <algorithm>

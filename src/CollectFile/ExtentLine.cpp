@@ -1,6 +1,6 @@
 #include "CollectFile/ExtentLine.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 #include <algorithm>
 #include <charconv>

@@ -3,7 +3,7 @@
 #include "Base/FXFile.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/BufferedFile.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 #include "Base/HotPath.h"
 #include "Base/Prefault.h"
 #include "CollectFile/ExtentLine.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "Engine/FindFirstItem.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "CollectFile/HCollectFile.h"
 
 #include "Base/FXFile.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 #include <charconv>
 

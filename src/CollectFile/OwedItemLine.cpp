@@ -1,7 +1,7 @@
 #include "CollectFile/OwedItemLine.h"
 
 #include "CollectFile/ExtentLine.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 #include <algorithm>
 #include <charconv>

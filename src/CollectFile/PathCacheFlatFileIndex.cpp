@@ -10,9 +10,9 @@
 #include "CollectFile/DirChangeComparison.h"
 #include "CollectFile/DirChangeFileLayout.h"
 #include "CollectFile/DirChangeFolderEntries.h"
-#include "CollectFile/DirChangePathOrder.h"
+#include "Base/DirChangePathOrder.h"
 #include "CollectFile/DirChangeStaging.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndexCompareCallback.h"
 
 #include <algorithm>

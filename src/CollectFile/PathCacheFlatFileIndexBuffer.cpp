@@ -1,6 +1,6 @@
 #include "CollectFile/PathCacheFlatFileIndexBuffer.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "CollectFile/StartCharacterCollectLineFormatter.h"
 
 #include "Base/FXPath.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 namespace {
 // `path` relative to `folder` ("" for the folder itself, "/x" below it), or false when the

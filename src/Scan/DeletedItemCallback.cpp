@@ -2,7 +2,7 @@
 
 #include "Agent/EvEvent.h"
 #include "Base/LogWriter.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/IncrFlatCollectFile.h"
 #include "Scan/Dirchange/DirChangeItemInfoImpl.h"
 #include "Scan/IncrementalDirChange.h"

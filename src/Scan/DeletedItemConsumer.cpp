@@ -1,7 +1,7 @@
 #include "Scan/DeletedItemConsumer.h"
 
 #include "Base/FXPath.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/IncrFlatCollectFile.h"
 
 CDeletedItemConsumer::CDeletedItemConsumer(std::shared_ptr<CIncrFlatCollectFile> deletedItems, long long jobId)

@@ -3,7 +3,7 @@
 #include "Agent/ApplicationId.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/BackupOutConsumer.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "Scan/FileNameFactory.h"
 #include "Scan/ZvErrorControl.h"
 

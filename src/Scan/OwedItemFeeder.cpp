@@ -2,7 +2,7 @@
 
 #include "Base/LogWriter.h"
 #include "CollectFile/CollectFileReader.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/IncrFlatCollectFile.h"
 #include "Engine/ConsumerAnswer.h"
 #include "Engine/FindFirstItem.h"

@@ -5,7 +5,7 @@
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/CollectFileReader.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/FlatCollectFile.h"
 
 #include <cerrno>

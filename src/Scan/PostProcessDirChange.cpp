@@ -3,7 +3,7 @@
 #include "Base/FXFile.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/FlatDirChangeFile.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 #include "Scan/DeletedItemCallback.h"

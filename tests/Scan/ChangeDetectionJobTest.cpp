@@ -5,7 +5,7 @@
 // job, a differential's deletions after incrementals, and completion in the scan phase.
 #include "Scan/ScanJobTestEnv.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "Scan/FileScan.h"
 #include "Scan/ScanJobFactory.h"
 

@@ -5,7 +5,7 @@
 // what this job could not read, late-found items added once, full-only items kept.
 #include "Scan/ScanJobTestEnv.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 #include "Engine/Item.h"
 #include "Scan/DeletedItemCallback.h"

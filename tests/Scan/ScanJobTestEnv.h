@@ -6,7 +6,7 @@
 #include "Agent/CommandLineArguments.h"
 #include "Agent/MemorySettingsStore.h"
 #include "Agent/ZVPlatformInfo.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "Engine/FindFirstItem.h"
 
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 // The collect-file splitter: where pieces are cut, what the split map says, which resources are
 // added, and that every item is still listed exactly once across the pieces.
 #include "Base/FXFile.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "Engine/Item.h"
 #include "Scan/ContentRootAncestorConsumer.h"

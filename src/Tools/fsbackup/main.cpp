@@ -22,7 +22,7 @@
 #include "Base/FXPath.h"
 #include "Base/KxError.h"
 #include "Base/LogWriter.h"
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 #include "Scan/ProcessCommitFiles.h"
 #include "Tools/fsbackup/BackupPhase.h"
 

@@ -1,4 +1,4 @@
-#include "CollectFile/DirChangePathOrder.h"
+#include "Base/DirChangePathOrder.h"
 
 #include "Base/HotPath.h"
 

@@ -1,4 +1,4 @@
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 #include <gtest/gtest.h>
 
