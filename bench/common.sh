@@ -64,6 +64,33 @@ full_job() {
     rm -f "$work/root/inst/JobManager/1.jsonl"
 }
 
+# Runs job JOB of TYPE (with -ref REF when given, then any further options); prints
+# "seconds peak_rss_kib".
+scan() {  # JOB TYPE [REF [OPTION...]]
+    local extra=()
+    [ $# -ge 3 ] && extra=(-ref "$3" "${@:4}")
+    FSWEEP_ROOT=$work/root timed /dev/null \
+        "$fsweep" -vm inst -j "$1" -a 2:5 -cn bench -jt bench -t "$2" "${extra[@]}" 2>"$work/fsweep.err" ||
+        { echo "$(basename "$0"): fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
+    grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/$1.jsonl" ||
+        { echo "$(basename "$0"): job $1 did not complete; see $work/root/inst" >&2; exit 1; }
+}
+
+reference_of() {  # JOB: the " -r " the job hands to the next phase
+    grep -o ' -r [0-9]*' "$work/root/inst/JobManager/$1.jsonl" | head -n 1 | awk '{print $2}'
+}
+
+# Modifies every 100th file, adds a file beside every 1000th and deletes every 1000th (offset
+# 500), in a fixed order. Prints "changed added deleted".
+change_tree() {  # DIR
+    local list=$work/files.txt
+    find "$1" -type f -print | LC_ALL=C sort >"$list"
+    awk 'NR % 100 == 0' "$list" | while IFS= read -r f; do printf 'x' >>"$f"; done
+    awk 'NR % 1000 == 0' "$list" | while IFS= read -r f; do printf 'new' >"$f.added"; done
+    awk 'NR % 1000 == 500' "$list" | while IFS= read -r f; do rm -f -- "$f"; done
+    awk 'NR % 100 == 0 {c++} NR % 1000 == 0 {a++} NR % 1000 == 500 {d++} END {print c+0, a+0, d+0}' "$list"
+}
+
 field() {  # RECORD NAME
     sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"
 }

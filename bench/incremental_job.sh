@@ -27,32 +27,6 @@ fsbackup=$build/src/fsbackup
 need_tools "$bench/make_tree" "$fsweep" "$fsbackup"
 command -v tar >/dev/null || { echo "incremental_job.sh: GNU tar is needed" >&2; exit 2; }
 
-# Runs job JOB of TYPE (with -ref REF when given); prints "seconds peak_rss_kib".
-scan() {  # JOB TYPE [REF]
-    local extra=()
-    [ $# -ge 3 ] && extra=(-ref "$3")
-    FSWEEP_ROOT=$work/root timed /dev/null \
-        "$fsweep" -vm inst -j "$1" -a 2:5 -cn bench -jt bench -t "$2" "${extra[@]}" 2>"$work/fsweep.err" ||
-        { echo "incremental_job.sh: fsweep failed:" >&2; cat "$work/fsweep.err" >&2; exit 1; }
-    grep -q '"call":"complete","status":1' "$work/root/inst/JobManager/$1.jsonl" ||
-        { echo "incremental_job.sh: job $1 did not complete; see $work/root/inst" >&2; exit 1; }
-}
-
-reference_of() {  # JOB: the " -r " the job hands to the next phase
-    grep -o ' -r [0-9]*' "$work/root/inst/JobManager/$1.jsonl" | head -n 1 | awk '{print $2}'
-}
-
-# Modifies every 100th file, adds a file beside every 1000th and deletes every 1000th (offset
-# 500), in a fixed order. Prints "changed added deleted".
-change_tree() {  # DIR
-    local list=$work/files.txt
-    find "$1" -type f -print | LC_ALL=C sort >"$list"
-    awk 'NR % 100 == 0' "$list" | while IFS= read -r f; do printf 'x' >>"$f"; done
-    awk 'NR % 1000 == 0' "$list" | while IFS= read -r f; do printf 'new' >"$f.added"; done
-    awk 'NR % 1000 == 500' "$list" | while IFS= read -r f; do rm -f -- "$f"; done
-    awk 'NR % 100 == 0 {c++} NR % 1000 == 0 {a++} NR % 1000 == 500 {d++} END {print c+0, a+0, d+0}' "$list"
-}
-
 collect_lines() {  # prints "items deletions" of the current results folder's incremental collect files
     cat "$work/root/inst/JobResults/2/5/"CollectInc*.zvf 2>/dev/null |
         awk '/^\?\?/ {d++; next} {i++} END {print i+0, d+0}'
