@@ -38,7 +38,9 @@ CKxError CExtentCheck::Take(std::string_view line, bool& taken)
 
 CKxError CExtentCheck::Verify() const
 {
-    for (const auto& [key, file] : m_files) {
+    for (const auto& entry : m_files) {
+        const auto& key = entry.first;
+        const auto& file = entry.second;
         const auto fail = [&](const std::string& why) {
             return CKxError(KxCode::InvalidData, KxFormat("The extents of [%s] (device %llu, inode %llu) %s",
                                                           file.path.c_str(), static_cast<unsigned long long>(key.first),
