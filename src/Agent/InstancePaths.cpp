@@ -34,3 +34,4 @@ std::string CInstancePaths::JobManagerFolder() { return Below("JobManager"); }
 std::string CInstancePaths::LogFilesFolder() { return Below("Log_Files"); }
 std::string CInstancePaths::TmpFolder() { return Below("tmp"); }
 std::string CInstancePaths::RunFolder() { return Below("run"); }
+std::string CInstancePaths::IndexFolder() { return Below("Index"); }

@@ -9,6 +9,7 @@
 //       Log_Files/fsweep.log           log writer's file
 //       tmp/                           the agent's temporary folder
 //       run/<name>                     service-monitor check-ins
+//       Index/<o>_<a>/<jobId>.idx      backup index: what each backup phase took
 //
 // Every folder getter answers from the focus set by ZVPI_Focus::setFocus; without a focus it
 // returns "" (callers that need a folder must fail on an empty answer).
@@ -29,4 +30,5 @@ public:
     static std::string LogFilesFolder();
     static std::string TmpFolder();
     static std::string RunFolder();
+    static std::string IndexFolder();
 };
