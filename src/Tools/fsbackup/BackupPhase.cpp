@@ -1,5 +1,6 @@
 #include "Tools/fsbackup/BackupPhase.h"
 
+#include "Base/FileNameEscaping.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
@@ -7,6 +8,7 @@
 #include "CollectFile/BufferedFile.h"
 #include "CollectFile/CollectEvidence.h"
 #include "CollectFile/CollectFileReader.h"
+#include "CollectFile/ExtentLine.h"
 #include "CollectFile/HCollectFile.h"
 #include "CollectFile/OwedItemLine.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
@@ -88,6 +90,8 @@ CKxError CBackupPhase::CommitOwedLists()
         KX_RETURN_IF_ERROR(m_commitFile->Commit());
     return CKxError::Success();
 }
+
+CKxError CBackupPhase::CommitIndex() { return m_index ? m_index->Commit() : CKxError::Success(); }
 
 CKxError CBackupPhase::ReleaseFedBackList()
 {
@@ -234,10 +238,24 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
             bool extent = false;
             KX_RETURN_IF_FAILED(m_extents.Take(raw, extent), "Line %llu of [%s]",
                                 static_cast<unsigned long long>(reader.GetLineNumber()), path.c_str());
-            if (raw.starts_with("??d") || raw.starts_with("??D"))
+            if (raw.starts_with("??d") || raw.starts_with("??D")) {
                 ++m_summary.deletions;
-            else if (!extent)
+                if (m_index) {
+                    KX_RETURN_IF_FAILED(unescapeFileName(std::string_view(raw).substr(3), itemPath),
+                                        "Line %llu of [%s]", static_cast<unsigned long long>(reader.GetLineNumber()),
+                                        path.c_str());
+                    m_index->AddDeletion(itemPath);
+                }
+            } else if (!extent) {
                 ++m_summary.specialLines;
+            } else if (CExtentLine::EKind kind; CExtentLine::KindOf(raw, kind) && kind == CExtentLine::EKind::Container) {
+                // A file backed up by extents is one item, taken once with its container line;
+                // its data is counted with its extents.
+                CExtentLine container;
+                KX_RETURN_IF_FAILED(CExtentLine::Parse(raw, container), "Line %llu of [%s]",
+                                    static_cast<unsigned long long>(reader.GetLineNumber()), path.c_str());
+                TakeItem(container.path, false, false);
+            }
             continue;
         }
         KX_RETURN_IF_ERROR(reader.GetCurrentPath(itemPath));
@@ -245,7 +263,7 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
         ++m_summary.items;
         if (isFolder)
             ++m_summary.folders;
-        CheckItem(itemPath, isFolder);
+        TakeItem(itemPath, isFolder);
         if (!isFolder)
             ++m_filesTaken;
     }
@@ -272,7 +290,7 @@ CKxError CBackupPhase::ReadHardLinkLine(const std::string& raw, const std::strin
     ++m_summary.hardLinkNames;
     if (first)
         ++m_summary.hardLinkFiles;
-    CheckItem(element.path, false, first);
+    TakeItem(element.path, false, first);
     ++m_filesTaken;
     return CKxError::Success();
 }
@@ -289,22 +307,21 @@ void CBackupPhase::AddFailure(const std::string& path, int error, bool vanished)
         m_failedListError = m_failedList->Append(COwedItemLine::FormatFailedLine(path, error));
 }
 
-void CBackupPhase::CheckItem(const std::string& path, bool isFolderLine, bool countData)
+int CBackupPhase::CheckItem(const std::string& path, bool isFolderLine, bool countData, struct stat& status)
 {
-    if (!m_failPattern.empty() && ::fnmatch(m_failPattern.c_str(), path.c_str(), 0) == 0) {
-        AddFailure(path, EIO, false);
-        return;
-    }
-    struct stat status {};
+    const auto fail = [&](int error, bool vanished) {
+        AddFailure(path, error, vanished);
+        return error;
+    };
+    if (!m_failPattern.empty() && ::fnmatch(m_failPattern.c_str(), path.c_str(), 0) == 0)
+        return fail(EIO, false);
     if (::lstat(path.c_str(), &status) != 0) {
         const int error = errno;
-        AddFailure(path, error, error == ENOENT || error == ENOTDIR);
-        return;
+        return fail(error, error == ENOENT || error == ENOTDIR);
     }
     if (S_ISDIR(status.st_mode) != isFolderLine) {
         // Replaced by an item of the other kind since the scan: what the scan listed is gone.
-        AddFailure(path, isFolderLine ? ENOTDIR : EISDIR, true);
-        return;
+        return fail(isFolderLine ? ENOTDIR : EISDIR, true);
     }
     int flags = 0;
     if (S_ISDIR(status.st_mode))
@@ -312,17 +329,29 @@ void CBackupPhase::CheckItem(const std::string& path, bool isFolderLine, bool co
     else if (S_ISREG(status.st_mode))
         flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     else
-        return;  // links, fifos, sockets, devices: their status is what is backed up
+        return 0;  // links, fifos, sockets, devices: their status is what is backed up
     const int fd = ::open(path.c_str(), flags);
     if (fd < 0) {
         const int error = errno;
         // A link now where the file was (ELOOP under O_NOFOLLOW) is a replacement too.
-        AddFailure(path, error, error == ENOENT || error == ENOTDIR || error == ELOOP);
-        return;
+        return fail(error, error == ENOENT || error == ENOTDIR || error == ELOOP);
     }
     ::close(fd);
     if (S_ISREG(status.st_mode) && countData)
         m_summary.bytes += static_cast<std::uint64_t>(status.st_size);
+    return 0;
+}
+
+void CBackupPhase::TakeItem(const std::string& path, bool isFolderLine, bool countData)
+{
+    struct stat status {};
+    const int error = CheckItem(path, isFolderLine, countData, status);
+    if (!m_index)
+        return;
+    if (error == 0)
+        m_index->AddItem(path, status);
+    else
+        m_index->AddFailure(path, error);
 }
 
 CKxError CBackupPhase::PutDirChangeInPlace(std::vector<std::string>& moved)

@@ -40,7 +40,13 @@
 //     file and the ones after it, is owed and goes to the commit file, item lines without their
 //     size, special lines (deletions, extents, hard links) as they are.
 //
+// What the backup holds (SetIndex): one index line per item taken, with the values of its lstat
+// (hard-link names and each file backed up by extents, by its container line, included), one
+// per deletion carried, one failure line per item that could not be taken; after a stop only
+// what was taken before it.
+//
 // Thread: one object, one thread.
+#include "Agent/BackupIndexWriter.h"
 #include "Base/KxError.h"
 #include "CollectFile/OwedListWriter.h"
 #include "Tools/fsbackup/ExtentCheck.h"
@@ -52,6 +58,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 struct SItemFailure {
@@ -89,6 +96,11 @@ public:
     // (fnmatch, '/' not special; empty: none) names items that fail as unreadable.
     void SetOwedLists(std::string failPattern, std::optional<std::uint64_t> stopAfter, std::string commitFile);
     [[nodiscard]] CKxError CommitOwedLists();
+    // Turns on the index lines of what the phase takes (without this call none are kept).
+    void SetIndex(std::unique_ptr<CBackupIndexWriter> index) { m_index = std::move(index); }
+    // Writes the job's index file (nothing without SetIndex).
+    [[nodiscard]] CKxError CommitIndex();
+    const CBackupIndexWriter* Index() const { return m_index.get(); }
     // After a phase that took every item and put the record in place: deletes the failed-file
     // list the scan fed back ("<list>.inprogress") and syncs the folder.
     [[nodiscard]] CKxError ReleaseFedBackList();
@@ -111,8 +123,11 @@ public:
 
 private:
     CKxError ReadCollectFile(const std::string& path);
-    // `countData`: whether a regular file's size is added to the bytes read.
-    void CheckItem(const std::string& path, bool isFolderLine, bool countData = true);
+    // `countData`: whether a regular file's size is added to the bytes read. 0 when the item was
+    // taken (`status` is its lstat), else the errno it failed with (counted and listed).
+    int CheckItem(const std::string& path, bool isFolderLine, bool countData, struct stat& status);
+    // CheckItem, and the item's index line: held, or a failure.
+    void TakeItem(const std::string& path, bool isFolderLine, bool countData = true);
     // A hard-link line of collect file `name`; a malformed one or a file whose names are split
     // over two collect files is an error.
     CKxError ReadHardLinkLine(const std::string& raw, const std::string& name);
@@ -129,6 +144,7 @@ private:
     std::uint64_t m_filesTaken = 0;
     std::unique_ptr<COwedListWriter> m_failedList;
     std::unique_ptr<COwedListWriter> m_commitFile;
+    std::unique_ptr<CBackupIndexWriter> m_index;
     CKxError m_failedListError;  // the first failure to write the failed-file list (sticky)
     // (device, inode) of each hard-linked file met -> the collect file that holds its names.
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> m_hardLinkFiles;

@@ -10,6 +10,8 @@
 // could not be read, an item line could not be decoded, the journal, the record or a list of
 // owed items could not be written, a missing instance or results folder); 2 a usage error. Every non-zero exit prints one line on standard error.
 #include "Agent/ApplicationId.h"
+#include "Agent/BackupIndexWriter.h"
+#include "Agent/FileBackupIndex.h"
 #include "Agent/Subclient.h"
 #include "Agent/CommandLineArguments.h"
 #include "Agent/OptionTable.h"
@@ -32,6 +34,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -189,6 +192,8 @@ int main(int argc, char** argv)
 
     CBackupPhase phase(resultsFolder, backupType);
     phase.SetOwedLists(failPattern, stopAfter, FXPath::Append(jobFolder, CProcessCommitFiles::kPendingCommitFile));
+    phase.SetIndex(std::make_unique<CBackupIndexWriter>(
+        CFileBackupIndex::SubclientFolder(CInstancePaths::IndexFolder(), orbundId, appNumber), jobId, backupType));
     CKxError read = phase.ReadCollectFiles();
     const SBackupPhaseSummary& summary = phase.Summary();
     // The streams the subclient asks for; without its configuration, one per collect file.
@@ -214,15 +219,21 @@ int main(int argc, char** argv)
     CKxError placed;
     if (completed)
         placed = phase.PutDirChangeInPlace(moved);
+    // The index holds what the phase took, once its results are in place: after a phase that
+    // completed and moved the record on, or one that stopped as asked and left what it owes.
+    const bool interrupted = summary.interrupted && read.IsSuccess() && owed.IsSuccess();
+    CKxError indexed;
+    if ((completed && placed.IsSuccess()) || interrupted)
+        indexed = phase.CommitIndex();
     CKxError released;
-    if (completed && placed.IsSuccess())
+    if (completed && placed.IsSuccess() && indexed.IsSuccess())
         released = phase.ReleaseFedBackList();
 
     nlohmann::ordered_json record;
     record["call"] = "backupPhase";
-    record["status"] = summary.interrupted && read.IsSuccess() && owed.IsSuccess() ? kStatusInterrupted
-                       : completed && placed.IsSuccess() && released.IsSuccess()  ? kStatusSucceeded
-                                                                                  : kStatusFailed;
+    record["status"] = interrupted && indexed.IsSuccess()                                            ? kStatusInterrupted
+                       : completed && placed.IsSuccess() && indexed.IsSuccess() && released.IsSuccess() ? kStatusSucceeded
+                                                                                                       : kStatusFailed;
     record["collectFiles"] = summary.collectFiles;
     record["items"] = summary.items;
     record["folders"] = summary.folders;
@@ -245,6 +256,10 @@ int main(int argc, char** argv)
         FSLOG_ERROR("Failed to put the directory-change record in place: %s", placed.AsString().c_str());
         return Fail(kExitFailure, "directory-change record not put in place: " + placed.OneLine());
     }
+    if (indexed.IsError()) {
+        FSLOG_ERROR("Failed to write the backup index: %s", indexed.AsString().c_str());
+        return Fail(kExitFailure, "backup index not written: " + indexed.OneLine());
+    }
     if (released.IsError()) {
         FSLOG_ERROR("Failed to release the failed-file list the scan fed back: %s", released.AsString().c_str());
         return Fail(kExitFailure, "failed-file list not released: " + released.OneLine());
@@ -253,12 +268,16 @@ int main(int argc, char** argv)
         FSLOG_ERROR("%s", journaled.AsString().c_str());
         return Fail(kExitFailure, journaled.OneLine());
     }
+    const auto printIndex = [&phase] {
+        std::printf("backup index: %s (%zu lines)\n", phase.Index()->Path().c_str(), phase.Index()->Lines());
+    };
     if (summary.interrupted) {
         std::printf("phase: interrupted after %llu files, %llu lines owed to the next job in %s\n",
                     static_cast<unsigned long long>(*stopAfter), static_cast<unsigned long long>(summary.owedLines),
                     FXPath::Append(jobFolder, CProcessCommitFiles::kPendingCommitFile).c_str());
         FSLOG(0, "Backup phase interrupted after %llu files; %llu lines owed", static_cast<unsigned long long>(*stopAfter),
               static_cast<unsigned long long>(summary.owedLines));
+        printIndex();
         return 0;
     }
     std::printf("phase: succeeded\n");
@@ -268,5 +287,6 @@ int main(int argc, char** argv)
         std::printf("directory-change record: %s\n", move.c_str());
         FSLOG(0, "Directory-change record put in place: %s", move.c_str());
     }
+    printIndex();
     return 0;
 }
