@@ -8,8 +8,10 @@
 // under an unpredictable name beside it (O_EXCL, O_NOFOLLOW, mode 0600), data synced, renamed,
 // folder synced. Missing folders are made 0700.
 //
-// The lines are held until Commit (the phase's items, about 100 bytes each); the job files are
-// what readers merge without holding.
+// Memory stays bounded whatever the number of items: every `linesPerRun` lines (about 150 bytes
+// each held) are sorted and spilled to a run file beside the job file (an unpredictable name,
+// O_EXCL, mode 0600, never named "*.idx"), and Commit merges the runs with the lines still held.
+// Runs are removed by Commit and by the destructor.
 //
 // Thread: one object, one thread.
 #include "Agent/BackupIndexFormat.h"
@@ -24,8 +26,14 @@
 
 class CBackupIndexWriter {
 public:
+    static constexpr size_t kLinesPerRun = size_t{1} << 17;
+
     // `folder`: the subclient's index folder (CFileBackupIndex::SubclientFolder).
-    CBackupIndexWriter(std::string folder, long long jobId, unsigned int backupType);
+    CBackupIndexWriter(std::string folder, long long jobId, unsigned int backupType,
+                       size_t linesPerRun = kLinesPerRun);
+    ~CBackupIndexWriter();
+    CBackupIndexWriter(const CBackupIndexWriter&) = delete;
+    CBackupIndexWriter& operator=(const CBackupIndexWriter&) = delete;
 
     // An item the phase took, with the lstat it made; a folder's trailing '/' is dropped.
     void AddItem(std::string_view path, const struct stat& status);
@@ -34,18 +42,31 @@ public:
     // An item the phase could not take, with the errno it failed with.
     void AddFailure(std::string_view path, int error);
 
-    // Writes the job file (written at `now`); nothing is left behind on failure.
+    // Writes the job file (written at `now`); nothing is left behind on failure, and a failure to
+    // spill a run earlier is reported here.
     [[nodiscard]] CKxError Commit(std::time_t now = std::time(nullptr));
 
     // "<folder>/<jobId>.idx"
     const std::string& Path() const { return m_path; }
-    size_t Lines() const { return m_lines.size(); }
+    // The lines written, after Commit.
+    size_t Lines() const { return m_written; }
 
 private:
     BackupIndexFormat::SLine& Add(std::string_view path, char kind);
+    // Sorts the lines held and drops repeats among them.
+    void SortHeld();
+    // Writes the lines held to a new run file and lets them go.
+    CKxError Spill();
+    // Writes the header and the merge of the runs and the lines held to `fd` (file `temp`).
+    CKxError WriteMerged(int fd, const std::string& temp);
+    void RemoveRuns();
 
     std::string m_folder;
     std::string m_path;
     SIndexJob m_job;
+    size_t m_linesPerRun;
     std::vector<BackupIndexFormat::SLine> m_lines;
+    std::vector<std::string> m_runs;
+    CKxError m_spillError;  // the first failure to spill a run (sticky)
+    size_t m_written = 0;
 };

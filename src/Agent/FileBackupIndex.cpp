@@ -1,105 +1,20 @@
 #include "Agent/FileBackupIndex.h"
 
+#include "Agent/BackupIndexFileReader.h"
 #include "Agent/BackupIndexFormat.h"
 #include "Base/DirChangePathOrder.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <sys/types.h>
 
 namespace {
 using BackupIndexFormat::SLine;
 
-// One job file read line by line, with the order of its lines checked as they come.
-class CJobFileReader {
-public:
-    CJobFileReader() = default;
-    CJobFileReader(const CJobFileReader&) = delete;
-    CJobFileReader& operator=(const CJobFileReader&) = delete;
-    ~CJobFileReader() { std::free(m_buffer); }
-
-    CKxError Open(std::string path, SIndexJob& header)
-    {
-        m_path = std::move(path);
-        m_file.reset(std::fopen(m_path.c_str(), "re"));
-        if (!m_file)
-            return CKxError::FromErrno(errno, "Cannot open backup-index file [" + m_path + "]");
-        // Large reads, few system calls: one buffer per open file is all the merge holds.
-        std::setvbuf(m_file.get(), nullptr, _IOFBF, size_t{64} << 10);
-        std::string_view text;
-        bool got = false;
-        KX_RETURN_IF_ERROR(ReadText(text, got));
-        if (!got)
-            return Fault(CKxError(KxCode::InvalidData, "Empty file, no header"));
-        if (CKxError parsed = BackupIndexFormat::ParseHeader(text, header); parsed.IsError())
-            return Fault(std::move(parsed));
-        return CKxError::Success();
-    }
-
-    // The next line into Line(); `got` is false at the end of the file.
-    CKxError Next(bool& got)
-    {
-        std::string_view text;
-        KX_RETURN_IF_ERROR(ReadText(text, got));
-        if (!got)
-            return CKxError::Success();
-        std::swap(m_previous, m_line);
-        if (CKxError parsed = BackupIndexFormat::ParseLine(text, m_line); parsed.IsError())
-            return Fault(std::move(parsed));
-        if (m_lineNumber > 2 && BackupIndexFormat::Compare(m_previous, m_line) >= 0)
-            return Fault(CKxError(KxCode::InvalidData, "Line out of path order or repeated"));
-        return CKxError::Success();
-    }
-
-    SLine& Line() { return m_line; }
-
-private:
-    CKxError ReadText(std::string_view& text, bool& got)
-    {
-        errno = 0;
-        const ssize_t length = ::getline(&m_buffer, &m_capacity, m_file.get());
-        if (length < 0) {
-            if (std::ferror(m_file.get()))
-                return Fault(CKxError::FromErrno(errno ? errno : EIO, "Read failed"));
-            got = false;
-            return CKxError::Success();
-        }
-        ++m_lineNumber;
-        // The writer ends every line; a last line without its newline is a file cut short.
-        if (m_buffer[length - 1] != '\n')
-            return Fault(CKxError(KxCode::InvalidData, "The file ends in the middle of a line"));
-        text = std::string_view(m_buffer, static_cast<size_t>(length - 1));
-        got = true;
-        return CKxError::Success();
-    }
-
-    CKxError Fault(CKxError error) const
-    {
-        return std::move(error.Push(KxFormat("Line %llu of backup-index file [%s]",
-                                             static_cast<unsigned long long>(m_lineNumber), m_path.c_str())));
-    }
-
-    struct SClose {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    std::string m_path;
-    std::unique_ptr<std::FILE, SClose> m_file;
-    char* m_buffer = nullptr;
-    size_t m_capacity = 0;
-    unsigned long long m_lineNumber = 0;
-    SLine m_line;
-    SLine m_previous;
-};
-
 // A job file in the merge: its current line, and the outermost deletion it carried whose subtree
 // the merge may still be in.
 struct SMergeStream {
-    CJobFileReader reader;
+    CBackupIndexFileReader reader;
     bool hasLine = false;
     bool hasDeletion = false;
     std::string deletion;
@@ -129,9 +44,9 @@ CKxError CFileBackupIndex::Jobs(std::vector<SIndexJob>& jobs)
         if (!BackupIndexFormat::ParseJobFileName(name, jobId))
             return CKxError(KxCode::InvalidData,
                             KxFormat("Backup-index file [%s] is not named after a job id", path.c_str()));
-        CJobFileReader reader;
+        CBackupIndexFileReader reader;
         SIndexJob job;
-        KX_RETURN_IF_ERROR(reader.Open(path, job));
+        KX_RETURN_IF_ERROR(reader.Open(path, &job));
         if (job.jobId != jobId)
             return CKxError(KxCode::InvalidData, KxFormat("Backup-index file [%s] holds job %lld", path.c_str(),
                                                           job.jobId));
@@ -155,7 +70,7 @@ CKxError CFileBackupIndex::Browse(const Sink& sink)
     for (size_t i = 0; i < streams.size(); ++i) {
         SIndexJob header;
         KX_RETURN_IF_ERROR(streams[i].reader.Open(
-            FXPath::Append(m_folder, BackupIndexFormat::JobFileName(jobs[first + i].jobId)), header));
+            FXPath::Append(m_folder, BackupIndexFormat::JobFileName(jobs[first + i].jobId)), &header));
         KX_RETURN_IF_ERROR(streams[i].reader.Next(streams[i].hasLine));
     }
 
@@ -205,9 +120,9 @@ CKxError CFileBackupIndex::GetFailedFiles(long long jobId, std::vector<SIndexFai
     if (!FXFile::Exists(path))
         return CKxError(KxCode::NotFound,
                         KxFormat("The backup index knows no job %lld (no file [%s])", jobId, path.c_str()));
-    CJobFileReader reader;
+    CBackupIndexFileReader reader;
     SIndexJob header;
-    KX_RETURN_IF_ERROR(reader.Open(path, header));
+    KX_RETURN_IF_ERROR(reader.Open(path, &header));
     for (bool got = true;;) {
         KX_RETURN_IF_ERROR(reader.Next(got));
         if (!got)

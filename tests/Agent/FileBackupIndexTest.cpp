@@ -94,32 +94,41 @@ TEST_F(FileBackupIndexTest, MergeHoldsTheNewestCopyOfWhatNoLaterJobDeleted)
     }
 }
 
-TEST_F(FileBackupIndexTest, WriterSortsAndDropsRepeatsAndTheReaderGivesTheFailuresBack)
+TEST_F(FileBackupIndexTest, WriterSortsAndDropsRepeatsWhateverItSpillsAndTheReaderGivesTheFailuresBack)
 {
     const std::string folder = CFileBackupIndex::SubclientFolder(m_dir + "/Index", 2, 5);
-    CBackupIndexWriter writer(folder, 4, 2);
-    struct stat status {};
-    status.st_mode = S_IFDIR | 0755;
-    status.st_mtim.tv_sec = -1;
-    status.st_ctim.tv_sec = 9;
-    status.st_size = 4096;
-    writer.AddItem("/a b/", status);
-    writer.AddItem("/", status);
-    writer.AddItem("/a b", status);  // listed twice, held once
-    status.st_mode = S_IFREG | 0644;
-    writer.AddItem("/a b/new\nline|x", status);
-    writer.AddFailure("/a b/gone", 2);
-    writer.AddDeletion("/a b/old/");
-    ASSERT_TRUE(writer.Commit(1234).IsSuccess());
+    for (size_t linesPerRun : {CBackupIndexWriter::kLinesPerRun, size_t{1}, size_t{2}}) {
+        SCOPED_TRACE(linesPerRun);
+        CBackupIndexWriter writer(folder, 4, 2, linesPerRun);
+        struct stat status {};
+        status.st_mode = S_IFDIR | 0755;
+        status.st_mtim.tv_sec = -1;
+        status.st_ctim.tv_sec = 9;
+        status.st_size = 4096;
+        writer.AddItem("/a b/", status);
+        writer.AddItem("/", status);
+        status.st_mtim.tv_sec = 5;
+        writer.AddItem("/a b", status);  // listed twice, held once: the first reading
+        status.st_mode = S_IFREG | 0644;
+        writer.AddItem("/a b/new\nline|x", status);
+        writer.AddFailure("/a b/gone", 2);
+        writer.AddDeletion("/a b/old/");
+        ASSERT_TRUE(writer.Commit(1234).IsSuccess());
 
-    std::ifstream in(writer.Path());
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "fsweep-index 1 4 2 1234\n"
-                    "d -1 9 0 /\n"
-                    "d -1 9 0 /a b\n"
-                    "! 2 /a b/gone\n"
-                    "f -1 9 4096 /a b/new\\x0aline\\x7cx\n"
-                    "- /a b/old\n");
+        EXPECT_EQ(writer.Lines(), 5u);
+        std::ifstream in(writer.Path());
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, "fsweep-index 1 4 2 1234\n"
+                        "d -1 9 0 /\n"
+                        "d -1 9 0 /a b\n"
+                        "! 2 /a b/gone\n"
+                        "f 5 9 4096 /a b/new\\x0aline\\x7cx\n"
+                        "- /a b/old\n");
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"4.idx"});  // no run left behind
+    }
     struct stat folderStatus {};
     ASSERT_EQ(::stat(folder.c_str(), &folderStatus), 0);
     EXPECT_EQ(folderStatus.st_mode & 0777, 0700u);
