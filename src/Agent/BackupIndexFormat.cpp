@@ -75,15 +75,16 @@ void AppendHeader(const SIndexJob& job, std::string& out)
 
 CKxError ParseHeader(std::string_view text, SIndexJob& job)
 {
+    const std::string_view whole = text;
     int version = 0;
     if (NextField(text) != kMagic || !ParseNumber(NextField(text), version))
-        return Malformed("Not a backup-index header", text);
+        return Malformed("Not a backup-index header", whole);
     if (version != kVersion)
         return CKxError(KxCode::InvalidData, KxFormat("Backup-index version %d is not supported (only %d)", version,
                                                       kVersion));
     if (!ParseNumber(NextField(text), job.jobId) || job.jobId <= 0 || !ParseNumber(NextField(text), job.backupType) ||
         !ParseNumber(NextField(text), job.written) || !text.empty())
-        return Malformed("Malformed backup-index header", text);
+        return Malformed("Malformed backup-index header", whole);
     return CKxError::Success();
 }
 

@@ -1,6 +1,7 @@
 // The backup index through the real fsweep and fsbackup binaries: after a full and an incremental
 // backup, the index's view is exactly the tree on disk, with the values the backup phase saw,
-// and the incremental's job file carries the deletion it backed up.
+// and the incremental's job file carries the deletion it backed up; an interrupted phase indexes
+// what it took, and an item it could not take is a failure line, not held.
 #include "ScanJobFixture.h"
 
 #include "Agent/FileBackupIndex.h"
@@ -66,6 +67,45 @@ TEST_F(BackupIndexTest, FullAndIncrementalGiveExactlyTheTreeAndTheDeletion)
     ASSERT_FALSE(lines.empty());
     EXPECT_TRUE(lines[0].starts_with("fsweep-index 1 2 2 ")) << lines[0];
     EXPECT_NE(std::find(lines.begin(), lines.end(), "- " + escapeFileName(data + "/removed.txt")), lines.end());
+}
+
+TEST_F(BackupIndexTest, InterruptedPhaseIndexesWhatItTookAndAFailedItemIsNotHeld)
+{
+    const std::string data = m_tree + "/data";
+    for (const char* name : {"a.txt", "b fail.txt", "c.txt", "d.txt"})
+        WriteText(data + "/" + name, "x");
+    Content({data});
+    WriteText(m_instance + "/registry/FileSystemAgent", "sBackupPhaseFailPattern *fail*\n");
+    ASSERT_EQ(ScanJob(1, 1).status, 0);
+    RunResult stopped = Run(Binary("fsbackup"), {"-vm", "inst", "-j", "1", "-a", "2:5", "-t", "1", "-stopAfter", "2"},
+                            false);
+    ASSERT_EQ(stopped.status, 0) << stopped.err;
+    ASSERT_EQ(Calls("backupPhase").back().value("status", 0), 3);
+
+    // The walk's order decides which two files were taken: the others are owed, and not held.
+    std::set<std::string> owed;
+    for (const std::string& line : Lines(m_instance + "/JobResults/jobs/1/CommitPending.zvf"))
+        if (line.starts_with(data + "/") && line.size() > data.size() + 1)
+            owed.insert(line);
+    ASSERT_EQ(owed.size(), 2u);
+    std::set<std::string> expected, fileLines;
+    for (const char* name : {"a.txt", "b fail.txt", "c.txt", "d.txt"})
+        if (const std::string path = data + "/" + name; !owed.contains(path))
+            expected.insert(std::string(name) == "b fail.txt" ? "! 5 " + path : "f " + path);
+    for (const std::string& line : Lines(m_instance + "/Index/2_5/1.idx"))
+        if (line.starts_with("! ") || line.starts_with("f "))
+            fileLines.insert(line.starts_with("f ") ? "f " + line.substr(line.find(data)) : line);
+    EXPECT_EQ(fileLines, expected);
+
+    std::vector<SIndexFailure> failures;
+    CFileBackupIndex index(m_instance + "/Index", 2, 5);
+    ASSERT_TRUE(index.GetFailedFiles(1, failures).IsSuccess());
+    EXPECT_EQ(failures.size(), owed.contains(data + "/b fail.txt") ? 0u : 1u);
+    CKxError browsed = index.Browse([&](const SIndexItem& item) {
+        EXPECT_NE(item.path, data + "/b fail.txt");
+        return CKxError::Success();
+    });
+    EXPECT_TRUE(browsed.IsSuccess()) << browsed.AsString();
 }
 
 }  // namespace

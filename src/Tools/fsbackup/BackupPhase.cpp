@@ -249,8 +249,8 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
             } else if (!extent) {
                 ++m_summary.specialLines;
             } else if (CExtentLine::EKind kind; CExtentLine::KindOf(raw, kind) && kind == CExtentLine::EKind::Container) {
-                // A file backed up by extents is one item, taken once with its container line;
-                // its data is counted with its extents.
+                // A file backed up by extents is one item, taken once with its container line
+                // (not counted among the items, its size not added to the bytes).
                 CExtentLine container;
                 KX_RETURN_IF_FAILED(CExtentLine::Parse(raw, container), "Line %llu of [%s]",
                                     static_cast<unsigned long long>(reader.GetLineNumber()), path.c_str());
