@@ -12,6 +12,8 @@
 #include "Scan/Dirchange/DirChangeItemInfoV2Impl.h"
 #include "Scan/Dirchange/DirChangeItemParser.h"
 #include "Scan/Dirchange/DirChangeItemParserV2.h"
+#include "Scan/Dirchange/TrueUpItemFormatter.h"
+#include "Scan/Dirchange/TrueUpItemParser.h"
 #include "Scan/ItemBagId.h"
 #include "Scan/ScannerSettings.h"
 
@@ -48,6 +50,12 @@ void RaiseWriteFailed(const std::string& file, const CKxError& error)
                     raised.AsString().c_str(), error.Message().c_str());
 }
 
+// The kind letter the backup index gives the item.
+char KindOf(const CItem& item)
+{
+    return item.IsFolder() ? 'd' : item.IsRegularFile() ? 'f' : item.IsSymbolicLink() ? 'l' : 'o';
+}
+
 const char* Trimmed(const std::string& path, std::string& scratch)
 {
     if (path.size() <= 1 || path.back() != '/')
@@ -71,10 +79,15 @@ CKxError IncrementalDirChange::Init(long long jobId, const std::string& path, Co
         return CKxError(KxCode::OutOfMemory, "Failed to allocate the directory-change record");
     index->SetIncludeFiles(g_includeFiles.load());
     CDirChangeItemBaseParserPtr parser;
-    if (itemInformation || trueUp) {
-        // A true-up job keeps the same record; its own state lives in its true-up files.
+    if (itemInformation) {
         index->SetItemInfoFormatter(std::make_shared<CDirChangeItemFormatter>());
         parser = std::make_shared<CDirChangeItemParser>();
+    }
+    if (trueUp) {
+        // The true-up compares each item's times, size and kind with the backup index: its
+        // records carry them (a superset of version 1, read by the next job as version 1).
+        index->SetItemInfoFormatter(std::make_shared<CTrueUpItemFormatter>());
+        parser = std::make_shared<CTrueUpItemParser>();
     }
     if (version2) {
         index->SetItemInfoFormatter(std::make_shared<CDirChangeItemFormatterV2>());
@@ -95,7 +108,7 @@ CKxError IncrementalDirChange::Init(long long jobId, const std::string& path, Co
         return std::move(opened.Push(KxFormat("SetCurrentBackingFile failed, FileName=[%s]", path.c_str())));
     }
     FSLOG(0, "Directory-change record of job %lld is [%s] (records: %s)", jobId, path.c_str(),
-          version2 ? "version 2" : (parser ? "version 1" : "no fields"));
+          version2 ? "version 2" : (trueUp ? "true-up" : (parser ? "version 1" : "no fields")));
     SJobRecord& record = JobRecord();
     std::lock_guard lock(record.lock);
     record.index = std::move(index);
@@ -246,6 +259,8 @@ IncrementalDirChange::IncrementalDirChange(CItemConsumerPtr next, long long cons
     const std::type_info& type = formatter ? typeid(*formatter) : typeid(void);
     if (type == typeid(CDirChangeItemFormatterV2))
         m_format = m_version2 ? EFormat::Version2 : EFormat::Version1;
+    else if (type == typeid(CTrueUpItemFormatter))
+        m_format = EFormat::TrueUp;
     else if (type == typeid(CDirChangeItemFormatter))
         m_format = EFormat::Version1;
     else if (type == typeid(CDirChangeItemBaseFormatter))
@@ -276,7 +291,7 @@ KX_HOT_PATH CKxError IncrementalDirChange::Process(const CItemPtr& item)
         CKxError added;
         if (m_format != EFormat::Records) [[likely]] {
             // The record text is made here, on the stack: no record object and no allocation.
-            char text[CDirChangeItemFormatter::kMaxFieldsText];
+            char text[CTrueUpItemFormatter::kMaxText];
             size_t length = 0;
             if (m_format == EFormat::Version2)
                 length = CDirChangeItemFormatter::FormatRefTime(
@@ -284,6 +299,11 @@ KX_HOT_PATH CKxError IncrementalDirChange::Process(const CItemPtr& item)
             if (m_format != EFormat::NoFields)
                 length += CDirChangeItemFormatter::FormatFields(item->IsSelected(), m_collectFileId, frequency, aclOnly,
                                                                 text + length);
+            if (m_format == EFormat::TrueUp)
+                length += CTrueUpItemFormatter::FormatFields(
+                    static_cast<long long>(item->GetLastWriteTime().Seconds()),
+                    static_cast<long long>(item->GetLastChangeTime().Seconds()), isFolder ? 0 : item->GetFileSize(),
+                    KindOf(*item), text + length);
             added = m_buffer->AddText(path, !isFolder, std::string_view(text, length), FXCodeLocation::Here(),
                                       "IncrementalDirChange");
         } else {

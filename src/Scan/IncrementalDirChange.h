@@ -13,9 +13,9 @@
 // evaluator before the item gets here), the collect number of this stage, the backup
 // frequency from the item bag ("DirChangeItemBackupFrequency") and, while ACL-only backup is
 // on, the bag's "DirChangeItemACLOnly" for items that are not folders; version 2 records also
-// carry the item's change time. The record goes into the buffer under the item's source path
-// as a folder or a file; then the item is passed on. A failed write raises event 0x11000028
-// and returns "Failed to write to '<file>'" (the walk stops: our own file cannot be written).
+// carry the item's change time, true-up records its times, size and kind. The record goes into
+// the buffer under the item's source path as a folder or a file; then the item is passed on. A
+// failed write raises event 0x11000028 and returns "Failed to write to '<file>'" (the walk stops: our own file cannot be written).
 //
 // Thread: Init, SetPreviousBackingFile, Close, Reset, Compare, CompareForDeletedItems and the
 // setters belong to the job's main thread, before or after the walk. Process runs on every
@@ -52,8 +52,9 @@ public:
     // Makes a new record for job `jobId` written to `path` (created or emptied now), replacing
     // any record of an earlier job. Records: `itemInformation` the scan's version 1 fields,
     // `version2` the version 2 fields (the previous record is then read as version 2 too and
-    // records without fields are not loaded); without either the records carry no fields. A
-    // true-up job writes version 1 records as well. Errors: "Failed to open '%s' for writing"
+    // records without fields are not loaded); without either the records carry no fields.
+    // `trueUp` (a job that runs a true-up): version 1 fields with the item's times, size and
+    // kind (CTrueUpItemInfo), both files read with the true-up parser. Errors: "Failed to open '%s' for writing"
     // (event 0x600001E), "SetCurrentBackingFile failed, FileName=[%s]".
     [[nodiscard]] static CKxError Init(long long jobId, const std::string& path, ContentMapperAPIPtr mapper,
                                        bool trueUp, bool itemInformation, bool version2);
@@ -127,7 +128,7 @@ public:
 private:
     // How Process makes a record's text: by the known formatter's rules, or through the
     // index's formatter with a record object (a formatter this stage does not know).
-    enum class EFormat { Version1, Version2, NoFields, Records };
+    enum class EFormat { Version1, Version2, TrueUp, NoFields, Records };
 
     [[nodiscard]] CKxError AddRecord(const std::string& path, bool isFolder, bool selected, const CTimeStamp& changeTime,
                                      unsigned frequency, bool aclOnly);

@@ -54,8 +54,10 @@ bool COwedItemFeeder::IsListedByThisJob(const CItemPtr& item)
     return m_record && m_record->CheckIfAddedToCollect(item, found, collectFileId).IsSuccess() && found;
 }
 
-CKxError COwedItemFeeder::WriteDeletion(const COwedItemLine& line)
+CKxError COwedItemFeeder::WriteDeletion(const COwedItemLine& line, bool* written)
 {
+    if (written)
+        *written = false;
     if (const IDirChangePtr& previous = m_callback.GetPreviousDirChangeInterface();
         previous && previous->Lookup(line.path, line.folder ? IDirChange::eFolder : IDirChange::eFile)) {
         FSLOG(3, "'%s' is in the previous record: its deletion is found by the comparison", line.path.c_str());
@@ -68,6 +70,8 @@ CKxError COwedItemFeeder::WriteDeletion(const COwedItemLine& line)
     std::string text = line.folder ? "??D" : "??d";
     escapeFileNameAppend(line.path, text);
     KX_RETURN_IF_FAILED(deletions->RawWriteDeletedItem(text), "Failed to record deleted item '%s'", line.path.c_str());
+    if (written)
+        *written = true;
     return CKxError::Success();
 }
 

@@ -55,12 +55,17 @@ public:
                                     const std::function<bool(const std::string& raw, const COwedItemLine&)>& take,
                                     std::uint64_t& processed);
 
+    // Writes the deletion line of `line`'s item ("??D" folder, "??d" otherwise) to the job's
+    // deleted-items collect file, unless the previous record knows the item: the comparison of
+    // the records then reports it, and each deleted item gets exactly one line. `written`: a
+    // line was written.
+    [[nodiscard]] CKxError WriteDeletion(const COwedItemLine& line, bool* written = nullptr);
+
     std::uint64_t Fed() const { return m_fed; }
     std::uint64_t AlreadyListed() const { return m_alreadyListed; }
 
 private:
     [[nodiscard]] CKxError HandlerFor(const std::string& path, CConsumerOutputHandlerPtr& handler);
-    [[nodiscard]] CKxError WriteDeletion(const COwedItemLine& line);
     bool IsListedByThisJob(const CItemPtr& item);
 
     CScanJobCallback& m_callback;

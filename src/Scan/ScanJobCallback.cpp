@@ -338,6 +338,9 @@ CKxError CScanJobCallback::GetNextPhaseArguments_TrueUp(std::string& arguments)
     CBagPtr bag = GetScannerConfigurationBag();
     if (!bag)
         return CKxError::Success();
+    // The backup phase that follows marks the true-up state complete once it succeeded.
+    if (bag->GetBool(Id::idTrueUpMarkAtBackup))
+        arguments += " -trueup ";
     const bool trueUp =
         bag->GetBool(m_backupJobKind == 1 ? Id::idTrueUpEnabled : Id::idTrueUpLaptopFirstPhase);
     if (!trueUp)

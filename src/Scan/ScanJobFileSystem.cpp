@@ -632,7 +632,7 @@ CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
     }
     const std::string current = m_fileNameFactory->ConsolidatedDirChangeTemp();
     KX_RETURN_IF_FAILED(IncrementalDirChange::Init(m_jobId, current, m_callback->GetContentMapper(),
-                                                   bag.GetBool(Id::idTrueUpEnabled), true, false),
+                                                   bag.GetBool(Id::idTrueUpQualified), true, false),
                         "failed to initialize incremental DirChange");
     m_dirChangeIndex = IncrementalDirChange::GetIndex();
     IncrementalDirChange::SetMaxPathLength(IncrementalDirChange::kDefaultMaxPathLength);

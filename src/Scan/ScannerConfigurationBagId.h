@@ -191,6 +191,8 @@ inline constexpr const char* idTotalContainerCount = "TotalContainerCount";
 inline constexpr const char* idTotalExtentCount = "TotalExtentCount";
 inline constexpr const char* idTrueUpEnabled = "SC:TrueUpEnabled";
 inline constexpr const char* idTrueUpLaptopFirstPhase = "SC:TrueUpLaptopFirstPhase";
+// The backup phase marks the true-up state complete: a true-up ran, or a full.
+inline constexpr const char* idTrueUpMarkAtBackup = "SC:TrueUpMarkAtBackup";
 inline constexpr const char* idTrueUpQualified = "SC:TrueUpQualified";
 inline constexpr const char* idTrueUpSkipped = "SC:TrueUpSkipped";
 inline constexpr const char* idUpdatePreScanContentFile = "SC:idUpdatePreScanContentFile";
@@ -407,6 +409,7 @@ inline constexpr const char* kAllKeys[] = {
     idTotalExtentCount,
     idTrueUpEnabled,
     idTrueUpLaptopFirstPhase,
+    idTrueUpMarkAtBackup,
     idTrueUpQualified,
     idTrueUpSkipped,
     idUpdatePreScanContentFile,

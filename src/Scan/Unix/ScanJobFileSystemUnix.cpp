@@ -11,6 +11,7 @@
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/ScannerSettings.h"
 #include "Scan/SubclientContent.h"
+#include "Scan/Unix/UnixTrueUpJobHandle.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -287,6 +288,50 @@ CKxError CScanJobFileSystemUnix::Run()
     if (bag && bag->GetBool(Id::idPreserveATimeThroughRegKey))
         FSLOG(0, "Preserve ATime for Filesystems is enabled through Registry key");
     return GetScanJobFileSystem()->Run1();
+}
+
+CKxError CScanJobFileSystemUnix::Configure_TrueUpJob()
+{
+    CScanJobFileSystem* job = GetScanJobFileSystem();
+    STrueUpConfig config;
+    config.bag = job->GetConfigurationBag();
+    if (!config.bag)
+        return CKxError(KxCode::InvalidParameter, "configuration bag is NULL, could not perform Configure_TrueUpJob");
+    config.jobId = job->GetJobId();
+    config.backupType = job->GetBackupType();
+    config.resultsFolder = job->GetResultFolderForSubclient();
+    config.callback = job->GetScanJobCallback();
+    config.forced = job->IsTrueUpOnDemand();
+    config.afterSynthFull = job->IsAfterSynthFull();
+    config.browseIndex = MakeTrueUpIndexBrowser(job->GetApplicationId());
+    auto handle = std::make_shared<CUnixTrueUpJobHandle>(std::move(config));
+    KX_RETURN_IF_FAILED(handle->InitializeTrueUpJob(), "Failed to instantiate TrueUp job handle.");
+    m_trueUp = std::move(handle);
+    return CKxError::Success();
+}
+
+TrueUpIndexBrowser CScanJobFileSystemUnix::MakeTrueUpIndexBrowser(const std::string& applicationId)
+{
+    (void)applicationId;
+    return {};
+}
+
+CKxError CScanJobFileSystemUnix::Prepare_TrueUpBrowseIndex()
+{
+    return m_trueUp ? m_trueUp->TrueUpBrowseIndex() : CKxError::Success();
+}
+
+CKxError CScanJobFileSystemUnix::Cleanup_ProcessTrueUp()
+{
+    if (!m_trueUp)
+        return CKxError::Success();
+    KX_RETURN_IF_FAILED(m_trueUp->ProcessTrueUpToCollect(), "Failed to create TrueUp Collect file");
+    return CKxError::Success();
+}
+
+CKxError CScanJobFileSystemUnix::Cleanup_MarkTrueUpComplete()
+{
+    return m_trueUp ? m_trueUp->MarkTrueUpJobComplete() : CKxError::Success();
 }
 
 CKxError CScanJobFileSystemUnix::Cleanup_PostCleanup() { return PrintStaleMountList(); }

@@ -11,9 +11,12 @@
 // Scan view: "ScanView.txt" lists the content, exceptions, new content and filters of the scan,
 // one "Kind||F||entry" line each (the next job compares its content with it).
 // Stale mounts: listed in the clean-up's log.
+// True-up: the job's CUnixTrueUpJobHandle, made in Configure_TrueUpJob (the browse before the
+// walk, the comparison in the clean-up, the state marked when the job completes in the scan).
 //
 // Ownership and thread as CScanJobFileSystemPrivate.
 #include "Scan/ScanJobFileSystemPrivate.h"
+#include "Scan/TrueUpJobHandle.h"
 
 #include <sys/types.h>
 #include <vector>
@@ -33,6 +36,10 @@ public:
     [[nodiscard]] CKxError Configure_ExtentLevelBackup() override;
     [[nodiscard]] CKxError Configure_MigrationAssistant() override;
     [[nodiscard]] CKxError Run() override;
+    [[nodiscard]] CKxError Configure_TrueUpJob() override;
+    [[nodiscard]] CKxError Prepare_TrueUpBrowseIndex() override;
+    [[nodiscard]] CKxError Cleanup_ProcessTrueUp() override;
+    [[nodiscard]] CKxError Cleanup_MarkTrueUpComplete() override;
     [[nodiscard]] CKxError Cleanup_PostCleanup() override;
     [[nodiscard]] CKxError PrintStaleMountList() override;
     [[nodiscard]] CKxError ProcessScanContent_WriteInformation() override;
@@ -49,10 +56,18 @@ public:
     // alone again where an older version of the agent opened them to the impersonated user.
     void TakeBackJobFolders();
 
+    // The job's true-up (null before Configure_TrueUpJob).
+    const CTrueUpJobHandlePtr& GetTrueUpJobHandle() const { return m_trueUp; }
+
+    // The backup index of the subclient `applicationId` ("<orbundId>:<appNumber>") as the
+    // true-up browses it.
+    static TrueUpIndexBrowser MakeTrueUpIndexBrowser(const std::string& applicationId);
+
     // Job types whose scans may run as the configured user.
     static bool IsImpersonatedJobType(long long jobType);
 
 private:
     std::shared_ptr<const CFileSystemIdentity> m_walkIdentity;
     bool m_userCentric = false;
+    CTrueUpJobHandlePtr m_trueUp;
 };

@@ -140,7 +140,7 @@ CKxError CUnixScanJobCallback::CreateOutputResource(int index, const std::string
     // Every item of the volume is recorded for the next job, with this collect file's number.
     CBagPtr bag = GetScannerConfigurationBag();
     CItemConsumerPtr record;
-    KX_RETURN_IF_FAILED(CDirChangeFile::GetDirChange(index, index, bag && bag->GetBool(Id::idTrueUpEnabled), false,
+    KX_RETURN_IF_FAILED(CDirChangeFile::GetDirChange(index, index, bag && bag->GetBool(Id::idTrueUpQualified), false,
                                                      record, m_jobId),
                         "Failed to create the directory-change writer of volume '%s'", sourceVolume.c_str());
     resource->SetDirChangeConsumer(record);

@@ -27,6 +27,7 @@
 #include "Base/FileNameEscaping.h"
 #include "Scan/ProcessCommitFiles.h"
 #include "Tools/fsbackup/BackupPhase.h"
+#include "Tools/fsbackup/TrueUpCompletion.h"
 
 #include <sys/stat.h>
 #include <nlohmann/json.hpp>
@@ -228,12 +229,19 @@ int main(int argc, char** argv)
     CKxError released;
     if (completed && placed.IsSuccess() && indexed.IsSuccess())
         released = phase.ReleaseFedBackList();
+    // The true-up the scan ran (or the full) is complete only once its backup phase is.
+    bool trueUpMarked = false;
+    CKxError trueUp;
+    if (completed && placed.IsSuccess() && released.IsSuccess())
+        trueUp = TrueUpCompletion::MarkIfAsked(jobId, resultsFolder, trueUpMarked);
 
     nlohmann::ordered_json record;
     record["call"] = "backupPhase";
-    record["status"] = interrupted && indexed.IsSuccess()                                            ? kStatusInterrupted
-                       : completed && placed.IsSuccess() && indexed.IsSuccess() && released.IsSuccess() ? kStatusSucceeded
-                                                                                                       : kStatusFailed;
+    const bool succeeded =
+        completed && placed.IsSuccess() && indexed.IsSuccess() && released.IsSuccess() && trueUp.IsSuccess();
+    record["status"] = interrupted && indexed.IsSuccess() ? kStatusInterrupted
+                       : succeeded                          ? kStatusSucceeded
+                                                            : kStatusFailed;
     record["collectFiles"] = summary.collectFiles;
     record["items"] = summary.items;
     record["folders"] = summary.folders;
@@ -264,6 +272,10 @@ int main(int argc, char** argv)
         FSLOG_ERROR("Failed to release the failed-file list the scan fed back: %s", released.AsString().c_str());
         return Fail(kExitFailure, "failed-file list not released: " + released.OneLine());
     }
+    if (trueUp.IsError()) {
+        FSLOG_ERROR("Failed to mark the true-up complete: %s", trueUp.AsString().c_str());
+        return Fail(kExitFailure, "true-up state not marked complete: " + trueUp.OneLine());
+    }
     if (journaled.IsError()) {
         FSLOG_ERROR("%s", journaled.AsString().c_str());
         return Fail(kExitFailure, journaled.OneLine());
@@ -281,6 +293,8 @@ int main(int argc, char** argv)
         return 0;
     }
     std::printf("phase: succeeded\n");
+    if (trueUpMarked)
+        std::printf("true-up: marked complete\n");
     if (moved.empty())
         std::printf("directory-change record: none to put in place\n");
     for (const std::string& move : moved) {

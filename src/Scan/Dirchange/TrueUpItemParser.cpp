@@ -1,0 +1,19 @@
+#include "Scan/Dirchange/TrueUpItemParser.h"
+
+#include "Scan/Dirchange/TrueUpItemInfo.h"
+
+#include <new>
+
+CTrueUpItemParser::CTrueUpItemParser() = default;
+
+CTrueUpItemParser::~CTrueUpItemParser() = default;
+
+CKxError CTrueUpItemParser::GetItemInfo(FVBasePtr& record, const std::vector<std::string>& fields) const
+{
+    auto info = std::shared_ptr<CTrueUpItemInfo>(new (std::nothrow) CTrueUpItemInfo());
+    if (!info)
+        return CKxError(KxCode::OutOfMemory, "Failed to allocate a true-up directory-change record");
+    KX_RETURN_IF_FAILED(info->ParseFields(fields), "Failed to parse a true-up directory-change record");
+    record = std::move(info);
+    return CKxError::Success();
+}
