@@ -1,6 +1,9 @@
 #include "Scan/Unix/ScanJobFileSystemUnix.h"
 
 #include "Agent/ApplicationId.h"
+#if __has_include("Agent/FileBackupIndex.h")
+#include "Agent/FileBackupIndex.h"
+#endif
 #include "Agent/InstancePaths.h"
 #include "Agent/ZVPlatformInfo.h"
 #include "Base/FXFile.h"
@@ -312,8 +315,26 @@ CKxError CScanJobFileSystemUnix::Configure_TrueUpJob()
 
 TrueUpIndexBrowser CScanJobFileSystemUnix::MakeTrueUpIndexBrowser(const std::string& applicationId)
 {
+#if __has_include("Agent/FileBackupIndex.h")
+    std::uint64_t orbundId = 0, appNumber = 0;
+    if (ApplicationId::Parse(applicationId, orbundId, appNumber).IsError())
+        return {};
+    return [folder = CInstancePaths::IndexFolder(), orbundId, appNumber](const TrueUpIndexSink& sink) {
+        CFileBackupIndex index(folder, orbundId, appNumber);
+        STrueUpIndexEntry entry;
+        return index.Browse([&](const SIndexItem& item) {
+            entry.path = item.path;
+            entry.kind = item.kind;
+            entry.mtime = item.mtime;
+            entry.ctime = item.ctime;
+            entry.size = item.size;
+            return sink(entry);
+        });
+    };
+#else
     (void)applicationId;
     return {};
+#endif
 }
 
 CKxError CScanJobFileSystemUnix::Prepare_TrueUpBrowseIndex()

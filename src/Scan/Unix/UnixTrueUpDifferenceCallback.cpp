@@ -3,6 +3,7 @@
 #include "Base/LogWriter.h"
 #include "Scan/Dirchange/TrueUpItemInfo.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace {
@@ -24,6 +25,12 @@ CUnixTrueUpDifferenceCallback::~CUnixTrueUpDifferenceCallback() = default;
 
 CKxError CUnixTrueUpDifferenceCallback::OnInIndex1(const std::string& path, bool isFile, const FVBasePtr&)
 {
+    // Only what left the disk is deleted: the folders above the content, items the walk could
+    // not read and items the filters now leave out are on disk still (the ordinary comparison
+    // reports the last kind from the previous record).
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 || (errno != ENOENT && errno != ENOTDIR))
+        return CKxError::Success();
     COwedItemLine line;
     line.kind = COwedItemLine::EKind::Deleted;
     line.path = path;

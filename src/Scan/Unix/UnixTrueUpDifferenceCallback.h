@@ -1,10 +1,12 @@
 #pragma once
 // CUnixTrueUpDifferenceCallback: what the true-up does with each difference between the backup
 // index's view (first: "DCTrueUp.zvf") and this job's record (second), both true-up records:
-//   - only in the index: the item left the disk or the content. Its deletion line ("??d"/"??D")
-//     goes to the deleted-items collect file unless the previous record knows the item (then
-//     the ordinary comparison writes it: one line per item). A deleted folder covers what it
-//     held: the comparison does not go below it;
+//   - only in the index: when the item is gone from disk (lstat: ENOENT, ENOTDIR), its deletion
+//     line ("??d"/"??D") goes to the deleted-items collect file unless the previous record knows
+//     the item (then the ordinary comparison writes it: one line per item). A deleted folder
+//     covers what it held: the comparison does not go below it. An item still on disk (a folder
+//     above the content, an item the walk could not read or the filters leave out) is left to
+//     the ordinary comparison;
 //   - only in this job's record, or in both but different (CTrueUpCompareOptions): unless this
 //     job selected it already, the item goes through the output handler of its volume as an
 //     owed item does (COwedItemFeeder): marked new, so the evaluator takes it whatever its times.

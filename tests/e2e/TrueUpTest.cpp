@@ -1,0 +1,195 @@
+// The true-up: when a job qualifies (a table over the qualification rules), the state file's
+// text, and through the real binaries: a job without a state file runs one and its backup phase
+// marks it complete; a true-up takes what a plain incremental misses (a file rewritten with its
+// modification time put back) and what the backup index lacks, and an item only the index holds
+// gets exactly one deletion line.
+#include "ScanJobFixture.h"
+
+#include "Scan/TrueUpJobHandle.h"
+#include "Scan/TrueUpStateManager.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+using namespace e2e;
+
+constexpr long long kNow = 1'800'000'000;
+constexpr long long kDay = CTrueUpJobHandle::kSecondsPerDay;
+
+TEST(TrueUpQualification, Rules)
+{
+    struct SCase {
+        const char* name;
+        void (*change)(STrueUpQualifyInput&);
+        ETrueUpDecision expected;
+    };
+    using D = ETrueUpDecision;
+    const SCase cases[] = {
+        {"29 days 23 hours", [](STrueUpQualifyInput& in) { in.state.refTime = kNow - 30 * kDay + 3600; },
+         D::NotQualified},
+        {"30 days", [](STrueUpQualifyInput& in) { in.state.refTime = kNow - 30 * kDay; }, D::Qualified},
+        {"no state file", [](STrueUpQualifyInput& in) { in.stateFound = false; }, D::Qualified},
+        {"not enabled, no state file",
+         [](STrueUpQualifyInput& in) {
+             in.enabled = false;
+             in.stateFound = false;
+         },
+         D::NotQualified},
+        {"forced, not enabled",
+         [](STrueUpQualifyInput& in) {
+             in.enabled = false;
+             in.forced = true;
+         },
+         D::Qualified},
+        {"after a synthetic full", [](STrueUpQualifyInput& in) { in.afterSynthFull = true; }, D::Qualified},
+        {"owed by a phase that failed", [](STrueUpQualifyInput& in) { in.state.queryIndexSet = true; }, D::Qualified},
+        {"nSkipTrueUp",
+         [](STrueUpQualifyInput& in) {
+             in.skipped = true;
+             in.stateFound = false;
+         },
+         D::NotQualified},
+        {"differential, forced, no state, due",
+         [](STrueUpQualifyInput& in) {
+             in.backupType = 4;
+             in.forced = true;
+             in.stateFound = false;
+             in.state.refTime = 0;
+         },
+         D::NotQualified},
+        {"full", [](STrueUpQualifyInput& in) { in.backupType = 1; }, D::FullMarksComplete},
+    };
+    for (const SCase& test : cases) {
+        STrueUpQualifyInput in;
+        in.enabled = true;
+        in.days = 30;
+        in.stateFound = true;
+        in.state.refTime = kNow - kDay;
+        in.now = kNow;
+        test.change(in);
+        EXPECT_EQ(CTrueUpJobHandle::IsJobQualifiedForRunningTrueUp(in), test.expected) << test.name;
+    }
+}
+
+TEST(TrueUpState, TextRoundTripsAndBadNumbersNameTheLine)
+{
+    STrueUpState state;
+    state.jobId = 12;
+    state.lastSuccessfulJobId = 11;
+    state.jobType = 2;
+    state.refTime = kNow;
+    state.queryIndexSet = true;
+    STrueUpState read;
+    ASSERT_TRUE(TrueUpStateManager::Parse(TrueUpStateManager::Format(state) + "newerKey 5\n", "f", read).IsSuccess());
+    EXPECT_EQ(TrueUpStateManager::Format(read), TrueUpStateManager::Format(state));
+
+    const CKxError bad = TrueUpStateManager::Parse("jobId 3\nrefTime soon\n", "/r/TrueupState.zvf", read);
+    ASSERT_TRUE(bad.IsError());
+    EXPECT_NE(bad.AsString().find("/r/TrueupState.zvf] line 2"), std::string::npos) << bad.AsString();
+}
+
+class TrueUpTest : public ScanJobFixture {
+protected:
+    void SetUp() override
+    {
+        ScanJobFixture::SetUp();
+        for (const char* name : {"x.dat", "y.dat", "gone.dat", "sub/z.dat"})
+            WriteText(m_tree + "/" + name, "0123456789");
+        Configure(true);
+    }
+    void Configure(bool trueUp)
+    {
+        Content({m_tree}, std::string("\"useCtime\": false, \"trueUp\": {\"enabled\": ") + (trueUp ? "true" : "false") +
+                              ", \"days\": 30}");
+    }
+    // Scan and backup phase of job `jobId`; an incremental runs against the previous job.
+    void Job(int jobId, int type, std::vector<std::string> extra = {})
+    {
+        NextSecond();
+        if (type != 1)
+            extra.insert(extra.end(), {"-ref", std::to_string(ReferenceOf(jobId - 1))});
+        RunResult scan = ScanJob(jobId, type, extra);
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        ExpectPhaseCompleted(jobId);
+        m_listed = ListedIn(type == 1 ? "CollectTot" : "CollectInc", &m_deletions);
+        m_stateAfterScan = State();
+        RunResult backup = Backup(jobId, type);
+        ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+    }
+    STrueUpState State() const
+    {
+        STrueUpState state;
+        bool found = false;
+        EXPECT_TRUE(TrueUpStateManager(Results()).LoadStateFromDoc(state, found).IsSuccess());
+        return state;
+    }
+    std::string Log() const { return Read(m_instance + "/Log_Files/fsweep.log"); }
+    std::string IndexFile(int jobId) const
+    {
+        return m_instance + "/Index/2_5/" + std::to_string(jobId) + ".idx";
+    }
+
+    std::map<std::string, int> m_listed;
+    std::vector<std::string> m_deletions;
+    STrueUpState m_stateAfterScan;
+};
+
+TEST_F(TrueUpTest, WithoutStateTheJobQualifiesAndItsBackupPhaseMarksItComplete)
+{
+    Job(1, 1);
+    EXPECT_NE(PhaseParams(1).find(" -trueup "), std::string::npos) << PhaseParams(1);
+    EXPECT_EQ(State().lastSuccessfulJobId, 1);
+    ASSERT_TRUE(fs::remove(Results() + "/" + TrueUpStateManager::kFileName));
+
+    Job(2, 2);
+    EXPECT_NE(Log().find("Job qualified for TrueUp as state file not found."), std::string::npos);
+    EXPECT_TRUE(fs::exists(Results() + "/" + CTrueUpJobHandle::kDirChangeFileName));
+    EXPECT_EQ(m_stateAfterScan.jobId, 2);
+    EXPECT_TRUE(m_stateAfterScan.queryIndexSet);
+    const STrueUpState marked = State();
+    EXPECT_EQ(marked.lastSuccessfulJobId, 2);
+    EXPECT_FALSE(marked.queryIndexSet);
+    EXPECT_GT(marked.refTime, 0);
+
+    // Done: the next incremental runs none until 30 days have passed.
+    Job(3, 2);
+    EXPECT_EQ(PhaseParams(3).find("-trueup"), std::string::npos) << PhaseParams(3);
+}
+
+TEST_F(TrueUpTest, TakesWhatTheBackupsMissAndDeletesWhatOnlyTheyHold)
+{
+    Job(1, 1);
+    ASSERT_TRUE(fs::exists(IndexFile(1))) << "the backup phase wrote no index";
+    Configure(false);
+    // x.dat grows from 10 to 20 bytes and gets its modification time back: nothing a plain
+    // incremental without change times looks at tells it changed.
+    struct stat before {};
+    ASSERT_EQ(::lstat((m_tree + "/x.dat").c_str(), &before), 0);
+    WriteText(m_tree + "/x.dat", "01234567890123456789");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (m_tree + "/x.dat").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    Job(2, 2);
+    EXPECT_EQ(m_listed.count(m_tree + "/x.dat"), 0u);
+
+    // The index loses y.dat and holds a file the disk never had; gone.dat leaves the disk
+    // (the previous record knows it too).
+    std::string index;
+    for (const std::string& line : Lines(IndexFile(1)))
+        if (!line.ends_with(m_tree + "/y.dat"))
+            index += line + "\n";
+    index += "f 1 1 1 " + m_tree + "/zzz-ghost.dat\n";
+    WriteText(IndexFile(1), index);
+    ASSERT_TRUE(fs::remove(m_tree + "/gone.dat"));
+    Configure(true);
+    Job(3, 2, {"-TrueUp"});
+
+    EXPECT_EQ(m_listed.count(m_tree + "/x.dat"), 1u);
+    EXPECT_EQ(m_listed.count(m_tree + "/y.dat"), 1u);
+    EXPECT_EQ(m_listed.count(m_tree + "/sub/z.dat"), 0u);
+    EXPECT_NE(Log().find("2 files/folders backed up by TrueUp"), std::string::npos);
+    for (const char* gone : {"zzz-ghost.dat", "gone.dat"})
+        EXPECT_EQ(std::count(m_deletions.begin(), m_deletions.end(), "??d" + m_tree + "/" + gone), 1) << gone;
+}
+
+}  // namespace
