@@ -12,7 +12,7 @@ CTrueUpItemFormatter::~CTrueUpItemFormatter() = default;
 size_t CTrueUpItemFormatter::FormatFields(long long mtime, long long ctime, std::uint64_t size, char kind,
                                           char* out) noexcept
 {
-    char* const end = out + 96;
+    char* const end = out + kMaxTrueUpFields;
     char* at = out;
     std::memcpy(at, "|<MT>", 5);
     at = std::to_chars(at + 5, end, mtime).ptr;
@@ -29,7 +29,7 @@ std::string CTrueUpItemFormatter::GetFormattedData(const FVBasePtr& record) cons
 {
     std::string text = CDirChangeItemFormatter::GetFormattedData(record);
     if (const auto* info = dynamic_cast<const CTrueUpItemInfo*>(record.get())) {
-        char fields[96];
+        char fields[kMaxTrueUpFields];
         text.insert(text.size(), fields,
                     FormatFields(info->GetModificationTime(), info->GetChangeTime(), info->GetSize(), info->GetKind(),
                                  fields));

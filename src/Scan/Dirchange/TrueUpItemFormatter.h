@@ -12,14 +12,16 @@
 
 class CTrueUpItemFormatter : public CDirChangeItemFormatter {
 public:
-    // Room for the version 1 text and the true-up part.
-    static constexpr size_t kMaxText = kMaxFieldsText + 96;
+    // Room for the true-up part, and for the version 1 text with it.
+    static constexpr size_t kMaxTrueUpFields = 96;
+    static constexpr size_t kMaxText = kMaxFieldsText + kMaxTrueUpFields;
 
     CTrueUpItemFormatter();
     ~CTrueUpItemFormatter() override;
 
     std::string GetFormattedData(const FVBasePtr& record) const override;
 
-    // Writes "|<MT>n|<CT>n|<SZ>n|<KD>c" at `out` (96 bytes of room); returns its length.
+    // Writes "|<MT>n|<CT>n|<SZ>n|<KD>c" at `out` (kMaxTrueUpFields bytes of room); returns its
+    // length.
     static size_t FormatFields(long long mtime, long long ctime, std::uint64_t size, char kind, char* out) noexcept;
 };

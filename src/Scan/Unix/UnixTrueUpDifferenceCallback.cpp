@@ -46,7 +46,8 @@ CKxError CUnixTrueUpDifferenceCallback::OnInIndex1(const std::string& path, bool
 
 CKxError CUnixTrueUpDifferenceCallback::OnInIndex2(const std::string& path, bool isFile, const FVBasePtr& disk)
 {
-    return Take(path, isFile, disk, true);
+    const CTrueUpItemInfo* onDisk = Unselected(disk);
+    return onDisk ? Take(path, isFile, *onDisk, true) : CKxError::Success();
 }
 
 CKxError CUnixTrueUpDifferenceCallback::OnInBothIndexes(const std::string& path, bool isFile, const FVBasePtr& indexed,
@@ -56,15 +57,13 @@ CKxError CUnixTrueUpDifferenceCallback::OnInBothIndexes(const std::string& path,
     const auto* inIndex = dynamic_cast<const CTrueUpItemInfo*>(indexed.get());
     if (!onDisk || !inIndex || !m_options.Differs(*onDisk, *inIndex, false))
         return CKxError::Success();
-    return Take(path, isFile, disk, false);
+    return Take(path, isFile, *onDisk, false);
 }
 
-CKxError CUnixTrueUpDifferenceCallback::Take(const std::string& path, bool isFile, const FVBasePtr& disk, bool isNew)
+CKxError CUnixTrueUpDifferenceCallback::Take(const std::string& path, bool isFile, const CTrueUpItemInfo& info,
+                                             bool isNew)
 {
-    const CTrueUpItemInfo* info = Unselected(disk);
-    if (!info)
-        return CKxError::Success();
-    if (info->GetKind() == 'o') {
+    if (info.GetKind() == 'o') {
         struct stat status {};
         if (::lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) {
             FSLOG(3, "Skipping socket file [%s]", path.c_str());
@@ -78,7 +77,7 @@ CKxError CUnixTrueUpDifferenceCallback::Take(const std::string& path, bool isFil
     const std::uint64_t before = m_feeder.Fed();
     KX_RETURN_IF_FAILED(m_feeder.Feed(line), "TrueUp failed to process [%s]", path.c_str());
     if (m_feeder.Fed() != before) {
-        FSLOG(3, "TrueUp wrote file [%s] to collect file, CollectField=[%d]", path.c_str(), info->GetCollectFileId());
+        FSLOG(3, "TrueUp wrote file [%s] to collect file, CollectField=[%d]", path.c_str(), info.GetCollectFileId());
         if (isNew && !isFile)
             ++m_newFolders;
     }

@@ -18,6 +18,7 @@
 // Ownership: made per comparison by CUnixTrueUpJobHandle. Thread: the job's main thread, one
 // call at a time.
 #include "CollectFile/PathCacheFlatFileIndexCompareCallback.h"
+#include "Scan/Dirchange/TrueUpItemInfo.h"
 #include "Scan/OwedItemFeeder.h"
 #include "Scan/TrueUpCompareOptions.h"
 
@@ -41,7 +42,8 @@ public:
     std::uint64_t NewFolders() const { return m_newFolders; }
 
 private:
-    [[nodiscard]] CKxError Take(const std::string& path, bool isFile, const FVBasePtr& disk, bool isNew);
+    // `info`: this job's record of the item, not selected.
+    [[nodiscard]] CKxError Take(const std::string& path, bool isFile, const CTrueUpItemInfo& info, bool isNew);
 
     COwedItemFeeder m_feeder;
     CTrueUpCompareOptions m_options;

@@ -1,6 +1,7 @@
 #include "Scan/Unix/UnixTrueUpJobHandle.h"
 
 #include "Base/FXCodeLocation.h"
+#include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
@@ -117,10 +118,16 @@ CKxError CUnixTrueUpJobHandle::TrueUpBrowseIndex()
     FSLOG(0, "Processing TrueUp DirChange File");
     const std::string path = GetDirChangePath();
     std::uint64_t items = 0;
-    if (CKxError generated = GenerateTrueUpDirChange(m_config.browseIndex, path, items); generated.IsError())
-        return std::move(generated.Push(KxFormat("Failed to generate information necessary to perform TrueUp job, "
-                                                 "error=%s",
-                                                 generated.Message().c_str())));
+    if (CKxError generated = GenerateTrueUpDirChange(m_config.browseIndex, path, items); generated.IsError()) {
+        // The backups cannot be asked: this job runs as a plain incremental and the state, left
+        // as it was, still owes the true-up to the next job.
+        FSLOG_ERROR("Failed to generate information necessary to perform TrueUp job, error=%s",
+                    generated.AsString().c_str());
+        (void)FXFile::Remove(path);
+        m_decision = ETrueUpDecision::NotQualified;
+        KX_RETURN_IF_ERROR(m_config.bag->Write(Id::idTrueUpQualified, false));
+        return m_config.bag->Write(Id::idTrueUpMarkAtBackup, false);
+    }
     FSLOG(0, "TrueUp DirChange file [%s] holds %llu items of the backup index", path.c_str(),
           static_cast<unsigned long long>(items));
     // Owed until the backup phase of this job completes: a failed phase leaves it for the next job.

@@ -11,7 +11,8 @@
 //   modification time with "JO:MTIME".
 // TrueUpBrowseIndex: streams the backup index's view into "DCTrueUp.zvf" (the record's own
 //   format and writer: nothing of the index is held in memory) and saves the state as owing
-//   this true-up until the backup phase completes.
+//   this true-up until the backup phase completes. An index that cannot be browsed leaves the
+//   job a plain incremental (logged); the state still owes the true-up to the next job.
 // ProcessTrueUpToCollect: compares this job's record with "DCTrueUp.zvf" and acts on each
 //   difference (CUnixTrueUpDifferenceCallback); logs "%lld files/folders backed up by TrueUp".
 // MarkTrueUpJobComplete: a job that completes in the scan phase marks the state itself.
