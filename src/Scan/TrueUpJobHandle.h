@@ -20,32 +20,18 @@
 //   6. now - reference time >= days x 86400, or the state owes one: yes ("Job qualified for
 //      TrueUp as TrueUp rules are met."); otherwise no.
 //
-// Ownership: the job's private object owns the handle; the handle keeps a plain pointer to nothing
-// of the job: what it needs is copied into STrueUpConfig. Thread: the job's main thread.
+// Ownership: the job's private object owns the handle; what the handle needs of the job is
+// copied into STrueUpConfig (the callback and the bag shared). Thread: the job's main thread.
 #include "Base/Bag.h"
 #include "Base/KxError.h"
 #include "Scan/TrueUpStateManager.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 class CScanJobCallback;
-
-// One item the backup index holds: path decoded, folders without a trailing '/' (except "/"),
-// kind 'f', 'd', 'l' or 'o', times in Unix seconds, size 0 for folders.
-struct STrueUpIndexEntry {
-    std::string path;
-    char kind = 'f';
-    long long mtime = 0;
-    long long ctime = 0;
-    std::uint64_t size = 0;
-};
-// Streams every item the backups of the subclient hold, in directory-change path order, to the
-// sink; the first error of the sink or of the index ends the browse and is returned.
-using TrueUpIndexSink = std::function<CKxError(const STrueUpIndexEntry&)>;
-using TrueUpIndexBrowser = std::function<CKxError(const TrueUpIndexSink&)>;
+class IBackupIndex;
 
 // The job's values the handle needs (_TrueUpConfig_).
 struct STrueUpConfig {
@@ -56,7 +42,8 @@ struct STrueUpConfig {
     std::shared_ptr<CScanJobCallback> callback;
     bool forced = false;          // -TrueUp
     bool afterSynthFull = false;  // the first incremental after a synthetic full
-    TrueUpIndexBrowser browseIndex;
+    // What the backups of the subclient hold (null: no index service).
+    std::shared_ptr<IBackupIndex> index;
 };
 
 struct STrueUpQualifyInput {

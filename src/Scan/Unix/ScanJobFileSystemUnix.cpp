@@ -1,9 +1,7 @@
 #include "Scan/Unix/ScanJobFileSystemUnix.h"
 
 #include "Agent/ApplicationId.h"
-#if __has_include("Agent/FileBackupIndex.h")
 #include "Agent/FileBackupIndex.h"
-#endif
 #include "Agent/InstancePaths.h"
 #include "Agent/ZVPlatformInfo.h"
 #include "Base/FXFile.h"
@@ -306,35 +304,13 @@ CKxError CScanJobFileSystemUnix::Configure_TrueUpJob()
     config.callback = job->GetScanJobCallback();
     config.forced = job->IsTrueUpOnDemand();
     config.afterSynthFull = job->IsAfterSynthFull();
-    config.browseIndex = MakeTrueUpIndexBrowser(job->GetApplicationId());
+    std::uint64_t orbundId = 0, appNumber = 0;
+    if (ApplicationId::Parse(job->GetApplicationId(), orbundId, appNumber).IsSuccess())
+        config.index = std::make_shared<CFileBackupIndex>(CInstancePaths::IndexFolder(), orbundId, appNumber);
     auto handle = std::make_shared<CUnixTrueUpJobHandle>(std::move(config));
     KX_RETURN_IF_FAILED(handle->InitializeTrueUpJob(), "Failed to instantiate TrueUp job handle.");
     m_trueUp = std::move(handle);
     return CKxError::Success();
-}
-
-TrueUpIndexBrowser CScanJobFileSystemUnix::MakeTrueUpIndexBrowser(const std::string& applicationId)
-{
-#if __has_include("Agent/FileBackupIndex.h")
-    std::uint64_t orbundId = 0, appNumber = 0;
-    if (ApplicationId::Parse(applicationId, orbundId, appNumber).IsError())
-        return {};
-    return [folder = CInstancePaths::IndexFolder(), orbundId, appNumber](const TrueUpIndexSink& sink) {
-        CFileBackupIndex index(folder, orbundId, appNumber);
-        STrueUpIndexEntry entry;
-        return index.Browse([&](const SIndexItem& item) {
-            entry.path = item.path;
-            entry.kind = item.kind;
-            entry.mtime = item.mtime;
-            entry.ctime = item.ctime;
-            entry.size = item.size;
-            return sink(entry);
-        });
-    };
-#else
-    (void)applicationId;
-    return {};
-#endif
 }
 
 CKxError CScanJobFileSystemUnix::Prepare_TrueUpBrowseIndex()

@@ -59,10 +59,6 @@ public:
     // The job's true-up (null before Configure_TrueUpJob).
     const CTrueUpJobHandlePtr& GetTrueUpJobHandle() const { return m_trueUp; }
 
-    // The backup index of the subclient `applicationId` ("<orbundId>:<appNumber>") as the
-    // true-up browses it.
-    static TrueUpIndexBrowser MakeTrueUpIndexBrowser(const std::string& applicationId);
-
     // Job types whose scans may run as the configured user.
     static bool IsImpersonatedJobType(long long jobType);
 

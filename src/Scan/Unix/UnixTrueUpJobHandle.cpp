@@ -1,5 +1,6 @@
 #include "Scan/Unix/UnixTrueUpJobHandle.h"
 
+#include "Agent/BackupIndex.h"
 #include "Base/FXCodeLocation.h"
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
@@ -84,12 +85,10 @@ CKxError CUnixTrueUpJobHandle::InitializeTrueUpJob()
     return CKxError::Success();
 }
 
-CKxError CUnixTrueUpJobHandle::GenerateTrueUpDirChange(const TrueUpIndexBrowser& browse, const std::string& path,
+CKxError CUnixTrueUpJobHandle::GenerateTrueUpDirChange(IBackupIndex& backups, const std::string& path,
                                                        std::uint64_t& items)
 {
     items = 0;
-    if (!browse)
-        return CKxError(KxCode::NotFound, "No backup index to browse for this subclient");
     auto index = std::make_shared<CPathCacheFlatFileIndex>();
     index->SetItemInfoFormatter(std::make_shared<CTrueUpItemFormatter>());
     KX_RETURN_IF_FAILED(index->SetCurrentBackingFile(path, nullptr), "Failed to create [%s]", path.c_str());
@@ -97,7 +96,7 @@ CKxError CUnixTrueUpJobHandle::GenerateTrueUpDirChange(const TrueUpIndexBrowser&
     char text[CTrueUpItemFormatter::kMaxText];
     // What the backups hold was never selected by this job: collect number 0, not selected.
     const size_t fixed = CDirChangeItemFormatter::FormatFields(false, 0, 0, false, text);
-    KX_RETURN_IF_ERROR(browse([&](const STrueUpIndexEntry& entry) -> CKxError {
+    KX_RETURN_IF_ERROR(backups.Browse([&](const SIndexItem& entry) -> CKxError {
         const bool folder = entry.kind == 'd';
         const size_t length =
             fixed + CTrueUpItemFormatter::FormatFields(entry.mtime, entry.ctime, folder ? 0 : entry.size, entry.kind,
@@ -118,7 +117,9 @@ CKxError CUnixTrueUpJobHandle::TrueUpBrowseIndex()
     FSLOG(0, "Processing TrueUp DirChange File");
     const std::string path = GetDirChangePath();
     std::uint64_t items = 0;
-    if (CKxError generated = GenerateTrueUpDirChange(m_config.browseIndex, path, items); generated.IsError()) {
+    CKxError generated = m_config.index ? GenerateTrueUpDirChange(*m_config.index, path, items)
+                                        : CKxError(KxCode::NotFound, "No backup index for this subclient");
+    if (generated.IsError()) {
         // The backups cannot be asked: this job runs as a plain incremental and the state, left
         // as it was, still owes the true-up to the next job.
         FSLOG_ERROR("Failed to generate information necessary to perform TrueUp job, error=%s",

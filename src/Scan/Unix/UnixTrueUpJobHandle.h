@@ -33,7 +33,7 @@ public:
 
     // Writes the index view to `path` as a directory-change file of true-up records; `items`
     // counts what the index gave.
-    [[nodiscard]] static CKxError GenerateTrueUpDirChange(const TrueUpIndexBrowser& browse, const std::string& path,
+    [[nodiscard]] static CKxError GenerateTrueUpDirChange(IBackupIndex& index, const std::string& path,
                                                           std::uint64_t& items);
 
     const CTrueUpCompareOptions& GetCompareOptions() const { return m_options; }
