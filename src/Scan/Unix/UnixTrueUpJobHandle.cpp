@@ -131,6 +131,7 @@ CKxError CUnixTrueUpJobHandle::TrueUpBrowseIndex()
     }
     FSLOG(0, "TrueUp DirChange file [%s] holds %llu items of the backup index", path.c_str(),
           static_cast<unsigned long long>(items));
+    m_browsed = true;
     // Owed until the backup phase of this job completes: a failed phase leaves it for the next job.
     m_state.queryIndexSet = true;
     return m_stateManager.SaveStatetoDoc(m_state);
@@ -138,11 +139,11 @@ CKxError CUnixTrueUpJobHandle::TrueUpBrowseIndex()
 
 CKxError CUnixTrueUpJobHandle::ProcessTrueUpToCollect()
 {
-    if (!IsQualified() || !m_config.callback)
-        return CKxError::Success();
+    // A job whose preparation stopped before the browse, or before its record was made, has
+    // nothing to compare: its clean-up reports the failure that stopped it.
     std::shared_ptr<CPathCacheFlatFileIndex> record = IncrementalDirChange::GetIndex();
-    if (!record)
-        return CKxError(KxCode::InvalidParameter, "TrueUp processing failed, error=no directory-change record");
+    if (!m_browsed || !record || !m_config.callback)
+        return CKxError::Success();
     CScanJobCallback& callback = *m_config.callback;
     // What the walk and the owed items left in the stages' buffers is compared too.
     KX_RETURN_IF_FAILED(callback.FlushBuffers(), "TrueUp processing failed");

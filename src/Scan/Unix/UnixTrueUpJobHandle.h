@@ -45,4 +45,5 @@ private:
     STrueUpState m_state;
     CTrueUpCompareOptions m_options;
     std::uint64_t m_added = 0;
+    bool m_browsed = false;  // DCTrueUp.zvf was written by this job
 };
