@@ -54,6 +54,9 @@ class CFlatCollectFile : public CItemConsumer {
 public:
     // Staged bytes of one thread beyond which they are handed to the file.
     static constexpr size_t kHandOverBytes = size_t{64} << 10;
+    // The mark before the path of a line that lists one of the subclient's own results-folder
+    // files (or a folder on the way to them): backed up with the job, not content.
+    static constexpr std::string_view kSubclientFilesPrefix = "%SCFILES%";
 
     CFlatCollectFile(long long jobId, std::string path, std::string sourceVolumePath = {});
     ~CFlatCollectFile() override;

@@ -489,6 +489,13 @@ CKxError CScanJobCallback::GetSplitCollectFileInterface(std::shared_ptr<ISplitCo
     return CKxError::Success();
 }
 
+CKxError CScanJobCallback::GetPostProcessResultFolderInterface(
+    std::shared_ptr<CFileSystemPostProcessResultFolder>& postProcess)
+{
+    postProcess.reset();
+    return CKxError::Success();
+}
+
 CKxError CScanJobCallback::GetPostProcessCollectFilesInterface(std::shared_ptr<CPostProcessCollectFiles>& postProcess)
 {
     postProcess.reset();

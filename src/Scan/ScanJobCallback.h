@@ -43,6 +43,7 @@ class CProcessCommitFiles;
 class CProcessFailedFiles;
 class CFileNameFactory;
 class CFileSystemScanFailureConsumer;
+class CFileSystemPostProcessResultFolder;
 class CIncrFlatCollectFile;
 class IPostProcessDirChange;
 class ISplitCollectFiles;
@@ -182,6 +183,10 @@ public:
     // The remover of collect files without content; base: none (success, empty pointer).
     [[nodiscard]] virtual CKxError GetPostProcessCollectFilesInterface(
         std::shared_ptr<CPostProcessCollectFiles>& postProcess);
+    // The step that lists the subclient's own results folder for the backup phase; base: none
+    // (success, empty pointer).
+    [[nodiscard]] virtual CKxError GetPostProcessResultFolderInterface(
+        std::shared_ptr<CFileSystemPostProcessResultFolder>& postProcess);
     // The job's deleted-items collect file (the naming object's DeletedItemsCollect, e.g.
     // "CollectIncDeletedItems.zvf"): deletion lines and the items the comparison of
     // directory-change records adds. It is an output resource of its own (volume id

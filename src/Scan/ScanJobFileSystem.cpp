@@ -17,6 +17,7 @@
 #include "Engine/ContentMapper.h"
 #include "Engine/ScanArbiter.h"
 #include "Scan/FileNameFactory.h"
+#include "Scan/FileSystemPostProcessResultFolder.h"
 #include "Scan/IPostProcessDirChange.h"
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/JobAliveReporter.h"
@@ -1645,7 +1646,36 @@ CKxError CScanJobFileSystem::Cleanup_ProcessIPhoto()
     return m_private ? m_private->ProcessIPhoto() : CKxError::Success();
 }
 
-CKxError CScanJobFileSystem::Cleanup_PostProcessResultFolder() { return CKxError::Success(); }
+CKxError CScanJobFileSystem::Cleanup_PostProcessResultFolder()
+{
+    if (!m_callback)
+        return CKxError::Success();
+    std::shared_ptr<CFileSystemPostProcessResultFolder> step;
+    KX_RETURN_IF_FAILED(m_callback->GetPostProcessResultFolderInterface(step),
+                        "Failed to prepare instance to process job results folder");
+    if (!step)
+        return CKxError::Success();
+    step->SetMayCompleteInScan(MayCompleteInScan());
+    KX_RETURN_IF_FAILED(step->Prepare(GetScannerOptions(), m_callback),
+                        "Failed to prepare instance to process job results folder");
+    if (CKxError ran = step->Run(); ran.IsError()) {
+        RaiseEvent(kEventResultsFolderFailed, EvEvent::Major, "Failed to process job results folder: " + ran.Message());
+        return std::move(ran.Push("Failed to process job results folder"));
+    }
+    KX_RETURN_IF_FAILED(step->Finalize(), "Failed to finalize job results folder");
+    // What was appended after the split counted its files: the evidence adds it rather than
+    // reading those files back.
+    for (const CCollectEvidence::SEntry& appended : step->AppendedFiles()) {
+        auto kept = std::ranges::find(m_splitWritten, appended.name, &CCollectEvidence::SEntry::name);
+        if (kept == m_splitWritten.end()) {
+            m_splitWritten.push_back(appended);
+            continue;
+        }
+        kept->lines += appended.lines;
+        kept->bytes += appended.bytes;
+    }
+    return CKxError::Success();
+}
 
 CKxError CScanJobFileSystem::Cleanup_CloseDirchange()
 {
@@ -1674,6 +1704,14 @@ CKxError CScanJobFileSystem::Cleanup_UpdateSyncFolder()
     return CKxError::Success();
 }
 
+bool CScanJobFileSystem::MayCompleteInScan() const
+{
+    CBagPtr bag = GetConfigurationBag();
+    // A full backup always has its backup phase.
+    return (bag && bag->GetBool(Id::idOnDemandAdHocCriteriaBased)) ||
+           (m_skipEmptyIncremental && m_backupType != kFullBackup);
+}
+
 bool CScanJobFileSystem::ShouldCompleteInScan()
 {
     if (!m_callback)
@@ -1687,10 +1725,7 @@ bool CScanJobFileSystem::ShouldCompleteInScan()
 
 CKxError CScanJobFileSystem::Cleanup_ScanMarkingJob()
 {
-    CBagPtr bag = GetConfigurationBag();
-    const bool criteriaBased = bag && bag->GetBool(Id::idOnDemandAdHocCriteriaBased);
-    // A full backup always has its backup phase.
-    if (!criteriaBased && !(m_skipEmptyIncremental && m_backupType != kFullBackup))
+    if (!MayCompleteInScan())
         return CKxError::Success();
     if (ShouldCompleteInScan())
         CompleteJobNow();

@@ -54,6 +54,7 @@ public:
     static constexpr std::uint32_t kEventScanFailed = 0x11000062;
     static constexpr std::uint32_t kEventTooManyScanPasses = 0x11000063;
     static constexpr std::uint32_t kEventErrorRuleMatched = 0x11000065;
+    static constexpr std::uint32_t kEventResultsFolderFailed = 0x11000066;
 
     // Thread budgets of the scanner loop.
     static constexpr int kDefaultMaxScanThreads = 15;
@@ -203,6 +204,9 @@ protected:
     CBag& CommandLineBag();
     // The private object of this platform.
     [[nodiscard]] virtual std::shared_ptr<CScanJobFileSystemPrivate> MakePrivate();
+    // Whether a job that finds nothing to back up may end in the scan phase: a criteria-based
+    // ad hoc job, or a non-full job run with "-seb".
+    bool MayCompleteInScan() const;
     // Whether a job that found nothing to back up ends in the scan phase: no output resource
     // kept a collect file with content.
     virtual bool ShouldCompleteInScan();

@@ -40,6 +40,7 @@
 #include "Scan/Unix/UnixFileNameFactory.h"
 #include "Scan/Unix/UnixScannerOptions.h"
 #include "Scan/Unix/UnixMultiStreamExtentSplitCollectFiles.h"
+#include "Scan/Unix/UnixPostProcessResultFolder.h"
 #include "Scan/Unix/UnixSplitCollectFiles.h"
 #include "Scan/Unix/VolumeId.h"
 #include "Scan/Unix/isNestedMount.h"
@@ -530,6 +531,13 @@ CKxError CUnixScanJobCallback::GetPostProcessCollectFilesInterface(std::shared_p
                 roots.push_back(std::move(root));
     postProcess = std::make_shared<CPostProcessCollectFiles>(options, OutputResourcesForCleanup());
     postProcess->SetContentRoots(roots);
+    return CKxError::Success();
+}
+
+CKxError CUnixScanJobCallback::GetPostProcessResultFolderInterface(
+    std::shared_ptr<CFileSystemPostProcessResultFolder>& postProcess)
+{
+    postProcess = std::make_shared<CUnixPostProcessResultFolder>();
     return CKxError::Success();
 }
 

@@ -88,6 +88,9 @@ public:
     // ancestor writers put in the collect files.
     [[nodiscard]] CKxError GetPostProcessCollectFilesInterface(
         std::shared_ptr<CPostProcessCollectFiles>& postProcess) override;
+    // The Unix subclient files backup (CUnixPostProcessResultFolder).
+    [[nodiscard]] CKxError GetPostProcessResultFolderInterface(
+        std::shared_ptr<CFileSystemPostProcessResultFolder>& postProcess) override;
     // Each content path (for wildcard content, its fixed folder) that no item of the walk
     // reached and that exists is passed through the output handler of the volume that holds
     // it, so that the backup phase knows it. A path that does not exist was reported by the

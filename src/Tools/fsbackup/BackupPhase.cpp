@@ -9,6 +9,8 @@
 #include "CollectFile/CollectEvidence.h"
 #include "CollectFile/CollectFileReader.h"
 #include "CollectFile/ExtentLine.h"
+#include "CollectFile/FileNameEscaping.h"
+#include "CollectFile/FlatCollectFile.h"
 #include "CollectFile/HCollectFile.h"
 #include "CollectFile/OwedItemLine.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
@@ -225,6 +227,19 @@ CKxError CBackupPhase::ReadCollectFile(const std::string& path)
         const std::string& raw = reader.GetCurrentRawLine();
         if (raw.empty())
             continue;
+        // The scan's own results-folder files are not content: they must exist, are counted
+        // apart and are never owed (the next scan lists its folder afresh).
+        if (raw.starts_with(CFlatCollectFile::kSubclientFilesPrefix)) {
+            KX_RETURN_IF_FAILED(unescapeFileName(std::string_view(raw).substr(CFlatCollectFile::kSubclientFilesPrefix.size()),
+                                                 itemPath),
+                                "Line %llu of [%s]", static_cast<unsigned long long>(reader.GetLineNumber()), path.c_str());
+            ++m_summary.subclientFiles;
+            if (struct stat status {}; ::lstat(itemPath.c_str(), &status) != 0) {
+                ++m_summary.subclientFilesMissing;
+                FSLOG_ERROR("Subclient file [%s] is missing (errno %d)", itemPath.c_str(), errno);
+            }
+            continue;
+        }
         if (m_stopAfter && m_filesTaken >= *m_stopAfter) {
             m_summary.interrupted = true;
             KX_RETURN_IF_ERROR(Owe(raw, !reader.IsSpecialLine()));

@@ -22,6 +22,8 @@
 //     at with lstat: a regular file is opened O_RDONLY|O_NOFOLLOW|O_NONBLOCK, a folder
 //     O_DIRECTORY; links, fifos, sockets and devices need nothing beyond lstat. Deletion lines
 //     ("??d", "??D") and the other special lines ("??", "%", "#") are counted, not checked;
+//   - a subclient files line ("%SCFILES%<escaped path>", the scan's own results-folder files)
+//     is looked at with lstat and counted apart from the items;
 //   - the extent and container lines of files backed up by extents are gathered over all the
 //     collect files, and each file's extents must cover it exactly (CExtentCheck), else the
 //     phase fails naming the file (not checked after a stop: the rest is owed).
@@ -80,6 +82,8 @@ struct SBackupPhaseSummary {
     std::uint64_t owedLines = 0;  // lines left for the commit file after the stop
     std::uint64_t hardLinkNames = 0;  // names read from hard-link lines (items too)
     std::uint64_t hardLinkFiles = 0;  // distinct files among them: their data counts once
+    std::uint64_t subclientFiles = 0;         // "%SCFILES%" lines: the scan's own files, not items
+    std::uint64_t subclientFilesMissing = 0;  // of them, gone since the scan
     std::vector<CStreamLoad::SFile> perFile;  // items and bytes of each collect file read
     bool interrupted = false;
     std::vector<SItemFailure> failures;  // the first kMaxListedFailures of them

@@ -114,6 +114,9 @@ void PrintSummary(long long jobId, unsigned int backupType, const std::string& f
                 static_cast<unsigned long long>(summary.folders), static_cast<unsigned long long>(summary.bytes));
     std::printf("deletion lines: %llu, other special lines: %llu\n", static_cast<unsigned long long>(summary.deletions),
                 static_cast<unsigned long long>(summary.specialLines));
+    if (summary.subclientFiles != 0)
+        std::printf("subclient files: %llu (missing: %llu)\n", static_cast<unsigned long long>(summary.subclientFiles),
+                    static_cast<unsigned long long>(summary.subclientFilesMissing));
     if (summary.hardLinkNames != 0)
         std::printf("hard-linked names: %llu of %llu files (data counted once per file)\n",
                     static_cast<unsigned long long>(summary.hardLinkNames),
