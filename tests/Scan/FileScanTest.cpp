@@ -42,6 +42,12 @@ public:
         return CUnixScanJobCallback::GetNextPhaseArguments(arguments, action);
     }
     using CScanJobCallback::GetScannerConfigurationBag;
+    // Scripted jobs walk nothing: no results-folder files join their figures.
+    CKxError GetPostProcessResultFolderInterface(std::shared_ptr<CFileSystemPostProcessResultFolder>& step) override
+    {
+        step.reset();
+        return CKxError::Success();
+    }
 
     std::optional<int> m_streams;
     std::string m_presetArguments;

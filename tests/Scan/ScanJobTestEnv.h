@@ -56,7 +56,8 @@ protected:
         return std::make_shared<CFindFirstItem>(path, path, status);
     }
     // The decoded item lines of the collect files in `folder` whose names start with `family`
-    // (deleted-items lists left out), each with how often it is listed; folders keep their '/'.
+    // (deleted-items lists and the job's own results-folder files left out), each with how often
+    // it is listed; folders keep their '/'.
     static std::map<std::string, int> ListedIn(const std::string& folder, const std::string& family = "CollectTot")
     {
         std::map<std::string, int> listed;
@@ -65,6 +66,8 @@ protected:
             if (name.rfind(family, 0) != 0 || name.find("DeletedItems") != std::string::npos)
                 continue;
             for (std::string line : ReadLines(entry.path().string())) {
+                if (line.starts_with("%SCFILES%"))
+                    continue;
                 if (const size_t bar = line.rfind('|'); bar != std::string::npos)
                     line.resize(bar);
                 std::string path;

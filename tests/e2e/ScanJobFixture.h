@@ -291,13 +291,16 @@ protected:
         return files;
     }
     // The decoded item lines of `files` (folders keep their '/'), with how often each occurs;
-    // the "??" deletion lines are no items: they go to `deletions` when it is given.
+    // the "??" deletion lines are no items: they go to `deletions` when it is given; the job's
+    // own results-folder files ("%SCFILES%") are no content and are left out.
     std::map<std::string, int> Listed(const std::vector<std::string>& files,
                                       std::vector<std::string>* deletions = nullptr) const
     {
         std::map<std::string, int> listed;
         for (const std::string& file : files)
             for (std::string line : Lines(file)) {
+                if (line.starts_with("%SCFILES%"))
+                    continue;
                 if (line.starts_with("??")) {
                     if (deletions)
                         deletions->push_back(line);

@@ -1,0 +1,163 @@
+// Subclient files through the real binaries: every job lists its own results folder ("%SCFILES%"
+// lines) for the backup phase: the files the next job starts from, none of the kept records,
+// failure lists or the other family's collect files, and each folder on the way once; in a
+// collect file of their own when the instance lies on another file system than the content.
+#include "ScanJobFixture.h"
+
+#include "CollectFile/FileNameEscaping.h"
+
+namespace {
+
+using namespace e2e;
+
+constexpr std::string_view kPrefix = "%SCFILES%";
+
+class SubclientFilesTest : public ScanJobFixture {
+protected:
+    void SetUp() override
+    {
+        ScanJobFixture::SetUp();
+        WriteText(m_tree + "/data/a/f.txt", "f");
+        Content({m_tree + "/data"});
+    }
+
+    // Runs scan `jobId` of `type` (and its backup phase, whose output it returns), with FSWEEP_ROOT
+    // at `root` (the scratch root when empty).
+    std::string Job(int jobId, int type, const std::string& root = {})
+    {
+        NextSecond();
+        std::vector<std::string> env;
+        if (!root.empty())
+            env.push_back("FSWEEP_ROOT=" + root);
+        const std::vector<std::string> extra = type == 1 ? std::vector<std::string>{} : std::vector<std::string>{"-ref", "1"};
+        RunResult scan = Run(Binary("fsweep"), JobArgs(jobId, type, extra), true, false, env);
+        EXPECT_EQ(scan.status, 0) << scan.err;
+        ExpectPhaseCompleted(jobId);
+        RunResult backup = Run(Binary("fsbackup"), {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-t",
+                                                    std::to_string(type)},
+                               false, false, env);
+        EXPECT_EQ(backup.status, 0) << backup.out << backup.err;
+        return backup.out;
+    }
+
+    // Per collect file of the family, its lines split into decoded subclient-file paths and the
+    // rest (content lines as written).
+    struct SLines {
+        std::map<std::string, std::vector<std::string>> scFiles;  // by collect file name
+        std::map<std::string, int> all;                          // decoded paths of every line
+        size_t lines = 0;
+    };
+    SLines Collect(const std::string& family) const
+    {
+        SLines read;
+        for (const auto& entry : fs::directory_iterator(Results())) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(family) || name.find("Evidence") != std::string::npos)
+                continue;
+            for (std::string line : Lines(entry.path().string())) {
+                const bool scFile = line.starts_with(kPrefix);
+                if (scFile)
+                    line.erase(0, kPrefix.size());
+                std::string path;
+                EXPECT_TRUE(unescapeFileName(line, path).IsSuccess()) << line;
+                ++read.all[path];
+                ++read.lines;
+                if (scFile)
+                    read.scFiles[name].push_back(path);
+            }
+        }
+        return read;
+    }
+    // The results folder and each folder above it, "/" excluded, as folder lines.
+    std::vector<std::string> FoldersUpTo(std::string folder) const
+    {
+        std::vector<std::string> folders;
+        for (fs::path path = fs::canonical(folder); path != path.root_path(); path = path.parent_path())
+            folders.push_back(path.string() + "/");
+        return folders;
+    }
+    std::string Log() const { return Read(m_instance + "/Log_Files/fsweep.log"); }
+};
+
+TEST_F(SubclientFilesTest, IncrementalListsItsOwnFilesAndEachFolderOnce)
+{
+    Job(1, 1);
+    WriteText(Results() + "/SCFiles.zvf", "x");  // a name no job lists
+    WriteText(m_tree + "/data/a/g.txt", "g");
+    const std::string summary = Job(2, 2);
+
+    const SLines read = Collect("CollectInc");
+    ASSERT_EQ(read.scFiles.size(), 1u) << "the lines go to the one collect file of the volume";
+    std::set<std::string> names;
+    for (const std::string& path : read.scFiles.begin()->second)
+        if (path.back() != '/')
+            names.insert(fs::path(path).filename().string());
+    for (const char* listed : {"split_config", "DCTmp.zvf", "CollectInc1.zvf", "ScanView.txt"})
+        EXPECT_EQ(names.count(listed), 1u) << listed;
+    for (const char* unlisted : {"DCTot.zvf", "DCInc.zvf", "scan_Failures.zvf", "CollectTot1.zvf", "SCFiles.zvf"})
+        EXPECT_EQ(names.count(unlisted), 0u) << unlisted;
+
+    // Each folder from the results folder up appears once over all lines, content lines
+    // included (the content shares the scratch folders above it); "/" is never a subclient file.
+    for (const std::string& folder : FoldersUpTo(Results()))
+        EXPECT_EQ(read.all.count(folder) ? read.all.at(folder) : 0, 1) << folder;
+    for (const std::string& path : read.scFiles.begin()->second)
+        EXPECT_NE(path, "/");
+
+    // They are items of the next phase (every line but the content's ancestor lines) and
+    // subclient files of the backup phase.
+    const size_t items = read.lines - Ancestors(m_tree + "/data").size();
+    EXPECT_NE(PhaseParams(2).find(" -c " + std::to_string(items) + " "), std::string::npos) << PhaseParams(2);
+    const size_t listed = read.scFiles.begin()->second.size();
+    EXPECT_NE(summary.find("subclient files: " + std::to_string(listed) + " (missing: 0)"), std::string::npos)
+        << summary;
+}
+
+TEST_F(SubclientFilesTest, InstanceOnAnotherFileSystemGetsACollectFileOfItsOwn)
+{
+    if (!fs::is_directory("/dev/shm") || (m_shm = MakeScratch("/dev/shm")).empty())
+        GTEST_SKIP() << "no second file system (/dev/shm) for the instance";
+    fs::copy(m_instance, m_shm + "/inst", fs::copy_options::recursive);
+    m_instance = m_shm + "/inst";
+    const std::string summary = Job(1, 1, m_shm);
+
+    const SLines read = Collect("CollectTot");
+    ASSERT_EQ(read.scFiles.size(), 1u);
+    EXPECT_EQ(read.scFiles.begin()->first, "CollectTot2.zvf") << "the content's file is CollectTot1.zvf";
+    EXPECT_EQ(read.scFiles.begin()->second.size(), Lines(Results() + "/CollectTot2.zvf").size()) << "subclient files only";
+    EXPECT_EQ(Lines(Results() + "/split_config"), (std::vector<std::string>{"1", "2"}));
+    for (const std::string& folder : FoldersUpTo(Results()))
+        EXPECT_EQ(read.all.count(folder) ? read.all.at(folder) : 0, 1) << folder;
+    EXPECT_NE(summary.find("subclient files: " + std::to_string(read.scFiles.begin()->second.size())),
+              std::string::npos)
+        << summary;
+}
+
+TEST_F(SubclientFilesTest, SkipsLogTheirReason)
+{
+    const struct {
+        const char* what;
+        std::string setting;
+        bool laptop;
+        const char* reason;
+    } cases[] = {
+        {"setting", "sSkipSubclientFilesBackup Yes\n", false, "the agent setting sSkipSubclientFilesBackup is set"},
+        {"laptop client", "", true, "laptop clients"},
+    };
+    int jobId = 0;
+    for (const auto& skip : cases) {
+        SCOPED_TRACE(skip.what);
+        WriteText(m_instance + "/registry/FileSystemAgent", skip.setting);
+        std::string config = Read(m_instance + "/config/apps/2:5.json");
+        const std::string client = "\"name\": \"client1\"";
+        config.replace(config.find(client), client.size(), client + (skip.laptop ? ", \"laptop\": true" : ""));
+        WriteText(m_instance + "/config/apps/2:5.json", config);
+        Job(++jobId, 1);
+        EXPECT_TRUE(Collect("CollectTot").scFiles.empty());
+        EXPECT_NE(Log().find(std::string("Subclient files backup is skipped. Reason: ") + skip.reason),
+                  std::string::npos);
+        WriteSubclient("\"content\": " + List({m_tree + "/data"}));
+    }
+}
+
+}  // namespace
