@@ -4,7 +4,7 @@
 // collect file of their own when the instance lies on another file system than the content.
 #include "ScanJobFixture.h"
 
-#include "CollectFile/FileNameEscaping.h"
+#include "Base/FileNameEscaping.h"
 
 namespace {
 
