@@ -36,9 +36,8 @@ CFileSystemPostProcessResultFolder::~CFileSystemPostProcessResultFolder() = defa
 CKxError CFileSystemPostProcessResultFolder::Prepare(std::shared_ptr<CScannerOptions> options,
                                                      std::shared_ptr<CScanJobCallback> callback)
 {
-    m_options = std::move(options);
     m_callback = std::move(callback);
-    CBagPtr bag = m_options ? m_options->GetConfigurationBag() : nullptr;
+    CBagPtr bag = options ? options->GetConfigurationBag() : nullptr;
     if (!bag && m_callback)
         bag = m_callback->GetScannerConfigurationBag();
     if (!bag || !m_callback)
@@ -64,7 +63,7 @@ CKxError CFileSystemPostProcessResultFolder::Prepare(std::shared_ptr<CScannerOpt
 CKxError CFileSystemPostProcessResultFolder::Run()
 {
     if (!m_callback)
-        return CKxError(KxCode::OperationAborted, "Bag is not initialized by ScannerOptions");
+        return CKxError(KxCode::OperationAborted, "The subclient files backup was not prepared");
     if (std::string reason; ShouldSkipSubclientFilesBackup(reason)) {
         FSLOG(0, "Subclient files backup is skipped. Reason: %s", reason.c_str());
         return CKxError::Success();
@@ -75,7 +74,6 @@ CKxError CFileSystemPostProcessResultFolder::Run()
 CKxError CFileSystemPostProcessResultFolder::Finalize()
 {
     m_callback.reset();
-    m_options.reset();
     return CKxError::Success();
 }
 
@@ -225,12 +223,12 @@ CKxError CFileSystemPostProcessResultFolder::AddToSplitMap(int number)
         return CKxError::FromErrno(errno, KxFormat("Failed to open the split map [%s]", path.c_str()));
     }
     const std::string line = std::to_string(number) + "\n";
-    const ssize_t wrote = ::write(fd, line.data(), line.size());
-    const int writeError = errno;
-    if (::close(fd) != 0 && wrote == static_cast<ssize_t>(line.size()))
-        return CKxError::FromErrno(errno, KxFormat("Failed to write the split map [%s]", path.c_str()));
-    if (wrote != static_cast<ssize_t>(line.size()))
-        return CKxError::FromErrno(wrote < 0 ? writeError : ENOSPC,
+    errno = 0;
+    const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    const int writeError = errno != 0 ? errno : ENOSPC;  // a short write of a few bytes: the disk is full
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed)
+        return CKxError::FromErrno(!written ? writeError : errno,
                                    KxFormat("Failed to write the split map [%s]", path.c_str()));
     m_appended.push_back({1, line.size(), FXPath::FileName(path)});
     return CKxError::Success();

@@ -59,8 +59,9 @@ public:
     CFileSystemPostProcessResultFolder();
     virtual ~CFileSystemPostProcessResultFolder();
 
-    // Keeps both and reads the job's switches from the configuration bag and the skip setting;
-    // "Bag is not initialized by ScannerOptions" without a bag.
+    // Keeps the callback and reads the job's switches from the options' configuration bag (the
+    // callback's when the options have none) and the skip setting; "Bag is not initialized by
+    // ScannerOptions" without a bag.
     [[nodiscard]] virtual CKxError Prepare(std::shared_ptr<CScannerOptions> options,
                                            std::shared_ptr<CScanJobCallback> callback);
     // Logs the skip and succeeds when ShouldSkipSubclientFilesBackup says so; else RunInternal.
@@ -106,7 +107,6 @@ protected:
     [[nodiscard]] virtual CKxError CreateCollectFile(int number, const std::string& volume,
                                                      std::shared_ptr<CFlatCollectFile>& collect) = 0;
 
-    std::shared_ptr<CScannerOptions> m_options;
     std::shared_ptr<CScanJobCallback> m_callback;
     std::string m_resultsFolder;
     std::uint32_t m_backupType = 0;

@@ -1,7 +1,5 @@
 #include "Scan/Unix/UnixPostProcessResultFolder.h"
 
-#include "Base/LogWriter.h"
-#include "CollectFile/FlatCollectFile.h"
 #include "Engine/FindFirstItem.h"
 #include "Scan/ContentRootAncestorConsumer.h"
 #include "Scan/IncrementalDirChange.h"
@@ -14,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <memory>
 

@@ -9,7 +9,6 @@
 #include "CollectFile/CollectEvidence.h"
 #include "CollectFile/CollectFileReader.h"
 #include "CollectFile/ExtentLine.h"
-#include "Base/FileNameEscaping.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "CollectFile/HCollectFile.h"
 #include "CollectFile/OwedItemLine.h"
