@@ -15,7 +15,9 @@
 #include "Scan/ScannerSettings.h"
 #include "Scan/Unix/UnixTrueUpDifferenceCallback.h"
 
+#include <chrono>
 #include <ctime>
+#include <system_error>
 
 namespace Id = SXScannerConfigurationBagId;
 
@@ -24,7 +26,11 @@ CUnixTrueUpJobHandle::CUnixTrueUpJobHandle(STrueUpConfig config)
 {
 }
 
-CUnixTrueUpJobHandle::~CUnixTrueUpJobHandle() = default;
+CUnixTrueUpJobHandle::~CUnixTrueUpJobHandle()
+{
+    if (m_browser.joinable())
+        m_browser.join();
+}
 
 std::string CUnixTrueUpJobHandle::GetDirChangePath() const
 {
@@ -115,22 +121,42 @@ CKxError CUnixTrueUpJobHandle::TrueUpBrowseIndex()
     if (!IsQualified())
         return CKxError::Success();
     FSLOG(0, "Processing TrueUp DirChange File");
-    const std::string path = GetDirChangePath();
-    std::uint64_t items = 0;
-    CKxError generated = m_config.index ? GenerateTrueUpDirChange(*m_config.index, path, items)
+    // The index is read beside the walk, which waits on the file system more than on the
+    // processor; the clean-up's comparison waits for it (FinishBrowse).
+    auto browse = [this] {
+        const auto started = std::chrono::steady_clock::now();
+        m_browseResult = m_config.index ? GenerateTrueUpDirChange(*m_config.index, GetDirChangePath(), m_indexItems)
                                         : CKxError(KxCode::NotFound, "No backup index for this subclient");
-    if (generated.IsError()) {
-        // The backups cannot be asked: this job runs as a plain incremental and the state, left
-        // as it was, still owes the true-up to the next job.
+        m_browseSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    try {
+        m_browser = std::thread(browse);
+    } catch (const std::system_error& error) {
+        FSLOG(0, "Browsing the backup index on this thread: no thread for it (%s)", error.what());
+        browse();
+    }
+    return CKxError::Success();
+}
+
+CKxError CUnixTrueUpJobHandle::FinishBrowse()
+{
+    if (m_browser.joinable())
+        m_browser.join();
+    if (!IsQualified() || m_browsed)
+        return CKxError::Success();
+    const std::string path = GetDirChangePath();
+    if (m_browseResult.IsError()) {
+        // The backups cannot be asked: this job stays a plain incremental and the state, left as
+        // it was, still owes the true-up to the next job.
         FSLOG_ERROR("Failed to generate information necessary to perform TrueUp job, error=%s",
-                    generated.AsString().c_str());
+                    m_browseResult.AsString().c_str());
         (void)FXFile::Remove(path);
         m_decision = ETrueUpDecision::NotQualified;
         KX_RETURN_IF_ERROR(m_config.bag->Write(Id::idTrueUpQualified, false));
         return m_config.bag->Write(Id::idTrueUpMarkAtBackup, false);
     }
-    FSLOG(0, "TrueUp DirChange file [%s] holds %llu items of the backup index", path.c_str(),
-          static_cast<unsigned long long>(items));
+    FSLOG(0, "TrueUp DirChange file [%s] holds %llu items of the backup index (%.3f s)", path.c_str(),
+          static_cast<unsigned long long>(m_indexItems), m_browseSeconds);
     m_browsed = true;
     // Owed until the backup phase of this job completes: a failed phase leaves it for the next job.
     m_state.queryIndexSet = true;
@@ -139,6 +165,7 @@ CKxError CUnixTrueUpJobHandle::TrueUpBrowseIndex()
 
 CKxError CUnixTrueUpJobHandle::ProcessTrueUpToCollect()
 {
+    KX_RETURN_IF_ERROR(FinishBrowse());
     // A job whose preparation stopped before the browse, or before its record was made, has
     // nothing to compare: its clean-up reports the failure that stopped it.
     std::shared_ptr<CPathCacheFlatFileIndex> record = IncrementalDirChange::GetIndex();
@@ -148,6 +175,7 @@ CKxError CUnixTrueUpJobHandle::ProcessTrueUpToCollect()
     // What the walk and the owed items left in the stages' buffers is compared too.
     KX_RETURN_IF_FAILED(callback.FlushBuffers(), "TrueUp processing failed");
     FSLOG(0, "Start TrueUp comparison");
+    const auto started = std::chrono::steady_clock::now();
     CUnixTrueUpDifferenceCallback differences(callback, m_options);
     if (CKxError compared = record->CompareWith(GetDirChangePath(), std::make_shared<CTrueUpItemParser>(), differences);
         compared.IsError())
@@ -156,14 +184,16 @@ CKxError CUnixTrueUpJobHandle::ProcessTrueUpToCollect()
     KX_RETURN_IF_FAILED(callback.FlushBuffers(), "TrueUp collect consumer failed");
     m_added = differences.Added();
     FSLOG(0, "%lld files/folders backed up by TrueUp", static_cast<long long>(m_added));
-    FSLOG(0, "TrueUp wrote %llu deletion lines, added %llu new folders",
+    FSLOG(0, "TrueUp wrote %llu deletion lines, added %llu new folders (%.3f s)",
           static_cast<unsigned long long>(differences.Deleted()),
-          static_cast<unsigned long long>(differences.NewFolders()));
+          static_cast<unsigned long long>(differences.NewFolders()),
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     return CKxError::Success();
 }
 
 CKxError CUnixTrueUpJobHandle::MarkTrueUpJobComplete()
 {
+    KX_RETURN_IF_ERROR(FinishBrowse());
     if (m_decision == ETrueUpDecision::NotQualified)
         return CKxError::Success();
     KX_RETURN_IF_FAILED(m_stateManager.MarkComplete(m_config.jobId, static_cast<long long>(std::time(nullptr))),
