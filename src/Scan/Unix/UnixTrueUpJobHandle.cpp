@@ -17,20 +17,22 @@
 
 #include <chrono>
 #include <ctime>
-#include <system_error>
 
 namespace Id = SXScannerConfigurationBagId;
+
+namespace {
+double Seconds(std::chrono::steady_clock::time_point since)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+}  // namespace
 
 CUnixTrueUpJobHandle::CUnixTrueUpJobHandle(STrueUpConfig config)
     : CTrueUpJobHandle(std::move(config)), m_stateManager(m_config.resultsFolder)
 {
 }
 
-CUnixTrueUpJobHandle::~CUnixTrueUpJobHandle()
-{
-    if (m_browser.joinable())
-        m_browser.join();
-}
+CUnixTrueUpJobHandle::~CUnixTrueUpJobHandle() = default;
 
 std::string CUnixTrueUpJobHandle::GetDirChangePath() const
 {
@@ -121,42 +123,23 @@ CKxError CUnixTrueUpJobHandle::TrueUpBrowseIndex()
     if (!IsQualified())
         return CKxError::Success();
     FSLOG(0, "Processing TrueUp DirChange File");
-    // The index is read beside the walk, which waits on the file system more than on the
-    // processor; the clean-up's comparison waits for it (FinishBrowse).
-    auto browse = [this] {
-        const auto started = std::chrono::steady_clock::now();
-        m_browseResult = m_config.index ? GenerateTrueUpDirChange(*m_config.index, GetDirChangePath(), m_indexItems)
-                                        : CKxError(KxCode::NotFound, "No backup index for this subclient");
-        m_browseSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    };
-    try {
-        m_browser = std::thread(browse);
-    } catch (const std::system_error& error) {
-        FSLOG(0, "Browsing the backup index on this thread: no thread for it (%s)", error.what());
-        browse();
-    }
-    return CKxError::Success();
-}
-
-CKxError CUnixTrueUpJobHandle::FinishBrowse()
-{
-    if (m_browser.joinable())
-        m_browser.join();
-    if (!IsQualified() || m_browsed)
-        return CKxError::Success();
     const std::string path = GetDirChangePath();
-    if (m_browseResult.IsError()) {
-        // The backups cannot be asked: this job stays a plain incremental and the state, left as
-        // it was, still owes the true-up to the next job.
+    std::uint64_t items = 0;
+    const auto started = std::chrono::steady_clock::now();
+    CKxError generated = m_config.index ? GenerateTrueUpDirChange(*m_config.index, path, items)
+                                        : CKxError(KxCode::NotFound, "No backup index for this subclient");
+    if (generated.IsError()) {
+        // The backups cannot be asked: this job runs as a plain incremental and the state, left
+        // as it was, still owes the true-up to the next job.
         FSLOG_ERROR("Failed to generate information necessary to perform TrueUp job, error=%s",
-                    m_browseResult.AsString().c_str());
+                    generated.AsString().c_str());
         (void)FXFile::Remove(path);
         m_decision = ETrueUpDecision::NotQualified;
         KX_RETURN_IF_ERROR(m_config.bag->Write(Id::idTrueUpQualified, false));
         return m_config.bag->Write(Id::idTrueUpMarkAtBackup, false);
     }
     FSLOG(0, "TrueUp DirChange file [%s] holds %llu items of the backup index (%.3f s)", path.c_str(),
-          static_cast<unsigned long long>(m_indexItems), m_browseSeconds);
+          static_cast<unsigned long long>(items), Seconds(started));
     m_browsed = true;
     // Owed until the backup phase of this job completes: a failed phase leaves it for the next job.
     m_state.queryIndexSet = true;
@@ -165,7 +148,6 @@ CKxError CUnixTrueUpJobHandle::FinishBrowse()
 
 CKxError CUnixTrueUpJobHandle::ProcessTrueUpToCollect()
 {
-    KX_RETURN_IF_ERROR(FinishBrowse());
     // A job whose preparation stopped before the browse, or before its record was made, has
     // nothing to compare: its clean-up reports the failure that stopped it.
     std::shared_ptr<CPathCacheFlatFileIndex> record = IncrementalDirChange::GetIndex();
@@ -186,14 +168,12 @@ CKxError CUnixTrueUpJobHandle::ProcessTrueUpToCollect()
     FSLOG(0, "%lld files/folders backed up by TrueUp", static_cast<long long>(m_added));
     FSLOG(0, "TrueUp wrote %llu deletion lines, added %llu new folders (%.3f s)",
           static_cast<unsigned long long>(differences.Deleted()),
-          static_cast<unsigned long long>(differences.NewFolders()),
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+          static_cast<unsigned long long>(differences.NewFolders()), Seconds(started));
     return CKxError::Success();
 }
 
 CKxError CUnixTrueUpJobHandle::MarkTrueUpJobComplete()
 {
-    KX_RETURN_IF_ERROR(FinishBrowse());
     if (m_decision == ETrueUpDecision::NotQualified)
         return CKxError::Success();
     KX_RETURN_IF_FAILED(m_stateManager.MarkComplete(m_config.jobId, static_cast<long long>(std::time(nullptr))),

@@ -9,22 +9,17 @@
 //   phase marks the state complete once it succeeded); so does a full, whose scan rewrites the
 //   state. The compare options: change time with "JO:CTIME" unless "sPreserveATime" is Y,
 //   modification time with "JO:MTIME".
-// TrueUpBrowseIndex: starts streaming the backup index's view into "DCTrueUp.zvf" (the
-//   record's own format and writer: nothing of the index is held in memory) on a thread of its
-//   own, beside the walk. The clean-up waits for it (FinishBrowse), then saves the state as
-//   owing this true-up until the backup phase completes. An index that cannot be browsed leaves
-//   the job a plain incremental (logged); the state still owes the true-up to the next job.
+// TrueUpBrowseIndex: streams the backup index's view into "DCTrueUp.zvf" (the record's own
+//   format and writer: nothing of the index is held in memory) and saves the state as owing
+//   this true-up until the backup phase completes. An index that cannot be browsed leaves the
+//   job a plain incremental (logged); the state still owes the true-up to the next job.
 // ProcessTrueUpToCollect: compares this job's record with "DCTrueUp.zvf" and acts on each
 //   difference (CUnixTrueUpDifferenceCallback); logs "%lld files/folders backed up by TrueUp".
 // MarkTrueUpJobComplete: a job that completes in the scan phase marks the state itself.
 //
 // Errors name the step and the file; the job's clean-up decides what they mean.
-// Thread: the job's main thread; the browse runs on a thread of its own between TrueUpBrowseIndex
-// and FinishBrowse and touches only its own index, file and result.
 #include "Scan/TrueUpCompareOptions.h"
 #include "Scan/TrueUpJobHandle.h"
-
-#include <thread>
 
 class CUnixTrueUpJobHandle : public CTrueUpJobHandle {
 public:
@@ -46,17 +41,9 @@ public:
     std::string GetDirChangePath() const;
 
 private:
-    // Waits for the browse and takes its outcome (once).
-    [[nodiscard]] CKxError FinishBrowse();
-
     TrueUpStateManager m_stateManager;
     STrueUpState m_state;
     CTrueUpCompareOptions m_options;
     std::uint64_t m_added = 0;
     bool m_browsed = false;  // DCTrueUp.zvf was written by this job
-    // The browse beside the walk: the thread writes the three values below, read after the join.
-    std::thread m_browser;
-    CKxError m_browseResult;
-    std::uint64_t m_indexItems = 0;
-    double m_browseSeconds = 0;
 };
