@@ -17,10 +17,6 @@ public:
     {
     }
 
-    bool IsSkipCtime() const { return m_skipCtime; }
-    bool IsSkipMtime() const { return m_skipMtime; }
-    bool IsSkipStubs() const { return m_skipStubs; }
-
     // `disk` the job's record of the item, `indexed` the backup index's; `stub` the item is one.
     bool Differs(const CTrueUpItemInfo& disk, const CTrueUpItemInfo& indexed, bool stub = false) const;
 

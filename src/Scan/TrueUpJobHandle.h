@@ -80,7 +80,6 @@ public:
     static ETrueUpDecision IsJobQualifiedForRunningTrueUp(const STrueUpQualifyInput& input);
 
     bool IsQualified() const { return m_decision == ETrueUpDecision::Qualified; }
-    const STrueUpConfig& GetConfig() const { return m_config; }
 
 protected:
     STrueUpConfig m_config;

@@ -56,9 +56,6 @@ public:
     // alone again where an older version of the agent opened them to the impersonated user.
     void TakeBackJobFolders();
 
-    // The job's true-up (null before Configure_TrueUpJob).
-    const CTrueUpJobHandlePtr& GetTrueUpJobHandle() const { return m_trueUp; }
-
     // Job types whose scans may run as the configured user.
     static bool IsImpersonatedJobType(long long jobType);
 

@@ -36,8 +36,6 @@ public:
     [[nodiscard]] static CKxError GenerateTrueUpDirChange(IBackupIndex& index, const std::string& path,
                                                           std::uint64_t& items);
 
-    const CTrueUpCompareOptions& GetCompareOptions() const { return m_options; }
-    std::uint64_t GetAddedCount() const { return m_added; }
     std::string GetDirChangePath() const;
 
 private:

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <strings.h>
 
-namespace TrueUpCompletion {
-
+namespace {
+// `asked`: the job's phase arguments carry the true-up flag.
 CKxError IsAsked(std::int64_t jobId, bool& asked)
 {
     asked = false;
@@ -33,6 +33,9 @@ CKxError IsAsked(std::int64_t jobId, bool& asked)
     }
     return CKxError::Success();
 }
+}  // namespace
+
+namespace TrueUpCompletion {
 
 CKxError MarkIfAsked(std::int64_t jobId, const std::string& resultsFolder, bool& marked)
 {

@@ -13,8 +13,6 @@
 #include <string>
 
 namespace TrueUpCompletion {
-// `asked`: the job's phase arguments carry the true-up flag.
-[[nodiscard]] CKxError IsAsked(std::int64_t jobId, bool& asked);
 // Marks the state in `resultsFolder` complete for `jobId` when asked; `marked` says whether.
 [[nodiscard]] CKxError MarkIfAsked(std::int64_t jobId, const std::string& resultsFolder, bool& marked);
 }  // namespace TrueUpCompletion
