@@ -91,6 +91,19 @@ change_tree() {  # DIR
     awk 'NR % 100 == 0 {c++} NR % 1000 == 0 {a++} NR % 1000 == 500 {d++} END {print c+0, a+0, d+0}' "$list"
 }
 
+# DIR becomes a fresh copy of the seed tree of FILES files, backed up by a full job (job 1) and
+# fsbackup (which puts the record in place and writes the job's backup index).
+backed_up_copy() {  # FILES DIR
+    local seed=$work/seed$(($1 / 1000))k
+    make_tree "$1" "$seed"
+    rm -rf "$2"
+    cp -a "$seed" "$2"
+    instance "$2"
+    sleep 1  # the copy's change times lie before the full job's reference second
+    scan 1 1 >/dev/null
+    FSWEEP_ROOT=$work/root "$build/src/fsbackup" -vm inst -j 1 -a 2:5 -t 1 >/dev/null
+}
+
 field() {  # RECORD NAME
     sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"
 }

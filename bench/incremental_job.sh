@@ -35,14 +35,7 @@ collect_lines() {  # prints "items deletions" of the current results folder's in
 # Prepares DIR (a fresh copy of the seed tree of FILES files), runs and backs up the full job
 # and tar's level 0, then changes the tree. Prints "changed added deleted".
 prepare() {  # FILES DIR
-    local seed=$work/seed$(($1 / 1000))k
-    make_tree "$1" "$seed"
-    rm -rf "$2"
-    cp -a "$seed" "$2"
-    instance "$2"
-    sleep 1  # the copy's change times lie before the full job's reference second
-    scan 1 1 >/dev/null
-    FSWEEP_ROOT=$work/root "$fsbackup" -vm inst -j 1 -a 2:5 -t 1 >/dev/null
+    backed_up_copy "$1" "$2"
     rm -f "$work/level0.snar"
     tar --listed-incremental="$work/level0.snar" -cf /dev/null -C "$(dirname "$2")" "$(basename "$2")"
     sleep 1

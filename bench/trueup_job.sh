@@ -22,14 +22,7 @@ fsbackup=$build/src/fsbackup
 need_tools "$bench/make_tree" "$fsweep" "$fsbackup"
 
 prepare() {  # FILES DIR
-    local seed=$work/seed$(($1 / 1000))k
-    make_tree "$1" "$seed"
-    rm -rf "$2"
-    cp -a "$seed" "$2"
-    instance "$2"
-    sleep 1  # the copy's change times lie before the full job's reference second
-    scan 1 1 >/dev/null
-    FSWEEP_ROOT=$work/root "$fsbackup" -vm inst -j 1 -a 2:5 -t 1 >/dev/null
+    backed_up_copy "$1" "$2"
     sleep 1
     change_tree "$2" >/dev/null
     sleep 1  # changes lie before the incremental's own start second
