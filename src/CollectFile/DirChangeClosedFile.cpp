@@ -3,6 +3,7 @@
 #include "CollectFile/DirChangeFolderEntries.h"
 #include "Base/DirChangePathOrder.h"
 #include "Base/FileNameEscaping.h"
+#include "Base/Prefault.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +12,45 @@
 #include <unistd.h>
 
 using namespace DirChangeFileLayout;
+
+namespace {
+// Reads and parses the closing index a window at a time, so that a large record's index text is
+// never held whole beside its parsed records. A checksum mismatch is told before any malformed
+// line: it says the bytes are not what was written. False with `read` set when reading failed,
+// with `cause` when the index is damaged.
+bool ParseClosingIndex(int fd, const std::string& path, const STrailer& trailer, std::vector<SChunkRef>& chunks,
+                       std::string& cause, CKxError& read)
+{
+    constexpr std::uint64_t kWindow = std::uint64_t{1} << 20;
+    constexpr std::uint64_t kShortestLine = 24;  // "|<offset>|<length>|<flags>|<16 hex digits>\n"
+    // Sized and made resident up front: a large record's index would otherwise fault in a page
+    // at a time.
+    Prefault::Reserve(chunks, static_cast<size_t>(std::min(trailer.chunkCount, trailer.indexLength / kShortestLine)));
+    Prefault::ThreadHeap(static_cast<size_t>(trailer.indexLength));
+    SIndexParse parse{kHeader.size(), trailer.indexOffset, 0};
+    CHash64Stream hash;
+    std::string text;
+    bool parsed = true;
+    for (std::uint64_t done = 0; done < trailer.indexLength;) {
+        const std::uint64_t length = std::min(kWindow, trailer.indexLength - done);
+        const size_t carried = text.size();
+        read = CDirChangeFolderEntries::ReadAt(fd, path, trailer.indexOffset + done, length, text);
+        if (read.IsError())
+            return false;
+        done += length;
+        hash.Update(std::string_view(text).substr(carried));
+        const size_t end = done == trailer.indexLength ? text.size() : text.rfind('\n') + 1;
+        if (parsed)
+            parsed = ParseIndexLines(std::string_view(text).substr(0, end), parse, chunks, cause);
+        text.erase(0, end);
+    }
+    if (hash.Final() != trailer.indexHash) {
+        cause = "folder index checksum mismatch";
+        return false;
+    }
+    return parsed;
+}
+}  // namespace
 
 CDirChangeClosedFile::~CDirChangeClosedFile()
 {
@@ -72,17 +112,14 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
         trailer.indexLength != indexEnd - trailer.indexOffset)
         return corrupt("the trailer does not match the file size");
 
-    std::string index;
-    read = CDirChangeFolderEntries::ReadAt(fd, path, trailer.indexOffset, trailer.indexLength, index);
-    if (read.IsError()) {
-        ::close(fd);
-        return read;
-    }
-    if (Hash64(index) != trailer.indexHash)
-        return corrupt("folder index checksum mismatch");
     std::vector<SChunkRef> chunks;
-    if (!ParseIndex(index, kHeader.size(), trailer.indexOffset, chunks, cause))
+    if (!ParseClosingIndex(fd, path, trailer, chunks, cause, read)) {
+        if (read.IsError()) {
+            ::close(fd);
+            return read;
+        }
         return corrupt(cause);
+    }
     if (chunks.size() != trailer.chunkCount)
         return corrupt("the trailer's chunk count does not match the folder index");
     chunks.shrink_to_fit();

@@ -1,7 +1,6 @@
 #include "CollectFile/DirChangeFileLayout.h"
 
 #include "Base/HotPath.h"
-#include "Base/Prefault.h"
 #include "Base/DirChangePathOrder.h"
 #include "Base/FileNameEscaping.h"
 
@@ -142,16 +141,10 @@ void AppendIndexLine(const SChunkRef& chunk, std::string& out)
     out.push_back('\n');
 }
 
-bool ParseIndex(std::string_view text, std::uint64_t dataBegin, std::uint64_t dataEnd, std::vector<SChunkRef>& chunks,
-                std::string& cause)
+bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChunkRef>& chunks, std::string& cause)
 {
-    // One record per line, each with its folder's path on the heap: sized and made resident up
-    // front, since a large record's index would otherwise fault in a page at a time.
-    const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-    Prefault::Reserve(chunks, chunks.size() + lines);
-    Prefault::ThreadHeap(text.size() + lines * 32);
     size_t pos = 0;
-    size_t lineNumber = 0;
+    size_t& lineNumber = parse.lineNumber;
     while (pos < text.size()) {
         ++lineNumber;
         const size_t newline = text.find('\n', pos);
@@ -186,8 +179,8 @@ bool ParseIndex(std::string_view text, std::uint64_t dataBegin, std::uint64_t da
                 cause = KxFormat("index line %zu is malformed", lineNumber);
                 return false;
             }
-        if ((chunk.flags & ~kKnownChunkFlags) != 0 || chunk.length == 0 || chunk.offset < dataBegin ||
-            chunk.offset > dataEnd || chunk.length > dataEnd - chunk.offset) {
+        if ((chunk.flags & ~kKnownChunkFlags) != 0 || chunk.length == 0 || chunk.offset < parse.dataBegin ||
+            chunk.offset > parse.dataEnd || chunk.length > parse.dataEnd - chunk.offset) {
             cause = KxFormat("index line %zu names a chunk outside the data", lineNumber);
             return false;
         }

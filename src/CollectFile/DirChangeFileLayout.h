@@ -78,10 +78,17 @@ struct SChunkRef {
 bool ChunkRefLess(const SChunkRef& a, const SChunkRef& b) noexcept;
 
 void AppendIndexLine(const SChunkRef& chunk, std::string& out);
-// Parses the whole index text; checks every line's form, that the chunks lie in [dataBegin,
-// dataEnd) and the index order. `cause` says what is wrong and where.
-bool ParseIndex(std::string_view text, std::uint64_t dataBegin, std::uint64_t dataEnd, std::vector<SChunkRef>& chunks,
-                std::string& cause);
+// Where a parse of the closing index stands: it is read a window at a time, so that a large
+// record's index text is never held whole beside its parsed records.
+struct SIndexParse {
+    std::uint64_t dataBegin = 0;
+    std::uint64_t dataEnd = 0;
+    size_t lineNumber = 0;
+};
+// Parses whole index lines (`text` ends with a newline or is empty), appending to `chunks`;
+// checks every line's form, that the chunks lie in [dataBegin, dataEnd) and the index order
+// (across calls too). `cause` says what is wrong and where.
+bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChunkRef>& chunks, std::string& cause);
 
 // One entry line of a chunk, viewed in place.
 struct SEntryLine {
