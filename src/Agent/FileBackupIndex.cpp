@@ -7,6 +7,7 @@
 #include "Base/FXPath.h"
 
 #include <algorithm>
+#include <queue>
 
 namespace {
 using BackupIndexFormat::SLine;
@@ -67,50 +68,69 @@ CKxError CFileBackupIndex::Browse(const Sink& sink)
 
     // Oldest first: a stream's position is its age.
     std::vector<SMergeStream> streams(jobs.size() - first);
+    // The streams that have a line, smallest path first and, for one path, oldest first: a
+    // path costs a logarithm of the job count, however many incrementals follow the full.
+    auto later = [&streams](int a, int b) {
+        const int order =
+            DirChangePathOrder::Compare(streams[a].reader.Line().item.path, streams[b].reader.Line().item.path);
+        return order > 0 || (order == 0 && a > b);
+    };
+    std::priority_queue<int, std::vector<int>, decltype(later)> pending(later);
     for (size_t i = 0; i < streams.size(); ++i) {
         SIndexJob header;
         KX_RETURN_IF_ERROR(streams[i].reader.Open(
             FXPath::Append(m_folder, BackupIndexFormat::JobFileName(jobs[first + i].jobId)), &header));
         KX_RETURN_IF_ERROR(streams[i].reader.Next(streams[i].hasLine));
+        if (streams[i].hasLine)
+            pending.push(static_cast<int>(i));
     }
 
+    // Streams whose last deletion may still cover the paths to come: paths come in path order,
+    // so a deletion that stops covering one never covers a later one.
+    std::vector<int> deleting;
     std::string path;
     SIndexItem newest;
-    while (true) {
-        const std::string* smallest = nullptr;
-        for (SMergeStream& stream : streams)
-            if (stream.hasLine && (!smallest || DirChangePathOrder::Less(stream.reader.Line().item.path, *smallest)))
-                smallest = &stream.reader.Line().item.path;
-        if (!smallest)
-            return CKxError::Success();
-        path = *smallest;
-
+    while (!pending.empty()) {
+        path = streams[pending.top()].reader.Line().item.path;
         // Every line of this path, oldest job first: the newest item wins, unless a newer job
         // deleted the path or a folder above it.
         int newestItem = -1;
-        int newestDeletion = -1;
-        for (size_t i = 0; i < streams.size(); ++i) {
+        while (!pending.empty() && streams[pending.top()].reader.Line().item.path == path) {
+            const int i = pending.top();
+            pending.pop();
             SMergeStream& stream = streams[i];
             while (stream.hasLine && stream.reader.Line().item.path == path) {
                 const SIndexItem& line = stream.reader.Line().item;
                 if (line.kind == BackupIndexFormat::kDeletion) {
                     // Within the subtree of an earlier deletion of this job, that one still covers.
                     if (!stream.hasDeletion || !DirChangePathOrder::IsSameOrBelow(stream.deletion, path)) {
+                        if (!stream.hasDeletion)
+                            deleting.push_back(i);
                         stream.deletion = path;
                         stream.hasDeletion = true;
                     }
                 } else if (line.kind != BackupIndexFormat::kFailure) {
                     newest = line;  // a copy: the reader checks the next line against this one
-                    newestItem = static_cast<int>(i);
+                    newestItem = i;
                 }
                 KX_RETURN_IF_ERROR(stream.reader.Next(stream.hasLine));
             }
-            if (stream.hasDeletion && DirChangePathOrder::IsSameOrBelow(stream.deletion, path))
-                newestDeletion = static_cast<int>(i);
+            if (stream.hasLine)
+                pending.push(i);
         }
+        int newestDeletion = -1;
+        std::erase_if(deleting, [&](int i) {
+            if (!DirChangePathOrder::IsSameOrBelow(streams[i].deletion, path)) {
+                streams[i].hasDeletion = false;
+                return true;
+            }
+            newestDeletion = std::max(newestDeletion, i);
+            return false;
+        });
         if (newestItem >= 0 && newestItem >= newestDeletion)
             KX_RETURN_IF_FAILED(sink(newest), "Backup-index browse stopped at [%s]", path.c_str());
     }
+    return CKxError::Success();
 }
 
 CKxError CFileBackupIndex::GetFailedFiles(long long jobId, std::vector<SIndexFailure>& failures)
