@@ -76,6 +76,9 @@ CKxError CUnixTrueUpJobHandle::InitializeTrueUpJob()
 
     KX_RETURN_IF_ERROR(m_config.bag->Write(Id::idTrueUpQualified, true));
     FSLOG(0, laptop ? "Running TrueUp for laptop client" : "Running TrueUp for non-laptop client");
+    // A laptop's backups are queried in this scan like any client's: there is no later phase for it.
+    if (laptop)
+        FSLOG(0, "Query archive for laptop client in this job");
     bool useCtime = bag.GetBool(Id::idUseCTime, true);
     const bool useMtime = bag.GetBool(Id::idUseMTime, true);
     std::string preserve;
