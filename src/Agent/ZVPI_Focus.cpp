@@ -53,5 +53,10 @@ CKxError ZVPI_Focus::openLog()
     int level = 0;
     if (ZVPlatformInfo::getRegInt("FileSystemAgent", "nLogLevel", level))
         CLogWriter::Instance().SetLevel(level);
+    uint32_t rotateKiB = CLogWriter::kDefaultRotateBytes >> 10;
+    uint32_t kept = CLogWriter::kDefaultKeep;
+    (void)ZVPlatformInfo::getNumber("FileSystemAgent", "nLogRotateKB", rotateKiB);
+    (void)ZVPlatformInfo::getNumber("FileSystemAgent", "nLogFilesKept", kept);
+    CLogWriter::Instance().SetRotation(uint64_t{rotateKiB} << 10, kept);
     return CKxError::Success();
 }

@@ -21,6 +21,7 @@ public:
     // Drops the focus (tests).
     static void clearFocus();
     // Opens the process log writer on Log_Files/fsweep.log of the focused instance with the
-    // level of setting "nLogLevel" (section "FileSystemAgent", default 0).
+    // level of setting "nLogLevel" (section "FileSystemAgent", default 0), rotated at
+    // "nLogRotateKB" KiB (default 10240, 0 never) keeping "nLogFilesKept" files (default 5).
     [[nodiscard]] static CKxError openLog();
 };
