@@ -84,6 +84,7 @@ const COptionTable kOptions({
     {"amr", V::None, "", "content must be mounted automatically"},
     {"h", V::None, "", nullptr},
     {"-help", V::None, "", "this help"},
+    {"-version", V::None, "", "the version"},
 });
 
 const char* const kUsageHead =
@@ -123,6 +124,10 @@ int main(int argc, char** argv)
     auto args = std::make_shared<CCommandLineArguments>(argc, argv);
     if (args->GetOption("h") || args->GetOption("-help")) {
         std::printf("%s%s%s", kUsageHead, kOptions.Help().c_str(), kUsageTail);
+        return 0;
+    }
+    if (args->GetOption("-version")) {
+        std::printf("fsweep %s\n", FSWEEP_VERSION);
         return 0;
     }
     if (CKxError usage = kOptions.Check(*args); usage.IsError()) {
