@@ -84,3 +84,15 @@ CKxError CArguments::GetClientName(const CCommandLineArgumentsPtr& args, std::st
 {
     return args ? GetClientName(*args, clientName) : NullArguments();
 }
+
+CKxError CArguments::GetDepotnodeName(const CCommandLineArgumentsPtr& args, std::string& server)
+{
+    if (!args)
+        return NullArguments();
+    std::string text;
+    KX_RETURN_IF_ERROR(ReadValue(*args, "depotnode", text));
+    if (text.empty())
+        return CKxError(KxCode::InvalidParameter, "Option [-depotnode] value is empty");
+    server = text;
+    return CKxError::Success();
+}

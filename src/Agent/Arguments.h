@@ -27,4 +27,6 @@ public:
     [[nodiscard]] static CKxError GetOrbundAndAppId(const CCommandLineArgumentsPtr& args, uint64_t& orbundId,
                                                     uint64_t& appNumber);
     [[nodiscard]] static CKxError GetClientName(const CCommandLineArgumentsPtr& args, std::string& clientName);
+    // Option "depotnode": the storage server's name, non-empty text.
+    [[nodiscard]] static CKxError GetDepotnodeName(const CCommandLineArgumentsPtr& args, std::string& server);
 };

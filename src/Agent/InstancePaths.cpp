@@ -35,3 +35,4 @@ std::string CInstancePaths::LogFilesFolder() { return Below("Log_Files"); }
 std::string CInstancePaths::TmpFolder() { return Below("tmp"); }
 std::string CInstancePaths::RunFolder() { return Below("run"); }
 std::string CInstancePaths::IndexFolder() { return Below("Index"); }
+std::string CInstancePaths::SnapshotsFolder() { return Below("Snapshots"); }

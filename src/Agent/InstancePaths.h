@@ -10,6 +10,7 @@
 //       tmp/                           the agent's temporary folder
 //       run/<name>                     service-monitor check-ins
 //       Index/<o>_<a>/<jobId>.idx      backup index: what each backup phase took
+//       Snapshots/<jobId>.json         snapshot manager: the snapshots of a catalog job
 //
 // Every folder getter answers from the focus set by ZVPI_Focus::setFocus; without a focus it
 // returns "" (callers that need a folder must fail on an empty answer).
@@ -31,4 +32,5 @@ public:
     static std::string TmpFolder();
     static std::string RunFolder();
     static std::string IndexFolder();
+    static std::string SnapshotsFolder();
 };

@@ -1,7 +1,8 @@
 #pragma once
 // CContentMapper: the standard content mapper, a list of (local prefix, source prefix)
 // pairs; the longest local prefix that holds a path wins, and a path under no prefix maps to
-// itself. Without pairs it is the identity.
+// itself. The way back is the same with the roles swapped (the longest source prefix wins).
+// Without pairs it is the identity.
 //
 // Thread: AddMapping and SetCacheEnabled before the walk starts; the lookups are const and
 // safe from every thread.
@@ -23,6 +24,7 @@ public:
     bool IsCacheEnabled() const { return m_cacheEnabled; }
 
     std::string GetSourcePath(const std::string& localPath) const override;
+    std::string GetLocalPath(const std::string& sourcePath) const override;
     std::string GetSourceVolumeName(const std::string& localVolume) const override;
     bool IsIdentity() const override { return m_mappings.empty(); }
 

@@ -15,6 +15,8 @@ class ContentMapperAPI {
 public:
     virtual ~ContentMapperAPI();
     virtual std::string GetSourcePath(const std::string& localPath) const = 0;
+    // The inverse: where the item named `sourcePath` lies on this machine.
+    virtual std::string GetLocalPath(const std::string& sourcePath) const = 0;
     // The name of the source volume that holds the local volume path.
     virtual std::string GetSourceVolumeName(const std::string& localVolume) const = 0;
     // True when every path maps to itself (the engine then keeps one name per item).

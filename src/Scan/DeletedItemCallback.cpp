@@ -132,14 +132,14 @@ CKxError CDeletedItemCallback::OnInBothIndexes(const std::string& path, bool isF
 
 CKxError CDeletedItemCallback::AddItem(const std::string& path, bool isFile, const FVBasePtr& record, bool aclOnly)
 {
-    // The record names source paths; without a mapping back the item is looked for where the
-    // record says it is. A mapped item that cannot be found that way is added unchecked: the
-    // backup phase reports one that is really gone.
+    // The record names source paths; the item is looked for where it lies on this machine. A
+    // mapped item that cannot be found that way is added unchecked: the backup phase reports
+    // one that is really gone.
     const ContentMapperAPIPtr& mapper = m_callback.GetContentMapper();
     const bool mapped = mapper && !mapper->IsIdentity();
     struct stat status {};
     bool checked = false;
-    if (::lstat(path.c_str(), &status) == 0) {
+    if (::lstat((mapped ? mapper->GetLocalPath(path) : path).c_str(), &status) == 0) {
         checked = true;
     } else if (!mapped) {
         const int error = errno;

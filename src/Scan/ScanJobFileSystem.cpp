@@ -813,6 +813,10 @@ CWorkUnitManagerPtr CScanJobFileSystem::NewWorkUnitManager()
     manager->SetConfigurationBag(GetConfigurationBag());
     manager->SetFollowMountPaths(m_followMountPoints);
     if (m_callback) {
+        // Content reached through another mount (a snapshot) is walked there and named as at
+        // its source.
+        if (const ContentMapperAPIPtr& mapper = m_callback->GetContentMapper(); mapper && !mapper->IsIdentity())
+            manager->SetContentMapper(mapper);
         CScanFailureConsumerPtr failures;
         if (m_callback->GetScanFailureConsumer(failures).IsSuccess() && failures)
             manager->SetScanFailureConsumer(failures);
@@ -1047,9 +1051,29 @@ CBagPtr CScanJobFileSystem::MakeEngineSettings()
     return settings;
 }
 
+std::string CScanJobFileSystem::LocalPath(const std::string& sourcePath) const
+{
+    const ContentMapperAPIPtr mapper = m_callback ? m_callback->GetContentMapper() : nullptr;
+    return mapper && !mapper->IsIdentity() ? mapper->GetLocalPath(sourcePath) : sourcePath;
+}
+
+CScanContentConfiguration::SWorkUnitLists CScanJobFileSystem::LocalLists(
+    const CScanContentConfiguration::SWorkUnitLists& lists) const
+{
+    auto local = [this](const std::vector<std::string>& entries) {
+        std::vector<std::string> mapped;
+        mapped.reserve(entries.size());
+        for (const std::string& entry : entries)
+            mapped.push_back(LocalPath(entry));
+        return mapped;
+    };
+    return {local(lists.content),          local(lists.contentExceptions), local(lists.filters),
+            local(lists.filterExceptions), local(lists.systemFilters),     local(lists.systemFilterExceptions)};
+}
+
 CKxError CScanJobFileSystem::AddJobListsToUnit(CWorkUnit& unit, const std::vector<std::string>& extraExceptions)
 {
-    const auto& lists = m_lists;
+    const auto lists = LocalLists(m_lists);
     for (const std::string& entry : lists.contentExceptions)
         KX_RETURN_IF_ERROR(unit.AddScanContentExceptionItem(entry));
     for (const std::string& entry : extraExceptions)
@@ -1082,7 +1106,7 @@ CKxError CScanJobFileSystem::InitializeWorkUnits(CWorkUnitManager& manager)
         }
         const std::string root = CWorkUnit::GetWalkRootOf(entry);
         struct stat status {};
-        if (::lstat(root.c_str(), &status) != 0) {
+        if (::lstat(LocalPath(root).c_str(), &status) != 0) {
             const int error = errno;
             // The walk lists the missing root with its error; the job goes on with the rest.
             FSLOG_ERROR("Subclient content [%s] is not accessible, errno %d", root.c_str(), error);
@@ -1112,9 +1136,11 @@ CKxError CScanJobFileSystem::InitializeWorkUnits(CWorkUnitManager& manager)
     keepValid(m_lists.systemFilterExceptions, "System filter exception", &CWorkUnit::AddSystemFilterExceptionItem);
     m_lists.content = content;
 
-    KX_RETURN_IF_ERROR(manager.FinalizeWorkUnits(m_lists.content, m_lists.contentExceptions, m_lists.filters,
-                                                 m_lists.filterExceptions, m_lists.systemFilters,
-                                                 m_lists.systemFilterExceptions));
+    // The lists name source paths; the engine walks where the content lies.
+    const auto local = LocalLists(m_lists);
+    KX_RETURN_IF_ERROR(manager.FinalizeWorkUnits(local.content, local.contentExceptions, local.filters,
+                                                 local.filterExceptions, local.systemFilters,
+                                                 local.systemFilterExceptions));
     m_walkedRoots.AddContentEntries(m_lists.content);
     if (manager.GetPhysicalMediaVolumeWorkUnitMap().empty())
         FSLOG(0, "PhysicalMediaVolumeWorkUnitMap is empty");

@@ -214,6 +214,10 @@ protected:
     CWorkUnitManagerPtr NewWorkUnitManager();
     // Adds the job's exception and filter lists to a unit made for a further pass.
     [[nodiscard]] CKxError AddJobListsToUnit(CWorkUnit& unit, const std::vector<std::string>& extraExceptions);
+    // Where a source path, and every entry of the lists, lies on this machine (the callback's
+    // content mapper from source to local; unchanged without one).
+    std::string LocalPath(const std::string& sourcePath) const;
+    CScanContentConfiguration::SWorkUnitLists LocalLists(const CScanContentConfiguration::SWorkUnitLists& lists) const;
 
     std::shared_ptr<CScanJobFileSystemPrivate> m_private;
     std::shared_ptr<CSubclientContent> m_subclientContent;

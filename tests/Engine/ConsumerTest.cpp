@@ -113,17 +113,29 @@ TEST(Item, ReuseClearsTheItemButKeepsItsWorkUnit)
     EXPECT_EQ(item.GetWorkUnitBag(), unitBag);
 }
 
-TEST(ContentMapper, LongestLocalPrefixWinsAtComponentBoundaries)
+TEST(ContentMapper, LongestPrefixWinsAtComponentBoundariesBothWays)
 {
     CContentMapper mapper;
     mapper.AddMapping("/snap/", "/data");
     mapper.AddMapping("/snap/deep", "/elsewhere");
     mapper.AddMapping("/rootsnap", "/");
-    EXPECT_EQ(mapper.GetSourcePath("/snap/x/y"), "/data/x/y");
-    EXPECT_EQ(mapper.GetSourcePath("/snap/deep/z"), "/elsewhere/z");
-    EXPECT_EQ(mapper.GetSourcePath("/snapshot/z"), "/snapshot/z");
-    EXPECT_EQ(mapper.GetSourcePath("/rootsnap/etc"), "/etc");
-    EXPECT_EQ(mapper.GetSourcePath("/rootsnap"), "/");
+    const struct {
+        const char* local;
+        const char* source;
+        bool back;  // the source maps back to the same local path
+    } cases[] = {
+        {"/snap/x/y", "/data/x/y", true},     {"/snap/deep/z", "/elsewhere/z", true},
+        {"/snapshot/z", "/snapshot/z", false}, {"/rootsnap/etc", "/etc", false},
+        {"/rootsnap", "/", true},              {"/snap", "/data", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(mapper.GetSourcePath(c.local), c.source) << c.local;
+        if (c.back)
+            EXPECT_EQ(mapper.GetLocalPath(c.source), c.local) << c.source;
+    }
+    // Every source path lies under "/": the longest source prefix decides.
+    EXPECT_EQ(mapper.GetLocalPath("/data/q"), "/snap/q");
+    EXPECT_EQ(mapper.GetLocalPath("/etc/passwd"), "/rootsnap/etc/passwd");
 }
 
 // A job whose engine list has only engines that decline still loses nothing silently: each

@@ -1,15 +1,9 @@
 #pragma once
-// Snapshot catalog scans: the catalog of a mounted storage snapshot (type 12) and its
-// deferred (30), direct-copy (52), block-level (36) and offline block-level (51) variants.
-// They run the file-system job's life cycle unchanged.
-#include "Scan/ScanJobFileSystem.h"
-#include "Scan/Unix/UnixScanJobCallback.h"
-
-class CScanJobSnapCatalog : public CScanJobFileSystem {
-public:
-    // "ScanJob/FileSystem/SnapCatalog".
-    std::string AsString() const override { return CScanJobFileSystem::AsString() + "/SnapCatalog"; }
-};
+// Variants of the snapshot catalog (CScanJobSnapCatalog, type 12): deferred (30), direct-copy
+// (52) and block-level (36) catalogs run its life cycle unchanged; the offline block-level
+// catalog (51) runs the file-system job's.
+#include "Scan/BlockLevel/ScanJobSnapCatalog.h"
+#include "Scan/BlockLevel/ScanJobSnapCatalogCallback.h"
 
 class CScanJobSnapDeferredCatalog : public CScanJobSnapCatalog {};
 
@@ -18,8 +12,6 @@ class CScanJobSnapCatalogDirectCopy : public CScanJobSnapCatalog {};
 class CScanJobSnapCatalogBlockLevel : public CScanJobSnapCatalog {};
 
 class CScanJobBlkLvlCatalog : public CScanJobFileSystem {};
-
-class CScanJobSnapCatalogCallback : public CUnixScanJobCallback {};
 
 class CScanJobSnapDeferredCatalogCallback : public CScanJobSnapCatalogCallback {};
 

@@ -1,0 +1,3 @@
+#include "Agent/ISnapBackupManager.h"
+
+ISnapBackupManager::~ISnapBackupManager() = default;

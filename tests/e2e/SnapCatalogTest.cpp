@@ -1,0 +1,85 @@
+// Catalog jobs of a snapshot: the snapshot is walked, the source paths are recorded.
+#include "e2e/ScanJobFixture.h"
+
+namespace e2e {
+namespace {
+
+constexpr long long kSnapTime = 1700000000;
+
+class SnapCatalogTest : public ScanJobFixture {
+protected:
+    // Live tree: a.txt (20 bytes), new.txt; its snapshot (a copy elsewhere): a.txt (10 bytes),
+    // gone.txt (5 bytes). The snapshot manager's file of job 1 points the content at the copy.
+    void SetUp() override
+    {
+        ScanJobFixture::SetUp();
+        m_snapshot = m_root + "/snap-7/tree";
+        WriteText(m_tree + "/a.txt", std::string(20, 'a'));
+        WriteText(m_tree + "/new.txt", "new");
+        WriteText(m_snapshot + "/a.txt", std::string(10, 's'));
+        WriteText(m_snapshot + "/gone.txt", "gone!");
+        WriteText(SnapshotFile(), R"({"volumes": [{"source": ")" + m_tree + R"(", "snapshot": ")" + m_snapshot +
+                                      R"(", "archiveId": 77, "mounted": true}]})");
+        Content({m_tree});
+    }
+    std::string SnapshotFile() const { return m_instance + "/Snapshots/1.json"; }
+    std::string InfoFile() const { return Results() + "/reusecollect.zvf"; }
+    RunResult Catalog(std::vector<std::string> extra)
+    {
+        extra.insert(extra.begin(), {"-snap", "-depotnode", "server1"});
+        return Scan(extra);
+    }
+
+    std::string m_snapshot;
+};
+
+TEST_F(SnapCatalogTest, RecordsTheSnapshotUnderItsSourcePaths)
+{
+    const RunResult run = Catalog({"-snapRefTime", std::to_string(kSnapTime)});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ExpectPhaseCompleted();
+
+    std::set<std::string> expected = Ancestors(m_tree);
+    expected.insert({m_tree + "/", m_tree + "/a.txt", m_tree + "/gone.txt"});
+    EXPECT_EQ(Keys(Listed()), expected);
+    auto sizes = Calls("setUncompBytesToXfer");
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_EQ(sizes[0].value("bytes", 0), 10 + 5);
+    EXPECT_EQ(ReferenceOf(1), kSnapTime);
+    EXPECT_EQ(Lines(InfoFile()), (std::vector<std::string>{"nStream 1", "nextCollectFileNum 1", "skipCol 0",
+                                                           "Sizeofbackup 3", "collect2archid 1 77"}));
+}
+
+// A phase that fails leaves no information file for the backup phase to trust, not even an
+// earlier job's; once it got as far as the walk, its snapshots are unmounted.
+TEST_F(SnapCatalogTest, AFailedPhaseLeavesNoInformationFile)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> extra;
+        const char* setting;
+        const char* reason;  // in the job manager's failure report ("" any)
+        bool walked;
+    } cases[] = {
+        {"no snapshot time", {}, "", "The Catalog phase require argument --snapRefTime", false},
+        {"failing scan", {"-snapRefTime", "1"}, "DEBUG_FAIL_SCAN Y\n", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.walked)
+            WriteText(InfoFile(), "nStream 9\n");  // an earlier job's
+        WriteText(m_instance + "/registry/FileSystemAgent", c.setting);
+        fs::remove(m_instance + "/JobManager/1.jsonl");
+        ASSERT_EQ(Catalog(c.extra).status, 0);
+        auto completes = Calls("complete");
+        ASSERT_EQ(completes.size(), 1u);
+        EXPECT_EQ(completes[0].value("status", 0), 2);
+        EXPECT_NE(completes[0].value("message", "").find(c.reason), std::string::npos) << completes[0].dump();
+        EXPECT_FALSE(fs::exists(InfoFile()));
+        const auto snapshots = nlohmann::json::parse(Read(SnapshotFile()));
+        EXPECT_EQ(snapshots["volumes"][0].value("mounted", true), !c.walked);
+    }
+}
+
+}  // namespace
+}  // namespace e2e
