@@ -21,7 +21,7 @@ std::string Translate(const std::vector<std::pair<std::string, std::string>>& ma
             best = &mapping;
     if (!best)
         return path;
-    std::string rest = path.substr(from(*best) == "/" ? 0 : from(*best).size());
+    std::string rest = from(*best) == "/" ? (path == "/" ? std::string() : path) : path.substr(from(*best).size());
     if (to(*best) == "/")
         return rest.empty() ? std::string("/") : rest;
     return to(*best) + rest;

@@ -130,8 +130,9 @@ TEST(ContentMapper, LongestPrefixWinsAtComponentBoundariesBothWays)
     };
     for (const auto& c : cases) {
         EXPECT_EQ(mapper.GetSourcePath(c.local), c.source) << c.local;
-        if (c.back)
+        if (c.back) {
             EXPECT_EQ(mapper.GetLocalPath(c.source), c.local) << c.source;
+        }
     }
     // Every source path lies under "/": the longest source prefix decides.
     EXPECT_EQ(mapper.GetLocalPath("/data/q"), "/snap/q");
