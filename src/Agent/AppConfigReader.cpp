@@ -180,6 +180,13 @@ void ReadSubclient(const json& object, const std::string& origin, CKxError& erro
         d.Signed("clusterType", sc.clusterType);
         d.Bool("useGpfsSnapshot", sc.useGpfsSnapshot);
     }
+    if (const json* proxy = r.Object("proxy")) {
+        CObjectReader p(*proxy, r.Prefix("proxy"), origin, error);
+        p.String("host", sc.proxyHost);
+        p.String("root", sc.proxyRoot);
+        p.Strings("launch", sc.proxyLaunch);
+        p.Bool("vtlDisasterRecovery", sc.proxyVtlDisasterRecovery);
+    }
 }
 }  // namespace
 

@@ -53,6 +53,11 @@ struct SubclientData {
     bool distributed = false;  // "distributed" object present
     int clusterType = 0;
     bool useGpfsSnapshot = false;
+    // "proxy" object: a client scanned from this host (application type 38).
+    std::string proxyHost;                  // the client host
+    std::string proxyRoot;                  // the folder scanned on the client
+    std::vector<std::string> proxyLaunch;   // starts the client scanner; empty: the one beside fsweep
+    bool proxyVtlDisasterRecovery = false;  // a disaster-recovery copy to VTL storage: no scan
 };
 
 class Subclient {

@@ -133,6 +133,12 @@ void CFileSystemScanFailureConsumer::SetZvErrorControl(const std::shared_ptr<ZVJ
     m_errorControl = rules->HasRules() ? std::move(rules) : nullptr;
 }
 
+std::shared_ptr<ZvErrorControl> CFileSystemScanFailureConsumer::GetZvErrorControl()
+{
+    std::lock_guard lock(m_writeLock);
+    return m_errorControl;
+}
+
 int CFileSystemScanFailureConsumer::EvaluateErrorRules(std::string& errorText, std::string& pattern)
 {
     std::shared_ptr<ZvErrorControl> rules;

@@ -66,6 +66,8 @@ public:
     // The job decision of the list's items (ZvErrorControl::GetJobDecisionFor over the list):
     // -1 without rules or without items; errorText names the item that decided. Call after Flush.
     int EvaluateErrorRules(std::string& errorText, std::string& pattern);
+    // The installed rules (none: null).
+    std::shared_ptr<ZvErrorControl> GetZvErrorControl();
 
     // The list line of one failed item, with its newline.
     static std::string FormatLine(CItem& item);

@@ -17,6 +17,7 @@
 #include "Scan/OnDemandScanJobs.h"
 #include "Scan/ScanJobDDB.h"
 #include "Scan/ScanJobFileSystem.h"
+#include "Scan/ScanJobCallbackProxyClient.h"
 #include "Scan/ScanJobProxyClient.h"
 #include "Scan/SnapDiff/SnapDiffScanJobs.h"
 #include "Scan/Unix/UnixScanJobCallback.h"
