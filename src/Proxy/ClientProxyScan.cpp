@@ -193,7 +193,7 @@ CKxError CClientProxyScan::Await(int fd, IProxyScanSink& sink, bool& readable)
     if (sink.ShouldQuit())
         return CKxError(kOperationAborted, "Job is suspended or killed.");
     if (!readable && now - m_lastHeard > m_timeout)
-        return CKxError(KxCode::OperationAborted,
+        return CKxError(ETIMEDOUT,
                         KxFormat("No word from the client for %lld s (the proxy timeout)",
                                  static_cast<long long>(
                                      std::chrono::duration_cast<std::chrono::seconds>(m_timeout).count())));
@@ -208,7 +208,7 @@ CKxError CClientProxyScan::AcceptConnection(IProxyScanSink& sink)
         KX_RETURN_IF_ERROR(Await(m_listenFd, sink, readable));
         if (!readable) {
             if (!ClientRunning())
-                return CKxError(KxCode::OperationAborted,
+                return CKxError(ECONNABORTED,
                                 KxFormat("The client never connected: %s", ClientExitText().c_str()));
             continue;
         }
@@ -246,22 +246,22 @@ CKxError CClientProxyScan::Receive(IProxyScanSink& sink, SProxyFrame& frame)
             // A client that died leaves its connection to end; one held open by a process it
             // started (a remote shell) may not: a few quiet seconds after the exit end the wait.
             if (!ClientRunning() && Clock::now() - m_clientExitSeen > std::chrono::seconds(2))
-                return CKxError(KxCode::OperationAborted,
+                return CKxError(ECONNABORTED,
                                 KxFormat("The scan on the client did not end: %s", ClientExitText().c_str()));
             continue;
         }
         char buffer[256 << 10];
         const ssize_t received = ::recv(m_connectionFd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (received < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                continue;
+        if (received < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        // A client that died with data of ours unread resets the connection instead of ending it.
+        if (received < 0 && errno != ECONNRESET)
             return CKxError::FromErrno(errno, "Failed to read from the client");
-        }
-        if (received == 0) {
+        if (received <= 0) {
             // The client's exit, if that is why the connection ended, is a moment behind.
             for (int tries = 0; tries < 50 && ClientRunning() && m_client > 0; ++tries)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            return CKxError(KxCode::OperationAborted,
+            return CKxError(ECONNABORTED,
                             KxFormat("The client closed the connection before the scan ended%s%s",
                                      m_clientExited ? ": " : "", m_clientExited ? ClientExitText().c_str() : ""));
         }

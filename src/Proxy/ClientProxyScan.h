@@ -22,8 +22,6 @@ class CProxyWireWriter;
 
 class CClientProxyScan : public ProxyScan {
 public:
-    // A client that reported its scan failed (its messages say why).
-    static constexpr long kClientFailed = 20002;
     static constexpr std::chrono::milliseconds kPollInterval{200};
 
     CClientProxyScan();

@@ -40,6 +40,8 @@ struct SProxyScanCounts {
 class ProxyScan {
 public:
     static constexpr long kOperationAborted = 995;
+    // WaitForScan: the client reported that its scan failed (GetMessages says why).
+    static constexpr long kClientFailed = 20002;
 
     virtual ~ProxyScan() = default;
 

@@ -290,7 +290,7 @@ CKxError CScanJobProxyClient::RunClientScan(ProxyScan& scan, CScanJobCallbackPro
         text += (text.empty() ? "" : "; ") + message;
     text = text.empty() ? "Client reported a failure. Check client's scan log for more details."
                         : "Client reported: " + text;
-    if (waited.IsError() && waited.Code() != 20002)
+    if (waited.IsError() && waited.Code() != ProxyScan::kClientFailed)
         text = waited.Message();
 
     if (std::shared_ptr<CFileSystemScanFailureConsumer> failures = FailureList(callback))
@@ -306,7 +306,7 @@ CKxError CScanJobProxyClient::RunClientScan(ProxyScan& scan, CScanJobCallbackPro
         return WriteResults(callback, {});
     }
     (void)WriteResults(callback, text);
-    return CKxError(waited.IsError() ? waited.Code() : KxCode::OperationAborted, text);
+    return CKxError(waited.Code(), text);
 }
 
 CKxError CScanJobProxyClient::OnItem(bool folder, std::string_view path, std::uint64_t size)

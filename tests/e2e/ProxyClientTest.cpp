@@ -1,0 +1,119 @@
+// Proxy-client jobs end to end: the real fsweep opens the real plug-in, which starts a client
+// (the real fsproxyclient, or a bash script speaking just enough of the wire to misbehave) and
+// waits for it.
+#include "ScanJobFixture.h"
+
+namespace e2e {
+namespace {
+
+class ProxyClientTest : public ScanJobFixture {
+protected:
+    // An application of type 38 whose client is scanned through the proxy; `launch` as JSON.
+    void ProxySubclient(const std::string& root, const std::string& launch = "", bool vtlDisasterRecovery = false)
+    {
+        WriteText(m_instance + "/config/apps/2:5.json",
+                  R"({"appType": 38, "indexV2": true, "client": {"id": 2, "name": "client1", "proxyClientId": 7},
+                      "backupSet": {"name": "defaultBackupSet", "default": true},
+                      "subclient": {"id": 5, "name": "sc1", "proxy": {"host": "127.0.0.1", "root": )" +
+                      nlohmann::json(root).dump() + (launch.empty() ? "" : ", \"launch\": " + launch) +
+                      (vtlDisasterRecovery ? ", \"vtlDisasterRecovery\": true" : "") + "}}}\n");
+    }
+    // A client in bash: connects, says hello, then runs `then`.
+    static std::string ScriptClient(const std::string& then)
+    {
+        const std::string script =
+            "while [ $# -gt 1 ]; do case $1 in --connect) c=$2;; --session) s=$2;; esac; shift 2; done; "
+            "exec 3<>/dev/tcp/${c%:*}/${c##*:}; printf 'H\\x20\\x00\\x00\\x00%s' \"$s\" >&3; " + then;
+        return List({"/bin/bash", "-c", script, "client"});
+    }
+    std::string CompleteMessage() const
+    {
+        auto completes = Calls("complete");
+        return completes.size() == 1 && completes[0].value("status", 0) == 2 ? completes[0].value("message", "")
+                                                                             : "(phase not failed)";
+    }
+};
+
+TEST_F(ProxyClientTest, ClientStreamsItemsAndFailures)
+{
+    const std::string data = m_tree + "/client";
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "locked.txt"})
+        WriteText(data + "/" + name, name);
+    // Unreadable to the client's user: root's own file when the tests run as root (the job runs
+    // as nobody), else a file without read permission.
+    ::chmod((data + "/locked.txt").c_str(), m_asRoot ? 0600 : 0000);
+    ProxySubclient(data);
+    RunResult scan = Scan();
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    ExpectPhaseCompleted();
+    EXPECT_EQ(Keys(Listed()), (std::set<std::string>{data + "/a.txt", data + "/b.txt", data + "/c.txt"}));
+    EXPECT_EQ(Calls("addScanFileFailures").at(0).value("count", 0), 1);
+    EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("ScanFailure: Failed to Scan " + data +
+                                                              "/locked.txt due to error[13]"),
+              std::string::npos);
+    EXPECT_NE(Read(m_instance + "/JobResults/jobs/1/BackupResults.zvf").find("items 3\nfailures 1\n"),
+              std::string::npos);
+}
+
+TEST_F(ProxyClientTest, ClientFailuresFailThePhaseWithTheirReason)
+{
+    const std::string client = Binary("fsproxyclient");
+    const std::string quitFile = m_instance + "/JobManager/1.quit";
+    const struct {
+        const char* what;
+        std::string launch;
+        const char* reason;  // in the phase's failure message; "": no failure, the job quit
+        int timeout = 0;
+    } cases[] = {
+        {"an error", List({client, "--fail", "disk offline"}), "Client reported: disk offline"},
+        {"a failure without a message", List({client, "--fail", ""}),
+         "Client reported a failure. Check client's scan log for more details."},
+        {"exits before it connects", List({"/bin/sh", "-c", "exit 3"}),
+         "The client never connected: the client process exited with status 3"},
+        {"killed mid-stream", ScriptClient("printf 'I\\x40\\x00\\x00\\x00abc' >&3; kill -9 $$"),
+         "The client closed the connection before the scan ended: the client process was killed by signal 9"},
+        {"silent past the timeout", ScriptClient("sleep 30"), "No word from the client for 1 s", 1},
+        {"the job quits while it waits", ScriptClient("touch " + quitFile + "; sleep 30"), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(m_instance + "/JobManager/1.jsonl");
+        fs::remove(quitFile);
+        WriteText(m_instance + "/registry/FileSystemAgent", "nProxyClientTimeout " + std::to_string(c.timeout ? c.timeout : 60) + "\n");
+        ProxySubclient(m_tree, c.launch);
+        RunResult scan = Scan();
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        if (*c.reason) {
+            EXPECT_NE(CompleteMessage().find(c.reason), std::string::npos) << CompleteMessage();
+        } else {
+            EXPECT_TRUE(Calls("complete").empty());
+            EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("Job is suspended or killed."), std::string::npos);
+        }
+    }
+}
+
+TEST_F(ProxyClientTest, MissingPluginFailsUnlessNoScanIsNeeded)
+{
+    // fsweep loads libFileScan from LD_LIBRARY_PATH before its own run path: a copy in a folder
+    // without the plug-in.
+    const std::string lib = m_root + "/lib";
+    fs::create_directories(lib);
+    fs::copy_file(Binary("libFileScan.so"), lib + "/libFileScan.so");
+    for (const bool disasterRecovery : {false, true}) {
+        SCOPED_TRACE(disasterRecovery ? "disaster-recovery copy" : "ordinary backup");
+        fs::remove(m_instance + "/JobManager/1.jsonl");
+        ProxySubclient(m_tree, "", disasterRecovery);
+        RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1), true, false, {"LD_LIBRARY_PATH=" + lib});
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        if (disasterRecovery) {
+            ExpectPhaseCompleted();
+        } else {
+            EXPECT_NE(CompleteMessage().find("libClProxy.so: " + lib + "/libClProxy.so: cannot open shared object file"),
+                      std::string::npos)
+                << CompleteMessage();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace e2e
