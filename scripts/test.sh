@@ -11,5 +11,5 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFSWEEP_WERROR=O
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 FSWEEP_BUILD_JOBS="$jobs" scripts/sanitize.sh thread test_engine
-FSWEEP_BUILD_JOBS="$jobs" scripts/sanitize.sh address test_base test_agent test_engine test_collect test_scan test_e2e
+FSWEEP_BUILD_JOBS="$jobs" scripts/sanitize.sh address test_base test_agent test_engine test_collect test_proxy test_scan test_e2e
 FSWEEP_BUILD_JOBS="$jobs" scripts/fuzz.sh 30
