@@ -1,14 +1,15 @@
 # What `cmake --install` puts where, and the Debian package `cpack -G DEB` builds from it:
-# the programs in sbin (they run jobs for the agent, as root), libFileScan and its XML plug-in
-# in a private library folder (nothing else links them), the man pages and the documentation.
+# the programs in sbin (they run jobs for the agent, as root; fsproxyclient lies beside fsweep,
+# where proxy-client jobs look for it by default), libFileScan with its XML and proxy plug-ins in
+# a private library folder (nothing else links them), the man pages and the documentation.
 set(FSWEEP_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/fsweep)
 
 # The programs find the library beside their own prefix, wherever the tree was unpacked.
 cmake_path(RELATIVE_PATH FSWEEP_PRIVATE_LIBDIR BASE_DIRECTORY ${CMAKE_INSTALL_SBINDIR} OUTPUT_VARIABLE fsweep_lib_from_sbin)
 set_target_properties(fsweep fsbackup PROPERTIES INSTALL_RPATH "$ORIGIN/${fsweep_lib_from_sbin}")
 set_target_properties(FileScanXml PROPERTIES INSTALL_RPATH "$ORIGIN")
-install(TARGETS fsweep fsbackup RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
-install(TARGETS FileScan FileScanXml LIBRARY DESTINATION ${FSWEEP_PRIVATE_LIBDIR})
+install(TARGETS fsweep fsbackup fsproxyclient RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(TARGETS FileScan FileScanXml ClProxy LIBRARY DESTINATION ${FSWEEP_PRIVATE_LIBDIR})
 
 foreach(page fsweep.8 fsbackup.8 fsweep-instance.5)
   string(REGEX REPLACE ".*\\." "" section ${page})
