@@ -57,20 +57,28 @@ bool CFilterSet::ExceptionCouldMatchBelow(std::string_view folder) const
     return false;
 }
 
-bool CFilterSet::Contains(std::string_view path, bool isFolder) const
+CFilterSet::SExplanation CFilterSet::Explain(std::string_view path, bool isFolder) const
 {
+    SExplanation result;
     if (m_filters.empty())
-        return false;
+        return result;
     while (path.size() > 1 && path.back() == '/')
         path.remove_suffix(1);
     // Walk down the path as the scan would: each folder's decision overrides the one above.
-    bool excluded = false;
     auto apply = [&](std::string_view prefix, bool folder) {
-        switch (Decide(prefix, folder)) {
-        case EDecision::Excepted: excluded = false; break;
-        case EDecision::Filtered: excluded = true; break;
-        case EDecision::None: break;
-        }
+        for (const CFilterTerm& term : m_exceptions)
+            if (term.Matches(prefix, folder)) {
+                result.excluded = false;
+                result.exception = &term;
+                return;
+            }
+        for (const CFilterTerm& term : m_filters)
+            if (term.Matches(prefix, folder)) {
+                result.excluded = true;
+                result.filter = &term;
+                result.exception = nullptr;
+                return;
+            }
     };
     if (!path.empty() && path.front() == '/' && path.size() > 1)
         apply("/", true);
@@ -78,5 +86,5 @@ bool CFilterSet::Contains(std::string_view path, bool isFolder) const
         if (path[i] == '/')
             apply(path.substr(0, i), true);
     apply(path, isFolder);
-    return excluded;
+    return result;
 }

@@ -42,7 +42,17 @@ public:
     bool FilterCouldMatchBelow(std::string_view folder) const;
     bool ExceptionCouldMatchBelow(std::string_view folder) const;
     // The whole decision for an absolute path, its folders included.
-    bool Contains(std::string_view path, bool isFolder = false) const;
+    bool Contains(std::string_view path, bool isFolder = false) const { return Explain(path, isFolder).excluded; }
+
+    // Contains with the terms that decided it: `filter` the last filter that matched the path or
+    // one of its folders, `exception` the exception that matched at that level or below it
+    // (which re-included the path when `excluded` is false). Null when none did.
+    struct SExplanation {
+        bool excluded = false;
+        const CFilterTerm* filter = nullptr;
+        const CFilterTerm* exception = nullptr;
+    };
+    SExplanation Explain(std::string_view path, bool isFolder = false) const;
 
 private:
     std::vector<CFilterTerm> m_filters;

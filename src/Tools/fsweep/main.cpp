@@ -15,6 +15,7 @@
 #include "Base/LogWriter.h"
 #include "Scan/FileScan.h"
 #include "Scan/ScanJobFactory.h"
+#include "Tools/fsweep/WhyCommand.h"
 
 #include <sys/stat.h>
 #include <cstdio>
@@ -96,6 +97,8 @@ const COptionTable kOptions({
 const char* const kUsageHead =
     "usage: fsweep -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -cn <client> -jt <token>\n"
     "              (-t <backupType> | -f <backupType>) [-ref <seconds>] [options]\n"
+    "       fsweep why -vm <instance> -a <orbundId>:<appNumber> [-j <jobId>] <path>...\n"
+    "       fsweep --version\n"
     "\n"
     "Runs the scan phase of one backup job of the agent instance $FSWEEP_ROOT/<instance>\n"
     "(FSWEEP_ROOT defaults to /var/opt/fsweep) and reports it to the job manager.\n"
@@ -127,6 +130,8 @@ int main(int argc, char** argv)
     ::mallopt(M_TOP_PAD, 4 << 20);
     // Whatever mask the caller left, nothing the job creates is writable by group or others.
     ::umask(::umask(022) | 022);
+    if (argc > 1 && std::string(argv[1]) == "why")
+        return RunWhyCommand(argc, argv);
     auto args = std::make_shared<CCommandLineArguments>(argc, argv);
     if (args->GetOption("h") || args->GetOption("-help")) {
         std::printf("%s%s%s", kUsageHead, kOptions.Help().c_str(), kUsageTail);

@@ -1,0 +1,286 @@
+#include "Scan/WhyQuery.h"
+
+#include "Agent/BackupIndexFileReader.h"
+#include "Agent/FileBackupIndex.h"
+#include "Agent/InstancePaths.h"
+#include "Base/Bag.h"
+#include "Base/FXPath.h"
+#include "Base/FileNameEscaping.h"
+#include "Base/TimeStamp.h"
+#include "CollectFile/PathCacheFlatFileIndex.h"
+#include "Engine/FindFirstItem.h"
+#include "Scan/BackupJobTypeEvaluator.h"
+#include "Scan/SubclientContent.h"
+#include "Scan/Unix/skipFS.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <tuple>
+
+namespace {
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string Time(std::int64_t seconds)
+{
+    return CTimeStamp(seconds).AsLocalString() + " (" + std::to_string(seconds) + ")";
+}
+
+// The ids of the job journals in JobManager/, ascending.
+std::vector<long long> JournalIds()
+{
+    std::vector<long long> ids;
+    const std::string folder = CInstancePaths::JobManagerFolder();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return ids;
+    static const std::regex kName(R"(([0-9]+)\.jsonl)");
+    while (const dirent* entry = ::readdir(dir)) {
+        std::cmatch match;
+        if (std::regex_match(entry->d_name, match, kName))
+            ids.push_back(std::stoll(match[1].str()));
+    }
+    ::closedir(dir);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// The calls of one journal; lines that are not JSON are left out.
+std::vector<nlohmann::json> Journal(long long jobId)
+{
+    std::vector<nlohmann::json> calls;
+    std::ifstream in(FXPath::Append(CInstancePaths::JobManagerFolder(), std::to_string(jobId) + ".jsonl"));
+    for (std::string line; std::getline(in, line);) {
+        nlohmann::json call = nlohmann::json::parse(line, nullptr, false);
+        if (call.is_object())
+            calls.push_back(std::move(call));
+    }
+    return calls;
+}
+}  // namespace
+
+CWhyQuery::CWhyQuery(SOptions options) : m_options(std::move(options)) {}
+CWhyQuery::~CWhyQuery() = default;
+
+CKxError CWhyQuery::Load()
+{
+    const size_t colon = m_options.applicationId.find(':');
+    if (colon == std::string::npos)
+        return CKxError(KxCode::InvalidParameter, "Invalid application id [" + m_options.applicationId + "]");
+    const std::string orbund = m_options.applicationId.substr(0, colon);
+    const std::string app = m_options.applicationId.substr(colon + 1);
+    m_resultsFolder = FXPath::Append(FXPath::Append(CInstancePaths::JobResultsFolder(), orbund), app);
+
+    KX_RETURN_IF_ERROR(LoadReferenceTime());
+    CSubclientContent content("", m_options.applicationId, CBackupJobTypeEvaluator::kIncrementalBackup,
+                              std::make_shared<CBag>(), CTimeStamp(m_referenceTime));
+    KX_RETURN_IF_FAILED(content.Process(), "Failed to load the content of subclient [%s]",
+                        m_options.applicationId.c_str());
+    m_configuration = content.GetScanContentConfiguration();
+    KX_RETURN_IF_ERROR(m_configuration->BuildFilterSetsFromPathLists(m_sets));
+    m_content = m_configuration->GetWorkUnitLists().content;
+    m_fileSystems = std::make_shared<skipFS>();
+
+    m_record = std::make_shared<CPathCacheFlatFileIndex>();
+    if (m_record->SetPreviousBackingFile(FXPath::Append(m_resultsFolder, "DCInc.zvf"), nullptr).IsError())
+        m_record.reset();  // no backup took the subclient yet: the next job takes everything
+    if (m_options.jobId)
+        KX_RETURN_IF_ERROR(LoadJob(*m_options.jobId));
+    return CKxError::Success();
+}
+
+CKxError CWhyQuery::LoadReferenceTime()
+{
+    if (m_options.referenceTime) {
+        m_referenceTime = *m_options.referenceTime;
+        return CKxError::Success();
+    }
+    // The newest job whose backup phase succeeded: its scan's start time is the "-r" argument
+    // it handed its backup phase, and the next incremental's reference.
+    static const std::regex kReference(R"((^| )-r ([0-9]+))");
+    std::vector<long long> ids = JournalIds();
+    for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
+        std::int64_t reference = -1;
+        bool succeeded = false;
+        for (const nlohmann::json& call : Journal(*id)) {
+            const std::string name = call.value("call", "");
+            std::smatch match;
+            const std::string params = call.value("params", "");
+            if (name == "concatPhaseParams" && std::regex_search(params, match, kReference))
+                reference = std::stoll(match[2].str());
+            if (name == "backupPhase" && call.value("status", 0) == 1)
+                succeeded = true;
+        }
+        if (succeeded && reference >= 0) {
+            m_referenceTime = reference;
+            return CKxError::Success();
+        }
+    }
+    return CKxError::Success();
+}
+
+CKxError CWhyQuery::LoadJob(long long jobId)
+{
+    const size_t colon = m_options.applicationId.find(':');
+    const std::string index = FXPath::Append(
+        CFileBackupIndex::SubclientFolder(CInstancePaths::IndexFolder(),
+                                          std::stoull(m_options.applicationId.substr(0, colon)),
+                                          std::stoull(m_options.applicationId.substr(colon + 1))),
+        std::to_string(jobId) + ".idx");
+    CBackupIndexFileReader reader;
+    SIndexJob header;
+    if (reader.Open(index, &header).IsSuccess()) {
+        for (bool got = true;;) {
+            KX_RETURN_IF_ERROR(reader.Next(got));
+            if (!got)
+                break;
+            const BackupIndexFormat::SLine& line = reader.Line();
+            if (line.item.kind == BackupIndexFormat::kFailure)
+                m_backupFailed[line.item.path] = line.error;
+            else if (line.item.kind != BackupIndexFormat::kDeletion)
+                m_backupTook[line.item.path] = line.item.kind;
+        }
+    }
+    // The results folder holds the collect files and failures of the newest scan only.
+    std::vector<long long> ids = JournalIds();
+    m_jobFilesHere = !ids.empty() && ids.back() == jobId;
+    if (!m_jobFilesHere)
+        return CKxError::Success();
+    std::ifstream failures(FXPath::Append(m_resultsFolder, "scan_Failures.zvf"));
+    for (std::string line; std::getline(failures, line);) {
+        const size_t blank = line.find(' ');
+        const size_t last = line.rfind(':');
+        std::string path;
+        if (blank != std::string::npos && last != std::string::npos && last > blank &&
+            unescapeFileName(std::string_view(line).substr(blank + 1, last - blank - 1), path).IsSuccess())
+            m_scanFailed[path] = std::atoi(line.c_str() + last + 1);
+    }
+    // A full job's collect files are "CollectTot<k>.zvf", another job's "CollectInc<k>.zvf"; the
+    // other kind may still lie there from an earlier job, so the newest file tells the kind.
+    static const std::regex kCollect(R"(Collect(Tot|Inc)([0-9]+)\.zvf)");
+    DIR* dir = ::opendir(m_resultsFolder.c_str());
+    if (!dir)
+        return CKxError::Success();
+    std::vector<std::pair<std::string, int>> files[2];  // Tot, Inc
+    struct timespec newest {};
+    int newestKind = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::cmatch match;
+        struct stat status {};
+        if (!std::regex_match(entry->d_name, match, kCollect) ||
+            ::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        const int kind = match[1].str() == "Tot" ? 0 : 1;
+        files[kind].emplace_back(entry->d_name, std::stoi(match[2].str()));
+        if (std::tie(status.st_mtim.tv_sec, status.st_mtim.tv_nsec) > std::tie(newest.tv_sec, newest.tv_nsec)) {
+            newest = status.st_mtim;
+            newestKind = kind;
+        }
+    }
+    for (const auto& [name, number] : files[newestKind]) {
+        std::ifstream in(FXPath::Append(m_resultsFolder, name));
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty() || line[0] == '?' || line[0] == '%' || line[0] == '#')
+                continue;
+            std::string_view text(line);
+            if (const size_t bar = text.rfind('|'); bar != std::string_view::npos)
+                text = text.substr(0, bar);
+            if (text.size() > 1 && text.back() == '/')
+                text.remove_suffix(1);
+            std::string path;
+            if (unescapeFileName(text, path).IsSuccess())
+                m_collectFile.emplace(path, number);
+        }
+    }
+    ::closedir(dir);
+    return CKxError::Success();
+}
+
+std::string CWhyQuery::Explain(const std::string& path)
+{
+    struct stat status {};
+    std::string answer;
+    if (::lstat(path.c_str(), &status) != 0)
+        answer = errno == ENOENT ? "does not exist" : std::string("cannot be read: ") + std::strerror(errno);
+    else
+        answer = Decide(path, status);
+    return path + ": " + answer + JobFacts(path);
+}
+
+std::string CWhyQuery::Decide(const std::string& path, const struct stat& status)
+{
+    const bool folder = S_ISDIR(status.st_mode);
+    const std::string* root = nullptr;
+    for (const std::string& entry : m_content)
+        if (entry == "/" || path == entry || (path.size() > entry.size() && path.compare(0, entry.size(), entry) == 0 &&
+                                              path[entry.size()] == '/'))
+            if (!root || entry.size() > root->size())
+                root = &entry;
+    if (!root)
+        return "outside the content";
+    if (CFilterSet::SExplanation why = m_sets.contentExceptions.Explain(path, folder); why.excluded)
+        return "outside the content: excepted from it by " + Quoted(why.filter->GetEntry());
+    if (CFilterSet::SExplanation why = m_sets.systemFilters.Explain(path, folder); why.excluded)
+        return "excluded by system filter " + Quoted(why.filter->GetEntry());
+    std::string exception;
+    if (CFilterSet::SExplanation why = m_sets.filters.Explain(path, folder); why.excluded)
+        return "excluded by filter " + Quoted(why.filter->GetEntry());
+    else if (why.filter && why.exception)
+        exception = "; filter " + Quoted(why.filter->GetEntry()) + " does not apply: exception " +
+                    Quoted(why.exception->GetEntry());
+
+    bool skip = false, rootSkip = false;
+    struct stat ignored {};
+    std::string type, rootType;
+    if (m_fileSystems->GetFsType(path, skip, ignored, type).IsSuccess() && skip &&
+        (m_fileSystems->GetFsType(*root, rootSkip, ignored, rootType).IsError() || rootType != type))
+        return "on a skipped file-system type (" + type + ")" + exception;
+
+    if (!m_record)
+        return "new to the record: no backup recorded the subclient yet, the next job takes everything" + exception;
+    CBackupJobTypeEvaluator evaluator;
+    (void)evaluator.Initialize(CBackupJobTypeEvaluator::kIncrementalBackup, CTimeStamp(m_referenceTime), nullptr,
+                               m_record);
+    auto item = std::make_shared<CFindFirstItem>(path, path, status);
+    const bool selected = evaluator.IsSelected(item);
+    const std::string times = "modified " + Time(status.st_mtim.tv_sec) + ", changed " + Time(status.st_ctim.tv_sec) +
+                              ", reference time " + Time(m_referenceTime);
+    if (!selected)
+        return "unchanged since the reference time: " + times + exception;
+    if (!m_record->Lookup(path, folder ? IDirChange::eFolder : IDirChange::eFile))
+        return "new to the record (moved or copied in): " + times + exception;
+    const char* which = status.st_mtim.tv_sec >= m_referenceTime ? "changed (modification time)"
+                                                                 : "changed (change time)";
+    return std::string(which) + ": " + times + exception;
+}
+
+std::string CWhyQuery::JobFacts(const std::string& path) const
+{
+    if (!m_options.jobId)
+        return "";
+    const std::string job = "job " + std::to_string(*m_options.jobId);
+    std::string facts;
+    if (auto it = m_scanFailed.find(path); it != m_scanFailed.end())
+        facts += "; failed in " + job + "'s scan with error " + std::to_string(it->second) + " (" +
+                 std::strerror(it->second) + ")";
+    if (auto it = m_backupFailed.find(path); it != m_backupFailed.end())
+        facts += "; failed in " + job + " with error " + std::to_string(it->second) + " (" +
+                 std::strerror(it->second) + ")";
+    if (auto it = m_collectFile.find(path); it != m_collectFile.end())
+        facts += "; listed in " + job + "'s collect file number " + std::to_string(it->second);
+    else if (m_backupTook.count(path))
+        facts += "; " + job + " backed it up";
+    else if (m_jobFilesHere || !m_backupFailed.empty() || !m_backupTook.empty())
+        facts += "; " + job + " did not list it";
+    else
+        facts += "; " + job + "'s lists are no longer here";
+    return facts;
+}
