@@ -4,6 +4,7 @@
 #include "Agent/FileBackupIndex.h"
 #include "Agent/InstancePaths.h"
 #include "Base/Bag.h"
+#include "Base/DecimalText.h"
 #include "Base/FXPath.h"
 #include "Base/FileNameEscaping.h"
 #include "Base/TimeStamp.h"
@@ -46,7 +47,8 @@ std::vector<long long> JournalIds()
     while (const dirent* entry = ::readdir(dir)) {
         std::cmatch match;
         if (std::regex_match(entry->d_name, match, kName))
-            ids.push_back(std::stoll(match[1].str()));
+            if (long long id = 0; DecimalText::ParseSigned(match[1].str(), id))
+                ids.push_back(id);
     }
     ::closedir(dir);
     std::sort(ids.begin(), ids.end());
@@ -73,11 +75,12 @@ CWhyQuery::~CWhyQuery() = default;
 CKxError CWhyQuery::Load()
 {
     const size_t colon = m_options.applicationId.find(':');
-    if (colon == std::string::npos)
+    if (colon == std::string::npos ||
+        !DecimalText::ParseUnsigned(m_options.applicationId.substr(0, colon), m_orbundId) ||
+        !DecimalText::ParseUnsigned(m_options.applicationId.substr(colon + 1), m_appNumber))
         return CKxError(KxCode::InvalidParameter, "Invalid application id [" + m_options.applicationId + "]");
-    const std::string orbund = m_options.applicationId.substr(0, colon);
-    const std::string app = m_options.applicationId.substr(colon + 1);
-    m_resultsFolder = FXPath::Append(FXPath::Append(CInstancePaths::JobResultsFolder(), orbund), app);
+    m_resultsFolder = FXPath::Append(FXPath::Append(CInstancePaths::JobResultsFolder(), std::to_string(m_orbundId)),
+                                     std::to_string(m_appNumber));
 
     KX_RETURN_IF_ERROR(LoadReferenceTime());
     CSubclientContent content("", m_options.applicationId, CBackupJobTypeEvaluator::kIncrementalBackup,
@@ -114,8 +117,10 @@ CKxError CWhyQuery::LoadReferenceTime()
             const std::string name = call.value("call", "");
             std::smatch match;
             const std::string params = call.value("params", "");
-            if (name == "concatPhaseParams" && std::regex_search(params, match, kReference))
-                reference = std::stoll(match[2].str());
+            long long seconds = 0;
+            if (name == "concatPhaseParams" && std::regex_search(params, match, kReference) &&
+                DecimalText::ParseSigned(match[2].str(), seconds))
+                reference = seconds;
             if (name == "backupPhase" && call.value("status", 0) == 1)
                 succeeded = true;
         }
@@ -129,12 +134,9 @@ CKxError CWhyQuery::LoadReferenceTime()
 
 CKxError CWhyQuery::LoadJob(long long jobId)
 {
-    const size_t colon = m_options.applicationId.find(':');
-    const std::string index = FXPath::Append(
-        CFileBackupIndex::SubclientFolder(CInstancePaths::IndexFolder(),
-                                          std::stoull(m_options.applicationId.substr(0, colon)),
-                                          std::stoull(m_options.applicationId.substr(colon + 1))),
-        std::to_string(jobId) + ".idx");
+    const std::string index =
+        FXPath::Append(CFileBackupIndex::SubclientFolder(CInstancePaths::IndexFolder(), m_orbundId, m_appNumber),
+                       BackupIndexFormat::JobFileName(jobId));
     CBackupIndexFileReader reader;
     SIndexJob header;
     if (reader.Open(index, &header).IsSuccess()) {
@@ -159,9 +161,11 @@ CKxError CWhyQuery::LoadJob(long long jobId)
         const size_t blank = line.find(' ');
         const size_t last = line.rfind(':');
         std::string path;
+        long long code = 0;
         if (blank != std::string::npos && last != std::string::npos && last > blank &&
+            DecimalText::ParseSigned(line.substr(last + 1), code) &&
             unescapeFileName(std::string_view(line).substr(blank + 1, last - blank - 1), path).IsSuccess())
-            m_scanFailed[path] = std::atoi(line.c_str() + last + 1);
+            m_scanFailed[path] = static_cast<int>(code);
     }
     // A full job's collect files are "CollectTot<k>.zvf", another job's "CollectInc<k>.zvf"; the
     // other kind may still lie there from an earlier job, so the newest file tells the kind.
@@ -179,7 +183,10 @@ CKxError CWhyQuery::LoadJob(long long jobId)
             ::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         const int kind = match[1].str() == "Tot" ? 0 : 1;
-        files[kind].emplace_back(entry->d_name, std::stoi(match[2].str()));
+        unsigned long long number = 0;
+        if (!DecimalText::ParseUnsigned(match[2].str(), number))
+            continue;
+        files[kind].emplace_back(entry->d_name, static_cast<int>(number));
         if (std::tie(status.st_mtim.tv_sec, status.st_mtim.tv_nsec) > std::tie(newest.tv_sec, newest.tv_nsec)) {
             newest = status.st_mtim;
             newestKind = kind;

@@ -55,6 +55,8 @@ private:
     std::string JobFacts(const std::string& path) const;
 
     SOptions m_options;
+    unsigned long long m_orbundId = 0;
+    unsigned long long m_appNumber = 0;
     std::string m_resultsFolder;
     CScanContentConfigurationPtr m_configuration;
     CScanContentConfiguration::SFilterSets m_sets;

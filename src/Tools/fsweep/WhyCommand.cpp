@@ -3,6 +3,7 @@
 #include "Agent/CommandLineArguments.h"
 #include "Agent/OptionTable.h"
 #include "Agent/ZVPI_Focus.h"
+#include "Base/DecimalText.h"
 #include "Scan/WhyQuery.h"
 
 #include <unistd.h>
@@ -21,6 +22,12 @@ const COptionTable kWhyOptions({
     {"h", V::None, "", nullptr},
     {"-help", V::None, "", "this help"},
 });
+
+int Usage(const std::string& reason)
+{
+    std::fprintf(stderr, "fsweep: %s (fsweep why -h for help)\n", reason.c_str());
+    return 2;
+}
 }  // namespace
 
 int RunWhyCommand(int argc, char** argv)
@@ -56,20 +63,25 @@ int RunWhyCommand(int argc, char** argv)
     CKxError usage = kWhyOptions.Check(args);
     if (usage.IsSuccess() && (!args.GetOption("vm", instance) || !args.GetOption("a", application) || paths.empty()))
         usage = CKxError(KxCode::InvalidParameter, "why needs -vm, -a and at least one path");
-    if (usage.IsError()) {
-        std::fprintf(stderr, "fsweep: %s (fsweep why -h for help)\n", usage.Message().c_str());
-        return 2;
-    }
+    if (usage.IsError())
+        return Usage(usage.Message());
     if (CKxError focus = ZVPI_Focus::setFocus(instance); focus.IsError()) {
         std::fprintf(stderr, "fsweep: %s\n", focus.OneLine().c_str());
         return 1;
     }
     CWhyQuery::SOptions options;
     options.applicationId = application;
-    if (args.GetOption("j", job))
-        options.jobId = std::stoll(job);
-    if (args.GetOption("ref", reference))
-        options.referenceTime = std::stoll(reference);
+    long long number = 0;  // both checked as digits by the option table; too long a number is refused here
+    if (args.GetOption("j", job)) {
+        if (!DecimalText::ParseSigned(job, number))
+            return Usage("-j " + job + " is out of range");
+        options.jobId = number;
+    }
+    if (args.GetOption("ref", reference)) {
+        if (!DecimalText::ParseSigned(reference, number))
+            return Usage("-ref " + reference + " is out of range");
+        options.referenceTime = number;
+    }
     CWhyQuery query(options);
     if (CKxError loaded = query.Load(); loaded.IsError()) {
         std::fprintf(stderr, "fsweep: %s\n", loaded.OneLine().c_str());
