@@ -9,14 +9,15 @@ namespace {
 class ProxyClientTest : public ScanJobFixture {
 protected:
     // An application of type 38 whose client is scanned through the proxy; `launch` as JSON.
-    void ProxySubclient(const std::string& root, const std::string& launch = "", bool vtlDisasterRecovery = false)
+    void ProxySubclient(const std::string& root, const std::string& launch = "", bool vtlDisasterRecovery = false,
+                        const std::string& more = "")
     {
         WriteText(m_instance + "/config/apps/2:5.json",
                   R"({"appType": 38, "indexV2": true, "client": {"id": 2, "name": "client1", "proxyClientId": 7},
                       "backupSet": {"name": "defaultBackupSet", "default": true},
                       "subclient": {"id": 5, "name": "sc1", "proxy": {"host": "127.0.0.1", "root": )" +
                       nlohmann::json(root).dump() + (launch.empty() ? "" : ", \"launch\": " + launch) +
-                      (vtlDisasterRecovery ? ", \"vtlDisasterRecovery\": true" : "") + "}}}\n");
+                      (vtlDisasterRecovery ? ", \"vtlDisasterRecovery\": true" : "") + "}" + more + "}}\n");
     }
     // A client in bash: connects, says hello, then runs `then`.
     static std::string ScriptClient(const std::string& then)
@@ -53,6 +54,37 @@ TEST_F(ProxyClientTest, ClientStreamsItemsAndFailures)
               std::string::npos);
     EXPECT_NE(Read(m_instance + "/JobResults/jobs/1/BackupResults.zvf").find("items 3\nfailures 1\n"),
               std::string::npos);
+}
+
+// A non-full job takes what changed after its reference time, by the subclient's time rules;
+// with both rules off, the modification time decides.
+TEST_F(ProxyClientTest, IncrementalTakesChangesByTheTimeRules)
+{
+    const std::string data = m_tree + "/client";
+    WriteText(data + "/old.txt", "old");
+    NextSecond();
+    const std::string reference = std::to_string(std::time(nullptr));
+    NextSecond();
+    WriteText(data + "/new.txt", "new");
+    WriteText(data + "/old-mtime.txt", "changed, its modification time set back");
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (data + "/old-mtime.txt").c_str(), times, 0), 0);
+    const struct {
+        const char* rules;
+        std::set<std::string> listed;
+    } cases[] = {
+        {"", {data + "/new.txt", data + "/old-mtime.txt"}},
+        {R"(, "useMtime": false, "useCtime": false)", {data + "/new.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rules);
+        fs::remove(m_instance + "/JobManager/2.jsonl");
+        ProxySubclient(data, "", false, c.rules);
+        RunResult scan = ScanJob(2, 2, {"-ref", reference});
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        ExpectPhaseCompleted(2);
+        EXPECT_EQ(Keys(ListedIn("CollectInc")), c.listed);
+    }
 }
 
 TEST_F(ProxyClientTest, ClientFailuresFailThePhaseWithTheirReason)
