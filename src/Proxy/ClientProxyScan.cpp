@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -220,8 +220,16 @@ CKxError CClientProxyScan::AcceptConnection(IProxyScanSink& sink)
         }
         CloseConnection();
         m_connectionFd = connection;
+        // A connection that says nothing must not hold the door for the real client for long.
+        const std::chrono::milliseconds timeout = m_timeout;
+        m_timeout = std::min(m_timeout, kHelloTimeout);
+        const Clock::time_point waitingSince = m_lastHeard;
+        m_lastHeard = Clock::now();
         SProxyFrame hello;
         CKxError received = Receive(sink, hello);
+        m_timeout = timeout;
+        if (received.IsError())
+            m_lastHeard = waitingSince;
         if (received.Code() == kOperationAborted)
             return received;
         if (received.IsSuccess() && hello.type == ProxyWire::kHello && hello.payload == m_session) {

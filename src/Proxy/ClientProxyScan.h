@@ -4,8 +4,8 @@
 // and the one connection that client makes back.
 //
 // A connection whose first frame is not the hello with this scan's session token (a random
-// 128-bit number handed to the client on its command line) is dropped and the wait goes on:
-// another local user cannot pose as the client. The client's exit is noticed within a poll
+// 128-bit number handed to the client on its command line), or says nothing for
+// kHelloTimeout, is dropped and the wait goes on: another local user cannot pose as the client. The client's exit is noticed within a poll
 // interval: before it connected the wait fails at once, after it the connection is read to its
 // end first (what the client sent before it died still counts) and then fails.
 //
@@ -23,13 +23,16 @@ class CProxyWireWriter;
 class CClientProxyScan : public ProxyScan {
 public:
     static constexpr std::chrono::milliseconds kPollInterval{200};
+    // The longest a new connection may take to say hello before it is dropped.
+    static constexpr std::chrono::milliseconds kHelloTimeout{5000};
 
     CClientProxyScan();
     ~CClientProxyScan() override;
 
     void setPreserveAccessTime(bool preserve) override { m_preserveAccessTime = preserve; }
     void setNumberOfReadersPerVolume(int readers) override { m_readers = readers; }
-    void setVTLBackup(bool vtl) override { m_vtl = vtl; }
+    // The configuration's "VTLBackup" pair tells the client; nothing changes on this side.
+    void setVTLBackup(bool) override {}
 
     [[nodiscard]] CKxError Initialize(const std::string& clientHost, const SProxyScanIdentity& identity,
                                       std::chrono::milliseconds timeout) override;
@@ -61,7 +64,6 @@ private:
 
     bool m_preserveAccessTime = false;
     int m_readers = 1;
-    bool m_vtl = false;
     SProxyScanIdentity m_identity;
     std::chrono::milliseconds m_timeout{0};
     std::string m_address;  // the proxy's address as the client reaches it

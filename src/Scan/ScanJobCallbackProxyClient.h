@@ -1,7 +1,7 @@
 #pragma once
 // CScanJobCallbackProxyClient: the callback of a proxy-client scan (CScanJobProxyClient). It
-// is the Unix callback (failure list, output resources, next-phase arguments) plus what the
-// client's scan reported: its time, messages and counts.
+// is the Unix callback (failure list, output resources, next-phase arguments) plus the result
+// of a client scan that succeeded: its time, the client's messages and counts.
 //
 // Thread: the job's main thread only (a proxy scan has no walker threads).
 #include "Base/TimeStamp.h"
@@ -22,17 +22,9 @@ public:
         m_messages = std::move(messages);
         m_items = items;
         m_failures = failures;
-        m_hasResult = true;
     }
 
-    bool HasScanResult() const { return m_hasResult; }
-    CTimeStamp GetScanResultTime() const { return m_resultTime; }
-    const std::vector<std::string>& GetScanMessages() const { return m_messages; }
-    std::uint64_t GetScannedItems() const { return m_items; }
-    std::uint64_t GetScanFailures() const { return m_failures; }
-
 private:
-    bool m_hasResult = false;
     CTimeStamp m_resultTime;
     std::vector<std::string> m_messages;
     std::uint64_t m_items = 0;

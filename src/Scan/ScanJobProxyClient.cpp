@@ -216,7 +216,7 @@ CKxError CScanJobProxyClient::Run()
         m_failPhase = false;
         callback->setScanResult(CTimeStamp::Now(), {}, 0, 0);
         KX_RETURN_IF_ERROR(bag->Write(Id::idIncrImageMode, true));
-        return WriteResults(*callback, {});
+        return WriteResults({}, {}, {});
     }
     if (!bag->GetBool(Id::idIndexV2) && (m_vtlBackup || m_scanlessBackup))
         KX_RETURN_IF_ERROR(bag->Write(Id::idIncrImageMode, true));
@@ -303,9 +303,10 @@ CKxError CScanJobProxyClient::RunClientScan(ProxyScan& scan, CScanJobCallbackPro
         FSLOG(0, "Client scan of %s:%s: %llu items (%llu folders), %llu failures", m_clientHost.c_str(),
               m_clientRoot.c_str(), static_cast<unsigned long long>(counts.items),
               static_cast<unsigned long long>(counts.folders), static_cast<unsigned long long>(counts.failures));
-        return WriteResults(callback, {});
+        return WriteResults(counts, messages, {});
     }
-    (void)WriteResults(callback, text);
+    if (CKxError written = WriteResults(counts, messages, text); written.IsError())
+        FSLOG_ERROR("%s", written.AsString().c_str());
     return CKxError(waited.Code(), text);
 }
 
@@ -377,14 +378,13 @@ CKxError CScanJobProxyClient::ReportFailedFiles()
     return CKxError::Success();
 }
 
-CKxError CScanJobProxyClient::WriteResults(const CScanJobCallbackProxyClient& callback, const std::string& failure)
+CKxError CScanJobProxyClient::WriteResults(const SProxyScanCounts& counts, const std::vector<std::string>& messages,
+                                           const std::string& failure)
 {
     std::string text = KxFormat("status %s\n", failure.empty() ? "completed" : "failed");
-    text += KxFormat("time %lld\nitems %llu\nfailures %llu\n",
-                     static_cast<long long>(callback.GetScanResultTime().Seconds()),
-                     static_cast<unsigned long long>(callback.GetScannedItems()),
-                     static_cast<unsigned long long>(callback.GetScanFailures()));
-    for (const std::string& message : callback.GetScanMessages())
+    text += KxFormat("time %lld\nitems %llu\nfailures %llu\n", static_cast<long long>(CTimeStamp::Now().Seconds()),
+                     static_cast<unsigned long long>(counts.items), static_cast<unsigned long long>(counts.failures));
+    for (const std::string& message : messages)
         text += "message " + escapeFileName(message) + "\n";
     if (!failure.empty())
         text += "failure " + escapeFileName(failure) + "\n";

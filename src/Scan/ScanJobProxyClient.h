@@ -14,7 +14,7 @@
 // (<instance>/ProxyState/<host>/fsproxyclient.log) are described in docs/proxy-client.md.
 //
 // Thread: the driver's thread only; the plug-in calls the sink members back on it.
-#include "Proxy/IProxyScanSink.h"
+#include "Proxy/ProxyScan.h"
 #include "Scan/ScanJobFileSystem.h"
 
 #include <chrono>
@@ -25,7 +25,6 @@
 
 class CFlatCollectFile;
 class CScanJobCallbackProxyClient;
-class ProxyScan;
 
 class CScanJobProxyClient : public CScanJobFileSystem, private IProxyScanSink {
 public:
@@ -68,7 +67,9 @@ private:
     [[nodiscard]] CKxError OpenClientLog(int& fd) const;
     [[nodiscard]] CKxError RunClientScan(ProxyScan& scan, CScanJobCallbackProxyClient& callback);
     [[nodiscard]] CKxError FlushCollectLines();
-    [[nodiscard]] CKxError WriteResults(const CScanJobCallbackProxyClient& callback, const std::string& failure);
+    // BackupResults.zvf: the client's counts and messages, and the failure ("": completed).
+    [[nodiscard]] CKxError WriteResults(const SProxyScanCounts& counts, const std::vector<std::string>& messages,
+                                        const std::string& failure);
 
     bool m_useMTime = true;
     bool m_useCTime = true;
