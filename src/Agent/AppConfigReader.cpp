@@ -166,6 +166,21 @@ void ReadSubclient(const json& object, const std::string& origin, CKxError& erro
     r.Signed("deleteFilesWithoutBackup", sc.deleteFilesWithoutBackup);
     r.Signed("snapEngine", sc.snapEngine);
     r.Bool("honorArchiverRetention", sc.honorArchiverRetention);
+    if (const json* archiving = r.Object("archiving")) {
+        SArchivingRules& rules = sc.archiving;
+        rules.present = true;
+        CObjectReader a(*archiving, r.Prefix("archiving"), origin, error);
+        a.Unsigned("accessedDays", rules.accessedDays);
+        a.Unsigned("modifiedDays", rules.modifiedDays);
+        a.Unsigned("minFileSize", rules.minFileSize);
+        a.Unsigned("maxFileSize", rules.maxFileSize);
+        a.Strings("extensions", rules.extensions);
+        a.Unsigned("highFreePercent", rules.highFreePercent, 0, 100);
+        a.Unsigned("lowFreePercent", rules.lowFreePercent, 0, 100);
+        a.Bool("skipSmallerFiles", rules.skipSmallerFiles);
+        a.Bool("skipLockTest", rules.skipLockTest);
+        a.Bool("reportCandidates", rules.reportCandidates);
+    }
     r.String("fileShareMountOptions", sc.fileShareMountOptions);
     r.Unsigned("backupNodes", sc.backupNodes);
     if (const json* extent = r.Object("extentBackup")) {

@@ -160,6 +160,12 @@ CKxError Subclient::isHonorArchiverRetention(bool& honor) const
     return CKxError::Success();
 }
 
+CKxError Subclient::getArchivingRules(SArchivingRules& rules) const
+{
+    rules = m_data->archiving;
+    return CKxError::Success();
+}
+
 CKxError Subclient::getBackupNodes(uint32_t& nodes) const
 {
     nodes = m_data->backupNodes;

@@ -16,6 +16,22 @@
 
 #include "Base/KxError.h"
 
+// The disk-cleanup rules of archiving jobs ("archiving" object). A rule of 0 (or no extensions)
+// is off; a configuration without the object, or with every rule off, archives nothing.
+struct SArchivingRules {
+    bool present = false;  // "archiving" object given
+    uint64_t accessedDays = 0;
+    uint64_t modifiedDays = 0;
+    uint64_t minFileSize = 0;
+    uint64_t maxFileSize = 0;  // 0 = no maximum
+    std::vector<std::string> extensions;
+    uint32_t highFreePercent = 0;  // clean until this much of the volume is free
+    uint32_t lowFreePercent = 0;   // clean a volume whose free space is at or below this
+    bool skipSmallerFiles = false;
+    bool skipLockTest = false;
+    bool reportCandidates = false;
+};
+
 struct SubclientData {
     uint64_t id = 0;
     std::string name;
@@ -45,6 +61,7 @@ struct SubclientData {
     int deleteFilesWithoutBackup = 0;
     int snapEngine = 0;
     bool honorArchiverRetention = false;
+    SArchivingRules archiving;
     std::string fileShareMountOptions;
     uint32_t backupNodes = 0;
     bool extentBackupEnabled = false;
@@ -100,6 +117,7 @@ public:
     virtual CKxError getDeleteFilesWithoutBackup(int& value) const;
     virtual CKxError getSnapEngine(int& value) const;
     virtual CKxError isHonorArchiverRetention(bool& honor) const;
+    virtual CKxError getArchivingRules(SArchivingRules& rules) const;
     // Data access / backup configuration node count.
     virtual CKxError getBackupNodes(uint32_t& nodes) const;
     virtual CKxError getExtentBackupOptions(bool& enabled, bool& aclOnly, uint64_t& fileSizeThreshold) const;

@@ -32,6 +32,7 @@ std::string CFileNameFactory::CollectEvidence() const
     return InFolder(IsFullBackup() ? "CollectEvidenceTot.zvf" : "CollectEvidenceInc.zvf");
 }
 std::string CFileNameFactory::ConsolidatedDirChangeTemp() const { return InFolder("DCTmp.zvf"); }
+std::string CFileNameFactory::StubCollect() const { return InFolder("StubCollect.zvf"); }
 std::string CFileNameFactory::DiagnosticData() const { return InFolder("FilterTot.zvf"); }
 std::string CFileNameFactory::SplitCollect(int, int) const { return InFolder("split_config"); }
 
@@ -123,6 +124,7 @@ void CFileNameFactory::DeleteSubclientFiles()
         FXPath::FileName(CollectMap(m_backupType)),
         "CollectTot.zvf",
         "CollectInc.zvf",
+        FXPath::FileName(StubCollect()),
         "FilterTot.zvf",
         "FilterInc.zvf",
         "CIdxDone.zvf",

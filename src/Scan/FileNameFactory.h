@@ -70,6 +70,8 @@ public:
     // directory-change files are never touched: the next incremental reads them.
     virtual void DeleteSubclientFiles();
     virtual std::string GetSnapInformation() const;
+    // Archiving jobs: the files selected to become stubs, one escaped source path a line.
+    virtual std::string StubCollect() const;
     virtual std::string MountConfigFile() const;
     virtual std::string MonikerAbsoultPathMappingFile() const;
     virtual std::string SyncContentFile() const;

@@ -175,6 +175,8 @@ inline constexpr const char* idSkipIncompleteLargeFileBrowse = "SC:SkipIncomplet
 inline constexpr const char* idSkipNonLocalMountDetails = "RegKey:SkipNonLocalMountDetails";
 inline constexpr const char* idSkipSubclientFiles = "RegKey:SkipSubclientFiles";
 inline constexpr const char* idSnap = "snap";
+inline constexpr const char* idSkipLockTest = "SkipLockTest";
+inline constexpr const char* idSkipSmallerFiles = "SkipSmallerFiles";
 inline constexpr const char* idSnapBackupWithoutSnapCatalog = "SC:idSnapBackupWithouSnapCatalog";
 inline constexpr const char* idSnapDiffIdxCopy = "SC:idSnapDiffIdxCopy";
 inline constexpr const char* idSnapDiffScan = "SC:idSnapDiffScan";
@@ -198,6 +200,7 @@ inline constexpr const char* idTrueUpSkipped = "SC:TrueUpSkipped";
 inline constexpr const char* idUpdatePreScanContentFile = "SC:idUpdatePreScanContentFile";
 inline constexpr const char* idUseATime = "JO:ATIME";
 inline constexpr const char* idUseArchiveBit = "JO:UseArchiveBit";
+inline constexpr const char* idUseNativeSnap = "UseNativeSnap";
 inline constexpr const char* idUseBuiltInSystemProtectedFilesFilter = "SystemProtectedFilesFilter:BuiltIn";
 inline constexpr const char* idUseCTime = "JO:CTIME";
 inline constexpr const char* idUseChangeJournal = "ChangeJournal:Scanner";
@@ -393,6 +396,8 @@ inline constexpr const char* kAllKeys[] = {
     idSkipNonLocalMountDetails,
     idSkipSubclientFiles,
     idSnap,
+    idSkipLockTest,
+    idSkipSmallerFiles,
     idSnapBackupWithoutSnapCatalog,
     idSnapDiffIdxCopy,
     idSnapDiffScan,
@@ -415,6 +420,7 @@ inline constexpr const char* kAllKeys[] = {
     idUpdatePreScanContentFile,
     idUseATime,
     idUseArchiveBit,
+    idUseNativeSnap,
     idUseBuiltInSystemProtectedFilesFilter,
     idUseCTime,
     idUseChangeJournal,

@@ -1,13 +1,10 @@
 #pragma once
-// Archiving (stubbing) scans (type 42) and the archiving scan that deletes files without
-// backing them up (type 55). They run the file-system job's life cycle unchanged.
-#include "Scan/ScanJobFileSystem.h"
-#include "Scan/Unix/UnixScanJobCallback.h"
-
-class CUnixScanJobFileSystemTandem : public CScanJobFileSystem {};
+// Archiving (stubbing) scans: the archiving job (type 42, CUnixScanJobFileSystemTandem) and the
+// archiving scan that deletes files without backing them up (type 55), which runs the
+// file-system job's life cycle unchanged.
+#include "Scan/Archiving/ScanFileSystemTandemJobCallback.h"
+#include "Scan/Archiving/UnixScanJobFileSystemTandem.h"
 
 class CScanJobFileArchivingDelete : public CScanJobFileSystem {};
-
-class CScanFileSystemTandemJobCallback : public CUnixScanJobCallback {};
 
 class CScanJobFileArchivingDeleteCallback : public CUnixScanJobCallback {};

@@ -1,0 +1,46 @@
+#include "Agent/StatsLogWriter.h"
+
+#include "Agent/InstancePaths.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+CStatsLogWriter::CStatsLogWriter(std::string name, long long jobId, std::string module)
+    : m_jobId(jobId), m_module(std::move(module))
+{
+    const std::string folder = CInstancePaths::LogFilesFolder();
+    if (!folder.empty())
+        m_path = folder + "/" + name + ".log";
+}
+
+CStatsLogWriter::~CStatsLogWriter()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+CKxError CStatsLogWriter::Open()
+{
+    if (m_path.empty())
+        return CKxError(KxCode::InvalidParameter, "No instance: the statistics log has no folder");
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0640);
+    if (m_fd < 0)
+        return CKxError::FromErrno(errno, "Failed to open the statistics log [" + m_path + "]");
+    return CKxError::Success();
+}
+
+void CStatsLogWriter::Log(const std::string& line)
+{
+    if (m_fd < 0)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    const std::string text = std::string(stamp) + " " + std::to_string(m_jobId) + " " + m_module + " " + line + "\n";
+    (void)!::write(m_fd, text.data(), text.size());
+}
