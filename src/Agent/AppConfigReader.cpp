@@ -201,6 +201,7 @@ void ReadSubclient(const json& object, const std::string& origin, CKxError& erro
         p.String("root", sc.proxyRoot);
         p.Strings("launch", sc.proxyLaunch);
         p.Bool("vtlDisasterRecovery", sc.proxyVtlDisasterRecovery);
+        p.Bool("setBackupDate", sc.proxySetBackupDate);
     }
 }
 }  // namespace

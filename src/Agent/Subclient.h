@@ -75,6 +75,7 @@ struct SubclientData {
     std::string proxyRoot;                  // the folder scanned on the client
     std::vector<std::string> proxyLaunch;   // starts the client scanner; empty: the one beside fsweep
     bool proxyVtlDisasterRecovery = false;  // a disaster-recovery copy to VTL storage: no scan
+    bool proxySetBackupDate = false;        // the backup sets the client's backup-date attribute
 };
 
 class Subclient {

@@ -25,6 +25,7 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 
 namespace {
@@ -105,6 +106,7 @@ CKxError CScanJobProxyClient::Configure()
         m_clientRoot = data.proxyRoot;
         m_launch = data.proxyLaunch;
         m_vtlDisasterRecovery = data.proxyVtlDisasterRecovery;
+        m_setBackupDate = data.proxySetBackupDate;
         m_vtlBackup = m_vtlBackup || m_vtlDisasterRecovery;
     }
     if (!m_useMTime && !m_useCTime) {
@@ -130,7 +132,7 @@ CKxError CScanJobProxyClient::Configure()
           "clientHost:%s: m_bUseMTime:%d m_bUseCTime:%d refTime:%lu objLevelBackup:%s VTLBackup:%s ScanlessBackup %s "
           "SetBackupDateAttribute:%s",
           m_clientHost.c_str(), m_useMTime, m_useCTime, static_cast<unsigned long>(GetReferenceTime()),
-          YesNo(m_objectLevelBackup), YesNo(m_vtlBackup), YesNo(m_scanlessBackup), YesNo(false));
+          YesNo(m_objectLevelBackup), YesNo(m_vtlBackup), YesNo(m_scanlessBackup), YesNo(m_setBackupDate));
     return CKxError::Success();
 }
 
@@ -172,6 +174,27 @@ CKxError CScanJobProxyClient::LoadPlugin(std::unique_ptr<ProxyScan>& scan)
         scan.reset(create());
     if (!scan)
         return CKxError(KxCode::NotFound, "Failed to create instance of ProxyScan object");
+    return CKxError::Success();
+}
+
+CKxError CScanJobProxyClient::CreateVMSBackupAttStateFile()
+{
+    const std::string folder = StateFolder(CInstancePaths::InstanceFolder(), m_clientHost);
+    const std::string path = KxFormat("%s/%s", folder.c_str(), kBackupAttStateFile);
+    if (FXFile::Exists(path)) {
+        FSLOG(0, "VMSBackupAtt State file [%s] already exists. Skipping its creation.", path.c_str());
+        return CKxError::Success();
+    }
+    if (!FXFile::IsDirectory(folder)) {
+        FSLOG(0, "destination folder does not exists. will create %s", folder.c_str());
+        if (CKxError made = FXFile::CreateDirectories(folder, 0700); made.IsError())
+            return std::move(made.Push(KxFormat("mkdir [%s] failed", folder.c_str())));
+    }
+    const auto now = static_cast<unsigned>(std::time(nullptr));
+    if (CKxError written = FXFile::WriteFileAtomically(path, std::to_string(now)); written.IsError())
+        return std::move(written.Push(KxFormat("Failed to open state file [%s] for writing", path.c_str())));
+    FSLOG(0, "current time [%u] written on the file", now);
+    FSLOG(0, "VMSBackupAtt State File [%s] successfully created.", path.c_str());
     return CKxError::Success();
 }
 
@@ -226,6 +249,10 @@ CKxError CScanJobProxyClient::Run()
 
     std::unique_ptr<ProxyScan> scan;
     CKxError result = LoadPlugin(scan);
+    if (result.IsSuccess() && m_setBackupDate) {
+        if (CKxError state = CreateVMSBackupAttStateFile(); state.IsError())
+            FSLOG_ERROR("Failed to create VMS Backup Attribute State File. %s", state.AsString().c_str());
+    }
     if (result.IsSuccess())
         result = RunClientScan(*scan, *callback);
     scan.reset();  // ends the client process if it still runs

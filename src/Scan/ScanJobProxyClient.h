@@ -31,6 +31,7 @@ public:
     static constexpr const char* kResultsFileName = "BackupResults.zvf";
     static constexpr const char* kClientLogName = "fsproxyclient.log";
     static constexpr const char* kClientProgram = "fsproxyclient";
+    static constexpr const char* kBackupAttStateFile = "BackupAttFlag.zvf";
     // Agent setting: the longest wait for the client's connection or its next message.
     static constexpr const char* kTimeoutSetting = "nProxyClientTimeout";
     static constexpr std::chrono::seconds kDefaultTimeout{600};
@@ -52,6 +53,10 @@ public:
     // The proxy's state folder for the client host: <instance>/ProxyState/<host>/ (every byte of
     // the host name outside [A-Za-z0-9._-] becomes '_').
     static std::string StateFolder(const std::string& instanceFolder, const std::string& host);
+    // With "proxy.setBackupDate": BackupAttFlag.zvf in the state folder, holding the time this
+    // proxy first set the client's backup-date attribute (decimal seconds, no line end); an
+    // existing file is left as it is.
+    [[nodiscard]] CKxError CreateVMSBackupAttStateFile();
     // The scan configuration the client receives, in order.
     std::vector<std::pair<std::string, std::string>> ScanConfiguration() const;
 
@@ -78,6 +83,7 @@ private:
     bool m_vtlBackup = false;
     bool m_scanlessBackup = false;
     bool m_vtlDisasterRecovery = false;
+    bool m_setBackupDate = false;
     bool m_allowMultipleReadersPerVolume = false;
     int m_numberOfReaders = 1;
     bool m_preserveAccessTime = false;

@@ -8,16 +8,17 @@ namespace {
 
 class ProxyClientTest : public ScanJobFixture {
 protected:
-    // An application of type 38 whose client is scanned through the proxy; `launch` as JSON.
-    void ProxySubclient(const std::string& root, const std::string& launch = "", bool vtlDisasterRecovery = false,
-                        const std::string& more = "")
+    // An application of type 38 whose client is scanned through the proxy; `launch` as JSON,
+    // further members of the proxy and subclient objects.
+    void ProxySubclient(const std::string& root, const std::string& launch = "", const std::string& proxyMore = "",
+                        const std::string& subclientMore = "")
     {
         WriteText(m_instance + "/config/apps/2:5.json",
                   R"({"appType": 38, "indexV2": true, "client": {"id": 2, "name": "client1", "proxyClientId": 7},
                       "backupSet": {"name": "defaultBackupSet", "default": true},
                       "subclient": {"id": 5, "name": "sc1", "proxy": {"host": "127.0.0.1", "root": )" +
                       nlohmann::json(root).dump() + (launch.empty() ? "" : ", \"launch\": " + launch) +
-                      (vtlDisasterRecovery ? ", \"vtlDisasterRecovery\": true" : "") + "}" + more + "}}\n");
+                      proxyMore + "}" + subclientMore + "}}\n");
     }
     // A client in bash: connects, says hello, then runs `then`.
     static std::string ScriptClient(const std::string& then)
@@ -79,11 +80,34 @@ TEST_F(ProxyClientTest, IncrementalTakesChangesByTheTimeRules)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rules);
         fs::remove(m_instance + "/JobManager/2.jsonl");
-        ProxySubclient(data, "", false, c.rules);
+        ProxySubclient(data, "", "", c.rules);
         RunResult scan = ScanJob(2, 2, {"-ref", reference});
         ASSERT_EQ(scan.status, 0) << scan.err;
         ExpectPhaseCompleted(2);
         EXPECT_EQ(Keys(ListedIn("CollectInc")), c.listed);
+    }
+}
+
+// The backup-date state file is made once: an existing one is left as it is.
+TEST_F(ProxyClientTest, BackupDateStateFileIsMadeOnce)
+{
+    const std::string state = m_instance + "/ProxyState/127.0.0.1/BackupAttFlag.zvf";
+    const std::int64_t started = std::time(nullptr);
+    for (const bool existing : {true, false}) {
+        SCOPED_TRACE(existing ? "existing" : "new");
+        fs::remove(m_instance + "/JobManager/1.jsonl");
+        fs::remove(state);
+        if (existing)
+            WriteText(state, "123");
+        ProxySubclient(m_tree, "", R"(, "setBackupDate": true)");
+        RunResult scan = Scan();
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        ExpectPhaseCompleted();
+        const std::string text = Read(state);
+        if (existing)
+            EXPECT_EQ(text, "123");
+        else
+            EXPECT_GE(std::atoll(text.c_str()), started) << text;
     }
 }
 
@@ -134,7 +158,7 @@ TEST_F(ProxyClientTest, MissingPluginFailsUnlessNoScanIsNeeded)
     for (const bool disasterRecovery : {false, true}) {
         SCOPED_TRACE(disasterRecovery ? "disaster-recovery copy" : "ordinary backup");
         fs::remove(m_instance + "/JobManager/1.jsonl");
-        ProxySubclient(m_tree, "", disasterRecovery);
+        ProxySubclient(m_tree, "", disasterRecovery ? R"(, "vtlDisasterRecovery": true)" : "");
         RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1), true, false, {"LD_LIBRARY_PATH=" + lib});
         ASSERT_EQ(scan.status, 0) << scan.err;
         if (disasterRecovery) {
