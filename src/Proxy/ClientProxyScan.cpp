@@ -121,8 +121,16 @@ CKxError CClientProxyScan::StartClient(const std::vector<std::string>& launch, c
     ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(&actions, logFd, 1);
     ::posix_spawn_file_actions_adddup2(&actions, logFd, 2);
+    // Nothing of the job's open files reaches the client.
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // A group of its own, so that ending the client ends what it started too (a remote shell).
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setpgroup(&attributes, 0);
     pid_t child = -1;
-    const int spawned = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = ::posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return CKxError::FromErrno(spawned, KxFormat("Failed to start the client [%s]", launch[0].c_str()));
@@ -158,11 +166,12 @@ void CClientProxyScan::StopClient()
 {
     if (m_client <= 0)
         return;
-    ::kill(m_client, SIGTERM);
+    const pid_t group = m_client;
+    ::kill(-group, SIGTERM);
     for (int tries = 0; tries < 50 && ClientRunning(); ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ::kill(-group, SIGKILL);  // whatever of the group is left
     if (m_client > 0) {
-        ::kill(m_client, SIGKILL);
         int status = 0;
         while (::waitpid(m_client, &status, 0) < 0 && errno == EINTR) {
         }
