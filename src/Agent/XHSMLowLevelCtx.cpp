@@ -58,8 +58,7 @@ CKxError CXHSMLowLevelCtx::getByFileName(const std::string& path, const struct s
     if (fd < 0 && errno == EPERM)  // O_NOATIME is for the owner (and root) only; nothing is read
         fd = ::open(path.c_str(), kFlags);
     if (fd < 0)
-        return CKxError::FromErrno(errno, "Failed to create low level object for [" + path + "]").Push(
-            "Failed to create low level object");
+        return CKxError::FromErrno(errno, "Failed to create low level object for [" + path + "]");
     struct stat status {};
     if (::fstat(fd, &status) != 0 || status.st_dev != expected.st_dev || status.st_ino != expected.st_ino ||
         !S_ISREG(status.st_mode)) {

@@ -90,8 +90,9 @@ protected:
             ::_exit(122);
     }
 
-    // Runs archiving job `jobId` over the volume so made; false when the volume cannot be mounted.
-    bool Archive(int jobId, const std::vector<SFile>& files, int usedPercent)
+    // Runs archiving job `jobId` (with `extra` options) over the volume so made; false when the
+    // volume cannot be mounted.
+    bool Archive(int jobId, const std::vector<SFile>& files, int usedPercent, const std::vector<std::string>& extra = {})
     {
         const pid_t child = ::fork();
         if (child == 0) {
@@ -105,6 +106,7 @@ protected:
                 const int null = ::open("/dev/null", O_WRONLY);
                 ::dup2(null, 1);
                 std::vector<std::string> args = JobArgs(jobId, 1, {"-stub"});
+                args.insert(args.end(), extra.begin(), extra.end());
                 std::vector<char*> argv{const_cast<char*>("fsweep")};
                 for (std::string& arg : args)
                     argv.push_back(arg.data());
@@ -170,6 +172,7 @@ TEST_F(ArchivingTest, BoundariesAndSkippedFiles)
         std::set<std::string> selected;
         std::vector<std::string> inReport;  // lines of the stubbing report
         const char* inLog;
+        std::vector<std::string> extra;
     } cases[] = {
         {"ages at the rule's boundary and files that must stay",
          {{"exact30.log", 30 * kDay},
@@ -183,19 +186,29 @@ TEST_F(ArchivingTest, BoundariesAndSkippedFiles)
           "open.log], Action:[NotArchivingCandidate], Reason:[file is open or memory-mapped]",
           "locked.log], Action:[NotArchivingCandidate], Reason:[mandatory lock exists on file]",
           "stub.log], Action:[NotArchivingCandidate], Reason:[already a stub]"},
-         "] bytes to free on Volume=["},
+         "] bytes to free on Volume=[",
+         {}},
         {"free space above the low watermark",
          {{"old.log", 40 * kDay}},
          50,
          {},
          {},
-         "There is nothing to archive for volume ["},
+         "There is nothing to archive for volume [",
+         {}},
+        {"an ad hoc job takes any file but a stub",
+         {{"new.txt", 0}, {"stub.log", 40 * kDay, EHold::Stub}},
+         0,
+         {"new.txt"},
+         {"new.txt], Action:[StubbingCandidate], Reason:[on-demand archiving]",
+          "stub.log], Action:[NotArchivingCandidate], Reason:[already a stub]"},
+         "Creating AlwaysArchive evaluator for ad-hoc job",
+         {"-adhoc"}},
     };
     int jobId = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(m_instance + "/Log_Files/fsweep.log");
-        if (!Archive(++jobId, c.files, c.usedPercent))
+        if (!Archive(++jobId, c.files, c.usedPercent, c.extra))
             GTEST_SKIP() << "this machine allows neither a root mount nor a user namespace's (unshare -rm)";
         ExpectPhaseCompleted(jobId);
         EXPECT_EQ(Selected(), c.selected);

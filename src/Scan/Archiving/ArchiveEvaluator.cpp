@@ -100,6 +100,14 @@ bool CArchiveEvaluator::Refuse(const std::string& path, const std::string& reaso
     return false;
 }
 
+bool CArchiveEvaluator::Select(const std::string& path, const char* reason)
+{
+    const std::string line = Action(path, "StubbingCandidate", reason);
+    AddToStubbingReport(line);
+    FSLOG(5, "%s", line.c_str());
+    return true;
+}
+
 CKxError CArchiveEvaluator::InitStubFilters()
 {
     // The agent's own folders are never stubbed: the job reads and writes them.
@@ -161,6 +169,35 @@ bool CArchiveEvaluator::IsFiltered(const CItem& item) const
     }
     FSLOG(5, "[%s] does not match any stub filters", path.c_str());
     return false;
+}
+
+bool CArchiveEvaluator::MayBecomeStub(const CItemPtr& itemPtr, const CFindFirstItem& file, const char* openReason)
+{
+    const std::string& path = file.GetSourceFullyQualifiedItemName();
+    std::unique_ptr<CXHSMLowLevelCtx> context;
+    if (CKxError opened =
+            CXHSMLowLevelCtx::getByFileName(file.GetLocalFullyQualifiedItemName(), file.GetFindFirstRawData(), context);
+        opened.IsError())
+        return Refuse(path, opened.OneLine());
+    if (!m_skipLockTest && !m_useNativeSnap && context->MandatoryLockTest() == 1) {
+        FSLOG(3, "Skipping locked (mandatory lock) file [%s]", path.c_str());
+        return Refuse(path, "mandatory lock exists on file");
+    }
+    bool stub = false;
+    int state = CXHSMLowLevelCtx::kStateIdle;
+    if (m_useNativeSnap) {
+        stub = CXHSMLowLevelCtx::IsSparseFileStub(file.GetFindFirstRawData());
+    } else if (CKxError info = context->GetStubInfo(stub, state); info.IsError()) {
+        return Refuse(path, info.OneLine());
+    }
+    if (state == CXHSMLowLevelCtx::kStateOpenOrMapped)
+        return Refuse(path, openReason);
+    if (stub) {
+        itemPtr->SetOffline(true);
+        FSLOG(3, "Skipping stub [%s]", path.c_str());
+        return Refuse(path, "already a stub");
+    }
+    return true;
 }
 
 bool CArchiveEvaluator::IsSelected(const CItemPtr& itemPtr)
@@ -242,32 +279,10 @@ bool CArchiveEvaluator::IsSelected(const CItemPtr& itemPtr)
         return Refuse(path, "not a file-system item");
     }
 
-    std::unique_ptr<CXHSMLowLevelCtx> context;
-    if (CKxError opened = CXHSMLowLevelCtx::getByFileName(local, file->GetFindFirstRawData(), context); opened.IsError())
-        return Refuse(path, opened.OneLine());
-    if (!m_skipLockTest && !m_useNativeSnap && context->MandatoryLockTest() == 1) {
-        FSLOG(3, "Skipping locked (mandatory lock) file [%s]", path.c_str());
-        return Refuse(path, "mandatory lock exists on file");
-    }
-    bool stub = false;
-    int state = CXHSMLowLevelCtx::kStateIdle;
-    if (m_useNativeSnap) {
-        stub = CXHSMLowLevelCtx::IsSparseFileStub(file->GetFindFirstRawData());
-    } else if (CKxError info = context->GetStubInfo(stub, state); info.IsError()) {
-        return Refuse(path, info.OneLine());
-    }
-    if (state == CXHSMLowLevelCtx::kStateOpenOrMapped)
-        return Refuse(path, "file is open or memory-mapped");
-    if (stub) {
-        itemPtr->SetOffline(true);
-        FSLOG(3, "Skipping stub [%s]", path.c_str());
-        return Refuse(path, "already a stub");
-    }
+    if (!MayBecomeStub(itemPtr, *file, "file is open or memory-mapped"))
+        return false;
     // Stubbing keeps one block of the file on disk.
     const long long saved = std::max(static_cast<long long>(item.GetSizeOnDisk()) - m_blockSize, 0LL);
     m_bytesToFree.fetch_sub(saved, std::memory_order_relaxed);
-    const std::string line = Action(path, "StubbingCandidate", "by disk-cleanup rules");
-    AddToStubbingReport(line);
-    FSLOG(5, "%s", line.c_str());
-    return true;
+    return Select(path, "by disk-cleanup rules");
 }

@@ -33,6 +33,7 @@
 #include <optional>
 #include <string>
 
+class CFindFirstItem;
 class CStatsLogWriter;
 
 class CArchiveEvaluator : public CItemEvaluator {
@@ -55,8 +56,16 @@ public:
     bool IsFiltered(const CItem& item) const;
     long long GetBytesToFree() const { return m_bytesToFree.load(std::memory_order_relaxed); }
 
-private:
+protected:
+    // Reports the refusal; false.
     bool Refuse(const std::string& path, const std::string& reason);
+    // Reports the selection; true.
+    bool Select(const std::string& path, const char* reason);
+    // The checks that need the file opened: no conflicting lock, not open or mapped elsewhere
+    // (refused with `openReason`), not a stub (marked offline). Reports a refusal.
+    bool MayBecomeStub(const CItemPtr& item, const CFindFirstItem& file, const char* openReason);
+
+private:
 
     std::string m_volume;
     CTimeStamp m_reference;

@@ -3,7 +3,7 @@
 #include "Agent/StatsLogWriter.h"
 #include "Base/LogWriter.h"
 #include "Engine/ConsumerOutputHandler.h"
-#include "Scan/Archiving/ArchiveEvaluator.h"
+#include "Scan/Archiving/AlwaysArchiveEvaluator.h"
 #include "Scan/Archiving/EvaluatorNever.h"
 #include "Scan/Archiving/StubCandidateConsumer.h"
 #include "Scan/ScannerConfigurationBagId.h"
@@ -75,6 +75,13 @@ CKxError CScanFileSystemTandemJobCallback::MakeArchiveEvaluator(const std::strin
     CBagPtr bag = GetScannerConfigurationBag();
     if (!bag)
         return CKxError(KxCode::OperationAborted, "Bag is not initialized by ScannerOptions");
+    if (bag->GetBool(Id::idOnDemandAdHocBackupJob)) {
+        FSLOG(0, "Creating AlwaysArchive evaluator for ad-hoc job");
+        struct statvfs space {};
+        const int block = ::statvfs(volume.c_str(), &space) == 0 ? static_cast<int>(space.f_frsize) : 0;
+        evaluator = std::make_shared<CAlwaysArchiveEvaluator>(volume, *bag, block, m_report);
+        return CKxError::Success();
+    }
     evaluator = std::make_shared<CEvaluatorNever>();
     // With every rule off each file would get every vote: no rules must mean no stubs.
     if (bag->GetBool(Id::idRulesDisabled)) {

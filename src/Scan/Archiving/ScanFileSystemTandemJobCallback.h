@@ -4,7 +4,8 @@
 // evaluator picks the files to become stubs, which go to the job's stub collect file.
 //
 // The evaluator of a volume (GetArchiveEvaluator), made once per volume and shared by its
-// chains: with no archiving rules, one that selects nothing; otherwise from the volume's space
+// chains: for an ad hoc job a CAlwaysArchiveEvaluator (the content is what the operator chose);
+// with no archiving rules, one that selects nothing; otherwise from the volume's space
 // (statvfs: the fragment size, or the block size, as the block; T = block x blocks): a volume
 // whose free space (block x blocks available) is at or below the low watermark (T x
 // "Tandem::LowPercentDiskSpace" / 100) gets a CArchiveEvaluator with T x
