@@ -76,9 +76,11 @@ CKxError CsSnapBackupManager::Unmount()
     CKxError first;
     json volumes = json::array();
     for (SVolume& volume : m_volumes) {
-        // A snapshot copied rather than mounted (not a mount point: EINVAL) has nothing to detach.
+        // A snapshot copied rather than mounted (not a mount point: EINVAL), or gone already, has
+        // nothing to detach.
         if (volume.mounted && ::geteuid() == 0 &&
-            ::umount2(volume.snapshot.c_str(), MNT_DETACH | UMOUNT_NOFOLLOW) != 0 && errno != EINVAL) {
+            ::umount2(volume.snapshot.c_str(), MNT_DETACH | UMOUNT_NOFOLLOW) != 0 && errno != EINVAL &&
+            errno != ENOENT) {
             CKxError failed = CKxError::FromErrno(errno, "Failed to unmount [" + volume.snapshot + "]");
             if (first.IsSuccess())
                 first = std::move(failed);
