@@ -1,11 +1,16 @@
 #include "Agent/JobJournal.h"
 #include "Base/FileSystemIdentity.h"
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "Agent/InstancePaths.h"
+#include "Base/DecimalText.h"
 #include "Base/FXPath.h"
 #include "Base/OutputSync.h"
 
@@ -60,4 +65,34 @@ CKxError CJobJournal::AppendToFile(const std::string& path, const std::string& j
     if (durability == EDurability::Synced)
         KX_RETURN_IF_ERROR(COutputSync::SyncFolder(FXPath::Parent(path)));
     return CKxError::Success();
+}
+
+CKxError CJobJournal::Read(int64_t jobId, std::vector<std::string>& lines)
+{
+    const std::string path = PathFor(jobId);
+    std::ifstream in(path);
+    if (!in)
+        return CKxError::FromErrno(errno ? errno : ENOENT, "Failed to read job-manager journal [" + path + "]");
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(std::move(line));
+    return CKxError::Success();
+}
+
+std::vector<int64_t> CJobJournal::JobIds()
+{
+    std::vector<int64_t> ids;
+    const std::string folder = CInstancePaths::JobManagerFolder();
+    DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
+    if (!dir)
+        return ids;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        long long id = 0;
+        if (name.size() > 6 && name.compare(name.size() - 6, 6, ".jsonl") == 0 &&
+            DecimalText::ParseSigned(name.substr(0, name.size() - 6), id))
+            ids.push_back(id);
+    }
+    ::closedir(dir);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }

@@ -14,6 +14,7 @@
 // Thread: any thread.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Base/KxError.h"
 
@@ -30,4 +31,10 @@ public:
     // Appends to an explicit file (tests, tools).
     [[nodiscard]] static CKxError AppendToFile(const std::string& path, const std::string& jsonObject,
                                                EDurability durability = EDurability::Appended);
+
+    // The lines of job `jobId`'s journal (the operator's tools read them back). A missing
+    // journal is an errno error naming the file.
+    [[nodiscard]] static CKxError Read(int64_t jobId, std::vector<std::string>& lines);
+    // The ids of every journal of the instance, ascending (the newest job last).
+    static std::vector<int64_t> JobIds();
 };

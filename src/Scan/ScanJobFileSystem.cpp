@@ -35,6 +35,8 @@
 #include "Scan/Unix/ScanJobFileSystemUnix.h"
 #include "Scan/ZvErrorControl.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -1182,8 +1184,9 @@ CKxError CScanJobFileSystem::RunPass(const CWorkUnitManagerPtr& manager, const C
     ++m_passes;
     const auto started = std::chrono::steady_clock::now();
     CKxError status = arbiter.Run(manager);
-    FSLOG(0, "Scan pass [%u] walked [%zu] work unit(s) in %.3f s", m_passes, units.size(),
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    const double walked = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    m_stepSeconds.emplace_back("walk", walked);
+    FSLOG(0, "Scan pass [%u] walked [%zu] work unit(s) in %.3f s", m_passes, units.size(), walked);
     for (const CWorkUnitPtr& unit : units)
         FSLOG(0, "Work unit [%s]: %llu items, %llu folders, %llu failures", unit->GetKey().c_str(),
               static_cast<unsigned long long>(unit->GetItemCount()),
@@ -1468,40 +1471,70 @@ CKxError CScanJobFileSystem::Cleanup()
 {
     FSTRACE();
     const auto started = std::chrono::steady_clock::now();
-    KX_RETURN_IF_ERROR(Cleanup_FlushDirchangeToDisk());
-    KX_RETURN_IF_ERROR(Cleanup_IncompleteLargeFileBrowse());
-    KX_RETURN_IF_ERROR(Cleanup_IncompleteLargeFileBrowseResponse());
-    KX_RETURN_IF_ERROR(Cleanup_ProcessFailedFiles());
-    KX_RETURN_IF_ERROR(Cleanup_SaveBackupStatusFile());
-    KX_RETURN_IF_ERROR(Cleanup_ProcessCommitFiles());
-    KX_RETURN_IF_ERROR(Cleanup_ProcessGpfsFileSets());
-    KX_RETURN_IF_ERROR(Cleanup_ProcessFilesForMigrationAssistant());
-    KX_RETURN_IF_ERROR(Cleanup_ProcessTrueUp());
-    KX_RETURN_IF_ERROR(Cleanup_ProcessEmptyScanContent());
-    KX_RETURN_IF_ERROR(Cleanup_PostProcessDirChange());
-    KX_RETURN_IF_ERROR(Cleanup_PostProcessCollectFiles());
-    KX_RETURN_IF_ERROR(Cleanup_ApplyErrorRules());
-    KX_RETURN_IF_ERROR(Cleanup_ProcessIPhoto());
-    KX_RETURN_IF_ERROR(Cleanup_PostProcessResultFolder());
-    KX_RETURN_IF_ERROR(Cleanup_CloseDirchange());
-    KX_RETURN_IF_ERROR(Cleanup_CreateMountConfigFile());
-    KX_RETURN_IF_ERROR(Cleanup_UpdateSyncFolder());
-    KX_RETURN_IF_ERROR(Cleanup_ScanMarkingJob());
-    KX_RETURN_IF_ERROR(Cleanup_UploadMetadata());
-    KX_RETURN_IF_ERROR(Cleanup_FileServerTrueUpRestart());
-    (void)Cleanup_RevertImpersonation();
-    KX_RETURN_IF_ERROR(Cleanup_UpdateJobStatusForLaptopClient());
-    (void)Cleanup_UnmountSnapshotsAndShares();
-    KX_RETURN_IF_ERROR(Cleanup_TrueUp());
-    KX_RETURN_IF_ERROR(Cleanup_DistributedBackup());
-    KX_RETURN_IF_ERROR(Cleanup_PostCleanup());
-    (void)Cleanup_PrintStaleMountList();
-    KX_RETURN_IF_ERROR(CopyJRFolderAfterScanIfRequested());
-    KX_RETURN_IF_ERROR(Cleanup_SyncOutputs());
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_FlushDirchangeToDisk", [this] { return Cleanup_FlushDirchangeToDisk(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_IncompleteLargeFileBrowse", [this] { return Cleanup_IncompleteLargeFileBrowse(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_IncompleteLargeFileBrowseResponse", [this] { return Cleanup_IncompleteLargeFileBrowseResponse(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessFailedFiles", [this] { return Cleanup_ProcessFailedFiles(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_SaveBackupStatusFile", [this] { return Cleanup_SaveBackupStatusFile(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessCommitFiles", [this] { return Cleanup_ProcessCommitFiles(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessGpfsFileSets", [this] { return Cleanup_ProcessGpfsFileSets(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessFilesForMigrationAssistant", [this] { return Cleanup_ProcessFilesForMigrationAssistant(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessTrueUp", [this] { return Cleanup_ProcessTrueUp(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessEmptyScanContent", [this] { return Cleanup_ProcessEmptyScanContent(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostProcessDirChange", [this] { return Cleanup_PostProcessDirChange(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostProcessCollectFiles", [this] { return Cleanup_PostProcessCollectFiles(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ApplyErrorRules", [this] { return Cleanup_ApplyErrorRules(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessIPhoto", [this] { return Cleanup_ProcessIPhoto(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostProcessResultFolder", [this] { return Cleanup_PostProcessResultFolder(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_CloseDirchange", [this] { return Cleanup_CloseDirchange(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_CreateMountConfigFile", [this] { return Cleanup_CreateMountConfigFile(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_UpdateSyncFolder", [this] { return Cleanup_UpdateSyncFolder(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ScanMarkingJob", [this] { return Cleanup_ScanMarkingJob(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_UploadMetadata", [this] { return Cleanup_UploadMetadata(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_FileServerTrueUpRestart", [this] { return Cleanup_FileServerTrueUpRestart(); }));
+    (void)TimedStep("Cleanup_RevertImpersonation", [this] { return Cleanup_RevertImpersonation(); });
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_UpdateJobStatusForLaptopClient", [this] { return Cleanup_UpdateJobStatusForLaptopClient(); }));
+    (void)TimedStep("Cleanup_UnmountSnapshotsAndShares", [this] { return Cleanup_UnmountSnapshotsAndShares(); });
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_TrueUp", [this] { return Cleanup_TrueUp(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_DistributedBackup", [this] { return Cleanup_DistributedBackup(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostCleanup", [this] { return Cleanup_PostCleanup(); }));
+    (void)TimedStep("Cleanup_PrintStaleMountList", [this] { return Cleanup_PrintStaleMountList(); });
+    KX_RETURN_IF_ERROR(TimedStep("CopyJRFolderAfterScanIfRequested", [this] { return CopyJRFolderAfterScanIfRequested(); }));
+    KX_RETURN_IF_ERROR(TimedStep("Cleanup_SyncOutputs", [this] { return Cleanup_SyncOutputs(); }));
     (void)EndAliveThread();
     FSLOG(0, "Clean-up took %.3f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    WriteStepTimes();
     PrintSummary();
     return CScanJob::Cleanup();
+}
+
+template <typename Step>
+CKxError CScanJobFileSystem::TimedStep(const char* name, Step step)
+{
+    const auto started = std::chrono::steady_clock::now();
+    CKxError result = step();
+    m_stepSeconds.emplace_back(name, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return result;
+}
+
+void CScanJobFileSystem::WriteStepTimes() const
+{
+    // For `fsweep report`, which no later phase reads: written whole, not synced, and a failure
+    // costs the report its step times only.
+    const std::string folder = GetResultFolderForJob();
+    if (folder.empty())
+        return;
+    nlohmann::json steps = nlohmann::json::array();
+    for (const auto& [name, seconds] : m_stepSeconds)
+        steps.push_back({{"step", name}, {"seconds", seconds}});
+    const nlohmann::json record = {
+        {"job", m_jobId},
+        {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - m_jobStart).count()},
+        {"steps", std::move(steps)}};
+    if (CKxError written = FXFile::WriteFileAtomically(FXPath::Append(folder, kStepTimesFile), record.dump() + "\n",
+                                                       FXFile::EDurability::Volatile);
+        written.IsError())
+        FSLOG_ERROR("Failed to write the step times: %s", written.AsString().c_str());
 }
 
 std::vector<std::string> CScanJobFileSystem::ResultFolders() const

@@ -47,6 +47,8 @@ class CPathCacheFlatFileIndex;
 
 class CScanJobFileSystem : public CScanJob {
 public:
+    // In the job results folder: the time of each walk pass and clean-up step (`fsweep report`).
+    static constexpr const char* kStepTimesFile = "ScanSteps.json";
     // Events this job raises.
     static constexpr std::uint32_t kEventEmptyContent = 0x1100000b;
     static constexpr std::uint32_t kEventCriteriaJobWithoutContent = 0x11000040;
@@ -242,6 +244,12 @@ private:
     void FinishScanStatus(bool hasContent);
     void RestoreFolderLevelSettings();
     void PrintSummary();
+    // Runs one clean-up step and keeps its time for WriteStepTimes.
+    template <typename Step>
+    [[nodiscard]] CKxError TimedStep(const char* name, Step step);
+    // The job results folder's kStepTimesFile: {"job":N,"seconds":S,"steps":[{"step":"walk",
+    // "seconds":s},...]}, each walk pass and clean-up step in order (docs/job-report.md).
+    void WriteStepTimes() const;
 
     bool m_skipEmptyIncremental = false;
     bool m_trueUpOnDemand = false;
@@ -273,6 +281,8 @@ private:
     bool m_configuredFolderLevel = false;
     unsigned int m_configuredFolderLevelThreads = 0;
     std::chrono::steady_clock::time_point m_jobStart = std::chrono::steady_clock::now();
+    // Each walk pass and clean-up step with its seconds, in order, for WriteStepTimes.
+    std::vector<std::pair<std::string, double>> m_stepSeconds;
 };
 
 using CScanJobFileSystemPtr = std::shared_ptr<CScanJobFileSystem>;

@@ -3,19 +3,18 @@
 #include "Agent/BackupIndexFileReader.h"
 #include "Agent/FileBackupIndex.h"
 #include "Agent/InstancePaths.h"
+#include "Agent/JobJournal.h"
 #include "Base/Bag.h"
 #include "Base/DecimalText.h"
 #include "Base/FXPath.h"
-#include "Base/FileNameEscaping.h"
 #include "Base/TimeStamp.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 #include "Engine/FindFirstItem.h"
 #include "Scan/BackupJobTypeEvaluator.h"
+#include "Scan/ResultsFolderLists.h"
 #include "Scan/SubclientContent.h"
 #include "Scan/Unix/skipFS.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
@@ -23,9 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <regex>
-#include <tuple>
 
 namespace {
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -35,32 +32,14 @@ std::string Time(std::int64_t seconds)
     return CTimeStamp(seconds).AsLocalString() + " (" + std::to_string(seconds) + ")";
 }
 
-// The ids of the job journals in JobManager/, ascending.
-std::vector<long long> JournalIds()
-{
-    std::vector<long long> ids;
-    const std::string folder = CInstancePaths::JobManagerFolder();
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return ids;
-    static const std::regex kName(R"(([0-9]+)\.jsonl)");
-    while (const dirent* entry = ::readdir(dir)) {
-        std::cmatch match;
-        if (std::regex_match(entry->d_name, match, kName))
-            if (long long id = 0; DecimalText::ParseSigned(match[1].str(), id))
-                ids.push_back(id);
-    }
-    ::closedir(dir);
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
-
 // The calls of one journal; lines that are not JSON are left out.
 std::vector<nlohmann::json> Journal(long long jobId)
 {
     std::vector<nlohmann::json> calls;
-    std::ifstream in(FXPath::Append(CInstancePaths::JobManagerFolder(), std::to_string(jobId) + ".jsonl"));
-    for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> lines;
+    if (CJobJournal::Read(jobId, lines).IsError())
+        return calls;
+    for (const std::string& line : lines) {
         nlohmann::json call = nlohmann::json::parse(line, nullptr, false);
         if (call.is_object())
             calls.push_back(std::move(call));
@@ -109,7 +88,7 @@ CKxError CWhyQuery::LoadReferenceTime()
     // The newest job whose backup phase succeeded: its scan's start time is the "-r" argument
     // it handed its backup phase, and the next incremental's reference.
     static const std::regex kReference(R"((^| )-r ([0-9]+))");
-    std::vector<long long> ids = JournalIds();
+    const std::vector<int64_t> ids = CJobJournal::JobIds();
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
         std::int64_t reference = -1;
         bool succeeded = false;
@@ -152,62 +131,15 @@ CKxError CWhyQuery::LoadJob(long long jobId)
         }
     }
     // The results folder holds the collect files and failures of the newest scan only.
-    std::vector<long long> ids = JournalIds();
+    const std::vector<int64_t> ids = CJobJournal::JobIds();
     m_jobFilesHere = !ids.empty() && ids.back() == jobId;
     if (!m_jobFilesHere)
         return CKxError::Success();
-    std::ifstream failures(FXPath::Append(m_resultsFolder, "scan_Failures.zvf"));
-    for (std::string line; std::getline(failures, line);) {
-        const size_t blank = line.find(' ');
-        const size_t last = line.rfind(':');
-        std::string path;
-        long long code = 0;
-        if (blank != std::string::npos && last != std::string::npos && last > blank &&
-            DecimalText::ParseSigned(line.substr(last + 1), code) &&
-            unescapeFileName(std::string_view(line).substr(blank + 1, last - blank - 1), path).IsSuccess())
-            m_scanFailed[path] = static_cast<int>(code);
-    }
-    // A full job's collect files are "CollectTot<k>.zvf", another job's "CollectInc<k>.zvf"; the
-    // other kind may still lie there from an earlier job, so the newest file tells the kind.
-    static const std::regex kCollect(R"(Collect(Tot|Inc)([0-9]+)\.zvf)");
-    DIR* dir = ::opendir(m_resultsFolder.c_str());
-    if (!dir)
-        return CKxError::Success();
-    std::vector<std::pair<std::string, int>> files[2];  // Tot, Inc
-    struct timespec newest {};
-    int newestKind = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        std::cmatch match;
-        struct stat status {};
-        if (!std::regex_match(entry->d_name, match, kCollect) ||
-            ::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        const int kind = match[1].str() == "Tot" ? 0 : 1;
-        unsigned long long number = 0;
-        if (!DecimalText::ParseUnsigned(match[2].str(), number))
-            continue;
-        files[kind].emplace_back(entry->d_name, static_cast<int>(number));
-        if (std::tie(status.st_mtim.tv_sec, status.st_mtim.tv_nsec) > std::tie(newest.tv_sec, newest.tv_nsec)) {
-            newest = status.st_mtim;
-            newestKind = kind;
-        }
-    }
-    for (const auto& [name, number] : files[newestKind]) {
-        std::ifstream in(FXPath::Append(m_resultsFolder, name));
-        for (std::string line; std::getline(in, line);) {
-            if (line.empty() || line[0] == '?' || line[0] == '%' || line[0] == '#')
-                continue;
-            std::string_view text(line);
-            if (const size_t bar = text.rfind('|'); bar != std::string_view::npos)
-                text = text.substr(0, bar);
-            if (text.size() > 1 && text.back() == '/')
-                text.remove_suffix(1);
-            std::string path;
-            if (unescapeFileName(text, path).IsSuccess())
-                m_collectFile.emplace(path, number);
-        }
-    }
-    ::closedir(dir);
+    CResultsFolderLists::ReadScanFailures(m_resultsFolder,
+                                          [this](std::string path, int code) { m_scanFailed[path] = code; });
+    CResultsFolderLists::ReadCollectFiles(m_resultsFolder, [this](int number, std::string path) {
+        m_collectFile.emplace(std::move(path), number);
+    });
     return CKxError::Success();
 }
 

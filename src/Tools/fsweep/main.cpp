@@ -15,6 +15,7 @@
 #include "Base/LogWriter.h"
 #include "Scan/FileScan.h"
 #include "Scan/ScanJobFactory.h"
+#include "Tools/fsweep/ReportCommand.h"
 #include "Tools/fsweep/WhyCommand.h"
 
 #include <sys/stat.h>
@@ -98,6 +99,7 @@ const char* const kUsageHead =
     "usage: fsweep -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -cn <client> -jt <token>\n"
     "              (-t <backupType> | -f <backupType>) [-ref <seconds>] [options]\n"
     "       fsweep why -vm <instance> -a <orbundId>:<appNumber> [-j <jobId>] <path>...\n"
+    "       fsweep report -vm <instance> -j <jobId> [--html <file>]\n"
     "       fsweep --version\n"
     "\n"
     "Runs the scan phase of one backup job of the agent instance $FSWEEP_ROOT/<instance>\n"
@@ -132,6 +134,8 @@ int main(int argc, char** argv)
     ::umask(::umask(022) | 022);
     if (argc > 1 && std::string(argv[1]) == "why")
         return RunWhyCommand(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "report")
+        return RunReportCommand(argc, argv);
     auto args = std::make_shared<CCommandLineArguments>(argc, argv);
     if (args->GetOption("h") || args->GetOption("-help")) {
         std::printf("%s%s%s", kUsageHead, kOptions.Help().c_str(), kUsageTail);
