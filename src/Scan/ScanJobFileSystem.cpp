@@ -1467,47 +1467,6 @@ CKxError CScanJobFileSystem::CreateJRStateFile()
 // ---------------------------------------------------------------------------------------------
 // Clean-up
 
-CKxError CScanJobFileSystem::Cleanup()
-{
-    FSTRACE();
-    const auto started = std::chrono::steady_clock::now();
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_FlushDirchangeToDisk", [this] { return Cleanup_FlushDirchangeToDisk(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_IncompleteLargeFileBrowse", [this] { return Cleanup_IncompleteLargeFileBrowse(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_IncompleteLargeFileBrowseResponse", [this] { return Cleanup_IncompleteLargeFileBrowseResponse(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessFailedFiles", [this] { return Cleanup_ProcessFailedFiles(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_SaveBackupStatusFile", [this] { return Cleanup_SaveBackupStatusFile(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessCommitFiles", [this] { return Cleanup_ProcessCommitFiles(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessGpfsFileSets", [this] { return Cleanup_ProcessGpfsFileSets(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessFilesForMigrationAssistant", [this] { return Cleanup_ProcessFilesForMigrationAssistant(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessTrueUp", [this] { return Cleanup_ProcessTrueUp(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessEmptyScanContent", [this] { return Cleanup_ProcessEmptyScanContent(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostProcessDirChange", [this] { return Cleanup_PostProcessDirChange(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostProcessCollectFiles", [this] { return Cleanup_PostProcessCollectFiles(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ApplyErrorRules", [this] { return Cleanup_ApplyErrorRules(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ProcessIPhoto", [this] { return Cleanup_ProcessIPhoto(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostProcessResultFolder", [this] { return Cleanup_PostProcessResultFolder(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_CloseDirchange", [this] { return Cleanup_CloseDirchange(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_CreateMountConfigFile", [this] { return Cleanup_CreateMountConfigFile(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_UpdateSyncFolder", [this] { return Cleanup_UpdateSyncFolder(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_ScanMarkingJob", [this] { return Cleanup_ScanMarkingJob(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_UploadMetadata", [this] { return Cleanup_UploadMetadata(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_FileServerTrueUpRestart", [this] { return Cleanup_FileServerTrueUpRestart(); }));
-    (void)TimedStep("Cleanup_RevertImpersonation", [this] { return Cleanup_RevertImpersonation(); });
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_UpdateJobStatusForLaptopClient", [this] { return Cleanup_UpdateJobStatusForLaptopClient(); }));
-    (void)TimedStep("Cleanup_UnmountSnapshotsAndShares", [this] { return Cleanup_UnmountSnapshotsAndShares(); });
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_TrueUp", [this] { return Cleanup_TrueUp(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_DistributedBackup", [this] { return Cleanup_DistributedBackup(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_PostCleanup", [this] { return Cleanup_PostCleanup(); }));
-    (void)TimedStep("Cleanup_PrintStaleMountList", [this] { return Cleanup_PrintStaleMountList(); });
-    KX_RETURN_IF_ERROR(TimedStep("CopyJRFolderAfterScanIfRequested", [this] { return CopyJRFolderAfterScanIfRequested(); }));
-    KX_RETURN_IF_ERROR(TimedStep("Cleanup_SyncOutputs", [this] { return Cleanup_SyncOutputs(); }));
-    (void)EndAliveThread();
-    FSLOG(0, "Clean-up took %.3f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    WriteStepTimes();
-    PrintSummary();
-    return CScanJob::Cleanup();
-}
-
 template <typename Step>
 CKxError CScanJobFileSystem::TimedStep(const char* name, Step step)
 {
@@ -1516,6 +1475,51 @@ CKxError CScanJobFileSystem::TimedStep(const char* name, Step step)
     m_stepSeconds.emplace_back(name, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     return result;
 }
+
+// A clean-up step, timed under its own name for the report.
+#define TIMED_STEP(step) TimedStep(#step, [this] { return step(); })
+
+CKxError CScanJobFileSystem::Cleanup()
+{
+    FSTRACE();
+    const auto started = std::chrono::steady_clock::now();
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_FlushDirchangeToDisk));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_IncompleteLargeFileBrowse));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_IncompleteLargeFileBrowseResponse));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ProcessFailedFiles));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_SaveBackupStatusFile));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ProcessCommitFiles));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ProcessGpfsFileSets));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ProcessFilesForMigrationAssistant));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ProcessTrueUp));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ProcessEmptyScanContent));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_PostProcessDirChange));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_PostProcessCollectFiles));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ApplyErrorRules));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ProcessIPhoto));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_PostProcessResultFolder));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_CloseDirchange));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_CreateMountConfigFile));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_UpdateSyncFolder));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_ScanMarkingJob));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_UploadMetadata));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_FileServerTrueUpRestart));
+    (void)TIMED_STEP(Cleanup_RevertImpersonation);
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_UpdateJobStatusForLaptopClient));
+    (void)TIMED_STEP(Cleanup_UnmountSnapshotsAndShares);
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_TrueUp));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_DistributedBackup));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_PostCleanup));
+    (void)TIMED_STEP(Cleanup_PrintStaleMountList);
+    KX_RETURN_IF_ERROR(TIMED_STEP(CopyJRFolderAfterScanIfRequested));
+    KX_RETURN_IF_ERROR(TIMED_STEP(Cleanup_SyncOutputs));
+    (void)EndAliveThread();
+    FSLOG(0, "Clean-up took %.3f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    WriteStepTimes();
+    PrintSummary();
+    return CScanJob::Cleanup();
+}
+#undef TIMED_STEP
 
 void CScanJobFileSystem::WriteStepTimes() const
 {
