@@ -1,6 +1,7 @@
 // `fsweep why` after a full and an incremental job: every reason it gives, for a tree with a
-// filter and its exception, an unchanged, a changed and a moved-in file, a file the backup phase
-// could not read, a path outside the content and one that does not exist.
+// filter and its exception, an unchanged, a changed and a moved-in file, a folder the scan cannot
+// read, a file the backup phase could not read, a path outside the content and one that does not
+// exist.
 #include "ScanJobFixture.h"
 
 namespace {
@@ -42,6 +43,7 @@ TEST_F(WhyTest, AnswersEachReasonAfterAFullAndAnIncremental)
     for (const char* name : {"/unchanged.txt", "/changed.txt", "/fail.txt", "/skip/out.txt", "/skip/in.txt"})
         WriteText(t + name, "v1");
     WriteText(m_root + "/moved.txt", "old");
+    MakeUnreadable(t + "/locked");  // every walk fails on it
     Content({t}, "\"filters\": " + List({t + "/skip"}) + ", \"filterExceptions\": " + List({t + "/skip/in.txt"}));
     WriteText(m_instance + "/registry/FileSystemAgent", "sBackupPhaseFailPattern *fail.txt\n");
 
@@ -70,6 +72,7 @@ TEST_F(WhyTest, AnswersEachReasonAfterAFullAndAnIncremental)
     ExpectAnswers({"-j", "2"}, {{t + "/changed.txt", "listed in job 2's collect file number 1"},
                                 {t + "/moved.txt", "listed in job 2's collect file number 1"},
                                 {t + "/fail.txt", "failed in job 2 with error 5"},
+                                {t + "/locked", "failed in job 2's scan with error 13"},
                                 {t + "/unchanged.txt", "job 2 did not list it"},
                                 {t + "/skip/out.txt", "excluded by filter"}});
     EXPECT_EQ(Why({}, {}).status, 2);  // no path
