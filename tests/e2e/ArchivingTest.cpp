@@ -31,10 +31,13 @@ protected:
         ScanJobFixture::SetUp();
         m_volume = m_root + "/volume";
         fs::create_directories(m_volume);
-        WriteSubclient("\"content\": [\"" + m_volume + R"("], "archiving": {"accessedDays": 30, "modifiedDays": 30,
-            "minFileSize": 1048576, "maxFileSize": 0, "extensions": ["log"], "highFreePercent": 40,
-            "lowFreePercent": 20, "skipSmallerFiles": false, "skipLockTest": false, "reportCandidates": true})");
+        WriteRules(kRules);
     }
+
+    static constexpr const char* kRules = R"("archiving": {"accessedDays": 30, "modifiedDays": 30,
+        "minFileSize": 1048576, "maxFileSize": 0, "extensions": ["log"], "highFreePercent": 40,
+        "lowFreePercent": 20, "skipSmallerFiles": false, "skipLockTest": false, "reportCandidates": true})";
+    void WriteRules(const std::string& rules) { WriteSubclient("\"content\": [\"" + m_volume + "\"], " + rules); }
 
     static bool WriteFile(const std::string& path, const std::string& text)
     {
@@ -173,6 +176,7 @@ TEST_F(ArchivingTest, BoundariesAndSkippedFiles)
         std::vector<std::string> inReport;  // lines of the stubbing report
         const char* inLog;
         std::vector<std::string> extra;
+        const char* rules = kRules;
     } cases[] = {
         {"ages at the rule's boundary and files that must stay",
          {{"exact30.log", 30 * kDay},
@@ -203,11 +207,20 @@ TEST_F(ArchivingTest, BoundariesAndSkippedFiles)
           "stub.log], Action:[NotArchivingCandidate], Reason:[already a stub]"},
          "Creating AlwaysArchive evaluator for ad-hoc job",
          {"-adhoc"}},
+        {"no rule at all selects nothing, not everything",
+         {{"old.log", 40 * kDay}},
+         85,
+         {},
+         {},
+         "No archiving rules are configured",
+         {},
+         R"("archiving": {"highFreePercent": 40, "lowFreePercent": 20})"},
     };
     int jobId = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(m_instance + "/Log_Files/fsweep.log");
+        WriteRules(c.rules);
         if (!Archive(++jobId, c.files, c.usedPercent, c.extra))
             GTEST_SKIP() << "this machine allows neither a root mount nor a user namespace's (unshare -rm)";
         ExpectPhaseCompleted(jobId);
