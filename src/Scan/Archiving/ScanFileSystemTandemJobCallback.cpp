@@ -15,6 +15,14 @@
 
 namespace Id = SXScannerConfigurationBagId;
 
+namespace {
+// A volume's block: its fragment size, or its block size when it gives no fragment size.
+long long BlockOf(const struct statvfs& space)
+{
+    return static_cast<long long>(space.f_frsize != 0 ? space.f_frsize : space.f_bsize);
+}
+}  // namespace
+
 CScanFileSystemTandemJobCallback::CScanFileSystemTandemJobCallback() = default;
 CScanFileSystemTandemJobCallback::~CScanFileSystemTandemJobCallback() = default;
 
@@ -78,7 +86,7 @@ CKxError CScanFileSystemTandemJobCallback::MakeArchiveEvaluator(const std::strin
     if (bag->GetBool(Id::idOnDemandAdHocBackupJob)) {
         FSLOG(0, "Creating AlwaysArchive evaluator for ad-hoc job");
         struct statvfs space {};
-        const int block = ::statvfs(volume.c_str(), &space) == 0 ? static_cast<int>(space.f_frsize) : 0;
+        const int block = ::statvfs(volume.c_str(), &space) == 0 ? static_cast<int>(BlockOf(space)) : 0;
         evaluator = std::make_shared<CAlwaysArchiveEvaluator>(volume, *bag, block, m_report);
         return CKxError::Success();
     }
@@ -96,7 +104,7 @@ CKxError CScanFileSystemTandemJobCallback::MakeArchiveEvaluator(const std::strin
         FSLOG_ERROR("Volume [%s] skipped from archiving, error=[%s]", volume.c_str(), failed.AsString().c_str());
         return CKxError::Success();
     }
-    const long long block = static_cast<long long>(space.f_frsize != 0 ? space.f_frsize : space.f_bsize);
+    const long long block = BlockOf(space);
     const long long total = block * static_cast<long long>(space.f_blocks);
     const long long highBytes = total * high / 100;
     const long long lowBytes = total * low / 100;
