@@ -54,7 +54,7 @@ const COptionTable kOptions({
     {"depotnode", V::Text, "<server>", "storage server of the snapshot (catalog jobs: required)"},
     {"dcfreezed", V::None, "", "the directory-change record was frozen with the snapshot"},
     {"pcr", V::Count, "<seconds>", "replaces the snapshot's reference time"},
-    {"ltr", V::Text, "<value>", nullptr},
+    {"ltr", V::Text, "<value>", "catalog: long-term retention value (logged)"},
     {"amsd", V::None, "", "catalog: snapshots of network shares are mounted automatically"},
     {"stub", V::None, "", nullptr},
     {"synthFull", V::None, "", "archiving (stubbing) jobs"},
