@@ -1,6 +1,11 @@
 // Catalog jobs of a snapshot: the snapshot is walked, the source paths are recorded.
 #include "e2e/ScanJobFixture.h"
 
+#include <sys/mount.h>
+
+#include <functional>
+#include <memory>
+
 namespace e2e {
 namespace {
 
@@ -48,6 +53,30 @@ TEST_F(SnapCatalogTest, RecordsTheSnapshotUnderItsSourcePaths)
     EXPECT_EQ(ReferenceOf(1), kSnapTime);
     EXPECT_EQ(Lines(InfoFile()), (std::vector<std::string>{"nStream 1", "nextCollectFileNum 1", "skipCol 0",
                                                            "Sizeofbackup 3", "collect2archid 1 77"}));
+}
+
+// The stand-in snapshot manager's script takes what the catalog then reads: the tree as it was
+// when the script ran, named by its own paths, and the script's time as the next reference.
+TEST_F(SnapCatalogTest, TheSnapshotScriptTakesWhatTheCatalogReads)
+{
+    fs::remove(SnapshotFile());
+    const RunResult taken = Run(std::string(FSWEEP_SOURCE_DIR) + "/scripts/snapshot.sh", {"inst", "1", "77", m_tree}, false);
+    ASSERT_EQ(taken.status, 0) << taken.err;
+    // Run as root, the snapshot is a read-only mount: detached whatever the outcome.
+    const std::string mounted = m_instance + "/Snapshots/1/0";
+    const std::unique_ptr<void, std::function<void(void*)>> detach(
+        this, [&mounted](void*) { ::umount2(mounted.c_str(), MNT_DETACH); });
+    const size_t at = taken.out.find("-snapRefTime ");
+    ASSERT_NE(at, std::string::npos) << taken.out;
+    const std::string snapTime = std::to_string(std::atoll(taken.out.c_str() + at + 13));
+    WriteText(m_tree + "/later.txt", "after the snapshot");
+
+    ASSERT_EQ(Catalog({"-snapRefTime", snapTime}).status, 0);
+    ExpectPhaseCompleted();
+    std::set<std::string> expected = Ancestors(m_tree);
+    expected.insert({m_tree + "/", m_tree + "/a.txt", m_tree + "/new.txt"});
+    EXPECT_EQ(Keys(Listed()), expected);
+    EXPECT_EQ(std::to_string(ReferenceOf(1)), snapTime);
 }
 
 // A phase that fails leaves no information file for the backup phase to trust, not even an
