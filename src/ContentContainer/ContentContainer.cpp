@@ -8,6 +8,9 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace CX {
@@ -93,9 +96,36 @@ CKxError CContentContainer::OpenExistingOrCreate() { return Open(true); }
 
 CKxError CContentContainer::OpenForReading()
 {
-    if (::access(m_name.c_str(), F_OK) != 0)
-        return CKxError(KxCode::NotFound, KxFormat("The database [%s] does not exist", m_name.c_str()));
+    KX_RETURN_IF_ERROR(Verify(m_name));
     return Open(false);
+}
+
+CKxError CContentContainer::Verify(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return CKxError(KxCode::NotFound, KxFormat("The database [%s] does not exist", path.c_str()));
+        return CKxError::FromErrno(error, KxFormat("Failed to open the database [%s]", path.c_str()));
+    }
+    unsigned char header[100] = {};
+    struct stat status {};
+    const bool read = ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+                      ::fstat(fd, &status) == 0;
+    ::close(fd);
+    // Page size at offset 16 (big-endian, 1 meaning 65536), page count at offset 28.
+    std::uint64_t pageSize = (static_cast<std::uint64_t>(header[16]) << 8) | header[17];
+    if (pageSize == 1)
+        pageSize = 65536;
+    const std::uint64_t pages = (static_cast<std::uint64_t>(header[28]) << 24) | (header[29] << 16) |
+                                (header[30] << 8) | header[31];
+    if (!read || std::memcmp(header, "SQLite format 3", 16) != 0 ||
+        static_cast<std::uint64_t>(status.st_size) != pageSize * pages)
+        return CKxError(KxCode::InvalidData,
+                        KxFormat("The database [%s] is damaged: it is not whole (%lld bytes)", path.c_str(),
+                                 static_cast<long long>(status.st_size)));
+    return CKxError::Success();
 }
 
 CKxError CContentContainer::Open(bool write)
@@ -113,7 +143,7 @@ CKxError CContentContainer::Open(bool write)
     // disk (the rollback journal still undoes a batch a killed process left half written), and
     // Close syncs once.
     if (opened.IsSuccess() && write)
-        opened = Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=TRUNCATE; PRAGMA synchronous=OFF;"
+        opened = Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF;"
                          "PRAGMA cache_size=-8192;");
     if (opened.IsSuccess() && write)
         opened = Execute(kSchema);

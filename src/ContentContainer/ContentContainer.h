@@ -51,8 +51,13 @@ public:
     // Opens the database for writing, creating it (mode 0600 by the process umask's leave,
     // never following a link) and its tables when absent.
     [[nodiscard]] CKxError OpenExistingOrCreate();
-    // Opens an existing database read-only; a missing file is error 1168.
+    // Opens an existing database read-only; a missing file is error 1168, one that Verify
+    // refuses error 13.
     [[nodiscard]] CKxError OpenForReading();
+    // Whether `path` is a whole database: a database cut short (a copy that stopped half way)
+    // is refused before any lookup, or the entries of its first part would be found and the
+    // rest not. Error 1168 when missing, 13 when not whole.
+    [[nodiscard]] static CKxError Verify(const std::string& path);
     // Closes the connection; a written database is synced to disk first. Idempotent.
     [[nodiscard]] CKxError Close();
     // Removes a database file and the journal SQLite may have left beside it.

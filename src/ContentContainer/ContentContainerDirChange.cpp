@@ -25,7 +25,9 @@ CContentContainerDirChange::~CContentContainerDirChange() = default;
 CKxError CContentContainerDirChange::Open(const std::string& path)
 {
     m_container.SetName(path);
-    return m_container.OpenForReading();
+    KX_RETURN_IF_ERROR(m_container.OpenForReading());
+    m_open = true;
+    return CKxError::Success();
 }
 
 bool CContentContainerDirChange::Answer(const CKxError& result, std::string_view path)
@@ -43,6 +45,8 @@ bool CContentContainerDirChange::Lookup(std::string_view path, EKind kind, FVBas
 {
     if (record)
         record->reset();
+    if (!m_open)
+        return false;
     std::int64_t id = 0;
     bool carried = false;
     if (kind == eFolder)

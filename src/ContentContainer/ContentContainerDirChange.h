@@ -24,7 +24,7 @@ public:
     CContentContainerDirChange();
     ~CContentContainerDirChange() override;
 
-    // Opens `path` read-only.
+    // Opens `path` read-only. A view never opened knows nothing: every lookup answers "not found".
     [[nodiscard]] CKxError Open(const std::string& path);
     const std::string& GetName() const { return m_container.GetName(); }
 
@@ -35,6 +35,7 @@ private:
 
     CContentContainer m_container;
     std::uint64_t m_instance;  // tells the thread caches of two views apart
+    bool m_open = false;
     std::atomic<bool> m_failureLogged{false};
 };
 

@@ -178,10 +178,16 @@ CKxError CDeletedItemCallback::AddItem(const std::string& path, bool isFile, con
                                   written.Message().c_str())));
     ++m_added;
 
+    return RecordAdded(path, isFile, record, m_deletedItemsCollectNumber);
+}
+
+CKxError CDeletedItemCallback::RecordAdded(const std::string& path, bool isFile, const FVBasePtr& record,
+                                           int collectNumber)
+{
     // The record now says where the item went, so a restarted scan finds it taken.
     const CDirChangeItemInfo* info = Info(record);
     auto updated = std::make_shared<CDirChangeItemInfoImpl>(
-        true, m_deletedItemsCollectNumber, info ? info->GetBackupFrequency() : eDirChangeItemBackupFrequencyNone,
+        true, collectNumber, info ? info->GetBackupFrequency() : eDirChangeItemBackupFrequencyNone,
         info && info->IsACLOnly());
     if (CKxError added = IncrementalDirChange::AddItem(path, updated, isFile); added.IsError())
         return std::move(added.Push(KxFormat("Error while writing %s to dirChange", path.c_str())));

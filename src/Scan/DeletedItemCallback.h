@@ -58,6 +58,12 @@ public:
     std::uint64_t GetDeletedCount() const { return m_deleted; }
     std::uint64_t GetAddedCount() const { return m_added; }
 
+protected:
+    // Records that an item the comparison added is in the deleted-items collect file
+    // (`collectNumber`), so that a restarted scan finds it taken: here, into this job's record.
+    [[nodiscard]] virtual CKxError RecordAdded(const std::string& path, bool isFile, const FVBasePtr& record,
+                                               int collectNumber);
+
 private:
     // Finds the item again and adds its line and record; `aclOnly` skips the time test.
     [[nodiscard]] CKxError AddItem(const std::string& path, bool isFile, const FVBasePtr& record, bool aclOnly);

@@ -17,6 +17,7 @@
 #include "Scan/FileSystemScanFailureConsumer.h"
 #include "Scan/ProcessCommitFiles.h"
 #include "Scan/ProcessFailedFiles.h"
+#include "ContentContainer/ContentContainerBuffer.h"
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/MaxFileCTimeConsumer.h"
 #include "Scan/PostProcessCollectFiles.h"
@@ -470,6 +471,8 @@ CKxError CScanJobCallback::FlushBuffers()
                 keep(collect->Flush());
         if (auto record = std::dynamic_pointer_cast<IncrementalDirChange>(resource->GetDirChangeConsumer()))
             keep(record->FlushBuffer());
+        else if (auto queue = std::dynamic_pointer_cast<CContentContainerBuffer>(resource->GetDirChangeConsumer()))
+            keep(queue->FlushItems());
     }
     std::shared_ptr<CFileSystemScanFailureConsumer> failures;
     {

@@ -651,7 +651,7 @@ CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
     if (!full || bag.GetBool(Id::idFileServerTrueUp)) {
         // A non-full job follows a job that left a record; the job manager names that job, or
         // at least the time it ran.
-        const bool previousJobKnown = m_lastSuccessfulJobId != 0 || m_referenceTime != 0;
+        const bool previousJobKnown = IsPreviousJobKnown();
         constexpr const char* kTakesEveryItem =
             "this job takes every item, as a full would, and reports no deleted items";
         if (!FXFile::Exists(reference)) {

@@ -187,6 +187,8 @@ public:
     bool IsFollowMountPoints() const { return m_followMountPoints; }
     void SetFollowMountPoints(bool follow) { m_followMountPoints = follow; }
     bool IsLastJobFull() const { return m_lastJobWasFull; }
+    // The job manager named the last job that left a record, or at least the time it ran.
+    bool IsPreviousJobKnown() const { return m_lastSuccessfulJobId != 0 || m_referenceTime != 0; }
     bool IsSkipEmptyIncremental() const { return m_skipEmptyIncremental; }
     bool IsTrueUpOnDemand() const { return m_trueUpOnDemand; }
     bool IsAfterSynthFull() const { return m_afterSynthFull; }
@@ -221,6 +223,12 @@ protected:
     std::string LocalPath(const std::string& sourcePath) const;
     CScanContentConfiguration::SWorkUnitLists LocalLists(const CScanContentConfiguration::SWorkUnitLists& lists) const;
 
+    // Preparation step 8: this job's directory-change record ("DCTmp.zvf"), the previous
+    // record loaded into it ("DCTot.zvf" after a full, else "DCInc.zvf"; a differential's
+    // reference is always "DCTot.zvf"), and the lookup the evaluators get. A missing or
+    // unreadable previous record is logged and treated as absent.
+    [[nodiscard]] virtual CKxError PrepareDirChange(const CBag& bag);
+
     std::shared_ptr<CScanJobFileSystemPrivate> m_private;
     std::shared_ptr<CSubclientContent> m_subclientContent;
     CWorkUnitManagerPtr m_workUnitManager;
@@ -230,11 +238,6 @@ private:
     // The first pass's work units from the content lists; each content entry that cannot
     // become content is listed as a failure.
     [[nodiscard]] CKxError InitializeWorkUnits(CWorkUnitManager& manager);
-    // Preparation step 8: this job's directory-change record ("DCTmp.zvf"), the previous
-    // record loaded into it ("DCTot.zvf" after a full, else "DCInc.zvf"; a differential's
-    // reference is always "DCTot.zvf"), and the lookup the evaluators get. A missing or
-    // unreadable previous record is logged and treated as absent.
-    [[nodiscard]] CKxError PrepareDirChange(const CBag& bag);
     [[nodiscard]] CKxError RunPass(const CWorkUnitManagerPtr& manager, const CBagPtr& engineSettings);
     CBagPtr MakeEngineSettings();
     // Drains the callback's queues into the next pass's manager; false when nothing is left to

@@ -179,8 +179,11 @@ TEST_F(ContentContainerTest, LateParentsOddNamesAndNotFound)
     EXPECT_TRUE(previous.Lookup("/r/late", IDirChange::eFolder));
     EXPECT_TRUE(previous.Lookup(odd, IDirChange::eFile));
     EXPECT_FALSE(previous.Lookup(odd, IDirChange::eFolder));
-    CContentContainerDirChange missing;
+    CContentContainerDirChange missing, cut;
     EXPECT_EQ(missing.Open(Path("none.db")).Code(), KxCode::NotFound);
+    EXPECT_FALSE(missing.Lookup("/r/late", IDirChange::eFolder));
+    ASSERT_EQ(::truncate(Path("a.db").c_str(), 4096), 0);
+    EXPECT_EQ(cut.Open(Path("a.db")).Code(), KxCode::InvalidData);
 }
 
 TEST_F(ContentContainerTest, ComparisonReportsEachDeletedFolderOnceAndEveryFileOfANewFolder)

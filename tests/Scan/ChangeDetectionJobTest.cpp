@@ -2,7 +2,8 @@
 // its record put in place as the backup phase does, changes, then non-full jobs. The end-to-end
 // runs of the binaries check what an incremental takes and deletes and what a damaged or missing
 // record costs; here what they do not reach: content that cannot be read, deletions in a full
-// job, a differential's deletions after incrementals, and completion in the scan phase.
+// job, a differential's deletions after incrementals, and completion in the scan phase. Every
+// case runs with the text record and with the database record ("nUseSQLiteDirchange" 1).
 #include "Scan/ScanJobTestEnv.h"
 
 #include "Base/FileNameEscaping.h"
@@ -13,6 +14,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <set>
 
 namespace {
@@ -26,11 +28,13 @@ constexpr std::time_t kOld = 1000000000;  // 2001
 constexpr std::time_t kRef = 1500000000;  // 2017
 constexpr std::time_t kNew = 1600000000;  // 2020
 
-class ChangeDetectionJobTest : public ScanJobTestEnv {
+class ChangeDetectionJobTest : public ScanJobTestEnv, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override
     {
         ScanJobTestEnv::SetUp();
+        if (GetParam())
+            Setting("nUseSQLiteDirchange", "1");
         m_data = m_root + "/tree/data";
         m_results = m_instance + "/JobResults/2/5";
         for (const char* file : {"a/keep.txt", "a/mod.txt", "a/del.txt", "gone/x.txt", "gone/sub/y.txt", "ren/r1.txt",
@@ -64,16 +68,24 @@ protected:
         ASSERT_EQ(completes[0].value("status", 0), 1) << "job " << jobId << " failed";
     }
 
+    // The record's file: "Tmp" while the scan runs, "Inc" or "Tot" once kept.
+    std::string Record(const std::string& kind) const
+    {
+        static const std::map<std::string, std::string> database = {
+            {"Tmp", "DirChangePending.db"}, {"Inc", "DirChangeIncremental.db"}, {"Tot", "DirChangeFull.db"}};
+        return m_results + "/" + (GetParam() ? database.at(kind) : "DC" + kind + ".zvf");
+    }
+
     // What the backup phase does after a good job: the record takes its kept name.
     void PutRecordInPlace(bool full)
     {
-        const std::string temp = m_results + "/DCTmp.zvf";
+        const std::string temp = Record("Tmp");
         ASSERT_TRUE(fs::exists(temp));
         if (full) {
-            fs::copy_file(temp, m_results + "/DCInc.zvf", fs::copy_options::overwrite_existing);
-            fs::rename(temp, m_results + "/DCTot.zvf");
+            fs::copy_file(temp, Record("Inc"), fs::copy_options::overwrite_existing);
+            fs::rename(temp, Record("Tot"));
         } else {
-            fs::rename(temp, m_results + "/DCInc.zvf");
+            fs::rename(temp, Record("Inc"));
         }
     }
 
@@ -111,7 +123,7 @@ protected:
     std::string m_results;
 };
 
-TEST_F(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWholeOnceBack)
+TEST_P(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWholeOnceBack)
 {
     const std::string other = m_root + "/tree/other";
     WriteFile(other + "/deep/o.txt", "o");
@@ -138,7 +150,7 @@ TEST_F(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWhol
     EXPECT_TRUE(DeletedItems("CollectInc").empty());
 }
 
-TEST_F(ChangeDetectionJobTest, UnreadableFolderGetsNoDeletionLines)
+TEST_P(ChangeDetectionJobTest, UnreadableFolderGetsNoDeletionLines)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root reads every folder";
@@ -149,7 +161,7 @@ TEST_F(ChangeDetectionJobTest, UnreadableFolderGetsNoDeletionLines)
     EXPECT_TRUE(DeletedItems("CollectInc").empty());
 }
 
-TEST_F(ChangeDetectionJobTest, FullJobAfterAnotherReportsDeletionsOnly)
+TEST_P(ChangeDetectionJobTest, FullJobAfterAnotherReportsDeletionsOnly)
 {
     ASSERT_NO_FATAL_FAILURE(FullJob());
     fs::remove_all(m_data + "/gone");
@@ -164,12 +176,12 @@ TEST_F(ChangeDetectionJobTest, FullJobAfterAnotherReportsDeletionsOnly)
     EXPECT_EQ(DeletedItems("CollectTot"), std::vector<std::string>{Deletion("??D", "gone")});
 
     // A first full compares with nothing.
-    fs::remove(m_results + "/DCTmp.zvf");
+    fs::remove(Record("Tmp"));
     ASSERT_NO_FATAL_FAILURE(RunOk(3, "1"));
     EXPECT_FALSE(fs::exists(m_results + "/CollectTotDeletedItems.zvf"));
 }
 
-TEST_F(ChangeDetectionJobTest, DifferentialTakesEverythingSinceTheFullAndDeletionsSinceTheLastJob)
+TEST_P(ChangeDetectionJobTest, DifferentialTakesEverythingSinceTheFullAndDeletionsSinceTheLastJob)
 {
     ASSERT_NO_FATAL_FAILURE(FullJob());
     SetTimes(m_data + "/a/mod.txt", kNew + 20);
@@ -194,7 +206,7 @@ TEST_F(ChangeDetectionJobTest, DifferentialTakesEverythingSinceTheFullAndDeletio
     EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/keep.txt")});
 }
 
-TEST_F(ChangeDetectionJobTest, EmptyIncrementalCompletesInTheScanAndPutsItsRecordInPlace)
+TEST_P(ChangeDetectionJobTest, EmptyIncrementalCompletesInTheScanAndPutsItsRecordInPlace)
 {
     ASSERT_NO_FATAL_FAILURE(FullJob());
     const auto completedInScan = [&](int jobId) { return Calls("complete", jobId).at(0).value("for", 0) == 2; };
@@ -204,20 +216,23 @@ TEST_F(ChangeDetectionJobTest, EmptyIncrementalCompletesInTheScanAndPutsItsRecor
     SetTimes(m_data + "/a", kOld);
     ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-seb"}));
     EXPECT_FALSE(completedInScan(2));
-    EXPECT_TRUE(fs::exists(m_results + "/DCTmp.zvf"));
+    EXPECT_TRUE(fs::exists(Record("Tmp")));
     ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
-    const auto before = fs::last_write_time(m_results + "/DCInc.zvf");
+    const auto before = fs::last_write_time(Record("Inc"));
 
     ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "2", "-seb"}));
     EXPECT_TRUE(completedInScan(3));
-    EXPECT_FALSE(fs::exists(m_results + "/DCTmp.zvf"));
-    EXPECT_TRUE(fs::exists(m_results + "/DCInc.zvf"));
-    EXPECT_NE(fs::last_write_time(m_results + "/DCInc.zvf"), before);
+    EXPECT_FALSE(fs::exists(Record("Tmp")));
+    EXPECT_TRUE(fs::exists(Record("Inc")));
+    EXPECT_NE(fs::last_write_time(Record("Inc")), before);
 
     // A full always has its backup phase.
     ASSERT_NO_FATAL_FAILURE(RunOk(4, "1", {"-seb"}));
     EXPECT_FALSE(completedInScan(4));
-    EXPECT_TRUE(fs::exists(m_results + "/DCTmp.zvf"));
+    EXPECT_TRUE(fs::exists(Record("Tmp")));
 }
+
+INSTANTIATE_TEST_SUITE_P(Records, ChangeDetectionJobTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Database" : "Text"; });
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include "Agent/ApplicationId.h"
 #include "Scan/Archiving/ArchivingScanJobs.h"
 #include "Scan/BlockLevel/SnapBackupScanJobs.h"
-#include "Scan/Dirchange/SQLiteDirchangeScanJobs.h"
+#include "Scan/Dirchange/ScanJobFileSystemCallbackSQLiteDirchange.h"
+#include "Scan/Dirchange/ScanJobFileSystemSQLiteDirchange.h"
 #include "Scan/ScanJobFactory.h"
 
 namespace {

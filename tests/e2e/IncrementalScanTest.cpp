@@ -2,7 +2,8 @@
 // incremental, backup phase, changes, incremental, differential. Each job's collect files must hold
 // exactly what changed since its reference (by time, or unknown to the previous record), the
 // deletions as one "??d" line per file and one "??D" line per folder, and nothing unchanged; a
-// scan killed half way leaves the previous record in force.
+// scan killed half way leaves the previous record in force. Every case runs once with the text
+// record and once with the database record (agent setting "nUseSQLiteDirchange" 1).
 #include "ScanJobFixture.h"
 
 #include <csignal>
@@ -18,11 +19,13 @@ struct SStatus {
     std::int64_t ctime = 0;
 };
 
-class IncrementalScanTest : public ScanJobFixture {
+class IncrementalScanTest : public ScanJobFixture, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override
     {
         ScanJobFixture::SetUp();
+        if (Database())
+            WriteText(m_instance + "/registry/FileSystemAgent", "nUseSQLiteDirchange 1\n");
         m_data = m_tree + "/data";
         m_outside = m_tree + "/outside";
         fs::create_directories(m_outside);
@@ -139,11 +142,20 @@ protected:
         }
     }
 
+    static bool Database() { return GetParam(); }
+    // The record's file: "Tmp" while the scan runs, "Inc" or "Tot" once kept.
+    std::string Record(const std::string& kind) const
+    {
+        static const std::map<std::string, std::string> database = {
+            {"Tmp", "DirChangePending.db"}, {"Inc", "DirChangeIncremental.db"}, {"Tot", "DirChangeFull.db"}};
+        return Results() + "/" + (Database() ? database.at(kind) : "DC" + kind + ".zvf");
+    }
+
     std::string m_data, m_outside;
     std::map<int, std::int64_t> m_reference;
 };
 
-TEST_F(IncrementalScanTest, EachJobTakesExactlyWhatChangedAndReportsEveryDeletion)
+TEST_P(IncrementalScanTest, EachJobTakesExactlyWhatChangedAndReportsEveryDeletion)
 {
     MakeTree();
     Content({m_data}, "\"useCtime\": false");  // moved-in items must be found by the record, not by time
@@ -198,7 +210,7 @@ TEST_F(IncrementalScanTest, EachJobTakesExactlyWhatChangedAndReportsEveryDeletio
     ExpectJob(4, 4, atFull, atFull, m_reference[1], true, false);
 }
 
-TEST_F(IncrementalScanTest, AKilledScanLeavesThePreviousRecordAndTheNextOneFindsEveryChange)
+TEST_P(IncrementalScanTest, AKilledScanLeavesThePreviousRecordAndTheNextOneFindsEveryChange)
 {
     for (int folder = 0; folder < 60; ++folder) {
         const std::string path = m_data + "/f" + std::to_string(folder);
@@ -210,7 +222,7 @@ TEST_F(IncrementalScanTest, AKilledScanLeavesThePreviousRecordAndTheNextOneFinds
     NextSecond();
     const auto atFull = Snapshot(m_data);
     Job(1, 1, 0);
-    const std::string record = Results() + "/DCInc.zvf";
+    const std::string record = Record("Inc");
     ASSERT_TRUE(fs::exists(record));
     const std::string before = Read(record);
 
@@ -228,24 +240,26 @@ TEST_F(IncrementalScanTest, AKilledScanLeavesThePreviousRecordAndTheNextOneFinds
                 "-t", "2", "-ref", ref.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    for (int wait = 0; wait < 100 && !fs::exists(Results() + "/DCTmp.zvf"); ++wait)
+    for (int wait = 0; wait < 100 && !fs::exists(Record("Tmp")); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_EQ(Read(record), before);
-    EXPECT_TRUE(fs::exists(Results() + "/DCTot.zvf"));
+    EXPECT_TRUE(fs::exists(Record("Tot")));
+    // What the killed job left must not hide a deletion made after it.
+    fs::remove(m_data + "/f3/file1");
 
     ExpectJob(3, 2, atFull, atFull, m_reference[1], true);
 }
 
-TEST_F(IncrementalScanTest, ADamagedPreviousRecordIsLoggedAndEveryItemIsTaken)
+TEST_P(IncrementalScanTest, ADamagedPreviousRecordIsLoggedAndEveryItemIsTaken)
 {
     MakeTree();
     Content({m_data});
     NextSecond();
     Job(1, 1, 0);
-    const std::string record = Results() + "/DCInc.zvf";
+    const std::string record = Record("Inc");
     const std::string text = Read(record);
     ASSERT_GT(text.size(), 10u);
     std::ofstream(record, std::ios::binary | std::ios::trunc) << text.substr(0, text.size() / 2);
@@ -259,5 +273,8 @@ TEST_F(IncrementalScanTest, ADamagedPreviousRecordIsLoggedAndEveryItemIsTaken)
     EXPECT_TRUE(deletions.empty());
     EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find(record), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Records, IncrementalScanTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Database" : "Text"; });
 
 }  // namespace

@@ -139,16 +139,21 @@ CKxError CUnixScanJobCallback::CreateOutputResource(int index, const std::string
     resource = std::make_shared<COutputResources>(index, sourceVolume, volumeId);
     resource->SetCollectConsumer(collect);
     // Every item of the volume is recorded for the next job, with this collect file's number.
-    CBagPtr bag = GetScannerConfigurationBag();
     CItemConsumerPtr record;
-    KX_RETURN_IF_FAILED(CDirChangeFile::GetDirChange(index, index, bag && bag->GetBool(Id::idTrueUpQualified), false,
-                                                     record, m_jobId),
-                        "Failed to create the directory-change writer of volume '%s'", sourceVolume.c_str());
+    KX_RETURN_IF_FAILED(MakeDirChangeConsumer(index, record), "Failed to create the directory-change writer of volume '%s'",
+                        sourceVolume.c_str());
     resource->SetDirChangeConsumer(record);
     resource->SetAncestorConsumer(CreateAncestorConsumer(collect));
     FSLOG(0, "Adding output resource at index[%d] for volume[%s] ID[%s]", index, sourceVolume.c_str(),
           volumeId.c_str());
     return CKxError::Success();
+}
+
+CKxError CUnixScanJobCallback::MakeDirChangeConsumer(int index, CItemConsumerPtr& record)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    return CDirChangeFile::GetDirChange(index, index, bag && bag->GetBool(Id::idTrueUpQualified), false, record,
+                                        m_jobId);
 }
 
 std::shared_ptr<CContentRootAncestorConsumer> CUnixScanJobCallback::CreateAncestorConsumer(

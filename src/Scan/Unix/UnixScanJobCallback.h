@@ -126,6 +126,9 @@ protected:
     // The Unix names; the ad hoc names for an ad hoc job ("OnDemandAdHoc::Backup").
     std::shared_ptr<CFileNameFactory> MakeFileNameFactory(unsigned int backupType,
                                                           const std::string& resultsFolder) override;
+    // The directory-change writer of the output stage numbered `index`: an IncrementalDirChange
+    // on the job's record.
+    [[nodiscard]] virtual CKxError MakeDirChangeConsumer(int index, CItemConsumerPtr& record);
 
 private:
     [[nodiscard]] CKxError CreateOutputResource(int index, const std::string& volume, const std::string& sourceVolume,

@@ -368,40 +368,37 @@ void CBackupPhase::TakeItem(const std::string& path, bool isFolderLine, bool cou
         m_index->AddFailure(path, error);
 }
 
+CKxError CBackupPhase::PutRecordInPlace(const CFileNameFactory& names, std::vector<std::string>& moved)
+{
+    const std::string temp = names.ConsolidatedDirChangeTemp();
+    if (!FXFile::Exists(temp))
+        return CKxError::Success();
+    const std::string target = names.ConsolidatedDirChange(0);
+    if (!names.IsFullBackup()) {
+        KX_RETURN_IF_ERROR(FXFile::Rename(temp, target));
+        moved.push_back(FXPath::FileName(temp) + " -> " + FXPath::FileName(target));
+        return CKxError::Success();
+    }
+    // An incremental told nothing about the last jobs compares with the incremental record, so
+    // a full leaves its record under both names. The copy is made first: if it fails, nothing
+    // has moved and the previous records stay in force.
+    const std::string incremental = names.ConsolidatedDirChange(2);
+    // Copied under a temporary name and renamed, so a reader never sees half a record.
+    const std::string incrementalTemp = incremental + ".fsbackup." + std::to_string(::getpid());
+    KX_RETURN_IF_ERROR(CopyFile(temp, incrementalTemp));
+    if (CKxError renamed = FXFile::Rename(temp, target); renamed.IsError()) {
+        (void)FXFile::Remove(incrementalTemp);
+        return renamed;
+    }
+    KX_RETURN_IF_ERROR(FXFile::Rename(incrementalTemp, incremental));
+    moved.push_back(FXPath::FileName(temp) + " -> " + FXPath::FileName(target) + ", " + FXPath::FileName(incremental));
+    return CKxError::Success();
+}
+
 CKxError CBackupPhase::PutDirChangeInPlace(std::vector<std::string>& moved)
 {
-    CUnixFileNameFactory names(m_backupType, m_resultsFolder);
-    const std::string temp = names.ConsolidatedDirChangeTemp();
-    if (FXFile::Exists(temp)) {
-        const std::string target = names.ConsolidatedDirChange(0);
-        if (names.IsFullBackup()) {
-            // An incremental told nothing about the last jobs compares with the "Inc" record, so
-            // a full leaves its record under both names. The copy is made first: if it fails,
-            // nothing has moved and the previous records stay in force.
-            const std::string incremental = names.ConsolidatedDirChange(2);
-            // Copied under a temporary name and renamed, so a reader never sees half a record.
-            const std::string incrementalTemp = incremental + ".fsbackup." + std::to_string(::getpid());
-            KX_RETURN_IF_ERROR(CopyFile(temp, incrementalTemp));
-            if (CKxError renamed = FXFile::Rename(temp, target); renamed.IsError()) {
-                (void)FXFile::Remove(incrementalTemp);
-                return renamed;
-            }
-            KX_RETURN_IF_ERROR(FXFile::Rename(incrementalTemp, incremental));
-            moved.push_back(FXPath::FileName(temp) + " -> " + FXPath::FileName(target) + ", " +
-                            FXPath::FileName(incremental));
-        } else {
-            KX_RETURN_IF_ERROR(FXFile::Rename(temp, target));
-            moved.push_back(FXPath::FileName(temp) + " -> " + FXPath::FileName(target));
-        }
-    }
-
-    CFileNameFactorySQLiteDirchange databases(m_backupType, m_resultsFolder);
-    const std::string pending = databases.ConsolidatedDirChangeTemp();
-    if (FXFile::Exists(pending)) {
-        const std::string kept = databases.ConsolidatedDirChange(0);
-        KX_RETURN_IF_ERROR(FXFile::Rename(pending, kept));
-        moved.push_back(FXPath::FileName(pending) + " -> " + FXPath::FileName(kept));
-    }
+    KX_RETURN_IF_ERROR(PutRecordInPlace(CUnixFileNameFactory(m_backupType, m_resultsFolder), moved));
+    KX_RETURN_IF_ERROR(PutRecordInPlace(CFileNameFactorySQLiteDirchange(m_backupType, m_resultsFolder), moved));
     // The scan synced the records' data; the new names must be on disk before the phase reports.
     if (!moved.empty())
         KX_RETURN_IF_ERROR(COutputSync::SyncFolder(m_resultsFolder));

@@ -63,6 +63,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+class CFileNameFactory;
+
 struct SItemFailure {
     std::string path;  // decoded
     int error = 0;     // errno
@@ -113,10 +115,13 @@ public:
     // holds what was read either way.
     [[nodiscard]] CKxError ReadCollectFiles();
     // Renames the scan's temporary directory-change record to the one the next job reads ("Tot"
-    // for a full, which is also copied to the "Inc" name; "Inc" otherwise), and the pending
-    // SQLite record to its kept name, and syncs the results folder so that the new names are on
+    // for a full, which is also copied to the "Inc" name; "Inc" otherwise), the same for the
+    // database record ("DirChangePending.db" to "DirChangeFull.db" and its copy
+    // "DirChangeIncremental.db"), and syncs the results folder so that the new names are on
     // disk. `moved` receives one "from -> to" text per file moved.
     [[nodiscard]] CKxError PutDirChangeInPlace(std::vector<std::string>& moved);
+    // One record kind of PutDirChangeInPlace, with `names`' file names.
+    [[nodiscard]] CKxError PutRecordInPlace(const CFileNameFactory& names, std::vector<std::string>& moved);
 
     // Reads the split map into the collect numbers it names (none without a map). A malformed
     // line fails with 13, a number without its collect file with 1168 (naming the file).
