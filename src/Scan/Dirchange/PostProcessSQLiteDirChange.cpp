@@ -1,6 +1,5 @@
 #include "Scan/Dirchange/PostProcessSQLiteDirChange.h"
 
-#include "Base/FXFile.h"
 #include "Base/FunctionTrace.h"
 #include "Base/LogWriter.h"
 #include "ContentContainer/CompareContentContainers.h"

@@ -2,7 +2,6 @@
 
 #include "Base/FXFile.h"
 #include "Base/LogWriter.h"
-#include "ContentContainer/ContentContainerBuffer.h"
 #include "Scan/Dirchange/ScanJobFileSystemCallbackSQLiteDirchange.h"
 #include "Scan/FileNameFactory.h"
 #include "Scan/IncrementalDirChange.h"
