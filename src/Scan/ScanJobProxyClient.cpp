@@ -19,6 +19,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -215,11 +216,21 @@ CKxError CScanJobProxyClient::OpenClientLog(int& fd) const
     const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folderFd < 0)
         return CKxError::FromErrno(errno, KxFormat("Failed to open the proxy state folder %s", folder.c_str()));
-    fd = ::openat(folderFd, kClientLogName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Emptied only once it is known to be our own plain file: a FIFO, a device or a hard link to
+    // someone else's file put in its place is refused, never waited on or truncated.
+    fd = ::openat(folderFd, kClientLogName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     const int error = errno;
     ::close(folderFd);
     if (fd < 0)
         return CKxError::FromErrno(error, KxFormat("Failed to open the client log %s/%s", folder.c_str(), kClientLogName));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid() ||
+        ::ftruncate(fd, 0) != 0 || ((st.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0)) {
+        ::close(fd);
+        fd = -1;
+        return CKxError(KxCode::AccessDenied, KxFormat("Refused the client log %s/%s: not a plain file of this agent",
+                                                       folder.c_str(), kClientLogName));
+    }
     return CKxError::Success();
 }
 
