@@ -26,6 +26,17 @@ int CompareBytes(std::string_view left, std::string_view right)
     return left.size() < right.size() ? -1 : (left.size() > right.size() ? 1 : 0);
 }
 
+// Which side of a merge of two sorted statements comes first: < 0 the previous row, > 0 the
+// current one, 0 both (on the key in `column`); a finished side always comes last.
+int MergeOrder(int previousStep, sqlite3_stmt* previous, int currentStep, sqlite3_stmt* current, int column)
+{
+    if (previousStep != SQLITE_ROW)
+        return 1;
+    if (currentStep != SQLITE_ROW)
+        return -1;
+    return CompareBytes(Bytes(previous, column), Bytes(current, column));
+}
+
 std::string Join(const std::string& folder, std::string_view name)
 {
     std::string path = folder;
@@ -96,13 +107,7 @@ CKxError CCompareContentContainers::Merge()
     int previousStep = sqlite3_step(previous);
     int currentStep = sqlite3_step(current);
     while (previousStep == SQLITE_ROW || currentStep == SQLITE_ROW) {
-        int order = 0;
-        if (previousStep != SQLITE_ROW)
-            order = 1;
-        else if (currentStep != SQLITE_ROW)
-            order = -1;
-        else
-            order = CompareBytes(Bytes(previous, 1), Bytes(current, 1));
+        const int order = MergeOrder(previousStep, previous, currentStep, current, 1);
         if (order < 0) {
             const std::string path(Bytes(previous, 1));
             if (!BelowDeleted(deleted, path)) {
@@ -141,13 +146,7 @@ CKxError CCompareContentContainers::MergeFiles(const std::string& folder, long l
     int previousStep = sqlite3_step(previous);
     int currentStep = sqlite3_step(current);
     while (previousStep == SQLITE_ROW || currentStep == SQLITE_ROW) {
-        int order = 0;
-        if (previousStep != SQLITE_ROW)
-            order = 1;
-        else if (currentStep != SQLITE_ROW)
-            order = -1;
-        else
-            order = CompareBytes(Bytes(previous, 0), Bytes(current, 0));
+        const int order = MergeOrder(previousStep, previous, currentStep, current, 0);
         if (order < 0) {
             KX_RETURN_IF_ERROR(m_callback.OnFileInIndex1(Join(folder, Bytes(previous, 0))));
             previousStep = sqlite3_step(previous);
