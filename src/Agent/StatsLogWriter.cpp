@@ -3,6 +3,7 @@
 #include "Agent/InstancePaths.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,9 +27,17 @@ CKxError CStatsLogWriter::Open()
 {
     if (m_path.empty())
         return CKxError(KxCode::InvalidParameter, "No instance: the statistics log has no folder");
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0640);
-    if (m_fd < 0)
+    // Non-blocking and checked after the open: a FIFO or a device put in the log's place is refused
+    // at once instead of holding the job up or receiving its lines.
+    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0640);
+    if (fd < 0)
         return CKxError::FromErrno(errno, "Failed to open the statistics log [" + m_path + "]");
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return CKxError(KxCode::AccessDenied, "Failed to open the statistics log [" + m_path + "]: not a regular file");
+    }
+    m_fd = fd;
     return CKxError::Success();
 }
 

@@ -16,7 +16,8 @@ public:
     CStatsLogWriter(const CStatsLogWriter&) = delete;
     CStatsLogWriter& operator=(const CStatsLogWriter&) = delete;
 
-    // Opens (creates, mode 0640) the file; fails naming it. No link is followed.
+    // Opens (creates, mode 0640) the file; fails naming it. No link is followed and anything
+    // but a regular file (a FIFO, a device) is refused without waiting.
     [[nodiscard]] CKxError Open();
     const std::string& Path() const { return m_path; }
     // A failed write is dropped: the report never stops the job.

@@ -1,7 +1,11 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include "Agent/FileSettingsStore.h"
 #include "Agent/MemorySettingsStore.h"
+#include "Agent/StatsLogWriter.h"
 #include "AgentTestEnv.h"
 #include "Base/LogWriter.h"
 
@@ -274,6 +278,24 @@ TEST_F(SettingsStoreTest, LogOpensInTheInstanceWithTheConfiguredLevel)
     FSLOG_ERROR("plain\nproblem");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "test_agent: plain problem\n");
     EXPECT_NE(ReadFile(m_instance + "/Log_Files/fsweep.log").find("nLogLevel"), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, StatisticsLogAppendsToItsOwnPlainFileOnly)
+{
+    const std::string folder = m_instance + "/Log_Files";
+    ::mkdir(folder.c_str(), 0700);
+    CStatsLogWriter good("Stats", 7, "Scan");
+    ASSERT_TRUE(good.Open().IsSuccess());
+    good.Log("one line");
+    EXPECT_NE(ReadFile(good.Path()).find(" 7 Scan one line\n"), std::string::npos);
+
+    // What another program put in the log's place is refused at once, never waited on or followed.
+    ASSERT_EQ(::mkfifo((folder + "/Fifo.log").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(good.Path().c_str(), (folder + "/Link.log").c_str()), 0);
+    for (const char* name : {"Fifo", "Link"}) {
+        CStatsLogWriter bad(name, 7, "Scan");
+        EXPECT_FALSE(bad.Open().IsSuccess()) << name;
+    }
 }
 
 }  // namespace
