@@ -149,6 +149,7 @@ void ReadSubclient(const json& object, const std::string& origin, CKxError& erro
     r.Bool("useMtime", sc.useMtime);
     r.Bool("useCtime", sc.useCtime);
     r.Bool("collectAcl", sc.collectAcl);
+    r.Bool("changeJournal", sc.changeJournal);
     if (const json* trueUp = r.Object("trueUp")) {
         CObjectReader t(*trueUp, r.Prefix("trueUp"), origin, error);
         t.Bool("enabled", sc.trueUpEnabled);

@@ -47,6 +47,9 @@ struct SubclientData {
     bool useMtime = true;
     bool useCtime = true;
     bool collectAcl = false;
+    // The fsjournald daemon keeps a change journal for this subclient; a non-full scan with an
+    // unbroken journal reads only the folders it names.
+    bool changeJournal = false;
     bool trueUpEnabled = false;
     uint32_t trueUpDays = 0;
     uint32_t trueUpJobs = 0;
