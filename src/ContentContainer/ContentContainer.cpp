@@ -144,14 +144,16 @@ CKxError CContentContainer::Open(bool write)
     // Close syncs once.
     if (opened.IsSuccess() && write)
         opened = Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF;"
-                         "PRAGMA cache_size=-8192;");
+                         "PRAGMA cache_size=-8192; PRAGMA page_size=16384;");
     if (opened.IsSuccess() && write)
         opened = Execute(kSchema);
     if (opened.IsSuccess() && !write)
-        opened = Execute("PRAGMA cache_size=-4096; PRAGMA query_only=1;");
+        // Nothing writes a previous database while a job reads it: one shared lock held for
+        // the connection's life spares a lock, an unlock and a journal check per statement.
+        opened = Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA cache_size=-4096; PRAGMA query_only=1;");
     if (opened.IsSuccess() && write) {
         opened = Prepare("INSERT INTO folders(path, metadata, time, carried) VALUES(?1, ?2, ?3, 0) ON CONFLICT(path)"
-                         " DO UPDATE SET metadata=excluded.metadata, time=excluded.time, carried=0 RETURNING id",
+                         " DO UPDATE SET metadata=excluded.metadata, time=excluded.time, carried=0",
                          m_upsertFolder);
         if (opened.IsSuccess())
             opened = Prepare("INSERT INTO files(parent, name, metadata, time, carried) VALUES(?1, ?2, ?3, ?4, 0)"
@@ -284,17 +286,21 @@ CKxError CContentContainer::ListFileNames(std::int64_t folderId, std::vector<std
 CKxError CContentContainer::WriteFolder(std::string_view path, std::string_view metadata, std::int64_t time,
                                         std::int64_t& id)
 {
-    sqlite3_stmt* statement = m_upsertFolder.get();
-    SResetOnExit reset{statement};
-    BindBytes(statement, 1, path);
-    BindText(statement, 2, metadata);
-    sqlite3_bind_int64(statement, 3, time);
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_ROW) {
-        id = sqlite3_column_int64(statement, 0);
-        result = sqlite3_step(statement);
+    // An insert always takes a new, higher row id; an update of a known folder leaves the last
+    // one as it was, and only then is the id looked up (RETURNING would build a temporary table
+    // per statement).
+    const std::int64_t lastInserted = sqlite3_last_insert_rowid(m_db);
+    {
+        sqlite3_stmt* statement = m_upsertFolder.get();
+        SResetOnExit reset{statement};
+        BindBytes(statement, 1, path);
+        BindText(statement, 2, metadata);
+        sqlite3_bind_int64(statement, 3, time);
+        if (const int result = sqlite3_step(statement); result != SQLITE_DONE)
+            return Failed(result, "Failed to write a folder into");
     }
-    return result == SQLITE_DONE ? CKxError::Success() : Failed(result, "Failed to write a folder into");
+    id = sqlite3_last_insert_rowid(m_db);
+    return id != lastInserted ? CKxError::Success() : FolderId(path, id, nullptr);
 }
 
 CKxError CContentContainer::WriteEntries(const CContentBatch& batch, std::int64_t time)
