@@ -1,0 +1,114 @@
+// Each way a change journal stops being trustworthy, forced between two incrementals: the next
+// incremental walks the content, logs the cause, and still finds the change made meanwhile.
+//
+//   ctest --test-dir build -R ChangeJournalBreak
+#include "ChangeJournalFixture.h"
+
+#include <functional>
+
+namespace {
+
+using namespace e2e;
+
+class ChangeJournalBreak;
+
+struct SBreak {
+    const char* name;
+    std::function<void(ChangeJournalBreak&)> make;  // between the second and the third job
+    const char* cause;                                     // what the third job's walking line says
+};
+void PrintTo(const SBreak& cause, std::ostream* out) { *out << cause.name; }
+
+class ChangeJournalBreak : public ChangeJournalFixture, public ::testing::WithParamInterface<SBreak> {
+public:
+    using ChangeJournalFixture::StopDaemon;
+    using ScanJobFixture::m_tree;
+    void SetUp() override
+    {
+        ChangeJournalFixture::SetUp();
+        m_data = m_tree + "/data";
+    }
+    void Restart(int signal)
+    {
+        StopDaemon(signal);
+        ASSERT_EQ(StartDaemon(), EDaemon::Ready);
+    }
+    void Flood()
+    {
+        // More events than the queue holds (16384), made outside the content on its file system.
+        ::kill(DaemonPid(), SIGSTOP);
+        const std::string flood = m_tree + "/flood";
+        fs::create_directories(flood);
+        for (int file = 0; file < 20000; ++file)
+            ::close(::open((flood + "/" + std::to_string(file)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        ::kill(DaemonPid(), SIGCONT);
+    }
+    void Mount() { ASSERT_TRUE(MountInDaemonNamespace(m_data + "/mnt")); }
+    void Damage(const std::string& record)
+    {
+        std::string text = Read(Results() + "/" + record);
+        ASSERT_GT(text.size(), 100u);
+        text[text.size() / 2] ^= 0x01;
+        std::ofstream(Results() + "/" + record, std::ios::binary | std::ios::trunc) << text;
+    }
+    void Reconfigure(const std::vector<std::string>& content, const std::string& more)
+    {
+        Subclient(content, true, more);
+    }
+
+    std::string m_data;
+};
+
+TEST_P(ChangeJournalBreak, TheNextIncrementalWalksAndSaysWhy)
+{
+    if (!kJournalReadByScan)
+        GTEST_SKIP() << "the scan does not read the change journal yet";
+    for (const char* folder : {"/a/b", "/c", "/mnt"})
+        fs::create_directories(m_data + folder);
+    for (const char* file : {"/a/one", "/a/b/two", "/c/three"})
+        WriteText(m_data + file, "v1");
+    fs::create_directories(m_tree + "/other");
+    Use("inst");
+    Subclient({m_data}, true);
+    const bool unpermitted = std::string(GetParam().name) == "NotPermitted";
+    const EDaemon daemon = StartDaemon(unpermitted ? kScanUser : 0);
+    if (daemon == EDaemon::Missing)
+        GTEST_SKIP() << "fsjournald is not built";
+    if (unpermitted) {
+        ASSERT_EQ(daemon, EDaemon::Refused);
+        EXPECT_TRUE(m_daemonErr.starts_with("fsjournald: fanotify is not permitted")) << m_daemonErr;
+        EXPECT_EQ(std::count(m_daemonErr.begin(), m_daemonErr.end(), '\n'), 1) << m_daemonErr;
+    } else if (daemon == EDaemon::Refused) {
+        GTEST_SKIP() << "fanotify is not permitted here: " << m_daemonErr;
+    }
+
+    NextSecond();
+    Job(1, 1);
+    WriteText(m_data + "/a/one", "v2");
+    NextSecond();
+    Job(2, 2, ReferenceOf(1));
+    GetParam().make(*this);
+    WriteText(m_data + "/c/after", "new");
+    NextSecond();
+    const SJob third = Job(3, 2, ReferenceOf(2));
+    EXPECT_TRUE(third.Walked() && third.journal.find(GetParam().cause) != std::string::npos)
+        << "logged: Change journal: " << third.journal;
+    EXPECT_TRUE(third.items.contains(m_data + "/c/after"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, ChangeJournalBreak,
+    ::testing::Values(
+        SBreak{"KilledAndRestarted", [](ChangeJournalBreak& t) { t.Restart(SIGKILL); }, "identity"},
+        SBreak{"Stopped", [](ChangeJournalBreak& t) { EXPECT_EQ(t.StopDaemon(SIGTERM), 0); }, "not running"},
+        SBreak{"QueueOverflowed", [](ChangeJournalBreak& t) { t.Flood(); }, "overflow"},
+        SBreak{"MountUnderTheContent", [](ChangeJournalBreak& t) { t.Mount(); }, "mount table changed"},
+        SBreak{"ContentChanged", [](ChangeJournalBreak& t) { t.Reconfigure({t.m_data, t.m_tree + "/other"}, ""); },
+               "content or filters changed"},
+        SBreak{"FiltersChanged", [](ChangeJournalBreak& t) { t.Reconfigure({t.m_data}, R"("filters": ["*.tmp"])"); },
+               "content or filters changed"},
+        SBreak{"IncrementalRecordDamaged", [](ChangeJournalBreak& t) { t.Damage("DCInc.zvf"); }, "previous record"},
+        SBreak{"NotPermitted", [](ChangeJournalBreak&) {}, "not running"}),
+    [](const ::testing::TestParamInfo<SBreak>& info) { return std::string(info.param.name); });
+
+}  // namespace
