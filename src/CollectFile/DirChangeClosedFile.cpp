@@ -125,6 +125,7 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
     chunks.shrink_to_fit();
     m_chunks = std::move(chunks);
     m_dataEnd = trailer.indexOffset;
+    m_indexHash = trailer.indexHash;
     m_fd = fd;
     return CKxError::Success();
 }

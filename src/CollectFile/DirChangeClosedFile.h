@@ -38,6 +38,8 @@ public:
     const std::vector<DirChangeFileLayout::SChunkRef>& Chunks() const { return m_chunks; }
     // Where the chunks end (the index begins).
     std::uint64_t DataEnd() const { return m_dataEnd; }
+    // The trailer's hash of the folder index: it covers every chunk's place and hash.
+    std::uint64_t IndexHash() const { return m_indexHash; }
     // The run of Chunks() that belongs to `folder` exactly, or to `folder` and every folder below
     // it when `withSubtree`.
     std::pair<size_t, size_t> FolderRange(std::string_view folder, bool withSubtree) const;
@@ -47,4 +49,5 @@ private:
     std::string m_path;
     std::vector<DirChangeFileLayout::SChunkRef> m_chunks;
     std::uint64_t m_dataEnd = 0;
+    std::uint64_t m_indexHash = 0;
 };

@@ -165,7 +165,9 @@ CKxError CDirChangeComparison::New(const SEntry& entry)
 
 CKxError CDirChangeComparison::Both(const SEntry& first, const SEntry& second)
 {
-    if (!m_wantsBoth)
+    // A kept entry is the previous record itself: this job did not look at the item again, so
+    // there is nothing to say about it.
+    if (!m_wantsBoth || second.kept)
         return CKxError::Success();
     SetPath(first.name);
     FVBasePtr firstRecord;

@@ -31,7 +31,10 @@ inline constexpr size_t kTrailerSize = 48;
 
 // Chunk flags.
 inline constexpr std::uint32_t kChunkCarried = 1;  // copied from the previous file, not seen by this job
-inline constexpr std::uint32_t kKnownChunkFlags = kChunkCarried;
+// Copied from the previous file because nothing in the folder changed: found by lookups like
+// an entry this job saw.
+inline constexpr std::uint32_t kChunkKept = 2;
+inline constexpr std::uint32_t kKnownChunkFlags = kChunkCarried | kChunkKept;
 
 inline constexpr char kFolderKind = 'D';
 inline constexpr char kFileKind = 'F';

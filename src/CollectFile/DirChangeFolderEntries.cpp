@@ -79,7 +79,8 @@ CKxError CDirChangeFolderEntries::Load(CDirChangeChunkReader& reader,
                 m_decoded.append(name);
                 decodedName = std::string_view(m_decoded).substr(at, name.size());
             }
-            SEntry entry{decodedName, line.text, line.kind, (chunk.flags & kChunkCarried) != 0};
+            SEntry entry{decodedName, line.text, line.kind, (chunk.flags & kChunkCarried) != 0,
+                         (chunk.flags & kChunkKept) != 0};
             if (m_entries.size() > firstOfChunk && !EntryLess(m_entries.back(), entry))
                 return damaged("entries out of order");
             if (i > 0 && sorted && !m_entries.empty() && !EntryLess(m_entries.back(), entry))
@@ -104,7 +105,7 @@ CKxError CDirChangeFolderEntries::Load(CDirChangeChunkReader& reader,
 
 const CDirChangeFolderEntries::SEntry* CDirChangeFolderEntries::Find(std::string_view name, char kind) const
 {
-    const SEntry key{name, {}, kind, false};
+    const SEntry key{name, {}, kind, false, false};
     auto it = std::lower_bound(m_entries.begin(), m_entries.end(), key, EntryLess);
     if (it == m_entries.end() || !SameKey(*it, key))
         return nullptr;

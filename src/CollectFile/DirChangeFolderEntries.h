@@ -22,6 +22,7 @@ public:
         std::string_view text;  // record text as stored
         char kind;              // DirChangeFileLayout::kFolderKind or kFileKind
         bool carried;           // from a carried chunk
+        bool kept;              // from a kept chunk (copied unchanged)
     };
 
     CDirChangeFolderEntries() = default;

@@ -16,6 +16,7 @@
 #include "CollectFile/PathCacheFlatFileIndexCompareCallback.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -111,6 +112,7 @@ struct CPathCacheFlatFileIndex::SImpl {
     int currentFd = -1;
     std::uint64_t currentGeneration = 0;
     std::uint64_t currentEnd = 0;
+    std::uint64_t currentIndexHash = 0;  // once closed
     // Chunks are never rewritten: the disk takes them while the walk goes on, started from a
     // thread of the starter's, so that the walk's threads only tell it how far the file is.
     std::unique_ptr<CWriteBackStarter> writeBack;
@@ -304,6 +306,25 @@ void CPathCacheFlatFileIndex::SetIncludeFiles(bool include) { m_impl->addFlags.i
 bool CPathCacheFlatFileIndex::HasPreviousBackingFile() const { return m_impl->previous.IsOpen(); }
 const std::string& CPathCacheFlatFileIndex::GetCurrentBackingFilePath() const { return m_impl->currentPath; }
 const std::string& CPathCacheFlatFileIndex::GetPreviousBackingFilePath() const { return m_impl->previousPath; }
+
+namespace {
+std::string HexIdentity(std::uint64_t hash)
+{
+    char text[17];
+    std::snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+}  // namespace
+
+std::string CPathCacheFlatFileIndex::GetPreviousIdentity() const
+{
+    return m_impl->previous.IsOpen() ? HexIdentity(m_impl->previous.IndexHash()) : std::string();
+}
+
+std::string CPathCacheFlatFileIndex::GetCurrentIdentity() const
+{
+    return m_impl->closed.load(std::memory_order_acquire) ? HexIdentity(m_impl->currentIndexHash) : std::string();
+}
 const CDirChangeItemBaseFormatterPtr& CPathCacheFlatFileIndex::GetItemInfoFormatter() const
 {
     return m_impl->formatter;
@@ -413,6 +434,16 @@ KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view byte
 
 CKxError CPathCacheFlatFileIndex::CarryForward(const std::string& folderPath)
 {
+    return CopyPrevious(folderPath, DirChangeFileLayout::kChunkCarried);
+}
+
+CKxError CPathCacheFlatFileIndex::KeepUnchanged(const std::string& folderPath)
+{
+    return CopyPrevious(folderPath, DirChangeFileLayout::kChunkKept);
+}
+
+CKxError CPathCacheFlatFileIndex::CopyPrevious(const std::string& folderPath, std::uint32_t flag)
+{
     SImpl& impl = *m_impl;
     if (!impl.previous.IsOpen())
         return CKxError::Success();
@@ -444,7 +475,7 @@ CKxError CPathCacheFlatFileIndex::CarryForward(const std::string& folderPath)
                 .Push(KxFormat("Failed to carry folder '%s' forward", escapeFileName(folder).c_str()));
         SChunkRef copy = source;
         copy.offset = at;
-        copy.flags |= DirChangeFileLayout::kChunkCarried;
+        copy.flags |= flag;
         chunks.push_back(std::move(copy));
         entries += CountLines(bytes);
         if (batch.size() >= kCarryBatchBytes)
@@ -637,6 +668,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
         return wrote.Push(KxFormat("Failed to close the directory-change file '%s'", impl.currentPath.c_str()));
     }
     impl.currentEnd = at;
+    impl.currentIndexHash = trailer.indexHash;
     impl.writeBack->Advance(at);
     impl.writeBack->Finish();
     impl.closed.store(true, std::memory_order_release);

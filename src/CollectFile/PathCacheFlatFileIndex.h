@@ -92,6 +92,12 @@ public:
     // its parent's chunk) is not touched. No previous file, or nothing recorded there: success,
     // nothing copied.
     [[nodiscard]] CKxError CarryForward(const std::string& folderPath);
+    // The same copy for a folder this job chose not to read because nothing in or below it
+    // changed: the chunks are marked kept, not carried, so the NEXT job's lookups find them as
+    // if this job had recorded them, and the comparison reports no deletions below the folder
+    // and makes no call for the kept entries found in both files (they are the previous
+    // records themselves). A chunk that was carried stays carried.
+    [[nodiscard]] CKxError KeepUnchanged(const std::string& folderPath);
 
     // Current against previous: OnInIndex1 = only in previous, OnInIndex2 = only in current.
     // A streaming merge of the two folder indexes in path order and, per folder, of its chunks
@@ -127,6 +133,12 @@ public:
     // Adds are refused (closing began). Asked by every add: inline, one load.
     bool IsClosed() const { return m_closed->load(std::memory_order_acquire); }
 
+    // What tells one record from another: the hash of a closed file's folder index, which covers
+    // the place and hash of every chunk (16 hex digits); empty when there is no previous file,
+    // or the current one is not closed yet. Byte-identical records share it.
+    std::string GetPreviousIdentity() const;
+    std::string GetCurrentIdentity() const;
+
     // Numbers of the current file so far (tests, logs).
     std::uint64_t GetCurrentEntryCount() const;
     std::uint64_t GetCurrentChunkCount() const;
@@ -149,6 +161,7 @@ private:
     // The current file as one side of a comparison (staged entries handed over first).
     [[nodiscard]] CKxError CurrentSide(SDirChangeComparisonSide& side);
 
+    [[nodiscard]] CKxError CopyPrevious(const std::string& folderPath, std::uint32_t flag);
     [[nodiscard]] CKxError CloseNow();
     // Joins the thread BeginClose started; false when there was none.
     bool WaitForClosing();

@@ -302,3 +302,35 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CarriedFoldersHideNoDeletionsAndAreBac
     EXPECT_EQ(TextOf(record), "|seen");
     EXPECT_FALSE(after->Lookup("/r/gone/sub/s1", IDirChange::eFile));
 }
+
+TEST_F(PathCacheFlatFileIndexCompareTest, KeptFoldersAreSilentInTheComparisonAndFoundNextTime)
+{
+    // This job did not read /r/gone (nothing changed in it): its records are copied as they were.
+    auto index = MakeIndex(Path("cur"), Path("prev"));
+    std::vector<SItem> items = kCurrent;
+    items.push_back({"/r/gone", false, "|g"});
+    Add(*index, items);
+    ASSERT_TRUE(index->KeepUnchanged("/r/gone").IsSuccess());
+    CRecordingCallback callback;
+    callback.askRecurse = true;
+    ASSERT_TRUE(index->Compare(callback).IsSuccess());
+    for (const std::string& call : callback.calls)
+        EXPECT_EQ(call.find("/r/gone/"), std::string::npos) << call;
+    ASSERT_TRUE(index->Close().IsSuccess());
+    EXPECT_EQ(index->GetPreviousIdentity().size(), 16u);
+    EXPECT_NE(index->GetCurrentIdentity(), index->GetPreviousIdentity());
+
+    // The next job finds the kept records as if they had been recorded, and keeping a carried
+    // folder leaves it carried.
+    auto next = MakeIndex(Path("next"), Path("cur"));
+    EXPECT_EQ(next->GetPreviousIdentity(), index->GetCurrentIdentity());
+    FVBasePtr record;
+    EXPECT_TRUE(next->Lookup("/r/gone/sub/s1", IDirChange::eFile, &record));
+    EXPECT_EQ(TextOf(record), "|s1");
+    ASSERT_TRUE(next->CarryForward("/r/gone").IsSuccess());
+    ASSERT_TRUE(next->Close().IsSuccess());
+    auto third = MakeIndex(Path("third"), Path("next"));
+    ASSERT_TRUE(third->KeepUnchanged("/r/gone").IsSuccess());
+    ASSERT_TRUE(third->Close().IsSuccess());
+    EXPECT_FALSE(MakeIndex(Path("fourth"), Path("third"))->Lookup("/r/gone/g1", IDirChange::eFile));
+}
