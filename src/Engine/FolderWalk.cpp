@@ -4,6 +4,7 @@
 #include "Base/LogWriter.h"
 #include "Engine/ConsumerOutputHandler.h"
 #include "Engine/FindFirstItem.h"
+#include "Engine/FolderReadPlan.h"
 #include "Engine/ScanContext.h"
 #include "Engine/ScannerCallback.h"
 #include "Engine/WalkRoot.h"
@@ -314,7 +315,7 @@ int CFolderWalk::OpenFolderBelow(int base, const std::string& path, size_t pos)
 }
 
 CFolderWalk::CFolderWalk(CScanContext& context, CWorkUnit& unit, const std::vector<const CWalkRoot*>& roots)
-    : m_context(context), m_unit(unit), m_roots(roots)
+    : m_context(context), m_unit(unit), m_roots(roots), m_plan(context.GetCallback().GetFolderReadPlan())
 {
     m_trivialFilters = unit.HasNoExclusions();
     for (const CWalkRoot* root : roots)
@@ -551,6 +552,9 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
         state |= SystemExcluded;
     if (unit.GetContentExceptions().Contains(m_path, isFolder))
         state |= ContentExcluded;
+    // A root is always read; below it the plan, if any, decides folder by folder.
+    if (!m_walk.m_plan || m_walk.m_plan->ReadsEverything())
+        state |= ReadWhole;
 
     bool enter = false;
     if (IsReported(state)) {
@@ -689,6 +693,10 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
                 }
                 const struct stat& status = looked.status;
                 const bool isFolder = S_ISDIR(status.st_mode);
+                if (status.st_nlink > 1 && !isFolder && m_walk.m_plan) [[unlikely]]
+                    m_walk.m_plan->OnMultiLink(m_source.empty() ? std::string_view(m_path).substr(0, pathBase)
+                                                                : std::string_view(m_source).substr(0, sourceBase),
+                                               status.st_dev, status.st_ino);
                 const bool mountPoint = isFolder && status.st_dev != node->device;
                 const std::uint8_t state = EntryState(node->state, root, isFolder);
 
@@ -708,9 +716,16 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
                 } else if (isFolder && !mountPoint) {
                     enter = MayEnterUnreported(state, root);
                 }
+                std::uint8_t childState = state;
+                if (enter && !(state & ReadWhole)) [[unlikely]]
+                    switch (m_walk.m_plan->Enter(m_source.empty() ? m_path : m_source)) {
+                    case CFolderReadPlan::ERead::Kept: enter = false; break;
+                    case CFolderReadPlan::ERead::ReadWhole: childState |= ReadWhole; break;
+                    case CFolderReadPlan::ERead::Read: break;
+                    }
                 if (enter)
                     children.push_back(
-                        std::make_shared<Node>(node, std::string_view(name, nameLength), &root, status, state));
+                        std::make_shared<Node>(node, std::string_view(name, nameLength), &root, status, childState));
             }
         }
     }

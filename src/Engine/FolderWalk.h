@@ -19,6 +19,7 @@
 #include <sys/types.h>
 #include <vector>
 
+class CFolderReadPlan;
 class CScanContext;
 class CWorkUnit;
 class CWalkRoot;
@@ -38,6 +39,7 @@ public:
         FilterExcluded = 1u << 1,
         SystemExcluded = 1u << 2,
         ContentExcluded = 1u << 3,
+        ReadWhole = 1u << 4,  // the folder and everything below it are read without asking the plan
     };
     static bool IsReported(std::uint8_t state) { return (state & InContent) && !(state & 0x0e); }
 
@@ -67,6 +69,7 @@ private:
     CWorkUnit& m_unit;
     std::vector<const CWalkRoot*> m_roots;
     bool m_trivialFilters;  // no exclusions and every root takes its whole tree
+    CFolderReadPlan* m_plan;  // may be null: every folder is read
 
     std::mutex m_pendingLock;  // guards m_pending, m_busy, m_waiting
     std::condition_variable m_pendingReady;

@@ -87,3 +87,5 @@ void CScannerCallback::OnScannerError(const std::string& path, const CKxError& e
 {
     FSLOG_ERROR("Scan error at [%s]: %s", path.c_str(), error.AsString().c_str());
 }
+
+CFolderReadPlan* CScannerCallback::GetFolderReadPlan() { return nullptr; }

@@ -24,6 +24,7 @@ class CScannerOptions;
 class CPostProcessingOptions;
 class CFlatCollectFile;
 class CWorkUnit;
+class CFolderReadPlan;
 
 class CScannerCallback {
 public:
@@ -68,6 +69,9 @@ public:
     // The failure consumer; used when the work-unit manager was given none. Base: none
     // (success with an empty pointer: unreadable items are then only logged).
     [[nodiscard]] virtual CKxError GetScanFailureConsumer(CScanFailureConsumerPtr& consumer);
+    // Which folders the walk reads (FolderReadPlan.h); asked once per walk of a work unit. The
+    // plan outlives the walk. Base: none, every folder is read.
+    virtual CFolderReadPlan* GetFolderReadPlan();
     // Called on the arbiter's thread before any worker starts. Base: success.
     [[nodiscard]] virtual CKxError ImpersonateUser();
     // An error of the walk that is not one item's (an output handler that cannot be built, a

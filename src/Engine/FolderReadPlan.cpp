@@ -1,0 +1,3 @@
+#include "Engine/FolderReadPlan.h"
+
+CFolderReadPlan::~CFolderReadPlan() = default;
