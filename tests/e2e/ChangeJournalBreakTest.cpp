@@ -15,7 +15,9 @@ class ChangeJournalBreak;
 struct SBreak {
     const char* name;
     std::function<void(ChangeJournalBreak&)> make;  // between the second and the third job
-    const char* cause;                                     // what the third job's walking line says
+    const char* cause;                              // what the third job's walking line says
+    uid_t daemonUser = 0;
+    std::vector<std::string> daemonEnv = {};
 };
 void PrintTo(const SBreak& cause, std::ostream* out) { *out << cause.name; }
 
@@ -70,8 +72,8 @@ TEST_P(ChangeJournalBreak, TheNextIncrementalWalksAndSaysWhy)
     fs::create_directories(m_tree + "/other");
     Use("inst");
     Subclient({m_data}, true);
-    const bool unpermitted = std::string(GetParam().name) == "NotPermitted";
-    const EDaemon daemon = StartDaemon(unpermitted ? kScanUser : 0);
+    const bool unpermitted = GetParam().daemonUser != 0;
+    const EDaemon daemon = StartDaemon(GetParam().daemonUser, GetParam().daemonEnv);
     if (daemon == EDaemon::Missing)
         GTEST_SKIP() << "fsjournald is not built";
     if (unpermitted) {
@@ -108,7 +110,10 @@ INSTANTIATE_TEST_SUITE_P(
         SBreak{"FiltersChanged", [](ChangeJournalBreak& t) { t.Reconfigure({t.m_data}, R"("filters": ["*.tmp"])"); },
                "content or filters changed"},
         SBreak{"IncrementalRecordDamaged", [](ChangeJournalBreak& t) { t.Damage("DCInc.zvf"); }, "previous record"},
-        SBreak{"NotPermitted", [](ChangeJournalBreak&) {}, "not running"}),
+        // The daemon's test hook: every folder handle not resolved before fails with EIO.
+        SBreak{"FolderHandleUnresolvable", [](ChangeJournalBreak&) {}, "folder handle could not be resolved", 0,
+               {"FSJOURNALD_TEST_RESOLVE_ERRNO=5"}},
+        SBreak{"NotPermitted", [](ChangeJournalBreak&) {}, "not running", kScanUser}),
     [](const ::testing::TestParamInfo<SBreak>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -60,9 +60,10 @@ protected:
     }
 
     enum class EDaemon { Ready, Missing, Refused };
-    // Starts the daemon on the current instance as `uid` and waits until its marks are in place.
-    // Refused: it exited with status 3 (fanotify not permitted); its standard error is in m_daemonErr.
-    EDaemon StartDaemon(uid_t uid = 0)
+    // Starts the daemon on the current instance as `uid`, with `env` (NAME=value entries) added to
+    // its environment, and waits until its marks are in place. Refused: it exited with status 3
+    // (fanotify not permitted); its standard error is in m_daemonErr.
+    EDaemon StartDaemon(uid_t uid = 0, const std::vector<std::string>& env = {})
     {
         const std::string binary = DaemonBinary();
         if (binary.empty())
@@ -79,6 +80,8 @@ protected:
                              ::setresuid(uid, uid, uid) != 0))
                 ::_exit(120);
             ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
+            for (const std::string& entry : env)
+                ::putenv(const_cast<char*>(entry.c_str()));
             ::dup2(out, 1);
             ::dup2(err, 2);
             ::execl(binary.c_str(), binary.c_str(), "-vm", m_vm.c_str(), static_cast<char*>(nullptr));
