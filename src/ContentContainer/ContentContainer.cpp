@@ -47,6 +47,15 @@ void SplitPath(std::string_view path, std::string_view& parent, std::string_view
     name = path.substr(slash + 1);
 }
 
+// Inserts `rows` files, or replaces those the database has (a file delivered twice).
+std::string UpsertFilesSql(int rows)
+{
+    std::string sql = "INSERT INTO files(parent, name, metadata, time, carried) VALUES(?, ?, ?, ?, 0)";
+    for (int row = 1; row < rows; ++row)
+        sql += ", (?, ?, ?, ?, 0)";
+    return sql + " ON CONFLICT(parent, name) DO UPDATE SET metadata=excluded.metadata, time=excluded.time, carried=0";
+}
+
 // Resets a statement and its bindings when the caller is done with it, whatever the outcome.
 struct SResetOnExit {
     sqlite3_stmt* statement;
@@ -144,7 +153,7 @@ CKxError CContentContainer::Open(bool write)
     // Close syncs once.
     if (opened.IsSuccess() && write)
         opened = Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF;"
-                         "PRAGMA cache_size=-8192; PRAGMA page_size=16384;");
+                         "PRAGMA cache_size=-8192;");
     if (opened.IsSuccess() && write)
         opened = Execute(kSchema);
     if (opened.IsSuccess() && !write)
@@ -156,10 +165,9 @@ CKxError CContentContainer::Open(bool write)
                          " DO UPDATE SET metadata=excluded.metadata, time=excluded.time, carried=0",
                          m_upsertFolder);
         if (opened.IsSuccess())
-            opened = Prepare("INSERT INTO files(parent, name, metadata, time, carried) VALUES(?1, ?2, ?3, ?4, 0)"
-                             " ON CONFLICT(parent, name) DO UPDATE SET metadata=excluded.metadata,"
-                             " time=excluded.time, carried=0",
-                             m_upsertFile);
+            opened = Prepare(UpsertFilesSql(1).c_str(), m_upsertFile);
+        if (opened.IsSuccess())
+            opened = Prepare(UpsertFilesSql(kFilesPerInsert).c_str(), m_upsertFiles);
         if (opened.IsSuccess())
             opened = Prepare("UPDATE files SET metadata=?3 WHERE parent=?1 AND name=?2", m_updateFile);
     }
@@ -168,9 +176,11 @@ CKxError CContentContainer::Open(bool write)
     if (opened.IsSuccess())
         opened = Prepare("SELECT metadata FROM files WHERE parent=?1 AND name=?2", m_file);
     if (opened.IsSuccess())
-        opened = Prepare("SELECT name FROM files WHERE parent=?1 AND carried=0 ORDER BY name", m_listFiles);
+        opened = Prepare("SELECT f.name FROM folders d JOIN files f ON f.parent=d.id WHERE d.path=?1 AND d.carried=0"
+                         " AND f.carried=0 ORDER BY f.name",
+                         m_listFiles);
     if (opened.IsError()) {
-        m_upsertFolder.reset(), m_upsertFile.reset(), m_updateFile.reset();
+        m_upsertFolder.reset(), m_upsertFile.reset(), m_upsertFiles.reset(), m_updateFile.reset();
         m_folderId.reset(), m_file.reset(), m_listFiles.reset();
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -183,7 +193,7 @@ CKxError CContentContainer::Close()
     std::lock_guard lock(m_connectionLock);
     if (!m_db)
         return CKxError::Success();
-    m_upsertFolder.reset(), m_upsertFile.reset(), m_updateFile.reset();
+    m_upsertFolder.reset(), m_upsertFile.reset(), m_upsertFiles.reset(), m_updateFile.reset();
     m_folderId.reset(), m_file.reset(), m_listFiles.reset();
     const int result = sqlite3_close(m_db);
     CKxError closed = result == SQLITE_OK ? CKxError::Success() : Failed(result, "Failed to close the database");
@@ -267,7 +277,7 @@ CKxError CContentContainer::UpdateFileMetadata(std::string_view path, std::strin
     return CKxError::Success();
 }
 
-CKxError CContentContainer::ListFileNames(std::int64_t folderId, std::vector<std::string>& names)
+CKxError CContentContainer::ListFileNames(std::string_view folder, std::vector<std::string>& names)
 {
     std::lock_guard lock(m_connectionLock);
     names.clear();
@@ -275,7 +285,7 @@ CKxError CContentContainer::ListFileNames(std::int64_t folderId, std::vector<std
         return CKxError(KxCode::InvalidParameter, KxFormat("The database [%s] is not open", m_name.c_str()));
     sqlite3_stmt* statement = m_listFiles.get();
     SResetOnExit reset{statement};
-    sqlite3_bind_int64(statement, 1, folderId);
+    BindBytes(statement, 1, folder);
     int result;
     while ((result = sqlite3_step(statement)) == SQLITE_ROW)
         names.emplace_back(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
@@ -303,12 +313,36 @@ CKxError CContentContainer::WriteFolder(std::string_view path, std::string_view 
     return id != lastInserted ? CKxError::Success() : FolderId(path, id, nullptr);
 }
 
+CKxError CContentContainer::WriteFiles(const SFileRow* rows, int count, std::int64_t time)
+{
+    // A full group goes in one statement: the per-statement cost (cursor, halt, reset) is paid
+    // once per kFilesPerInsert files; the rest of a batch one by one.
+    const bool whole = count == kFilesPerInsert;
+    sqlite3_stmt* statement = whole ? m_upsertFiles.get() : m_upsertFile.get();
+    const int perStatement = whole ? kFilesPerInsert : 1;
+    for (int first = 0; first < count; first += perStatement) {
+        SResetOnExit reset{statement};
+        for (int row = 0; row < perStatement; ++row) {
+            const SFileRow& file = rows[first + row];
+            sqlite3_bind_int64(statement, row * 4 + 1, file.parent);
+            BindBytes(statement, row * 4 + 2, file.name);
+            BindText(statement, row * 4 + 3, file.metadata);
+            sqlite3_bind_int64(statement, row * 4 + 4, time);
+        }
+        if (const int result = sqlite3_step(statement); result != SQLITE_DONE)
+            return Failed(result, "Failed to write a file into");
+    }
+    return CKxError::Success();
+}
+
 CKxError CContentContainer::WriteEntries(const CContentBatch& batch, std::int64_t time)
 {
     // Files come folder by folder: the parent's id is looked up once per run of its files.
     std::string lastParent;
     std::int64_t lastParentId = -1;
     std::string parentMetadata;
+    SFileRow rows[kFilesPerInsert];
+    int pending = 0;
     for (const CContentBatch::SEntry& entry : batch.Entries()) {
         const std::string_view path = batch.Path(entry);
         if (entry.folder) {
@@ -329,16 +363,13 @@ CKxError CContentContainer::WriteEntries(const CContentBatch& batch, std::int64_
                                 path.data());
             lastParent.assign(parent);
         }
-        sqlite3_stmt* statement = m_upsertFile.get();
-        SResetOnExit reset{statement};
-        sqlite3_bind_int64(statement, 1, lastParentId);
-        BindBytes(statement, 2, name);
-        BindText(statement, 3, batch.Metadata(entry));
-        sqlite3_bind_int64(statement, 4, time);
-        if (const int result = sqlite3_step(statement); result != SQLITE_DONE)
-            return Failed(result, "Failed to write a file into");
+        rows[pending++] = {lastParentId, name, batch.Metadata(entry)};
+        if (pending == kFilesPerInsert) {
+            KX_RETURN_IF_ERROR(WriteFiles(rows, pending, time));
+            pending = 0;
+        }
     }
-    return CKxError::Success();
+    return WriteFiles(rows, pending, time);
 }
 
 CKxError CContentContainer::WriteBatch(const CContentBatch& batch, std::int64_t time)

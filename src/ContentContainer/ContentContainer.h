@@ -14,7 +14,8 @@
 // A database written by a scan is opened once, by one process, in exclusive locking mode with
 // a rollback journal and no sync per transaction: a killed writer leaves a database that
 // SQLite rolls back to its last committed batch; Close syncs the file. A previous database is
-// opened read-only.
+// opened read-only, also in exclusive locking mode: nothing writes it during a job, and one
+// shared lock held throughout spares a lock and a journal check per statement.
 //
 // Errors: "not found" is code 1168 (KxCode::NotFound); every other failure carries SQLite's
 // message and the database's path.
@@ -72,8 +73,9 @@ public:
     [[nodiscard]] CKxError QueryFolderId(std::string_view path, std::int64_t& id, bool* carried = nullptr);
     [[nodiscard]] CKxError QueryFile(std::string_view path, std::string& metadata);
     [[nodiscard]] CKxError UpdateFileMetadata(std::string_view path, std::string_view metadata);
-    // The names of the files of a folder that were not carried, in byte order.
-    [[nodiscard]] CKxError ListFileNames(std::int64_t folderId, std::vector<std::string>& names);
+    // The names of the files of `folder` that were not carried, in byte order: none when the
+    // folder is unknown or carried. One statement per folder.
+    [[nodiscard]] CKxError ListFileNames(std::string_view folder, std::vector<std::string>& names);
 
     // Copies what `previousDatabase` holds at and below `path` (a folder with all below it, or
     // one file) into this database, marked carried, unless this database has it already.
@@ -95,12 +97,18 @@ private:
     [[nodiscard]] CKxError WriteFolder(std::string_view path, std::string_view metadata, std::int64_t time,
                                        std::int64_t& id);
     [[nodiscard]] CKxError WriteEntries(const CContentBatch& batch, std::int64_t time);
+    struct SFileRow {
+        std::int64_t parent;
+        std::string_view name, metadata;
+    };
+    static constexpr int kFilesPerInsert = 32;
+    [[nodiscard]] CKxError WriteFiles(const SFileRow* rows, int count, std::int64_t time);
 
     std::string m_name;
     std::mutex m_connectionLock;  // guards the connection and its statements
     sqlite3* m_db = nullptr;
     bool m_writable = false;
-    StatementPtr m_upsertFolder, m_upsertFile, m_folderId, m_file, m_updateFile, m_listFiles;
+    StatementPtr m_upsertFolder, m_upsertFile, m_upsertFiles, m_folderId, m_file, m_updateFile, m_listFiles;
 };
 
 using CContentContainerPtr = std::shared_ptr<CContentContainer>;

@@ -5,6 +5,7 @@
 #include "Engine/FindFirstItem.h"
 
 #include <ctime>
+#include <utility>
 #include <unistd.h>
 
 CContentContainerBuffer::CContentContainerBuffer(CX::CContentContainerPtr container, long long jobId)
@@ -12,7 +13,7 @@ CContentContainerBuffer::CContentContainerBuffer(CX::CContentContainerPtr contai
 {
 }
 
-CContentContainerBuffer::~CContentContainerBuffer() = default;
+CContentContainerBuffer::~CContentContainerBuffer() { StopWriter(); }
 
 CKxError CContentContainerBuffer::Process(const CItemPtr& item)
 {
@@ -36,12 +37,71 @@ CKxError CContentContainerBuffer::Process(const CItemPtr& item)
         if (m_queue.Size() < kFlushThreshold)
             return CKxError::Success();
         full.Swap(m_queue);
+        TakeSpare(m_queue);
     }
     IncrementProcessedItemsCount(full.Size());
-    return Write(full);
+    return HandToWriter(std::move(full));
 }
 
-CKxError CContentContainerBuffer::Write(CX::CContentBatch& batch)
+CKxError CContentContainerBuffer::HandToWriter(CX::CContentBatch&& batch)
+{
+    std::unique_lock lock(m_writerLock);
+    m_batchWritten.wait(lock, [this] { return m_waiting.size() + (m_writing ? 1 : 0) < kMaxBatchesAtWriter; });
+    if (m_writeFailure.IsError())
+        return m_writeFailure;
+    m_waiting.push_back(std::move(batch));
+    if (!m_writer.joinable())
+        m_writer = std::thread(&CContentContainerBuffer::WriterLoop, this);
+    m_batchHanded.notify_one();
+    return CKxError::Success();
+}
+
+void CContentContainerBuffer::TakeSpare(CX::CContentBatch& empty)
+{
+    std::lock_guard lock(m_writerLock);
+    if (m_spare.empty())
+        return;
+    empty.Swap(m_spare.back());
+    m_spare.pop_back();
+}
+
+void CContentContainerBuffer::WriterLoop()
+{
+    std::unique_lock lock(m_writerLock);
+    for (;;) {
+        m_batchHanded.wait(lock, [this] { return m_stopWriter || !m_waiting.empty(); });
+        if (m_waiting.empty())
+            return;
+        CX::CContentBatch batch = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        m_writing = true;
+        lock.unlock();
+        CKxError written = Write(batch);
+        batch.Clear();
+        lock.lock();
+        m_spare.push_back(std::move(batch));
+        m_writing = false;
+        if (written.IsError() && m_writeFailure.IsSuccess())
+            m_writeFailure = std::move(written);
+        m_batchWritten.notify_all();
+    }
+}
+
+void CContentContainerBuffer::StopWriter()
+{
+    std::unique_lock lock(m_writerLock);
+    if (!m_writer.joinable())
+        return;
+    m_stopWriter = true;
+    m_batchHanded.notify_one();
+    lock.unlock();
+    m_writer.join();
+    lock.lock();
+    m_stopWriter = false;
+    m_writer = std::thread();
+}
+
+CKxError CContentContainerBuffer::Write(const CX::CContentBatch& batch)
 {
     FSLOG(4, "Flushing Items to the Database in thread [%u]", static_cast<unsigned>(::gettid()));
     KX_RETURN_IF_FAILED(m_container->WriteBatch(batch, static_cast<std::int64_t>(std::time(nullptr))),
@@ -57,5 +117,11 @@ CKxError CContentContainerBuffer::FlushItems()
         pending.Swap(m_queue);
     }
     IncrementProcessedItemsCount(pending.Size());
-    return Write(pending);
+    StopWriter();
+    CKxError written = Write(pending);
+    std::lock_guard lock(m_writerLock);
+    m_spare.clear();
+    if (m_writeFailure.IsError())
+        return std::exchange(m_writeFailure, CKxError::Success());
+    return written;
 }

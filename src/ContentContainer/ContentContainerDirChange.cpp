@@ -47,10 +47,11 @@ bool CContentContainerDirChange::Lookup(std::string_view path, EKind kind, FVBas
         record->reset();
     if (!m_open)
         return false;
-    std::int64_t id = 0;
-    bool carried = false;
-    if (kind == eFolder)
+    if (kind == eFolder) {
+        std::int64_t id = 0;
+        bool carried = false;
         return Answer(m_container.QueryFolderId(path, id, &carried), path) && !carried;
+    }
 
     const size_t slash = path.rfind('/');
     if (slash == std::string_view::npos)
@@ -62,8 +63,7 @@ bool CContentContainerDirChange::Lookup(std::string_view path, EKind kind, FVBas
         cache.instance = 0;
         cache.folder.assign(folder);
         cache.names.clear();
-        if (Answer(m_container.QueryFolderId(folder, id, &carried), folder) && !carried &&
-            !Answer(m_container.ListFileNames(id, cache.names), folder))
+        if (!Answer(m_container.ListFileNames(folder, cache.names), folder))
             cache.names.clear();
         cache.instance = m_instance;
     }

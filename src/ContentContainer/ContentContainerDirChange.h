@@ -3,9 +3,9 @@
 // the backup-type evaluator finds items that appeared with old times (moved or copied in) in
 // jobs that keep their record in a database too.
 //
-// A folder is one query. A file loads the names of its folder's files once per thread, when
-// that thread's lookups move to another folder, and answers the rest of the folder from memory:
-// the walker asks for a folder's entries one after the other. Entries carried forward answer
+// A folder is one query. A file loads the names of its folder's files (one query) once per
+// thread, when that thread's lookups move to another folder, and answers the rest of the folder
+// from memory: the walker asks for a folder's entries one after the other. Entries carried forward answer
 // "not found". The record out-parameter is never filled (the database keeps no record object).
 //
 // Thread: Lookup from any number of threads; the connection is guarded by the container's

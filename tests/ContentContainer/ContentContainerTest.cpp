@@ -260,12 +260,13 @@ TEST_F(ContentContainerTest, TheBufferWritesEveryTenThousandItemsAndOnFlush)
     for (size_t n = 0; n + 1 < CContentContainerBuffer::kFlushThreshold; ++n)
         ASSERT_TRUE(process(static_cast<int>(n)).IsSuccess());
     EXPECT_EQ(container->QueryFile("/d/f0", metadata).Code(), KxCode::NotFound);
+    // The 10,000th hands the batch to the writer thread; the next one starts a new batch.
     ASSERT_TRUE(process(9999).IsSuccess());
+    ASSERT_TRUE(process(10000).IsSuccess());
+    ASSERT_TRUE(buffer.Close().IsSuccess());
     ASSERT_TRUE(container->QueryFile("/d/f0", metadata).IsSuccess());
     EXPECT_EQ(ParseXml(metadata)["State.Collect"], "true");
     EXPECT_EQ(ParseXml(metadata)["Filesystem.FileId"], "0x00000000000000FF");
-    ASSERT_TRUE(process(10000).IsSuccess());
-    ASSERT_TRUE(buffer.Close().IsSuccess());
     ASSERT_TRUE(container->QueryFile("/d/f10000", metadata).IsSuccess());
     EXPECT_EQ(ParseXml(metadata).count("State"), 0u);
 }
