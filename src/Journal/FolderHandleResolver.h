@@ -8,9 +8,9 @@
 // entry below its old path, because those handles now name other paths.
 //
 // A folder that no longer exists (ESTALE, ENOENT, or a link count of 0) is EGone; any other
-// failure is EFailed with its errno. The environment variable FSJOURNALD_TEST_RESOLVE_ERRNO,
-// read once at construction, makes every resolution that misses the cache fail with that errno
-// number: a test hook for the unresolvable-handle break.
+// failure is EFailed with its errno. Test hook: the environment variable
+// FSJOURNALD_TEST_UNRESOLVABLE, read once at construction, names a folder whose handle then
+// fails as if the file system answered EIO, to force the unresolvable-handle break.
 //
 // Ownership: owns the mount descriptors. Thread: one thread (the daemon's loop).
 #include <cstdint>
@@ -53,5 +53,5 @@ private:
     std::unordered_map<uint64_t, std::vector<int>> m_mounts;  // fsid -> mount descriptors
     std::unordered_map<std::string, std::string> m_byHandle;  // key -> path
     std::map<std::string, std::string, std::less<>> m_byPath; // path -> key (for ForgetBelow)
-    int m_testErrno = 0;
+    std::string m_testUnresolvable;
 };

@@ -99,6 +99,17 @@ std::string ContentPath(std::string_view realPath, const SJournalRoot& root)
     return FXPath::Append(root.configured, realPath.substr(root.real.size()));
 }
 
+// Whether the process holds CAP_SYS_ADMIN (bit 21 of CapEff in /proc/self/status).
+bool HasSysAdmin()
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.starts_with("CapEff:"))
+            return (std::stoull(line.substr(7), nullptr, 16) >> 21) & 1;
+    return false;
+}
+
 bool IsStrictlyBelow(std::string_view path, std::string_view folder)
 {
     return path.size() != folder.size() && DirChangePathOrder::IsSameOrBelow(folder, path);
@@ -139,6 +150,9 @@ CKxError CJournalDaemon::Start()
     m_mountInfo = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     if (m_mountInfo < 0)
         return CKxError::FromErrno(errno, "open failed for [/proc/self/mountinfo]");
+    // Unprivileged fanotify exists, but not with file-system marks: say so before anything.
+    if (!HasSysAdmin())
+        return CKxError(EPERM, "fanotify file-system marks need CAP_SYS_ADMIN");
     KX_RETURN_IF_ERROR(Mark(std::string()));
     KX_RETURN_IF_ERROR(Listen());
     m_lastSyncMs = NowMs();

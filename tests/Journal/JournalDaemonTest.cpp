@@ -1,0 +1,223 @@
+// fsjournald end to end on a scratch instance: the folders a change journals, the causes that
+// break a journal, the stop, and the refusal without the privilege. Root only: fanotify
+// file-system marks need CAP_SYS_ADMIN.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Base/FXFile.h"
+#include "Base/FXPath.h"
+#include "Journal/JournalReader.h"
+#include "Journal/JournalSyncClient.h"
+#include "Base/ScratchFolderTest.h"
+
+namespace {
+
+const std::string kDaemon = FSWEEP_BINARY_DIR "/src/fsjournald";
+
+class JournalDaemonTest : public ScratchFolderTest {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "fanotify file-system marks need root";
+        ScratchFolderTest::SetUp();
+        m_instance = FXPath::Append(m_dir, "inst");
+        m_data = FXPath::Append(m_dir, "data");
+        m_results = FXPath::Append(m_instance, "JobResults/2/5");
+        for (const char* sub : {"inst/config/apps", "inst/run", "inst/tmp", "inst/JobManager", "inst/Log_Files",
+                                "data/a/sub", "data/b", "outside/moved"})
+            ASSERT_TRUE(FXFile::CreateDirectories(FXPath::Append(m_dir, sub)).IsSuccess());
+        Write("inst/config/apps/2:5.json", R"({"appType": 29, "subclient": {"content": [")" + m_data +
+                                               R"("], "changeJournal": true}})");
+        Write("data/a/old", "old");
+        Write("data/a/sub/f", "f");
+        ::chmod(m_dir.c_str(), 0755);
+    }
+    void TearDown() override
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (!m_dir.empty())
+            ScratchFolderTest::TearDown();
+    }
+
+    void Write(const std::string& relative, const std::string& text)
+    {
+        std::ofstream(FXPath::Append(m_dir, relative)) << text;
+    }
+    void Shell(const std::string& commands)
+    {
+        ASSERT_EQ(std::system(("cd '" + m_dir + "' && " + commands).c_str()), 0) << commands;
+    }
+
+    // Starts the daemon (as `uid` when not 0) and, unless it is expected to fail, waits for ready.
+    void StartDaemon(const std::string& env = "", uid_t uid = 0)
+    {
+        int out[2], err[2];
+        ASSERT_EQ(::pipe(out), 0);
+        ASSERT_EQ(::pipe(err), 0);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            ::setenv("FSWEEP_ROOT", m_dir.c_str(), 1);
+            if (!env.empty())
+                ::putenv(const_cast<char*>(env.c_str()));
+            if (uid != 0 && (::setgid(uid) != 0 || ::setuid(uid) != 0))
+                ::_exit(99);
+            ::execl(kDaemon.c_str(), kDaemon.c_str(), "-vm", "inst", nullptr);
+            ::_exit(98);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        m_stdout = ReadAll(out[0], uid == 0 ? "fsjournald: ready\n" : nullptr);
+        m_stderr = uid == 0 ? std::string() : ReadAll(err[0], nullptr);
+        ::close(out[0]);
+        ::close(err[0]);
+        if (uid == 0) {
+            ASSERT_EQ(m_stdout, "fsjournald: ready\n");
+        }
+    }
+    // Reads `fd` until `until` was read, or to its end.
+    static std::string ReadAll(int fd, const char* until)
+    {
+        std::string text;
+        char buffer[256];
+        pollfd p{fd, POLLIN, 0};
+        while ((!until || text != until) && ::poll(&p, 1, 20000) > 0) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        return text;
+    }
+    int StopDaemon(int signal = SIGTERM)
+    {
+        int status = -1;
+        ::kill(m_pid, signal);
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return status;
+    }
+
+    SJournalSyncPoint Sync()
+    {
+        SJournalSyncPoint point;
+        EXPECT_TRUE(CJournalSyncClient::Sync(m_instance, m_results, 5000, point).IsSuccess());
+        return point;
+    }
+    // The lines of the journal between two sync points: "d <path>" and "l <path>", relative to m_dir.
+    std::set<std::string> Lines(uint64_t from, uint64_t to)
+    {
+        SJournalSpan span;
+        CKxError e = CJournalReader::Read(FXPath::Append(m_results, "ChangeJournal.jnl"), from, to, span);
+        EXPECT_TRUE(e.IsSuccess()) << e.AsString();
+        std::set<std::string> lines;
+        for (const auto& [kind, paths] : {std::pair{"d ", &span.folders}, std::pair{"l ", &span.links}})
+            for (const std::string& path : *paths)
+                lines.insert(kind + path.substr(m_dir.size() + 1));
+        return lines;
+    }
+
+    std::string m_instance, m_data, m_results, m_stdout, m_stderr;
+    pid_t m_pid = -1;
+};
+
+TEST_F(JournalDaemonTest, ChangesJournalTheirFoldersUntilTheStop)
+{
+    StartDaemon();
+    const SJournalSyncPoint start = Sync();
+    ASSERT_EQ(start.state, SJournalSyncPoint::Ok) << start.cause;
+    EXPECT_EQ(Lines(0, start.offset), std::set<std::string>{});
+
+    Shell("echo new > data/a/new && echo more >> data/a/old && chmod 600 data/b && mkdir data/b/made"
+          " && touch data/a/sub/f && chmod 700 data/a/sub && mv data/a/old data/b/renamed && ln data/b/renamed data/a/link"
+          " && rm data/a/new && echo outside > outside/x && mv outside/moved data/b/ && touch data/b/moved/y");
+    const SJournalSyncPoint first = Sync();
+    ASSERT_EQ(first.state, SJournalSyncPoint::Ok) << first.cause;
+    EXPECT_EQ(first.runId, start.runId);
+    EXPECT_EQ(Lines(start.offset, first.offset), (std::set<std::string>{"d data", "d data/a", "d data/a/sub", "d data/b",
+                                                                        "d data/b/moved", "l data/a/link"}));
+
+    // A folder moved after its path was known is journaled under its new path; a folder removed
+    // with its files is journaled where it was held (its own line only if it was still there
+    // when the daemon read the events).
+    Shell("mv data/b/moved data/a/ && touch data/a/moved/x && chmod 711 data/b/made && rm -rf data/a/sub");
+    const SJournalSyncPoint second = Sync();
+    ASSERT_EQ(second.state, SJournalSyncPoint::Ok) << second.cause;
+    std::set<std::string> lines = Lines(first.offset, second.offset);
+    lines.erase("d data/a/sub");
+    EXPECT_EQ(lines, (std::set<std::string>{"d data/a", "d data/a/moved", "d data/b"}));
+
+    EXPECT_EQ(StopDaemon(), 0);
+    SJournalSpan span;
+    ASSERT_TRUE(CJournalReader::Read(FXPath::Append(m_results, "ChangeJournal.jnl"), second.offset,
+                                     CJournalReader::kToEnd, span).IsSuccess());
+    EXPECT_TRUE(span.ended && span.folders.empty() && !span.broken);
+    EXPECT_EQ(Sync().state, SJournalSyncPoint::NotRunning);
+}
+
+TEST_F(JournalDaemonTest, EachBreakIsAnsweredWithItsCauseAndANewSequence)
+{
+    const struct {
+        const char* name;
+        const char* env;
+        bool stopped;  // the daemon does not read while the changes are made
+        const char* changes;
+        const char* cause;
+    } cases[] = {
+        {"overflow", "", true, "mkdir data/many && cd data/many && seq 1 20000 | xargs touch", "event queue overflowed"},
+        {"mount", "", false, "mount -t tmpfs none outside/moved && umount outside/moved", "mount table changed"},
+        {"root moved", "", false, "mv data data2 && mkdir data", "content root moved or deleted"},
+        {"unresolvable", "FSJOURNALD_TEST_UNRESOLVABLE=", false, "mkdir data/a/new && touch data/a/new/x",
+         "folder handle could not be resolved: Input/output error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartDaemon(c.env + (c.env[0] ? m_data + "/a/new" : std::string()));
+        const SJournalSyncPoint before = Sync();
+        ASSERT_EQ(before.state, SJournalSyncPoint::Ok) << before.cause;
+        if (c.stopped)
+            ::kill(m_pid, SIGSTOP);
+        Shell(c.changes);
+        if (c.stopped)
+            ::kill(m_pid, SIGCONT);
+        const SJournalSyncPoint broken = Sync();
+        EXPECT_EQ(broken.state, SJournalSyncPoint::Broken);
+        EXPECT_EQ(broken.cause, c.cause);
+        EXPECT_EQ(broken.sequence, before.sequence + 1);
+        SJournalSpan span;
+        ASSERT_TRUE(CJournalReader::Read(FXPath::Append(m_results, "ChangeJournal.jnl"), broken.offset, broken.offset,
+                                         span).IsSuccess());
+        EXPECT_EQ(span.sequence, broken.sequence);
+        EXPECT_EQ(span.headerEnd, broken.offset);
+        EXPECT_EQ(StopDaemon(), 0);
+        Shell("if [ -d data2 ]; then rm -rf data && mv data2 data; fi");
+    }
+}
+
+TEST_F(JournalDaemonTest, WithoutThePrivilegeItSaysSoAndExits)
+{
+    StartDaemon("", 65534);
+    int status = -1;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(m_stderr, "fsjournald: fanotify is not permitted (needs CAP_SYS_ADMIN): change journals are off, scans walk\n");
+    EXPECT_EQ(m_stdout, "");
+}
+
+}  // namespace
