@@ -9,8 +9,8 @@
 
 CFolderHandleResolver::CFolderHandleResolver()
 {
-    if (const char* hook = std::getenv("FSJOURNALD_TEST_UNRESOLVABLE"))
-        m_testUnresolvable = hook;
+    if (const char* hook = std::getenv("FSJOURNALD_TEST_RESOLVE_ERRNO"))
+        m_testErrno = std::atoi(hook);
 }
 
 CFolderHandleResolver::~CFolderHandleResolver()
@@ -54,6 +54,10 @@ CFolderHandleResolver::EResult CFolderHandleResolver::Resolve(uint64_t fsid, con
         path = hit->second;
         return EResolved;
     }
+    if (m_testErrno != 0) {
+        error = m_testErrno;
+        return EFailed;
+    }
     const int fd = Open(fsid, handle);
     if (fd < 0) {
         error = errno;
@@ -71,10 +75,6 @@ CFolderHandleResolver::EResult CFolderHandleResolver::Resolve(uint64_t fsid, con
     if (st.st_nlink == 0 || static_cast<size_t>(n) >= resolved.size() || resolved[0] != '/')
         return EGone;  // removed while still open elsewhere, or not reachable from our root
     resolved.resize(static_cast<size_t>(n));
-    if (!m_testUnresolvable.empty() && resolved == m_testUnresolvable) {
-        error = EIO;
-        return EFailed;
-    }
     if (m_byHandle.size() >= kMaxEntries)
         ForgetAll();
     if (const auto [slot, added] = m_byPath.try_emplace(resolved, key); !added) {

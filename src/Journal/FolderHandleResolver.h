@@ -9,8 +9,8 @@
 //
 // A folder that no longer exists (ESTALE, ENOENT, or a link count of 0) is EGone; any other
 // failure is EFailed with its errno. Test hook: the environment variable
-// FSJOURNALD_TEST_UNRESOLVABLE, read once at construction, names a folder whose handle then
-// fails as if the file system answered EIO, to force the unresolvable-handle break.
+// FSJOURNALD_TEST_RESOLVE_ERRNO, read once at construction, makes every resolution that misses
+// the cache fail with that errno number, to force the unresolvable-handle break.
 //
 // Ownership: owns the mount descriptors. Thread: one thread (the daemon's loop).
 #include <cstdint>
@@ -53,5 +53,5 @@ private:
     std::unordered_map<uint64_t, std::vector<int>> m_mounts;  // fsid -> mount descriptors
     std::unordered_map<std::string, std::string> m_byHandle;  // key -> path
     std::map<std::string, std::string, std::less<>> m_byPath; // path -> key (for ForgetBelow)
-    std::string m_testUnresolvable;
+    int m_testErrno = 0;
 };

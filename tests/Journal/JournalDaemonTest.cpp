@@ -181,14 +181,15 @@ TEST_F(JournalDaemonTest, EachBreakIsAnsweredWithItsCauseAndANewSequence)
         {"overflow", "", true, "mkdir data/many && cd data/many && seq 1 20000 | xargs touch", "event queue overflowed"},
         {"mount", "", false, "mount -t tmpfs none outside/moved && umount outside/moved", "mount table changed"},
         {"root moved", "", false, "mv data data2 && mkdir data", "content root moved or deleted"},
-        {"unresolvable", "FSJOURNALD_TEST_UNRESOLVABLE=", false, "mkdir data/a/new && touch data/a/new/x",
+        // Every folder not resolved before fails: the journal may already be broken at the first sync.
+        {"unresolvable", "FSJOURNALD_TEST_RESOLVE_ERRNO=5", false, "mkdir data/a/new && touch data/a/new/x",
          "folder handle could not be resolved: Input/output error"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        StartDaemon(c.env + (c.env[0] ? m_data + "/a/new" : std::string()));
+        StartDaemon(c.env);
         const SJournalSyncPoint before = Sync();
-        ASSERT_EQ(before.state, SJournalSyncPoint::Ok) << before.cause;
+        ASSERT_TRUE(before.state == SJournalSyncPoint::Ok || (c.env[0] && before.state == SJournalSyncPoint::Broken));
         if (c.stopped)
             ::kill(m_pid, SIGSTOP);
         Shell(c.changes);
