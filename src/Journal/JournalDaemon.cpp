@@ -379,6 +379,7 @@ CKxError CJournalDaemon::DrainEvents()
 
 void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
 {
+    ++m_events;
     if (event.fd >= 0)
         ::close(event.fd);
     if (event.vers != FANOTIFY_METADATA_VERSION)
@@ -636,5 +637,6 @@ CKxError CJournalDaemon::Stop()
         journal->writer.AddEnd();
     KX_RETURN_IF_ERROR(FlushAll());
     KX_RETURN_IF_ERROR(SyncAll());
+    Say("stopped after " + std::to_string(m_events) + " events");
     return drained;
 }

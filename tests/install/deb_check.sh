@@ -24,7 +24,10 @@ ldd "$fsweep" | grep "libFileScan.so => $root/usr/" >/dev/null || fail "fsweep d
 "$fsweep" --version | grep -Ex 'fsweep [0-9]+\.[0-9.]+' >/dev/null || fail "fsweep --version"
 "$fsweep" -h | grep -- '-vm <instance>' >/dev/null || fail "fsweep -h"
 "$fsbackup" -h | grep -- '-stopAfter' >/dev/null || fail "fsbackup -h"
-for page in man8/fsweep.8 man8/fsbackup.8 man5/fsweep-instance.5; do
+"$root/usr/sbin/fsjournald" -h | grep -- '-vm <instance>' >/dev/null || fail "fsjournald -h"
+grep -x "ExecStart=fsjournald -vm %i" "$root/usr/lib/systemd/system/fsjournald@.service" >/dev/null ||
+    fail "the fsjournald unit is not installed"
+for page in man8/fsweep.8 man8/fsbackup.8 man8/fsjournald.8 man5/fsweep-instance.5; do
     file="$root/usr/share/man/$page"
     [[ -f "$file" ]] || fail "$page not installed"
     warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 >/dev/null)"
