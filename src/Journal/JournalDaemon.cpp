@@ -24,6 +24,7 @@
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
 #include "Base/FileNameEscaping.h"
+#include "Base/MountTable.h"
 #include "Journal/JournalFormat.h"
 
 namespace {
@@ -60,35 +61,44 @@ uint64_t FsidOf(const fsid_t& fsid)
     return value;
 }
 
-// Mount points of /proc/self/mountinfo (octal escapes decoded).
-std::vector<std::string> MountPoints()
+// Marks the file system holding the folder `path` (opened without following a link, the mark
+// and the handle taken through the descriptor), once per file system; adds its id to `fsids`
+// and, with `rootKeys`, the folder's handle key. Answers why it cannot, or "".
+std::string MarkFileSystem(int fan, const std::string& path, CFolderHandleResolver& resolver,
+                           std::unordered_map<uint64_t, bool>& marked, std::vector<uint64_t>& fsids,
+                           std::vector<std::string>* rootKeys)
 {
-    std::vector<std::string> points;
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t start = 0;  // the fifth field is the mount point
-        for (int field = 0; field < 4 && start != std::string::npos; ++field)
-            if ((start = line.find(' ', start)) != std::string::npos)
-                ++start;
-        if (start == std::string::npos)
-            continue;
-        const std::string raw = line.substr(start, line.find(' ', start) - start);
-        std::string point;
-        for (size_t i = 0; i < raw.size(); ++i) {
-            const bool octal = raw[i] == '\\' && i + 4 <= raw.size() &&
-                               std::all_of(raw.begin() + i + 1, raw.begin() + i + 4,
-                                           [](char c) { return c >= '0' && c <= '7'; });
-            if (octal) {
-                point += static_cast<char>((raw[i + 1] - '0') * 64 + (raw[i + 2] - '0') * 8 + (raw[i + 3] - '0'));
-                i += 3;
-            } else {
-                point += raw[i];
-            }
-        }
-        points.push_back(std::move(point));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct statfs sfs {};
+    if (fd < 0 || ::fstatfs(fd, &sfs) != 0) {
+        const std::string why = "[" + path + "] cannot be opened: " + std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return why;
     }
-    return points;
+    const uint64_t fsid = FsidOf(sfs.f_fsid);
+    if (rootKeys) {
+        struct {
+            file_handle head;
+            unsigned char bytes[MAX_HANDLE_SZ];
+        } handle {};
+        handle.head.handle_bytes = MAX_HANDLE_SZ;
+        int mountId = 0;
+        if (::name_to_handle_at(fd, "", &handle.head, &mountId, AT_EMPTY_PATH) == 0)
+            rootKeys->push_back(CFolderHandleResolver::Key(fsid, handle.head));
+    }
+    const auto [slot, added] = marked.try_emplace(fsid, false);
+    if (added && ::fanotify_mark(fan, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kEvents, fd, nullptr) == 0) {
+        slot->second = true;
+        resolver.AddMount(fsid, fd);  // kept: the resolver opens handles through it
+    } else {
+        const int err = errno;
+        ::close(fd);
+        if (!slot->second)
+            return "[" + path + "]: the file system cannot be watched" + (added ? std::string(": ") + std::strerror(err) : "");
+    }
+    fsids.push_back(fsid);
+    return std::string();
 }
 
 // `realPath` (at or below the root's real path, or its parent) as the content names it.
@@ -167,60 +177,33 @@ CKxError CJournalDaemon::Mark(const std::string& brokenCause)
     for (const std::string& line : refused)
         Say("no change journal for " + line + ": its scans walk");
 
+    std::string mountText;
+    KX_RETURN_IF_ERROR(FXFile::ReadWholeFile(CMountTable::kPath, mountText));
+    const std::vector<SMountEntry> mounts = CMountTable::Parse(mountText);
     const int fan = ::fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_REPORT_DFID_NAME,
                                     O_RDONLY | O_LARGEFILE);
     if (fan < 0)
         return CKxError::FromErrno(errno, "fanotify_init failed");
     auto resolver = std::make_unique<CFolderHandleResolver>();
     std::unordered_map<uint64_t, bool> marked;  // fsid -> marked (false: marking failed)
-    const std::vector<std::string> mounts = MountPoints();
     std::vector<std::unique_ptr<SJournal>> journals;
     for (SJournalTarget& target : targets) {
         auto journal = std::make_unique<SJournal>();
         std::string why;
         for (const SJournalRoot& root : target.roots) {
+            // The root's own file system, and those mounted below it that a scan enters.
             std::vector<std::string> paths{root.real};
-            for (const std::string& point : mounts)
-                if (IsStrictlyBelow(point, root.real))
-                    paths.push_back(point);
+            for (const SMountEntry& mount : mounts)
+                if (IsStrictlyBelow(mount.mountPoint, root.real) && !CMountTable::IsSkippedType(mount.fsType))
+                    paths.push_back(mount.mountPoint);
             for (const std::string& path : paths) {
-                struct statfs sfs {};
-                if (::statfs(path.c_str(), &sfs) != 0) {
-                    why = "[" + path + "]: statfs failed: " + std::strerror(errno);
-                    break;
-                }
-                const uint64_t fsid = FsidOf(sfs.f_fsid);
-                auto [slot, added] = marked.try_emplace(fsid, false);
-                if (added) {
-                    const int mountFd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                    if (mountFd >= 0 && ::fanotify_mark(fan, FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kEvents, AT_FDCWD,
-                                                        path.c_str()) == 0) {
-                        slot->second = true;
-                        resolver->AddMount(fsid, mountFd);
-                    } else {
-                        why = "[" + path + "]: the file system cannot be watched: " + std::strerror(errno);
-                        if (mountFd >= 0)
-                            ::close(mountFd);
-                    }
-                }
-                if (!slot->second && why.empty())
-                    why = "[" + path + "]: the file system cannot be watched";
+                why = MarkFileSystem(fan, path, *resolver, marked, journal->fsids,
+                                     path == root.real ? &journal->rootKeys : nullptr);
                 if (!why.empty())
                     break;
-                journal->fsids.push_back(fsid);
             }
             if (!why.empty())
                 break;
-            struct {
-                file_handle head;
-                unsigned char bytes[MAX_HANDLE_SZ];
-            } handle {};
-            handle.head.handle_bytes = MAX_HANDLE_SZ;
-            int mountId = 0;
-            struct statfs sfs {};
-            if (::name_to_handle_at(AT_FDCWD, root.real.c_str(), &handle.head, &mountId, 0) == 0 &&
-                ::statfs(root.real.c_str(), &sfs) == 0)
-                journal->rootKeys.push_back(CFolderHandleResolver::Key(FsidOf(sfs.f_fsid), handle.head));
         }
         if (!why.empty()) {
             Say("no change journal for " + target.application + ": " + why + ": its scans walk");

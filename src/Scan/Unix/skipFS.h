@@ -2,12 +2,8 @@
 // skipFS: the mounted file systems as the scan sees them (the kernel's mount table,
 // "/proc/self/mountinfo"), and which file-system types a scan never enters.
 //
-// Skipped types are those whose content is not data of this machine that a restore could
-// bring back: kernel and process views (proc, sysfs, cgroup, debugfs, ...), device nodes made
-// at boot (devtmpfs, devpts), memory-backed file systems that are empty after a restart
-// (tmpfs, ramfs), automounter stubs and desktop bridges onto other storage. docs/consumers.md
-// lists them with the reason. A skipped type is still walked when the scanned volume itself is
-// of that type (the caller compares with the volume's own type).
+// Skipped types are CMountTable's. A skipped type is still walked when the scanned volume itself
+// is of that type (the caller compares with the volume's own type).
 //
 // Lookups find the mount of a path by its device: the entry whose device equals the path's
 // st_dev (the innermost such mount point when several show the same device), else, for file
@@ -18,6 +14,7 @@
 // Ownership: the Unix callback keeps one per job and shares it with the chains it builds.
 // Thread: every member may be called from any thread; m_tableLock guards the table.
 #include "Base/KxError.h"
+#include "Base/MountTable.h"
 
 #include <cstdint>
 #include <mutex>
@@ -25,13 +22,6 @@
 #include <string_view>
 #include <vector>
 #include <sys/stat.h>
-
-struct SMountEntry {
-    std::uint64_t device = 0;  // makedev(major, minor) of the mount
-    std::string mountPoint;
-    std::string fsType;
-    std::string source;  // the mounted device or the file system's own name ("tmpfs", "host:/export")
-};
 
 class skipFS {
 public:
@@ -55,9 +45,8 @@ public:
     // as one volume.
     [[nodiscard]] CKxError GetVolumeName(const std::string& path, std::string& name);
 
-    static bool IsSkippedType(std::string_view fsType);
-    // Parses mountinfo text; malformed lines are left out.
-    static std::vector<SMountEntry> ParseMountTable(const std::string& text);
+    static bool IsSkippedType(std::string_view fsType) { return CMountTable::IsSkippedType(fsType); }
+    static std::vector<SMountEntry> ParseMountTable(const std::string& text) { return CMountTable::Parse(text); }
 
 private:
     [[nodiscard]] CKxError LoadLocked();
