@@ -24,6 +24,7 @@
 #include "Base/TimeStamp.h"
 #include "CollectFile/IDirChange.h"
 #include "Engine/ContentMapperAPI.h"
+#include "Engine/FolderReadPlan.h"
 #include "Engine/ScannerCallback.h"
 #include "Scan/OutputResources.h"
 
@@ -234,6 +235,9 @@ public:
     // The previous job's directory-change record the evaluators look items up in; set by the
     // job's preparation before the walk (none for a full job), dropped by the clean-up.
     void SetPreviousDirChangeInterface(IDirChangePtr previous) { m_previousDirChange = std::move(previous); }
+    // The folders the walk reads (an incremental that trusts the change journal); null: all.
+    void SetFolderReadPlan(std::shared_ptr<CFolderReadPlan> plan) { m_folderReadPlan = std::move(plan); }
+    CFolderReadPlan* GetFolderReadPlan() override { return m_folderReadPlan.get(); }
     const IDirChangePtr& GetPreviousDirChangeInterface() const { return m_previousDirChange; }
     void CleanupPreviousDirChangeInterface() { m_previousDirChange.reset(); }
     // With max-ctime tracking on, wraps `head` in a CMaxFileCTimeConsumer; otherwise leaves it.
@@ -301,6 +305,7 @@ protected:
     std::shared_ptr<CPostProcessingOptions> m_postProcessingOptions;
     CBagPtr m_bag;
     IDirChangePtr m_previousDirChange;
+    std::shared_ptr<CFolderReadPlan> m_folderReadPlan;
     std::string m_previousDirChangePath;
     std::string m_referenceDirChangePath;
     bool m_ignoreFullOnlyItems = false;

@@ -20,6 +20,10 @@
 #include "Scan/FileSystemPostProcessResultFolder.h"
 #include "Scan/IPostProcessDirChange.h"
 #include "Scan/IncrementalDirChange.h"
+#include "Scan/ChangeJournalScan.h"
+#include "Scan/JournalFolderPlan.h"
+#include "Journal/JournalSyncClient.h"
+#include "Agent/InstancePaths.h"
 #include "Scan/JobAliveReporter.h"
 #include "Scan/PostProcessCollectFiles.h"
 #include "Scan/ProcessCommitFiles.h"
@@ -617,6 +621,7 @@ CKxError CScanJobFileSystem::Prepare()
 
     KX_RETURN_IF_FAILED(Prepare_TrueUpBrowseIndex(), "TrueUp index browse failed.");
     KX_RETURN_IF_ERROR(PrepareDirChange(*bag));
+    KX_RETURN_IF_ERROR(Prepare_ChangeJournal());
 
     KX_RETURN_IF_ERROR(m_private->Prepare_NativeSnap());
     if (bag->GetBool(Id::idAutoMountRequired))
@@ -669,6 +674,26 @@ CKxError CScanJobFileSystem::PrepareDirChange(const CBag& bag)
     // A non-full job always asks the record: without a previous file nothing is known, so
     // every item that time stamps would leave behind is taken as new.
     m_callback->SetPreviousDirChangeInterface(full ? nullptr : IncrementalDirChange::GetDirChangeInterface());
+    return CKxError::Success();
+}
+
+CKxError CScanJobFileSystem::Prepare_ChangeJournal()
+{
+    if (!m_callback || !m_subclientContent || !m_subclientContent->GetSubclient() ||
+        !m_subclientContent->GetSubclient()->Data().changeJournal)
+        return CKxError::Success();
+    CChangeJournalScan::SJob job;
+    job.instanceFolder = CInstancePaths::InstanceFolder();
+    job.resultsFolder = m_subclientResultsFolder;
+    if (m_subclientContent->GetApplicationId())
+        job.configPath = m_subclientContent->GetApplicationId()->getConfigPath();
+    job.full = m_backupType == kFullBackup;
+    job.index = m_dirChangeIndex;
+    job.previousRecordPath = m_callback->GetReferenceDirChangePath();
+    m_changeJournal = std::make_unique<CChangeJournalScan>();
+    KX_RETURN_IF_FAILED(m_changeJournal->Begin(job, CJournalSyncClient::kDefaultTimeoutMs),
+                        "Failed to consult the change journal");
+    m_callback->SetFolderReadPlan(m_changeJournal->Plan());
     return CKxError::Success();
 }
 
@@ -1748,6 +1773,8 @@ CKxError CScanJobFileSystem::Cleanup_CloseDirchange()
                 KX_RETURN_IF_ERROR(record->CloseFile());
     // The file keeps its temporary name: the backup phase puts it in place once it succeeded.
     KX_RETURN_IF_ERROR(IncrementalDirChange::Close());
+    if (m_changeJournal && m_dirChangeIndex && m_fileNameFactory)
+        KX_RETURN_IF_ERROR(m_changeJournal->Store(*m_dirChangeIndex, m_fileNameFactory->ScanFailedItemsCollect()));
     return CKxError::Success();
 }
 

@@ -40,6 +40,7 @@
 
 class CScanJobFileSystemPrivate;
 class CSubclientContent;
+class CChangeJournalScan;
 class CJobAliveReporter;
 class CScanProgress;
 class CBackupJobClient;
@@ -228,9 +229,12 @@ protected:
     // reference is always "DCTot.zvf"), and the lookup the evaluators get. A missing or
     // unreadable previous record is logged and treated as absent.
     [[nodiscard]] virtual CKxError PrepareDirChange(const CBag& bag);
+    // With the subclient's change journal: asks the daemon for its point and plans the walk.
+    [[nodiscard]] CKxError Prepare_ChangeJournal();
 
     std::shared_ptr<CScanJobFileSystemPrivate> m_private;
     std::shared_ptr<CSubclientContent> m_subclientContent;
+    std::unique_ptr<CChangeJournalScan> m_changeJournal;
     CWorkUnitManagerPtr m_workUnitManager;
     CCommandLineArgumentsPtr m_args;
 

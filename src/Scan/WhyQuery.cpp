@@ -12,6 +12,8 @@
 #include "Engine/FindFirstItem.h"
 #include "Scan/BackupJobTypeEvaluator.h"
 #include "Scan/ResultsFolderLists.h"
+#include "Scan/ChangeJournalPoints.h"
+#include "Scan/ChangeJournalScan.h"
 #include "Scan/SubclientContent.h"
 #include "Scan/Unix/skipFS.h"
 
@@ -74,6 +76,7 @@ CKxError CWhyQuery::Load()
     m_record = std::make_shared<CPathCacheFlatFileIndex>();
     if (m_record->SetPreviousBackingFile(FXPath::Append(m_resultsFolder, "DCInc.zvf"), nullptr).IsError())
         m_record.reset();  // no backup took the subclient yet: the next job takes everything
+    LoadLastIncremental();
     if (m_options.jobId)
         KX_RETURN_IF_ERROR(LoadJob(*m_options.jobId));
     return CKxError::Success();
@@ -151,7 +154,7 @@ std::string CWhyQuery::Explain(const std::string& path)
         answer = errno == ENOENT ? "does not exist" : std::string("cannot be read: ") + std::strerror(errno);
     else
         answer = Decide(path, status);
-    return path + ": " + answer + JobFacts(path);
+    return path + ": " + answer + JobFacts(path) + m_lastIncremental;
 }
 
 std::string CWhyQuery::Decide(const std::string& path, const struct stat& status)
@@ -199,6 +202,19 @@ std::string CWhyQuery::Decide(const std::string& path, const struct stat& status
     const char* which = status.st_mtim.tv_sec >= m_referenceTime ? "changed (modification time)"
                                                                  : "changed (change time)";
     return std::string(which) + ": " + times + exception;
+}
+
+void CWhyQuery::LoadLastIncremental()
+{
+    std::vector<SChangeJournalPoint> points;
+    if (CChangeJournalPoints::Load(CChangeJournalScan::PointsPath(m_resultsFolder), points).IsError())
+        return;
+    for (auto it = points.rbegin(); it != points.rend(); ++it)
+        if (!it->full) {
+            m_lastIncremental = it->journal ? "; the last incremental found its items by the journal"
+                                            : "; the last incremental found its items by a walk (" + it->cause + ")";
+            return;
+        }
 }
 
 std::string CWhyQuery::JobFacts(const std::string& path) const

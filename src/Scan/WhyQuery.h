@@ -53,6 +53,9 @@ private:
     [[nodiscard]] CKxError LoadJob(long long jobId);
     std::string Decide(const std::string& path, const struct stat& status);
     std::string JobFacts(const std::string& path) const;
+    // How the subclient's last incremental found its items, from the stored journal points
+    // (subclients that keep a change journal).
+    void LoadLastIncremental();
 
     SOptions m_options;
     unsigned long long m_orbundId = 0;
@@ -69,5 +72,6 @@ private:
     std::map<std::string, int> m_backupFailed;     // errno
     std::map<std::string, int> m_scanFailed;       // error code
     std::map<std::string, int> m_collectFile;      // collect file number
+    std::string m_lastIncremental;  // "; the last incremental found its items by ..." or empty
     bool m_jobFilesHere = false;  // the results folder holds the job's collect files
 };
