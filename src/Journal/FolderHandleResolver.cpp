@@ -22,12 +22,11 @@ CFolderHandleResolver::~CFolderHandleResolver()
 
 void CFolderHandleResolver::AddMount(uint64_t fsid, int mountFd) { m_mounts[fsid].push_back(mountFd); }
 
-std::string CFolderHandleResolver::Key(uint64_t fsid, const struct file_handle& handle)
+void CFolderHandleResolver::Key(uint64_t fsid, const struct file_handle& handle, std::string& key)
 {
-    std::string key(reinterpret_cast<const char*>(&fsid), sizeof fsid);
+    key.assign(reinterpret_cast<const char*>(&fsid), sizeof fsid);
     key.append(reinterpret_cast<const char*>(&handle.handle_type), sizeof handle.handle_type);
     key.append(reinterpret_cast<const char*>(handle.f_handle), handle.handle_bytes);
-    return key;
 }
 
 int CFolderHandleResolver::Open(uint64_t fsid, const struct file_handle& handle) const
@@ -49,8 +48,8 @@ int CFolderHandleResolver::Open(uint64_t fsid, const struct file_handle& handle)
 CFolderHandleResolver::EResult CFolderHandleResolver::Resolve(uint64_t fsid, const struct file_handle& handle,
                                                               std::string_view& path, int& error)
 {
-    std::string key = Key(fsid, handle);
-    if (const auto hit = m_byHandle.find(key); hit != m_byHandle.end()) {
+    Key(fsid, handle, m_key);
+    if (const auto hit = m_byHandle.find(m_key); hit != m_byHandle.end()) {
         path = hit->second;
         return EResolved;
     }
@@ -77,11 +76,11 @@ CFolderHandleResolver::EResult CFolderHandleResolver::Resolve(uint64_t fsid, con
     resolved.resize(static_cast<size_t>(n));
     if (m_byHandle.size() >= kMaxEntries)
         ForgetAll();
-    if (const auto [slot, added] = m_byPath.try_emplace(resolved, key); !added) {
+    if (const auto [slot, added] = m_byPath.try_emplace(resolved, m_key); !added) {
         m_byHandle.erase(slot->second);  // an older folder that had this path is gone
-        slot->second = key;
+        slot->second = m_key;
     }
-    const auto [it, inserted] = m_byHandle.emplace(std::move(key), std::move(resolved));
+    const auto [it, inserted] = m_byHandle.emplace(m_key, std::move(resolved));
     path = it->second;
     return EResolved;
 }

@@ -45,13 +45,14 @@ public:
     void ForgetBelow(std::string_view path);
     void ForgetAll();
     size_t Size() const { return m_byHandle.size(); }
-    // The cache key of a handle: its file system, type and bytes.
-    static std::string Key(uint64_t fsid, const struct file_handle& handle);
+    // The cache key of a handle: its file system, type and bytes (into `key`, replacing it).
+    static void Key(uint64_t fsid, const struct file_handle& handle, std::string& key);
 
 private:
 
     std::unordered_map<uint64_t, std::vector<int>> m_mounts;  // fsid -> mount descriptors
     std::unordered_map<std::string, std::string> m_byHandle;  // key -> path
     std::map<std::string, std::string, std::less<>> m_byPath; // path -> key (for ForgetBelow)
+    std::string m_key;  // the look-up key, kept so that a hit allocates nothing
     int m_testErrno = 0;
 };

@@ -81,7 +81,9 @@ private:
     int m_listener = -1;
     std::string m_socketPath;
     std::vector<SClient> m_clients;
+    std::vector<char> m_eventBuffer;
     uint64_t m_events = 0;  // read since the start, told at the stop
     int64_t m_lastSyncMs = 0;
+    int64_t m_nextEventReadMs = 0;  // the queue is read again from then on
     bool m_unsynced = false;
 };
