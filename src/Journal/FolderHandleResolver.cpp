@@ -57,7 +57,13 @@ CFolderHandleResolver::EResult CFolderHandleResolver::Resolve(uint64_t fsid, con
         error = m_testErrno;
         return EFailed;
     }
-    const int fd = Open(fsid, handle);
+    int fd = Open(fsid, handle);
+    // A kernel allocation that failed under memory pressure is worth two more tries before the
+    // journals on this file system are given up.
+    for (int retry = 0; fd < 0 && errno == ENOMEM && retry < 2; ++retry) {
+        ::usleep(2000);
+        fd = Open(fsid, handle);
+    }
     if (fd < 0) {
         error = errno;
         return error == ESTALE || error == ENOENT ? EGone : EFailed;
