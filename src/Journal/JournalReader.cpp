@@ -89,8 +89,10 @@ bool HasControlByte(std::string_view line)
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
-bool ReadHeader(std::string_view first, std::string_view second, SJournalSpan& out, std::string& what)
+// Checks the two header lines; on failure `what` says why and `line` which line it was.
+bool ReadHeader(std::string_view first, std::string_view second, SJournalSpan& out, std::string& what, uint64_t& line)
 {
+    line = 1;
     constexpr std::string_view kMagic = "fsjournal ";
     if (first.substr(0, kMagic.size()) != kMagic) {
         what = "not a change journal (no \"fsjournal\" header)";
@@ -115,6 +117,7 @@ bool ReadHeader(std::string_view first, std::string_view second, SJournalSpan& o
         return false;
     }
     out.runId = rest.substr(0, blank2);
+    line = 2;
     constexpr std::string_view kSince = "complete-since ";
     uint64_t since = 0;
     if (second.substr(0, kSince.size()) != kSince || !JournalFormat::ParseDecimal(second.substr(kSince.size()), since) ||
@@ -188,8 +191,9 @@ CKxError CJournalReader::Read(const std::string& journalPath, uint64_t fromOffse
         if (!more)
             return source.Damaged(2, "no \"complete-since\" line");
         std::string what;
-        if (!ReadHeader(firstLine, second, out, what))
-            return source.Damaged(what.find("second") != std::string::npos ? 2 : 1, what);
+        uint64_t badLine = 0;
+        if (!ReadHeader(firstLine, second, out, what, badLine))
+            return source.Damaged(badLine, what);
         out.headerEnd = source.Offset();
         if (fromOffset == 0)
             fromOffset = out.headerEnd;

@@ -177,7 +177,9 @@ TEST_F(JournalDaemonTest, EachBreakIsAnsweredWithItsCauseAndANewSequence)
         bool stopped;  // the daemon does not read while the changes are made
         const char* changes;
         const char* cause;
+        int signal = 0;  // sent after the changes
     } cases[] = {
+        {"reload", "", false, "true", "configuration re-read", SIGHUP},
         {"overflow", "", true, "mkdir data/many && cd data/many && seq 1 20000 | xargs touch", "event queue overflowed"},
         {"mount", "", false, "mount -t tmpfs none outside/moved && umount outside/moved", "mount table changed"},
         {"root moved", "", false, "mv data data2 && mkdir data", "content root moved or deleted"},
@@ -195,6 +197,8 @@ TEST_F(JournalDaemonTest, EachBreakIsAnsweredWithItsCauseAndANewSequence)
         Shell(c.changes);
         if (c.stopped)
             ::kill(m_pid, SIGCONT);
+        if (c.signal)
+            ::kill(m_pid, c.signal);
         const SJournalSyncPoint broken = Sync();
         EXPECT_EQ(broken.state, SJournalSyncPoint::Broken);
         EXPECT_EQ(broken.cause, c.cause);
