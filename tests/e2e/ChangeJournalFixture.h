@@ -68,6 +68,12 @@ protected:
         const std::string binary = DaemonBinary();
         if (binary.empty())
             return EDaemon::Missing;
+        if (uid != 0) {  // the instance is handed to that user, as an operator would
+            std::error_code ignored;
+            for (const auto& entry : fs::recursive_directory_iterator(m_instance, ignored))
+                (void)::lchown(entry.path().c_str(), uid, uid);
+            (void)::lchown(m_instance.c_str(), uid, uid);
+        }
         const std::string outPath = m_instance + ".daemon.out", errPath = m_instance + ".daemon.err";
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
