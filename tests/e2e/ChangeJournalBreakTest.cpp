@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                "content or filters changed"},
         SBreak{"FiltersChanged", [](ChangeJournalBreak& t) { t.Reconfigure({t.m_data}, R"("filters": ["*.tmp"])"); },
                "content or filters changed"},
-        SBreak{"IncrementalRecordDamaged", [](ChangeJournalBreak& t) { t.Damage("DCInc.zvf"); }, "previous record"},
+        SBreak{"IncrementalRecordDamaged", [](ChangeJournalBreak& t) { t.Damage("DCInc.zvf"); }, "missing or unusable"},
         // The daemon's test hook: every folder handle not resolved before fails with EIO.
         SBreak{"FolderHandleUnresolvable", [](ChangeJournalBreak&) {}, "folder handle could not be resolved", 0,
                {"FSJOURNALD_TEST_RESOLVE_ERRNO=5"}},
