@@ -16,9 +16,6 @@
 
 namespace e2e {
 
-// Until both the daemon and the scan that reads its journal are built, journal instances walk.
-constexpr bool kJournalReadByScan = false;
-
 class ChangeJournalFixture : public ScanJobFixture {
 protected:
     void SetUp() override
