@@ -452,6 +452,11 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
                     continue;
                 }
                 AddFolder(*journal, folderPath, root);
+                // A folder moved in may take the place of one the last scan knew (a rename over an
+                // empty folder), and events merged in the queue may have named its old path: its
+                // entries are read at the new path.
+                if (folder && (event.mask & FAN_MOVED_TO))
+                    AddFolder(*journal, entryPath, root);
                 if ((event.mask & FAN_CREATE) && !folder) {
                     if (!linkChecked) {
                         linkChecked = true;
