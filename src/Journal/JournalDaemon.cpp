@@ -419,8 +419,10 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
     const CFolderHandleResolver::EResult result = m_resolver->Resolve(fsid, handle, path, error);
     const bool entryMoved = !self && folder && (event.mask & (FAN_MOVED_FROM | FAN_MOVED_TO | FAN_DELETE));
     if (result != CFolderHandleResolver::EResolved) {
-        if (entryMoved || (self && (event.mask & FAN_MOVE_SELF)))
-            m_resolver->ForgetAll();  // the old paths below it are unknown: forget them all
+        // A folder moved out of a folder that is gone: which cached paths lay below it is not
+        // known, so none is kept. (A deleted folder's handles die with it and need no forgetting.)
+        if ((folder && (event.mask & (FAN_MOVED_FROM | FAN_MOVED_TO))) || (self && (event.mask & FAN_MOVE_SELF)))
+            m_resolver->ForgetAll();
         if (result == CFolderHandleResolver::EFailed) {
             const std::string cause = std::string("folder handle could not be resolved: ") + std::strerror(error);
             for (auto& journal : m_journals)
