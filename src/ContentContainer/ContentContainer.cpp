@@ -172,7 +172,7 @@ CKxError CContentContainer::Open(bool write)
             opened = Prepare("UPDATE files SET metadata=?3 WHERE parent=?1 AND name=?2", m_updateFile);
     }
     if (opened.IsSuccess())
-        opened = Prepare("SELECT id, carried FROM folders WHERE path=?1", m_folderId);
+        opened = Prepare("SELECT id, carried, metadata FROM folders WHERE path=?1", m_folderId);
     if (opened.IsSuccess())
         opened = Prepare("SELECT metadata FROM files WHERE parent=?1 AND name=?2", m_file);
     if (opened.IsSuccess())
@@ -210,7 +210,7 @@ CKxError CContentContainer::Remove(const std::string& path)
     return CKxError::Success();
 }
 
-CKxError CContentContainer::FolderId(std::string_view path, std::int64_t& id, bool* carried)
+CKxError CContentContainer::FolderId(std::string_view path, std::int64_t& id, bool* carried, std::string* metadata)
 {
     if (!m_db)
         return CKxError(KxCode::InvalidParameter, KxFormat("The database [%s] is not open", m_name.c_str()));
@@ -225,7 +225,17 @@ CKxError CContentContainer::FolderId(std::string_view path, std::int64_t& id, bo
     id = sqlite3_column_int64(statement, 0);
     if (carried)
         *carried = sqlite3_column_int(statement, 1) != 0;
+    if (metadata)
+        metadata->assign(static_cast<const char*>(sqlite3_column_blob(statement, 2)),
+                         static_cast<size_t>(sqlite3_column_bytes(statement, 2)));
     return CKxError::Success();
+}
+
+CKxError CContentContainer::QueryFolder(std::string_view path, std::string& metadata)
+{
+    std::lock_guard lock(m_connectionLock);
+    std::int64_t id = 0;
+    return FolderId(path, id, nullptr, &metadata);
 }
 
 CKxError CContentContainer::QueryFolderId(std::string_view path, std::int64_t& id, bool* carried)

@@ -72,6 +72,7 @@ public:
     // `carried` (optional) tells whether the entry was carried forward.
     [[nodiscard]] CKxError QueryFolderId(std::string_view path, std::int64_t& id, bool* carried = nullptr);
     [[nodiscard]] CKxError QueryFile(std::string_view path, std::string& metadata);
+    [[nodiscard]] CKxError QueryFolder(std::string_view path, std::string& metadata);
     [[nodiscard]] CKxError UpdateFileMetadata(std::string_view path, std::string_view metadata);
     // The names of the files of `folder` that were not carried, in byte order: none when the
     // folder is unknown or carried. One statement per folder.
@@ -93,7 +94,8 @@ private:
     [[nodiscard]] CKxError Execute(const char* sql);
     [[nodiscard]] CKxError Prepare(const char* sql, StatementPtr& statement);
     [[nodiscard]] CKxError Failed(int result, const std::string& what) const;
-    [[nodiscard]] CKxError FolderId(std::string_view path, std::int64_t& id, bool* carried);
+    [[nodiscard]] CKxError FolderId(std::string_view path, std::int64_t& id, bool* carried,
+                                    std::string* metadata = nullptr);
     [[nodiscard]] CKxError WriteFolder(std::string_view path, std::string_view metadata, std::int64_t time,
                                        std::int64_t& id);
     [[nodiscard]] CKxError WriteEntries(const CContentBatch& batch, std::int64_t time);

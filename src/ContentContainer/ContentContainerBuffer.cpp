@@ -125,3 +125,15 @@ CKxError CContentContainerBuffer::FlushItems()
         return std::exchange(m_writeFailure, CKxError::Success());
     return written;
 }
+
+CKxError CContentContainerBuffer::CheckIfItemIsAddedToCollect(std::string_view path, bool folder, bool& added)
+{
+    added = false;
+    std::string metadata;
+    CKxError found = folder ? m_container->QueryFolder(path, metadata) : m_container->QueryFile(path, metadata);
+    if (found.Code() == KxCode::NotFound)
+        return CKxError::Success();
+    KX_RETURN_IF_ERROR(std::move(found));
+    added = CX::CContentContainerFormatter::HasCollectMark(metadata);
+    return CKxError::Success();
+}

@@ -34,6 +34,10 @@ public:
     [[nodiscard]] CKxError Process(const CItemPtr& item) override;
     // Writes everything queued; answers the first failed write since the last flush.
     [[nodiscard]] CKxError FlushItems();
+    // Whether this job put the item into a collect file already (its entry carries the collect
+    // mark): what is fed back after the walk is not listed twice. It sees what was written:
+    // the caller flushes first. Main thread, after the walk.
+    [[nodiscard]] CKxError CheckIfItemIsAddedToCollect(std::string_view path, bool folder, bool& added);
     // FlushItems; the container stays open for the comparison.
     [[nodiscard]] CKxError Close() { return FlushItems(); }
 

@@ -4,6 +4,7 @@
 #include "CollectFile/CollectFileReader.h"
 #include "Base/FileNameEscaping.h"
 #include "CollectFile/IncrFlatCollectFile.h"
+#include "ContentContainer/ContentContainerBuffer.h"
 #include "Engine/ConsumerAnswer.h"
 #include "Engine/FindFirstItem.h"
 #include "Scan/IncrementalDirChange.h"
@@ -45,11 +46,18 @@ CKxError COwedItemFeeder::HandlerFor(const std::string& path, CConsumerOutputHan
 
 bool COwedItemFeeder::IsListedByThisJob(const CItemPtr& item)
 {
-    if (!m_record)
-        for (const COutputResourcesPtr& resource : m_callback.GetOutputResourcesList())
-            if ((m_record = std::dynamic_pointer_cast<IncrementalDirChange>(resource->GetDirChangeConsumer())))
+    if (!m_record && !m_database)
+        for (const COutputResourcesPtr& resource : m_callback.GetOutputResourcesList()) {
+            const CItemConsumerPtr& stage = resource->GetDirChangeConsumer();
+            if ((m_record = std::dynamic_pointer_cast<IncrementalDirChange>(stage)) ||
+                (m_database = std::dynamic_pointer_cast<CContentContainerBuffer>(stage)))
                 break;
+        }
     bool found = false;
+    if (m_database)
+        return m_database->CheckIfItemIsAddedToCollect(item->GetSourceFullyQualifiedItemName(), item->IsFolder(), found)
+                   .IsSuccess() &&
+               found;
     int collectFileId = 0;
     return m_record && m_record->CheckIfAddedToCollect(item, found, collectFileId).IsSuccess() && found;
 }

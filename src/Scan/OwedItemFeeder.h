@@ -10,7 +10,8 @@
 //     it, once); anything else is logged "File '%s' not found." and skipped. Another lstat
 //     error is a scan failure of the item (scan_Failures.zvf) and the item is skipped;
 //   - an item this job's record already lists as selected is skipped
-//     (IncrementalDirChange::CheckIfAddedToCollect: what reached the record, so the owner
+//     (IncrementalDirChange::CheckIfAddedToCollect, or the database record's
+//     CContentContainerBuffer::CheckIfItemIsAddedToCollect: what reached the record, so the owner
 //     flushes the buffers between two runs), and, with `oncePerRun`, one this feeder already
 //     fed (a list that may name an item twice; it keeps one path per fed item);
 //   - otherwise the item is marked new in this job's image, so that the backup-type evaluator
@@ -36,6 +37,7 @@
 
 class CScanJobCallback;
 class IncrementalDirChange;
+class CContentContainerBuffer;
 
 class COwedItemFeeder {
 public:
@@ -72,7 +74,8 @@ private:
     bool m_deletionLines;
     bool m_oncePerRun;
     std::map<std::string, CConsumerOutputHandlerPtr> m_handlers;  // by volume
-    std::shared_ptr<IncrementalDirChange> m_record;
+    std::shared_ptr<IncrementalDirChange> m_record;         // the text record's stage, or
+    std::shared_ptr<CContentContainerBuffer> m_database;  // the database record's
     std::unordered_set<std::string> m_fedPaths;
     std::uint64_t m_fed = 0;
     std::uint64_t m_alreadyListed = 0;

@@ -206,6 +206,23 @@ TEST_P(ChangeDetectionJobTest, DifferentialTakesEverythingSinceTheFullAndDeletio
     EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/keep.txt")});
 }
 
+// A synthetic full keeps the newest record under the incremental name; the first incremental
+// after it renames that record to the full's and compares with it, not with the older full's.
+TEST_P(ChangeDetectionJobTest, AfterASyntheticFullTheIncrementalsRecordBecomesTheFulls)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    fs::remove(m_data + "/a/del.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+    fs::remove(m_data + "/a/keep.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(4, "2", {"-ref", std::to_string(kRef), "-lf", "3", "-li", "2", "-aftersynth"}));
+    EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/keep.txt")});
+    EXPECT_FALSE(fs::exists(Record("Inc")));
+    EXPECT_TRUE(fs::exists(Record("Tot")));
+}
+
 TEST_P(ChangeDetectionJobTest, EmptyIncrementalCompletesInTheScanAndPutsItsRecordInPlace)
 {
     ASSERT_NO_FATAL_FAILURE(FullJob());

@@ -1,13 +1,14 @@
 // What one job owes the next, through the real binaries: items the backup phase could not read
 // are retried by the next scans until a backup phase takes them, and the items an interrupted
-// backup phase left are committed by the next job, although none of them changed.
+// backup phase left are committed by the next job, although none of them changed. Each case runs
+// with the text record and with the database record.
 #include "ScanJobFixture.h"
 
 namespace {
 
 using namespace e2e;
 
-class OwedItemsTest : public ScanJobFixture {
+class OwedItemsTest : public ScanJobFixture, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override
     {
@@ -19,9 +20,13 @@ protected:
             WriteText(m_data + "/f" + std::to_string(i) + ".txt", "file " + std::to_string(i));
         WriteText(m_failing, "cannot be read");
         Content({m_data}, "\"useCtime\": false");
+        Settings("");
     }
 
-    void Settings(const std::string& lines) { WriteText(m_instance + "/registry/FileSystemAgent", lines); }
+    void Settings(const std::string& lines)
+    {
+        WriteText(m_instance + "/registry/FileSystemAgent", (GetParam() ? "nUseSQLiteDirchange 1\n" : "") + lines);
+    }
     std::string Failures() const { return Results() + "/Failures.zvf"; }
 
     // Scan job `jobId` (a full for the first, else an incremental after `jobId - 1`).
@@ -47,7 +52,7 @@ protected:
     std::string m_data, m_failing;
 };
 
-TEST_F(OwedItemsTest, FailedItemIsRetriedUntilABackupPhaseTakesIt)
+TEST_P(OwedItemsTest, FailedItemIsRetriedUntilABackupPhaseTakesIt)
 {
     Settings("sBackupPhaseFailPattern */x.dat\n");
     Job(1, 1);
@@ -81,7 +86,7 @@ TEST_F(OwedItemsTest, FailedItemIsRetriedUntilABackupPhaseTakesIt)
     EXPECT_FALSE(fs::exists(Failures() + ".inprogress"));
 }
 
-TEST_F(OwedItemsTest, SettingSkipsTheFailedFileListAndAFullKeepsIt)
+TEST_P(OwedItemsTest, SettingSkipsTheFailedFileListAndAFullKeepsIt)
 {
     Settings("sBackupPhaseFailPattern */x.dat\n");
     Job(1, 1);
@@ -98,7 +103,7 @@ TEST_F(OwedItemsTest, SettingSkipsTheFailedFileListAndAFullKeepsIt)
     EXPECT_TRUE(fs::exists(Failures() + ".inprogress"));
 }
 
-TEST_F(OwedItemsTest, InterruptedBackupPhaseIsCommittedByTheNextJob)
+TEST_P(OwedItemsTest, InterruptedBackupPhaseIsCommittedByTheNextJob)
 {
     fs::remove_all(m_data + "/odd:dir");
     Job(6, 1);
@@ -138,5 +143,8 @@ TEST_F(OwedItemsTest, InterruptedBackupPhaseIsCommittedByTheNextJob)
         files += path.ends_with(".txt") ? 1 : 0;
     EXPECT_EQ(files, 9u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Records, OwedItemsTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Database" : "Text"; });
 
 }  // namespace
