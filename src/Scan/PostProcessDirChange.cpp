@@ -17,22 +17,11 @@
 namespace Id = SXScannerConfigurationBagId;
 
 namespace {
-constexpr unsigned long kFullBackup = 1;
-constexpr unsigned long kDifferentialBackup = 4;
 const char* YesNo(bool on) { return on ? "YES" : "NO"; }
 }  // namespace
 
-CPostProcessDirChange::CPostProcessDirChange(std::vector<COutputResourcesPtr> outputResources,
-                                             unsigned long backupType, long long jobId, std::string previousPath,
-                                             std::string referencePath, std::string failuresPath,
-                                             bool deletedItemDetection)
-    : m_outputResources(std::move(outputResources)),
-      m_backupType(backupType),
-      m_jobId(jobId),
-      m_previousPath(std::move(previousPath)),
-      m_referencePath(std::move(referencePath)),
-      m_failuresPath(std::move(failuresPath)),
-      m_deletedItemDetection(deletedItemDetection)
+CPostProcessDirChange::CPostProcessDirChange(std::vector<COutputResourcesPtr> outputResources, SDirChangeComparison job)
+    : m_outputResources(std::move(outputResources)), m_job(std::move(job))
 {
 }
 
@@ -73,7 +62,7 @@ CKxError CPostProcessDirChange::CarryForwardFailures(CScanJobCallback& callback)
         if (auto stage = std::dynamic_pointer_cast<IncrementalDirChange>(resource->GetDirChangeConsumer()))
             KX_RETURN_IF_ERROR(stage->FlushBuffer());
     m_failedPaths.clear();
-    KX_RETURN_IF_ERROR(ReadFailedPaths(m_failuresPath, m_failedPaths));
+    KX_RETURN_IF_ERROR(ReadFailedPaths(m_job.failuresPath, m_failedPaths));
     std::shared_ptr<CPathCacheFlatFileIndex> index = IncrementalDirChange::GetIndex();
     if (!index || !index->HasPreviousBackingFile())
         return CKxError::Success();
@@ -117,21 +106,20 @@ CKxError CPostProcessDirChange::Run(CScanJobCallback& callback)
     }
     KX_RETURN_IF_ERROR(CarryForwardFailures(callback));
 
-    const bool compare = !(m_backupType == kFullBackup && !m_deletedItemDetection);
-    const bool separateDeletedPass =
-        compare && m_deletedItemDetection && m_backupType == kDifferentialBackup && m_referencePath != m_previousPath;
+    const bool compare = m_job.Compares();
+    const bool separateDeletedPass = compare && m_job.SeparateDeletedPass();
     if (compare) {
         bool deduceNew = true;
         bool deduceDeleted = true;
         CBagPtr bag = callback.GetScannerConfigurationBag();
-        const bool identifyACLOnly = m_backupType != kFullBackup && bag && bag->GetBool(Id::idIdentifyACLOnlyItem);
+        const bool identifyACLOnly = !m_job.IsFull() && bag && bag->GetBool(Id::idIdentifyACLOnlyItem);
         if (index->HasPreviousBackingFile()) {
-            if (m_backupType == kFullBackup)
+            if (m_job.IsFull())
                 deduceNew = false;
-            if (separateDeletedPass || !m_deletedItemDetection)
+            if (separateDeletedPass || !m_job.deletedItemDetection)
                 deduceDeleted = false;
             auto compareCallback = std::shared_ptr<CDeletedItemCallback>(new (std::nothrow) CDeletedItemCallback(
-                m_jobId, m_backupType, deduceDeleted, deduceNew, callback, this));
+                m_job.jobId, m_job.backupType, deduceDeleted, deduceNew, callback, this));
             if (!compareCallback)
                 return CKxError(KxCode::OutOfMemory, "Failed to allocate the comparison callback");
             compareCallback->SetIdentifyACLOnly(identifyACLOnly);
@@ -143,7 +131,7 @@ CKxError CPostProcessDirChange::Run(CScanJobCallback& callback)
                   static_cast<unsigned long long>(compareCallback->GetDeletedCount()),
                   static_cast<unsigned long long>(compareCallback->GetAddedCount()));
         } else {
-            FSLOG(5, "not comparing with previous dir change [%s] since it is not found", m_referencePath.c_str());
+            FSLOG(5, "not comparing with previous dir change [%s] since it is not found", m_job.referencePath.c_str());
         }
     }
 
@@ -152,19 +140,19 @@ CKxError CPostProcessDirChange::Run(CScanJobCallback& callback)
     if (separateDeletedPass) {
         // A previous job's file that cannot be loaded counts as absent, like a missing one.
         CPathCacheFlatFileIndex probe;
-        if (CKxError loaded = probe.SetPreviousBackingFile(m_previousPath, nullptr); loaded.IsError()) {
-            FSLOG_ERROR("not comparing with previous dir change [%s] since it is not found (%s)", m_previousPath.c_str(),
+        if (CKxError loaded = probe.SetPreviousBackingFile(m_job.previousPath, nullptr); loaded.IsError()) {
+            FSLOG_ERROR("not comparing with previous dir change [%s] since it is not found (%s)", m_job.previousPath.c_str(),
                         loaded.AsString().c_str());
-            IncrementalDirChange::RaisePreviousRecordUnusable(m_previousPath, loaded.Message(),
+            IncrementalDirChange::RaisePreviousRecordUnusable(m_job.previousPath, loaded.Message(),
                                                               "this job reports no deleted items");
             return CKxError::Success();
         }
         // The comparison reads this job's record as a finished file.
         KX_RETURN_IF_ERROR(IncrementalDirChange::Close());
-        FSLOG(0, "comparing with previous dir change [%s] to get deleted items", m_previousPath.c_str());
-        CDeletedItemCallback deletedOnly(m_jobId, m_backupType, true, false, callback, nullptr);
+        FSLOG(0, "comparing with previous dir change [%s] to get deleted items", m_job.previousPath.c_str());
+        CDeletedItemCallback deletedOnly(m_job.jobId, m_job.backupType, true, false, callback, nullptr);
         deletedOnly.SetSkippedPaths(&m_failedPaths);
-        KX_RETURN_IF_ERROR(IncrementalDirChange::CompareForDeletedItems(m_previousPath, deletedOnly));
+        KX_RETURN_IF_ERROR(IncrementalDirChange::CompareForDeletedItems(m_job.previousPath, deletedOnly));
         return CKxError::Success();
     }
     // Nothing adds to the record after this step: its closing index is written while the

@@ -28,6 +28,7 @@
 // output resources. Thread: the job's main thread, after the walk.
 #include "Base/KxError.h"
 #include "CollectFile/FVBase.h"
+#include "Scan/DirChangeComparison.h"
 #include "Scan/IPostProcessDirChange.h"
 #include "Scan/OutputResources.h"
 
@@ -45,12 +46,7 @@ public:
         FVBasePtr record;
     };
 
-    // `previousPath`: the previous job's record; `referencePath`: the record the job was
-    // evaluated against (the same file except for a differential after an incremental).
-    // `failuresPath`: this job's failure list.
-    CPostProcessDirChange(std::vector<COutputResourcesPtr> outputResources, unsigned long backupType, long long jobId,
-                          std::string previousPath, std::string referencePath, std::string failuresPath,
-                          bool deletedItemDetection);
+    CPostProcessDirChange(std::vector<COutputResourcesPtr> outputResources, SDirChangeComparison job);
     ~CPostProcessDirChange() override;
 
     [[nodiscard]] CKxError Run(CScanJobCallback& callback) override;
@@ -61,7 +57,7 @@ public:
     const std::vector<CFullOnlyDirChangeInfo>& GetFullOnlyItems() const { return m_fullOnlyItems; }
     // The paths of this job's failure list (after Run began).
     const std::unordered_set<std::string>& GetFailedPaths() const { return m_failedPaths; }
-    bool IsDeletedItemDetection() const { return m_deletedItemDetection; }
+    bool IsDeletedItemDetection() const { return m_job.deletedItemDetection; }
 
     // Reads a failure list: one "<kind> <escaped path>:<code>" per line. A missing file is an
     // empty list; a line that cannot be read is logged and skipped.
@@ -72,12 +68,7 @@ private:
     [[nodiscard]] CKxError CloseStages();
 
     std::vector<COutputResourcesPtr> m_outputResources;
-    unsigned long m_backupType;
-    long long m_jobId;
-    std::string m_previousPath;
-    std::string m_referencePath;
-    std::string m_failuresPath;
-    bool m_deletedItemDetection;
+    SDirChangeComparison m_job;
     std::vector<CFullOnlyDirChangeInfo> m_fullOnlyItems;
     std::unordered_set<std::string> m_failedPaths;
 };

@@ -555,21 +555,27 @@ CKxError CScanJobCallback::GetProcessCommitFiles(std::shared_ptr<CProcessCommitF
 
 std::string CScanJobCallback::VolumeOf(const std::string&) { return "/"; }
 
+SDirChangeComparison CScanJobCallback::DirChangeComparison(bool referencePresent)
+{
+    CBagPtr bag = GetScannerConfigurationBag();
+    SDirChangeComparison job;
+    job.backupType = bag ? static_cast<unsigned long>(CScannerSettings::GetInteger(*bag, Id::idBackupType, 1)) : 1;
+    job.jobId = m_jobId;
+    job.previousPath = m_previousDirChangePath;
+    job.referencePath = m_referenceDirChangePath;
+    job.failuresPath = m_fileNameFactory ? m_fileNameFactory->ScanFailedItemsCollect() : std::string();
+    // A full finds deleted items only for the file-server true-up, and only against a record.
+    job.deletedItemDetection = !job.IsFull() || (bag && bag->GetBool(Id::idFileServerTrueUp) && referencePresent);
+    if (bag && bag->GetBool(Id::idDisableDCCompare))
+        job.deletedItemDetection = false;
+    return job;
+}
+
 CKxError CScanJobCallback::GetPostProcessDirChangeInterface(std::shared_ptr<IPostProcessDirChange>& postProcess)
 {
-    postProcess.reset();
-    CBagPtr bag = GetScannerConfigurationBag();
-    const unsigned long backupType =
-        bag ? static_cast<unsigned long>(CScannerSettings::GetInteger(*bag, Id::idBackupType, 1)) : 1;
-    const bool full = backupType == 1;
     std::shared_ptr<CPathCacheFlatFileIndex> index = IncrementalDirChange::GetIndex();
-    const bool previousLoaded = index && index->HasPreviousBackingFile();
-    bool detection = !full || (bag && bag->GetBool(Id::idFileServerTrueUp) && previousLoaded);
-    if (bag && bag->GetBool(Id::idDisableDCCompare))
-        detection = false;
     postProcess = std::make_shared<CPostProcessDirChange>(
-        GetOutputResourcesList(), backupType, m_jobId, m_previousDirChangePath, m_referenceDirChangePath,
-        m_fileNameFactory ? m_fileNameFactory->ScanFailedItemsCollect() : std::string(), detection);
+        GetOutputResourcesList(), DirChangeComparison(index && index->HasPreviousBackingFile()));
     return CKxError::Success();
 }
 

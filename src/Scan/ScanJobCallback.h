@@ -26,6 +26,7 @@
 #include "Engine/ContentMapperAPI.h"
 #include "Engine/FolderReadPlan.h"
 #include "Engine/ScannerCallback.h"
+#include "Scan/DirChangeComparison.h"
 #include "Scan/OutputResources.h"
 
 #include <atomic>
@@ -200,6 +201,9 @@ public:
     // detected in every non-full job and in a full job with "SC::FileServerTrueUp" whose
     // previous record was loaded; "SC:DisableDCCompare" turns detection off.
     [[nodiscard]] virtual CKxError GetPostProcessDirChangeInterface(std::shared_ptr<IPostProcessDirChange>& postProcess);
+    // What either record's comparison needs of this job; `referencePresent`: the record the job
+    // was evaluated against could be read.
+    SDirChangeComparison DirChangeComparison(bool referencePresent);
     // The previous job's record and the record the job is evaluated against (set by the job's
     // preparation; the same file except for a differential after an incremental).
     void SetDirChangeRecordPaths(std::string previous, std::string reference)

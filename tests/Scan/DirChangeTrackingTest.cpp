@@ -343,9 +343,9 @@ protected:
         Walk(*stage);
         WriteFile(m_results + "/scan_Failures.zvf",
                   "folder " + escapeFileName(m_tree + "/failed") + ":13\nfile " + escapeFileName(m_tree + "/failfile.txt") + ":2\n");
-        m_postProcess = std::make_shared<CPostProcessDirChange>(m_callback->GetOutputResourcesList(), backupType, 7,
-                                                                previous, previous, m_results + "/scan_Failures.zvf",
-                                                                detection);
+        m_postProcess = std::make_shared<CPostProcessDirChange>(
+            m_callback->GetOutputResourcesList(),
+            SDirChangeComparison{backupType, 7, previous, previous, m_results + "/scan_Failures.zvf", detection});
         CKxError result = m_postProcess->Run(*m_callback);
         EXPECT_TRUE(IncrementalDirChange::Close().IsSuccess());
         EXPECT_TRUE(m_callback->FlushBuffers().IsSuccess());

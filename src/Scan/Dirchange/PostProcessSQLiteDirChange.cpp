@@ -15,22 +15,11 @@
 namespace Id = SXScannerConfigurationBagId;
 
 namespace {
-constexpr unsigned long kFullBackup = 1;
-constexpr unsigned long kDifferentialBackup = 4;
 const char* YesNo(bool on) { return on ? "YES" : "NO"; }
 }  // namespace
 
-CPostProcessSQLiteDirChange::CPostProcessSQLiteDirChange(CX::CContentContainerPtr store, unsigned long backupType,
-                                                         long long jobId, std::string previousPath,
-                                                         std::string referencePath, std::string failuresPath,
-                                                         bool deletedItemDetection)
-    : m_store(std::move(store)),
-      m_backupType(backupType),
-      m_jobId(jobId),
-      m_previousPath(std::move(previousPath)),
-      m_referencePath(std::move(referencePath)),
-      m_failuresPath(std::move(failuresPath)),
-      m_deletedItemDetection(deletedItemDetection)
+CPostProcessSQLiteDirChange::CPostProcessSQLiteDirChange(CX::CContentContainerPtr store, SDirChangeComparison job)
+    : m_store(std::move(store)), m_job(std::move(job))
 {
 }
 
@@ -66,44 +55,43 @@ CKxError CPostProcessSQLiteDirChange::Run(CScanJobCallback& callback)
     KX_RETURN_IF_FAILED(callback.FlushBuffers(), "Failed to flush the scan's output before comparing");
 
     std::unordered_set<std::string> failed;
-    KX_RETURN_IF_ERROR(CPostProcessDirChange::ReadFailedPaths(m_failuresPath, failed));
+    KX_RETURN_IF_ERROR(CPostProcessDirChange::ReadFailedPaths(m_job.failuresPath, failed));
     // A damaged reference counts as absent, as it did for the evaluators.
-    const CKxError reference = CX::CContentContainer::Verify(m_referencePath);
+    const CKxError reference = CX::CContentContainer::Verify(m_job.referencePath);
     const bool referencePresent = reference.IsSuccess();
     if (referencePresent)
         for (const std::string& path : failed) {
             FSLOG(3, "Carrying the previous records of [%s] forward: it could not be read in this job", path.c_str());
-            KX_RETURN_IF_ERROR(m_store->CarryForward(m_referencePath, path));
+            KX_RETURN_IF_ERROR(m_store->CarryForward(m_job.referencePath, path));
         }
 
-    if (m_backupType == kFullBackup && !m_deletedItemDetection)
+    if (!m_job.Compares())
         return CKxError::Success();
-    const bool separateDeletedPass =
-        m_deletedItemDetection && m_backupType == kDifferentialBackup && m_referencePath != m_previousPath;
+    const bool separateDeletedPass = m_job.SeparateDeletedPass();
     if (!referencePresent) {
-        FSLOG(0, "not comparing with previous dir change [%s]: %s", m_referencePath.c_str(), reference.Message().c_str());
+        FSLOG(0, "not comparing with previous dir change [%s]: %s", m_job.referencePath.c_str(), reference.Message().c_str());
     } else {
-        const bool deduceNew = m_backupType != kFullBackup;
-        const bool deduceDeleted = m_deletedItemDetection && !separateDeletedPass;
-        CContentContainerComparisonCallback compare(m_jobId, m_backupType, deduceDeleted, deduceNew, callback);
+        const bool deduceNew = !m_job.IsFull();
+        const bool deduceDeleted = m_job.deletedItemDetection && !separateDeletedPass;
+        CContentContainerComparisonCallback compare(m_job.jobId, m_job.backupType, deduceDeleted, deduceNew, callback);
         CBagPtr bag = callback.GetScannerConfigurationBag();
-        compare.SetIdentifyACLOnly(m_backupType != kFullBackup && bag && bag->GetBool(Id::idIdentifyACLOnlyItem));
+        compare.SetIdentifyACLOnly(!m_job.IsFull() && bag && bag->GetBool(Id::idIdentifyACLOnlyItem));
         compare.SetSkippedPaths(&failed);
-        FSLOG(0, "comparing with %s deduce new-items [%s] deduce deleted-items [%s]", m_referencePath.c_str(),
+        FSLOG(0, "comparing with %s deduce new-items [%s] deduce deleted-items [%s]", m_job.referencePath.c_str(),
               YesNo(deduceNew), YesNo(deduceDeleted));
-        KX_RETURN_IF_ERROR(Compare(m_referencePath, compare));
+        KX_RETURN_IF_ERROR(Compare(m_job.referencePath, compare));
     }
     if (!separateDeletedPass)
         return CKxError::Success();
-    if (CKxError previous = CX::CContentContainer::Verify(m_previousPath); previous.IsError()) {
-        FSLOG_ERROR("not comparing with previous dir change [%s] since it is not found: %s", m_previousPath.c_str(),
+    if (CKxError previous = CX::CContentContainer::Verify(m_job.previousPath); previous.IsError()) {
+        FSLOG_ERROR("not comparing with previous dir change [%s] since it is not found: %s", m_job.previousPath.c_str(),
                     previous.Message().c_str());
-        IncrementalDirChange::RaisePreviousRecordUnusable(m_previousPath, previous.Message(),
+        IncrementalDirChange::RaisePreviousRecordUnusable(m_job.previousPath, previous.Message(),
                                                           "this job reports no deleted items");
         return CKxError::Success();
     }
-    FSLOG(0, "comparing with previous dir change [%s] to get deleted items", m_previousPath.c_str());
-    CContentContainerComparisonCallback deletedOnly(m_jobId, m_backupType, true, false, callback);
+    FSLOG(0, "comparing with previous dir change [%s] to get deleted items", m_job.previousPath.c_str());
+    CContentContainerComparisonCallback deletedOnly(m_job.jobId, m_job.backupType, true, false, callback);
     deletedOnly.SetSkippedPaths(&failed);
-    return Compare(m_previousPath, deletedOnly);
+    return Compare(m_job.previousPath, deletedOnly);
 }

@@ -15,6 +15,7 @@
 //
 // Ownership: made by the callback. Thread: the job's main thread, after the walk.
 #include "ContentContainer/ContentContainer.h"
+#include "Scan/DirChangeComparison.h"
 #include "Scan/IPostProcessDirChange.h"
 #include "Scan/OutputResources.h"
 
@@ -25,9 +26,7 @@ class CContentContainerComparisonCallback;
 
 class CPostProcessSQLiteDirChange : public IPostProcessDirChange {
 public:
-    CPostProcessSQLiteDirChange(CX::CContentContainerPtr store, unsigned long backupType, long long jobId,
-                                std::string previousPath, std::string referencePath, std::string failuresPath,
-                                bool deletedItemDetection);
+    CPostProcessSQLiteDirChange(CX::CContentContainerPtr store, SDirChangeComparison job);
     ~CPostProcessSQLiteDirChange() override;
 
     [[nodiscard]] CKxError Run(CScanJobCallback& callback) override;
@@ -37,10 +36,5 @@ private:
     [[nodiscard]] CKxError MarkCollected(const std::vector<std::string>& paths);
 
     CX::CContentContainerPtr m_store;
-    unsigned long m_backupType;
-    long long m_jobId;
-    std::string m_previousPath;
-    std::string m_referencePath;
-    std::string m_failuresPath;
-    bool m_deletedItemDetection;
+    SDirChangeComparison m_job;
 };

@@ -4,12 +4,8 @@
 #include "ContentContainer/ContentContainerBuffer.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
 #include "Scan/Dirchange/PostProcessSQLiteDirChange.h"
-#include "Scan/ScannerConfigurationBagId.h"
-#include "Scan/ScannerSettings.h"
 
 #include <new>
-
-namespace Id = SXScannerConfigurationBagId;
 
 std::shared_ptr<CFileNameFactory> CScanJobFileSystemCallbackSQLiteDirchange::MakeFileNameFactory(
     unsigned int backupType, const std::string& resultsFolder)
@@ -30,16 +26,7 @@ CKxError CScanJobFileSystemCallbackSQLiteDirchange::MakeDirChangeConsumer(int, C
 CKxError CScanJobFileSystemCallbackSQLiteDirchange::GetPostProcessDirChangeInterface(
     std::shared_ptr<IPostProcessDirChange>& postProcess)
 {
-    postProcess.reset();
-    CBagPtr bag = GetScannerConfigurationBag();
-    const unsigned long backupType =
-        bag ? static_cast<unsigned long>(CScannerSettings::GetInteger(*bag, Id::idBackupType, 1)) : 1;
-    const bool full = backupType == 1;
-    bool detection = !full || (bag && bag->GetBool(Id::idFileServerTrueUp) && FXFile::Exists(m_referenceDirChangePath));
-    if (bag && bag->GetBool(Id::idDisableDCCompare))
-        detection = false;
     postProcess = std::make_shared<CPostProcessSQLiteDirChange>(
-        m_store, backupType, m_jobId, m_previousDirChangePath, m_referenceDirChangePath,
-        m_fileNameFactory ? m_fileNameFactory->ScanFailedItemsCollect() : std::string(), detection);
+        m_store, DirChangeComparison(FXFile::Exists(m_referenceDirChangePath)));
     return CKxError::Success();
 }
