@@ -27,8 +27,8 @@ public:
         std::shared_ptr<CPathCacheFlatFileIndex> index;  // null: the database record
         std::string previousRecordPath;
     };
-    // Asks the daemon (at most `timeoutMs`) and decides; logs the decision. Fails only when a
-    // file of our own cannot be read in a way that is not the journal's to answer.
+    // Asks the daemon (at most `timeoutMs`) and decides; logs the decision. Every doubt about the
+    // journal, the daemon or the stored points is a walk, never a failure of the job.
     [[nodiscard]] CKxError Begin(const SJob& job, int timeoutMs);
     // The walk's plan: every job gets one (a walking one learns the multi-link names).
     std::shared_ptr<CJournalFolderPlan> Plan() const { return m_plan; }
