@@ -35,6 +35,8 @@ CChangeJournalPlanner::SDecision CChangeJournalPlanner::Choose(const SInput& inp
 {
     if (input.databaseRecord)
         return Walk("the database record cannot be read in part");
+    if (!input.jobCause.empty())
+        return Walk(input.jobCause);
     if (!input.syncError.empty())
         return Walk("the journal daemon's answer cannot be used: " + input.syncError);
     const SJournalSyncPoint& sync = input.sync;

@@ -21,6 +21,7 @@ class CChangeJournalPlanner {
 public:
     struct SInput {
         bool databaseRecord = false;
+        std::string jobCause;  // the job itself must walk (why), e.g. it has no reference time
         std::string previousRecordPath;
         std::string previousRecord;  // identity of the loaded previous record; empty: none usable
         std::string contentHash;     // of the content and filters this job scans

@@ -77,6 +77,7 @@ CKxError CChangeJournalScan::Begin(const SJob& job, int timeoutMs)
     if (CKxError loaded = CChangeJournalPoints::Load(PointsPath(job.resultsFolder), points); loaded.IsError())
         FSLOG_ERROR("%s", loaded.AsString().c_str());
     input.databaseRecord = !job.index;
+    input.jobCause = job.walkCause;
     input.previousRecordPath = job.previousRecordPath;
     input.previousRecord = job.index ? job.index->GetPreviousIdentity() : std::string();
     input.contentHash = m_point.contentHash;

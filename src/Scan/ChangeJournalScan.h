@@ -24,6 +24,7 @@ public:
         std::string resultsFolder;    // the subclient's
         std::string configPath;       // the application configuration (content and filters)
         bool full = false;
+        std::string walkCause;        // the job's own reason to walk (a job that takes more than changes)
         std::shared_ptr<CPathCacheFlatFileIndex> index;  // null: the database record
         std::string previousRecordPath;
     };

@@ -687,6 +687,16 @@ CKxError CScanJobFileSystem::Prepare_ChangeJournal()
     if (m_subclientContent->GetApplicationId())
         job.configPath = m_subclientContent->GetApplicationId()->getConfigPath();
     job.full = m_backupType == kFullBackup;
+    // Jobs that take more than what changed, or judge items by more than the record and times.
+    CBagPtr bag = GetConfigurationBag();
+    if (m_referenceTime == 0)
+        job.walkCause = "the job has no reference time (it takes every item)";
+    else if (m_adHoc)
+        job.walkCause = "an ad hoc job walks";
+    else if (m_incrementalImage)
+        job.walkCause = "incremental image mode walks";
+    else if (bag && (bag->GetBool(Id::idTrueUpQualified) || bag->GetBool(Id::idFileServerTrueUp)))
+        job.walkCause = "a true-up walks";
     job.index = m_dirChangeIndex;
     job.previousRecordPath = m_callback->GetReferenceDirChangePath();
     m_changeJournal = std::make_unique<CChangeJournalScan>();

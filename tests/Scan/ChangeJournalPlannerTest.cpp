@@ -62,6 +62,7 @@ TEST(ChangeJournalPlannerTest, EachDoubtWalksAndSaysWhy)
         {"trusted", [](SWorld&) {}, ""},
         {"new file linked", [](SWorld& w) { w.linkInode = 9, w.linkBorn = 1001; }, ""},
         {"database", [](SWorld& w) { w.input.databaseRecord = true; }, "database record"},
+        {"job's own", [](SWorld& w) { w.input.jobCause = "no reference time"; }, "no reference time"},
         {"bad answer", [](SWorld& w) { w.input.syncError = "garbage"; }, "answer cannot be used: garbage"},
         {"no daemon",
          [](SWorld& w) { w.input.sync = {SJournalSyncPoint::NotRunning, "", 0, 0, "no socket"}; },
