@@ -64,12 +64,12 @@ start_daemon() {  # on the journal instance; waits for its marks
     exit 1
 }
 
-collect_lines() {  # items of the current instance's incremental collect files
-    cat "$work/root/inst/JobResults/2/5/"CollectInc*.zvf 2>/dev/null | awk '!/^\?\?/ {i++} END {print i+0}'
+collect_lines() {  # content items of the current instance's incremental collect files
+    cat "$work/root/inst/JobResults/2/5/"CollectInc*.zvf 2>/dev/null | awk '!/^(\?\?|%SCFILES%)/ {i++} END {print i+0}'
 }
 
-journal_line() {  # the last "Change journal:" line of the current instance's log
-    grep -o 'Change journal: .*' "$work/root/inst/Log_Files/fsweep.log" | tail -n 1
+journal_line() {  # how the current instance's last job found its changes: its "reading" or "walking" line
+    grep -ao 'Change journal: \(reading\|walking\) .*' "$work/root/inst/Log_Files/fsweep.log" | tail -n 1
 }
 
 backup() {  # JOB TYPE
@@ -94,7 +94,8 @@ change_folders() {  # TREE
 work=$base
 make_tree "$files" "$base/seed$((files / 1000))k"
 rm -rf "$tree"
-cp -a "$base/seed$((files / 1000))k" "$tree"
+mkdir "$tree"
+cp -a "$base/seed$((files / 1000))k/." "$tree/"
 for kind in journal walk; do
     use "$kind"
     mkdir -p "$work"
