@@ -19,12 +19,14 @@ struct SBreak {
     const char* cause;                              // what the third job's walking line says; null: it reads
     uid_t daemonUser = 0;
     std::vector<std::string> daemonEnv = {};
+    int thirdType = 2;  // a differential (4) compares with the full's record
 };
 void PrintTo(const SBreak& cause, std::ostream* out) { *out << cause.name; }
 
 class ChangeJournalBreak : public ChangeJournalFixture, public ::testing::WithParamInterface<SBreak> {
 public:
     using ChangeJournalFixture::StopDaemon;
+    using ChangeJournalFixture::Subclient;
     using ScanJobFixture::m_tree;
     void SetUp() override
     {
@@ -53,10 +55,6 @@ public:
         ASSERT_GT(text.size(), 100u);
         text[text.size() / 2] ^= 0x01;
         std::ofstream(Results() + "/" + record, std::ios::binary | std::ios::trunc) << text;
-    }
-    void Reconfigure(const std::vector<std::string>& content, const std::string& more)
-    {
-        Subclient(content, true, more);
     }
 
     std::string m_data;
@@ -91,7 +89,8 @@ TEST_P(ChangeJournalBreak, TheNextIncrementalWalksAndSaysWhy)
     GetParam().make(*this);
     WriteText(m_data + "/c/after", "new");
     NextSecond();
-    const SJob third = Job(3, 2, ReferenceOf(2));
+    const int type = GetParam().thirdType;
+    const SJob third = Job(3, type, ReferenceOf(type == 4 ? 1 : 2));
     if (GetParam().cause)
         EXPECT_TRUE(third.Walked() && third.journal.find(GetParam().cause) != std::string::npos)
             << "logged: Change journal: " << third.journal;
@@ -108,11 +107,13 @@ INSTANTIATE_TEST_SUITE_P(
         SBreak{"Stopped", [](ChangeJournalBreak& t) { EXPECT_EQ(t.StopDaemon(SIGTERM), 0); }, "not running"},
         SBreak{"QueueOverflowed", [](ChangeJournalBreak& t) { t.Flood(); }, "overflow"},
         SBreak{"MountUnderTheContent", [](ChangeJournalBreak& t) { t.Mount(); }, "mount table changed"},
-        SBreak{"ContentChanged", [](ChangeJournalBreak& t) { t.Reconfigure({t.m_data, t.m_tree + "/other"}, ""); },
+        SBreak{"ContentChanged", [](ChangeJournalBreak& t) { t.Subclient({t.m_data, t.m_tree + "/other"}, true); },
                "content or filters changed"},
-        SBreak{"FiltersChanged", [](ChangeJournalBreak& t) { t.Reconfigure({t.m_data}, R"("filters": ["*.tmp"])"); },
+        SBreak{"FiltersChanged", [](ChangeJournalBreak& t) { t.Subclient({t.m_data}, true, R"("filters": ["*.tmp"])"); },
                "content or filters changed"},
         SBreak{"IncrementalRecordDamaged", [](ChangeJournalBreak& t) { t.Damage("DCInc.zvf"); }, "missing or unusable"},
+        SBreak{"FullRecordDamaged", [](ChangeJournalBreak& t) { t.Damage("DCTot.zvf"); }, "missing or unusable", 0, {},
+               4},
         // The daemon's test hook: every folder handle not resolved before fails with EIO.
         SBreak{"FolderHandleUnresolvable", [](ChangeJournalBreak&) {}, "folder handle could not be resolved", 0,
                {"FSJOURNALD_TEST_RESOLVE_ERRNO=5"}},

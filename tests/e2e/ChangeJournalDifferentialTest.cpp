@@ -431,6 +431,9 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
     for (int round = 1; round <= kRounds; ++round) {
         const bool linkSingles = round % 10 == 5;
         tree.Round(kChangesPerRound, linkSingles);
+        if (round == 3) {  // the content folder's own record lies above every folder the journal names
+            ASSERT_EQ(::chmod(data.c_str(), 0750), 0);
+        }
         SCOPED_TRACE("round " + std::to_string(round) + ", changes:\n" + tree.Done());
         NextSecond();
         std::map<std::string, SJob> jobs;
