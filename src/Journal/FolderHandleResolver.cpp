@@ -37,9 +37,18 @@ int CFolderHandleResolver::Open(uint64_t fsid, const struct file_handle& handle)
         return -1;
     }
     int fd = -1;
-    for (int mountFd : mounts->second) {
-        fd = ::open_by_handle_at(mountFd, const_cast<struct file_handle*>(&handle), O_PATH | O_CLOEXEC);
-        if (fd >= 0 || errno == ESTALE || errno == ENOENT)
+    // The kernel's look-up of a handle fails now and then with ENOMEM although memory is plenty
+    // (seen for files whose names were just made or removed): worth two more tries before the
+    // journals on this file system are given up.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0)
+            ::usleep(2000);
+        for (int mountFd : mounts->second) {
+            fd = ::open_by_handle_at(mountFd, const_cast<struct file_handle*>(&handle), O_PATH | O_CLOEXEC);
+            if (fd >= 0 || errno == ESTALE || errno == ENOENT)
+                return fd;
+        }
+        if (errno != ENOMEM)
             break;
     }
     return fd;
@@ -57,13 +66,7 @@ CFolderHandleResolver::EResult CFolderHandleResolver::Resolve(uint64_t fsid, con
         error = m_testErrno;
         return EFailed;
     }
-    int fd = Open(fsid, handle);
-    // A kernel allocation that failed under memory pressure is worth two more tries before the
-    // journals on this file system are given up.
-    for (int retry = 0; fd < 0 && errno == ENOMEM && retry < 2; ++retry) {
-        ::usleep(2000);
-        fd = Open(fsid, handle);
-    }
+    const int fd = Open(fsid, handle);
     if (fd < 0) {
         error = errno;
         return error == ESTALE || error == ENOENT ? EGone : EFailed;

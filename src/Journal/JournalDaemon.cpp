@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -184,7 +185,7 @@ CKxError CJournalDaemon::Mark(const std::string& brokenCause)
     std::string mountText;
     KX_RETURN_IF_ERROR(FXFile::ReadWholeFile(CMountTable::kPath, mountText));
     const std::vector<SMountEntry> mounts = CMountTable::Parse(mountText);
-    const int fan = ::fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_REPORT_DFID_NAME,
+    const int fan = ::fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_REPORT_DFID_NAME | FAN_REPORT_FID,
                                     O_RDONLY | O_LARGEFILE);
     if (fan < 0)
         return CKxError::FromErrno(errno, "fanotify_init failed");
@@ -385,6 +386,7 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
     const char* info = reinterpret_cast<const char*>(&event) + event.metadata_len;
     const char* end = reinterpret_cast<const char*>(&event) + event.event_len;
     const fanotify_event_info_fid* fid = nullptr;
+    const fanotify_event_info_fid* objectFid = nullptr;
     std::string_view name = ".";
     while (info + sizeof(fanotify_event_info_header) <= end) {
         const auto* header = reinterpret_cast<const fanotify_event_info_header*>(info);
@@ -396,11 +398,16 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
                 const auto* handle = reinterpret_cast<const file_handle*>(fid->handle);
                 name = reinterpret_cast<const char*>(handle->f_handle + handle->handle_bytes);
             }
+        } else if (header->info_type == FAN_EVENT_INFO_TYPE_FID) {
+            objectFid = reinterpret_cast<const fanotify_event_info_fid*>(info);
         }
         info += header->len;
     }
-    if (!fid)
+    if (!fid) {
+        if (objectFid && !(event.mask & FAN_ONDIR))
+            HandleFileWithoutFolder(event.mask, *objectFid);
         return;
+    }
     uint64_t fsid = 0;
     std::memcpy(&fsid, &fid->fsid, sizeof fsid);
     const auto& handle = *reinterpret_cast<const file_handle*>(fid->handle);
@@ -442,7 +449,6 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
     std::string entryPath;
     if (!self)
         DirChangePathOrder::AppendJoined(folderPath, name, entryPath);
-    bool linkChecked = false, multiLink = false;
     for (auto& journal : m_journals) {
         if (journal->broken)
             continue;
@@ -459,19 +465,6 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
                 // entries are read at the new path.
                 if (folder && (event.mask & FAN_MOVED_TO))
                     AddFolder(*journal, entryPath, root);
-                if ((event.mask & FAN_CREATE) && !folder) {
-                    if (!linkChecked) {
-                        linkChecked = true;
-                        const int dirFd = m_resolver->Open(fsid, handle);
-                        struct stat st {};
-                        multiLink = dirFd >= 0 && ::fstatat(dirFd, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                                    !S_ISDIR(st.st_mode) && st.st_nlink > 1;
-                        if (dirFd >= 0)
-                            ::close(dirFd);
-                    }
-                    if (multiLink)
-                        journal->writer.AddLink(ContentPath(entryPath, root));
-                }
             } else if (!self && IsStrictlyBelow(root.real, folderPath) && NextComponent(folderPath, root.real) == name &&
                        (event.mask & (FAN_DELETE | FAN_MOVED_FROM | FAN_MOVED_TO))) {
                 Break(*journal, "content root moved or deleted");
@@ -483,6 +476,57 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
         m_resolver->ForgetBelow(entryPath);
     else if (self && (event.mask & FAN_MOVE_SELF))
         m_resolver->ForgetBelow(folderPath);
+}
+
+void CJournalDaemon::HandleFileWithoutFolder(uint64_t mask, const fanotify_event_info_fid& fid)
+{
+    // The kernel reports a file without its folder when a name of it was made or removed (link,
+    // unlink, a rename over it): the change time of every other name moved with it, and those
+    // names may lie in folders no event named, inside the content or outside it. The one name
+    // left, inside the content, has its folder journaled; with several names left, one path of
+    // the file goes to every journal of its file system, and the scan finds the file by it and
+    // walks unless it knows where all the file's names are.
+    uint64_t fsid = 0;
+    std::memcpy(&fsid, &fid.fsid, sizeof fsid);
+    const auto& handle = *reinterpret_cast<const file_handle*>(fid.handle);
+    const int fd = m_resolver->Open(fsid, handle);
+    const int openError = errno;
+    std::string path;
+    std::string cause;
+    nlink_t links = 0;
+    if (fd < 0) {
+        if (openError == ESTALE || openError == ENOENT)
+            return;  // every name is gone, each removal journaled in its folder
+        cause = std::string("link count changed on a file that cannot be placed: ") + std::strerror(openError);
+    } else {
+        struct stat status {};
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+        const bool known = ::fstat(fd, &status) == 0;
+        ::close(fd);
+        if (known && status.st_nlink == 0)
+            return;  // no name left: kept only by an open descriptor
+        links = status.st_nlink;
+        path.assign(target, length > 0 ? static_cast<size_t>(length) : 0);
+        if (!known || length <= 0 || static_cast<size_t>(length) == sizeof target || path.front() != '/' ||
+            path.ends_with(" (deleted)"))
+            cause = "link count changed on a file that cannot be placed";
+    }
+    for (auto& journal : m_journals) {
+        if (journal->broken || std::find(journal->fsids.begin(), journal->fsids.end(), fsid) == journal->fsids.end())
+            continue;
+        if (!cause.empty()) {
+            Break(*journal, cause);
+            continue;
+        }
+        const auto root = std::find_if(journal->target.roots.begin(), journal->target.roots.end(),
+                                       [&path](const SJournalRoot& r) { return IsStrictlyBelow(path, r.real); });
+        const bool inside = root != journal->target.roots.end();
+        if (inside)
+            AddFolder(*journal, FXPath::Parent(path), *root);
+        if (links > 1 && (mask & FAN_ATTRIB))
+            journal->writer.AddLink(inside ? ContentPath(path, *root) : path);
+    }
 }
 
 void CJournalDaemon::AddFolder(SJournal& journal, std::string_view realPath, const SJournalRoot& root)
