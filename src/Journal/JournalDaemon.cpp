@@ -405,7 +405,7 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
     }
     if (!fid) {
         if (objectFid && !(event.mask & FAN_ONDIR))
-            HandleFileWithoutFolder(event.mask, *objectFid);
+            HandleFileWithoutFolder(*objectFid);
         return;
     }
     uint64_t fsid = 0;
@@ -478,14 +478,16 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
         m_resolver->ForgetBelow(folderPath);
 }
 
-void CJournalDaemon::HandleFileWithoutFolder(uint64_t mask, const fanotify_event_info_fid& fid)
+void CJournalDaemon::HandleFileWithoutFolder(const fanotify_event_info_fid& fid)
 {
-    // The kernel reports a file without its folder when a name of it was made or removed (link,
-    // unlink, a rename over it): the change time of every other name moved with it, and those
-    // names may lie in folders no event named, inside the content or outside it. The one name
-    // left, inside the content, has its folder journaled; with several names left, one path of
-    // the file goes to every journal of its file system, and the scan finds the file by it and
-    // walks unless it knows where all the file's names are.
+    // The kernel reports a file without its folder when a name of it was made, removed or moved
+    // (link, unlink, rename): the change time of every other name moved with it, and those names
+    // may lie in folders no event named, inside the content or outside it. The one name left,
+    // inside the content, has its folder journaled; with several names left, one path of the
+    // file goes to every journal of its file system, and the scan finds the file by it and walks
+    // unless it knows where all the file's names are. Each later change of the file's names is
+    // told the same way, by a name it has then: a path told here that is gone by the time of
+    // the scan was taken away by a change told after it.
     uint64_t fsid = 0;
     std::memcpy(&fsid, &fid.fsid, sizeof fsid);
     const auto& handle = *reinterpret_cast<const file_handle*>(fid.handle);
@@ -524,7 +526,7 @@ void CJournalDaemon::HandleFileWithoutFolder(uint64_t mask, const fanotify_event
         const bool inside = root != journal->target.roots.end();
         if (inside)
             AddFolder(*journal, FXPath::Parent(path), *root);
-        if (links > 1 && (mask & FAN_ATTRIB))
+        if (links > 1)
             journal->writer.AddLink(inside ? ContentPath(path, *root) : path);
     }
 }

@@ -60,7 +60,7 @@ private:
     CKxError Listen();
     CKxError DrainEvents();
     void HandleEvent(const struct fanotify_event_metadata& event);
-    void HandleFileWithoutFolder(uint64_t mask, const struct fanotify_event_info_fid& fid);
+    void HandleFileWithoutFolder(const struct fanotify_event_info_fid& fid);
     void Break(SJournal& journal, const std::string& cause);
     void BreakAll(const std::string& cause);
     void AddFolder(SJournal& journal, std::string_view realPath, const SJournalRoot& root);

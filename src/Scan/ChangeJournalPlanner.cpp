@@ -70,8 +70,10 @@ CChangeJournalPlanner::SDecision CChangeJournalPlanner::Choose(const SInput& inp
         std::uint64_t device = 0;
         std::uint64_t inode = 0;
         std::int64_t born = 0;
+        // Gone again: the move or removal that took this name away was told later in the
+        // journal, by a name the file still has (or by the folder of its one name left).
         if (!identify(link, device, inode, born))
-            continue;  // gone again: its folder is in the journal
+            continue;
         // A file that came into being after the previous scan began has had all its names
         // created since, each journaled in its folder; an older one may keep a name in a folder
         // the journal never named.

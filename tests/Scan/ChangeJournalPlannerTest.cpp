@@ -19,6 +19,7 @@ struct SWorld {
     CKxError readError;
     std::uint64_t linkInode = 7;
     std::int64_t linkBorn = 0;
+    bool linkFound = true;
 
     SWorld()
     {
@@ -45,7 +46,7 @@ struct SWorld {
                 device = 1;
                 inode = linkInode;
                 born = linkBorn;
-                return true;
+                return linkFound;
             });
     }
 };
@@ -83,6 +84,7 @@ TEST(ChangeJournalPlannerTest, EachDoubtWalksAndSaysWhy)
          "broken: event queue overflowed"},
         {"ended", [](SWorld& w) { w.span.ended = true; }, "stopped"},
         {"old file linked", [](SWorld& w) { w.linkInode = 9, w.linkBorn = 1000; }, "new link [/c/l]"},
+        {"linked name gone", [](SWorld& w) { w.linkInode = 9, w.linkFound = false; }, ""},
     };
     for (const SCase& c : cases) {
         SWorld world;
