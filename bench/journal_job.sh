@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # journal_job.sh: the incremental that reads the change journal against the incremental that walks,
-# on twin instances over one tree after the same change, warm cache, 2 threads; their peak memory;
-# then what the journal daemon costs while 100,000 files are written.
+# on twin instances over one tree after the same change, warm cache, 2 threads; their peak memory.
+# (What the daemon itself costs while files are written: bench/journal_daemon.sh.)
 #
 #   bench/journal_job.sh [-b BUILD] [-w WORKDIR] [-r RUNS] [--large FILES | --no-large]
 #
@@ -19,18 +19,13 @@
 #   journal_job files=N folders=F changed_folders=G changed_files=C journal_seconds=S
 #       walk_seconds=S ratio=R journal_peak_rss_kib=K walk_peak_rss_kib=K journal_selected=I
 #       walk_selected=I read_folders=D
-#   journal_daemon files_written=100000 changes=N seconds=S cpu_seconds=C changes_per_second=E
-#       cpu_us_per_change=U peak_rss_kib=K
-# (seconds: the best run; ratio: journal / walk, the median of the pairs). The last line is what
-# the daemon spent while make_tree wrote 100,000 more files into the content (changes: each
-# file's creation and its write, each folder's creation; cpu: the daemon's user + system time).
+# (seconds: the best run; ratio: journal / walk, the median of the pairs; peaks: the largest run).
 set -euo pipefail
 
 source "$(dirname "$0")/common.sh"
-parse_options build 26 "$@"
+parse_options build 22 "$@"
 fsbackup=$build/src/fsbackup
 fsjournald=$build/src/fsjournald
-[ -x "$fsjournald" ] || fsjournald=$build/src/Tools/fsjournald
 need_tools "$bench/make_tree" "$fsweep" "$fsbackup" "$fsjournald"
 [ "$(id -u)" = 0 ] || { echo "journal_job.sh: the journal daemon needs root" >&2; exit 2; }
 files=$large
@@ -123,12 +118,14 @@ sleep 1  # changes lie before the incrementals' own start second
 use journal; journal_ref=$(reference_of 2)
 use walk; walk_ref=$(reference_of 2)
 journal=() walk=() pairs=()
+jpeak=0 wpeak=0
 for ((i = 0; i <= runs; i++)); do  # run 0 warms the cache
     use journal
     read -r js jrss < <(scan 3 2 "$journal_ref")
     use walk
     read -r ws wrss < <(scan 3 2 "$walk_ref")
     [ "$i" -eq 0 ] && continue
+    jpeak=$((jrss > jpeak ? jrss : jpeak)) wpeak=$((wrss > wpeak ? wrss : wpeak))
     journal+=("$js") walk+=("$ws")
     pairs+=("$(awk -v j="$js" -v w="$ws" 'BEGIN { printf "%.4f", j / w }')")
 done
@@ -144,26 +141,6 @@ walk_selected=$(collect_lines)
 folders=$(find "$tree" -type d | wc -l)
 echo "journal_job files=$files folders=$folders changed_folders=$changed_folders changed_files=$changed_files" \
     "journal_seconds=$(best "${journal[@]}") walk_seconds=$(best "${walk[@]}") ratio=$(median "${pairs[@]}")" \
-    "journal_peak_rss_kib=$jrss walk_peak_rss_kib=$wrss journal_selected=$journal_selected" \
+    "journal_peak_rss_kib=$jpeak walk_peak_rss_kib=$wpeak journal_selected=$journal_selected" \
     "walk_selected=$walk_selected read_folders=$read_folders"
 echo "runs journal=${journal[*]} walk=${walk[*]} ratios=${pairs[*]}"
-
-# The daemon while 100,000 files are written into the content: its CPU time (user + system, from
-# /proc) and its peak memory.
-cpu_of() {  # PID: user + system seconds
-    awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$1/stat"
-}
-before=$(cpu_of "$daemon")
-start=$EPOCHREALTIME
-made=$("$bench/make_tree" --files 100000 --seed 2 "$tree/written" | tail -n 1)
-sync
-end=$EPOCHREALTIME
-sleep 1  # the daemon drains what is still queued
-after=$(cpu_of "$daemon")
-rss=$(awk '/^VmHWM:/ {print $2}' "/proc/$daemon/status")
-# Each file is created and written (two changes), each folder created (one).
-changes=$(awk -v f="$(field "$made" files)" -v d="$(field "$made" folders)" 'BEGIN { print 2 * f + d }')
-awk -v s="$start" -v e="$end" -v b="$before" -v a="$after" -v c="$changes" -v k="$rss" 'BEGIN {
-    t = e - s
-    printf "journal_daemon files_written=100000 changes=%d seconds=%.2f cpu_seconds=%.2f changes_per_second=%.0f cpu_us_per_change=%.1f peak_rss_kib=%d\n",
-           c, t, a - b, c / t, (a - b) * 1e6 / c, k }'
