@@ -153,7 +153,10 @@ CKxError CContentContainer::Open(bool write)
     // Close syncs once.
     if (opened.IsSuccess() && write)
         opened = Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF;"
-                         "PRAGMA cache_size=-8192;");
+                         // Pages of 16 KiB: a quarter of the writes and b-tree steps of 4 KiB
+                         // ones. The writes append, so a small cache does; each cached page
+                         // costs far more than its size in the process, so it is kept at 2 MiB.
+                         "PRAGMA cache_size=-2048; PRAGMA page_size=16384;");
     if (opened.IsSuccess() && write)
         opened = Execute(kSchema);
     if (opened.IsSuccess() && !write)

@@ -5,6 +5,7 @@
 #include "Engine/FindFirstItem.h"
 
 #include <ctime>
+#include <system_error>
 #include <utility>
 #include <unistd.h>
 
@@ -49,9 +50,17 @@ CKxError CContentContainerBuffer::HandToWriter(CX::CContentBatch&& batch)
     m_batchWritten.wait(lock, [this] { return m_waiting.size() + (m_writing ? 1 : 0) < kMaxBatchesAtWriter; });
     if (m_writeFailure.IsError())
         return m_writeFailure;
+    if (!m_writer.joinable()) {
+        try {
+            m_writer = std::thread(&CContentContainerBuffer::WriterLoop, this);
+        } catch (const std::system_error& error) {
+            // Without a thread of its own the stage writes its batches itself, as it waits anyway.
+            FSLOG(0, "No writer thread for the directory-change record (%s), the walk writes it", error.what());
+            lock.unlock();
+            return Write(batch);
+        }
+    }
     m_waiting.push_back(std::move(batch));
-    if (!m_writer.joinable())
-        m_writer = std::thread(&CContentContainerBuffer::WriterLoop, this);
     m_batchHanded.notify_one();
     return CKxError::Success();
 }
