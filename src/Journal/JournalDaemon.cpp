@@ -255,7 +255,34 @@ CKxError CJournalDaemon::Mark(const std::string& brokenCause)
     if (m_fanotify >= 0)
         ::close(m_fanotify);
     m_fanotify = fan;
+    m_mountsOfContent = MountsOfContent(mounts);
     return CKxError::Success();
+}
+
+std::string CJournalDaemon::MountsOfContent(const std::vector<SMountEntry>& mounts) const
+{
+    std::string text;
+    for (const auto& journal : m_journals)
+        for (const SJournalRoot& root : journal->target.roots)
+            for (const SMountEntry& mount : mounts)
+                if (DirChangePathOrder::IsSameOrBelow(mount.mountPoint, root.real) ||
+                    IsStrictlyBelow(mount.mountPoint, root.real)) {
+                    text += mount.mountPoint + '\0' + mount.fsType + '\0' + mount.source + '\0' +
+                            std::to_string(mount.device) + '\n';
+                }
+    return text;
+}
+
+CKxError CJournalDaemon::OnMountTableChange()
+{
+    // Hosts mount and unmount all day (containers, removable media, other jobs' snapshots): only
+    // a change that can hide, reveal or replace content is worth every journal.
+    std::string mountText;
+    KX_RETURN_IF_ERROR(FXFile::ReadWholeFile(CMountTable::kPath, mountText));
+    if (MountsOfContent(CMountTable::Parse(mountText)) == m_mountsOfContent)
+        return CKxError::Success();
+    KX_RETURN_IF_ERROR(DrainEvents());
+    return Mark("mount table changed");
 }
 
 CKxError CJournalDaemon::Listen()
@@ -318,10 +345,8 @@ CKxError CJournalDaemon::Run()
                 KX_RETURN_IF_FAILED(Mark("configuration re-read"), "Cannot re-read the configuration");
             }
         }
-        if (fds[2].revents & (POLLPRI | POLLERR)) {
-            KX_RETURN_IF_ERROR(DrainEvents());
-            KX_RETURN_IF_FAILED(Mark("mount table changed"), "Cannot mark the file systems again");
-        }
+        if (fds[2].revents & (POLLPRI | POLLERR))
+            KX_RETURN_IF_FAILED(OnMountTableChange(), "Cannot mark the file systems again");
         if (fds[0].revents) {
             KX_RETURN_IF_ERROR(DrainEvents());
             m_nextEventReadMs = NowMs() + kBatchPauseMs;

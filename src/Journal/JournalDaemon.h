@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "Base/KxError.h"
+#include "Base/MountTable.h"
 #include "Journal/FolderHandleResolver.h"
 #include "Journal/JournalTargets.h"
 #include "Journal/JournalWriter.h"
@@ -57,6 +58,12 @@ private:
     };
 
     CKxError Mark(const std::string& brokenCause);
+    // The mounts that decide what a journal's content holds: those at or above a content root
+    // and those below one, as text to compare.
+    std::string MountsOfContent(const std::vector<SMountEntry>& mounts) const;
+    // Marks again, breaking every journal, when the mounts of some content changed; a mount
+    // elsewhere changes nothing.
+    CKxError OnMountTableChange();
     CKxError Listen();
     CKxError DrainEvents();
     void HandleEvent(const struct fanotify_event_metadata& event);
@@ -79,6 +86,7 @@ private:
     int m_fanotify = -1;
     int m_signals = -1;
     int m_mountInfo = -1;
+    std::string m_mountsOfContent;  // MountsOfContent when the file systems were last marked
     int m_listener = -1;
     std::string m_socketPath;
     std::vector<SClient> m_clients;
