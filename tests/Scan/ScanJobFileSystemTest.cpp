@@ -186,144 +186,101 @@ protected:
     std::shared_ptr<TypedJob> m_job;
 };
 
-TEST_F(WorkersTest, ScanThreadsDefaultToFifteenAndNeverExceedTheWorkUnits)
+// Each row on a fresh job: units (the first `nfs` of them NFS mounts, `types` overriding),
+// the scan and folder-level thread settings (-1: unset), whether the mount table is readable,
+// and the scan threads (-1: not checked), folder-level use and per-unit workers ({}: not checked).
+TEST_F(WorkersTest, ThreadCountsFollowSettingsUnitsAndNetworkFileSystems)
 {
-    int threads = -1;
-    bool folderLevel = true;
-    auto many = Units(20);
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*many, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(threads, 15);
-    EXPECT_FALSE(folderLevel);
-
-    ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, 0u).IsSuccess());
-    auto four = Units(4);
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*four, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(threads, 4);
-    EXPECT_TRUE(Bag()->GetBool(Id::idEnableMultiThread));
-
-    ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, 2u).IsSuccess());
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*four, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(threads, 2);
-
-    auto none = Units(0);
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*none, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(threads, 0);
-    EXPECT_FALSE(folderLevel);
-}
-
-TEST_F(WorkersTest, ExplicitFolderLevelThreadsAreSpreadInMapOrder)
-{
-    FolderLevelThreads(10);
-    auto four = Units(4);
-    int threads = 0;
-    bool folderLevel = false;
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*four, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(threads, 4);
-    EXPECT_TRUE(folderLevel);
-    EXPECT_EQ(Workers(*four), (std::vector<int>{3, 3, 2, 2}));
-    EXPECT_EQ(Bag()->Get<unsigned>(Id::idMaxWorkers, 0), 1u);
-
-    // One unit with two threads: the benchmark's case.
-    FolderLevelThreads(2);
-    auto one = Units(1);
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*one, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(Workers(*one), (std::vector<int>{2}));
-
-    // No more threads than units: folder-level threads are not used.
-    FolderLevelThreads(4);
-    auto same = Units(4);
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*same, threads, folderLevel).IsSuccess());
-    EXPECT_FALSE(folderLevel);
-    EXPECT_EQ(Workers(*same), (std::vector<int>{1, 1, 1, 1}));
-}
-
-TEST_F(WorkersTest, AutomaticBudgetGoesToNetworkFileSystemsOnly)
-{
-    int threads = 0;
-    bool folderLevel = false;
-    auto three = Units(3, 2);  // two NFS units, one local: 15 - 1 = 14 threads for NFS
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*three, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(Workers(*three), (std::vector<int>{7, 7, 1}));
-    EXPECT_TRUE(folderLevel);
-    EXPECT_TRUE(Bag()->GetBool(Id::idEnableFolderLevelMultithread));
-
-    ASSERT_TRUE(Bag()->Write(Id::idEnableFolderLevelMultithread, false).IsSuccess());
-    m_job->m_types.clear();
-    auto remainder = Units(4, 3);  // 15 - 1 = 14 over 3: 5, 5, 4
-    m_job->m_types["/u01"] = "fuse.glusterfs";
-    m_job->m_types["/u02"] = "lustre";
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*remainder, threads, folderLevel).IsSuccess());
-    EXPECT_EQ(Workers(*remainder), (std::vector<int>{5, 5, 4, 1}));
-}
-
-TEST_F(WorkersTest, AutomaticBudgetIsNotUsedWhenItCannotHelp)
-{
-    int threads = 0;
-    bool folderLevel = true;
-    auto local = Units(3);  // no network unit: nothing to divide
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*local, threads, folderLevel).IsSuccess());
-    EXPECT_FALSE(folderLevel);
-    EXPECT_EQ(Workers(*local), (std::vector<int>{1, 1, 1}));
-
-    auto fifteen = Units(15, 15);  // as many units as the budget
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*fifteen, threads, folderLevel).IsSuccess());
-    EXPECT_FALSE(folderLevel);
-    EXPECT_EQ(Workers(*fifteen), std::vector<int>(15, 1));
-
-    ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, 1u).IsSuccess());  // more NFS units than threads
-    auto crowded = Units(3, 2);
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*crowded, threads, folderLevel).IsSuccess());
-    EXPECT_FALSE(folderLevel);
-
-    ASSERT_TRUE(Bag()->Remove(Id::idMaxScanThreads));
-    m_job->m_tableReadable = false;
-    auto unreadable = Units(3, 2);
-    ASSERT_TRUE(m_job->ConfigureWorkersCount(*unreadable, threads, folderLevel).IsSuccess());
-    EXPECT_FALSE(folderLevel);
-    EXPECT_EQ(Workers(*unreadable), (std::vector<int>{1, 1, 1}));
+    struct Case {
+        const char* what;
+        int units, nfs;
+        std::map<std::string, std::string> types;
+        int maxScanThreads, folderThreads;
+        bool readable;
+        int threads;
+        bool folderLevel;
+        std::vector<int> workers;
+    };
+    const Case cases[] = {
+        {"default of fifteen", 20, 0, {}, -1, -1, true, 15, false, {}},
+        {"0 means the default, never more than the units", 4, 0, {}, 0, -1, true, 4, false, {}},
+        {"setting", 4, 0, {}, 2, -1, true, 2, false, {}},
+        {"no units", 0, 0, {}, -1, -1, true, 0, false, {}},
+        {"explicit folder level, map order", 4, 0, {}, -1, 10, true, 4, true, {3, 3, 2, 2}},
+        {"one unit with two threads", 1, 0, {}, -1, 2, true, -1, true, {2}},
+        {"no more threads than units", 4, 0, {}, -1, 4, true, -1, false, {1, 1, 1, 1}},
+        // 15 - 1 local = 14 threads for the network units.
+        {"automatic budget to NFS", 3, 2, {}, -1, -1, true, -1, true, {7, 7, 1}},
+        {"automatic remainder", 4, 3, {{"/u01", "fuse.glusterfs"}, {"/u02", "lustre"}}, -1, -1, true, -1, true,
+         {5, 5, 4, 1}},
+        {"no network unit", 3, 0, {}, -1, -1, true, -1, false, {1, 1, 1}},
+        {"as many units as the budget", 15, 15, {}, -1, -1, true, -1, false, std::vector<int>(15, 1)},
+        {"more NFS units than threads", 3, 2, {}, 1, -1, true, -1, false, {}},
+        {"unreadable mount table", 3, 2, {}, -1, -1, false, -1, false, {1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_job = NewJob<TypedJob>();
+        auto units = Units(c.units, c.nfs);
+        for (const auto& [key, type] : c.types)
+            m_job->m_types[key] = type;
+        m_job->m_tableReadable = c.readable;
+        if (c.maxScanThreads >= 0) {
+            ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, static_cast<unsigned>(c.maxScanThreads)).IsSuccess());
+        }
+        if (c.folderThreads >= 0)
+            FolderLevelThreads(static_cast<unsigned>(c.folderThreads));
+        int threads = -1;
+        bool folderLevel = !c.folderLevel;
+        ASSERT_TRUE(m_job->ConfigureWorkersCount(*units, threads, folderLevel).IsSuccess());
+        if (c.threads >= 0) {
+            EXPECT_EQ(threads, c.threads);
+        }
+        EXPECT_EQ(folderLevel, c.folderLevel);
+        if (!c.workers.empty()) {
+            EXPECT_EQ(Workers(*units), c.workers);
+        }
+        // Folder-level threads spread over the units leave one worker each in the bag; the
+        // automatic budget records that it was used.
+        if (c.folderThreads > c.units) {
+            EXPECT_EQ(Bag()->Get<unsigned>(Id::idMaxWorkers, 0), 1u);
+        }
+        if (c.folderThreads < 0 && c.folderLevel) {
+            EXPECT_TRUE(Bag()->GetBool(Id::idEnableFolderLevelMultithread));
+        }
+        if (c.threads > 1) {
+            EXPECT_TRUE(Bag()->GetBool(Id::idEnableMultiThread));
+        }
+    }
 }
 
 // ---- Clean-up chain ----------------------------------------------------------------------------
 
+// The clean-up steps in the order the job must run them; the alive thread ends last.
+#define FSWEEP_CLEANUP_STEPS(X) \
+    X(Cleanup_FlushDirchangeToDisk) X(Cleanup_IncompleteLargeFileBrowse) \
+    X(Cleanup_IncompleteLargeFileBrowseResponse) X(Cleanup_ProcessFailedFiles) X(Cleanup_SaveBackupStatusFile) \
+    X(Cleanup_ProcessCommitFiles) X(Cleanup_ProcessGpfsFileSets) X(Cleanup_ProcessFilesForMigrationAssistant) \
+    X(Cleanup_ProcessTrueUp) X(Cleanup_ProcessEmptyScanContent) X(Cleanup_PostProcessDirChange) \
+    X(Cleanup_PostProcessCollectFiles) X(Cleanup_ProcessIPhoto) X(Cleanup_PostProcessResultFolder) \
+    X(Cleanup_CloseDirchange) X(Cleanup_CreateMountConfigFile) X(Cleanup_UpdateSyncFolder) \
+    X(Cleanup_ScanMarkingJob) X(Cleanup_UploadMetadata) X(Cleanup_FileServerTrueUpRestart) \
+    X(Cleanup_RevertImpersonation) X(Cleanup_UpdateJobStatusForLaptopClient) X(Cleanup_UnmountSnapshotsAndShares) \
+    X(Cleanup_TrueUp) X(Cleanup_DistributedBackup) X(Cleanup_PostCleanup) X(Cleanup_PrintStaleMountList) \
+    X(CopyJRFolderAfterScanIfRequested)
+
 // Records every clean-up step; `m_failing` names the step that fails.
 class RecordingJob : public CScanJobFileSystem {
 public:
-#define FSWEEP_RECORDED_STEP(name)                                                      \
-    CKxError name() override                                                          \
-    {                                                                                 \
-        m_steps.push_back(#name);                                                     \
-        if (m_failing == #name)                                                       \
-            return CKxError(KxCode::InvalidData, std::string(#name) + " broke");      \
-        return CKxError::Success();                                                   \
+#define FSWEEP_RECORDED_STEP(name)                                                 \
+    CKxError name() override                                                     \
+    {                                                                            \
+        m_steps.push_back(#name);                                                \
+        if (m_failing == #name)                                                  \
+            return CKxError(KxCode::InvalidData, std::string(#name) + " broke"); \
+        return CKxError::Success();                                              \
     }
-    FSWEEP_RECORDED_STEP(Cleanup_FlushDirchangeToDisk)
-    FSWEEP_RECORDED_STEP(Cleanup_IncompleteLargeFileBrowse)
-    FSWEEP_RECORDED_STEP(Cleanup_IncompleteLargeFileBrowseResponse)
-    FSWEEP_RECORDED_STEP(Cleanup_ProcessFailedFiles)
-    FSWEEP_RECORDED_STEP(Cleanup_SaveBackupStatusFile)
-    FSWEEP_RECORDED_STEP(Cleanup_ProcessCommitFiles)
-    FSWEEP_RECORDED_STEP(Cleanup_ProcessGpfsFileSets)
-    FSWEEP_RECORDED_STEP(Cleanup_ProcessFilesForMigrationAssistant)
-    FSWEEP_RECORDED_STEP(Cleanup_ProcessTrueUp)
-    FSWEEP_RECORDED_STEP(Cleanup_ProcessEmptyScanContent)
-    FSWEEP_RECORDED_STEP(Cleanup_PostProcessDirChange)
-    FSWEEP_RECORDED_STEP(Cleanup_PostProcessCollectFiles)
-    FSWEEP_RECORDED_STEP(Cleanup_ProcessIPhoto)
-    FSWEEP_RECORDED_STEP(Cleanup_PostProcessResultFolder)
-    FSWEEP_RECORDED_STEP(Cleanup_CloseDirchange)
-    FSWEEP_RECORDED_STEP(Cleanup_CreateMountConfigFile)
-    FSWEEP_RECORDED_STEP(Cleanup_UpdateSyncFolder)
-    FSWEEP_RECORDED_STEP(Cleanup_ScanMarkingJob)
-    FSWEEP_RECORDED_STEP(Cleanup_UploadMetadata)
-    FSWEEP_RECORDED_STEP(Cleanup_FileServerTrueUpRestart)
-    FSWEEP_RECORDED_STEP(Cleanup_RevertImpersonation)
-    FSWEEP_RECORDED_STEP(Cleanup_UpdateJobStatusForLaptopClient)
-    FSWEEP_RECORDED_STEP(Cleanup_UnmountSnapshotsAndShares)
-    FSWEEP_RECORDED_STEP(Cleanup_TrueUp)
-    FSWEEP_RECORDED_STEP(Cleanup_DistributedBackup)
-    FSWEEP_RECORDED_STEP(Cleanup_PostCleanup)
-    FSWEEP_RECORDED_STEP(Cleanup_PrintStaleMountList)
-    FSWEEP_RECORDED_STEP(CopyJRFolderAfterScanIfRequested)
+    FSWEEP_CLEANUP_STEPS(FSWEEP_RECORDED_STEP)
 #undef FSWEEP_RECORDED_STEP
     CKxError EndAliveThread() override
     {
@@ -335,17 +292,9 @@ public:
     std::string m_failing;
 };
 
-const std::vector<std::string> kCleanupOrder = {
-    "Cleanup_FlushDirchangeToDisk", "Cleanup_IncompleteLargeFileBrowse", "Cleanup_IncompleteLargeFileBrowseResponse",
-    "Cleanup_ProcessFailedFiles", "Cleanup_SaveBackupStatusFile", "Cleanup_ProcessCommitFiles",
-    "Cleanup_ProcessGpfsFileSets", "Cleanup_ProcessFilesForMigrationAssistant", "Cleanup_ProcessTrueUp",
-    "Cleanup_ProcessEmptyScanContent", "Cleanup_PostProcessDirChange", "Cleanup_PostProcessCollectFiles",
-    "Cleanup_ProcessIPhoto", "Cleanup_PostProcessResultFolder", "Cleanup_CloseDirchange",
-    "Cleanup_CreateMountConfigFile", "Cleanup_UpdateSyncFolder", "Cleanup_ScanMarkingJob", "Cleanup_UploadMetadata",
-    "Cleanup_FileServerTrueUpRestart", "Cleanup_RevertImpersonation", "Cleanup_UpdateJobStatusForLaptopClient",
-    "Cleanup_UnmountSnapshotsAndShares", "Cleanup_TrueUp", "Cleanup_DistributedBackup", "Cleanup_PostCleanup",
-    "Cleanup_PrintStaleMountList", "CopyJRFolderAfterScanIfRequested", "EndAliveThread",
-};
+#define FSWEEP_STEP_NAME(name) #name,
+const std::vector<std::string> kCleanupOrder = {FSWEEP_CLEANUP_STEPS(FSWEEP_STEP_NAME) "EndAliveThread"};
+#undef FSWEEP_STEP_NAME
 
 TEST_F(FileSystemJobTest, FailingCleanupStepEndsTheChainButNotTheAliveThread)
 {
