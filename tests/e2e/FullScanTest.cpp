@@ -9,7 +9,17 @@ namespace {
 
 using namespace e2e;
 
-class FullScanTest : public ScanJobFixture {};
+class FullScanTest : public ScanJobFixture {
+protected:
+    // A full job lists `items` and the folders above `root`, each once, and nothing else.
+    static void ExpectListed(const std::map<std::string, int>& listed, std::set<std::string> items,
+                             const std::string& root)
+    {
+        ExpectEachOnce(listed);
+        items.merge(Ancestors(root));
+        EXPECT_EQ(Keys(listed), items);
+    }
+};
 
 TEST_F(FullScanTest, EveryItemOfARealTreeIsListedOnceAndTheBackupPhaseReadsEveryLine)
 {
@@ -24,16 +34,11 @@ TEST_F(FullScanTest, EveryItemOfARealTreeIsListedOnceAndTheBackupPhaseReadsEvery
     ExpectPhaseCompleted();
 
     const auto listed = Listed();
-    ExpectEachOnce(listed);
-    std::set<std::string> expected = TreeItems(data);
-    const std::set<std::string> ancestors = Ancestors(data);
-    expected.insert(ancestors.begin(), ancestors.end());
-    EXPECT_EQ(Keys(listed), expected);
+    ExpectListed(listed, TreeItems(data), data);
 
     // The unreadable folders are listed themselves, and in the failure list with EACCES.
-    std::set<std::string> failures;
-    for (const std::string& line : Lines(Results() + "/scan_Failures.zvf"))
-        failures.insert(line);
+    const std::vector<std::string> lines = Lines(Results() + "/scan_Failures.zvf");
+    const std::set<std::string> failures(lines.begin(), lines.end());
     std::set<std::string> expectedFailures;
     for (const std::string& folder : m_lockedFolders)
         expectedFailures.insert("folder " + escapeFileName(folder) + ":13");
@@ -70,11 +75,7 @@ TEST_F(FullScanTest, ImpersonatedScanReadsAsTheUserAndHandsItNothing)
     ExpectPhaseCompleted();
     EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("impersonated with uid [65534]"), std::string::npos);
 
-    const auto listed = Listed();
-    std::set<std::string> expected = TreeItems(data);
-    const std::set<std::string> ancestors = Ancestors(data);
-    expected.insert(ancestors.begin(), ancestors.end());
-    EXPECT_EQ(Keys(listed), expected);
+    ExpectListed(Listed(), TreeItems(data), data);
     EXPECT_EQ(Lines(Results() + "/scan_Failures.zvf"),
               std::vector<std::string>{"folder " + escapeFileName(data + "/nested/locked") + ":13"});
 
@@ -108,8 +109,6 @@ TEST_F(FullScanTest, FiltersExceptionsAndWildcardsDecideWhatIsListed)
     ASSERT_EQ(Scan().status, 0);
     ExpectPhaseCompleted();
 
-    const auto listed = Listed();
-    ExpectEachOnce(listed);
     std::set<std::string> expected = TreeItems(data, [&](const std::string& path, bool folder) {
         const std::string name = fs::path(path).filename().string();
         return (folder && path == data + "/skip") || path == data + "/logs" || path == data + "/other" ||
@@ -119,9 +118,7 @@ TEST_F(FullScanTest, FiltersExceptionsAndWildcardsDecideWhatIsListed)
     // The exception brings the kept folder back from under the filtered one.
     for (const char* kept : {"/skip/keep/", "/skip/keep/k.txt", "/skip/keep/deeper/", "/skip/keep/deeper/d.txt"})
         expected.insert(data + kept);
-    const std::set<std::string> ancestors = Ancestors(data);
-    expected.insert(ancestors.begin(), ancestors.end());
-    EXPECT_EQ(Keys(listed), expected);
+    ExpectListed(Listed(), expected, data);
 }
 
 TEST_F(FullScanTest, WildcardContentListsWhatMatchesWithEveryFolderAboveIt)
@@ -134,15 +131,12 @@ TEST_F(FullScanTest, WildcardContentListsWhatMatchesWithEveryFolderAboveIt)
         WriteText(data + file, "x");
     Content({data + "/wild/x*", data + "/*.txt"});
     ASSERT_EQ(Scan().status, 0);
-    const auto listed = Listed();
-    ExpectEachOnce(listed);
     // A matching folder takes its tree; the backup phase needs every folder above what it
     // restores, the fixed folder of the wildcard included.
-    std::set<std::string> expected = {data + "/wild/x1/", data + "/wild/x1/f.txt", data + "/wild/x1/inner/",
-                                      data + "/wild/x1/inner/g.txt", data + "/a.txt"};
-    for (const std::string& line : Ancestors(data + "/wild/x1"))
-        expected.insert(line);
-    EXPECT_EQ(Keys(listed), expected);
+    ExpectListed(Listed(),
+                 {data + "/wild/x1/", data + "/wild/x1/f.txt", data + "/wild/x1/inner/", data + "/wild/x1/inner/g.txt",
+                  data + "/a.txt"},
+                 data + "/wild/x1");
 }
 
 TEST_F(FullScanTest, ContentOnOneVolumeSharesOneCollectFileAndTwoVolumesGetTwo)
@@ -155,14 +149,9 @@ TEST_F(FullScanTest, ContentOnOneVolumeSharesOneCollectFileAndTwoVolumesGetTwo)
     ASSERT_EQ(Scan().status, 0);
     ASSERT_EQ(CollectFiles(), (std::vector<std::string>{Results() + "/CollectTot1.zvf"}));
     EXPECT_NE(PhaseParams().find(" -maxcolnum 1 "), std::string::npos) << PhaseParams();
-    std::set<std::string> expected = TreeItems(m_tree + "/a");
-    for (const std::string& item : TreeItems(m_tree + "/b"))
-        expected.insert(item);
-    for (const std::string& line : Ancestors(m_tree + "/a"))
-        expected.insert(line);
-    const auto listed = Listed();
-    ExpectEachOnce(listed);
-    EXPECT_EQ(Keys(listed), expected);
+    std::set<std::string> both = TreeItems(m_tree + "/a");
+    both.merge(TreeItems(m_tree + "/b"));
+    ExpectListed(Listed(), both, m_tree + "/a");
 
     if (!fs::is_directory("/dev/shm") || (m_shm = MakeScratch("/dev/shm")).empty())
         GTEST_SKIP() << "no second file system (/dev/shm) to scan";
@@ -178,13 +167,12 @@ TEST_F(FullScanTest, ContentOnOneVolumeSharesOneCollectFileAndTwoVolumesGetTwo)
     for (int i = 0; i < 2; ++i)
         byFile[i] = Keys(Listed({files[i]}));
     const bool shmFirst = byFile[0].count(m_shm + "/c/sub/g.txt") != 0;
-    std::set<std::string> tmpItems = TreeItems(m_tree + "/a"), shmItems = TreeItems(m_shm + "/c");
-    for (const std::string& line : Ancestors(m_tree + "/a"))
-        tmpItems.insert(line);
-    for (const std::string& line : Ancestors(m_shm + "/c"))
-        shmItems.insert(line);
-    EXPECT_EQ(byFile[shmFirst ? 1 : 0], tmpItems);
-    EXPECT_EQ(byFile[shmFirst ? 0 : 1], shmItems);
+    for (const auto& [root, at] :
+         {std::pair{m_tree + "/a", shmFirst ? 1 : 0}, std::pair{m_shm + "/c", shmFirst ? 0 : 1}}) {
+        std::set<std::string> items = TreeItems(root);
+        items.merge(Ancestors(root));
+        EXPECT_EQ(byFile[at], items) << root;
+    }
     ASSERT_EQ(Backup().status, 0);
 }
 
@@ -226,11 +214,7 @@ TEST_F(FullScanTest, FourStreamsSplitTheCollectFileAndListEveryItemOnce)
     ASSERT_EQ(map.size(), 1u);
     EXPECT_EQ(map[0], "1 2 " + std::to_string(files.size()));
     const auto listed = Listed();
-    ExpectEachOnce(listed);
-    std::set<std::string> expected = TreeItems(data);
-    for (const std::string& line : Ancestors(data))
-        expected.insert(line);
-    EXPECT_EQ(Keys(listed), expected);
+    ExpectListed(listed, TreeItems(data), data);
     auto streams = Calls("setNumStreams");
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0].value("streams", 0), 4);
