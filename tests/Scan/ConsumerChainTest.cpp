@@ -445,17 +445,6 @@ TEST_F(SkipFSTest, SkippedTypesAreNotEnteredAndRaiseAnEvent)
     EXPECT_EQ(Events(CFileSystemSendEvents::kEventSkippedFileSystem).back().value("severity", ""), "major");
 }
 
-TEST_F(SkipFSTest, ASkippedTypeEqualToTheSourceTypeIsANewMountPath)
-{
-    Describe("tmpfs", "tmpfs", "tmpfs", "tmpfs");
-    auto consumer = Consumer("tmpfs", "");
-    CKxError answer = consumer->Process(Found("/dev/shm"));
-    EXPECT_EQ(answer.Code(), KxCode::DoNotEnterFolder);
-    EXPECT_EQ(answer.Message(), "Identified new mount path [/dev/shm]. Process this with different workunit.");
-    EXPECT_EQ(NewMountPaths(), std::vector<std::string>{"/dev/shm/"});
-    EXPECT_TRUE(Events(CFileSystemSendEvents::kEventSkippedFileSystem).empty());
-}
-
 TEST_F(SkipFSTest, AnotherDeviceOfTheSourceVolumeIsWalkedHereAndRemembered)
 {
     Describe("ext4", "/dev/vda", "xfs", "/dev/vda");
@@ -468,14 +457,18 @@ TEST_F(SkipFSTest, AnotherDeviceOfTheSourceVolumeIsWalkedHereAndRemembered)
     EXPECT_EQ(m_recorder->Paths().size(), 2u);
     EXPECT_TRUE(NewMountPaths().empty());
 
-    // A file system of another volume becomes a work unit of its own; so does one whose
-    // source names no device (two tmpfs mounts are two volumes).
-    for (const char* source : {"/dev/vdb", "tmpfs"}) {
-        Describe("tmpfs", source, "xfs", source);
+    // A file system of another volume becomes a work unit of its own; so does one whose source
+    // names no device (two tmpfs mounts are two volumes), and a skipped type equal to the
+    // volume's own type, without a skip event.
+    for (const auto& [otherType, source] : {std::pair{"xfs", "/dev/vdb"}, {"xfs", "tmpfs"}, {"tmpfs", "tmpfs"}}) {
+        Describe("tmpfs", source, otherType, source);
         auto other = Consumer("tmpfs", std::string(source).starts_with("/") ? "/dev/vda" : "");
-        EXPECT_EQ(other->Process(Found("/dev/shm")).Code(), KxCode::DoNotEnterFolder) << source;
+        CKxError answer = other->Process(Found("/dev/shm"));
+        EXPECT_EQ(answer.Code(), KxCode::DoNotEnterFolder) << source;
+        EXPECT_EQ(answer.Message(), "Identified new mount path [/dev/shm]. Process this with different workunit.");
         EXPECT_EQ(NewMountPaths(), std::vector<std::string>{"/dev/shm/"}) << source;
     }
+    EXPECT_TRUE(Events(CFileSystemSendEvents::kEventSkippedFileSystem).empty());
 }
 
 TEST(SkipFSTable, MountTableParsingAndSkippedTypes)
