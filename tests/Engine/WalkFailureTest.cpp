@@ -272,20 +272,29 @@ TEST_F(WalkFailures, AbortAndOwnWriteFailuresStopTheWalkPromptly)
         }
 }
 
-TEST_F(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
+// A do-not-enter answer (a new mount path, a diverted long path) prunes the folder without a
+// failure; a consumer that cannot read the source sends the item to the failure list.
+TEST_F(WalkFailures, ConsumerAnswersPruneFoldersOrListFailuresAndTheWalkGoesOn)
 {
     for (const char* folder : {"/skip", "/long", "/normal"}) {
         MakeFolder(scratch.Path() + folder);
         MakeFile(scratch.Path() + folder + "/inner");
     }
+    MakeFile(scratch / "unreadable");
+    MakeFile(scratch / "z");
     std::atomic<int> skipAsked{0};
     callback->Consumer().SetHook([&](const CItemPtr& item) {
-        if (item->GetLocalFullyQualifiedItemName() == scratch / "skip") {
+        const std::string& path = item->GetLocalFullyQualifiedItemName();
+        if (path == scratch / "skip") {
             skipAsked++;
             return CKxError(KxCode::DoNotEnterFolder, "Identified new mount path");
         }
-        if (item->GetLocalFullyQualifiedItemName() == scratch / "long")
+        if (path == scratch / "long")
             return CKxError::FromErrno(ENAMETOOLONG, "diverted long path");
+        if (path == scratch / "unreadable") {
+            item->SetErrorNumber(EIO);
+            return CKxError::FromErrno(EIO, "readlink failed");
+        }
         return CKxError::Success();
     });
     options.maxWorkers = 2;
@@ -294,24 +303,9 @@ TEST_F(WalkFailures, DoNotEnterAnswersPruneTheFolderWithoutFailure)
     EXPECT_FALSE(items.count({scratch / "skip/inner", 'f'}));
     EXPECT_FALSE(items.count({scratch / "long/inner", 'f'}));
     EXPECT_TRUE(items.count({scratch / "normal/inner", 'f'}));
+    EXPECT_TRUE(items.count({scratch / "unreadable", 'f'}) && items.count({scratch / "z", 'f'}));
     EXPECT_EQ(skipAsked.load(), 1);
-    EXPECT_TRUE(options.failures->Failures().empty());
-}
-
-TEST_F(WalkFailures, AConsumerThatCannotReadTheSourceSendsTheItemToTheFailureList)
-{
-    MakeFile(scratch / "a");
-    MakeFile(scratch / "unreadable");
-    MakeFile(scratch / "z");
-    callback->Consumer().SetHook([&](const CItemPtr& item) {
-        if (item->GetLocalFullyQualifiedItemName() != scratch / "unreadable")
-            return CKxError::Success();
-        item->SetErrorNumber(EIO);
-        return CKxError::FromErrno(EIO, "readlink failed");
-    });
-    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
     EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "unreadable", EIO}}));
-    EXPECT_EQ(callback->Consumer().Items().size(), 4u);
 }
 
 TEST_F(WalkFailures, AFailureListThatCannotBeWrittenOrAMissingOutputHandlerStopsTheWalk)
