@@ -62,16 +62,13 @@ TEST_F(ScanJobCallbackTest, AbortNeedsAJobControlClientAndFollowsTheQuitFlag)
 
     ASSERT_TRUE(m_callback.initJobControl("tok").IsSuccess());
     EXPECT_FALSE(m_callback.IsAborted());
-    m_callback.Abort();
-    EXPECT_TRUE(m_callback.IsAborted());
-}
-
-TEST_F(ScanJobCallbackTest, ARetryKeepsTheFirstJobControlConnection)
-{
+    // A retry keeps the first connection: it needs no token.
     ASSERT_TRUE(m_bag->Write(Id::idRetryScanAttempt, true).IsSuccess());
     ASSERT_TRUE(m_callback.initJobControl("").IsSuccess());
     ASSERT_TRUE(m_callback.GetJobControlClient());
     EXPECT_EQ(m_callback.GetJobControlClient()->getJobId(), 7);
+    m_callback.Abort();
+    EXPECT_TRUE(m_callback.IsAborted());
 }
 
 TEST_F(ScanJobCallbackTest, QuitFromTheJobManagerIsSeenSoonAndStays)
