@@ -62,15 +62,20 @@ protected:
     }
 
     // The item lines (decoded, folders with their '/') and the deletion lines of the job just run.
-    void ReadJob(int type, std::set<std::string>& items, std::set<std::string>& deletions) const
+    struct SJob {
+        std::set<std::string> items, deletions;
+    };
+    SJob ReadJob(int type) const
     {
+        SJob job;
         std::vector<std::string> gone;
         for (const auto& [path, count] : ListedIn(type == 1 ? "CollectTot" : "CollectInc", &gone)) {
             EXPECT_EQ(count, 1) << "listed twice: " << path;
-            items.insert(path);
+            job.items.insert(path);
         }
         for (const std::string& line : gone)
-            EXPECT_TRUE(deletions.insert(line).second) << "deletion listed twice: " << line;
+            EXPECT_TRUE(job.deletions.insert(line).second) << "deletion listed twice: " << line;
+        return job;
     }
 
     // What a job with `reference` must take of `now`: what changed at or after the reference by
@@ -133,12 +138,11 @@ protected:
                    bool checkDeletions = true)
     {
         Job(jobId, type, reference);
-        std::set<std::string> items, deletions;
-        ReadJob(type, items, deletions);
+        const SJob job = ReadJob(type);
         const auto now = Snapshot(m_data);
-        EXPECT_EQ(items, Expected(now, known, reference, useCtime)) << "job " << jobId;
+        EXPECT_EQ(job.items, Expected(now, known, reference, useCtime)) << "job " << jobId;
         if (checkDeletions) {
-            EXPECT_EQ(deletions, ExpectedDeletions(before, now)) << "job " << jobId;
+            EXPECT_EQ(job.deletions, ExpectedDeletions(before, now)) << "job " << jobId;
         }
     }
 
@@ -162,10 +166,9 @@ TEST_P(IncrementalScanTest, EachJobTakesExactlyWhatChangedAndReportsEveryDeletio
     NextSecond();
     const auto atFull = Snapshot(m_data);
     Job(1, 1, 0);
-    std::set<std::string> items, deletions;
-    ReadJob(1, items, deletions);
-    EXPECT_EQ(items.size(), atFull.size() + Ancestors(m_data).size());
-    EXPECT_TRUE(deletions.empty());
+    const SJob full = ReadJob(1);
+    EXPECT_EQ(full.items.size(), atFull.size() + Ancestors(m_data).size());
+    EXPECT_TRUE(full.deletions.empty());
 
     // Modified, new, copied in with old times, moved in, a renamed folder, deletions.
     WriteText(m_data + "/docs/a.txt", "v2");
@@ -177,18 +180,14 @@ TEST_P(IncrementalScanTest, EachJobTakesExactlyWhatChangedAndReportsEveryDeletio
     fs::remove(m_data + "/stay/del.txt");
     fs::remove_all(m_data + "/gone");
     ExpectJob(2, 2, atFull, atFull, m_reference[1], false);
-    {
-        std::set<std::string> taken, gone;
-        ReadJob(2, taken, gone);
-        for (const char* path : {"/docs/a.txt", "/docs/deep/new.txt", "/stay/copied in.txt", "/docs/moved\nin|x.txt",
-                                 "/renamed/", "/renamed/r1.txt", "/renamed/sub/", "/renamed/sub/r2.txt"})
-            EXPECT_TRUE(taken.contains(m_data + path)) << path;
-        for (const char* path : {"/docs/b.txt", "/stay/s1.txt", "/docs/deep/deeper/d.txt"})
-            EXPECT_FALSE(taken.contains(m_data + path)) << path;
-        EXPECT_TRUE(gone.contains("??D" + escapeFileName(m_data + "/gone")));
-        EXPECT_TRUE(gone.contains("??D" + escapeFileName(m_data + "/to rename")));
-        EXPECT_TRUE(gone.contains("??d" + escapeFileName(m_data + "/stay/del.txt")));
-    }
+    const SJob first = ReadJob(2);
+    for (const char* path : {"/docs/a.txt", "/docs/deep/new.txt", "/stay/copied in.txt", "/docs/moved\nin|x.txt",
+                             "/renamed/", "/renamed/r1.txt", "/renamed/sub/", "/renamed/sub/r2.txt"})
+        EXPECT_TRUE(first.items.contains(m_data + path)) << path;
+    for (const char* path : {"/docs/b.txt", "/stay/s1.txt", "/docs/deep/deeper/d.txt"})
+        EXPECT_FALSE(first.items.contains(m_data + path)) << path;
+    for (const char* gone : {"??D/gone", "??D/to rename", "??d/stay/del.txt"})
+        EXPECT_TRUE(first.deletions.contains(std::string(gone, 3) + escapeFileName(m_data + (gone + 3)))) << gone;
 
     // Second round, with the change-time rule on: a change of metadata only is a change.
     Content({m_data});
@@ -198,13 +197,10 @@ TEST_P(IncrementalScanTest, EachJobTakesExactlyWhatChangedAndReportsEveryDeletio
     fs::remove(m_data + "/renamed/r1.txt");
     WriteText(m_data + "/stay/third.txt", "3");
     ExpectJob(3, 2, atFirstIncremental, atFirstIncremental, m_reference[2], true);
-    {
-        std::set<std::string> taken, gone;
-        ReadJob(2, taken, gone);
-        EXPECT_TRUE(taken.contains(m_data + "/stay/meta.txt"));
-        EXPECT_FALSE(taken.contains(m_data + "/docs/a.txt"));  // taken by the previous job already
-        EXPECT_EQ(gone, (std::set<std::string>{"??d" + escapeFileName(m_data + "/renamed/r1.txt")}));
-    }
+    const SJob second = ReadJob(2);
+    EXPECT_TRUE(second.items.contains(m_data + "/stay/meta.txt"));
+    EXPECT_FALSE(second.items.contains(m_data + "/docs/a.txt"));  // taken by the previous job already
+    EXPECT_EQ(second.deletions, (std::set<std::string>{"??d" + escapeFileName(m_data + "/renamed/r1.txt")}));
 
     // A differential takes everything that changed since the full.
     ExpectJob(4, 4, atFull, atFull, m_reference[1], true, false);
@@ -266,11 +262,10 @@ TEST_P(IncrementalScanTest, ADamagedPreviousRecordIsLoggedAndEveryItemIsTaken)
     fs::rename(m_outside + "/moved\nin|x.txt", m_data + "/stay/moved in.txt");
 
     Job(2, 2, m_reference[1]);
-    std::set<std::string> items, deletions;
-    ReadJob(2, items, deletions);
-    EXPECT_TRUE(items.contains(m_data + "/stay/moved in.txt"));
-    EXPECT_TRUE(items.contains(m_data + "/docs/b.txt"));  // unchanged, but nothing says it was backed up
-    EXPECT_TRUE(deletions.empty());
+    const SJob job = ReadJob(2);
+    EXPECT_TRUE(job.items.contains(m_data + "/stay/moved in.txt"));
+    EXPECT_TRUE(job.items.contains(m_data + "/docs/b.txt"));  // unchanged, but nothing says it was backed up
+    EXPECT_TRUE(job.deletions.empty());
     EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find(record), std::string::npos);
 }
 
