@@ -246,27 +246,17 @@ protected:
     std::shared_ptr<CMemorySettingsStore> m_settings;
 };
 
-TEST_F(JobResultsRealPathTest, HomeLinkIsReplacedByItsTarget)
-{
-    fs::create_directory_symlink(m_root + "/real/home", m_root + "/home");
-    Configure(m_root + "/home/JobResults", m_root + "/home/");
-    CUnixFileNameFactory factory(kFull, m_root + "/home/JobResults/1/5");
-    EXPECT_EQ(factory.getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
-
-    // Cached: a later change of the settings does not move it.
-    m_settings->Put("Plyborn", "dHOME", "/elsewhere");
-    EXPECT_EQ(factory.getJobResultsDirRealPath(), m_root + "/real/home/JobResults");
-}
-
+// A linked home is replaced by its target, only for paths below it; the answer is kept for the job.
 TEST_F(JobResultsRealPathTest, OnlyPathsBelowTheLinkedHomeChange)
 {
     struct Case {
         const char* name;
-        const char* linkTarget;  // of <root>/home, relative ones from the link's folder; "" for none
+        std::string linkTarget;  // of <root>/home, relative ones from the link's folder; "" for none
         std::string jobResultsDir, home, expected;
     };
     const std::string& r = m_root;
     const std::vector<Case> cases = {
+        {"absolute link", r + "/real/home", r + "/home/JobResults", r + "/home/", r + "/real/home/JobResults"},
         {"relative link", "real/home", r + "/home/JobResults", r + "/home", r + "/real/home/JobResults"},
         // Shares the home's text as a prefix but is not below it.
         {"prefix only", "real/home", r + "/homeX/JobResults", r + "/home", r + "/homeX/JobResults"},
@@ -277,10 +267,13 @@ TEST_F(JobResultsRealPathTest, OnlyPathsBelowTheLinkedHomeChange)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(m_root + "/home");
-        if (*c.linkTarget)
+        if (!c.linkTarget.empty())
             fs::create_directory_symlink(c.linkTarget, m_root + "/home");
         Configure(c.jobResultsDir, c.home);
-        EXPECT_EQ(CUnixFileNameFactory(kFull, "/r").getJobResultsDirRealPath(), c.expected);
+        CUnixFileNameFactory factory(kFull, "/r");
+        EXPECT_EQ(factory.getJobResultsDirRealPath(), c.expected);
+        m_settings->Put("Plyborn", "dHOME", "/elsewhere");
+        EXPECT_EQ(factory.getJobResultsDirRealPath(), c.expected) << "kept, whatever the settings say later";
     }
 }
 
