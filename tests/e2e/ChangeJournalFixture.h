@@ -148,6 +148,13 @@ protected:
         std::multiset<std::string> deletions;  // the "??d" / "??D" lines
         std::string journal;                   // the job's "Change journal: ..." log line after that prefix
         bool Walked() const { return !journal.starts_with("reading "); }
+        // Walked for a hard link made on the same file system outside `tree` (by another test or
+        // program): every journal of a file system hears of every link made on it.
+        bool WalkedForLinkOutside(const std::string& tree) const
+        {
+            const std::string prefix = "walking the content: a new link [";
+            return journal.starts_with(prefix) && !journal.starts_with(prefix + tree + "/");
+        }
     };
     // Runs job `jobId` of `type` on the current instance (against `reference` unless a full) and
     // its backup phase; what its collect files hold and how it found it.
