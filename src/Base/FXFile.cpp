@@ -16,8 +16,7 @@
 
 #include "Base/FXPath.h"
 
-namespace {
-CKxError WriteAll(int fd, const char* data, size_t size, const std::string& path)
+CKxError FXFile::WriteAll(int fd, const char* data, size_t size, const std::string& path)
 {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
@@ -31,7 +30,6 @@ CKxError WriteAll(int fd, const char* data, size_t size, const std::string& path
     }
     return CKxError::Success();
 }
-}  // namespace
 
 bool FXFile::Exists(const std::string& path)
 {
@@ -142,7 +140,7 @@ CKxError FXFile::WriteFileAtomically(const std::string& path, const std::string&
     std::string temp;
     int fd = -1;
     KX_RETURN_IF_ERROR(CreateTemporaryBeside(path, temp, fd));
-    CKxError err = WriteAll(fd, content.data(), content.size(), temp);
+    CKxError err = FXFile::WriteAll(fd, content.data(), content.size(), temp);
     if (err.IsSuccess() && durability == EDurability::Synced && ::fsync(fd) != 0)
         err = CKxError::FromErrno(errno, "fsync failed for [" + temp + "]");
     if (::close(fd) != 0 && err.IsSuccess())

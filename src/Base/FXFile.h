@@ -33,6 +33,8 @@ public:
     // 0600: the job's files are read by the process that writes them and the backup phase.
     static CKxError WriteFileAtomically(const std::string& path, const std::string& content,
                                         EDurability durability = EDurability::Synced);
+    // Writes all `size` bytes to `fd` (retrying short and interrupted writes); an error names `path`.
+    static CKxError WriteAll(int fd, const char* data, size_t size, const std::string& path);
     static CKxError Remove(const std::string& path);      // missing is success
     static CKxError Rename(const std::string& from, const std::string& to);
     static CKxError Copy(const std::string& from, const std::string& to);

@@ -613,17 +613,22 @@ void CJournalDaemon::CheckSharedMappings(SJournal& journal)
     ::closedir(proc);
 }
 
+void CJournalDaemon::GiveUpOnError(SJournal& journal, const char* what, const CKxError& error)
+{
+    // A journal its file cannot keep is broken in memory: the next sync answers so, and rotates.
+    if (error.IsError() && !journal.broken) {
+        journal.broken = true;
+        journal.cause = std::string("the journal could not be ") + what + ": " + error.OneLine();
+        Say(journal.cause);
+    }
+}
+
 CKxError CJournalDaemon::FlushAll()
 {
     for (auto& journal : m_journals) {
         if (!journal->writer.HasPending())
             continue;
-        CKxError e = journal->writer.Flush();
-        if (e.IsError() && !journal->broken) {
-            journal->broken = true;
-            journal->cause = "the journal could not be written: " + e.OneLine();
-            Say(journal->cause);
-        }
+        GiveUpOnError(*journal, "written", journal->writer.Flush());
         m_unsynced = true;
     }
     return CKxError::Success();
@@ -632,12 +637,7 @@ CKxError CJournalDaemon::FlushAll()
 CKxError CJournalDaemon::SyncAll()
 {
     for (auto& journal : m_journals) {
-        CKxError e = journal->writer.Sync();
-        if (e.IsError() && !journal->broken) {
-            journal->broken = true;
-            journal->cause = "the journal could not be synced: " + e.OneLine();
-            Say(journal->cause);
-        }
+        GiveUpOnError(*journal, "synced", journal->writer.Sync());
     }
     m_unsynced = false;
     m_lastSyncMs = NowMs();

@@ -67,6 +67,7 @@ private:
     CKxError Listen();
     CKxError DrainEvents();
     void HandleEvent(const struct fanotify_event_metadata& event);
+    void GiveUpOnError(SJournal& journal, const char* what, const CKxError& error);
     void HandleFileWithoutFolder(const struct fanotify_event_info_fid& fid);
     void Break(SJournal& journal, const std::string& cause);
     void BreakAll(const std::string& cause);

@@ -12,25 +12,6 @@
 #include "Base/FXPath.h"
 #include "Journal/JournalFormat.h"
 
-namespace {
-
-CKxError WriteAll(int fd, const char* data, size_t size, const std::string& path)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return CKxError::FromErrno(errno, "write failed for the change journal [" + path + "]");
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return CKxError::Success();
-}
-
-}  // namespace
-
 CJournalWriter::~CJournalWriter()
 {
     if (m_fd >= 0)
@@ -76,7 +57,7 @@ CKxError CJournalWriter::Replace(int64_t completeSince)
         return CKxError::FromErrno(errno, "open failed for [" + FXPath::Append(m_folder, temp) + "]");
     std::string header;
     JournalFormat::AppendHeader(m_runId, m_sequence, completeSince, header);
-    CKxError e = WriteAll(fd, header.data(), header.size(), FXPath::Append(m_folder, temp));
+    CKxError e = FXFile::WriteAll(fd, header.data(), header.size(), FXPath::Append(m_folder, temp));
     if (e.IsSuccess() && ::fdatasync(fd) != 0)
         e = CKxError::FromErrno(errno, "fdatasync failed for [" + FXPath::Append(m_folder, temp) + "]");
     if (e.IsSuccess() && ::renameat(m_folderFd, temp, m_folderFd, JournalFormat::kFileName) != 0)
@@ -110,7 +91,7 @@ CKxError CJournalWriter::Flush()
         return CKxError::Success();
     if (m_fd < 0)
         return CKxError(KxCode::InvalidParameter, "The change journal of [" + m_folder + "] is not open");
-    KX_RETURN_IF_ERROR(WriteAll(m_fd, m_pending.data(), m_pending.size(), JournalPath()));
+    KX_RETURN_IF_ERROR(FXFile::WriteAll(m_fd, m_pending.data(), m_pending.size(), JournalPath()));
     m_size += m_pending.size();
     m_pending.clear();
     m_unsynced = true;
