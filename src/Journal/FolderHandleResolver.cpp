@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 CFolderHandleResolver::CFolderHandleResolver()
@@ -37,9 +38,10 @@ int CFolderHandleResolver::Open(uint64_t fsid, const struct file_handle& handle)
         return -1;
     }
     int fd = -1;
-    // The kernel's look-up of a handle fails now and then with ENOMEM although memory is plenty
-    // (seen for files whose names were just made or removed): worth two more tries before the
-    // journals on this file system are given up.
+    // The kernel answers ENOMEM, although memory is plenty, for an inode it is still freeing (a
+    // file or folder just removed): its in-memory inode cannot be had, and the handle turns
+    // ESTALE once freeing is done. Two more tries; then, with memory to spare, the inode is taken
+    // as gone, as ESTALE would say. Under real memory pressure the journals are given up instead.
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt > 0)
             ::usleep(2000);
@@ -49,8 +51,13 @@ int CFolderHandleResolver::Open(uint64_t fsid, const struct file_handle& handle)
                 return fd;
         }
         if (errno != ENOMEM)
-            break;
+            return fd;
     }
+    struct sysinfo memory {};
+    if (::sysinfo(&memory) == 0 && static_cast<uint64_t>(memory.freeram) * memory.mem_unit >= (64u << 20))
+        errno = ESTALE;
+    else
+        errno = ENOMEM;
     return fd;
 }
 

@@ -7,7 +7,8 @@
 // costs one look-up per event; a folder that is moved or deleted drops its own entry and every
 // entry below its old path, because those handles now name other paths.
 //
-// A folder that no longer exists (ESTALE, ENOENT, or a link count of 0) is EGone; any other
+// A folder that no longer exists (ESTALE, ENOENT, a link count of 0, or ENOMEM that stays while
+// memory is plenty: the kernel's answer for an inode it is still freeing) is EGone; any other
 // failure is EFailed with its errno. Test hook: the environment variable
 // FSJOURNALD_TEST_RESOLVE_ERRNO, read once at construction, makes every resolution that misses
 // the cache fail with that errno number, to force the unresolvable-handle break.

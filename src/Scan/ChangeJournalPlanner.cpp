@@ -1,5 +1,6 @@
 #include "Scan/ChangeJournalPlanner.h"
 
+#include "Base/FileNameEscaping.h"
 #include "Base/LogWriter.h"
 
 #include <algorithm>
@@ -81,7 +82,7 @@ CChangeJournalPlanner::SDecision CChangeJournalPlanner::Choose(const SInput& inp
             continue;
         if (!std::binary_search(stored->multiLinkFiles.begin(), stored->multiLinkFiles.end(),
                                 std::make_pair(device, inode)))
-            return Walk("a new link [" + link + "] to a file the previous scan did not know as multi-link");
+            return Walk("a new link [" + escapeFileName(link) + "] to a file the previous scan did not know as multi-link");
     }
     SDecision decision;
     decision.walk = false;

@@ -12,7 +12,8 @@
 //     m <escaped folder>      a folder that held a non-folder with more than one link
 //     i <device> <inode>      such a non-folder
 //     r <escaped path>        a path the scan could not read (read again next time)
-// The newest point comes last; the last kPointsKept are kept.
+// The newest point comes last; the last kPointsKept are kept: enough for a run of jobs whose
+// backup phase failed, each of which leaves the older record, and so its point, in force.
 //
 // Thread: owner only. The file is written whole under an O_EXCL temporary and renamed, synced.
 #include "Base/KxError.h"
@@ -40,7 +41,7 @@ struct SChangeJournalPoint {
 class CChangeJournalPoints {
 public:
     static constexpr const char* kFileName = "ChangeJournalPoints";
-    static constexpr size_t kPointsKept = 4;
+    static constexpr size_t kPointsKept = 16;
 
     // The points of `path`, oldest first. A missing file is no point; a damaged one is error 13
     // naming the file and line.

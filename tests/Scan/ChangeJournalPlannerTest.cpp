@@ -107,7 +107,7 @@ TEST(ChangeJournalPlannerTest, PointsKeepTheOlderPositionOfAnIdenticalRecord)
     SChangeJournalPoint same = first;
     same.offset = 300, same.journal = false, same.cause = "why\nnot", same.multiLinkFolders = {"/c"};
     ASSERT_TRUE(CChangeJournalPoints::Store(path, same).IsSuccess());
-    for (int other = 0; other < 4; ++other) {
+    for (size_t other = 0; other < CChangeJournalPoints::kPointsKept; ++other) {
         SChangeJournalPoint newer;
         newer.record = "r" + std::to_string(other);
         ASSERT_TRUE(CChangeJournalPoints::Store(path, newer).IsSuccess());

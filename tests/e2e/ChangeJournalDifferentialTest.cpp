@@ -8,6 +8,8 @@
 //   ctest --test-dir build -R ChangeJournalDifferential
 #include "ChangeJournalFixture.h"
 
+#include "Base/FileNameEscaping.h"
+
 #include <functional>
 #include <random>
 #include <unordered_set>
@@ -125,7 +127,7 @@ public:
     bool NamedOutside(const std::string& walkCause) const
     {
         return std::any_of(m_namedOutside.begin(), m_namedOutside.end(), [&](const std::string& file) {
-            return walkCause.find("a new link [" + file + "]") != std::string::npos;
+            return walkCause.find("a new link [" + escapeFileName(file) + "]") != std::string::npos;
         });
     }
     std::string Done() const
