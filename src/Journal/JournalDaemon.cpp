@@ -391,13 +391,20 @@ CKxError CJournalDaemon::DrainEvents()
             return CKxError::FromErrno(errno, "read failed for the fanotify events");
         }
         ssize_t left = n;
-        for (auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer); FAN_EVENT_OK(event, left);
-             event = FAN_EVENT_NEXT(event, left))
-            HandleEvent(*event);
+        // Records are 4-byte aligned (handles and names have any length) while the header holds a
+        // 64-bit mask: each header is copied out before it is read.
+        for (ssize_t at = 0; left - at >= static_cast<ssize_t>(sizeof(fanotify_event_metadata));) {
+            fanotify_event_metadata event;
+            std::memcpy(&event, buffer + at, sizeof event);
+            if (event.event_len < sizeof event || event.event_len > static_cast<size_t>(left - at))
+                break;
+            HandleEvent(event, buffer + at);
+            at += event.event_len;
+        }
     }
 }
 
-void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
+void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event, const char* record)
 {
     ++m_events;
     if (event.fd >= 0)
@@ -408,8 +415,8 @@ void CJournalDaemon::HandleEvent(const fanotify_event_metadata& event)
         return BreakAll("event queue overflowed");
     if (event.pid == ::getpid())
         return;  // the daemon's own journal writes
-    const char* info = reinterpret_cast<const char*>(&event) + event.metadata_len;
-    const char* end = reinterpret_cast<const char*>(&event) + event.event_len;
+    const char* info = record + event.metadata_len;
+    const char* end = record + event.event_len;
     const fanotify_event_info_fid* fid = nullptr;
     const fanotify_event_info_fid* objectFid = nullptr;
     std::string_view name = ".";

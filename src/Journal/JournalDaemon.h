@@ -66,7 +66,8 @@ private:
     CKxError OnMountTableChange();
     CKxError Listen();
     CKxError DrainEvents();
-    void HandleEvent(const struct fanotify_event_metadata& event);
+    // `event` is a copy of the header of `record`, the event's bytes in the read buffer.
+    void HandleEvent(const struct fanotify_event_metadata& event, const char* record);
     void GiveUpOnError(SJournal& journal, const char* what, const CKxError& error);
     void HandleFileWithoutFolder(const struct fanotify_event_info_fid& fid);
     void Break(SJournal& journal, const std::string& cause);
