@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <thread>
 
 #include "Agent/FileSettingsStore.h"
@@ -75,6 +76,7 @@ TEST_F(SettingsStoreTest, ReadsSectionFilesAndTreatsMissingAsNotPresent)
               "\n"
               "sEmpty\n"
               "nNegative -4\n"
+              "nBad twelve\n"
               "nLogLevel 9\n");
     uint32_t number = 42;
     EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
@@ -94,20 +96,13 @@ TEST_F(SettingsStoreTest, ReadsSectionFilesAndTreatsMissingAsNotPresent)
     EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nMissing", number));
     EXPECT_FALSE(ZVPlatformInfo::getString("NoSuchSection", "sPreserveATime", text));
     EXPECT_FALSE(ZVPlatformInfo::getString("../registry/FileSystemAgent", "nLogLevel", text));
-    EXPECT_EQ(number, 42u);
-    EXPECT_EQ(text, "untouched");
-}
-
-TEST_F(SettingsStoreTest, NumberThatDoesNotParseIsNotPresent)
-{
-    WriteFile(Registry("FileSystemAgent"), "nGood 1\nnBad twelve\nnNegative -1\n");
-    uint32_t number = 77;
+    // A number that does not parse is not present either.
     EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nBad", number));
     EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nNegative", number));
-    EXPECT_EQ(number, 77u);
-    int signedValue = 5;
     EXPECT_FALSE(ZVPlatformInfo::getRegInt("FileSystemAgent", "nBad", signedValue));
-    EXPECT_EQ(signedValue, 5);
+    EXPECT_EQ(number, 42u);
+    EXPECT_EQ(signedValue, -4);
+    EXPECT_EQ(text, "untouched");
 }
 
 TEST_F(SettingsStoreTest, SetNumberRewritesOneLineAndKeepsEveryOther)
@@ -153,11 +148,10 @@ TEST_F(SettingsStoreTest, SetNumberRewritesOneLineAndKeepsEveryOther)
 TEST_F(SettingsStoreTest, RejectsWritesThatWouldCorruptTheSection)
 {
     CFileSettingsStore store(m_instance + "/registry");
-    EXPECT_EQ(store.Set("FileSystemAgent", "two words", "1").Code(), KxCode::InvalidParameter);
-    EXPECT_EQ(store.Set("FileSystemAgent", "", "1").Code(), KxCode::InvalidParameter);
-    EXPECT_EQ(store.Set("FileSystemAgent", "#hidden", "1").Code(), KxCode::InvalidParameter);
-    EXPECT_EQ(store.Set("FileSystemAgent", "sText", "a\nb").Code(), KxCode::InvalidParameter);
-    EXPECT_EQ(store.Set("a/b", "sText", "x").Code(), KxCode::InvalidParameter);
+    for (const auto& [section, name, value] : std::vector<std::array<const char*, 3>>{
+             {"FileSystemAgent", "two words", "1"}, {"FileSystemAgent", "", "1"}, {"FileSystemAgent", "#hidden", "1"},
+             {"FileSystemAgent", "sText", "a\nb"}, {"a/b", "sText", "x"}})
+        EXPECT_EQ(store.Set(section, name, value).Code(), KxCode::InvalidParameter) << section << " " << name;
     EXPECT_FALSE(std::filesystem::exists(Registry("FileSystemAgent")));
 }
 
@@ -177,27 +171,24 @@ TEST_F(SettingsStoreTest, ConcurrentWritersOfOneSectionLoseNoKey)
 {
     constexpr int kThreads = 4;
     constexpr int kKeys = 25;
+    const auto key = [](int t, int k) { return "n" + std::to_string(t) + "_" + std::to_string(k); };
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &key] {
             for (int k = 0; k < kKeys; ++k) {
-                std::string key = "n" + std::to_string(t) + "_" + std::to_string(k);
-                EXPECT_TRUE(ZVPlatformInfo::setNumber("FileSystemAgent", key, static_cast<uint32_t>(k)));
                 uint32_t read = 0;
-                EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", key, read));
+                EXPECT_TRUE(ZVPlatformInfo::setNumber("FileSystemAgent", key(t, k), static_cast<uint32_t>(k)));
+                EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", key(t, k), read));
             }
         });
-    }
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(ReadLines(Registry("FileSystemAgent")).size(), static_cast<size_t>(kThreads * kKeys));
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         for (int k = 0; k < kKeys; ++k) {
             uint32_t read = 1000;
-            EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "n" + std::to_string(t) + "_" + std::to_string(k), read));
-            EXPECT_EQ(read, static_cast<uint32_t>(k));
+            EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", key(t, k), read) && read == uint32_t(k)) << key(t, k);
         }
-    }
 }
 
 TEST_F(SettingsStoreTest, InstalledMemoryStoreReplacesFilesUntilRestored)
@@ -229,11 +220,8 @@ TEST_F(SettingsStoreTest, InstalledMemoryStoreReplacesFilesUntilRestored)
 TEST_F(SettingsStoreTest, ClusterGroupClientsAreListedByExactName)
 {
     WriteFile(Registry("Machines"), "sClusterGroupClients node1, grp-a\tgrp-b\n");
-    EXPECT_TRUE(ZVPlatformInfo::isClusterGroupClient("grp-a"));
-    EXPECT_TRUE(ZVPlatformInfo::isClusterGroupClient("grp-b"));
-    EXPECT_TRUE(ZVPlatformInfo::isClusterGroupClient("node1"));
-    EXPECT_FALSE(ZVPlatformInfo::isClusterGroupClient("grp"));
-    EXPECT_FALSE(ZVPlatformInfo::isClusterGroupClient(""));
+    for (const auto& [name, listed] : {std::pair{"grp-a", true}, {"grp-b", true}, {"node1", true}, {"grp", false}, {"", false}})
+        EXPECT_EQ(ZVPlatformInfo::isClusterGroupClient(name), listed) << name;
 }
 
 TEST_F(SettingsStoreTest, FocusNeedsAnExistingInstanceFolder)
