@@ -112,37 +112,27 @@ TEST_F(ScanJobLifeCycleTest, BackupTypeComesFromFThenT)
     CKxError missing = run({}, type);
     ASSERT_TRUE(missing.IsError());
     EXPECT_EQ(missing.Message(), "GetOption failed, Option=f/t");
-    for (const char* bad : {"x", "-1", "2x", ""}) {
-        CKxError result = run({"-t", bad}, type);
-        EXPECT_TRUE(result.IsError()) << "[" << bad << "]";
-    }
+    for (const char* bad : {"x", "-1", "2x", ""})
+        EXPECT_TRUE(run({"-t", bad}, type).IsError()) << "[" << bad << "]";
 }
 
 TEST_F(ScanJobLifeCycleTest, PreviousJobValidOnlyWhenTheValueIsZero)
 {
-    struct Case {
-        std::vector<std::string> extra;
-        bool valid;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
         {{"-pcs", "0"}, true},  {{"-pcs", "5"}, false},          {{"-pbs", "0"}, true},
         {{"-pbs", "7"}, false}, {{"-pcs", "5", "-pbs", "0"}, false}, {{"-pcs", "0", "-pbs", "5"}, true},
         {{"-pcs", "abc"}, false}, {{}, false},                    {{"-pcs", "-pbs", "0"}, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& [extra, valid] : cases) {
         CScanJob job;
-        ASSERT_TRUE(job.ProcessCommandLine(JobArgs(c.extra)).IsSuccess());
-        EXPECT_EQ(job.IsPrevJobValid(), c.valid) << (c.extra.empty() ? "" : c.extra[0] + " " + c.extra.back());
+        ASSERT_TRUE(job.ProcessCommandLine(JobArgs(extra)).IsSuccess());
+        EXPECT_EQ(job.IsPrevJobValid(), valid) << (extra.empty() ? "" : extra[0] + " " + extra.back());
     }
 }
 
 TEST_F(ScanJobLifeCycleTest, MissingIdentityOptionsFailInOrder)
 {
-    struct Case {
-        std::vector<std::string> tokens;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"-vm", "inst", "-a", "2:5", "-cn", "c", "-jt", "tok", "-t", "1"}, "GetJobId failed"},
         {{"-j", "7", "-a", "2:5", "-cn", "c", "-t", "1"}, "GetOption failed, Option=jt"},
         {{"-j", "7", "-jt", "tok", "-cn", "c", "-t", "1", "-vm", "i"}, "GetApplicationId failed"},
@@ -152,12 +142,11 @@ TEST_F(ScanJobLifeCycleTest, MissingIdentityOptionsFailInOrder)
         {{"-j", "x", "-jt", "tok", "-a", "2:5", "-cn", "c", "-t", "1", "-vm", "i"}, "GetJobId failed"},
         {{"-j", "7", "-jt", "tok", "-a", "2-5", "-cn", "c", "-t", "1", "-vm", "i"}, "GetApplicationId failed"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [tokens, message] : cases) {
         CScanJob job;
-        CKxError result = job.ProcessCommandLine(Args(c.tokens));
-        ASSERT_TRUE(result.IsError()) << c.message;
-        // The message of this level is the outermost one pushed.
-        EXPECT_EQ(result.Frames().back().message, c.message);
+        CKxError result = job.ProcessCommandLine(Args(tokens));
+        ASSERT_TRUE(result.IsError()) << message;
+        EXPECT_EQ(result.Frames().back().message, message);  // the outermost one pushed is this level's
     }
 }
 
