@@ -5,9 +5,7 @@
 
 #include "CollectFile/HCollectFile.h"
 
-#include <chrono>
 #include <regex>
-#include <thread>
 
 namespace {
 
@@ -19,8 +17,7 @@ protected:
     {
         ScanJobFixture::SetUp();
         m_data = m_tree + "/data";
-        WriteText(m_instance + "/registry/FileSystemAgent",
-                  "HLINK Y\n");
+        WriteText(m_instance + "/registry/FileSystemAgent", "HLINK Y\n");
     }
 
     // Every hard-link line of the collect files of `prefix` ("CollectTot", "CollectInc"), by file.
@@ -48,21 +45,12 @@ protected:
                 return true;
         return false;
     }
-    static void NextSecond()
-    {
-        std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
-                                      std::chrono::milliseconds(20));
-    }
     void Job(int jobId, int type)
     {
         NextSecond();
         std::vector<std::string> extra;
-        if (type != 1) {
-            std::smatch match;
-            const std::string params = PhaseParams(jobId - 1);
-            ASSERT_TRUE(std::regex_search(params, match, std::regex(" -r ([0-9]+)"))) << params;
-            extra = {"-ref", match[1].str()};
-        }
+        if (type != 1)
+            extra = {"-ref", std::to_string(ReferenceOf(jobId - 1))};
         RunResult scan = ScanJob(jobId, type, extra);
         ASSERT_EQ(scan.status, 0) << scan.err;
         ExpectPhaseCompleted(jobId);

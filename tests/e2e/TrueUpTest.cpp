@@ -19,56 +19,34 @@ constexpr long long kDay = CTrueUpJobHandle::kSecondsPerDay;
 
 TEST(TrueUpQualification, Rules)
 {
-    struct SCase {
-        const char* name;
-        void (*change)(STrueUpQualifyInput&);
-        ETrueUpDecision expected;
-    };
     using D = ETrueUpDecision;
-    const SCase cases[] = {
-        {"29 days 23 hours", [](STrueUpQualifyInput& in) { in.state.refTime = kNow - 30 * kDay + 3600; },
-         D::NotQualified},
-        {"30 days", [](STrueUpQualifyInput& in) { in.state.refTime = kNow - 30 * kDay; }, D::Qualified},
-        {"no state file", [](STrueUpQualifyInput& in) { in.stateFound = false; }, D::Qualified},
-        {"not enabled, no state file",
-         [](STrueUpQualifyInput& in) {
-             in.enabled = false;
-             in.stateFound = false;
-         },
-         D::NotQualified},
-        {"forced, not enabled",
-         [](STrueUpQualifyInput& in) {
-             in.enabled = false;
-             in.forced = true;
-         },
-         D::Qualified},
-        {"after a synthetic full", [](STrueUpQualifyInput& in) { in.afterSynthFull = true; }, D::Qualified},
-        {"owed by a phase that failed", [](STrueUpQualifyInput& in) { in.state.queryIndexSet = true; }, D::Qualified},
-        {"nSkipTrueUp",
-         [](STrueUpQualifyInput& in) {
-             in.skipped = true;
-             in.stateFound = false;
-         },
-         D::NotQualified},
-        {"differential, forced, no state, due",
-         [](STrueUpQualifyInput& in) {
-             in.backupType = 4;
-             in.forced = true;
-             in.stateFound = false;
-             in.state.refTime = 0;
-         },
-         D::NotQualified},
-        {"full", [](STrueUpQualifyInput& in) { in.backupType = 1; }, D::FullMarksComplete},
+    // Changes to an enabled 30-day true-up of an incremental whose state says the last one ran a day ago.
+    const struct {
+        const char* name;
+        long long age = kDay;  // of the state's reference time; 0: no time in it
+        bool enabled = true, stateFound = true, forced = false, afterSynthFull = false, owed = false, skipped = false;
+        unsigned backupType = 2;
+        D expected = D::Qualified;
+    } cases[] = {
+        {.name = "29 days 23 hours", .age = 30 * kDay - 3600, .expected = D::NotQualified},
+        {.name = "30 days", .age = 30 * kDay},
+        {.name = "no state file", .stateFound = false},
+        {.name = "not enabled, no state file", .enabled = false, .stateFound = false, .expected = D::NotQualified},
+        {.name = "forced, not enabled", .enabled = false, .forced = true},
+        {.name = "after a synthetic full", .afterSynthFull = true},
+        {.name = "owed by a phase that failed", .owed = true},
+        {.name = "nSkipTrueUp", .stateFound = false, .skipped = true, .expected = D::NotQualified},
+        {.name = "differential, forced, no state, due", .age = 0, .stateFound = false, .forced = true, .backupType = 4,
+         .expected = D::NotQualified},
+        {.name = "full", .backupType = 1, .expected = D::FullMarksComplete},
     };
-    for (const SCase& test : cases) {
+    for (const auto& c : cases) {
         STrueUpQualifyInput in;
-        in.enabled = true;
-        in.days = 30;
-        in.stateFound = true;
-        in.state.refTime = kNow - kDay;
-        in.now = kNow;
-        test.change(in);
-        EXPECT_EQ(CTrueUpJobHandle::IsJobQualifiedForRunningTrueUp(in), test.expected) << test.name;
+        std::tie(in.skipped, in.enabled, in.forced, in.afterSynthFull, in.backupType, in.days, in.stateFound, in.now) =
+            std::tuple(c.skipped, c.enabled, c.forced, c.afterSynthFull, c.backupType, 30u, c.stateFound, kNow);
+        in.state.refTime = c.age == 0 ? 0 : kNow - c.age;
+        in.state.queryIndexSet = c.owed;
+        EXPECT_EQ(CTrueUpJobHandle::IsJobQualifiedForRunningTrueUp(in), c.expected) << c.name;
     }
 }
 
