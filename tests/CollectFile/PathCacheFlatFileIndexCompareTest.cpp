@@ -65,15 +65,30 @@ protected:
         Add(*index, kCurrent);
         return index;
     }
+    // The calls a comparison of the index, or of two closed files (with text records, or base
+    // records when `text` is false), makes on `callback`.
+    template <typename Callback = CRecordingCallback>
+    static std::vector<std::string> Calls(CPathCacheFlatFileIndex& index, Callback&& callback = Callback{})
+    {
+        EXPECT_TRUE(index.Compare(callback).IsSuccess());
+        return callback.calls;
+    }
+    template <typename Callback = CRecordingCallback>
+    std::vector<std::string> Calls(const std::string& previous, const std::string& current, bool text = true)
+    {
+        Callback callback;
+        const std::shared_ptr<CTextParser> parser = text ? std::make_shared<CTextParser>() : nullptr;
+        EXPECT_TRUE(CPathCacheFlatFileIndex::Compare(Path(previous), Path(current), callback, 0, parser, parser).IsSuccess());
+        return callback.calls;
+    }
 };
 
 TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathOrder)
 {
     auto index = Current();
-    CRecordingCallback callback;
     // Before Close: the entries staged by AddItem are handed over first.
-    ASSERT_TRUE(index->Compare(callback).IsSuccess());
-    EXPECT_EQ(callback.calls, (std::vector<std::string>{
+    const std::vector<std::string> calls = Calls(*index);
+    EXPECT_EQ(calls, (std::vector<std::string>{
                                   "both D / |root |root",
                                   "both D /r |r |r",
                                   "del D /r/a |a",
@@ -95,21 +110,15 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathO
 
     // After Close, and through the two-file form, the same answers.
     ASSERT_TRUE(index->Close().IsSuccess());
-    CRecordingCallback afterClose;
-    ASSERT_TRUE(index->Compare(afterClose).IsSuccess());
-    EXPECT_EQ(afterClose.calls, callback.calls);
-    CRecordingCallback files;
-    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("prev"), Path("cur"), files, 0, std::make_shared<CTextParser>(),
-                                                 std::make_shared<CTextParser>())
-                    .IsSuccess());
-    EXPECT_EQ(files.calls, callback.calls);
+    EXPECT_EQ(Calls(*index), calls);
+    EXPECT_EQ(Calls("prev", "cur"), calls);
 
     // The current file against a file other than the index's own previous one.
     auto unrelated = MakeIndex(Path("cur2"));
     Add(*unrelated, kCurrent);
     CRecordingCallback with;
     ASSERT_TRUE(unrelated->CompareWith(Path("prev"), std::make_shared<CTextParser>(), with).IsSuccess());
-    EXPECT_EQ(with.calls, callback.calls);
+    EXPECT_EQ(with.calls, calls);
     EXPECT_EQ(unrelated->CompareWith(Path("cur2"), nullptr, with).Code(), KxCode::InvalidData);  // not closed
 }
 
@@ -119,9 +128,8 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedFoldersAreVisitedOnlyWhenAsked)
     ASSERT_TRUE(index->Close().IsSuccess());
     CRecordingCallback everything;
     everything.askRecurse = true;
-    ASSERT_TRUE(index->Compare(everything).IsSuccess());
     std::vector<std::string> deletions;
-    for (const std::string& call : everything.calls)
+    for (const std::string& call : Calls(*index, everything))
         if (call.rfind("both", 0) != 0 && call.rfind("new", 0) != 0)
             deletions.push_back(call);
     EXPECT_EQ(deletions, (std::vector<std::string>{
@@ -145,8 +153,7 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedFoldersAreVisitedOnlyWhenAsked)
     CRecordingCallback declined;
     declined.askRecurse = true;
     declined.recurseInto = false;
-    ASSERT_TRUE(index->Compare(declined).IsSuccess());
-    for (const std::string& call : declined.calls) {
+    for (const std::string& call : Calls(*index, declined)) {
         EXPECT_EQ(call.find("/r/gone/"), std::string::npos) << call;
         EXPECT_EQ(call.find("/r/a/"), std::string::npos) << call;
     }
@@ -160,15 +167,11 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CallbackWithoutInterestInBothGetsTheRe
         bool WantsInBothIndexes() const override { return false; }
     };
     auto index = Current();
-    CRecordingCallback all;
-    ASSERT_TRUE(index->Compare(all).IsSuccess());
     std::vector<std::string> expected;
-    for (const std::string& call : all.calls)
+    for (const std::string& call : Calls(*index))
         if (!call.starts_with("both "))
             expected.push_back(call);
-    CDeletionsAndNew rest;
-    ASSERT_TRUE(index->Compare(rest).IsSuccess());
-    EXPECT_EQ(rest.calls, expected);
+    EXPECT_EQ(Calls(*index, CDeletionsAndNew{}), expected);
     ASSERT_TRUE(index->Close().IsSuccess());
 
     // Two files alike but for one record, and a second chunk of one folder in one of them.
@@ -178,16 +181,8 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CallbackWithoutInterestInBothGetsTheRe
     ASSERT_TRUE(copy->AddItem("/r/keep/k2", Rec("|k2"), true).IsSuccess());  // same text, another chunk
     ASSERT_TRUE(copy->AddItem("/r/gone/late", Rec("|l"), true).IsSuccess());
     ASSERT_TRUE(copy->Close().IsSuccess());
-    CDeletionsAndNew alike;
-    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("prev"), Path("copy"), alike, 0, std::make_shared<CTextParser>(),
-                                                 std::make_shared<CTextParser>())
-                    .IsSuccess());
-    EXPECT_EQ(alike.calls, (std::vector<std::string>{"new F /r/gone/late |l"}));
-    CDeletionsAndNew backwards;
-    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("copy"), Path("prev"), backwards, 0,
-                                                 std::make_shared<CTextParser>(), std::make_shared<CTextParser>())
-                    .IsSuccess());
-    EXPECT_EQ(backwards.calls, (std::vector<std::string>{"del F /r/gone/late |l"}));
+    EXPECT_EQ(Calls<CDeletionsAndNew>("prev", "copy"), (std::vector<std::string>{"new F /r/gone/late |l"}));
+    EXPECT_EQ(Calls<CDeletionsAndNew>("copy", "prev"), (std::vector<std::string>{"del F /r/gone/late |l"}));
 }
 
 TEST_F(PathCacheFlatFileIndexCompareTest, CallbackErrorStopsTheComparison)
@@ -217,32 +212,20 @@ TEST_F(PathCacheFlatFileIndexCompareTest, EmptyAndMissingSides)
     // No previous file: everything is new.
     auto first = MakeIndex(Path("first"));
     Add(*first, {{"/x", false, "|x"}, {"/x/1", true, ""}});
-    CRecordingCallback allNew;
-    ASSERT_TRUE(first->Compare(allNew).IsSuccess());
-    EXPECT_EQ(allNew.calls, (std::vector<std::string>{"new D /x |x", "new F /x/1 "}));
+    EXPECT_EQ(Calls(*first), (std::vector<std::string>{"new D /x |x", "new F /x/1 "}));
 
     // Nothing recorded this time: one deletion per top folder, none below it.
     auto emptied = MakeIndex(Path("empty"), Path("prev"));
-    CRecordingCallback allGone;
-    ASSERT_TRUE(emptied->Compare(allGone).IsSuccess());
-    EXPECT_EQ(allGone.calls, (std::vector<std::string>{"del D / |root"}));
+    EXPECT_EQ(Calls(*emptied), (std::vector<std::string>{"del D / |root"}));
     ASSERT_TRUE(emptied->Close().IsSuccess());
 
-    // Two empty files.
-    CRecordingCallback none;
-    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("empty"), Path("empty"), none, 0, nullptr, nullptr).IsSuccess());
-    EXPECT_TRUE(none.calls.empty());
+    EXPECT_TRUE(Calls("empty", "empty", false).empty());
 
     // Empty records load as nothing when asked; the base parser makes base records otherwise.
     first->SetAvoidLoadingEmptyItemInfo(true);
-    CRecordingCallback avoided;
-    ASSERT_TRUE(first->Compare(avoided).IsSuccess());
-    EXPECT_EQ(avoided.calls.back(), "new F /x/1 <null>");
+    EXPECT_EQ(Calls(*first).back(), "new F /x/1 <null>");
     ASSERT_TRUE(first->Close().IsSuccess());
-    CRecordingCallback baseRecords;
-    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("empty"), Path("first"), baseRecords, 0, nullptr, nullptr)
-                    .IsSuccess());
-    EXPECT_EQ(baseRecords.calls, (std::vector<std::string>{"new D /x <base>", "new F /x/1 <base>"}));
+    EXPECT_EQ(Calls("empty", "first", false), (std::vector<std::string>{"new D /x <base>", "new F /x/1 <base>"}));
 
     CRecordingCallback unused;
     CKxError missing = CPathCacheFlatFileIndex::Compare(Path("nope"), Path("first"), unused, 0, nullptr, nullptr);
@@ -262,13 +245,11 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CarriedFoldersHideNoDeletionsAndAreBac
     ASSERT_TRUE(index->CarryForward("/r/not-in-previous").IsSuccess());
     CRecordingCallback callback;
     callback.askRecurse = true;
-    ASSERT_TRUE(index->Compare(callback).IsSuccess());
-    for (const std::string& call : callback.calls)
+    const std::vector<std::string> calls = Calls(*index, callback);
+    for (const std::string& call : calls)
         EXPECT_FALSE(call.rfind("del", 0) == 0 && call.find("/r/gone") != std::string::npos) << call;
-    EXPECT_NE(std::find(callback.calls.begin(), callback.calls.end(), "both F /r/gone/sub/s1 |s1 |s1"),
-              callback.calls.end());
-    EXPECT_NE(std::find(callback.calls.begin(), callback.calls.end(), "both D /r/gone |g |g-now"),
-              callback.calls.end());
+    for (const char* both : {"both F /r/gone/sub/s1 |s1 |s1", "both D /r/gone |g |g-now"})
+        EXPECT_NE(std::find(calls.begin(), calls.end(), both), calls.end()) << both;
     // A restarted scan has not processed the carried items.
     EXPECT_FALSE(index->LookupCurrent("/r/gone/g1", IDirChange::eFile));
     EXPECT_TRUE(index->LookupCurrent("/r/gone", IDirChange::eFolder));
@@ -313,8 +294,7 @@ TEST_F(PathCacheFlatFileIndexCompareTest, KeptFoldersAreSilentInTheComparisonAnd
     ASSERT_TRUE(index->KeepUnchanged("/r/gone").IsSuccess());
     CRecordingCallback callback;
     callback.askRecurse = true;
-    ASSERT_TRUE(index->Compare(callback).IsSuccess());
-    for (const std::string& call : callback.calls)
+    for (const std::string& call : Calls(*index, callback))
         EXPECT_EQ(call.find("/r/gone/"), std::string::npos) << call;
     ASSERT_TRUE(index->Close().IsSuccess());
     EXPECT_EQ(index->GetPreviousIdentity().size(), 16u);

@@ -32,23 +32,17 @@ std::vector<std::string> Fields(const std::string& text)
     return fields;
 }
 
-std::shared_ptr<CDirChangeItemInfo> ParseV1(const std::string& text)
+template <typename Parser, typename Info>
+std::shared_ptr<Info> Parse(const std::string& text)
 {
     FVBasePtr record;
-    EXPECT_TRUE(CDirChangeItemParser().GetItemInfo(record, Fields(text)).IsSuccess());
-    auto info = std::dynamic_pointer_cast<CDirChangeItemInfo>(record);
+    EXPECT_TRUE(Parser().GetItemInfo(record, Fields(text)).IsSuccess());
+    auto info = std::dynamic_pointer_cast<Info>(record);
     EXPECT_TRUE(info);
     return info;
 }
-
-std::shared_ptr<CDirChangeItemInfoV2> ParseV2(const std::string& text)
-{
-    FVBasePtr record;
-    EXPECT_TRUE(CDirChangeItemParserV2().GetItemInfo(record, Fields(text)).IsSuccess());
-    auto info = std::dynamic_pointer_cast<CDirChangeItemInfoV2>(record);
-    EXPECT_TRUE(info);
-    return info;
-}
+const auto ParseV1 = Parse<CDirChangeItemParser, CDirChangeItemInfo>;
+const auto ParseV2 = Parse<CDirChangeItemParserV2, CDirChangeItemInfoV2>;
 
 const auto kFreq2 = static_cast<eDirChangeItemBackupFrequency>(2);
 
@@ -119,16 +113,14 @@ TEST(DirChangeRecordTest, EachParserReadsTheOtherVersionsText)
 {
     const std::string v2Text = CDirChangeItemFormatterV2().GetFormattedData(
         std::make_shared<CDirChangeItemInfoV2Impl>(CTimeStamp(1234567890), true, 3, kFreq2, false));
-    FVBasePtr record;
-    ASSERT_TRUE(CDirChangeItemParser().GetItemInfo(record, Fields(v2Text)).IsSuccess());
-    EXPECT_FALSE(std::dynamic_pointer_cast<CDirChangeItemInfoV2>(record)) << "a version 1 parser makes version 1 records";
-    auto v1 = std::dynamic_pointer_cast<CDirChangeItemInfo>(record);
+    auto v1 = ParseV1(v2Text);
     ASSERT_TRUE(v1);
+    EXPECT_FALSE(std::dynamic_pointer_cast<CDirChangeItemInfoV2>(v1)) << "a version 1 parser makes version 1 records";
     EXPECT_TRUE(v1->isSelected());
     EXPECT_EQ(v1->GetCollectFileId(), 3);
     EXPECT_EQ(v1->GetBackupFrequency(), 2u);
     // Written again by the version 1 formatter, the time is gone and nothing else changed.
-    EXPECT_EQ(CDirChangeItemFormatter().GetFormattedData(record), "|<IS>1|<CI>3|<BFQ>2");
+    EXPECT_EQ(CDirChangeItemFormatter().GetFormattedData(v1), "|<IS>1|<CI>3|<BFQ>2");
 
     auto v2 = ParseV2(v2Text);
     EXPECT_EQ(v2->GetRefTime(), CTimeStamp(1234567890));
