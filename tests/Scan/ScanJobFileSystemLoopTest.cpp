@@ -55,6 +55,12 @@ TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
     EXPECT_EQ(Link(m_tree + "/data/sub/"), V::UnderContent);
     EXPECT_EQ(Link(m_tree + "/data"), V::UnderContent);
     EXPECT_EQ(Link(m_tree + "/missing"), V::Missing);
+    // Outside the content a link is followed only for root or the target's owner.
+    const uid_t other = ::geteuid() + 4242;
+    EXPECT_EQ(Link(m_tree + "/data/sub", other), V::UnderContent);  // the content's business anyway
+    EXPECT_EQ(Link("/", other), V::ForeignTarget);
+    EXPECT_EQ(Link(m_tree + "/alias", other), V::ForeignTarget);
+    EXPECT_EQ(Link(m_tree + "/outside", 0), V::New);  // root's link: whoever owns the target
 
     std::string resolved;
     uid_t owner = 0;
@@ -69,15 +75,6 @@ TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
     // A walked folder moved away is still known by its device and inode.
     fs::rename(m_tree + "/outside", m_tree + "/moved");
     EXPECT_EQ(Link(m_tree + "/moved"), V::AlreadyWalked);
-}
-
-TEST_F(WalkedRootsTest, LinkTargetsOutsideTheContentAreFollowedOnlyForRootOrTheTargetsOwner)
-{
-    const uid_t other = ::geteuid() + 4242;
-    EXPECT_EQ(Link(m_tree + "/outside", 0), V::New);  // root's link: whoever owns the target
-    EXPECT_EQ(Link(m_tree + "/alias", other), V::ForeignTarget);
-    EXPECT_EQ(Link(m_tree + "/data/sub", other), V::UnderContent);  // the content's business anyway
-    EXPECT_EQ(Link("/", other), V::ForeignTarget);
 }
 
 TEST_F(WalkedRootsTest, MountPathsAreNewUnlessTheyAreARootAlready)
@@ -158,6 +155,9 @@ TEST_F(ScannerLoopTest, LinkTargetOutsideTheContentIsWalkedOnceInAPassOfItsOwn)
     fs::create_directory_symlink(m_tree + "/outside", m_tree + "/data/sub/again");  // same target twice
     fs::create_directory_symlink("sub", m_tree + "/data/in");                     // inside: walked already
     fs::create_directory_symlink(m_tree + "/data", m_tree + "/outside/back");       // back into the content
+    // An earlier job's collect file goes before the walk; its record stays for the next incremental.
+    WriteFile(m_instance + "/JobResults/2/5/CollectTot7.zvf", "/stale/item|1\n");
+    WriteFile(m_instance + "/JobResults/2/5/DCTot.zvf", "kept\n");
     ASSERT_TRUE(RunFull().IsSuccess());
     ASSERT_TRUE(m_factory->m_job);
     EXPECT_EQ(m_factory->m_job->GetPassCount(), 2u);
@@ -173,6 +173,8 @@ TEST_F(ScannerLoopTest, LinkTargetOutsideTheContentIsWalkedOnceInAPassOfItsOwn)
     for (const auto& [path, count] : listed)
         EXPECT_EQ(count, 1) << path;
     EXPECT_TRUE(Failures().empty());
+    EXPECT_FALSE(fs::exists(m_instance + "/JobResults/2/5/CollectTot7.zvf"));
+    EXPECT_TRUE(fs::exists(m_instance + "/JobResults/2/5/DCTot.zvf"));
 }
 
 TEST_F(ScannerLoopTest, AUsersLinkToTheRootFolderIsNotFollowedButRootsLinkOutsideIs)
@@ -286,16 +288,6 @@ TEST_F(ScannerLoopTest, LongPathsAreWalkedInAPassOfTheirOwnAndListedOnce)
         EXPECT_TRUE(it != listed.end() && it->second == 1) << folder.size();
     }
     EXPECT_TRUE(Failures().empty());
-}
-
-TEST_F(ScannerLoopTest, StaleCollectFilesOfAnEarlierJobAreRemovedFirst)
-{
-    WriteFile(m_instance + "/JobResults/2/5/CollectTot7.zvf", "/stale/item|1\n");
-    WriteFile(m_instance + "/JobResults/2/5/DCTot.zvf", "kept for the next incremental\n");
-    ASSERT_TRUE(RunFull().IsSuccess());
-    EXPECT_FALSE(fs::exists(m_instance + "/JobResults/2/5/CollectTot7.zvf"));
-    EXPECT_TRUE(fs::exists(m_instance + "/JobResults/2/5/DCTot.zvf"));
-    EXPECT_EQ(Listed().count("/stale/item"), 0u);
 }
 
 }  // namespace

@@ -170,51 +170,32 @@ TEST_F(ArchivingTest, BoundariesAndSkippedFiles)
 {
     const struct {
         const char* name;
-        std::vector<SFile> files;
-        int usedPercent;
-        std::set<std::string> selected;
-        std::vector<std::string> inReport;  // lines of the stubbing report
-        const char* inLog;
-        std::vector<std::string> extra;
+        std::vector<SFile> files = {};
+        int usedPercent = 85;
+        std::set<std::string> selected = {};
+        std::vector<std::string> inReport = {};  // lines of the stubbing report
+        const char* inLog = "";
+        std::vector<std::string> extra = {};
         const char* rules = kRules;
     } cases[] = {
-        {"ages at the rule's boundary and files that must stay",
-         {{"exact30.log", 30 * kDay},
-          {"young.log", 30 * kDay - 60},
-          {"open.log", 40 * kDay, EHold::Open},
-          {"locked.log", 40 * kDay, EHold::Lock},
-          {"stub.log", 40 * kDay, EHold::Stub}},
-         85,
-         {"exact30.log"},
-         {"young.log], Action:[NotArchivingCandidate], Reason:[accessed 29 days ago",
-          "open.log], Action:[NotArchivingCandidate], Reason:[file is open or memory-mapped]",
-          "locked.log], Action:[NotArchivingCandidate], Reason:[mandatory lock exists on file]",
-          "stub.log], Action:[NotArchivingCandidate], Reason:[already a stub]"},
-         "] bytes to free on Volume=[",
-         {}},
-        {"free space above the low watermark",
-         {{"old.log", 40 * kDay}},
-         50,
-         {},
-         {},
-         "There is nothing to archive for volume [",
-         {}},
-        {"an ad hoc job takes any file but a stub",
-         {{"new.txt", 0}, {"stub.log", 40 * kDay, EHold::Stub}},
-         0,
-         {"new.txt"},
-         {"new.txt], Action:[StubbingCandidate], Reason:[on-demand archiving]",
-          "stub.log], Action:[NotArchivingCandidate], Reason:[already a stub]"},
-         "Creating AlwaysArchive evaluator for ad-hoc job",
-         {"-adhoc"}},
-        {"no rule at all selects nothing, not everything",
-         {{"old.log", 40 * kDay}},
-         85,
-         {},
-         {},
-         "No archiving rules are configured",
-         {},
-         R"("archiving": {"highFreePercent": 40, "lowFreePercent": 20})"},
+        {.name = "ages at the rule's boundary and files that must stay",
+         .files = {{"exact30.log", 30 * kDay}, {"young.log", 30 * kDay - 60}, {"open.log", 40 * kDay, EHold::Open},
+                   {"locked.log", 40 * kDay, EHold::Lock}, {"stub.log", 40 * kDay, EHold::Stub}},
+         .selected = {"exact30.log"},
+         .inReport = {"young.log], Action:[NotArchivingCandidate], Reason:[accessed 29 days ago",
+                      "open.log], Action:[NotArchivingCandidate], Reason:[file is open or memory-mapped]",
+                      "locked.log], Action:[NotArchivingCandidate], Reason:[mandatory lock exists on file]",
+                      "stub.log], Action:[NotArchivingCandidate], Reason:[already a stub]"},
+         .inLog = "] bytes to free on Volume=["},
+        {.name = "free space above the low watermark", .files = {{"old.log", 40 * kDay}}, .usedPercent = 50,
+         .inLog = "There is nothing to archive for volume ["},
+        {.name = "an ad hoc job takes any file but a stub", .files = {{"new.txt", 0}, {"stub.log", 40 * kDay, EHold::Stub}},
+         .usedPercent = 0, .selected = {"new.txt"},
+         .inReport = {"new.txt], Action:[StubbingCandidate], Reason:[on-demand archiving]",
+                      "stub.log], Action:[NotArchivingCandidate], Reason:[already a stub]"},
+         .inLog = "Creating AlwaysArchive evaluator for ad-hoc job", .extra = {"-adhoc"}},
+        {.name = "no rule at all selects nothing, not everything", .files = {{"old.log", 40 * kDay}},
+         .inLog = "No archiving rules are configured", .rules = R"("archiving": {"highFreePercent": 40, "lowFreePercent": 20})"},
     };
     int jobId = 0;
     for (const auto& c : cases) {

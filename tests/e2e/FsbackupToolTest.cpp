@@ -264,31 +264,25 @@ TEST_F(FsbackupToolTest, CommandLineAndEnvironmentErrors)
     EXPECT_EQ(help.out.rfind("usage: fsbackup -vm <instance> -j <jobId> -a <orbundId>:<appNumber> -t <backupType>", 0),
               0u);
 
-    const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
-        {{}, "-vm, -j, -a and -t are required"},
-        {{"-vm", "inst", "-j", "7", "-a", "2:5"}, "required"},
-        {{"-vm", "inst", "-j", "seven", "-a", "2:5", "-t", "1"}, "option -j value \"seven\""},
-        {{"-vm", "inst", "-j", "-3", "-a", "2:5", "-t", "1"}, "option -j value \"-3\""},
-        {{"-vm", "inst", "-j", "0", "-a", "2:5", "-t", "1"}, "job id [0] is not a positive number"},
-        {{"-vm", "inst", "-j", "7", "-a", "2-5", "-t", "1"}, "2-5"},
-        {{"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "77"}, "option -t value \"77\" is not a backup type"},
-        {{"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "1", "-stop"}, "unknown option -stop"},
+    // Usage errors exit with 2, an instance or results folder that is not there with 1.
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+        {{}, 2, "-vm, -j, -a and -t are required"},
+        {{"-vm", "inst", "-j", "7", "-a", "2:5"}, 2, "required"},
+        {{"-vm", "inst", "-j", "seven", "-a", "2:5", "-t", "1"}, 2, "option -j value \"seven\""},
+        {{"-vm", "inst", "-j", "-3", "-a", "2:5", "-t", "1"}, 2, "option -j value \"-3\""},
+        {{"-vm", "inst", "-j", "0", "-a", "2:5", "-t", "1"}, 2, "job id [0] is not a positive number"},
+        {{"-vm", "inst", "-j", "7", "-a", "2-5", "-t", "1"}, 2, "2-5"},
+        {{"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "77"}, 2, "option -t value \"77\" is not a backup type"},
+        {{"-vm", "inst", "-j", "7", "-a", "2:5", "-t", "1", "-stop"}, 2, "unknown option -stop"},
+        {{"-vm", "absent", "-j", "7", "-a", "2:5", "-t", "1"}, 1, ""},
+        {{"-vm", "inst", "-j", "7", "-a", "9:9", "-t", "1"}, 1, "does not exist"},
     };
-    for (const auto& [args, message] : usage) {
+    for (const auto& [args, status, message] : cases) {
         RunResult run = Run(args);
-        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(run.status, status) << run.err;
         ExpectOneLine(run);
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
-
-    RunResult noInstance = Run({"-vm", "absent", "-j", "7", "-a", "2:5", "-t", "1"});
-    EXPECT_EQ(noInstance.status, 1);
-    ExpectOneLine(noInstance);
-
-    RunResult noResults = Run({"-vm", "inst", "-j", "7", "-a", "9:9", "-t", "1"});
-    EXPECT_EQ(noResults.status, 1);
-    ExpectOneLine(noResults);
-    EXPECT_NE(noResults.err.find("does not exist"), std::string::npos) << noResults.err;
     EXPECT_FALSE(fs::exists(m_instance + "/JobResults/9"));
 }
 
