@@ -93,6 +93,13 @@ protected:
         return std::make_shared<CFindFirstItem>(path, path, status);
     }
 
+    std::vector<std::string> PoppedLongPaths()
+    {
+        std::vector<std::string> queued;
+        EXPECT_TRUE(m_callback.PopLongPaths(queued).IsSuccess());
+        return queued;
+    }
+
     std::string m_tree;
     std::shared_ptr<Recorder> m_recorder;
     CScanJobCallback m_callback;
@@ -127,11 +134,8 @@ TEST_F(ConsumerTest, LongPathsAreDivertedFromTheirBoundaryOn)
         EXPECT_EQ(answer.Code(), c.diverted ? ENAMETOOLONG : 0) << c.length;
         EXPECT_EQ(m_recorder->Got(path), !c.diverted) << c.length;
     }
-    std::vector<std::string> queued;
-    ASSERT_TRUE(m_callback.PopLongPaths(queued).IsSuccess());
-    ASSERT_EQ(queued.size(), 2u);
-    EXPECT_EQ(queued[0], PathOfLength(960) + "/<SRCVOL>/vol</SRCVOL>");
-    EXPECT_EQ(queued[1], PathOfLength(1025) + "<SRCVOL>/vol</SRCVOL>");
+    EXPECT_EQ(PoppedLongPaths(), (std::vector<std::string>{PathOfLength(960) + "/<SRCVOL>/vol</SRCVOL>",
+                                                           PathOfLength(1025) + "<SRCVOL>/vol</SRCVOL>"}));
 
     // A pass over long paths walks them whole; so does a consumer switched off.
     CItemPtr inPass = Synthetic(PathOfLength(2000), S_IFDIR);
@@ -141,9 +145,7 @@ TEST_F(ConsumerTest, LongPathsAreDivertedFromTheirBoundaryOn)
     EXPECT_TRUE(consumer.Process(inPass).IsSuccess());
     consumer.SetProcessLongPath(false);
     EXPECT_TRUE(consumer.Process(Synthetic(PathOfLength(3000), S_IFREG)).IsSuccess());
-    queued.clear();
-    ASSERT_TRUE(m_callback.PopLongPaths(queued).IsSuccess());
-    EXPECT_TRUE(queued.empty());
+    EXPECT_TRUE(PoppedLongPaths().empty());
 }
 
 TEST_F(ConsumerTest, OnlyTheFirstNineUnprocessedLongPathsRaiseEvents)
@@ -164,9 +166,7 @@ TEST_F(ConsumerTest, OnlyTheFirstNineUnprocessedLongPathsRaiseEvents)
     EXPECT_EQ(shortened.substr(136, 10), "..........");
     EXPECT_EQ(shortened.back(), 'a');
     EXPECT_EQ(events[8]["args"][1].get<std::string>().back(), 'i');
-    std::vector<std::string> queued;
-    ASSERT_TRUE(m_callback.PopLongPaths(queued).IsSuccess());
-    EXPECT_TRUE(queued.empty());
+    EXPECT_TRUE(PoppedLongPaths().empty());
 
     EXPECT_EQ(CLongPathConsumer::CompressPathString("short", 1024, 260), "short");
     EXPECT_EQ(CLongPathConsumer::CompressPathString(std::string(300, 'p'), 260, 1024), std::string(300, 'p'));
@@ -479,10 +479,8 @@ TEST(SkipFSTable, MountTableParsingAndSkippedTypes)
         "37 35 0:5 / /proc rw - proc proc rw\n"
         "38 35 1:2 / /no-type rw\n");
     ASSERT_EQ(mounts.size(), 2u);
-    EXPECT_EQ(mounts[0].mountPoint, "/mnt/with blank");
-    EXPECT_EQ(mounts[0].device, makedev(98, 0));
-    EXPECT_EQ(mounts[0].fsType, "ext3");
-    EXPECT_EQ(mounts[0].source, "/dev/root");
+    EXPECT_EQ(std::tie(mounts[0].mountPoint, mounts[0].device, mounts[0].fsType, mounts[0].source),
+              std::make_tuple(std::string("/mnt/with blank"), makedev(98, 0), std::string("ext3"), std::string("/dev/root")));
     EXPECT_EQ(mounts[1].fsType, "proc");
     EXPECT_FALSE(skipFS::IsSkippedType("fuse.sshfs"));
     EXPECT_FALSE(skipFS::IsSkippedType(""));
@@ -565,7 +563,7 @@ TEST_F(ConsumerTest, DeletedItemLines)
     EXPECT_EQ(consumer.getProcessedItemsCount(), 2u);
 }
 
-TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRoot)
+TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRootAlsoBesideAnEarlierFileRoot)
 {
     auto collect = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot1.zvf");
     ASSERT_TRUE(collect->Open().IsSuccess());
@@ -608,41 +606,35 @@ TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRoot)
     EXPECT_EQ(lines, (std::vector<std::string>{"/", "/m/", "/m/n/", "/m/n/root0/", "/m/n/root1/", "/m/n/root2/"}));
     EXPECT_FALSE(CContentRootAncestorConsumer::IsAtOrUnder("/data/ab", "/data/a"));
     EXPECT_TRUE(CContentRootAncestorConsumer::IsAtOrUnder("/data/a", "/data/a"));
-}
 
-TEST_F(ConsumerTest, AncestorLinesOfAFolderBesideAnEarlierFileRoot)
-{
     // Wildcard content "/data/*.txt" and "/data/wild/x*": the matched file comes first, then a
     // matched folder one level further down, on the same thread and in one collect file. The
     // file must not stand for its folder, or "/data/wild/" is never written.
-    auto collect = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot1.zvf");
-    ASSERT_TRUE(collect->Open().IsSuccess());
-    CContentRootAncestorConsumer ancestors(7, collect);
+    auto third = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot3.zvf");
+    ASSERT_TRUE(third->Open().IsSuccess());
+    CContentRootAncestorConsumer wild(7, third);
     for (const auto& [path, folder] : std::vector<std::pair<std::string, bool>>{
              {"/data/a.txt", false}, {"/data/b.txt", false}, {"/data/wild/x1", true}, {"/data/wild/x1/f", false},
              {"/data/wild/x1/in", true}, {"/data/wild/x2/", true}, {"/data/c.txt", false}})
-        ASSERT_TRUE(ancestors.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
-    ASSERT_TRUE(collect->Flush().IsSuccess());
-    EXPECT_EQ(ReadFile(m_root + "/CollectTot1.zvf"), "/\n/data/\n/data/wild/\n");
-    EXPECT_EQ(ancestors.GetAncestorLineCount(), 3u);
-    EXPECT_EQ(collect->GetItemCount(), 0u);
-    EXPECT_EQ(ancestors.GetRoots(), (std::vector<std::string>{"/data/a.txt", "/data/b.txt", "/data/wild/x1",
-                                                              "/data/wild/x2", "/data/c.txt"}));
-    EXPECT_TRUE(ancestors.HasItemsFor("/data"));
-    EXPECT_TRUE(ancestors.HasItemsFor("/data/b.txt"));
-    EXPECT_TRUE(ancestors.HasItemsFor("/data/wild/x1/in/deeper"));
-    EXPECT_FALSE(ancestors.HasItemsFor("/data/d.txt"));
-    EXPECT_FALSE(ancestors.HasItemsFor("/data/wild/y1"));
+        ASSERT_TRUE(wild.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
+    ASSERT_TRUE(third->Flush().IsSuccess());
+    EXPECT_EQ(ReadFile(m_root + "/CollectTot3.zvf"), "/\n/data/\n/data/wild/\n");
+    EXPECT_EQ(wild.GetAncestorLineCount(), 3u);
+    EXPECT_EQ(wild.GetRoots(), (std::vector<std::string>{"/data/a.txt", "/data/b.txt", "/data/wild/x1",
+                                                         "/data/wild/x2", "/data/c.txt"}));
+    for (const auto& [path, has] : {std::pair{"/data", true}, {"/data/b.txt", true}, {"/data/wild/x1/in/deeper", true},
+                                    {"/data/d.txt", false}, {"/data/wild/y1", false}})
+        EXPECT_EQ(wild.HasItemsFor(path), has) << path;
 
     // The other way round: the folder first, then a file beside its parent, then a file at "/".
-    auto second = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot2.zvf");
-    ASSERT_TRUE(second->Open().IsSuccess());
-    CContentRootAncestorConsumer reversed(7, second);
+    auto fourth = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot4.zvf");
+    ASSERT_TRUE(fourth->Open().IsSuccess());
+    CContentRootAncestorConsumer reversed(7, fourth);
     for (const auto& [path, folder] : std::vector<std::pair<std::string, bool>>{
              {"/data/wild/x1", true}, {"/data/a.txt", false}, {"/top.txt", false}, {"/data/wild/x1/f", false}})
         ASSERT_TRUE(reversed.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
-    ASSERT_TRUE(second->Flush().IsSuccess());
-    EXPECT_EQ(ReadFile(m_root + "/CollectTot2.zvf"), "/\n/data/\n/data/wild/\n");
+    ASSERT_TRUE(fourth->Flush().IsSuccess());
+    EXPECT_EQ(ReadFile(m_root + "/CollectTot4.zvf"), "/\n/data/\n/data/wild/\n");
     EXPECT_EQ(reversed.GetRoots(), (std::vector<std::string>{"/data/wild/x1", "/data/a.txt", "/top.txt"}));
 }
 

@@ -330,16 +330,12 @@ protected:
         auto stage = std::make_shared<IncrementalDirChange>(nullptr, 1, 1);
         COutputResourcesPtr resource;
         bool created = false;
-        EXPECT_TRUE(m_callback
-                        ->FindOrAddOutputResource(
-                            "vol-1",
-                            [&](int index, COutputResourcesPtr& made) {
-                                made = std::make_shared<COutputResources>(index, "/", "vol-1");
-                                made->SetDirChangeConsumer(stage);
-                                return CKxError::Success();
-                            },
-                            resource, created)
-                        .IsSuccess());
+        const auto make = [&](int index, COutputResourcesPtr& made) {
+            made = std::make_shared<COutputResources>(index, "/", "vol-1");
+            made->SetDirChangeConsumer(stage);
+            return CKxError::Success();
+        };
+        EXPECT_TRUE(m_callback->FindOrAddOutputResource("vol-1", make, resource, created).IsSuccess());
         Walk(*stage);
         WriteFile(m_results + "/scan_Failures.zvf",
                   "folder " + escapeFileName(m_tree + "/failed") + ":13\nfile " + escapeFileName(m_tree + "/failfile.txt") + ":2\n");
@@ -395,11 +391,10 @@ TEST_F(PostProcessDirChangeTest, DeletionsAndLateFoundItemsGoToTheDeletedItemsLi
     auto untouched = Record(*record, m_tree + "/new-fresh.txt", true);
     ASSERT_TRUE(untouched);
     EXPECT_FALSE(untouched->isSelected());
-    EXPECT_TRUE(record->Lookup(m_tree + "/failed", IDirChange::eFolder));
-    EXPECT_FALSE(record->Lookup(m_tree + "/failed/x", IDirChange::eFile));
-    EXPECT_FALSE(record->Lookup(m_tree + "/failed/deep/y", IDirChange::eFile));
-    EXPECT_FALSE(record->Lookup(m_tree + "/gone", IDirChange::eFolder));
-    EXPECT_FALSE(record->Lookup(m_tree + "/full-only.txt", IDirChange::eFile));
+    for (const auto& [path, file, known] : std::vector<std::tuple<const char*, bool, bool>>{
+             {"/failed", false, true}, {"/failed/x", true, false}, {"/failed/deep/y", true, false},
+             {"/gone", false, false}, {"/full-only.txt", true, false}})
+        EXPECT_EQ(record->Lookup(m_tree + path, file ? IDirChange::eFile : IDirChange::eFolder), known) << path;
     EXPECT_EQ(m_postProcess->GetFailedPaths(), (std::unordered_set<std::string>{m_tree + "/failed", m_tree + "/failfile.txt"}));
 }
 
@@ -416,9 +411,8 @@ TEST_F(PostProcessDirChangeTest, FullOnlyItemsAreKeptInsteadOfDeleted)
     EXPECT_EQ(kept->GetBackupFrequency(), 2u);
 }
 
-TEST_F(PostProcessDirChangeTest, DetectionSwitchesAndFullJobs)
+TEST_F(PostProcessDirChangeTest, WithoutDetectionANonFullJobStillAddsWhatItFoundLate)
 {
-    // Without deleted-item detection a non-full job still adds what it found late.
     ASSERT_TRUE(RunComparison(2, false).IsSuccess());
     std::vector<std::string> lines = DeletedItemsLines();
     EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()),
