@@ -100,10 +100,7 @@ TEST_F(ScratchFilesTest, HardLinksTableRebuildsALostOrStaleIndexAndDropsATornTai
         ASSERT_EQ(table.close(), 0);
     }
     // A torn record at the end of the data file (an interrupted writer) makes the index stale.
-    {
-        std::ofstream data(Path("hardLinks.dat"), std::ios::app | std::ios::binary);
-        data.write("HLR1garbage", 11);
-    }
+    std::ofstream(Path("hardLinks.dat"), std::ios::app | std::ios::binary).write("HLR1garbage", 11);
     {
         HardLinksTable table;
         ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0) << table.LastError();

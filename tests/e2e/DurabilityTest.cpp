@@ -150,20 +150,16 @@ TEST_F(DurabilityTest, CollectFileCutAfterTheScanFailsThePhaseAndItsItemsComeWit
 
 TEST_F(DurabilityTest, UnusablePreviousRecordTakesEveryItemAndRaisesAnEvent)
 {
-    struct Case {
+    const struct {
         const char* what;
         void (*spoil)(const std::string& record);
-    };
-    const std::vector<Case> cases = {
-        {"damaged", [](const std::string& record) {
-             std::fstream file(record, std::ios::in | std::ios::out | std::ios::binary);
-             file.seekp(40);
-             file.write("XXXXXXXX", 8);
-         }},
+    } cases[] = {
+        {"damaged",
+         [](const std::string& record) { std::fstream(record, std::ios::in | std::ios::out).seekp(40).write("XXXXXXXX", 8); }},
         {"truncated", [](const std::string& record) { fs::resize_file(record, fs::file_size(record) - 30); }},
         {"missing", [](const std::string& record) { fs::remove(record); }},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(m_instance + "/JobResults");
         fs::remove_all(m_instance + "/JobManager");
