@@ -41,27 +41,18 @@ protected:
                                  "ren/sub/r2.txt", "b/same.txt"})
             WriteFile(m_data + "/" + file, file);
         WriteFile(m_root + "/tree/outside/moved.txt", "moved");
-        Content({m_data}, false);
+        Content({m_data});
     }
 
-    void Content(const std::vector<std::string>& paths, bool useCtime)
-    {
-        WriteSubclient({{"content", paths}, {"useCtime", useCtime}});
-    }
+    void Content(const std::vector<std::string>& paths) { WriteSubclient({{"content", paths}, {"useCtime", false}}); }
 
-
-    CKxError RunJob(int jobId, const std::string& type, const std::vector<std::string>& extra = {})
+    // Scan job `jobId` of backup `type`, which must succeed and complete its phase.
+    void RunOk(int jobId, const std::string& type, const std::vector<std::string>& extra = {})
     {
         std::vector<std::string> tokens = {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-cn", "client1",
                                            "-jt", "tok" + std::to_string(jobId), "-t", type};
         tokens.insert(tokens.end(), extra.begin(), extra.end());
-        auto factory = std::make_shared<CScanJobFactory>("inst");
-        CFileScan scan(Args(tokens));
-        return scan.Process(factory);
-    }
-    void RunOk(int jobId, const std::string& type, const std::vector<std::string>& extra = {})
-    {
-        CKxError result = RunJob(jobId, type, extra);
+        CKxError result = CFileScan(Args(tokens)).Process(std::make_shared<CScanJobFactory>("inst"));
         ASSERT_TRUE(result.IsSuccess()) << result.AsString();
         auto completes = Calls("complete", jobId);
         ASSERT_EQ(completes.size(), 1u);
@@ -127,7 +118,7 @@ TEST_P(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWhol
 {
     const std::string other = m_root + "/tree/other";
     WriteFile(other + "/deep/o.txt", "o");
-    Content({m_data, other}, false);
+    Content({m_data, other});
     ASSERT_NO_FATAL_FAILURE(FullJob());
 
     const std::string away = m_root + "/tree/away";
