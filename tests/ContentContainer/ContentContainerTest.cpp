@@ -243,9 +243,7 @@ TEST_F(ContentContainerTest, CarriedEntriesAreNotDeletedAndNotKnownToTheNextJob)
 
 TEST_F(ContentContainerTest, TheBufferWritesEveryTenThousandItemsAndOnFlush)
 {
-    auto container = std::make_shared<CContentContainer>();
-    container->SetName(Path("buffer.db"));
-    ASSERT_TRUE(container->OpenExistingOrCreate().IsSuccess());
+    CContentContainerPtr container = Make("buffer.db", {});
     CContentContainerBuffer buffer(container);
     struct stat status {};
     status.st_mode = S_IFREG | 0644;

@@ -166,22 +166,16 @@ TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
 
 TEST_F(ScanJobFactoryTest, SQLiteSettingSwitchesTheFileSystemJobAndCallback)
 {
-    Setting("nUseSQLiteDirchange", "2");
-    ASSERT_EQ(Identify(), 5u);
-    EXPECT_FALSE(m_factory.IsUseSQLite());
-    CScanJobPtr job = m_factory.CreateScanJob(T::eFileSystem);
-    CScanJobCallbackPtr callback = m_factory.CreateScanJobCallback(T::eFileSystem);
-    EXPECT_FALSE(std::dynamic_pointer_cast<CScanJobFileSystemSQLiteDirchange>(job));
-    EXPECT_FALSE(std::dynamic_pointer_cast<CScanJobFileSystemCallbackSQLiteDirchange>(callback));
-    EXPECT_TRUE(std::dynamic_pointer_cast<CUnixScanJobCallback>(callback));
-
-    Setting("nUseSQLiteDirchange", "1");
-    CScanJobFactory factory("inst");
-    ASSERT_EQ(factory.IdentifyScanJobType(JobArgs()).Value(), 5u);
-    EXPECT_TRUE(factory.IsUseSQLite());
-    EXPECT_TRUE(std::dynamic_pointer_cast<CScanJobFileSystemSQLiteDirchange>(factory.CreateScanJob(T::eFileSystem)));
-    EXPECT_TRUE(std::dynamic_pointer_cast<CScanJobFileSystemCallbackSQLiteDirchange>(
-        factory.CreateScanJobCallback(T::eFileSystem)));
+    for (const auto& [setting, sqlite] : {std::pair{"2", false}, {"1", true}}) {
+        Setting("nUseSQLiteDirchange", setting);
+        CScanJobFactory factory("inst");
+        ASSERT_EQ(factory.IdentifyScanJobType(JobArgs()).Value(), 5u);
+        EXPECT_EQ(factory.IsUseSQLite(), sqlite);
+        CScanJobCallbackPtr callback = factory.CreateScanJobCallback(T::eFileSystem);
+        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemSQLiteDirchange>(factory.CreateScanJob(T::eFileSystem)), sqlite);
+        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemCallbackSQLiteDirchange>(callback), sqlite);
+        EXPECT_TRUE(sqlite || std::dynamic_pointer_cast<CUnixScanJobCallback>(callback));
+    }
 
     // Only type 5 takes the SQLite store.
     CScanJobFactory snapFactory("inst");

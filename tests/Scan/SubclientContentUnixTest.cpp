@@ -97,18 +97,14 @@ TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
 
 TEST_F(SubclientContentUnixTest, DefaultSubclientWithRootContent)
 {
-    Run({{"default", true}, {"content", {"/"}}});
-    EXPECT_TRUE(m_bag->GetBool(Id::idIsDefaultSCContentRoot));
-    EXPECT_TRUE(m_bag->GetBool(Id::idIsDefaultSubclient));
-
-    m_bag = std::make_shared<CBag>();
-    Run({{"default", true}, {"content", {"/", "/data"}}});
-    EXPECT_FALSE(m_bag->Has(Id::idIsDefaultSCContentRoot));
-
-    m_bag = std::make_shared<CBag>();
-    Run({{"default", false}, {"content", {"/"}}});
-    EXPECT_FALSE(m_bag->Has(Id::idIsDefaultSCContentRoot));
-    EXPECT_FALSE(m_bag->GetBool(Id::idIsDefaultSubclient, true));
+    for (const auto& [isDefault, content, root] : std::vector<std::tuple<bool, Strings, bool>>{
+             {true, {"/"}, true}, {true, {"/", "/data"}, false}, {false, {"/"}, false}}) {
+        m_bag = std::make_shared<CBag>();
+        Run({{"default", isDefault}, {"content", content}});
+        EXPECT_EQ(m_bag->Has(Id::idIsDefaultSCContentRoot), root) << content.size();
+        EXPECT_EQ(m_bag->GetBool(Id::idIsDefaultSCContentRoot, false), root) << content.size();
+        EXPECT_EQ(m_bag->GetBool(Id::idIsDefaultSubclient, !isDefault), isDefault);
+    }
 }
 
 TEST_F(SubclientContentUnixTest, SymbolicLinkLoopsAndDuplicates)
@@ -185,25 +181,25 @@ public:
 TEST_F(SubclientContentUnixTest, ClusterServiceGroupGuards)
 {
     const json defaultSc = {{"default", true}, {"content", {"/data"}}};
+    const auto scanned = [this](const json& subclient) {
+        return Run<ClusterContent>(subclient)->GetScanContentConfiguration()->GetScanContent();
+    };
     m_settings->Put("Machines", "sClusterGroupClients", "other, client1");
     m_settings->Put("Machines", "sHOSTNAME", "127.0.0.1");
     m_settings->Put("Machines", "sVCS_SERVICE_GROUP", "sg1");
     // Nothing changes unless the agent is told to support the cluster.
-    EXPECT_EQ(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    EXPECT_EQ(scanned(defaultSc), (Strings{"/data"}));
     m_settings->Put("Machines", "sVCS_SUPPORT", "yes");
     // The cluster utility cannot answer here: everything is backed up.
     EXPECT_EQ(Run(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
     // Only a default subclient is touched.
-    EXPECT_EQ(Run<ClusterContent>({{"content", {"/data"}}})->GetScanContentConfiguration()->GetScanContent(),
-              (Strings{"/data"}));
-
+    EXPECT_EQ(scanned({{"content", {"/data"}}}), (Strings{"/data"}));
     // With mount points, a virtual client backs up its service group's mount points...
-    auto content = Run<ClusterContent>(defaultSc);
-    EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/mnt/sg1a", "/mnt/sg1b"}));
+    EXPECT_EQ(scanned(defaultSc), (Strings{"/mnt/sg1a", "/mnt/sg1b"}));
 
     // ...and the physical node leaves them to it.
     m_settings->Put("Machines", "sPhysicalNodeName", "client1");
-    content = Run<ClusterContent>(defaultSc);
+    auto content = Run<ClusterContent>(defaultSc);
     EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
     EXPECT_EQ(content->GetScanContentConfiguration()->GetFilters(), (Strings{"/mnt/sg1a", "/mnt/sg1b"}));
 
@@ -211,7 +207,7 @@ TEST_F(SubclientContentUnixTest, ClusterServiceGroupGuards)
     EXPECT_TRUE(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetFilters().empty());
     m_settings->Put("Machines", "sPhysicalNodeName", "");
     m_settings->Put("Machines", "sVCS_DisableProcessing", "all");
-    EXPECT_EQ(Run<ClusterContent>(defaultSc)->GetScanContentConfiguration()->GetScanContent(), (Strings{"/data"}));
+    EXPECT_EQ(scanned(defaultSc), (Strings{"/data"}));
 }
 
 TEST(ContentPathPredicates, NestedMountsAndDuplicates)
