@@ -44,40 +44,20 @@ TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
         std::vector<std::pair<const char*, const char*>> settings = {};
     };
     const std::vector<Case> cases = {
-        {{}, 0},
-        {{"-snap", "-BlockLevel", "-snaptape", "-dcs"}, 36},  // block-level catalog wins over snaptape
-        {{"-snaptape", "-attrEx", "1"}, 37},
-        {{"-snaptape", "-attrEx", "0"}, 11},
-        {{"-snaptape", "-attrEx", "0x10"}, 37},
-        {{"-snaptape", "-attrEx"}, 11},  // no value
-        {{"-snaptape", "-attrEx", "1", "-dcs"}, 37},
-        {{"-snaptape", "-dcs"}, 48},
-        {{"-snaptape", "-snap"}, 11},
-        {{"-snap", "-dc"}, 30},
-        {{"-snap", "-stub"}, 12},
-        {{"-snap"}, 12},
-        {{"-stub", "-fla"}, 45},
-        {{"-stub", "-synthFull"}, 46},
-        {{"-rpId", "1", "-rpJId", "2", "-fla"}, 18},
-        {{"-rpId", "1"}, 0},
-        {{"-fla", "-vmCI"}, 32},
-        {{"-vmCI", "-vmCatalog"}, 34},
-        {{"-vmCatalog"}, 35},
-        {{"-BlkOfflineCat", "-emg"}, 51},
+        {{}, 0}, {{"-snap", "-BlockLevel", "-snaptape", "-dcs"}, 36},  // block-level catalog wins over snaptape
+        {{"-snaptape", "-attrEx", "1"}, 37}, {{"-snaptape", "-attrEx", "0"}, 11},
+        {{"-snaptape", "-attrEx", "0x10"}, 37}, {{"-snaptape", "-attrEx"}, 11},  // no value
+        {{"-snaptape", "-attrEx", "1", "-dcs"}, 37}, {{"-snaptape", "-dcs"}, 48}, {{"-snaptape", "-snap"}, 11},
+        {{"-snap", "-dc"}, 30}, {{"-snap", "-stub"}, 12}, {{"-snap"}, 12}, {{"-stub", "-fla"}, 45},
+        {{"-stub", "-synthFull"}, 46}, {{"-rpId", "1", "-rpJId", "2", "-fla"}, 18}, {{"-rpId", "1"}, 0},
+        {{"-fla", "-vmCI"}, 32}, {{"-vmCI", "-vmCatalog"}, 34}, {{"-vmCatalog"}, 35}, {{"-BlkOfflineCat", "-emg"}, 51},
         {{"-emg"}, 0},  // needs the object-store setting
-        {{"-pkg", "Solr"}, 53},
-        {{"-pkg", "solr"}, 53},
-        {{"-pkg", "SOLR", "-SolrC"}, 33},
-        {{"-pkg", "Solr2"}, 0},
-        {{"-pkg", "Hadoop"}, 0},
-        {{"-BlockLevel"}, 0},
+        {{"-pkg", "Solr"}, 53}, {{"-pkg", "solr"}, 53}, {{"-pkg", "SOLR", "-SolrC"}, 33}, {{"-pkg", "Solr2"}, 0},
+        {{"-pkg", "Hadoop"}, 0}, {{"-BlockLevel"}, 0},
         // Agent settings steer some rules; a delayed catalog leaves the block-level one alone.
-        {{"-snaptape"}, 12, {{"nDelayCatalog", "1"}}},
-        {{"-snaptape", "-attrEx", "3"}, 36, {{"nDelayCatalog", "1"}}},
-        {{"-snaptape", "-dcs"}, 48, {{"nDelayCatalog", "1"}}},
-        {{"-snaptape"}, 11, {{"nDelayCatalog", "0"}}},
-        {{"-emg"}, 0, {{"nObjectStoreMigration", "2"}}},
-        {{"-emg"}, 50, {{"nObjectStoreMigration", "1"}}},
+        {{"-snaptape"}, 12, {{"nDelayCatalog", "1"}}}, {{"-snaptape", "-attrEx", "3"}, 36, {{"nDelayCatalog", "1"}}},
+        {{"-snaptape", "-dcs"}, 48, {{"nDelayCatalog", "1"}}}, {{"-snaptape"}, 11, {{"nDelayCatalog", "0"}}},
+        {{"-emg"}, 0, {{"nObjectStoreMigration", "2"}}}, {{"-emg"}, 50, {{"nObjectStoreMigration", "1"}}},
         {{"-emg", "-pkg", "Solr"}, 50, {{"nObjectStoreMigration", "1"}}},
     };
     for (const Case& c : cases) {
@@ -105,39 +85,32 @@ TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
     };
     const std::vector<Case> cases = {
         // Application types alone.
-        {29, "", "", "", {}, {}, 5}, {17, "", "", "", {}, {}, 5}, {106, "", "", "", {}, {}, 5}, {1000, "", "", "", {}, {}, 2},
-        {124, "", "", "", {}, {}, 15}, {33, "", "", "", {}, {}, 3}, {43, "", "", "", {}, {}, 3}, {77, "", "", "", {}, {}, 0},
-        {0, "", "", "", {}, {}, 0}, {38, "", "\"proxyClientId\": 7", "", {}, {}, 16}, {38, "", "", "", {}, {}, 0},
+        {29, "", "", "", {}, {}, 5}, {17, "", "", "", {}, {}, 5}, {106, "", "", "", {}, {}, 5},
+        {1000, "", "", "", {}, {}, 2}, {124, "", "", "", {}, {}, 15}, {33, "", "", "", {}, {}, 3},
+        {43, "", "", "", {}, {}, 3}, {77, "", "", "", {}, {}, 0}, {0, "", "", "", {}, {}, 0},
+        {38, "", "\"proxyClientId\": 7", "", {}, {}, 16}, {38, "", "", "", {}, {}, 0},
         {38, "", "\"proxyClientId\": -1", "", {}, {}, 0},
         // Block-level application types only with block-level backup on the subclient; they follow the
         // options, then the application manager.
         {5, "", "", "", {}, {}, 0}, {5, "\"blockLevelBackup\": 2", "", "", {}, {}, 0},
-        {22, "\"blockLevelBackup\": 1", "", "", {}, {}, 0},
-        {5, "\"blockLevelBackup\": 1", "", "", {}, {"-snap"}, 12},
+        {22, "\"blockLevelBackup\": 1", "", "", {}, {}, 0}, {5, "\"blockLevelBackup\": 1", "", "", {}, {"-snap"}, 12},
         {5, "\"blockLevelBackup\": 1", "", "", {}, {}, 0},
         {80, "\"blockLevelBackup\": 1, \"ddbBackup\": true", "", "", {}, {}, 17},
         // The extent application type needs its setting.
-        {135, "", "", "", {}, {}, 0},
-        {135, "", "", "", {{"bEnableFileExtentBackup", "0"}}, {}, 0},
+        {135, "", "", "", {}, {}, 0}, {135, "", "", "", {{"bEnableFileExtentBackup", "0"}}, {}, 0},
         {135, "", "", "", {{"bEnableFileExtentBackup", "1"}}, {}, 54},
         // A stub job on a file-system type is an archiving job; deleting needs setting and subclient.
-        {29, "", "", "", {}, {"-stub"}, 42},
-        {29, "", "", "", {}, {"-stub", "-synthFull"}, 47},
+        {29, "", "", "", {}, {"-stub"}, 42}, {29, "", "", "", {}, {"-stub", "-synthFull"}, 47},
         {29, "", "", "", {{"DeleteFileJob", "1"}}, {"-stub"}, 42},
         {29, "\"deleteFilesWithoutBackup\": 1", "", "", {{"DeleteFileJob", "1"}}, {"-stub"}, 55},
         {64, "\"deleteFilesWithoutBackup\": 1", "", "", {{"DeleteFileJob", "1"}}, {"-stub"}, 55},
         {64, "\"deleteFilesWithoutBackup\": 1", "", "", {{"DeleteFileJob", "2"}}, {"-stub"}, 42},
         // Application type 64 keeps content indexing, otherwise it is a file-system job.
-        {64, "", "", "", {}, {"-pkg", "solr"}, 53},
-        {64, "", "", "", {}, {"-pkg", "Solr", "-SolrC"}, 33},
-        {64, "", "", "", {}, {"-fla"}, 5},
-        {64, "", "", "", {}, {"-snap"}, 5},
-        {64, "", "", "", {}, {}, 5},
+        {64, "", "", "", {}, {"-pkg", "solr"}, 53}, {64, "", "", "", {}, {"-pkg", "Solr", "-SolrC"}, 33},
+        {64, "", "", "", {}, {"-fla"}, 5}, {64, "", "", "", {}, {"-snap"}, 5}, {64, "", "", "", {}, {}, 5},
         // Application-manager rules come after the options: backup set, then subclient, then client.
-        {29, "", "", "rejected", {}, {}, 10},
-        {29, "", "", "rejected", {}, {"-fla"}, 32},
-        {29, "", "", "onDemand", {}, {}, 8},
-        {29, "\"ddbBackup\": true", "", "", {}, {}, 17},
+        {29, "", "", "rejected", {}, {}, 10}, {29, "", "", "rejected", {}, {"-fla"}, 32},
+        {29, "", "", "onDemand", {}, {}, 8}, {29, "\"ddbBackup\": true", "", "", {}, {}, 17},
         {29, "", "\"quillbox\": true", "", {}, {}, 21},
         {29, "\"ddbBackup\": true", "\"quillbox\": true", "onDemand", {}, {}, 8},
         // File analytics is the last resort; present counts, whatever its value.
@@ -146,8 +119,7 @@ TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
         {29, "", "", "onDemand", {{"RunFileAnalytics", "0"}}, {}, 8},
         {42, "", "", "", {{"RunFileAnalytics", "0"}}, {}, 32},
         // A snapshot catalog of other types checks for direct copy (none here: the fallback applies).
-        {33, "", "", "", {}, {"-snap"}, 3},
-        {33, "\"snapEngine\": 81", "", "", {}, {"-snap"}, 52},
+        {33, "", "", "", {}, {"-snap"}, 3}, {33, "\"snapEngine\": 81", "", "", {}, {"-snap"}, 52},
         {34, "", "", "", {{"RunSnapCatalogDirectIndex", "0"}}, {"-snap"}, 52},
         {34, "", "", "", {{"RunSnapCatalogDirectIndex", "0"}}, {"-snap", "-dc"}, 30},  // only the plain catalog
     };
@@ -172,7 +144,8 @@ TEST_F(ScanJobFactoryTest, SQLiteSettingSwitchesTheFileSystemJobAndCallback)
         ASSERT_EQ(factory.IdentifyScanJobType(JobArgs()).Value(), 5u);
         EXPECT_EQ(factory.IsUseSQLite(), sqlite);
         CScanJobCallbackPtr callback = factory.CreateScanJobCallback(T::eFileSystem);
-        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemSQLiteDirchange>(factory.CreateScanJob(T::eFileSystem)), sqlite);
+        CScanJobPtr job = factory.CreateScanJob(T::eFileSystem);
+        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemSQLiteDirchange>(job), sqlite);
         EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemCallbackSQLiteDirchange>(callback), sqlite);
         EXPECT_TRUE(sqlite || std::dynamic_pointer_cast<CUnixScanJobCallback>(callback));
     }
