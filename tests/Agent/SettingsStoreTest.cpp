@@ -22,16 +22,10 @@ TEST(SettingsLineTest, SplitsNameFromTheRestOfTheLine)
         const char* name;
         const char* value;
     } cases[] = {
-        {"nLogLevel 5", true, "nLogLevel", "5"},
-        {"sPath\t \t/a b/ c  \r", true, "sPath", "/a b/ c"},
-        {"   indented   value", true, "indented", "value"},
-        {"nameOnly", true, "nameOnly", ""},
-        {"nameOnly   \r", true, "nameOnly", ""},
-        {"", false, "", ""},
-        {"   \t ", false, "", ""},
-        {"\r", false, "", ""},
-        {"# nLogLevel 5", false, "", ""},
-        {"   #comment", false, "", ""},
+        {"nLogLevel 5", true, "nLogLevel", "5"}, {"sPath\t \t/a b/ c  \r", true, "sPath", "/a b/ c"},
+        {"   indented   value", true, "indented", "value"}, {"nameOnly", true, "nameOnly", ""},
+        {"nameOnly   \r", true, "nameOnly", ""}, {"", false, "", ""}, {"   \t ", false, "", ""},
+        {"\r", false, "", ""}, {"# nLogLevel 5", false, "", ""}, {"   #comment", false, "", ""},
         {"name#notcomment x", true, "name#notcomment", "x"},
     };
     for (const Case& c : cases) {

@@ -89,24 +89,12 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathO
     // Before Close: the entries staged by AddItem are handed over first.
     const std::vector<std::string> calls = Calls(*index);
     EXPECT_EQ(calls, (std::vector<std::string>{
-                                  "both D / |root |root",
-                                  "both D /r |r |r",
-                                  "del D /r/a |a",
-                                  "both D /r/a!b |ab |ab",
-                                  "both D /r/emptied |e |e",
-                                  "both F /r/f1 |old |new",
-                                  "del D /r/gone |g",
-                                  "both D /r/keep |k |k",
-                                  "new D /r/new |n",
-                                  "new D /r/swap |dir",
-                                  "del F /r/swap |file",
-                                  "del F /r/a!b/y |aby",
-                                  "del F /r/emptied/e1 |e1",
-                                  "both F /r/keep/k1 |k1 |k1",
-                                  "del F /r/keep/k2 |k2",
-                                  "new F /r/keep/k3 |k3",
-                                  "new F /r/new/n1 |n1",
-                              }));
+        "both D / |root |root", "both D /r |r |r", "del D /r/a |a", "both D /r/a!b |ab |ab",
+        "both D /r/emptied |e |e", "both F /r/f1 |old |new", "del D /r/gone |g", "both D /r/keep |k |k",
+        "new D /r/new |n", "new D /r/swap |dir", "del F /r/swap |file", "del F /r/a!b/y |aby",
+        "del F /r/emptied/e1 |e1", "both F /r/keep/k1 |k1 |k1", "del F /r/keep/k2 |k2", "new F /r/keep/k3 |k3",
+        "new F /r/new/n1 |n1",
+    }));
 
     // After Close, and through the two-file form, the same answers.
     ASSERT_TRUE(index->Close().IsSuccess());
@@ -133,20 +121,10 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedFoldersAreVisitedOnlyWhenAsked)
         if (call.rfind("both", 0) != 0 && call.rfind("new", 0) != 0)
             deletions.push_back(call);
     EXPECT_EQ(deletions, (std::vector<std::string>{
-                             "del D /r/a |a",
-                             "recurse? /r/a",
-                             "del D /r/gone |g",
-                             "recurse? /r/gone",
-                             "del F /r/swap |file",
-                             "del F /r/a/x |ax",
-                             "del F /r/a!b/y |aby",
-                             "del F /r/emptied/e1 |e1",
-                             "del F /r/gone/g1 |g1",
-                             "del D /r/gone/sub |gs",
-                             "recurse? /r/gone/sub",
-                             "del F /r/gone/sub/s1 |s1",
-                             "del F /r/keep/k2 |k2",
-                         }));
+        "del D /r/a |a", "recurse? /r/a", "del D /r/gone |g", "recurse? /r/gone", "del F /r/swap |file",
+        "del F /r/a/x |ax", "del F /r/a!b/y |aby", "del F /r/emptied/e1 |e1", "del F /r/gone/g1 |g1",
+        "del D /r/gone/sub |gs", "recurse? /r/gone/sub", "del F /r/gone/sub/s1 |s1", "del F /r/keep/k2 |k2",
+    }));
 
     // Asked and answered "no": like the default, and the folder's own question is the last
     // word on what lies below it.
