@@ -62,11 +62,8 @@ Attributes ParseXml(const std::string& text)
 
 TEST(ContentContainerFormatterTest, EveryDocumentParsesAndReadsBackItsValues)
 {
-    const Attributes times = {{"Metadata", ""},
-                              {"Filesystem", ""},
-                              {"Filesystem.CreationTime", "0"},
-                              {"Filesystem.ModifiedTime", "-5"},
-                              {"Filesystem.AccessTime", "1700000001"},
+    const Attributes times = {{"Metadata", ""}, {"Filesystem", ""}, {"Filesystem.CreationTime", "0"},
+                              {"Filesystem.ModifiedTime", "-5"}, {"Filesystem.AccessTime", "1700000001"},
                               {"Filesystem.ChangeTime", "9223372036854775807"}};
     auto with = [&](Attributes extra, bool keepTimes = true) {
         Attributes all = keepTimes ? times : Attributes{{"Metadata", ""}, {"Filesystem", ""}};
