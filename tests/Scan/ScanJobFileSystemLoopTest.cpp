@@ -261,14 +261,11 @@ TEST_F(ScannerLoopTest, ChainOfLinksStopsAtMaxScanRetriesAndListsWhatWasNotWalke
     EXPECT_EQ(listed.count(m_tree + "/o2/f"), 0u);
     EXPECT_EQ(Failures(), (std::vector<std::string>{"folder " + m_tree + "/o2:40"}));  // ELOOP
 
-    bool event = false;
-    for (const auto& record : Calls("event"))
-        event = event || record.value("message", "") == "Scan exceeds max scan retries!";
-    EXPECT_TRUE(event);
+    EXPECT_TRUE(std::ranges::any_of(
+        Calls("event"), [](const auto& record) { return record.value("message", "") == "Scan exceeds max scan retries!"; }));
     auto completes = Calls("complete");
     ASSERT_EQ(completes.size(), 1u);
-    EXPECT_EQ(completes[0].value("status", 0), 2);  // failed
-    EXPECT_EQ(completes[0].value("for", 0), 2);     // the job
+    EXPECT_EQ(std::pair(completes[0].value("status", 0), completes[0].value("for", 0)), std::pair(2, 2)) << "the job failed";
 }
 
 TEST_F(ScannerLoopTest, LongPathsAreWalkedInAPassOfTheirOwnAndListedOnce)

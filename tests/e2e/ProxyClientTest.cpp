@@ -50,11 +50,9 @@ TEST_F(ProxyClientTest, ClientStreamsItemsAndFailures)
     ExpectPhaseCompleted();
     EXPECT_EQ(Keys(Listed()), (std::set<std::string>{data + "/a.txt", data + "/b.txt", data + "/c.txt"}));
     EXPECT_EQ(Calls("addScanFileFailures").at(0).value("count", 0), 1);
-    EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("ScanFailure: Failed to Scan " + data +
-                                                              "/locked.txt due to error[13]"),
-              std::string::npos);
-    EXPECT_NE(Read(m_instance + "/JobResults/jobs/1/BackupResults.zvf").find("items 3\nfailures 1\n"),
-              std::string::npos);
+    const std::string failure = "ScanFailure: Failed to Scan " + data + "/locked.txt due to error[13]";
+    EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find(failure), std::string::npos);
+    EXPECT_NE(Read(m_instance + "/JobResults/jobs/1/BackupResults.zvf").find("items 3\nfailures 1\n"), std::string::npos);
 }
 
 // A non-full job takes what changed after its reference time, by the subclient's time rules;
@@ -161,13 +159,11 @@ TEST_F(ProxyClientTest, MissingPluginFailsUnlessNoScanIsNeeded)
         ProxySubclient(m_tree, "", disasterRecovery ? R"(, "vtlDisasterRecovery": true)" : "");
         RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1), true, false, {"LD_LIBRARY_PATH=" + lib});
         ASSERT_EQ(scan.status, 0) << scan.err;
-        if (disasterRecovery) {
+        const std::string missing = "libClProxy.so: " + lib + "/libClProxy.so: cannot open shared object file";
+        if (disasterRecovery)
             ExpectPhaseCompleted();
-        } else {
-            EXPECT_NE(CompleteMessage().find("libClProxy.so: " + lib + "/libClProxy.so: cannot open shared object file"),
-                      std::string::npos)
-                << CompleteMessage();
-        }
+        else
+            EXPECT_NE(CompleteMessage().find(missing), std::string::npos) << CompleteMessage();
     }
 }
 

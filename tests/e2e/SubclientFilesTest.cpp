@@ -128,9 +128,8 @@ TEST_F(SubclientFilesTest, InstanceOnAnotherFileSystemGetsACollectFileOfItsOwn)
     EXPECT_EQ(Lines(Results() + "/split_config"), (std::vector<std::string>{"1", "2"}));
     for (const std::string& folder : FoldersUpTo(Results()))
         EXPECT_EQ(read.all.count(folder) ? read.all.at(folder) : 0, 1) << folder;
-    EXPECT_NE(summary.find("subclient files: " + std::to_string(read.scFiles.begin()->second.size())),
-              std::string::npos)
-        << summary;
+    const std::string listed = "subclient files: " + std::to_string(read.scFiles.begin()->second.size());
+    EXPECT_NE(summary.find(listed), std::string::npos) << summary;
 }
 
 TEST_F(SubclientFilesTest, SkipsLogTheirReason)
@@ -154,8 +153,7 @@ TEST_F(SubclientFilesTest, SkipsLogTheirReason)
         WriteText(m_instance + "/config/apps/2:5.json", config);
         Job(++jobId, 1);
         EXPECT_TRUE(Collect("CollectTot").scFiles.empty());
-        EXPECT_NE(Log().find(std::string("Subclient files backup is skipped. Reason: ") + skip.reason),
-                  std::string::npos);
+        EXPECT_NE(Log().find(std::string("Subclient files backup is skipped. Reason: ") + skip.reason), std::string::npos);
         WriteSubclient("\"content\": " + List({m_tree + "/data"}));
     }
 }
