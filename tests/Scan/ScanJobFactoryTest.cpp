@@ -38,12 +38,11 @@ TEST_F(ScanJobFactoryTest, UnreadableApplicationYieldsUndetermined)
 
 TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
 {
-    struct Case {
+    const struct {
         std::vector<std::string> tokens;
         unsigned expected;
         std::vector<std::pair<const char*, const char*>> settings = {};
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {{}, 0}, {{"-snap", "-BlockLevel", "-snaptape", "-dcs"}, 36},  // block-level catalog wins over snaptape
         {{"-snaptape", "-attrEx", "1"}, 37}, {{"-snaptape", "-attrEx", "0"}, 11},
         {{"-snaptape", "-attrEx", "0x10"}, 37}, {{"-snaptape", "-attrEx"}, 11},  // no value
@@ -60,7 +59,7 @@ TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
         {{"-emg"}, 0, {{"nObjectStoreMigration", "2"}}}, {{"-emg"}, 50, {{"nObjectStoreMigration", "1"}}},
         {{"-emg", "-pkg", "Solr"}, 50, {{"nObjectStoreMigration", "1"}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         m_settings = std::make_shared<CMemorySettingsStore>();
         ZVPlatformInfo::Install(m_settings);
         for (const auto& [key, value] : c.settings)
@@ -74,7 +73,7 @@ TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
 
 TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
 {
-    struct Case {
+    const struct {
         int appType;
         const char* subclient;  // further subclient members
         const char* client;     // further client members
@@ -82,8 +81,7 @@ TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
         std::vector<std::pair<const char*, const char*>> settings;
         std::vector<std::string> options;
         unsigned expected;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         // Application types alone.
         {29, "", "", "", {}, {}, 5}, {17, "", "", "", {}, {}, 5}, {106, "", "", "", {}, {}, 5},
         {1000, "", "", "", {}, {}, 2}, {124, "", "", "", {}, {}, 15}, {33, "", "", "", {}, {}, 3},
@@ -123,7 +121,7 @@ TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
         {34, "", "", "", {{"RunSnapCatalogDirectIndex", "0"}}, {"-snap"}, 52},
         {34, "", "", "", {{"RunSnapCatalogDirectIndex", "0"}}, {"-snap", "-dc"}, 30},  // only the plain catalog
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         m_settings = std::make_shared<CMemorySettingsStore>();
         ZVPlatformInfo::Install(m_settings);
         WriteApp("2:5", c.appType, true, c.subclient, c.client, c.backupSetKind);

@@ -52,7 +52,8 @@ class ScanJobLifeCycleTest : public ScanJobTestEnv {};
 // and a failing clean-up alone fails the call but is not a failure of the phase's work.
 TEST_F(ScanJobLifeCycleTest, StepsRunInOrderAndFailuresSkipTheRestButCleanup)
 {
-    struct Case {
+    const Steps all = {"Configure", "Prepare", "Run", "Cleanup"};
+    const struct {
         const char* name;
         long RecordingJob::*failing;  // made to fail with 1168, or none
         long failCleanup;
@@ -60,9 +61,7 @@ TEST_F(ScanJobLifeCycleTest, StepsRunInOrderAndFailuresSkipTheRestButCleanup)
         long code;
         std::string message;  // pushed by the life cycle
         bool failPhase;
-    };
-    const Steps all = {"Configure", "Prepare", "Run", "Cleanup"};
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"good", nullptr, 0, all, 0, "", false},
         {"configure", &RecordingJob::m_failConfigure, 0, {"Configure", "Cleanup"}, 1168,
          "Failed to configure scan job; terminating, ScanJob=Recording", true},
@@ -73,7 +72,7 @@ TEST_F(ScanJobLifeCycleTest, StepsRunInOrderAndFailuresSkipTheRestButCleanup)
          "Failed to cleanup scan job; terminating, ScanJob=Recording", true},
         {"cleanup only", nullptr, 13, all, 13, "Failed to cleanup scan job; terminating, ScanJob=Recording", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingJob job;
         if (c.failing)

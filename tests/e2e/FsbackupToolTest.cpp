@@ -202,15 +202,14 @@ TEST_F(FsbackupToolTest, IncrementalKeepsTheRecordUnderTheIncrementalName)
 
 TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
 {
-    struct Case {
+    const struct {
         const char* what;
         std::vector<std::string> badLines;  // added to a third collect file
         std::string splitMap;
         const char* reason;
         bool sealed = true;
         const char* changedAfterScan = "";  // a collect file written after the evidence
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"undecodable escape", {"/tmp/bad\\qescape|3"}, "1 2 2\n", "Line 1 of"},
         {"raw control byte", {"/tmp/bad\x01name"}, "1 2 2\n", "Line 1 of"},
         {"piece the split map names is missing", {}, "1 2 4\n", "named by the split map is missing"},
@@ -222,7 +221,7 @@ TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
          "CollectTot4.zvf"},
         {"no evidence", {}, "1 2 2\n", "CollectEvidenceTot.zvf] is missing", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(m_results);
         fs::remove(m_instance + "/JobManager/7.jsonl");

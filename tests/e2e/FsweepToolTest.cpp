@@ -80,40 +80,39 @@ TEST_F(FsweepToolTest, BadInputIsRefusedWithOneLine)
     const std::vector<std::string> noInstance = {"-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok", "-t", "1"};
     std::vector<std::string> negativeJob = Job();
     negativeJob[3] = "-3";
-    struct Case {
+    const struct {
         const char* what;
         std::vector<std::string> args;
-        int appType;           // 0: no configuration file
-        bool indexV2;
-        std::string members;   // further members of "subclient"
-        std::string settings;  // registry/FileSystemAgent
         int status;
-        std::string message;   // in the one line on standard error; "": standard error stays empty
-        bool phaseFailed;      // the journal's complete call failed the phase with `message`
+        std::string message;     // in the one line on standard error; "": standard error stays empty
+        int appType = 29;        // 0: no configuration file
+        bool indexV2 = true;
+        std::string members = {};   // further members of "subclient"
+        std::string settings = {};  // registry/FileSystemAgent
+        bool phaseFailed = false;  // the journal's complete call failed the phase with `message`
+    } cases[] = {
+        {"no instance option", noInstance, 2, "GetOption failed, Option=vm"},
+        {"no such instance", {"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"}, 1, "nosuch"},
+        {"unknown option", Job({"-bogus"}), 2, "fsweep: unknown option -bogus"},
+        {"stray argument", Job({"extra"}), 2, "unexpected argument \"extra\""},
+        {"switch with a value", Job({"-seb", "yes"}), 2, "option -seb takes no value"},
+        {"backup type no job takes", JobArgs(7, 77), 2,
+         "option -t value \"77\" is not a backup type (1 full, 2 incremental, 4 differential)"},
+        {"reference time not a number", Job({"-ref", "abc"}, 2), 2,
+         "option -ref value \"abc\" is not a non-negative decimal number"},
+        {"negative job id", negativeJob, 2, "option -j value \"-3\" is not a non-negative decimal number"},
+        {"unknown application type", Job(), 2, "Failed to determine scan job type", 77},
+        {"no configuration", Job(), 1, "Failed to determine scan job type", 0},
+        {"index version one", Job(), 3, "IndexV2 is not enabled, scan will fallback", 29, false},
+        {"streams not a number", Job(), 0,
+         config + ": key \"subclient.numStreams\" is \"abc\", expected an integer from 1 to 1000", 29, true,
+         "\"numStreams\": \"abc\"", "", true},
+        {"streams out of range", Job(), 0,
+         config + ": key \"subclient.numStreams\" is -5, expected an integer from 1 to 1000", 29, true,
+         "\"numStreams\": -5", "", true},
+        {"malformed settings", Job(), 0, "", 29, true, "", "nLogLevel abc\nnUseSQLiteDirchange many\n"},
     };
-    const std::vector<Case> cases = {
-        {"no instance option", noInstance, 29, true, "", "", 2, "GetOption failed, Option=vm", false},
-        {"no such instance", {"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"}, 29, true,
-         "", "", 1, "nosuch", false},
-        {"unknown option", Job({"-bogus"}), 29, true, "", "", 2, "fsweep: unknown option -bogus", false},
-        {"stray argument", Job({"extra"}), 29, true, "", "", 2, "unexpected argument \"extra\"", false},
-        {"switch with a value", Job({"-seb", "yes"}), 29, true, "", "", 2, "option -seb takes no value", false},
-        {"backup type no job takes", JobArgs(7, 77), 29, true, "", "", 2,
-         "option -t value \"77\" is not a backup type (1 full, 2 incremental, 4 differential)", false},
-        {"reference time not a number", Job({"-ref", "abc"}, 2), 29, true, "", "", 2,
-         "option -ref value \"abc\" is not a non-negative decimal number", false},
-        {"negative job id", negativeJob, 29, true, "", "", 2,
-         "option -j value \"-3\" is not a non-negative decimal number", false},
-        {"unknown application type", Job(), 77, true, "", "", 2, "Failed to determine scan job type", false},
-        {"no configuration", Job(), 0, true, "", "", 1, "Failed to determine scan job type", false},
-        {"index version one", Job(), 29, false, "", "", 3, "IndexV2 is not enabled, scan will fallback", false},
-        {"streams not a number", Job(), 29, true, "\"numStreams\": \"abc\"", "", 0,
-         config + ": key \"subclient.numStreams\" is \"abc\", expected an integer from 1 to 1000", true},
-        {"streams out of range", Job(), 29, true, "\"numStreams\": -5", "", 0,
-         config + ": key \"subclient.numStreams\" is -5, expected an integer from 1 to 1000", true},
-        {"malformed settings", Job(), 29, true, "", "nLogLevel abc\nnUseSQLiteDirchange many\n", 0, "", false},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove(m_instance + "/JobManager/7.jsonl");
         WriteText(m_instance + "/registry/FileSystemAgent", c.settings);
