@@ -46,41 +46,38 @@ TEST(ErrorTab, PatternsNamingNoFolderMatchAnywhere)
 TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
 {
     const std::string lockSkip = Rule("*.lock", 0, Codes(13, 13), true);
+    // Rows that leave out the item look "/a.lock" up with code 13, which only lockSkip matches.
     const struct {
         const char* what;
         std::string xml;
-        size_t rules;         // loaded
-        const char* path;
-        long code;
-        int decision;         // -1: no rule matched
-        bool skip;            // skipped from reporting
+        size_t rules;          // loaded
+        int decision = 0;      // -1: no rule matched
+        bool skip = true;      // skipped from reporting
+        const char* path = "/a.lock";
+        long code = 13;
     } cases[] = {
-        {"converted pattern matches anywhere", Rules(lockSkip), 1, "/data/x/a.lock", 13, 0, true},
-        {"code outside the range", Rules(lockSkip), 1, "/data/x/a.lock", 14, -1, false},
-        {"plain name matches only itself", Rules(Rule("a.lock", 2, kAllCodes)), 1, "/data/a.lock", 5, -1, false},
-        {"range lower bound", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, "/d/f", 2, 1, false},
-        {"range upper bound", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, "/d/f", 13, 1, false},
-        {"above the range", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, "/d/f", 14, -1, false},
-        {"second range", Rules(Rule("/d/*", 1, Codes(2, 3) + Codes(20, 20))), 1, "/d/f", 20, 1, false},
-        {"all error codes", Rules(Rule("/d/**", 2, kAllCodes)), 1, "/d/e/f", 99999, 2, false},
-        {"first match wins", Rules(Rule("*.lock", 1, kAllCodes) + lockSkip), 2, "/a.lock", 13, 1, false},
-        {"disabled rule not loaded", Rules(Rule("*.lock", 2, kAllCodes, false, "0") + lockSkip), 1, "/a.lock", 13, 0, true},
-        {"decision out of range rejected", Rules(Rule("*.lock", 3, kAllCodes) + lockSkip), 1, "/a.lock", 13, 0, true},
-        {"bad pattern dropped, later rules apply", Rules(Rule("[abc", 2, kAllCodes) + lockSkip), 1, "/a.lock", 13, 0, true},
-        {"rule without codes dropped", Rules(Rule("*.lock", 2, "") + lockSkip), 1, "/a.lock", 13, 0, true},
-        {"range without bounds dropped", Rules(Rule("*.lock", 2, "<errorCodes allErrorCodes=\"0\"/>") + lockSkip), 1,
-         "/a.lock", 13, 0, true},
-        {"rule without pattern dropped", Rules("<ruleList jobDecision=\"2\">" + kAllCodes + "</ruleList>" + lockSkip),
-         1, "/a.lock", 13, 0, true},
-        {"root compared without case", "<app_joberrordecisionrulelist>" + lockSkip + "</app_joberrordecisionrulelist>",
-         1, "/a.lock", 13, 0, true},
-        {"malformed XML", "<App_JobErrorDecisionRuleList>" + lockSkip, 0, "/a.lock", 13, -1, false},
-        {"wrong root", "<Rules>" + lockSkip + "</Rules>", 0, "/a.lock", 13, -1, false},
-        {"no ruleList", Rules(""), 0, "/a.lock", 13, -1, false},
-        {"empty text", "", 0, "/a.lock", 13, -1, false},
+        {"converted pattern matches anywhere", Rules(lockSkip), 1, 0, true, "/data/x/a.lock"},
+        {"code outside the range", Rules(lockSkip), 1, -1, false, "/data/x/a.lock", 14},
+        {"plain name matches only itself", Rules(Rule("a.lock", 2, kAllCodes)), 1, -1, false, "/data/a.lock", 5},
+        {"range lower bound", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, 1, false, "/d/f", 2},
+        {"range upper bound", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, 1, false, "/d/f", 13},
+        {"above the range", Rules(Rule("/d/*", 1, Codes(2, 13))), 1, -1, false, "/d/f", 14},
+        {"second range", Rules(Rule("/d/*", 1, Codes(2, 3) + Codes(20, 20))), 1, 1, false, "/d/f", 20},
+        {"all error codes", Rules(Rule("/d/**", 2, kAllCodes)), 1, 2, false, "/d/e/f", 99999},
+        {"first match wins", Rules(Rule("*.lock", 1, kAllCodes) + lockSkip), 2, 1, false},
+        {"disabled rule not loaded", Rules(Rule("*.lock", 2, kAllCodes, false, "0") + lockSkip), 1},
+        {"decision out of range rejected", Rules(Rule("*.lock", 3, kAllCodes) + lockSkip), 1},
+        {"bad pattern dropped, later rules apply", Rules(Rule("[abc", 2, kAllCodes) + lockSkip), 1},
+        {"rule without codes dropped", Rules(Rule("*.lock", 2, "") + lockSkip), 1},
+        {"range without bounds dropped", Rules(Rule("*.lock", 2, "<errorCodes allErrorCodes=\"0\"/>") + lockSkip), 1},
+        {"rule without pattern dropped", Rules("<ruleList jobDecision=\"2\">" + kAllCodes + "</ruleList>" + lockSkip), 1},
+        {"root compared without case", "<app_joberrordecisionrulelist>" + lockSkip + "</app_joberrordecisionrulelist>", 1},
+        {"malformed XML", "<App_JobErrorDecisionRuleList>" + lockSkip, 0, -1, false},
+        {"wrong root", "<Rules>" + lockSkip + "</Rules>", 0, -1, false},
+        {"no ruleList", Rules(""), 0, -1, false},
+        {"empty text", "", 0, -1, false},
         {"external entity not loaded",
-         "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>" + Rules(Rule("&e;", 2, kAllCodes)), 0, "/a", 1, -1,
-         false},
+         "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>" + Rules(Rule("&e;", 2, kAllCodes)), 0, -1, false, "/a", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
