@@ -177,7 +177,8 @@ TEST_F(SettingsStoreTest, ConcurrentWritersOfOneSectionLoseNoKey)
     for (int t = 0; t < kThreads; ++t)
         for (int k = 0; k < kKeys; ++k) {
             uint32_t read = 1000;
-            EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", key(t, k), read) && read == uint32_t(k)) << key(t, k);
+            EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", key(t, k), read) && read == uint32_t(k))
+                << key(t, k) << " read " << read;
         }
 }
 

@@ -52,12 +52,7 @@ TEST(TrueUpQualification, Rules)
 
 TEST(TrueUpState, TextRoundTripsAndBadNumbersNameTheLine)
 {
-    STrueUpState state;
-    state.jobId = 12;
-    state.lastSuccessfulJobId = 11;
-    state.jobType = 2;
-    state.refTime = kNow;
-    state.queryIndexSet = true;
+    const STrueUpState state{.jobId = 12, .lastSuccessfulJobId = 11, .jobType = 2, .refTime = kNow, .queryIndexSet = true};
     STrueUpState read;
     ASSERT_TRUE(TrueUpStateManager::Parse(TrueUpStateManager::Format(state) + "newerKey 5\n", "f", read).IsSuccess());
     EXPECT_EQ(TrueUpStateManager::Format(read), TrueUpStateManager::Format(state));
