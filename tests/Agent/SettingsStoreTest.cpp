@@ -145,18 +145,6 @@ TEST_F(SettingsStoreTest, RejectsWritesThatWouldCorruptTheSection)
     EXPECT_FALSE(std::filesystem::exists(Registry("FileSystemAgent")));
 }
 
-TEST_F(SettingsStoreTest, WithoutFocusNothingIsPresentAndWritesFail)
-{
-    WriteFile(Registry("FileSystemAgent"), "nLogLevel 3\n");
-    ZVPI_Focus::clearFocus();
-    uint32_t number = 0;
-    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
-    EXPECT_FALSE(ZVPlatformInfo::setNumber("FileSystemAgent", "nLogLevel", 4));
-    ASSERT_TRUE(ZVPI_Focus::setFocus("inst").IsSuccess());
-    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
-    EXPECT_EQ(number, 3u);
-}
-
 TEST_F(SettingsStoreTest, ConcurrentWritersOfOneSectionLoseNoKey)
 {
     constexpr int kThreads = 4;
@@ -215,8 +203,17 @@ TEST_F(SettingsStoreTest, ClusterGroupClientsAreListedByExactName)
         EXPECT_EQ(ZVPlatformInfo::isClusterGroupClient(name), listed) << name;
 }
 
-TEST_F(SettingsStoreTest, FocusNeedsAnExistingInstanceFolder)
+TEST_F(SettingsStoreTest, FocusNeedsAnExistingInstanceFolderAndWithoutItNothingIsPresent)
 {
+    WriteFile(Registry("FileSystemAgent"), "nLogLevel 3\n");
+    ZVPI_Focus::clearFocus();
+    uint32_t number = 0;
+    EXPECT_FALSE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
+    EXPECT_FALSE(ZVPlatformInfo::setNumber("FileSystemAgent", "nLogLevel", 4));
+    ASSERT_TRUE(ZVPI_Focus::setFocus("inst").IsSuccess());
+    EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
+    EXPECT_EQ(number, 3u);
+
     CKxError missing = ZVPI_Focus::setFocus("other");
     ASSERT_TRUE(missing.IsError());
     EXPECT_NE(missing.AsString().find(m_root + "/other"), std::string::npos) << missing.AsString();

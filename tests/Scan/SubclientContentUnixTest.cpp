@@ -107,7 +107,7 @@ TEST_F(SubclientContentUnixTest, DefaultSubclientWithRootContent)
     }
 }
 
-TEST_F(SubclientContentUnixTest, SymbolicLinkLoopsAndDuplicates)
+TEST_F(SubclientContentUnixTest, SymbolicLinkLoopsDuplicatesAndPhysicalPaths)
 {
     EvEvent::SetJobId(7);
     Folder("content/a/b");
@@ -141,10 +141,8 @@ TEST_F(SubclientContentUnixTest, SymbolicLinkLoopsAndDuplicates)
     EXPECT_EQ(content->GetScanContentConfiguration()->GetScanContent(), (Strings{m_tree + "/second"}));
     content = Run({{"content", {m_tree + "/content"}}});
     EXPECT_TRUE(Unix(*content).GetSymbolicLinkContent().empty());
-}
 
-TEST_F(SubclientContentUnixTest, PhysicalPathOfMissingContent)
-{
+    // The physical path of content that is missing is nothing.
     Strings paths{"stale"};
     std::string root = "stale";
     EXPECT_FALSE(UnixSymbolicLink::getPhysicalPath(m_tree + "/missing", paths, root));

@@ -59,7 +59,8 @@ TEST_F(FsweepToolTest, FileSystemJobCompletesThePhaseWithNextPhaseArguments)
     EXPECT_TRUE(fs::is_directory(m_instance + "/JobResults/jobs/7"));
 }
 
-TEST_F(FsweepToolTest, DebugFailScanFailsThePhase)
+// A failed phase is told to the job manager (exit 0); a job manager that could not be told is a failure.
+TEST_F(FsweepToolTest, DebugFailScanFailsThePhaseAndAnUntoldJobManagerFailsTheRun)
 {
     WriteText(m_instance + "/registry/FileSystemAgent", "DEBUG_FAIL_SCAN Y\n");
     RunResult run = Run(Job());
@@ -69,6 +70,11 @@ TEST_F(FsweepToolTest, DebugFailScanFailsThePhase)
     EXPECT_EQ(journal[journal.size() - 2], kFailedPhase);
     for (const nlohmann::json& record : journal)
         EXPECT_NE(record["call"], "concatPhaseParams");
+
+    WriteText(m_instance + "/registry/FileSystemAgent", "");
+    run = Run(Job(), {"FSWEEP_JM_FAIL=complete"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("job manager was not told"), std::string::npos) << run.err;
 }
 
 // Every bad input ends in one plain line on standard error. Command-line errors and jobs that
@@ -136,13 +142,6 @@ TEST_F(FsweepToolTest, BadInputIsRefusedWithOneLine)
             EXPECT_EQ(completes[0], (nlohmann::json{{"call", "complete"}, {"status", 2}, {"for", 1}, {"message", c.message}}));
         }
     }
-}
-
-TEST_F(FsweepToolTest, UntoldJobManagerIsAFailure)
-{
-    RunResult run = Run(Job(), {"FSWEEP_JM_FAIL=complete"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("job manager was not told"), std::string::npos) << run.err;
 }
 
 TEST_F(FsweepToolTest, HelpListsTheOptions)
