@@ -227,8 +227,13 @@ TEST_F(JobManagerJournalTest, EventsGoToTheLogUntilTheJobIsKnown)
     EXPECT_EQ(EvEvent::GetJobId(), 0);
 }
 
-TEST_F(JobManagerJournalTest, ResultsFoldersAndServerName)
+TEST_F(JobManagerJournalTest, ServiceCheckInResultsFoldersAndServerName)
 {
+    ASSERT_TRUE(uxsvc_checkin("fsweep_77").IsSuccess());
+    EXPECT_EQ(ReadFile(m_instance + "/run/fsweep_77"), std::to_string(::getpid()) + "\n");
+    for (const char* bad : {"", "a/b", ".."})
+        EXPECT_EQ(uxsvc_checkin(bad).Code(), KxCode::InvalidParameter) << bad;
+
     std::string path;
     ASSERT_TRUE(CXJob::GetFileSystemResultPathForSubclient(2, 17, path).IsSuccess());
     EXPECT_EQ(path, m_instance + "/JobResults/2/17");
@@ -254,14 +259,6 @@ TEST_F(JobManagerJournalTest, ResultsFoldersAndServerName)
     ZVPI_Focus::clearFocus();
     EXPECT_EQ(CXJob::GetFileSystemResultPathForSubclient(2, 17, path).Code(), KxCode::InvalidParameter);
     EXPECT_EQ(CXJob::getVantrelTempDirectory(), "");
-}
-
-TEST_F(JobManagerJournalTest, ServiceCheckInRecordsThePid)
-{
-    ASSERT_TRUE(uxsvc_checkin("fsweep_77").IsSuccess());
-    EXPECT_EQ(ReadFile(m_instance + "/run/fsweep_77"), std::to_string(::getpid()) + "\n");
-    for (const char* bad : {"", "a/b", ".."})
-        EXPECT_EQ(uxsvc_checkin(bad).Code(), KxCode::InvalidParameter) << bad;
 }
 
 }  // namespace

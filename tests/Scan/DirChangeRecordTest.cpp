@@ -76,7 +76,7 @@ TEST(DirChangeRecordTest, FormatterWritesOptionalTagsOnlyWhenSet)
     EXPECT_EQ(v2.GetFormattedData(nullptr), "");
 }
 
-TEST(DirChangeRecordTest, ParserReadsTagsInAnyCaseAndOrder)
+TEST(DirChangeRecordTest, ParsersReadTagsInAnyCaseAndOrderAndTheOtherVersionsText)
 {
     auto info = ParseV1("|<acl>1|<bfq>0x1|<ci>42|<is>1");
     EXPECT_TRUE(info->isSelected());
@@ -107,10 +107,8 @@ TEST(DirChangeRecordTest, ParserReadsTagsInAnyCaseAndOrder)
     }
     // A tag written twice: the later one counts.
     EXPECT_EQ(ParseV1("|<CI>3|<CI>9")->GetCollectFileId(), 9);
-}
 
-TEST(DirChangeRecordTest, EachParserReadsTheOtherVersionsText)
-{
+    // Each parser reads the other version's text.
     const std::string v2Text = CDirChangeItemFormatterV2().GetFormattedData(
         std::make_shared<CDirChangeItemInfoV2Impl>(CTimeStamp(1234567890), true, 3, kFreq2, false));
     auto v1 = ParseV1(v2Text);
