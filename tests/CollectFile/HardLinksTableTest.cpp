@@ -36,12 +36,31 @@ std::string Name(std::uint64_t key, int k) { return "/data/dir" + std::to_string
 int RecordsOf(std::uint64_t key) { return key % 7 == 0 ? 3 : 1; }
 }  // namespace
 
-TEST_F(ScratchFilesTest, HardLinksTableKeepsSeveralRecordsPerKeyInOrder)
+TEST_F(ScratchFilesTest, HardLinksTableFailuresRemovalAndSeveralRecordsPerKeyInOrder)
 {
     HardLinksTable table;
+    EXPECT_NE(table.setDirectory(m_dir + "/missing", false, "hardLinks"), 0);
+    EXPECT_FALSE(table.LastError().empty());
+    EXPECT_NE(table.setDirectory(m_dir, true, "hardLinks"), 0) << "read-only needs existing files";
+    EXPECT_NE(table.insert(1, 1, 1, "/x", ""), 0) << "not open";
+    std::string path, id;
+    std::int64_t value = 0;
+    EXPECT_EQ(table.searchFirst(1, 1, path, value, id), -1);
+
+    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("junk.dat"), "not a table at all").IsSuccess());
+    EXPECT_NE(table.setDirectory(m_dir, false, "junk"), 0);
+
+    ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0);
+    ASSERT_EQ(table.insert(1, 1, 1, "/x", ""), 0);
+    EXPECT_EQ(table.removeTable(), 0);
+    EXPECT_FALSE(FXFile::Exists(Path("hardLinks.dat")));
+    EXPECT_FALSE(FXFile::Exists(Path("hardLinks.idx")));
+    EXPECT_EQ(table.removeTable(), 0) << "removing a removed table is harmless";
     ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0) << table.LastError();
     EXPECT_TRUE(FXFile::Exists(Path("hardLinks.dat")));
     EXPECT_TRUE(FXFile::Exists(Path("hardLinks.idx")));
+    EXPECT_EQ(table.searchFirst(1, 1, path, value, id), 0) << "a new table starts empty";
+
     ASSERT_EQ(table.insert(5, 100, 1700000000, "/a/one", ""), 0);
     ASSERT_EQ(table.insert(5, 100, 1700000001, "/a/two with\nnewline", "id-2"), 0);
     ASSERT_EQ(table.insert(6, 100, 1700000002, "/b/same inode other device", ""), 0);
@@ -50,8 +69,6 @@ TEST_F(ScratchFilesTest, HardLinksTableKeepsSeveralRecordsPerKeyInOrder)
                                                        {"/a/two with\nnewline", 1700000001, "id-2"},
                                                        {"/a/three", -3, ""}}));
     EXPECT_EQ(All(table, 6, 100).size(), 1u);
-    std::string path, id;
-    std::int64_t value = 0;
     EXPECT_EQ(table.searchFirst(5, 101, path, value, id), 0);
     EXPECT_EQ(table.searchNext(path, value, id), 0) << "no cursor after a miss";
     EXPECT_EQ(table.RecordCount(), 4u);
@@ -116,30 +133,6 @@ TEST_F(ScratchFilesTest, HardLinksTableRebuildsALostOrStaleIndexAndDropsATornTai
     EXPECT_EQ(All(table, 1, 3).size(), 3u);
     EXPECT_EQ(All(table, 1, 4999).front().path, Name(4999, 0));
     EXPECT_FALSE(FXFile::Exists(Path("hardLinks.idx"))) << "a read-only open writes nothing";
-}
-
-TEST_F(ScratchFilesTest, HardLinksTableFailuresAndRemoval)
-{
-    HardLinksTable table;
-    EXPECT_NE(table.setDirectory(m_dir + "/missing", false, "hardLinks"), 0);
-    EXPECT_FALSE(table.LastError().empty());
-    EXPECT_NE(table.setDirectory(m_dir, true, "hardLinks"), 0) << "read-only needs existing files";
-    EXPECT_NE(table.insert(1, 1, 1, "/x", ""), 0) << "not open";
-    std::string path, id;
-    std::int64_t value;
-    EXPECT_EQ(table.searchFirst(1, 1, path, value, id), -1);
-
-    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("junk.dat"), "not a table at all").IsSuccess());
-    EXPECT_NE(table.setDirectory(m_dir, false, "junk"), 0);
-
-    ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0);
-    ASSERT_EQ(table.insert(1, 1, 1, "/x", ""), 0);
-    EXPECT_EQ(table.removeTable(), 0);
-    EXPECT_FALSE(FXFile::Exists(Path("hardLinks.dat")));
-    EXPECT_FALSE(FXFile::Exists(Path("hardLinks.idx")));
-    EXPECT_EQ(table.removeTable(), 0) << "removing a removed table is harmless";
-    ASSERT_EQ(table.setDirectory(m_dir, false, "hardLinks"), 0);
-    EXPECT_EQ(table.searchFirst(1, 1, path, value, id), 0) << "a new table starts empty";
 }
 
 TEST_F(ScratchFilesTest, HardLinksTableSerialisesConcurrentInserts)

@@ -25,13 +25,14 @@ std::string Rules(const std::string& rules)
 
 }  // namespace
 
-TEST(ErrorTab, PatternsNamingNoFolderMatchAnywhere)
+// Patterns naming no folder match anywhere; the first rule that matches decides.
+TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
 {
     const struct {
         const char* pattern;
         int pathType;
         const char* converted;
-    } cases[] = {
+    } patterns[] = {
         {"a.lock", ZvErrorControl::kPathTypeSlash, "a.lock"},
         {"a.lock*", ZvErrorControl::kPathTypeSlash, "/**/a.lock*"},
         {"[ab].x", ZvErrorControl::kPathTypeSlash, "/**/[ab].x"},
@@ -39,12 +40,9 @@ TEST(ErrorTab, PatternsNamingNoFolderMatchAnywhere)
         {"*.lock", ZvErrorControl::kPathTypeBackslash, "*\\**\\*.lock"},
         {"C:\\data\\*.lock", ZvErrorControl::kPathTypeBackslash, "C:\\data\\*.lock"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : patterns)
         EXPECT_EQ(Error_Tab::ConvertPattern(c.pattern, c.pathType), c.converted) << c.pattern;
-}
 
-TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
-{
     const std::string lockSkip = Rule("*.lock", 0, Codes(13, 13), true);
     // Rows that leave out the item look "/a.lock" up with code 13, which only lockSkip matches.
     const struct {
