@@ -72,10 +72,18 @@ CKxError CDirChangeComparison::Folder(const std::string& folder, size_t firstBeg
         if (NearestDeleted(m_folder, recurse) && !recurse)
             return CKxError::Success();  // reported once as its deleted folder
     }
-    if (!m_wantsBoth && inFirst && inSecond && firstEnd - firstBegin == 1 && secondEnd - secondBegin == 1) {
+    if (inFirst && inSecond && firstEnd - firstBegin == 1 && secondEnd - secondBegin == 1) {
+        const DirChangeFileLayout::SChunkRef& first = *m_first.chunks[firstBegin];
+        const DirChangeFileLayout::SChunkRef& second = *m_second.chunks[secondBegin];
+        // A kept chunk is a checked copy of the previous one: when the previous file's chunk is
+        // that one (same hash and length), every entry is in both and kept, which makes no call.
+        if ((second.flags & DirChangeFileLayout::kChunkKept) && first.hash == second.hash &&
+            first.length == second.length)
+            return CKxError::Success();
         // Unchanged folders are the usual case between two jobs: nothing in them needs a call.
         bool same = false;
-        KX_RETURN_IF_ERROR(SameChunk(*m_first.chunks[firstBegin], *m_second.chunks[secondBegin], same));
+        if (!m_wantsBoth)
+            KX_RETURN_IF_ERROR(SameChunk(first, second, same));
         if (same)
             return CKxError::Success();
     }

@@ -125,6 +125,50 @@ bool ChunkRefLess(const SChunkRef& a, const SChunkRef& b) noexcept
     return order != 0 ? order < 0 : a.offset < b.offset;
 }
 
+void SortChunkRefs(std::vector<const SChunkRef*>& chunks)
+{
+    constexpr size_t kLongRun = 256;
+    const auto less = [](const SChunkRef* a, const SChunkRef* b) { return ChunkRefLess(*a, *b); };
+    // The long runs first, each as it stands, then the rest sorted as one more run.
+    std::vector<const SChunkRef*> ordered;
+    std::vector<const SChunkRef*> rest;
+    std::vector<size_t> runEnds;
+    for (size_t i = 0; i < chunks.size();) {
+        size_t end = i + 1;
+        while (end < chunks.size() && less(chunks[end - 1], chunks[end]))
+            ++end;
+        auto& to = end - i >= kLongRun ? ordered : rest;
+        to.insert(to.end(), chunks.begin() + static_cast<std::ptrdiff_t>(i), chunks.begin() + static_cast<std::ptrdiff_t>(end));
+        if (end - i >= kLongRun)
+            runEnds.push_back(ordered.size());
+        i = end;
+    }
+    if (runEnds.empty()) {
+        std::sort(chunks.begin(), chunks.end(), less);
+        return;
+    }
+    std::sort(rest.begin(), rest.end(), less);
+    ordered.insert(ordered.end(), rest.begin(), rest.end());
+    runEnds.push_back(ordered.size());
+    // Neighbouring runs merged pairwise until one is left.
+    while (runEnds.size() > 1) {
+        std::vector<size_t> merged;
+        for (size_t r = 0; r < runEnds.size(); r += 2) {
+            if (r + 1 == runEnds.size()) {
+                merged.push_back(runEnds[r]);
+                break;
+            }
+            const size_t begin = r == 0 ? 0 : runEnds[r - 1];
+            std::inplace_merge(ordered.begin() + static_cast<std::ptrdiff_t>(begin),
+                               ordered.begin() + static_cast<std::ptrdiff_t>(runEnds[r]),
+                               ordered.begin() + static_cast<std::ptrdiff_t>(runEnds[r + 1]), less);
+            merged.push_back(runEnds[r + 1]);
+        }
+        runEnds.swap(merged);
+    }
+    chunks.swap(ordered);
+}
+
 void AppendIndexLine(const SChunkRef& chunk, std::string& out)
 {
     escapeFileNameAppend(chunk.folder, out);

@@ -79,6 +79,9 @@ struct SChunkRef {
 
 // Path order of folders, then offsets: the order of the closing index.
 bool ChunkRefLess(const SChunkRef& a, const SChunkRef& b) noexcept;
+// Sorts into ChunkRefLess order. Long runs already in that order (the chunks a job keeps from
+// the previous file come as one) are merged rather than sorted again.
+void SortChunkRefs(std::vector<const SChunkRef*>& chunks);
 
 void AppendIndexLine(const SChunkRef& chunk, std::string& out);
 // Where a parse of the closing index stands: it is read a window at a time, so that a large

@@ -16,6 +16,7 @@
 #include "CollectFile/PathCacheFlatFileIndexCompareCallback.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <atomic>
 #include <cerrno>
@@ -37,6 +38,8 @@ std::atomic<std::uint64_t> g_nextFileGeneration{1};
 
 constexpr size_t kCachedFolders = 4;          // folders a thread keeps loaded per lookup kind
 constexpr size_t kCarryBatchBytes = size_t{1} << 20;
+// Kept chunks this close to each other in the previous file are read with what lies between.
+constexpr std::uint64_t kKeptGapBytes = 16 << 10;
 // Per thread: a walker's folders lie in a few hand-overs; small windows, so that a thread that
 // jumps about reads little more than it needs.
 constexpr size_t kLookupWindows = 2;
@@ -137,6 +140,10 @@ struct CPathCacheFlatFileIndex::SImpl {
 
     CDirChangeStaging staging;  // AddItem's entries
 
+    // Ranges of previous.Chunks() noted to be kept, copied by CopyKept.
+    std::mutex keptLock;
+    std::vector<std::pair<size_t, size_t>> keptRanges;
+
     void ResetCurrent()
     {
         writeBack.reset();  // its thread uses the descriptor
@@ -151,6 +158,28 @@ struct CPathCacheFlatFileIndex::SImpl {
         closed.store(false, std::memory_order_release);
         addFlags.sealed.store(false, std::memory_order_release);
         writeError = CKxError();
+    }
+
+    // Appends `bytes` to the current file, which starts them at `base` (lock held). A failed
+    // write is sticky; a closed file or none: error 6.
+    CKxError AppendLocked(std::string_view bytes, std::uint64_t& base)
+    {
+        if (writeError.IsError())
+            return writeError;
+        if (currentFd < 0)
+            return CKxError(6, "No directory-change file is open for writing");
+        if (closed)
+            return CKxError(6, KxFormat("The directory-change file '%s' is closed", currentPath.c_str()));
+        if (bytes.empty())
+            return CKxError::Success();
+        if (CKxError wrote = WriteAllLocked(bytes, currentEnd); wrote.IsError()) {
+            writeError = wrote;
+            return wrote;
+        }
+        base = currentEnd;
+        currentEnd += bytes.size();
+        writeBack->Advance(currentEnd);
+        return CKxError::Success();
     }
 
     // Writes all of `bytes` at `offset` (lock held).
@@ -398,6 +427,7 @@ CKxError CPathCacheFlatFileIndex::AddItem(const std::string& path, const FVBaseP
 
 CKxError CPathCacheFlatFileIndex::FlushPending()
 {
+    KX_RETURN_IF_FAILED(CopyKept(), "Failed to flush the directory-change file '%s'", m_impl->currentPath.c_str());
     KX_RETURN_IF_FAILED(m_impl->staging.Flush(), "Failed to flush the directory-change file '%s'",
                         m_impl->currentPath.c_str());
     return CKxError::Success();
@@ -408,22 +438,8 @@ KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view byte
 {
     SImpl& impl = *m_impl;
     std::lock_guard lock(impl.currentLock);
-    if (impl.writeError.IsError())
-        return impl.writeError;
-    if (impl.currentFd < 0)
-        return CKxError(6, "No directory-change file is open for writing");
-    if (impl.closed)
-        return CKxError(6, KxFormat("The directory-change file '%s' is closed", impl.currentPath.c_str()));
-    if (chunks.empty())
-        return CKxError::Success();
-    CKxError wrote = impl.WriteAllLocked(bytes, impl.currentEnd);
-    if (wrote.IsError()) {
-        impl.writeError = wrote;
-        return wrote;
-    }
-    const std::uint64_t base = impl.currentEnd;
-    impl.currentEnd += bytes.size();
-    impl.writeBack->Advance(impl.currentEnd);
+    std::uint64_t base = 0;
+    KX_RETURN_IF_ERROR(impl.AppendLocked(chunks.empty() ? std::string_view() : bytes, base));
     impl.currentEntries += entries;
     for (SChunkRef& chunk : chunks) {
         chunk.offset += base;
@@ -437,9 +453,119 @@ CKxError CPathCacheFlatFileIndex::CarryForward(const std::string& folderPath)
     return CopyPrevious(folderPath, DirChangeFileLayout::kChunkCarried);
 }
 
-CKxError CPathCacheFlatFileIndex::KeepUnchanged(const std::string& folderPath)
+void CPathCacheFlatFileIndex::KeepUnchanged(std::string_view folderPath) { KeepAllBut(folderPath, {}); }
+
+void CPathCacheFlatFileIndex::KeepAllBut(std::string_view folderPath, const std::vector<std::string>& except)
 {
-    return CopyPrevious(folderPath, DirChangeFileLayout::kChunkKept);
+    SImpl& impl = *m_impl;
+    if (!impl.previous.IsOpen())
+        return;
+    const std::string_view folder = DirChangePathOrder::TrimTrailingSlashes(folderPath);
+    auto [begin, end] = impl.previous.FolderRange(folder, true);
+    // Each sub-folder's subtree is one run of the path order inside the folder's: the runs
+    // between them are kept.
+    std::vector<std::pair<size_t, size_t>> holes;
+    std::string child;
+    for (const std::string& name : except) {
+        child.clear();
+        DirChangePathOrder::AppendJoined(folder, name, child);
+        holes.push_back(impl.previous.FolderRange(child, true));
+    }
+    std::sort(holes.begin(), holes.end());
+    std::lock_guard lock(impl.keptLock);
+    for (const auto& [holeBegin, holeEnd] : holes) {
+        if (holeBegin > begin)
+            impl.keptRanges.emplace_back(begin, holeBegin);
+        begin = std::max(begin, holeEnd);
+    }
+    if (begin < end)
+        impl.keptRanges.emplace_back(begin, end);
+}
+
+bool CPathCacheFlatFileIndex::CanKeepEntriesOf(std::string_view folderPath) const
+{
+    const SImpl& impl = *m_impl;
+    if (!impl.previous.IsOpen())
+        return false;
+    const auto [begin, end] = impl.previous.FolderRange(DirChangePathOrder::TrimTrailingSlashes(folderPath), false);
+    for (size_t i = begin; i < end; ++i)
+        if (impl.previous.Chunks()[i].flags & DirChangeFileLayout::kChunkCarried)
+            return false;
+    return begin != end;
+}
+
+CKxError CPathCacheFlatFileIndex::CopyKept()
+{
+    SImpl& impl = *m_impl;
+    std::vector<std::pair<size_t, size_t>> ranges;
+    {
+        std::lock_guard lock(impl.keptLock);
+        ranges.swap(impl.keptRanges);
+    }
+    if (ranges.empty())
+        return CKxError::Success();
+    // In the previous file's (path) order, which the copies keep: the sorts of the current
+    // file's chunks then find them as one run.
+    std::sort(ranges.begin(), ranges.end());
+    const std::vector<SChunkRef>& source = impl.previous.Chunks();
+    std::vector<SChunkRef> kept;
+    for (size_t at = 0; const auto& [begin, end] : ranges) {
+        for (size_t i = std::max(begin, at); i < end; ++i)
+            kept.push_back(source[i]);
+        at = std::max(at, end);
+    }
+    // Read in the previous file's byte order, neighbours together (a file written by a walk
+    // holds a subtree's chunks close to each other), and written in the same order.
+    std::vector<size_t> byOffset(kept.size());
+    for (size_t i = 0; i < kept.size(); ++i)
+        byOffset[i] = i;
+    std::sort(byOffset.begin(), byOffset.end(), [&kept](size_t a, size_t b) { return kept[a].offset < kept[b].offset; });
+    std::string batch;
+    std::uint64_t entries = 0;
+    size_t batchStart = 0;  // the first of byOffset in `batch`
+    for (size_t i = 0; i < byOffset.size();) {
+        // One read for a run of chunks with small gaps between them, the gaps dropped after.
+        const std::uint64_t runBegin = kept[byOffset[i]].offset;
+        std::uint64_t runEnd = runBegin + kept[byOffset[i]].length;
+        size_t next = i + 1;
+        for (; next < byOffset.size(); ++next) {
+            const SChunkRef& chunk = kept[byOffset[next]];
+            if (chunk.offset - runEnd > kKeptGapBytes || chunk.offset + chunk.length - runBegin > kCarryBatchBytes)
+                break;
+            runEnd = chunk.offset + chunk.length;
+        }
+        const size_t at = batch.size();
+        KX_RETURN_IF_FAILED(CDirChangeFolderEntries::ReadAt(impl.previous.Fd(), impl.previousPath, runBegin,
+                                                            runEnd - runBegin, batch),
+                            "Failed to keep the records of unchanged folders");
+        size_t to = at;
+        for (; i < next; ++i) {
+            SChunkRef& chunk = kept[byOffset[i]];
+            const size_t from = at + static_cast<size_t>(chunk.offset - runBegin);
+            if (from != to)
+                std::memmove(batch.data() + to, batch.data() + from, chunk.length);
+            entries += CountLines(std::string_view(batch).substr(to, chunk.length));
+            chunk.offset = to;  // in `batch` for now
+            chunk.flags |= DirChangeFileLayout::kChunkKept;
+            to += chunk.length;
+        }
+        batch.resize(to);
+        if (batch.size() >= kCarryBatchBytes || i == byOffset.size()) {
+            std::uint64_t base = 0;
+            {
+                std::lock_guard lock(impl.currentLock);
+                KX_RETURN_IF_FAILED(impl.AppendLocked(batch, base), "Failed to keep the records of unchanged folders");
+            }
+            for (; batchStart < i; ++batchStart)  // the batch's chunks move to the file's offsets
+                kept[byOffset[batchStart]].offset += base;
+            batch.clear();
+        }
+    }
+    std::lock_guard lock(impl.currentLock);
+    impl.currentEntries += entries;
+    for (SChunkRef& chunk : kept)
+        impl.currentChunks.emplace_back(std::move(chunk));
+    return CKxError::Success();
 }
 
 CKxError CPathCacheFlatFileIndex::CopyPrevious(const std::string& folderPath, std::uint32_t flag)
@@ -503,8 +629,7 @@ CKxError CPathCacheFlatFileIndex::CurrentSide(CDirChangeComparison::SSide& side)
         for (const SChunkRef& chunk : impl.currentChunks)
             side.chunks.push_back(&chunk);
     }
-    std::sort(side.chunks.begin(), side.chunks.end(),
-              [](const SChunkRef* a, const SChunkRef* b) { return DirChangeFileLayout::ChunkRefLess(*a, *b); });
+    DirChangeFileLayout::SortChunkRefs(side.chunks);
     side.parser = impl.currentParser;
     return CKxError::Success();
 }
@@ -608,6 +733,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
             return CKxError::Success();
     }
     impl.addFlags.sealed.store(true, std::memory_order_release);
+    KX_RETURN_IF_FAILED(CopyKept(), "Failed to close the directory-change file '%s'", impl.currentPath.c_str());
     KX_RETURN_IF_FAILED(impl.staging.Flush(), "Failed to close the directory-change file '%s'",
                         impl.currentPath.c_str());
     std::lock_guard lock(impl.currentLock);
@@ -616,21 +742,11 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     if (impl.writeError.IsError())
         return CKxError(impl.writeError).Push(KxFormat("Failed to close the directory-change file '%s'",
                                                        impl.currentPath.c_str()));
-    // Sorted as (folder, offset) kept side by side, so that the comparisons do not chase each
-    // chunk's record.
-    struct SSortKey {
-        std::string_view folder;
-        std::uint64_t offset;
-        const SChunkRef* chunk;
-    };
-    std::vector<SSortKey> keys;
+    std::vector<const SChunkRef*> keys;
     Prefault::Reserve(keys, impl.currentChunks.size());
     for (const SChunkRef& chunk : impl.currentChunks)
-        keys.push_back(SSortKey{chunk.folder, chunk.offset, &chunk});
-    std::sort(keys.begin(), keys.end(), [](const SSortKey& a, const SSortKey& b) {
-        const int order = DirChangePathOrder::Compare(a.folder, b.folder);
-        return order != 0 ? order < 0 : a.offset < b.offset;
-    });
+        keys.push_back(&chunk);
+    DirChangeFileLayout::SortChunkRefs(keys);
     // The index is written as it is made, in pieces of one reused buffer: a folder index is
     // about a hundred bytes per chunk, and building it whole would touch that many fresh pages.
     constexpr size_t kPieceBytes = size_t{64} << 10;
@@ -647,7 +763,7 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     };
     CKxError wrote;
     for (size_t i = 0; i < keys.size() && wrote.IsSuccess(); ++i) {
-        DirChangeFileLayout::AppendIndexLine(*keys[i].chunk, piece);
+        DirChangeFileLayout::AppendIndexLine(*keys[i], piece);
         if (piece.size() >= kPieceBytes)
             wrote = write();
     }

@@ -96,8 +96,18 @@ public:
     // changed: the chunks are marked kept, not carried, so the NEXT job's lookups find them as
     // if this job had recorded them, and the comparison reports no deletions below the folder
     // and makes no call for the kept entries found in both files (they are the previous
-    // records themselves). A chunk that was carried stays carried.
-    [[nodiscard]] CKxError KeepUnchanged(const std::string& folderPath);
+    // records themselves). A chunk that was carried stays carried. The chunks are only noted
+    // here; they are copied at the next hand-over (FlushPending, Compare, Close), all at once in
+    // the previous file's order, without checking their hashes again: SetPreviousBackingFile
+    // checked them all.
+    void KeepUnchanged(std::string_view folderPath);
+    // The same for the chunks of `folderPath` and every folder below it but those at or below
+    // its sub-folders named in `except`: a folder whose entries did not change, entered only on
+    // the way to the sub-folders `except` names.
+    void KeepAllBut(std::string_view folderPath, const std::vector<std::string>& except);
+    // Whether the previous file holds chunks of `folderPath` itself and none was carried: the
+    // job that wrote it read the folder, and its entries can be kept.
+    bool CanKeepEntriesOf(std::string_view folderPath) const;
 
     // Current against previous: OnInIndex1 = only in previous, OnInIndex2 = only in current.
     // A streaming merge of the two folder indexes in path order and, per folder, of its chunks
@@ -162,6 +172,9 @@ private:
     [[nodiscard]] CKxError CurrentSide(SDirChangeComparisonSide& side);
 
     [[nodiscard]] CKxError CopyPrevious(const std::string& folderPath, std::uint32_t flag);
+    // Copies the chunks KeepUnchanged and KeepAllBut noted (owner, before the file is compared
+    // or closed).
+    [[nodiscard]] CKxError CopyKept();
     [[nodiscard]] CKxError CloseNow();
     // Joins the thread BeginClose started; false when there was none.
     bool WaitForClosing();

@@ -264,6 +264,14 @@ private:
     // otherwise reports the folder as changed during the scan (or the fstat failure) and
     // returns false. Asked only when the folder's own "." entry did not already say so.
     bool IsListedFolder(int fd, const Node& node);
+    // Walks a folder the plan passes through (open as `fd`, m_path its path): true when done,
+    // false when it must be read instead.
+    bool PassThroughFolder(const NodePtr& node, int fd, std::vector<NodePtr>& children);
+    // Asks the plan about the sub-folder m_path (m_source) the walk would enter: false when the
+    // plan kept it; otherwise `childState` gets the plan's bits.
+    bool AskPlan(std::uint8_t& childState);
+    // `fd` becomes the handle the children from `firstChild` on are opened through, or is closed.
+    void HandOverFolder(int fd, std::vector<NodePtr>& children, size_t firstChild);
 
     CFolderWalk& m_walk;
     CConsumerOutputHandlerPtr m_handler;
@@ -603,6 +611,8 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
         ReportFailure(S_IFDIR, openErrno == ELOOP || openErrno == ENOTDIR ? ChangedDuringScan : openErrno);
         return;
     }
+    if ((node->state & PassThrough) && PassThroughFolder(node, fd, children)) [[unlikely]]
+        return;
     const size_t firstChild = children.size();
     if (m_path.back() != '/')
         m_path.push_back('/');
@@ -718,19 +728,31 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
                 }
                 std::uint8_t childState = state;
                 if (enter && !(state & ReadWhole)) [[unlikely]]
-                    switch (m_walk.m_plan->Enter(m_source.empty() ? m_path : m_source)) {
-                    case CFolderReadPlan::ERead::Kept: enter = false; break;
-                    case CFolderReadPlan::ERead::ReadWhole: childState |= ReadWhole; break;
-                    case CFolderReadPlan::ERead::Read: break;
-                    }
+                    enter = AskPlan(childState);
                 if (enter)
                     children.push_back(
                         std::make_shared<Node>(node, std::string_view(name, nameLength), &root, status, childState));
             }
         }
     }
+    m_path.resize(pathBase > 1 ? pathBase - 1 : pathBase);
+    HandOverFolder(fd, children, firstChild);
+}
+
+bool CFolderWalk::Worker::AskPlan(std::uint8_t& childState)
+{
+    switch (m_walk.m_plan->Enter(m_source.empty() ? m_path : m_source)) {
+    case CFolderReadPlan::ERead::Kept: return false;
+    case CFolderReadPlan::ERead::ReadWhole: childState |= ReadWhole; break;
+    case CFolderReadPlan::ERead::PassThrough: childState |= PassThrough; break;
+    case CFolderReadPlan::ERead::Read: break;
+    }
+    return true;
+}
+
+void CFolderWalk::Worker::HandOverFolder(int fd, std::vector<NodePtr>& children, size_t firstChild)
+{
     if (children.size() > firstChild) {
-        m_path.resize(pathBase > 1 ? pathBase - 1 : pathBase);
         if (std::shared_ptr<FolderHandle> held = HoldFolder(fd, m_path)) {
             for (size_t i = firstChild; i < children.size(); ++i)
                 children[i]->parentFolder = held;
@@ -738,4 +760,56 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
         }
     }
     ::close(fd);
+}
+
+bool CFolderWalk::Worker::PassThroughFolder(const NodePtr& node, int fd, std::vector<NodePtr>& children)
+{
+    // Without a listing, nothing says for free that the folder opened is the one its parent
+    // holds: the descriptor's status does.
+    if (!IsListedFolder(fd, *node)) {
+        ::close(fd);
+        return true;
+    }
+    node->state &= ~PassThrough;  // from here on a failure means reading the folder
+    CFolderReadPlan& plan = *m_walk.m_plan;
+    const std::string folder = m_source.empty() ? m_path : m_source;
+    const std::vector<std::string> wayDown = plan.WayDown(folder);
+    std::vector<struct stat> statuses(wayDown.size());
+    for (size_t i = 0; i < wayDown.size(); ++i) {
+        // A name that is no longer a folder of this file system, or cannot be looked at, is
+        // for the reading of the folder to report as it does.
+        const struct stat& status = statuses[i];
+        if (::fstatat(fd, wayDown[i].c_str(), &statuses[i], AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(status.st_mode) ||
+            status.st_dev != node->device)
+            return false;
+    }
+    if (!plan.Pass(folder, wayDown))
+        return false;
+    const CWalkRoot& root = *node->root;
+    const size_t firstChild = children.size();
+    const size_t pathBase = m_path.size();
+    const size_t sourceBase = m_source.size();
+    auto join = [](std::string& path, size_t base, const std::string& name) {
+        path.resize(base);
+        if (path.back() != '/')
+            path.push_back('/');
+        path.append(name);
+    };
+    for (size_t i = 0; i < wayDown.size(); ++i) {
+        join(m_path, pathBase, wayDown[i]);
+        if (!m_source.empty())
+            join(m_source, sourceBase, wayDown[i]);
+        // The folder's entry is kept with its parent's records: it is not handed to the
+        // consumers again, which took it when it was last read and would take it unchanged.
+        std::uint8_t childState = EntryState(node->state, root, true);
+        if (!IsReported(childState) && !MayEnterUnreported(childState, root))
+            continue;
+        if (AskPlan(childState))
+            children.push_back(std::make_shared<Node>(node, wayDown[i], &root, statuses[i], childState));
+    }
+    m_path.resize(pathBase);
+    if (!m_source.empty())
+        m_source.resize(sourceBase);
+    HandOverFolder(fd, children, firstChild);
+    return true;
 }

@@ -40,6 +40,7 @@ public:
         SystemExcluded = 1u << 2,
         ContentExcluded = 1u << 3,
         ReadWhole = 1u << 4,  // the folder and everything below it are read without asking the plan
+        PassThrough = 1u << 5,  // the plan passes through the folder (FolderReadPlan.h); not inherited
     };
     static bool IsReported(std::uint8_t state) { return (state & InContent) && !(state & 0x0e); }
 

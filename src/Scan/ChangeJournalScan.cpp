@@ -111,7 +111,8 @@ CKxError CChangeJournalScan::Store(const CPathCacheFlatFileIndex& index, const s
                         "Failed to store the journal point");
     point.retryPaths.assign(failed.begin(), failed.end());
     if (point.journal)
-        FSLOG(0, "Change journal: %llu unchanged folders kept from the previous record",
-              static_cast<unsigned long long>(m_plan->KeptFolders()));
+        FSLOG(0, "Change journal: %llu unchanged folders kept from the previous record, %llu passed through",
+              static_cast<unsigned long long>(m_plan->KeptFolders()),
+              static_cast<unsigned long long>(m_plan->PassedFolders()));
     return CChangeJournalPoints::Store(PointsPath(m_resultsFolder), std::move(point));
 }

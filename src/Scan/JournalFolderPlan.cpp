@@ -1,6 +1,7 @@
 #include "Scan/JournalFolderPlan.h"
 
 #include "Base/DirChangePathOrder.h"
+#include "Base/FXPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
@@ -11,18 +12,23 @@ CJournalFolderPlan::CJournalFolderPlan() = default;
 CJournalFolderPlan::CJournalFolderPlan(std::shared_ptr<CPathCacheFlatFileIndex> index, std::vector<std::string> folders)
     : m_index(std::move(index)), m_read(std::move(folders))
 {
-    for (std::string& folder : m_read)
-        folder.resize(DirChangePathOrder::TrimTrailingSlashes(folder).size());
+    // A folder's own record lies in its parent's block, and it changes with the folder's
+    // entries (their change moves the folder's times): the parent of every folder to read is
+    // read too, or it would be passed through and keep the folder's old record.
+    const size_t named = m_read.size();
+    m_read.reserve(2 * named);
+    for (size_t i = 0; i < named; ++i) {
+        m_read[i].resize(DirChangePathOrder::TrimTrailingSlashes(m_read[i]).size());
+        if (m_read[i] != "/")
+            m_read.push_back(FXPath::Parent(m_read[i]));
+    }
     std::sort(m_read.begin(), m_read.end(), DirChangePathOrder::Less);
     m_read.erase(std::unique(m_read.begin(), m_read.end()), m_read.end());
 }
 
-bool CJournalFolderPlan::LeadsToRead(std::string_view path) const
+std::vector<std::string>::const_iterator CJournalFolderPlan::FirstReadFrom(std::string_view path) const
 {
-    // A folder's descendants follow it at once in path order: the first folder at or after
-    // `path` is it or below it, or no folder to read lies there.
-    const auto it = std::lower_bound(m_read.begin(), m_read.end(), path, DirChangePathOrder::Less);
-    return it != m_read.end() && DirChangePathOrder::IsSameOrBelow(path, *it);
+    return std::lower_bound(m_read.begin(), m_read.end(), path, DirChangePathOrder::Less);
 }
 
 CFolderReadPlan::ERead CJournalFolderPlan::Enter(std::string_view sourcePath)
@@ -30,19 +36,38 @@ CFolderReadPlan::ERead CJournalFolderPlan::Enter(std::string_view sourcePath)
     if (!m_index)
         return ERead::ReadWhole;
     const std::string_view path = DirChangePathOrder::TrimTrailingSlashes(sourcePath);
-    if (LeadsToRead(path))
-        return ERead::Read;
+    // A folder's descendants follow it at once in path order: the first folder to read at or
+    // after `path` is it or below it, or no folder to read lies there.
+    const auto first = FirstReadFrom(path);
+    if (first != m_read.end() && DirChangePathOrder::IsSameOrBelow(path, *first))
+        return *first != path && m_index->CanKeepEntriesOf(path) ? ERead::PassThrough : ERead::Read;
     if (!m_index->Lookup(path, IDirChange::eFolder))
         return ERead::ReadWhole;  // new (or not read last time): everything below it is new too
-    const std::string folder(path);
-    if (CKxError kept = m_index->KeepUnchanged(folder); kept.IsError()) {
-        // Reading it costs time only; a folder whose records cannot be kept is read whole.
-        FSLOG_ERROR("Folder [%s] is read, its previous records could not be kept: %s", folder.c_str(),
-                    kept.AsString().c_str());
-        return ERead::ReadWhole;
-    }
+    m_index->KeepUnchanged(path);
     m_kept.fetch_add(1, std::memory_order_relaxed);
     return ERead::Kept;
+}
+
+std::vector<std::string> CJournalFolderPlan::WayDown(std::string_view sourcePath)
+{
+    const std::string_view path = DirChangePathOrder::TrimTrailingSlashes(sourcePath);
+    const size_t skip = path == "/" ? 1 : path.size() + 1;
+    std::vector<std::string> names;
+    for (auto it = FirstReadFrom(path); it != m_read.end() && DirChangePathOrder::IsSameOrBelow(path, *it); ++it) {
+        if (it->size() <= path.size())
+            continue;  // the folder itself
+        const std::string_view name = std::string_view(*it).substr(skip, it->find('/', skip) - skip);
+        if (names.empty() || names.back() != name)  // one sub-folder's descendants come together
+            names.emplace_back(name);
+    }
+    return names;
+}
+
+bool CJournalFolderPlan::Pass(std::string_view sourcePath, const std::vector<std::string>& wayDown)
+{
+    m_index->KeepAllBut(DirChangePathOrder::TrimTrailingSlashes(sourcePath), wayDown);
+    m_passed.fetch_add(1, std::memory_order_relaxed);
+    return true;
 }
 
 void CJournalFolderPlan::OnMultiLink(std::string_view folderSourcePath, dev_t device, ino_t inode)

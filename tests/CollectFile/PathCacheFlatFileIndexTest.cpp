@@ -68,6 +68,80 @@ TEST(DirChangeHashTest, PiecesCutAnywhereHashAsTheWhole)
     EXPECT_NE(DirChangeFileLayout::Hash64(std::string(8, '\0')), DirChangeFileLayout::Hash64(""));
 }
 
+// Chunk references come sorted as the closing index wants them whatever runs they stand in.
+TEST(DirChangeLayoutTest, ChunkReferencesSortAsTheIndexWantsFromAnyRuns)
+{
+    std::vector<DirChangeFileLayout::SChunkRef> refs(900);
+    for (size_t i = 0; i < refs.size(); ++i) {
+        refs[i].folder = "/t/" + std::to_string(i % 300) + (i % 7 == 0 ? "/sub" : "");
+        refs[i].offset = (i * 7919) % 1000;
+    }
+    auto sorted = [](std::vector<const DirChangeFileLayout::SChunkRef*> v) {
+        std::sort(v.begin(), v.end(), [](auto* a, auto* b) { return DirChangeFileLayout::ChunkRefLess(*a, *b); });
+        return v;
+    };
+    std::vector<const DirChangeFileLayout::SChunkRef*> all;
+    for (const auto& ref : refs)
+        all.push_back(&ref);
+    const auto expected = sorted(all);
+    const auto scattered = [&](size_t from, size_t count) {
+        return std::vector<const DirChangeFileLayout::SChunkRef*>(all.begin() + static_cast<long>(from),
+                                                                 all.begin() + static_cast<long>(from + count));
+    };
+    // Shapes: all unsorted; one long run after a few strays; two long runs and strays between.
+    std::vector<std::vector<const DirChangeFileLayout::SChunkRef*>> shapes = {all};
+    {
+        auto strays = scattered(0, 40);
+        auto run = sorted(scattered(40, 860));
+        strays.insert(strays.end(), run.begin(), run.end());
+        shapes.push_back(strays);
+        auto first = sorted(scattered(0, 400));
+        auto second = sorted(scattered(420, 480));
+        auto between = scattered(400, 20);
+        first.insert(first.end(), between.begin(), between.end());
+        first.insert(first.end(), second.begin(), second.end());
+        shapes.push_back(first);
+    }
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        DirChangeFileLayout::SortChunkRefs(shapes[i]);
+        EXPECT_EQ(shapes[i], expected) << "shape " << i;
+    }
+}
+
+// Kept folders: their chunks reach the current file at the next hand-over, those of the
+// sub-folders on the way down excepted; carried or unknown folders cannot be kept.
+TEST_F(PathCacheFlatFileIndexTest, KeptChunksAreCopiedButTheWayDownAndOnlyReadFoldersCanBeKept)
+{
+    auto older = MakeIndex(Path("older"));
+    ASSERT_TRUE(older->AddItem("/r/d/f6", Rec("|6"), true).IsSuccess());
+    ASSERT_TRUE(older->Close().IsSuccess());
+    auto previous = MakeIndex(Path("prev"), Path("older"));
+    for (const char* folder : {"/r", "/r/a", "/r/a/x", "/r/b", "/r/c", "/r/d"})
+        ASSERT_TRUE(previous->AddItem(folder, Rec("|d"), false).IsSuccess());
+    for (const char* file : {"/r/f1", "/r/a/f2", "/r/a/x/f3", "/r/b/f4", "/r/c/f5"})
+        ASSERT_TRUE(previous->AddItem(file, Rec("|f"), true).IsSuccess());
+    ASSERT_TRUE(previous->CarryForward("/r/d").IsSuccess());
+    ASSERT_TRUE(previous->Close().IsSuccess());
+
+    auto index = MakeIndex(Path("cur"), Path("prev"));
+    const std::pair<const char*, bool> canKeep[] = {{"/r", true}, {"/r/a/", true}, {"/r/d", false}, {"/r/zz", false}};
+    for (const auto& [folder, expected] : canKeep)
+        EXPECT_EQ(index->CanKeepEntriesOf(folder), expected) << folder;
+    index->KeepAllBut("/r/a", {"x", "not-there"});
+    index->KeepUnchanged("/r/c/");
+    ASSERT_TRUE(index->AddItem("/r/a/x/new", Rec("|n"), true).IsSuccess());
+    ASSERT_TRUE(index->Close().IsSuccess());
+    // Kept entries are found as if recorded (the comparison of a file with itself is silent
+    // about them).
+    auto next = MakeIndex(Path("next"), Path("cur"));
+    const std::pair<const char*, const char*> found[] = {
+        {"/r/a/x", "|d"},     {"/r/a/f2", "|f"},        {"/r/a/x/new", "|n"}, {"/r/c/f5", "|f"},
+        {"/r/f1", "<not found>"}, {"/r/a/x/f3", "<not found>"}, {"/r/b/f4", "<not found>"}};
+    for (const auto& [path, text] : found)
+        EXPECT_EQ(Found(*next, path, path == std::string("/r/a/x") ? IDirChange::eFolder : IDirChange::eFile), text)
+            << path;
+}
+
 TEST_F(PathCacheFlatFileIndexTest, OddNamesAndBothKindsOfOneNameRoundTrip)
 {
     const std::vector<std::pair<std::string, bool>> items = {

@@ -3,6 +3,7 @@
 // hands out recording chains, and an independent listing of a tree made with find(1).
 #include "Engine/ConsumerOutputHandler.h"
 #include "Engine/FindFirstItem.h"
+#include "Engine/FolderReadPlan.h"
 #include "Engine/ScanArbiter.h"
 #include "Engine/ScanFailureConsumer.h"
 #include "Engine/ScannerCallback.h"
@@ -206,6 +207,8 @@ public:
         return CKxError::Success();
     }
     void OnScannerError(const std::string&, const CKxError&) override { m_scannerErrors.fetch_add(1); }
+    CFolderReadPlan* GetFolderReadPlan() override { return m_plan; }
+    void SetFolderReadPlan(CFolderReadPlan* plan) { m_plan = plan; }
     void LogVolumeScanComplete(const CWorkUnit&) override { m_completedUnits.fetch_add(1); }
 
     RecordingConsumer& Consumer() { return *m_consumer; }
@@ -221,6 +224,7 @@ public:
 
 private:
     std::shared_ptr<RecordingConsumer> m_consumer;
+    CFolderReadPlan* m_plan = nullptr;
     bool m_failHandlers = false;
     std::atomic<int> m_handlerRequests{0};
     std::atomic<int> m_completedUnits{0};

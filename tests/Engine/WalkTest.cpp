@@ -229,3 +229,73 @@ TEST_F(WalkTest, MountPointsAreReportedAndEnteredOnlyWhenFollowed)
 }
 
 }  // namespace
+
+namespace {
+// A plan that passes through "a" on the way to "a/x", reads "a/x" and keeps "b"; it records
+// what the walk asked.
+class ScriptedPlan : public CFolderReadPlan {
+public:
+    explicit ScriptedPlan(std::string root) : m_root(std::move(root)) {}
+    bool ReadsEverything() const override { return false; }
+    ERead Enter(std::string_view path) override
+    {
+        const std::string name(path.substr(m_root.size()));
+        if (name == "/a")
+            return ERead::PassThrough;
+        return name == "/b" ? ERead::Kept : ERead::Read;
+    }
+    std::vector<std::string> WayDown(std::string_view) override { return {"x"}; }
+    bool Pass(std::string_view path, const std::vector<std::string>& wayDown) override
+    {
+        std::lock_guard lock(m_lock);
+        passed.emplace_back(std::string(path.substr(m_root.size())) + ":" + wayDown.at(0));
+        return true;
+    }
+    void OnMultiLink(std::string_view, dev_t, ino_t) override {}
+
+    std::vector<std::string> passed;
+
+private:
+    std::string m_root;
+    std::mutex m_lock;
+};
+}  // namespace
+
+// A passed-through folder reports none of its entries and enters only the named sub-folder;
+// when that name is no longer a folder, the folder is read as any other.
+TEST_F(WalkTest, PassedThroughFoldersEnterOnlyTheWayDownUnlessItIsNoFolder)
+{
+    struct SRow {
+        const char* what;
+        bool xIsLink;
+        std::vector<std::string> expected;  // below the root, each with its kind letter first
+        bool passed;
+    };
+    const SRow rows[] = {
+        {"passed", false, {"da", "db", "dc", "fa/x/f"}, true},  // a/x's own entry is a's, kept
+        {"read", true, {"da", "db", "dc", "la/x", "fa/f", "da/y", "fa/y/g"}, false},
+    };
+    for (const SRow& row : rows) {
+        ScratchFolder tree;
+        for (const char* folder : {"/a", "/a/y", "/b", "/c"})
+            MakeFolder(tree.Path() + folder);
+        MakeFile(tree / "a/f");
+        MakeFile(tree / "a/y/g");
+        MakeFile(tree / "b/h");
+        if (row.xIsLink) {
+            ASSERT_EQ(::symlink("y", (tree / "a/x").c_str()), 0);
+        } else {
+            MakeFolder(tree / "a/x");
+            MakeFile(tree / "a/x/f");
+        }
+        ScriptedPlan plan(tree.Path());
+        auto recording = std::make_shared<TestCallback>();
+        recording->SetFolderReadPlan(&plan);
+        ASSERT_TRUE(Walk(recording, {tree.Path()}, options).IsSuccess());
+        std::set<Seen> expected = {{tree.Path(), 'd'}};
+        for (const std::string& item : row.expected)
+            expected.insert({tree / item.substr(1), item[0]});
+        EXPECT_EQ(recording->Consumer().Items(), expected) << row.what;
+        EXPECT_EQ(plan.passed, row.passed ? std::vector<std::string>{"/a:x"} : std::vector<std::string>{}) << row.what;
+    }
+}
