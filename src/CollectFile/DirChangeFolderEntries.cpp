@@ -89,14 +89,23 @@ CKxError CDirChangeFolderEntries::Load(CDirChangeChunkReader& reader,
         }
     }
     if (!sorted) {
-        // Several chunks overlap: stable order keeps file order among equal keys, so the last of
-        // each run is the later chunk's entry.
+        // Several chunks overlap: stable order keeps file order among equal keys. Of each run the
+        // last entry the file's own job made wins (a kept entry is an older job's record, which
+        // the job looked at again), else the last.
         std::stable_sort(m_entries.begin(), m_entries.end(), EntryLess);
         size_t out = 0;
-        for (size_t i = 0; i < m_entries.size(); ++i) {
-            if (i + 1 < m_entries.size() && SameKey(m_entries[i], m_entries[i + 1]))
-                continue;
-            m_entries[out++] = m_entries[i];
+        for (size_t i = 0; i < m_entries.size();) {
+            size_t end = i + 1;
+            while (end < m_entries.size() && SameKey(m_entries[i], m_entries[end]))
+                ++end;
+            size_t pick = end - 1;
+            for (size_t k = end; k-- > i;)
+                if (!m_entries[k].kept) {
+                    pick = k;
+                    break;
+                }
+            m_entries[out++] = m_entries[pick];
+            i = end;
         }
         m_entries.resize(out);
     }

@@ -5,7 +5,8 @@
 //
 // Layout (docs/dirchange-index.md): a header, then chunks, each holding entries of one folder
 // sorted by name and kind, then a closing folder index sorted in path order and a trailer with
-// a checksum. A folder may have several chunks; for the same (name, kind) the later chunk wins.
+// a checksum. A folder may have several chunks; for the same (name, kind) the later chunk wins,
+// except that a kept chunk's entry loses to one this file's job wrote.
 // A file is only read after Close wrote its index and trailer; a file without them, or with a
 // damaged header, index, trailer or chunk, is refused.
 //

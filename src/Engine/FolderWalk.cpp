@@ -799,13 +799,24 @@ bool CFolderWalk::Worker::PassThroughFolder(const NodePtr& node, int fd, std::ve
         join(m_path, pathBase, wayDown[i]);
         if (!m_source.empty())
             join(m_source, sourceBase, wayDown[i]);
-        // The folder's entry is kept with its parent's records: it is not handed to the
-        // consumers again, which took it when it was last read and would take it unchanged.
         std::uint8_t childState = EntryState(node->state, root, true);
-        if (!IsReported(childState) && !MayEnterUnreported(childState, root))
+        const bool reported = IsReported(childState);
+        if ((!reported && !MayEnterUnreported(childState, root)) || !AskPlan(childState))
             continue;
-        if (AskPlan(childState))
-            children.push_back(std::make_shared<Node>(node, wayDown[i], &root, statuses[i], childState));
+        // A sub-folder passed through as well is unchanged, its entry kept with this folder's
+        // records. One the plan reads had its entries changed, and with them its own times:
+        // its entry is handed on again, and this record wins over the kept one.
+        if (reported && !(childState & PassThrough)) {
+            CFindFirstItem& item = AcquireItem();
+            item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
+            item.SetStatus(statuses[i]);
+            const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
+            ReleaseItem();
+            if (answer != EConsumerAnswer::Taken)
+                continue;
+            m_walk.m_unit.CountItem(true);
+        }
+        children.push_back(std::make_shared<Node>(node, wayDown[i], &root, statuses[i], childState));
     }
     m_path.resize(pathBase);
     if (!m_source.empty())

@@ -1,7 +1,6 @@
 #include "Scan/JournalFolderPlan.h"
 
 #include "Base/DirChangePathOrder.h"
-#include "Base/FXPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
@@ -12,16 +11,8 @@ CJournalFolderPlan::CJournalFolderPlan() = default;
 CJournalFolderPlan::CJournalFolderPlan(std::shared_ptr<CPathCacheFlatFileIndex> index, std::vector<std::string> folders)
     : m_index(std::move(index)), m_read(std::move(folders))
 {
-    // A folder's own record lies in its parent's block, and it changes with the folder's
-    // entries (their change moves the folder's times): the parent of every folder to read is
-    // read too, or it would be passed through and keep the folder's old record.
-    const size_t named = m_read.size();
-    m_read.reserve(2 * named);
-    for (size_t i = 0; i < named; ++i) {
-        m_read[i].resize(DirChangePathOrder::TrimTrailingSlashes(m_read[i]).size());
-        if (m_read[i] != "/")
-            m_read.push_back(FXPath::Parent(m_read[i]));
-    }
+    for (std::string& folder : m_read)
+        folder.resize(DirChangePathOrder::TrimTrailingSlashes(folder).size());
     std::sort(m_read.begin(), m_read.end(), DirChangePathOrder::Less);
     m_read.erase(std::unique(m_read.begin(), m_read.end()), m_read.end());
 }

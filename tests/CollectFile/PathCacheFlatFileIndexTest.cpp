@@ -127,15 +127,18 @@ TEST_F(PathCacheFlatFileIndexTest, KeptChunksAreCopiedButTheWayDownAndOnlyReadFo
     const std::pair<const char*, bool> canKeep[] = {{"/r", true}, {"/r/a/", true}, {"/r/d", false}, {"/r/zz", false}};
     for (const auto& [folder, expected] : canKeep)
         EXPECT_EQ(index->CanKeepEntriesOf(folder), expected) << folder;
+    ASSERT_TRUE(index->AddItem("/r/a/x/new", Rec("|n"), true).IsSuccess());
+    // Written before the kept copy, and still winning over it.
+    ASSERT_TRUE(index->AddItem("/r/a/f2", Rec("|again"), true).IsSuccess());
+    ASSERT_TRUE(index->FlushPending().IsSuccess());
     index->KeepAllBut("/r/a", {"x", "not-there"});
     index->KeepUnchanged("/r/c/");
-    ASSERT_TRUE(index->AddItem("/r/a/x/new", Rec("|n"), true).IsSuccess());
     ASSERT_TRUE(index->Close().IsSuccess());
     // Kept entries are found as if recorded (the comparison of a file with itself is silent
     // about them).
     auto next = MakeIndex(Path("next"), Path("cur"));
     const std::pair<const char*, const char*> found[] = {
-        {"/r/a/x", "|d"},     {"/r/a/f2", "|f"},        {"/r/a/x/new", "|n"}, {"/r/c/f5", "|f"},
+        {"/r/a/x", "|d"},     {"/r/a/f2", "|again"},    {"/r/a/x/new", "|n"}, {"/r/c/f5", "|f"},
         {"/r/f1", "<not found>"}, {"/r/a/x/f3", "<not found>"}, {"/r/b/f4", "<not found>"}};
     for (const auto& [path, text] : found)
         EXPECT_EQ(Found(*next, path, path == std::string("/r/a/x") ? IDirChange::eFolder : IDirChange::eFile), text)

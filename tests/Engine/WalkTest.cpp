@@ -272,7 +272,8 @@ TEST_F(WalkTest, PassedThroughFoldersEnterOnlyTheWayDownUnlessItIsNoFolder)
         bool passed;
     };
     const SRow rows[] = {
-        {"passed", false, {"da", "db", "dc", "fa/x/f"}, true},  // a/x's own entry is a's, kept
+        // a/x, read, has its entry handed on again; a's other entries (f, y) are kept.
+        {"passed", false, {"da", "db", "dc", "da/x", "fa/x/f"}, true},
         {"read", true, {"da", "db", "dc", "la/x", "fa/f", "da/y", "fa/y/g"}, false},
     };
     for (const SRow& row : rows) {
