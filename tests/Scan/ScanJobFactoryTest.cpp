@@ -27,13 +27,26 @@ protected:
     CScanJobFactory m_factory{"inst"};
 };
 
-TEST_F(ScanJobFactoryTest, UnreadableApplicationYieldsUndetermined)
+TEST_F(ScanJobFactoryTest, UnreadableApplicationYieldsUndeterminedAndTypesWithoutClassesBuildNothing)
 {
     EXPECT_EQ(m_factory.IdentifyScanJobType(Args({"-vm", "inst", "-j", "7"})).Value(), 0u);  // no -a
     EXPECT_EQ(m_factory.IdentifyScanJobType(Args({"-a", "9:9"})).Value(), 0u);              // no such file
     WriteFile(AppConfigPath("2:5"), "{\"appType\": ");                                      // broken JSON
     EXPECT_EQ(Identify(), 0u);
     EXPECT_EQ(m_factory.IdentifyScanJobType(nullptr).Value(), 0u);
+
+    // Types 1 and 3 have a job but no callback: the driver fails their phase.
+    for (unsigned type : {0u, 1u, 3u, 4u, 10u, 18u, 21u, 45u, 46u, 47u, 99u}) {
+        EXPECT_EQ(!!m_factory.CreateScanJob(EScanJobType::FromNumber(type)), type == 1 || type == 3) << type;
+        EXPECT_FALSE(m_factory.CreateScanJobCallback(EScanJobType::FromNumber(type))) << type;
+    }
+    CScanJobPtr archiving = m_factory.CreateScanJob(T::eArchiving);
+    ASSERT_TRUE(std::dynamic_pointer_cast<CUnixScanJobFileSystemTandem>(archiving));
+    EXPECT_EQ(archiving->GetInstance(), "inst");
+    EXPECT_TRUE(std::dynamic_pointer_cast<CScanFileSystemTandemJobCallback>(m_factory.CreateScanJobCallback(T::eArchiving)));
+    // A snapshot backup without a scan is not a file-system job; its catalog is.
+    EXPECT_FALSE(std::dynamic_pointer_cast<CScanJobFileSystem>(m_factory.CreateScanJob(T::eSnapBackup)));
+    EXPECT_EQ(m_factory.CreateScanJob(T::eSnapDiffCatalog)->AsString(), "ScanJob/FileSystem/SnapCatalog");
 }
 
 TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
@@ -152,22 +165,6 @@ TEST_F(ScanJobFactoryTest, SQLiteSettingSwitchesTheFileSystemJobAndCallback)
     CScanJobFactory snapFactory("inst");
     ASSERT_EQ(snapFactory.IdentifyScanJobType(JobArgs({"-snap"})).Value(), 12u);
     EXPECT_FALSE(snapFactory.IsUseSQLite());
-}
-
-TEST_F(ScanJobFactoryTest, TypesWithoutClassesBuildNothing)
-{
-    // Types 1 and 3 have a job but no callback: the driver fails their phase.
-    for (unsigned type : {0u, 1u, 3u, 4u, 10u, 18u, 21u, 45u, 46u, 47u, 99u}) {
-        EXPECT_EQ(!!m_factory.CreateScanJob(EScanJobType::FromNumber(type)), type == 1 || type == 3) << type;
-        EXPECT_FALSE(m_factory.CreateScanJobCallback(EScanJobType::FromNumber(type))) << type;
-    }
-    CScanJobPtr archiving = m_factory.CreateScanJob(T::eArchiving);
-    ASSERT_TRUE(std::dynamic_pointer_cast<CUnixScanJobFileSystemTandem>(archiving));
-    EXPECT_EQ(archiving->GetInstance(), "inst");
-    EXPECT_TRUE(std::dynamic_pointer_cast<CScanFileSystemTandemJobCallback>(m_factory.CreateScanJobCallback(T::eArchiving)));
-    // A snapshot backup without a scan is not a file-system job; its catalog is.
-    EXPECT_FALSE(std::dynamic_pointer_cast<CScanJobFileSystem>(m_factory.CreateScanJob(T::eSnapBackup)));
-    EXPECT_EQ(m_factory.CreateScanJob(T::eSnapDiffCatalog)->AsString(), "ScanJob/FileSystem/SnapCatalog");
 }
 
 }  // namespace

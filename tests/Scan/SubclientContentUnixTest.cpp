@@ -67,7 +67,7 @@ protected:
     std::string m_tree, m_deny, m_legacy;
 };
 
-TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
+TEST_F(SubclientContentUnixTest, DenylistSourcesSwitchesAndDefaultRootContent)
 {
     auto systemFilters = [this]() {
         return Run({{"content", {"/data"}}})->GetScanContentConfiguration()->GetSystemFilters();
@@ -93,10 +93,8 @@ TEST_F(SubclientContentUnixTest, DenylistSourcesAndSwitches)
     fs::remove(m_deny);
     fs::create_directories(m_deny);
     EXPECT_TRUE(systemFilters().empty());
-}
 
-TEST_F(SubclientContentUnixTest, DefaultSubclientWithRootContent)
-{
+    // Only a default subclient whose content is the root alone is marked so.
     for (const auto& [isDefault, content, root] : std::vector<std::tuple<bool, Strings, bool>>{
              {true, {"/"}, true}, {true, {"/", "/data"}, false}, {false, {"/"}, false}}) {
         m_bag = std::make_shared<CBag>();

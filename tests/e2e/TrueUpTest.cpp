@@ -17,7 +17,7 @@ using namespace e2e;
 constexpr long long kNow = 1'800'000'000;
 constexpr long long kDay = CTrueUpJobHandle::kSecondsPerDay;
 
-TEST(TrueUpQualification, Rules)
+TEST(TrueUpRules, QualificationAndStateText)
 {
     using D = ETrueUpDecision;
     // Changes to an enabled 30-day true-up of an incremental whose state says the last one ran a day ago.
@@ -48,10 +48,8 @@ TEST(TrueUpQualification, Rules)
         in.state.queryIndexSet = c.owed;
         EXPECT_EQ(CTrueUpJobHandle::IsJobQualifiedForRunningTrueUp(in), c.expected) << c.name;
     }
-}
 
-TEST(TrueUpState, TextRoundTripsAndBadNumbersNameTheLine)
-{
+    // The state text reads back whole; a bad number names its line.
     const STrueUpState state{.jobId = 12, .lastSuccessfulJobId = 11, .jobType = 2, .refTime = kNow, .queryIndexSet = true};
     STrueUpState read;
     ASSERT_TRUE(TrueUpStateManager::Parse(TrueUpStateManager::Format(state) + "newerKey 5\n", "f", read).IsSuccess());
