@@ -61,7 +61,7 @@ TEST(SettingsNumberTest, AcceptsDecimalAndHexWithinRange)
         EXPECT_FALSE(ZVPlatformInfo::ParseSigned32(bad, i)) << bad;
 }
 
-TEST_F(SettingsStoreTest, ReadsSectionFilesAndTreatsMissingAsNotPresent)
+TEST_F(SettingsStoreTest, ReadsSectionFilesTreatsMissingAsNotPresentAndListsClusterClients)
 {
     WriteFile(Registry("FileSystemAgent"),
               "# agent settings\n"
@@ -97,6 +97,11 @@ TEST_F(SettingsStoreTest, ReadsSectionFilesAndTreatsMissingAsNotPresent)
     EXPECT_EQ(number, 42u);
     EXPECT_EQ(signedValue, -4);
     EXPECT_EQ(text, "untouched");
+
+    // Cluster group clients are listed by exact name.
+    WriteFile(Registry("Machines"), "sClusterGroupClients node1, grp-a\tgrp-b\n");
+    for (const auto& [name, listed] : {std::pair{"grp-a", true}, {"grp-b", true}, {"node1", true}, {"grp", false}, {"", false}})
+        EXPECT_EQ(ZVPlatformInfo::isClusterGroupClient(name), listed) << name;
 }
 
 TEST_F(SettingsStoreTest, SetNumberRewritesOneLineAndKeepsEveryOther)
@@ -194,13 +199,6 @@ TEST_F(SettingsStoreTest, InstalledMemoryStoreReplacesFilesUntilRestored)
     ZVPlatformInfo::RestoreFileBacked();
     EXPECT_TRUE(ZVPlatformInfo::getNumber("FileSystemAgent", "nLogLevel", number));
     EXPECT_EQ(number, 3u);
-}
-
-TEST_F(SettingsStoreTest, ClusterGroupClientsAreListedByExactName)
-{
-    WriteFile(Registry("Machines"), "sClusterGroupClients node1, grp-a\tgrp-b\n");
-    for (const auto& [name, listed] : {std::pair{"grp-a", true}, {"grp-b", true}, {"node1", true}, {"grp", false}, {"", false}})
-        EXPECT_EQ(ZVPlatformInfo::isClusterGroupClient(name), listed) << name;
 }
 
 TEST_F(SettingsStoreTest, FocusNeedsAnExistingInstanceFolderAndWithoutItNothingIsPresent)

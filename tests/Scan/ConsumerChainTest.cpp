@@ -496,7 +496,7 @@ TEST(SkipFSTable, MountTableParsingAndSkippedTypes)
     EXPECT_EQ(real.GetFsType("/no/such/path", skip, status, type).Code(), ENOENT);
 }
 
-TEST_F(ConsumerTest, FailureListLinesAndTruncation)
+TEST_F(ConsumerTest, FailureAndDeletedItemListLines)
 {
     auto names = std::make_shared<CUnixFileNameFactory>(1, m_root);
     WriteFile(names->ScanFailedItemsCollect(), "left by an earlier job\n");
@@ -545,10 +545,8 @@ TEST_F(ConsumerTest, FailureListLinesAndTruncation)
     EXPECT_TRUE(unnamed.Initialize().IsError());
     EXPECT_TRUE(unnamed.Process(folder).IsSuccess());
     EXPECT_EQ(unnamed.getProcessedItemsCount(), 0u);
-}
 
-TEST_F(ConsumerTest, DeletedItemLines)
-{
+    // The deleted-items list: one line per deletion, and nothing before it is open or after it is closed.
     auto deleted = std::make_shared<CIncrFlatCollectFile>(7, m_root + "/CollectIncDeletedItems.zvf");
     EXPECT_EQ(deleted->RawWriteDeletedItem("??d/early").Code(), 6) << "not open yet";
     ASSERT_TRUE(deleted->Open().IsSuccess());
