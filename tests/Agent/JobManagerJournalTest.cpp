@@ -153,10 +153,8 @@ TEST_F(JobManagerJournalTest, InjectedFailuresWriteNothingAndSetTheLastError)
     EXPECT_EQ(second->complete(2, 1).Code(), 1) << "a call named in the plan fails every time";
     EXPECT_TRUE(second->jobAlive().IsSuccess());
     EXPECT_EQ(Journal(78), (std::vector<std::string>{R"({"call":"updateInfo"})", R"({"call":"jobAlive"})"}));
-}
 
-TEST_F(JobManagerJournalTest, EnvironmentPlanFailsCallsOfAWholeProcess)
-{
+    // A plan in the environment fails calls of a whole process.
     CJobManagerFaults::Plan plan;
     EXPECT_TRUE(CJobManagerFaults::ParsePlan("complete:995", plan));
     EXPECT_EQ(plan.failCallName, "complete");
@@ -167,10 +165,11 @@ TEST_F(JobManagerJournalTest, EnvironmentPlanFailsCallsOfAWholeProcess)
     for (const char* bad : {"", "#", "#0", "#x", ":5", "complete:", "complete:x", "complete:0"})
         EXPECT_FALSE(CJobManagerFaults::ParsePlan(bad, plan)) << bad;
 
+    CJobManagerFaults::Clear();
     ::setenv("FSWEEP_JM_FAIL", "#1:7", 1);
-    CBackupJobClientPtr jm = Client();
-    EXPECT_EQ(jm->setNumStreams(1).Code(), 7);
-    EXPECT_TRUE(jm->setNumStreams(1).IsSuccess());
+    CBackupJobClientPtr planned = Client();
+    EXPECT_EQ(planned->setNumStreams(1).Code(), 7);
+    EXPECT_TRUE(planned->setNumStreams(1).IsSuccess());
     ::setenv("FSWEEP_JM_FAIL", "bogus:", 1);
     EXPECT_TRUE(Client(79)->setNumStreams(1).IsSuccess()) << "a malformed plan injects nothing";
 }

@@ -163,29 +163,7 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CallbackWithoutInterestInBothGetsTheRe
     EXPECT_EQ(Calls<CDeletionsAndNew>("copy", "prev"), (std::vector<std::string>{"del F /r/gone/late |l"}));
 }
 
-TEST_F(PathCacheFlatFileIndexCompareTest, CallbackErrorStopsTheComparison)
-{
-    auto index = Current();
-    CRecordingCallback callback;
-    callback.failAtCall = 2;
-    CKxError compared = index->Compare(callback);
-    EXPECT_EQ(compared.Code(), 5);
-    EXPECT_NE(compared.AsString().find("Compare failed"), std::string::npos);
-    EXPECT_NE(compared.AsString().find("/r/a"), std::string::npos) << compared.AsString();
-    EXPECT_EQ(callback.calls.size(), 3u);
-
-    // The recurse question's error stops it too.
-    struct CRefuseRecurse : CRecordingCallback {
-        CKxError OnInIndex1RecurseIntoDeletedFolder(const std::string&, const FVBasePtr&, bool&) override
-        {
-            return CKxError(50, "no full-only items here");
-        }
-    } refusing;
-    EXPECT_EQ(index->Compare(refusing).Code(), 50);
-    EXPECT_EQ(refusing.calls.back(), "del D /r/a |a");
-}
-
-TEST_F(PathCacheFlatFileIndexCompareTest, EmptyAndMissingSides)
+TEST_F(PathCacheFlatFileIndexCompareTest, EmptyMissingSidesAndCallbackErrors)
 {
     // No previous file: everything is new.
     auto first = MakeIndex(Path("first"));
@@ -209,6 +187,26 @@ TEST_F(PathCacheFlatFileIndexCompareTest, EmptyAndMissingSides)
     CKxError missing = CPathCacheFlatFileIndex::Compare(Path("nope"), Path("first"), unused, 0, nullptr, nullptr);
     EXPECT_EQ(missing.Code(), ENOENT);
     EXPECT_NE(missing.AsString().find(Path("nope")), std::string::npos);
+
+    // A callback's error stops the comparison and names where it stopped.
+    auto index = Current();
+    CRecordingCallback callback;
+    callback.failAtCall = 2;
+    CKxError compared = index->Compare(callback);
+    EXPECT_EQ(compared.Code(), 5);
+    EXPECT_NE(compared.AsString().find("Compare failed"), std::string::npos);
+    EXPECT_NE(compared.AsString().find("/r/a"), std::string::npos) << compared.AsString();
+    EXPECT_EQ(callback.calls.size(), 3u);
+
+    // The recurse question's error stops it too.
+    struct CRefuseRecurse : CRecordingCallback {
+        CKxError OnInIndex1RecurseIntoDeletedFolder(const std::string&, const FVBasePtr&, bool&) override
+        {
+            return CKxError(50, "no full-only items here");
+        }
+    } refusing;
+    EXPECT_EQ(index->Compare(refusing).Code(), 50);
+    EXPECT_EQ(refusing.calls.back(), "del D /r/a |a");
 }
 
 TEST_F(PathCacheFlatFileIndexCompareTest, CarriedFoldersHideNoDeletionsAndAreBackedUpNextTime)

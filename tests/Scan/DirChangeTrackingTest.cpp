@@ -362,7 +362,7 @@ protected:
     std::shared_ptr<CPostProcessDirChange> m_postProcess;
 };
 
-TEST_F(PostProcessDirChangeTest, DeletionsAndLateFoundItemsGoToTheDeletedItemsListOnce)
+TEST_F(PostProcessDirChangeTest, DeletionsAndLateFoundItemsGoToTheDeletedItemsListOnceAndFailuresAreReadBack)
 {
     CKxError result = RunComparison();
     ASSERT_TRUE(result.IsSuccess()) << result.AsString();
@@ -396,6 +396,18 @@ TEST_F(PostProcessDirChangeTest, DeletionsAndLateFoundItemsGoToTheDeletedItemsLi
              {"/gone", false, false}, {"/full-only.txt", true, false}})
         EXPECT_EQ(record->Lookup(m_tree + path, file ? IDirChange::eFile : IDirChange::eFolder), known) << path;
     EXPECT_EQ(m_postProcess->GetFailedPaths(), (std::unordered_set<std::string>{m_tree + "/failed", m_tree + "/failfile.txt"}));
+
+    // The failure list is read back exactly: odd names, garbage lines, trailing slashes, no list.
+    const std::string list = m_results + "/failures.zvf";
+    const std::string odd = "/t/a name:with|colon\nand newline";
+    WriteFile(list, "folder " + escapeFileName(odd) + ":13\n" + "file /t/plain:2\n" + "garbage\n" + "folder :5\n" +
+                        "file /t/trailing/:2\n");
+    std::unordered_set<std::string> paths;
+    ASSERT_TRUE(CPostProcessDirChange::ReadFailedPaths(list, paths).IsSuccess());
+    EXPECT_EQ(paths, (std::unordered_set<std::string>{odd, "/t/plain", "/t/trailing"}));
+    paths.clear();
+    EXPECT_TRUE(CPostProcessDirChange::ReadFailedPaths(m_results + "/none.zvf", paths).IsSuccess());
+    EXPECT_TRUE(paths.empty());
 }
 
 TEST_F(PostProcessDirChangeTest, FullOnlyItemsAreKeptInsteadOfDeleted)
@@ -426,20 +438,6 @@ TEST_F(PostProcessDirChangeTest, FullJobWithoutDetectionComparesNothing)
     ASSERT_TRUE(RunComparison(1, false).IsSuccess());
     EXPECT_FALSE(fs::exists(m_results + "/CollectTotDeletedItems.zvf")) << "no list when nothing is written";
     EXPECT_EQ(m_callback->GetOutputResourcesList().size(), 1u);
-}
-
-TEST_F(PostProcessDirChangeTest, FailureListLinesAreReadBackExactly)
-{
-    const std::string list = m_results + "/failures.zvf";
-    const std::string odd = "/t/a name:with|colon\nand newline";
-    WriteFile(list, "folder " + escapeFileName(odd) + ":13\n" + "file /t/plain:2\n" + "garbage\n" + "folder :5\n" +
-                        "file /t/trailing/:2\n");
-    std::unordered_set<std::string> paths;
-    ASSERT_TRUE(CPostProcessDirChange::ReadFailedPaths(list, paths).IsSuccess());
-    EXPECT_EQ(paths, (std::unordered_set<std::string>{odd, "/t/plain", "/t/trailing"}));
-    paths.clear();
-    EXPECT_TRUE(CPostProcessDirChange::ReadFailedPaths(m_results + "/none.zvf", paths).IsSuccess());
-    EXPECT_TRUE(paths.empty());
 }
 
 }  // namespace
