@@ -46,7 +46,7 @@ const auto ParseV2 = Parse<CDirChangeItemParserV2, CDirChangeItemInfoV2>;
 
 const auto kFreq2 = static_cast<eDirChangeItemBackupFrequency>(2);
 
-TEST(DirChangeRecordTest, FormatterWritesOptionalTagsOnlyWhenSet)
+TEST(DirChangeRecordTest, FormatterWritesOptionalTagsOnlyWhenSetAndTextFromValuesIsItsText)
 {
     CDirChangeItemFormatter v1;
     CDirChangeItemFormatterV2 v2;
@@ -74,6 +74,30 @@ TEST(DirChangeRecordTest, FormatterWritesOptionalTagsOnlyWhenSet)
     // Records that are not the scan's get the base text only.
     EXPECT_EQ(v1.GetFormattedData(std::make_shared<CDirChangeItemBaseInfo>()), "");
     EXPECT_EQ(v2.GetFormattedData(nullptr), "");
+
+    // The recording stage writes text from plain values; the next job reads it with the parsers
+    // that the formatters' text is made for, so both must agree byte for byte, at every extreme.
+    char text[CDirChangeItemFormatter::kMaxFieldsText];
+    for (bool selected : {false, true})
+        for (int collect : {0, 1, 42, -1, INT_MAX, INT_MIN})
+            for (unsigned frequency : {0u, 1u, 15u, 16u, 0x13u, UINT_MAX})
+                for (bool acl : {false, true}) {
+                    const auto kept = static_cast<eDirChangeItemBackupFrequency>(frequency);
+                    const std::string made(text, CDirChangeItemFormatter::FormatFields(selected, collect, frequency,
+                                                                                        acl, text));
+                    EXPECT_EQ(made, v1.GetFormattedData(
+                                        std::make_shared<CDirChangeItemInfoImpl>(selected, collect, kept, acl)))
+                        << collect << " " << frequency;
+                    for (long long seconds : {0LL, -1LL, 1700000000LL, LLONG_MAX, LLONG_MIN}) {
+                        size_t length = CDirChangeItemFormatter::FormatRefTime(seconds, text);
+                        length += CDirChangeItemFormatter::FormatFields(selected, collect, frequency, acl, text + length);
+                        ASSERT_LE(length, sizeof text);
+                        EXPECT_EQ(std::string(text, length),
+                                  v2.GetFormattedData(std::make_shared<CDirChangeItemInfoV2Impl>(
+                                      CTimeStamp(seconds), selected, collect, kept, acl)))
+                            << seconds << " " << collect << " " << frequency;
+                    }
+                }
 }
 
 TEST(DirChangeRecordTest, ParsersReadTagsInAnyCaseAndOrderAndTheOtherVersionsText)
@@ -126,35 +150,6 @@ TEST(DirChangeRecordTest, ParsersReadTagsInAnyCaseAndOrderAndTheOtherVersionsTex
     // Version 1 text read as version 2: the time stays clear.
     EXPECT_EQ(ParseV2("|<IS>1|<CI>2")->GetRefTime(), CTimeStamp());
     EXPECT_EQ(ParseV2("|<rt>0x10|<IS>1")->GetRefTime(), CTimeStamp(16));
-}
-
-// The recording stage writes text from plain values; the next job reads it with the parsers
-// that the formatters' text is made for, so both must agree byte for byte, at every extreme.
-TEST(DirChangeRecordTest, TextFromValuesIsTheFormattersText)
-{
-    CDirChangeItemFormatter v1;
-    CDirChangeItemFormatterV2 v2;
-    char text[CDirChangeItemFormatter::kMaxFieldsText];
-    for (bool selected : {false, true})
-        for (int collect : {0, 1, 42, -1, INT_MAX, INT_MIN})
-            for (unsigned frequency : {0u, 1u, 15u, 16u, 0x13u, UINT_MAX})
-                for (bool acl : {false, true}) {
-                    const auto kept = static_cast<eDirChangeItemBackupFrequency>(frequency);
-                    const std::string made(text, CDirChangeItemFormatter::FormatFields(selected, collect, frequency,
-                                                                                        acl, text));
-                    EXPECT_EQ(made, v1.GetFormattedData(
-                                        std::make_shared<CDirChangeItemInfoImpl>(selected, collect, kept, acl)))
-                        << collect << " " << frequency;
-                    for (long long seconds : {0LL, -1LL, 1700000000LL, LLONG_MAX, LLONG_MIN}) {
-                        size_t length = CDirChangeItemFormatter::FormatRefTime(seconds, text);
-                        length += CDirChangeItemFormatter::FormatFields(selected, collect, frequency, acl, text + length);
-                        ASSERT_LE(length, sizeof text);
-                        EXPECT_EQ(std::string(text, length),
-                                  v2.GetFormattedData(std::make_shared<CDirChangeItemInfoV2Impl>(
-                                      CTimeStamp(seconds), selected, collect, kept, acl)))
-                            << seconds << " " << collect << " " << frequency;
-                    }
-                }
 }
 
 }  // namespace

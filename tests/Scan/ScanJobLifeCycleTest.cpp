@@ -162,7 +162,7 @@ protected:
     std::shared_ptr<CUnixScanJobCallback> m_callback;
 };
 
-TEST_F(ConfiguredJobTest, ConfigureFillsFoldersBagAndObjects)
+TEST_F(ConfiguredJobTest, ConfigureFillsFoldersBagAndObjectsOrFails)
 {
     ASSERT_TRUE(m_job.Configure().IsSuccess());
     const std::string subclientFolder = m_instance + "/JobResults/2/5";
@@ -175,27 +175,11 @@ TEST_F(ConfiguredJobTest, ConfigureFillsFoldersBagAndObjects)
     EXPECT_TRUE(bag->GetBool(Id::idIsPrevJobValid));
     EXPECT_TRUE(std::dynamic_pointer_cast<CUnixFileNameFactory>(m_job.GetFileNameFactory()));
     EXPECT_TRUE(m_job.GetPostProcessingOptions() && m_callback->GetJobControlClient());
-}
 
-TEST_F(ConfiguredJobTest, AnalyticsAndMigrationJobsGetTheirOwnResultFolders)
-{
-    CBagPtr bag = Bag();
-    ASSERT_TRUE(bag->Write(Id::idAnalyticsEnabled, true).IsSuccess());
-    ASSERT_TRUE(bag->Write("ObjectStoreMigration", true).IsSuccess());
-    ASSERT_TRUE(m_job.Configure().IsSuccess());
-    const std::string folder = m_instance + "/JobResults/jobs/7/Analytics/7";
-    EXPECT_EQ(m_job.GetResultFolderForJob(), folder);
-    EXPECT_TRUE(std::filesystem::is_directory(folder));
-    EXPECT_EQ(Bag()->GetString(Id::idJobResultFolderPath), folder);
-}
-
-TEST_F(ConfiguredJobTest, ConfigureFailures)
-{
+    // Configure fails without a callback, and with one that gives no name factory.
     CScanJob withoutCallback;
     ASSERT_TRUE(withoutCallback.ProcessCommandLine(JobArgs()).IsSuccess());
     EXPECT_TRUE(withoutCallback.Configure().IsError());
-
-    // A callback that gives no name factory.
     class NamelessCallback : public CUnixScanJobCallback {
     public:
         std::string AsString() const override { return "Nameless"; }
@@ -211,6 +195,18 @@ TEST_F(ConfiguredJobTest, ConfigureFailures)
     ASSERT_TRUE(result.IsError());
     EXPECT_EQ(result.Code(), 995);
     EXPECT_EQ(result.Message(), "FileNameFactory not provided by Nameless");
+}
+
+TEST_F(ConfiguredJobTest, AnalyticsAndMigrationJobsGetTheirOwnResultFolders)
+{
+    CBagPtr bag = Bag();
+    ASSERT_TRUE(bag->Write(Id::idAnalyticsEnabled, true).IsSuccess());
+    ASSERT_TRUE(bag->Write("ObjectStoreMigration", true).IsSuccess());
+    ASSERT_TRUE(m_job.Configure().IsSuccess());
+    const std::string folder = m_instance + "/JobResults/jobs/7/Analytics/7";
+    EXPECT_EQ(m_job.GetResultFolderForJob(), folder);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(Bag()->GetString(Id::idJobResultFolderPath), folder);
 }
 
 }  // namespace

@@ -90,10 +90,8 @@ TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
         EXPECT_EQ(pattern.empty(), c.decision < 0);
         EXPECT_EQ(rules.IsSkipFromReporting(c.path, c.code, pattern), c.skip);
     }
-}
 
-TEST(ZvErrorControl, ListDecisionTakesTheStrongestAndStopsAtFail)
-{
+    // Over a list of failed items the strongest decision wins and a fail ends the list.
     ZvErrorControl rules;
     ASSERT_TRUE(rules
                     .ParseXMLRulesFromXMLString(Rules(Rule("*.log", 0, kAllCodes) + Rule("*.tmp", 1, kAllCodes) +
@@ -105,7 +103,7 @@ TEST(ZvErrorControl, ListDecisionTakesTheStrongestAndStopsAtFail)
         int decision;
         const char* errorText;
         const char* pattern;
-    } cases[] = {
+    } lists[] = {
         {"fail after report", {"/a.log:5", "/x/a.tmp:2", "/db/t:1", "/db/d:b:13", "/db/z:13"}, 2,
          "/db/d:b: Permission denied", "/db/**"},
         {"first report names it", {"/a.log:5", "/x/a.tmp:2", "/y/b.tmp:13"}, 1, "/x/a.tmp: No such file or directory",
@@ -114,7 +112,7 @@ TEST(ZvErrorControl, ListDecisionTakesTheStrongestAndStopsAtFail)
         {"nothing matched", {"/other:13", "/db/x:5"}, 0, "", ""},
         {"no items", {"", ""}, -1, "", ""},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : lists) {
         SCOPED_TRACE(c.what);
         std::string errorText, pattern;
         EXPECT_EQ(rules.GetJobDecisionFor(c.lines, errorText, pattern, ':'), c.decision);
