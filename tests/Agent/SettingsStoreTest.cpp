@@ -104,8 +104,16 @@ TEST_F(SettingsStoreTest, ReadsSectionFilesTreatsMissingAsNotPresentAndListsClus
         EXPECT_EQ(ZVPlatformInfo::isClusterGroupClient(name), listed) << name;
 }
 
-TEST_F(SettingsStoreTest, SetNumberRewritesOneLineAndKeepsEveryOther)
+TEST_F(SettingsStoreTest, SetNumberRefusesWhatWouldCorruptTheSectionAndRewritesOneLine)
 {
+    // Writes that would corrupt the section are refused before anything is written.
+    CFileSettingsStore store(m_instance + "/registry");
+    for (const auto& [section, name, value] : std::vector<std::array<const char*, 3>>{
+             {"FileSystemAgent", "two words", "1"}, {"FileSystemAgent", "", "1"}, {"FileSystemAgent", "#hidden", "1"},
+             {"FileSystemAgent", "sText", "a\nb"}, {"a/b", "sText", "x"}})
+        EXPECT_EQ(store.Set(section, name, value).Code(), KxCode::InvalidParameter) << section << " " << name;
+    EXPECT_FALSE(std::filesystem::exists(Registry("FileSystemAgent")));
+
     const std::string before =
         "# pushed by the management side\n"
         "sClusteredFSTypes gpfs  lustre\n"
@@ -138,16 +146,6 @@ TEST_F(SettingsStoreTest, SetNumberRewritesOneLineAndKeepsEveryOther)
     EXPECT_EQ(ReadFile(Registry("GlobalParams")), "nNew 1\n");
     using Entries = std::filesystem::directory_iterator;
     EXPECT_EQ(std::distance(Entries(m_instance + "/registry"), Entries()), 2);
-}
-
-TEST_F(SettingsStoreTest, RejectsWritesThatWouldCorruptTheSection)
-{
-    CFileSettingsStore store(m_instance + "/registry");
-    for (const auto& [section, name, value] : std::vector<std::array<const char*, 3>>{
-             {"FileSystemAgent", "two words", "1"}, {"FileSystemAgent", "", "1"}, {"FileSystemAgent", "#hidden", "1"},
-             {"FileSystemAgent", "sText", "a\nb"}, {"a/b", "sText", "x"}})
-        EXPECT_EQ(store.Set(section, name, value).Code(), KxCode::InvalidParameter) << section << " " << name;
-    EXPECT_FALSE(std::filesystem::exists(Registry("FileSystemAgent")));
 }
 
 TEST_F(SettingsStoreTest, ConcurrentWritersOfOneSectionLoseNoKey)
@@ -229,7 +227,7 @@ TEST_F(SettingsStoreTest, FocusNeedsAnExistingInstanceFolderAndWithoutItNothingI
     EXPECT_EQ(CInstancePaths::InstanceFolder(), m_instance);
 }
 
-TEST_F(SettingsStoreTest, LogOpensInTheInstanceWithTheConfiguredLevel)
+TEST_F(SettingsStoreTest, LogsOpenInTheInstanceAndTheStatisticsLogOnlyOnItsOwnPlainFile)
 {
     WriteFile(Registry("FileSystemAgent"), "nLogLevel 4\n");
     ASSERT_TRUE(ZVPI_Focus::openLog().IsSuccess());
@@ -251,10 +249,8 @@ TEST_F(SettingsStoreTest, LogOpensInTheInstanceWithTheConfiguredLevel)
     FSLOG_ERROR("plain\nproblem");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "test_agent: plain problem\n");
     EXPECT_NE(ReadFile(m_instance + "/Log_Files/fsweep.log").find("nLogLevel"), std::string::npos);
-}
 
-TEST_F(SettingsStoreTest, StatisticsLogAppendsToItsOwnPlainFileOnly)
-{
+    // The statistics log appends to a plain file of its own only.
     const std::string folder = m_instance + "/Log_Files";
     ::mkdir(folder.c_str(), 0700);
     CStatsLogWriter good("Stats", 7, "Scan");

@@ -143,7 +143,9 @@ protected:
     std::string m_volume;
 };
 
-TEST_F(ArchivingTest, OldLogFilesAreSelectedUntilTheVolumeIsBackAtItsHighWatermark)
+// Old log files are selected until the volume is back at its high watermark; then the rules'
+// boundaries and the files that must stay.
+TEST_F(ArchivingTest, OldLogFilesAreSelectedUntilTheHighWatermarkWithinTheRulesBoundaries)
 {
     std::vector<SFile> files = {{"recent.log", 0}, {"old.txt", 40 * kDay}};
     for (const char* name : {"old1.log", "old2.log", "old3.log", "old4.log", "old5.log", "old6.log", "old7.log"})
@@ -164,10 +166,7 @@ TEST_F(ArchivingTest, OldLogFilesAreSelectedUntilTheVolumeIsBackAtItsHighWaterma
     const long long n = static_cast<long long>(selected.size());
     EXPECT_GE(n * saving, toFree);
     EXPECT_LT((n - 1) * saving, toFree);
-}
 
-TEST_F(ArchivingTest, BoundariesAndSkippedFiles)
-{
     const struct {
         const char* name;
         std::vector<SFile> files = {};
@@ -197,7 +196,7 @@ TEST_F(ArchivingTest, BoundariesAndSkippedFiles)
         {.name = "no rule at all selects nothing, not everything", .files = {{"old.log", 40 * kDay}},
          .inLog = "No archiving rules are configured", .rules = R"("archiving": {"highFreePercent": 40, "lowFreePercent": 20})"},
     };
-    int jobId = 0;
+    int jobId = 1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(m_instance + "/Log_Files/fsweep.log");
