@@ -142,7 +142,7 @@ TEST_F(DirChangeTrackingTest, StagesOnManyThreadsRecordEveryItemWithItsSelection
     EXPECT_EQ(checked, kThreads / 2 * kFolders * kFiles);
 }
 
-TEST_F(DirChangeTrackingTest, RestartChecksSeeWhatWasFlushedAndVersion2KeepsTheChangeTime)
+TEST_F(DirChangeTrackingTest, RestartChecksSeeWhatWasFlushedAndTheStageWritesItsFormattersText)
 {
     ASSERT_TRUE(IncrementalDirChange::Init(7, m_record, nullptr, false, true, true).IsSuccess());
     IncrementalDirChange stage(nullptr, 1, 4, false, true);
@@ -177,12 +177,10 @@ TEST_F(DirChangeTrackingTest, RestartChecksSeeWhatWasFlushedAndVersion2KeepsTheC
     ASSERT_TRUE(v2);
     EXPECT_EQ(v2->GetRefTime(), CTimeStamp(1234));
     EXPECT_TRUE(index->Lookup("/r/later", IDirChange::eFile));
-}
 
-// The stage writes the text of the formatter its record was set up with: the known ones'
-// text without a record object, any other formatter through a record.
-TEST_F(DirChangeTrackingTest, StageWritesTheTextOfTheRecordsFormatter)
-{
+    IncrementalDirChange::Reset();
+    // The stage writes the text of the formatter its record was set up with: the known ones'
+    // text without a record object, any other formatter through a record.
     struct CMarkingFormatter : CDirChangeItemFormatter {
         std::string GetFormattedData(const FVBasePtr& record) const override
         {

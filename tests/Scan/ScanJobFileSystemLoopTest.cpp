@@ -50,7 +50,7 @@ protected:
 
 using V = CWalkedRoots::EVerdict;
 
-TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
+TEST_F(WalkedRootsTest, LinkTargetsAndMountPathsUnderContentOrWalkedRootsAreNotWalkedAgain)
 {
     EXPECT_EQ(Link(m_tree + "/data/sub/"), V::UnderContent);
     EXPECT_EQ(Link(m_tree + "/data"), V::UnderContent);
@@ -75,10 +75,8 @@ TEST_F(WalkedRootsTest, LinkTargetsUnderContentOrWalkedRootsAreNotWalkedAgain)
     // A walked folder moved away is still known by its device and inode.
     fs::rename(m_tree + "/outside", m_tree + "/moved");
     EXPECT_EQ(Link(m_tree + "/moved"), V::AlreadyWalked);
-}
 
-TEST_F(WalkedRootsTest, MountPathsAreNewUnlessTheyAreARootAlready)
-{
+    // Mount paths are new unless they are a root already.
     EXPECT_EQ(m_roots.CheckMountPath(m_tree + "/data/sub/"), V::New);  // under the content by nature
     EXPECT_EQ(m_roots.CheckMountPath(m_tree + "/data"), V::AlreadyWalked);
     EXPECT_EQ(m_roots.CheckMountPath(m_tree + "/nothing"), V::Missing);
