@@ -156,11 +156,11 @@ protected:
     }
 
     // ---- running the binaries ----
-    // Runs `binary` with FSWEEP_ROOT at the scratch root; `asScanUser` drops to the scan user
-    // first (when the tests run as root). With `terminal`, standard error is a terminal whose
-    // output lands in `err`. `env` holds extra NAME=value entries.
-    RunResult Run(const std::string& binary, const std::vector<std::string>& args, bool asScanUser,
-                  bool terminal = false, const std::vector<std::string>& env = {})
+    // Starts `binary` with FSWEEP_ROOT at the scratch root, `env` (NAME=value entries) added and
+    // standard output and error on `out` and `err` (closed here). With `asScanUser`, when the
+    // tests run as root, the instance is handed to the scan user and the child drops to it.
+    pid_t Start(const std::string& binary, const std::vector<std::string>& args, bool asScanUser, int out, int err,
+                const std::vector<std::string>& env = {})
     {
         const bool drop = asScanUser && m_asRoot;
         if (drop) {
@@ -169,6 +169,32 @@ protected:
                 (void)::lchown(entry.path().c_str(), kScanUser, kScanUser);
             (void)::lchown(m_instance.c_str(), kScanUser, kScanUser);
         }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (drop && (::setgroups(0, nullptr) != 0 || ::setresgid(kScanUser, kScanUser, kScanUser) != 0 ||
+                         ::setresuid(kScanUser, kScanUser, kScanUser) != 0))
+                ::_exit(120);
+            ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
+            for (const std::string& entry : env)
+                ::putenv(const_cast<char*>(entry.c_str()));
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::execv(binary.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(out);
+        ::close(err);
+        return child;
+    }
+    // Runs `binary` to its end (see Start). With `terminal`, standard error is a terminal whose
+    // output lands in `err`.
+    RunResult Run(const std::string& binary, const std::vector<std::string>& args, bool asScanUser,
+                  bool terminal = false, const std::vector<std::string>& env = {})
+    {
         const std::string outPath = m_root + "/run.out", errPath = m_root + "/run.err";
         int master = -1;
         std::string slaveName;
@@ -184,26 +210,7 @@ protected:
                                  : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (out < 0 || err < 0)
             return {};
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (drop && (::setgroups(0, nullptr) != 0 || ::setresgid(kScanUser, kScanUser, kScanUser) != 0 ||
-                         ::setresuid(kScanUser, kScanUser, kScanUser) != 0))
-                ::_exit(120);
-            ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
-            for (const std::string& entry : env)
-                ::putenv(const_cast<char*>(entry.c_str()));
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(binary.c_str()));
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            ::execv(binary.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(out);
-        ::close(err);
+        const pid_t child = Start(binary, args, asScanUser, out, err, env);
         RunResult result;
         if (terminal) {
             // Drain the terminal while the child runs, so that it never blocks on a full buffer.
@@ -259,7 +266,7 @@ protected:
     RunResult Backup(int jobId = 1, int backupType = 1)
     {
         return Run(Binary("fsbackup"),
-                   {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-t", std::to_string(backupType)}, false);
+                   {"-vm", m_vm, "-j", std::to_string(jobId), "-a", "2:5", "-t", std::to_string(backupType)}, false);
     }
 
     // ---- reading the results ----
@@ -424,6 +431,7 @@ protected:
     }
 
     std::string m_root, m_instance, m_tree, m_shm;
+    std::string m_vm = "inst";  // the instance's name
     std::vector<std::string> m_lockedFolders;
     bool m_asRoot = false;
 };
