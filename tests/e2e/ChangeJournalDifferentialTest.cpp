@@ -62,9 +62,9 @@ public:
     // that had only one at the last scan.
     void Round(int count, bool linkSingles)
     {
-        m_done.clear();
-        m_quietWrites.clear();
-        m_linkedSingle = false;
+        done.clear();
+        quietWrites.clear();
+        linkedSingle = false;
         m_namedOutside.clear();
         struct SChange {
             const char* name;
@@ -83,16 +83,16 @@ public:
             {"move folder", 2, [&] { return MoveFolder(true); }},
             {"move in with old times", 3, [&] { return MoveIn(false); }},
             {"move folder in with old times", 1, [&] { return MoveIn(true); }},
-            {"delete file", 4, [&] { return DeleteFile(); }},
+            {"delete file", 4, [&] { return Unlink(m_files); }},
             {"delete folder", 1, [&] { return DeleteFolder(); }},
             {"chmod file", 3, [&] { return Chmod(m_files); }},
             {"chmod folder", 2, [&] { return Chmod(m_folders); }},
             {"link", 2, [&] { return LinkExisting(true); }},
             {"link a single file", linkSingles ? 2 : 0, [&] { return LinkExisting(false); }},
-            {"unlink one name", 2, [&] { return UnlinkOneName(); }},
+            {"unlink one name", 2, [&] { return Unlink(m_files, true); }},
             {"name made and removed outside", 1, [&] { return NameMadeOutside(); }},
             {"symlink", 2, [&] { return Symlink(); }},
-            {"delete symlink", 1, [&] { return DeleteSymlink(); }},
+            {"delete symlink", 1, [&] { return Unlink(m_symlinks); }},
         };
         int total = 0;
         for (const SChange& change : changes)
@@ -103,7 +103,7 @@ public:
             for (; pick >= change->weight; ++change)
                 pick -= change->weight;
             if (change->make()) {
-                m_done.push_back(change->name + (": " + m_last));
+                done += std::string("  ") + change->name + ": " + m_last + "\n";
                 ++made;
             }
         }
@@ -121,8 +121,6 @@ public:
     }
 
     std::string Abs(const std::string& rel) const { return rel.empty() ? m_data : m_data + "/" + rel; }
-    const std::set<std::string>& QuietWrites() const { return m_quietWrites; }
-    bool LinkedSingle() const { return m_linkedSingle; }
     // Whether `walkCause` is the new link of a file named outside the content this round.
     bool NamedOutside(const std::string& walkCause) const
     {
@@ -130,13 +128,12 @@ public:
             return walkCause.find("a new link [" + escapeFileName(file) + "]") != std::string::npos;
         });
     }
-    std::string Done() const
-    {
-        std::string text;
-        for (const std::string& line : m_done)
-            text += "  " + line + "\n";
-        return text;
-    }
+
+    // What the last round did: its changes, one a line; the files whose data changed with their
+    // times put back; whether a file that had one name at the last scan got another.
+    std::string done;
+    std::set<std::string> quietWrites;
+    bool linkedSingle = false;
 
 private:
     std::uint64_t Below(std::size_t n) { return m_random() % n; }
@@ -215,13 +212,7 @@ private:
         m_last = m_files[at];
         return m_files[at];
     }
-    bool Append()
-    {
-        const std::string file = PickFile();
-        const int fd = ::open(Abs(file).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-        const bool written = fd >= 0 && ::write(fd, "more", 4) == 4;
-        return ::close(fd) == 0 && written;
-    }
+    bool Append() { return static_cast<bool>(std::ofstream(Abs(PickFile()), std::ios::app) << "more" << std::flush); }
     bool Truncate()
     {
         const std::string file = PickFile();
@@ -244,7 +235,7 @@ private:
         const timespec times[2] = {status.st_atim, status.st_mtim};
         if (::close(fd) != 0 || !rewritten || ::utimensat(AT_FDCWD, Abs(file).c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
-        m_quietWrites.insert(Abs(file));
+        quietWrites.insert(Abs(file));
         return true;
     }
     bool MoveFile(bool across)
@@ -259,19 +250,16 @@ private:
         m_last = file + " to " + rel;
         return true;
     }
-    // Every path at or below `from` now lies at or below `to`.
-    void Renamed(const std::string& from, const std::string& to)
+    // Every path at or below `from` now lies at or below `to`, or is gone when `to` is empty.
+    void Moved(const std::string& from, const std::string& to)
     {
-        for (std::vector<std::string>* list : {&m_files, &m_folders, &m_symlinks})
+        const auto below = [&](const std::string& path) { return path == from || path.starts_with(from + "/"); };
+        for (std::vector<std::string>* list : {&m_files, &m_folders, &m_symlinks}) {
+            std::erase_if(*list, [&](const std::string& path) { return to.empty() && below(path); });
             for (std::string& path : *list)
-                if (path == from || path.starts_with(from + "/"))
+                if (below(path))
                     path = to + path.substr(from.size());
-    }
-    // Every path at or below `folder` is gone.
-    void Removed(const std::string& folder)
-    {
-        for (std::vector<std::string>* list : {&m_files, &m_folders, &m_symlinks})
-            std::erase_if(*list, [&](const std::string& path) { return path == folder || path.starts_with(folder + "/"); });
+        }
     }
     bool MoveFolder(bool across)
     {
@@ -284,7 +272,7 @@ private:
         const std::string rel = Join(parent, Name());
         if (::rename(Abs(folder).c_str(), Abs(rel).c_str()) != 0)
             return false;
-        Renamed(folder, rel);
+        Moved(folder, rel);
         m_last = folder + " to " + rel;
         return true;
     }
@@ -295,16 +283,15 @@ private:
         const std::string outside = m_outside + "/" + name;
         const timespec old[2] = {{978307200, 0}, {978307200, 0}};  // 2001-01-01
         std::vector<std::string> names;
-        if (folder) {
+        if (folder)
             fs::create_directory(outside);
-            for (int file = 0; file < 3; ++file) {
-                names.push_back(Name());
-                WriteFile(outside + "/" + names.back(), 10);
-                ::utimensat(AT_FDCWD, (outside + "/" + names.back()).c_str(), old, AT_SYMLINK_NOFOLLOW);
-            }
-        } else {
-            WriteFile(outside, 10);
+        for (int file = 0; file < (folder ? 3 : 0); ++file) {
+            names.push_back(Name());
+            WriteFile(outside + "/" + names.back(), 10);
+            ::utimensat(AT_FDCWD, (outside + "/" + names.back()).c_str(), old, AT_SYMLINK_NOFOLLOW);
         }
+        if (!folder)
+            WriteFile(outside, 10);
         ::utimensat(AT_FDCWD, outside.c_str(), old, AT_SYMLINK_NOFOLLOW);
         const std::string rel = Join(PickFolder(), name);
         if (::rename(outside.c_str(), Abs(rel).c_str()) != 0)
@@ -315,14 +302,21 @@ private:
         m_last = rel;
         return true;
     }
-    bool DeleteFile()
+    // Removes a name of `list`; with `otherNames`, one of a file that has more.
+    bool Unlink(std::vector<std::string>& list, bool otherNames = false)
     {
-        std::size_t which = 0;
-        const std::string file = PickFile(&which);
-        if (file.empty() || ::unlink(Abs(file).c_str()) != 0)
-            return false;
-        m_files.erase(m_files.begin() + static_cast<std::ptrdiff_t>(which));
-        return true;
+        for (int attempt = 0; attempt < 200 && !list.empty(); ++attempt) {
+            const std::size_t which = Below(list.size());
+            struct stat status {};
+            if (otherNames && (::lstat(Abs(list[which]).c_str(), &status) != 0 || status.st_nlink < 2))
+                continue;
+            m_last = list[which];
+            if (::unlink(Abs(m_last).c_str()) != 0)
+                return false;
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(which));
+            return true;
+        }
+        return false;
     }
     // A folder of at most 40 items below it, with all of them.
     bool DeleteFolder()
@@ -330,15 +324,11 @@ private:
         const std::string folder = PickFolder();
         if (folder.empty())
             return false;
-        std::size_t below = 0;
-        for (const std::vector<std::string>* list : {&m_files, &m_folders, &m_symlinks})
-            below += static_cast<std::size_t>(std::count_if(list->begin(), list->end(), [&](const std::string& path) {
-                return path.starts_with(folder + "/");
-            }));
         std::error_code error;
-        if (below > 40 || fs::remove_all(Abs(folder), error) == 0 || error)
+        if (std::distance(fs::recursive_directory_iterator(Abs(folder)), {}) > 40 ||
+            fs::remove_all(Abs(folder), error) == 0 || error)
             return false;
-        Removed(folder);
+        Moved(folder, "");
         m_last = folder;
         return true;
     }
@@ -365,22 +355,7 @@ private:
                 continue;
             if (!Link(file, PickFolder()))
                 return false;
-            m_linkedSingle = m_linkedSingle || !known;
-            return true;
-        }
-        return false;
-    }
-    bool UnlinkOneName()
-    {
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            std::size_t which = 0;
-            const std::string file = PickFile(&which);
-            struct stat status {};
-            if (::lstat(Abs(file).c_str(), &status) != 0 || status.st_nlink < 2)
-                continue;
-            if (::unlink(Abs(file).c_str()) != 0)
-                return false;
-            m_files.erase(m_files.begin() + static_cast<std::ptrdiff_t>(which));
+            linkedSingle = linkedSingle || !known;
             return true;
         }
         return false;
@@ -399,26 +374,13 @@ private:
         m_namedOutside.push_back(Abs(m_last));
         return ::unlink(other.c_str()) == 0;
     }
-    bool DeleteSymlink()
-    {
-        if (m_symlinks.empty())
-            return false;
-        const std::size_t which = Below(m_symlinks.size());
-        m_last = m_symlinks[which];
-        if (::unlink(Abs(m_last).c_str()) != 0)
-            return false;
-        m_symlinks.erase(m_symlinks.begin() + static_cast<std::ptrdiff_t>(which));
-        return true;
-    }
 
     const std::string m_data, m_outside;
     std::mt19937_64 m_random;
     std::vector<std::string> m_files, m_folders, m_symlinks;
     std::unordered_set<ino_t> m_multiLink;
-    std::set<std::string> m_quietWrites;
-    std::vector<std::string> m_done, m_namedOutside;
+    std::vector<std::string> m_namedOutside;
     std::string m_last;
-    bool m_linkedSingle = false;
     int m_names = 0;
 };
 
@@ -461,7 +423,7 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
         if (round == 3) {  // the content folder's own record lies above every folder the journal names
             ASSERT_EQ(::chmod(data.c_str(), 0750), 0);
         }
-        SCOPED_TRACE("round " + std::to_string(round) + ", changes:\n" + tree.Done());
+        SCOPED_TRACE("round " + std::to_string(round) + ", changes:\n" + tree.done);
         NextSecond();
         std::map<std::string, SJob> jobs;
         for (const std::string twin : {"A", "B"}) {
@@ -476,16 +438,16 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
         for (const std::string& item : b.items)
             EXPECT_TRUE(a.items.contains(item)) << "the journal missed [" << item << "]";
         for (const std::string& item : a.items)
-            EXPECT_TRUE(b.items.contains(item) || tree.QuietWrites().contains(item))
+            EXPECT_TRUE(b.items.contains(item) || tree.quietWrites.contains(item))
                 << "the journal took what the walk did not: [" << item << "]";
         // A walks only for a cause this round gives it: the full left no journal point, or a file
         // that had one name at the last scan got a second one (the scan does not know its other
-        // folders); or for a folder handle the daemon could not resolve, which any folder of the
-        // file system, changed by any program, can cause.
-        const char* cause = round == 1 ? "no journal point is stored" : tree.LinkedSingle() ? "a new link" : nullptr;
-        EXPECT_TRUE(!a.Walked() || (cause && a.journal.find(cause) != std::string::npos) || tree.NamedOutside(a.journal) ||
-                    a.WalkedForLinkOutside(m_tree) ||
-                    a.journal.find("folder handle could not be resolved") != std::string::npos)
+        // folders); or for what any program changing the file system can cause: a folder handle
+        // the daemon could not resolve, a file whose name was removed that it could not place.
+        const char* cause = round == 1 ? "no journal point is stored" : tree.linkedSingle ? "a new link" : nullptr;
+        const auto said = [&](const char* text) { return text && a.journal.find(text) != std::string::npos; };
+        EXPECT_TRUE(!a.Walked() || said(cause) || tree.NamedOutside(a.journal) || a.WalkedForLinkOutside(m_tree) ||
+                    said("folder handle could not be resolved") || said("a file that cannot be placed"))
             << "A walked: " << a.journal;
         journalRounds += a.Walked() ? 0 : 1;
         lastWalked = a.Walked();

@@ -102,15 +102,13 @@ protected:
     };
     // Runs job `jobId` of `type` on the current instance (against `reference` unless a full) and
     // its backup phase; what its collect files hold and how it found it.
-    SJob Job(int jobId, int type, std::int64_t reference = 0, const std::vector<std::string>& extra = {})
+    SJob Job(int jobId, int type, std::int64_t reference = 0)
     {
         const std::string logPath = m_instance + "/Log_Files/fsweep.log";
-        std::error_code absent;
-        const std::uintmax_t logged = fs::exists(logPath) ? fs::file_size(logPath, absent) : 0;
-        std::vector<std::string> more = extra;
+        const size_t logged = Read(logPath).size();
+        std::vector<std::string> args = JobArgs(jobId, type);
         if (type != 1)
-            more.insert(more.begin(), {"-ref", std::to_string(reference)});
-        std::vector<std::string> args = JobArgs(jobId, type, more);
+            args.insert(args.end(), {"-ref", std::to_string(reference)});
         args[1] = m_vm;
         SJob job;
         const RunResult scan = Run(Binary("fsweep"), args, false);

@@ -84,20 +84,6 @@ protected:
         fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     }
-    static void MakeSized(const std::string& path, off_t size, bool sparse)
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        if (sparse) {
-            ASSERT_EQ(::ftruncate(fd, size), 0);
-            ASSERT_EQ(::pwrite(fd, "x", 1, size - 1), 1);
-        } else {
-            const std::string block(1 << 20, 'L');
-            for (off_t done = 0; done < size; done += static_cast<off_t>(block.size()))
-                ASSERT_EQ(::write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
-        }
-        ::close(fd);
-    }
     // A folder the scan's user cannot read (its parent can be read, so the folder itself is
     // listed).
     void MakeUnreadable(const std::string& folder)
@@ -129,8 +115,10 @@ protected:
         ASSERT_EQ(::mkfifo((data + "/fifo").c_str(), 0644), 0);
         WriteText(data + "/hard1", "hard");
         fs::create_hard_link(data + "/hard1", data + "/hard2");
-        MakeSized(data + "/sparse.bin", off_t{64} << 20, true);
-        MakeSized(data + "/large.bin", off_t{8} << 20, false);
+        WriteText(data + "/large.bin", std::string(8 << 20, 'L'));
+        WriteText(data + "/sparse.bin", "");  // a hole of 64 MiB less a byte, then "x"
+        fs::resize_file(data + "/sparse.bin", (64 << 20) - 1);
+        std::ofstream(data + "/sparse.bin", std::ios::binary | std::ios::app) << 'x';
     }
 
     // ---- the instance ----
@@ -143,13 +131,7 @@ protected:
                       "subclient": {"id": 5, "name": "sc1", )" +
                       members + "}}\n");
     }
-    static std::string List(const std::vector<std::string>& entries)
-    {
-        nlohmann::json list = nlohmann::json::array();
-        for (const std::string& entry : entries)
-            list.push_back(entry);
-        return list.dump();
-    }
+    static std::string List(const std::vector<std::string>& entries) { return nlohmann::json(entries).dump(); }
     void Content(const std::vector<std::string>& content, const std::string& more = "")
     {
         WriteSubclient("\"content\": " + List(content) + (more.empty() ? "" : ", " + more));
@@ -213,27 +195,20 @@ protected:
         const pid_t child = Start(binary, args, asScanUser, out, err, env);
         RunResult result;
         if (terminal) {
-            // Drain the terminal while the child runs, so that it never blocks on a full buffer.
+            // Drain the terminal while the child runs, so that it never blocks on a full buffer, and
+            // once more after its end.
             char buffer[4096];
-            for (;;) {
+            for (bool ended = false;;) {
                 pollfd ready{master, POLLIN, 0};
-                if (::poll(&ready, 1, 200) > 0) {
-                    const ssize_t got = ::read(master, buffer, sizeof buffer);
-                    if (got > 0) {
+                for (ssize_t got = 1; got > 0 && ::poll(&ready, 1, ended ? 0 : 200) > 0;)
+                    if ((got = ::read(master, buffer, sizeof buffer)) > 0)
                         result.err.append(buffer, static_cast<size_t>(got));
-                        continue;
-                    }
-                }
+                if (ended)
+                    break;
                 int status = 0;
                 if (::waitpid(child, &status, WNOHANG) == child) {
                     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                    while (::poll(&ready, 1, 0) > 0) {
-                        const ssize_t got = ::read(master, buffer, sizeof buffer);
-                        if (got <= 0)
-                            break;
-                        result.err.append(buffer, static_cast<size_t>(got));
-                    }
-                    break;
+                    ended = true;
                 }
             }
             ::close(master);
@@ -273,9 +248,7 @@ protected:
     static std::string Read(const std::string& path)
     {
         std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return {std::istreambuf_iterator<char>(in), {}};
     }
     static std::vector<std::string> Lines(const std::string& path)
     {
