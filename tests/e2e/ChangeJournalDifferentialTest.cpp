@@ -399,10 +399,7 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
     Subclient({data}, false);
     Use("A");
     Subclient({data}, true);
-    const EDaemon daemon = StartDaemon();
-    if (daemon == EDaemon::Missing)
-        GTEST_SKIP() << "fsjournald is not built";
-    if (daemon == EDaemon::Refused)
+    if (!StartDaemon())
         GTEST_SKIP() << "fanotify is not permitted here: " << m_daemonErr;
     NextSecond();
     std::map<std::string, std::int64_t> reference;
@@ -414,7 +411,7 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
     }
     tree.NoteScanned();
 
-    int journalRounds = 0;
+    int journalRounds = 0, elsewhere = 0;  // rounds A read the journal; walked for another tree's link
     bool lastWalked = true;
     std::string walks;
     for (int round = 1; round <= kRounds; ++round) {
@@ -450,13 +447,15 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
                     said("folder handle could not be resolved") || said("a file that cannot be placed"))
             << "A walked: " << a.journal;
         journalRounds += a.Walked() ? 0 : 1;
+        elsewhere += a.Walked() && a.WalkedForLinkOutside(m_tree) ? 1 : 0;
         lastWalked = a.Walked();
         if (a.Walked())
             walks += "  round " + std::to_string(round) + ": " + a.journal + "\n";
         if (HasFailure())
             break;
     }
-    EXPECT_GE(journalRounds, kRounds - 6);
+    // Other tests and programs linking files on this file system while it runs cost rounds too.
+    EXPECT_GE(journalRounds + elsewhere, kRounds - 6);
     std::cout << "A read the journal in " << journalRounds << " rounds and walked in\n" << walks;
 
     // How A's last incremental found its items, as `fsweep why` tells it.

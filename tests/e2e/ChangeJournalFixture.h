@@ -17,6 +17,8 @@ protected:
         ScanJobFixture::SetUp();
         if (!m_asRoot)
             GTEST_SKIP() << "the change journal's daemon and its scans run as root";
+        if (!fs::exists(Binary("fsjournald")))  // not built in every build of the test programs
+            GTEST_SKIP() << "fsjournald is not built";
     }
     void TearDown() override
     {
@@ -43,37 +45,33 @@ protected:
                              (more.empty() ? "" : ", " + more));
     }
 
-    enum class EDaemon { Ready, Missing, Refused };
     // Starts the daemon on the current instance (as the scan user with `asScanUser`) with `env`
-    // (NAME=value entries) added to its environment, and waits until its marks are in place.
-    // Refused: it exited with status 3 (fanotify not permitted); its standard error is in m_daemonErr.
-    EDaemon StartDaemon(bool asScanUser = false, const std::vector<std::string>& env = {})
+    // (NAME=value entries) added to its environment; whether its marks got in place. Not: it
+    // exited with status 3 (fanotify not permitted), its standard error in m_daemonErr.
+    bool StartDaemon(bool asScanUser = false, const std::vector<std::string>& env = {})
     {
-        const std::string binary = Binary("fsjournald");
-        if (!fs::exists(binary))  // not built in every build of the test programs
-            return EDaemon::Missing;
         const std::string outPath = m_instance + ".daemon.out", errPath = m_instance + ".daemon.err";
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         EXPECT_TRUE(out >= 0 && err >= 0);
-        const pid_t child = Start(binary, {"-vm", m_vm}, asScanUser, out, err, env);
+        const pid_t child = Start(Binary("fsjournald"), {"-vm", m_vm}, asScanUser, out, err, env);
         for (int waited = 0; waited < 3000; ++waited) {  // 30 s
             int status = 0;
             if (::waitpid(child, &status, WNOHANG) == child) {
                 m_daemonErr = Read(errPath);
                 EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3)
                     << "fsjournald ended with status " << status << ": " << m_daemonErr;
-                return EDaemon::Refused;
+                return false;
             }
             if (Read(outPath).find("fsjournald: ready\n") != std::string::npos) {
                 m_daemons[m_vm] = child;
-                return EDaemon::Ready;
+                return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         m_daemons[m_vm] = child;  // killed at the end
         ADD_FAILURE() << "fsjournald did not get ready in 30 s: " << Read(errPath);
-        return EDaemon::Refused;
+        return false;
     }
     pid_t DaemonPid() const { return m_daemons.contains(m_vm) ? m_daemons.at(m_vm) : 0; }
     // Stops the current instance's daemon with `signal`; its wait status.
