@@ -2,8 +2,8 @@
 // refused with the file and the line.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <filesystem>
+#include <tuple>
 
 #include "Base/FXFile.h"
 #include "Base/FXPath.h"
@@ -25,9 +25,8 @@ TEST_F(JournalFileTest, WrittenRecordsReadBackInPathOrder)
 {
     CJournalWriter writer;
     ASSERT_TRUE(writer.Start(m_dir, kRun, 1, 1700000000).IsSuccess());
-    struct stat st {};
-    ASSERT_EQ(::stat(JournalAt().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::filesystem::status(JournalAt()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const uint64_t afterHeader = writer.Size();
     const std::string odd = std::string("/d/new\nline|bar\\x\x01\x7f\xff\xfe", 20);
     for (const char* path : {"/d/b", "/d", "/d/a b", "/", "/d/b"})
@@ -46,10 +45,8 @@ TEST_F(JournalFileTest, WrittenRecordsReadBackInPathOrder)
 
     SJournalSpan span;
     ASSERT_TRUE(CJournalReader::Read(JournalAt(), 0, firstSync, span).IsSuccess());
-    EXPECT_EQ(span.runId, kRun);
-    EXPECT_EQ(span.sequence, 1u);
-    EXPECT_EQ(span.completeSince, 1700000000);
-    EXPECT_EQ(span.headerEnd, afterHeader);
+    EXPECT_EQ(std::tie(span.runId, span.sequence, span.completeSince, span.headerEnd),
+              std::make_tuple(kRun, uint64_t{1}, int64_t{1700000000}, afterHeader));
     EXPECT_EQ(span.folders, (std::vector<std::string>{"/", "/d", "/d/a b", "/d/b", odd}));
     EXPECT_EQ(span.links, (std::vector<std::string>{"/d/b/linked"}));
     EXPECT_FALSE(span.broken || span.ended);
@@ -61,8 +58,7 @@ TEST_F(JournalFileTest, WrittenRecordsReadBackInPathOrder)
 
     ASSERT_TRUE(writer.Rotate(1700000500).IsSuccess());
     ASSERT_TRUE(CJournalReader::Read(JournalAt(), 0, CJournalReader::kToEnd, span).IsSuccess());
-    EXPECT_EQ(span.sequence, 2u);
-    EXPECT_EQ(span.completeSince, 1700000500);
+    EXPECT_EQ(std::tie(span.sequence, span.completeSince), std::make_tuple(uint64_t{2}, int64_t{1700000500}));
     EXPECT_TRUE(span.folders.empty() && !span.broken && !span.ended);
     std::vector<std::string> left;
     ASSERT_TRUE(FXFile::ListMatchingFiles(m_dir, "*", left).IsSuccess());

@@ -27,6 +27,7 @@ void PrintTo(const SBreak& cause, std::ostream* out) { *out << cause.name; }
 
 class ChangeJournalBreak : public ChangeJournalFixture, public ::testing::WithParamInterface<SBreak> {
 public:
+    using ChangeJournalFixture::StartDaemon;
     using ChangeJournalFixture::StopDaemon;
     using ChangeJournalFixture::Subclient;
     using ScanJobFixture::m_tree;
@@ -39,11 +40,6 @@ public:
     {
         ::umount2((m_data + "/mnt").c_str(), MNT_DETACH);  // where a case mounted
         ChangeJournalFixture::TearDown();
-    }
-    void Restart(int signal)
-    {
-        StopDaemon(signal);
-        ASSERT_TRUE(StartDaemon());
     }
     void Flood()
     {
@@ -69,12 +65,10 @@ public:
 
 TEST_P(ChangeJournalBreak, TheNextIncrementalWalksAndSaysWhy)
 {
-    for (const char* folder : {"/a/b", "/c", "/mnt"})
-        fs::create_directories(m_data + folder);
     for (const char* file : {"/a/one", "/a/b/two", "/c/three"})
         WriteText(m_data + file, "v1");
-    fs::create_directories(m_tree + "/other");
-    Use("inst");
+    for (const std::string& folder : {m_data + "/mnt", m_tree + "/other"})
+        fs::create_directories(folder);
     Subclient({m_data}, true);
     const bool unpermitted = GetParam().daemonAsScanUser;
     const bool ready = StartDaemon(unpermitted, GetParam().daemonEnv);
@@ -109,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
     Causes, ChangeJournalBreak,
     ::testing::Values(
         SBreak{"Unbroken", [](ChangeJournalBreak&) {}, nullptr},
-        SBreak{"KilledAndRestarted", [](ChangeJournalBreak& t) { t.Restart(SIGKILL); }, "identity"},
+        SBreak{"KilledAndRestarted",
+               [](ChangeJournalBreak& t) { t.StopDaemon(SIGKILL); ASSERT_TRUE(t.StartDaemon()); }, "identity"},
         SBreak{"Stopped", [](ChangeJournalBreak& t) { EXPECT_EQ(t.StopDaemon(SIGTERM), 0); }, "not running"},
         SBreak{"QueueOverflowed", [](ChangeJournalBreak& t) { t.Flood(); }, "overflow"},
         SBreak{"MountUnderTheContent", [](ChangeJournalBreak& t) { t.Mount(); }, "mount table changed"},

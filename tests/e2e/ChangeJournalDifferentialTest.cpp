@@ -201,17 +201,8 @@ private:
         m_last = rel;
         return true;
     }
-    // A file picked at random (`which` of the list is set), empty when there is none.
-    std::string PickFile(std::size_t* which = nullptr)
-    {
-        if (m_files.empty())
-            return std::string();
-        const std::size_t at = Below(m_files.size());
-        if (which)
-            *which = at;
-        m_last = m_files[at];
-        return m_files[at];
-    }
+    // A file picked at random, empty when there is none.
+    std::string PickFile() { return m_last = m_files.empty() ? std::string() : m_files[Below(m_files.size())]; }
     bool Append() { return static_cast<bool>(std::ofstream(Abs(PickFile()), std::ios::app) << "more" << std::flush); }
     bool Truncate()
     {
@@ -240,14 +231,15 @@ private:
     }
     bool MoveFile(bool across)
     {
-        std::size_t which = 0;
-        const std::string file = PickFile(&which);
+        if (m_files.empty())
+            return false;
+        std::string& file = m_files[Below(m_files.size())];
         const std::string folder = across ? PickFolder() : fs::path(file).parent_path().string();
         const std::string rel = Join(folder, Name());
-        if (file.empty() || ::rename(Abs(file).c_str(), Abs(rel).c_str()) != 0)
+        if (::rename(Abs(file).c_str(), Abs(rel).c_str()) != 0)
             return false;
-        m_files[which] = rel;
         m_last = file + " to " + rel;
+        file = rel;
         return true;
     }
     // Every path at or below `from` now lies at or below `to`, or is gone when `to` is empty.
@@ -403,12 +395,15 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
         GTEST_SKIP() << "fanotify is not permitted here: " << m_daemonErr;
     NextSecond();
     std::map<std::string, std::int64_t> reference;
-    for (const std::string twin : {"A", "B"}) {
+    // Job `jobId` of `type` on `twin`, against its previous job.
+    const auto run = [&](const std::string& twin, int jobId, int type) {
         Use(twin);
-        const SJob full = Job(1, 1);
-        EXPECT_GT(full.items.size(), 20000u) << twin;
-        reference[twin] = ReferenceOf(1);
-    }
+        const SJob job = Job(jobId, type, reference[twin]);
+        reference[twin] = ReferenceOf(jobId);
+        return job;
+    };
+    for (const std::string twin : {"A", "B"})
+        EXPECT_GT(run(twin, 1, 1).items.size(), 20000u) << twin;
     tree.NoteScanned();
 
     int journalRounds = 0, elsewhere = 0;  // rounds A read the journal; walked for another tree's link
@@ -422,15 +417,8 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
         }
         SCOPED_TRACE("round " + std::to_string(round) + ", changes:\n" + tree.done);
         NextSecond();
-        std::map<std::string, SJob> jobs;
-        for (const std::string twin : {"A", "B"}) {
-            Use(twin);
-            jobs[twin] = Job(round + 1, 2, reference[twin]);
-            reference[twin] = ReferenceOf(round + 1);
-        }
+        const SJob a = run("A", round + 1, 2), b = run("B", round + 1, 2);
         tree.NoteScanned();
-        const SJob& a = jobs["A"];
-        const SJob& b = jobs["B"];
         EXPECT_EQ(a.deletions, b.deletions);
         for (const std::string& item : b.items)
             EXPECT_TRUE(a.items.contains(item)) << "the journal missed [" << item << "]";

@@ -29,15 +29,6 @@ protected:
         ScanJobFixture::TearDown();
     }
 
-    // Instance `name` (under the scratch root) becomes the current one: the fixture's reading
-    // helpers (Results, ListedIn, ReferenceOf, ...) look at it.
-    void Use(const std::string& name)
-    {
-        m_vm = name;
-        m_instance = m_root + "/" + name;
-        fs::create_directories(m_instance + "/registry");
-        fs::create_directories(m_instance + "/config/apps");
-    }
     // The current instance's subclient backs up `content`, reading the journal when `journal`.
     void Subclient(const std::vector<std::string>& content, bool journal, const std::string& more = "")
     {

@@ -51,10 +51,8 @@ protected:
         for (const std::string& binary : {Binary("fsweep"), Binary("fsbackup")})
             ASSERT_TRUE(fs::exists(binary)) << binary << " is missing: build the fsweep and fsbackup targets first";
         m_root = MakeScratch(fs::temp_directory_path().string());
-        m_instance = m_root + "/inst";
+        Use("inst");
         m_tree = m_root + "/tree";
-        fs::create_directories(m_instance + "/registry");
-        fs::create_directories(m_instance + "/config/apps");
         fs::create_directories(m_tree);
         m_asRoot = ::geteuid() == 0;
     }
@@ -97,7 +95,6 @@ protected:
     // that need escaping.
     void MakeRichTree(const std::string& data)
     {
-        fs::create_directories(data + "/nested/a/b/c");
         fs::create_directories(data + "/empty");
         fs::create_directories(data + "/nested/empty too");
         WriteText(data + "/nested/a/b/c/deep.txt", "deep");
@@ -108,7 +105,6 @@ protected:
         WriteText(data + "/back\\slash.txt", "b");
         WriteText(data + "/tab\tand\x7f" "del.txt", "t");
         WriteText(data + "/bad\xff\xfe" "utf8.txt", "u");
-        fs::create_directories(data + "/folder\nwith|odd\\name");
         WriteText(data + "/folder\nwith|odd\\name/inside.txt", "i");
         fs::create_directory_symlink("nested", data + "/link");
         fs::create_symlink("/nowhere/at/all", data + "/dangling");
@@ -122,6 +118,15 @@ protected:
     }
 
     // ---- the instance ----
+    // Instance `name` (under the scratch root) becomes the current one: the helpers that run a
+    // job's phases and read its results look at it.
+    void Use(const std::string& name)
+    {
+        m_vm = name;
+        m_instance = m_root + "/" + name;
+        fs::create_directories(m_instance + "/registry");
+        fs::create_directories(m_instance + "/config/apps");
+    }
     void WriteSubclient(const std::string& members, int appType = 29, bool indexV2 = true)
     {
         WriteText(m_instance + "/config/apps/2:5.json",
@@ -178,17 +183,12 @@ protected:
                   bool terminal = false, const std::vector<std::string>& env = {})
     {
         const std::string outPath = m_root + "/run.out", errPath = m_root + "/run.err";
-        int master = -1;
-        std::string slaveName;
-        if (terminal) {
-            master = ::posix_openpt(O_RDWR | O_NOCTTY);
-            if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-                return {};
-            slaveName = ::ptsname(master);
-        }
+        const int master = terminal ? ::posix_openpt(O_RDWR | O_NOCTTY) : -1;
+        if (terminal && (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0))
+            return {};
         // Opened here, by the test's user: the scan user may not create files in the scratch root.
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        const int err = terminal ? ::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)
+        const int err = terminal ? ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC)
                                  : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (out < 0 || err < 0)
             return {};
