@@ -29,9 +29,8 @@ TEST_F(JournalFileTest, WrittenRecordsReadBackInPathOrder)
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const uint64_t afterHeader = writer.Size();
     const std::string odd = std::string("/d/new\nline|bar\\x\x01\x7f\xff\xfe", 20);
-    for (const char* path : {"/d/b", "/d", "/d/a b", "/", "/d/b"})
+    for (const std::string& path : std::vector<std::string>{"/d/b", "/d", "/d/a b", "/", "/d/b", odd})
         writer.AddFolder(path);
-    writer.AddFolder(odd);
     writer.AddLink("/d/b/linked");
     ASSERT_TRUE(writer.Flush().IsSuccess());
     ASSERT_TRUE(writer.Sync().IsSuccess());

@@ -143,10 +143,7 @@ private:
         static const char* const kOdd[] = {"", "", "", "", " space", "|bar", "\\back", "\nline", "\x7f", "\xff\xfe"};
         return "n" + std::to_string(++m_names) + kOdd[Below(std::size(kOdd))];
     }
-    static std::string Join(const std::string& folder, const std::string& name)
-    {
-        return folder.empty() ? name : folder + "/" + name;
-    }
+    static std::string Join(const std::string& dir, const std::string& name) { return dir.empty() ? name : dir + "/" + name; }
     const std::string& PickFolder() { return m_folders[Below(m_folders.size())]; }
     std::string NewFolder(const std::string& parent)
     {

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ranges>
 #include <set>
 #include <sstream>
 #include <string>
@@ -348,10 +349,8 @@ protected:
     }
     static std::set<std::string> Keys(const std::map<std::string, int>& listed)
     {
-        std::set<std::string> keys;
-        for (const auto& [path, count] : listed)
-            keys.insert(path);
-        return keys;
+        const auto keys = std::views::keys(listed);
+        return {keys.begin(), keys.end()};
     }
     static void ExpectEachOnce(const std::map<std::string, int>& listed)
     {
