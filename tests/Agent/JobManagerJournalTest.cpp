@@ -60,7 +60,7 @@ TEST_F(JobManagerJournalTest, EveryCallIsOneExactLine)
     EXPECT_EQ(jm->getLastErrorNumber(), 0);
 }
 
-TEST_F(JobManagerJournalTest, ConcurrentAppendsNeverInterleave)
+TEST_F(JobManagerJournalTest, ConcurrentAppendsOfThreadsAndProcessesNeverInterleave)
 {
     constexpr int kThreads = 8;
     constexpr int kCalls = 400;
@@ -96,10 +96,8 @@ TEST_F(JobManagerJournalTest, ConcurrentAppendsNeverInterleave)
         EXPECT_EQ(std::stoi(params.substr(hash + 1)), nextIndex[t]++) << "each thread's calls stay in order";
     }
     EXPECT_EQ(calls, static_cast<size_t>(kThreads * kCalls));
-}
 
-TEST_F(JobManagerJournalTest, ProcessesSharingTheJournalNeverInterleave)
-{
+    // Processes sharing one journal file never interleave either.
     constexpr int kChildren = 3;
     constexpr int kLines = 300;
     std::string path = m_instance + "/JobManager/shared.jsonl";

@@ -83,7 +83,7 @@ protected:
     }
 };
 
-TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathOrder)
+TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathOrderDeletedFoldersVisitedWhenAsked)
 {
     auto index = Current();
     // Before Close: the entries staged by AddItem are handed over first.
@@ -108,12 +108,8 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathO
     ASSERT_TRUE(unrelated->CompareWith(Path("prev"), std::make_shared<CTextParser>(), with).IsSuccess());
     EXPECT_EQ(with.calls, calls);
     EXPECT_EQ(unrelated->CompareWith(Path("cur2"), nullptr, with).Code(), KxCode::InvalidData);  // not closed
-}
 
-TEST_F(PathCacheFlatFileIndexCompareTest, DeletedFoldersAreVisitedOnlyWhenAsked)
-{
-    auto index = Current();
-    ASSERT_TRUE(index->Close().IsSuccess());
+    // Deleted folders are visited only when asked.
     CRecordingCallback everything;
     everything.askRecurse = true;
     std::vector<std::string> deletions;
