@@ -14,7 +14,7 @@ namespace {
 
 class SettingsStoreTest : public AgentTestEnv {};
 
-TEST(SettingsLineTest, SplitsNameFromTheRestOfTheLine)
+TEST(SettingsLineTest, SplitsNameFromTheRestOfTheLineAndReadsNumbersWithinRange)
 {
     struct Case {
         const char* line;
@@ -36,10 +36,8 @@ TEST(SettingsLineTest, SplitsNameFromTheRestOfTheLine)
             EXPECT_EQ(value, c.value) << c.line;
         }
     }
-}
 
-TEST(SettingsNumberTest, AcceptsDecimalAndHexWithinRange)
-{
+    // Numbers: decimal and hex within range.
     uint32_t u = 7;
     EXPECT_TRUE(ZVPlatformInfo::ParseUnsigned32("0", u));
     EXPECT_EQ(u, 0u);

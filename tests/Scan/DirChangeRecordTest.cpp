@@ -46,7 +46,7 @@ const auto ParseV2 = Parse<CDirChangeItemParserV2, CDirChangeItemInfoV2>;
 
 const auto kFreq2 = static_cast<eDirChangeItemBackupFrequency>(2);
 
-TEST(DirChangeRecordTest, FormatterWritesOptionalTagsOnlyWhenSetAndTextFromValuesIsItsText)
+TEST(DirChangeRecordTest, FormattersWriteWhatTheParsersReadInAnyCaseOrderAndVersion)
 {
     CDirChangeItemFormatter v1;
     CDirChangeItemFormatterV2 v2;
@@ -98,10 +98,8 @@ TEST(DirChangeRecordTest, FormatterWritesOptionalTagsOnlyWhenSetAndTextFromValue
                             << seconds << " " << collect << " " << frequency;
                     }
                 }
-}
 
-TEST(DirChangeRecordTest, ParsersReadTagsInAnyCaseAndOrderAndTheOtherVersionsText)
-{
+    // The parsers read tags in any case and order, and each reads the other version's text.
     auto info = ParseV1("|<acl>1|<bfq>0x1|<ci>42|<is>1");
     EXPECT_TRUE(info->isSelected());
     EXPECT_EQ(info->GetCollectFileId(), 42);
@@ -135,18 +133,18 @@ TEST(DirChangeRecordTest, ParsersReadTagsInAnyCaseAndOrderAndTheOtherVersionsTex
     // Each parser reads the other version's text.
     const std::string v2Text = CDirChangeItemFormatterV2().GetFormattedData(
         std::make_shared<CDirChangeItemInfoV2Impl>(CTimeStamp(1234567890), true, 3, kFreq2, false));
-    auto v1 = ParseV1(v2Text);
-    ASSERT_TRUE(v1);
-    EXPECT_FALSE(std::dynamic_pointer_cast<CDirChangeItemInfoV2>(v1)) << "a version 1 parser makes version 1 records";
-    EXPECT_TRUE(v1->isSelected());
-    EXPECT_EQ(v1->GetCollectFileId(), 3);
-    EXPECT_EQ(v1->GetBackupFrequency(), 2u);
+    auto read1 = ParseV1(v2Text);
+    ASSERT_TRUE(read1);
+    EXPECT_FALSE(std::dynamic_pointer_cast<CDirChangeItemInfoV2>(read1)) << "a version 1 parser makes version 1 records";
+    EXPECT_TRUE(read1->isSelected());
+    EXPECT_EQ(read1->GetCollectFileId(), 3);
+    EXPECT_EQ(read1->GetBackupFrequency(), 2u);
     // Written again by the version 1 formatter, the time is gone and nothing else changed.
-    EXPECT_EQ(CDirChangeItemFormatter().GetFormattedData(v1), "|<IS>1|<CI>3|<BFQ>2");
+    EXPECT_EQ(CDirChangeItemFormatter().GetFormattedData(read1), "|<IS>1|<CI>3|<BFQ>2");
 
-    auto v2 = ParseV2(v2Text);
-    EXPECT_EQ(v2->GetRefTime(), CTimeStamp(1234567890));
-    EXPECT_EQ(CDirChangeItemFormatterV2().GetFormattedData(v2), v2Text);
+    auto read2 = ParseV2(v2Text);
+    EXPECT_EQ(read2->GetRefTime(), CTimeStamp(1234567890));
+    EXPECT_EQ(CDirChangeItemFormatterV2().GetFormattedData(read2), v2Text);
     // Version 1 text read as version 2: the time stays clear.
     EXPECT_EQ(ParseV2("|<IS>1|<CI>2")->GetRefTime(), CTimeStamp());
     EXPECT_EQ(ParseV2("|<rt>0x10|<IS>1")->GetRefTime(), CTimeStamp(16));

@@ -142,7 +142,7 @@ TEST_F(DirChangeTrackingTest, StagesOnManyThreadsRecordEveryItemWithItsSelection
     EXPECT_EQ(checked, kThreads / 2 * kFolders * kFiles);
 }
 
-TEST_F(DirChangeTrackingTest, RestartChecksSeeWhatWasFlushedAndTheStageWritesItsFormattersText)
+TEST_F(DirChangeTrackingTest, RestartChecksFormatterTextAndARecordThatCannotBeWritten)
 {
     ASSERT_TRUE(IncrementalDirChange::Init(7, m_record, nullptr, false, true, true).IsSuccess());
     IncrementalDirChange stage(nullptr, 1, 4, false, true);
@@ -218,10 +218,8 @@ TEST_F(DirChangeTrackingTest, RestartChecksSeeWhatWasFlushedAndTheStageWritesIts
         EXPECT_NE(ReadFile(m_record).find("\n" + c.line), std::string::npos) << ReadFile(m_record);
         IncrementalDirChange::Reset();
     }
-}
 
-TEST_F(DirChangeTrackingTest, RecordThatCannotBeWrittenStopsTheStageWithAnEvent)
-{
+    // A record that cannot be written stops the stage with an event.
     // A results folder that is not there: the job learns it before the walk.
     CKxError init = IncrementalDirChange::Init(7, m_root + "/absent/DCTmp.zvf", nullptr, false, true, false);
     EXPECT_EQ(init.Code(), ENOENT);
@@ -239,9 +237,9 @@ TEST_F(DirChangeTrackingTest, RecordThatCannotBeWrittenStopsTheStageWithAnEvent)
 
     // Items after the stage was closed are a failure of our own file: the walk must stop.
     ASSERT_TRUE(IncrementalDirChange::Init(7, m_record, nullptr, false, true, false).IsSuccess());
-    IncrementalDirChange stage(nullptr, 1, 1);
-    ASSERT_TRUE(stage.CloseFile().IsSuccess());
-    CKxError late = stage.Process(Item("/r/late", false));
+    IncrementalDirChange closed(nullptr, 1, 1);
+    ASSERT_TRUE(closed.CloseFile().IsSuccess());
+    CKxError late = closed.Process(Item("/r/late", false));
     EXPECT_TRUE(late.IsError());
     EXPECT_NE(late.AsString().find("Failed to write to '" + m_record + "'"), std::string::npos);
     EXPECT_FALSE(Events(IncrementalDirChange::kEventWriteFailed).empty());

@@ -87,7 +87,7 @@ TEST_F(ProxyClientTest, IncrementalTakesChangesByTheTimeRules)
 }
 
 // The backup-date state file is made once: an existing one is left as it is.
-TEST_F(ProxyClientTest, BackupDateStateFileIsMadeOnce)
+TEST_F(ProxyClientTest, BackupDateStateFileIsMadeOnceAndAMissingPluginFailsUnlessNoScanIsNeeded)
 {
     const std::string state = m_instance + "/ProxyState/127.0.0.1/BackupAttFlag.zvf";
     const std::int64_t started = std::time(nullptr);
@@ -106,6 +106,24 @@ TEST_F(ProxyClientTest, BackupDateStateFileIsMadeOnce)
             EXPECT_EQ(text, "123");
         else
             EXPECT_GE(std::atoll(text.c_str()), started) << text;
+    }
+
+    // fsweep loads libFileScan from LD_LIBRARY_PATH before its own run path: a copy in a folder
+    // without the plug-in.
+    const std::string lib = m_root + "/lib";
+    fs::create_directories(lib);
+    fs::copy_file(Binary("libFileScan.so"), lib + "/libFileScan.so");
+    for (const bool disasterRecovery : {false, true}) {
+        SCOPED_TRACE(disasterRecovery ? "disaster-recovery copy" : "ordinary backup");
+        fs::remove(m_instance + "/JobManager/1.jsonl");
+        ProxySubclient(m_tree, "", disasterRecovery ? R"(, "vtlDisasterRecovery": true)" : "");
+        RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1), true, false, {"LD_LIBRARY_PATH=" + lib});
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        const std::string missing = "libClProxy.so: " + lib + "/libClProxy.so: cannot open shared object file";
+        if (disasterRecovery)
+            ExpectPhaseCompleted();
+        else
+            EXPECT_NE(CompleteMessage().find(missing), std::string::npos) << CompleteMessage();
     }
 }
 
@@ -143,27 +161,6 @@ TEST_F(ProxyClientTest, ClientFailuresFailThePhaseWithTheirReason)
             EXPECT_TRUE(Calls("complete").empty());
             EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("Job is suspended or killed."), std::string::npos);
         }
-    }
-}
-
-TEST_F(ProxyClientTest, MissingPluginFailsUnlessNoScanIsNeeded)
-{
-    // fsweep loads libFileScan from LD_LIBRARY_PATH before its own run path: a copy in a folder
-    // without the plug-in.
-    const std::string lib = m_root + "/lib";
-    fs::create_directories(lib);
-    fs::copy_file(Binary("libFileScan.so"), lib + "/libFileScan.so");
-    for (const bool disasterRecovery : {false, true}) {
-        SCOPED_TRACE(disasterRecovery ? "disaster-recovery copy" : "ordinary backup");
-        fs::remove(m_instance + "/JobManager/1.jsonl");
-        ProxySubclient(m_tree, "", disasterRecovery ? R"(, "vtlDisasterRecovery": true)" : "");
-        RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1), true, false, {"LD_LIBRARY_PATH=" + lib});
-        ASSERT_EQ(scan.status, 0) << scan.err;
-        const std::string missing = "libClProxy.so: " + lib + "/libClProxy.so: cannot open shared object file";
-        if (disasterRecovery)
-            ExpectPhaseCompleted();
-        else
-            EXPECT_NE(CompleteMessage().find(missing), std::string::npos) << CompleteMessage();
     }
 }
 
