@@ -27,8 +27,27 @@ protected:
     CScanJobFactory m_factory{"inst"};
 };
 
-TEST_F(ScanJobFactoryTest, UnreadableApplicationYieldsUndeterminedAndTypesWithoutClassesBuildNothing)
+// What the factory builds: the database store for file-system jobs when asked, nothing for an
+// application it cannot read or a type without classes.
+TEST_F(ScanJobFactoryTest, BuiltJobsAndCallbacks)
 {
+    for (const auto& [setting, sqlite] : {std::pair{"2", false}, {"1", true}}) {
+        Setting("nUseSQLiteDirchange", setting);
+        CScanJobFactory factory("inst");
+        ASSERT_EQ(factory.IdentifyScanJobType(JobArgs()).Value(), 5u);
+        EXPECT_EQ(factory.IsUseSQLite(), sqlite);
+        CScanJobCallbackPtr callback = factory.CreateScanJobCallback(T::eFileSystem);
+        CScanJobPtr job = factory.CreateScanJob(T::eFileSystem);
+        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemSQLiteDirchange>(job), sqlite);
+        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemCallbackSQLiteDirchange>(callback), sqlite);
+        EXPECT_TRUE(sqlite || std::dynamic_pointer_cast<CUnixScanJobCallback>(callback));
+    }
+
+    // Only type 5 takes the SQLite store.
+    CScanJobFactory snapFactory("inst");
+    ASSERT_EQ(snapFactory.IdentifyScanJobType(JobArgs({"-snap"})).Value(), 12u);
+    EXPECT_FALSE(snapFactory.IsUseSQLite());
+
     EXPECT_EQ(m_factory.IdentifyScanJobType(Args({"-vm", "inst", "-j", "7"})).Value(), 0u);  // no -a
     EXPECT_EQ(m_factory.IdentifyScanJobType(Args({"-a", "9:9"})).Value(), 0u);              // no such file
     WriteFile(AppConfigPath("2:5"), "{\"appType\": ");                                      // broken JSON
@@ -145,26 +164,6 @@ TEST_F(ScanJobFactoryTest, ApplicationSettingsAndOptionsTogether)
             shown += " " + option;
         EXPECT_EQ(Identify(c.options), c.expected) << shown;  // one factory: nothing read earlier sticks
     }
-}
-
-TEST_F(ScanJobFactoryTest, SQLiteSettingSwitchesTheFileSystemJobAndCallback)
-{
-    for (const auto& [setting, sqlite] : {std::pair{"2", false}, {"1", true}}) {
-        Setting("nUseSQLiteDirchange", setting);
-        CScanJobFactory factory("inst");
-        ASSERT_EQ(factory.IdentifyScanJobType(JobArgs()).Value(), 5u);
-        EXPECT_EQ(factory.IsUseSQLite(), sqlite);
-        CScanJobCallbackPtr callback = factory.CreateScanJobCallback(T::eFileSystem);
-        CScanJobPtr job = factory.CreateScanJob(T::eFileSystem);
-        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemSQLiteDirchange>(job), sqlite);
-        EXPECT_EQ(!!std::dynamic_pointer_cast<CScanJobFileSystemCallbackSQLiteDirchange>(callback), sqlite);
-        EXPECT_TRUE(sqlite || std::dynamic_pointer_cast<CUnixScanJobCallback>(callback));
-    }
-
-    // Only type 5 takes the SQLite store.
-    CScanJobFactory snapFactory("inst");
-    ASSERT_EQ(snapFactory.IdentifyScanJobType(JobArgs({"-snap"})).Value(), 12u);
-    EXPECT_FALSE(snapFactory.IsUseSQLite());
 }
 
 }  // namespace
