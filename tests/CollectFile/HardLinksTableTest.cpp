@@ -1,8 +1,6 @@
 #include "CollectFile/HardLinksTable.h"
 #include "CollectTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <sys/stat.h>
 #include <thread>

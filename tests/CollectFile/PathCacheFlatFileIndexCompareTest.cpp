@@ -2,8 +2,6 @@
 #include "CollectTestSupport.h"
 #include "DirChangeTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 using collecttest::ScratchFilesTest;

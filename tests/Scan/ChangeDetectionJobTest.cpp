@@ -6,15 +6,9 @@
 // case runs with the text record and with the database record ("nUseSQLiteDirchange" 1).
 #include "Scan/ScanJobTestEnv.h"
 
-#include "Base/FileNameEscaping.h"
 #include "Scan/FileScan.h"
 #include "Scan/ScanJobFactory.h"
 
-#include <sys/stat.h>
-
-#include <ctime>
-#include <filesystem>
-#include <map>
 #include <set>
 
 namespace {

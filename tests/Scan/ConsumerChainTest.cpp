@@ -2,12 +2,10 @@
 // diverts at its boundaries, the events they raise, and the failure and deleted-item lists.
 #include "Scan/ScanJobTestEnv.h"
 
-#include "Agent/EvEvent.h"
 #include "CollectFile/BackupOutConsumer.h"
 #include "CollectFile/ExtentLine.h"
 #include "CollectFile/FlatCollectFile.h"
 #include "CollectFile/IncrFlatCollectFile.h"
-#include "Engine/FindFirstItem.h"
 #include "Engine/RawDeviceItem.h"
 #include "Scan/AppleDoubleConsumer.h"
 #include "Scan/BackupAfterDateConsumer.h"
@@ -29,9 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <mutex>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>

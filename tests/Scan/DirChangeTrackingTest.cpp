@@ -5,7 +5,6 @@
 // what this job could not read, late-found items added once, full-only items kept.
 #include "Scan/ScanJobTestEnv.h"
 
-#include "Base/FileNameEscaping.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 #include "Engine/Item.h"
 #include "Scan/DeletedItemCallback.h"
@@ -21,7 +20,6 @@
 #include "Scan/Unix/UnixScanJobCallback.h"
 
 #include <atomic>
-#include <filesystem>
 #include <set>
 #include <thread>
 

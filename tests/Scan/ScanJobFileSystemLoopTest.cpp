@@ -14,8 +14,6 @@
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
-#include <map>
 #include <set>
 #include <thread>
 

@@ -10,8 +10,6 @@
 #include "Scan/Unix/UnixFileNameFactory.h"
 #include "Scan/Unix/UnixScanJobCallback.h"
 
-#include <filesystem>
-
 namespace {
 
 namespace Id = SXScannerConfigurationBagId;

@@ -1,17 +1,9 @@
 // The Unix steps of the subclient content on real files: the system denylist, content reached
 // through symbolic links (loops and duplicates, with their events), the root content of a
 // default subclient, the guards of cluster service groups, and the path predicates.
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "Agent/EvEvent.h"
 #include "Scan/ScanJobTestEnv.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/SubclientContent.h"

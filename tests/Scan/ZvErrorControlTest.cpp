@@ -4,10 +4,6 @@
 #include "Scan/ScanJobTestEnv.h"
 #include "Scan/ZvErrorControl.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 namespace {
 
 std::string Rule(const std::string& pattern, int decision, const std::string& codes, bool skip = false,

@@ -6,12 +6,9 @@
 
 #include "Scan/IncrementalDirChange.h"
 
-#include <cstdlib>
-
 namespace {
 
 using namespace e2e;
-
 
 class DurabilityTest : public ScanJobFixture {
 protected:

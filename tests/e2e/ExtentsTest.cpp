@@ -8,7 +8,6 @@
 #include "CollectFile/FileExtentTable.h"
 
 #include <regex>
-#include <sys/stat.h>
 
 namespace {
 

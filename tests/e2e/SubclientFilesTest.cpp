@@ -4,8 +4,6 @@
 // collect file of their own when the instance lies on another file system than the content.
 #include "ScanJobFixture.h"
 
-#include "Base/FileNameEscaping.h"
-
 namespace {
 
 using namespace e2e;

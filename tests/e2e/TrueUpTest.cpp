@@ -8,8 +8,6 @@
 #include "Scan/TrueUpJobHandle.h"
 #include "Scan/TrueUpStateManager.h"
 
-#include <sys/stat.h>
-
 namespace {
 
 using namespace e2e;
