@@ -211,21 +211,17 @@ TEST_F(ContentContainerTest, ComparisonReportsEachDeletedFolderOnceEveryNewFileA
 
     CContentContainerDirChange next;
     ASSERT_TRUE(next.Open(Path("cur2.db")).IsSuccess());
-    const struct {
-        const char* path;
-        IDirChange::EKind kind;
-        bool known;
-    } lookups[] = {{"/r/bad", IDirChange::eFolder, true},  {"/r/bad/in", IDirChange::eFolder, false},
-                   {"/r/bad/x", IDirChange::eFile, false}, {"/r/kept", IDirChange::eFile, true},
-                   {"/r/lost", IDirChange::eFile, false},  {"/r/bad/in/y", IDirChange::eFile, false}};
+    const std::vector<std::tuple<const char*, IDirChange::EKind, bool>> lookups = {
+        {"/r/bad", IDirChange::eFolder, true}, {"/r/bad/in", IDirChange::eFolder, false}, {"/r/bad/x", IDirChange::eFile, false},
+        {"/r/kept", IDirChange::eFile, true}, {"/r/lost", IDirChange::eFile, false}, {"/r/bad/in/y", IDirChange::eFile, false}};
     // Two threads at once, each through its own folder cache.
     std::vector<std::thread> threads;
     std::atomic<int> wrong{0};
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&] {
             for (int round = 0; round < 200; ++round)
-                for (const auto& lookup : lookups)
-                    if (next.Lookup(lookup.path, lookup.kind) != lookup.known)
+                for (const auto& [path, kind, known] : lookups)
+                    if (next.Lookup(path, kind) != known)
                         ++wrong;
         });
     for (std::thread& thread : threads)

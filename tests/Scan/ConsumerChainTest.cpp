@@ -116,19 +116,13 @@ std::string PathOfLength(size_t length)
 TEST_F(ConsumerTest, LongPathsAreDivertedFromTheirBoundaryOn)
 {
     CLongPathConsumer consumer(m_recorder, m_callback, true, "/vol");
-    struct Case {
-        size_t length;
-        bool folder;
-        bool diverted;
-    };
-    for (const Case& c : {Case{959, true, false}, Case{960, true, true}, Case{1024, false, false},
-                          Case{1025, false, true}, Case{1000, false, false}}) {
-        const std::string path = PathOfLength(c.length);
-        ASSERT_EQ(path.size(), c.length);
-        CItemPtr item = Synthetic(path, c.folder ? S_IFDIR : S_IFREG);
-        CKxError answer = consumer.Process(item);
-        EXPECT_EQ(answer.Code(), c.diverted ? ENAMETOOLONG : 0) << c.length;
-        EXPECT_EQ(m_recorder->Got(path), !c.diverted) << c.length;
+    // Path length, a folder, diverted.
+    for (const auto& [length, folder, diverted] : std::vector<std::tuple<size_t, bool, bool>>{
+             {959, true, false}, {960, true, true}, {1024, false, false}, {1025, false, true}, {1000, false, false}}) {
+        const std::string path = PathOfLength(length);
+        ASSERT_EQ(path.size(), length);
+        EXPECT_EQ(consumer.Process(Synthetic(path, folder ? S_IFDIR : S_IFREG)).Code(), diverted ? ENAMETOOLONG : 0) << length;
+        EXPECT_EQ(m_recorder->Got(path), !diverted) << length;
     }
     EXPECT_EQ(PoppedLongPaths(), (std::vector<std::string>{PathOfLength(960) + "/<SRCVOL>/vol</SRCVOL>",
                                                            PathOfLength(1025) + "<SRCVOL>/vol</SRCVOL>"}));
@@ -215,20 +209,17 @@ TEST_F(ConsumerTest, AppleDoubleCompanionsTravelWithTheirFiles)
 TEST_F(ConsumerTest, BackupAfterDateKeepsItemsFromTheDateOn)
 {
     const std::int64_t date = 1'700'000'000;
-    struct Case {
-        bool mtime, ctime;
-        std::int64_t itemMtime, itemCtime;
-        bool passes;
-    };
+    // The rules by modification and change time, the item's two times, passed on.
     int n = 0;
-    for (const Case& c : {Case{true, true, date, 0, true}, Case{true, true, date - 1, date - 1, false},
-                          Case{true, false, date - 1, date + 5, false}, Case{false, true, date - 1, date, true},
-                          Case{false, false, date + 9, date + 9, false}, Case{true, true, date + 1, 0, true}}) {
+    using Row = std::tuple<bool, bool, std::int64_t, std::int64_t, bool>;
+    for (const auto& [mtime, ctime, itemMtime, itemCtime, passes] : std::vector<Row>{
+             {true, true, date, 0, true}, {true, true, date - 1, date - 1, false}, {true, false, date - 1, date + 5, false},
+             {false, true, date - 1, date, true}, {false, false, date + 9, date + 9, false}, {true, true, date + 1, 0, true}}) {
         auto recorder = std::make_shared<Recorder>();
-        CBackupAfterDateConsumer consumer(recorder, CTimeStamp(date), c.mtime, c.ctime);
+        CBackupAfterDateConsumer consumer(recorder, CTimeStamp(date), mtime, ctime);
         const std::string path = "/d/f" + std::to_string(n++);
-        ASSERT_TRUE(consumer.Process(Synthetic(path, S_IFREG, c.itemMtime, c.itemCtime)).IsSuccess());
-        EXPECT_EQ(recorder->Got(path), c.passes) << path;
+        ASSERT_TRUE(consumer.Process(Synthetic(path, S_IFREG, itemMtime, itemCtime)).IsSuccess());
+        EXPECT_EQ(recorder->Got(path), passes) << path;
     }
     // Old folders are dropped too; items new in the image, placeholders and a clear date pass.
     CBackupAfterDateConsumer consumer(m_recorder, CTimeStamp(date), true, true);

@@ -147,22 +147,19 @@ TEST_F(DurabilityTest, CollectFileCutAfterTheScanFailsThePhaseAndItsItemsComeWit
 
 TEST_F(DurabilityTest, UnusablePreviousRecordTakesEveryItemAndRaisesAnEvent)
 {
-    const struct {
-        const char* what;
-        void (*spoil)(const std::string& record);
-    } cases[] = {
+    const std::vector<std::pair<const char*, void (*)(const std::string& record)>> cases = {
         {"damaged",
          [](const std::string& record) { std::fstream(record, std::ios::in | std::ios::out).seekp(40).write("XXXXXXXX", 8); }},
         {"truncated", [](const std::string& record) { fs::resize_file(record, fs::file_size(record) - 30); }},
         {"missing", [](const std::string& record) { fs::remove(record); }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, spoil] : cases) {
+        SCOPED_TRACE(what);
         fs::remove_all(m_instance + "/JobResults");
         fs::remove_all(m_instance + "/JobManager");
         fs::remove(m_data + "/moved.txt");
         const std::int64_t reference = Job(1, 0);
-        c.spoil(Results() + "/DCInc.zvf");
+        spoil(Results() + "/DCInc.zvf");
         MoveIn("moved.txt");
         Job(2, reference);
 

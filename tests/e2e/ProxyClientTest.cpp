@@ -68,21 +68,16 @@ TEST_F(ProxyClientTest, IncrementalTakesChangesByTheTimeRules)
     WriteText(data + "/old-mtime.txt", "changed, its modification time set back");
     const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (data + "/old-mtime.txt").c_str(), times, 0), 0);
-    const struct {
-        const char* rules;
-        std::set<std::string> listed;
-    } cases[] = {
-        {"", {data + "/new.txt", data + "/old-mtime.txt"}},
-        {R"(, "useMtime": false, "useCtime": false)", {data + "/new.txt"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.rules);
+    for (const auto& [rules, listed] : std::vector<std::pair<const char*, std::set<std::string>>>{
+             {"", {data + "/new.txt", data + "/old-mtime.txt"}},
+             {R"(, "useMtime": false, "useCtime": false)", {data + "/new.txt"}}}) {
+        SCOPED_TRACE(rules);
         fs::remove(m_instance + "/JobManager/2.jsonl");
-        ProxySubclient(data, "", "", c.rules);
+        ProxySubclient(data, "", "", rules);
         RunResult scan = ScanJob(2, 2, {"-ref", reference});
         ASSERT_EQ(scan.status, 0) << scan.err;
         ExpectPhaseCompleted(2);
-        EXPECT_EQ(Keys(ListedIn("CollectInc")), c.listed);
+        EXPECT_EQ(Keys(ListedIn("CollectInc")), listed);
     }
 }
 

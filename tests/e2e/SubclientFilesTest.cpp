@@ -132,26 +132,22 @@ TEST_F(SubclientFilesTest, InstanceOnAnotherFileSystemGetsACollectFileOfItsOwn)
 
 TEST_F(SubclientFilesTest, SkipsLogTheirReason)
 {
-    const struct {
-        const char* what;
-        std::string setting;
-        bool laptop;
-        const char* reason;
-    } cases[] = {
+    // What skips them, its setting, a laptop client, the reason logged.
+    const std::vector<std::tuple<const char*, std::string, bool, const char*>> cases = {
         {"setting", "sSkipSubclientFilesBackup Yes\n", false, "the agent setting sSkipSubclientFilesBackup is set"},
         {"laptop client", "", true, "laptop clients"},
     };
     int jobId = 0;
-    for (const auto& skip : cases) {
-        SCOPED_TRACE(skip.what);
-        WriteText(m_instance + "/registry/FileSystemAgent", skip.setting);
+    for (const auto& [what, setting, laptop, reason] : cases) {
+        SCOPED_TRACE(what);
+        WriteText(m_instance + "/registry/FileSystemAgent", setting);
         std::string config = Read(m_instance + "/config/apps/2:5.json");
         const std::string client = "\"name\": \"client1\"";
-        config.replace(config.find(client), client.size(), client + (skip.laptop ? ", \"laptop\": true" : ""));
+        config.replace(config.find(client), client.size(), client + (laptop ? ", \"laptop\": true" : ""));
         WriteText(m_instance + "/config/apps/2:5.json", config);
         Job(++jobId, 1);
         EXPECT_TRUE(Collect("CollectTot").scFiles.empty());
-        EXPECT_NE(Log().find(std::string("Subclient files backup is skipped. Reason: ") + skip.reason), std::string::npos);
+        EXPECT_NE(Log().find(std::string("Subclient files backup is skipped. Reason: ") + reason), std::string::npos);
         WriteSubclient("\"content\": " + List({m_tree + "/data"}));
     }
 }
