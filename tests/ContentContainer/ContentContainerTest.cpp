@@ -85,10 +85,7 @@ TEST(ContentContainerFormatterTest, EveryDocumentParsesAndReadsBackItsValues)
     ASSERT_TRUE(CContentContainerFormatter::UpdateMetadata(updatedSelected, CContentContainerFormatter::EMetadataType::Collect)
                     .IsSuccess());
     const Attributes updated = {{"State", ""}, {"State.Collect", "true"}, {"State.Updated", "true"}};
-    const struct {
-        const std::string& text;
-        Attributes expected;
-    } cases[] = {
+    const std::vector<std::pair<const std::string&, Attributes>> cases = {
         {folder, with({{"Filesystem.FileSize", "0"}, {"Filesystem.Folder", "true"},
                        {"Filesystem.FileId", "0x00000000000000FF"}})},
         {file, with({{"Filesystem.FileSize", "4096"}, {"State", ""}, {"State.Collect", "true"}})},

@@ -93,13 +93,8 @@ TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
                     .ParseXMLRulesFromXMLString(Rules(Rule("*.log", 0, kAllCodes) + Rule("*.tmp", 1, kAllCodes) +
                                                       Rule("/db/**", 2, Codes(13, 13))))
                     .IsSuccess());
-    const struct {
-        const char* what;
-        std::vector<std::string> lines;
-        int decision;
-        const char* errorText;
-        const char* pattern;
-    } lists[] = {
+    // What, the list, the decision, the error text and the pattern that decided.
+    const std::vector<std::tuple<const char*, std::vector<std::string>, int, const char*, const char*>> lists = {
         {"fail after report", {"/a.log:5", "/x/a.tmp:2", "/db/t:1", "/db/d:b:13", "/db/z:13"}, 2,
          "/db/d:b: Permission denied", "/db/**"},
         {"first report names it", {"/a.log:5", "/x/a.tmp:2", "/y/b.tmp:13"}, 1, "/x/a.tmp: No such file or directory",
@@ -108,12 +103,12 @@ TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
         {"nothing matched", {"/other:13", "/db/x:5"}, 0, "", ""},
         {"no items", {"", ""}, -1, "", ""},
     };
-    for (const auto& c : lists) {
-        SCOPED_TRACE(c.what);
-        std::string errorText, pattern;
-        EXPECT_EQ(rules.GetJobDecisionFor(c.lines, errorText, pattern, ':'), c.decision);
-        EXPECT_EQ(errorText, c.errorText);
-        EXPECT_EQ(pattern, c.pattern);
+    for (const auto& [what, lines, decision, errorText, pattern] : lists) {
+        SCOPED_TRACE(what);
+        std::string text, decided;
+        EXPECT_EQ(rules.GetJobDecisionFor(lines, text, decided, ':'), decision);
+        EXPECT_EQ(text, errorText);
+        EXPECT_EQ(decided, pattern);
     }
     int decision = -1;
     std::string file, pattern;
