@@ -185,27 +185,21 @@ TEST_F(DirChangeTrackingTest, RestartChecksFormatterTextAndARecordThatCannotBeWr
             return CDirChangeItemFormatter::GetFormattedData(record) + "|<MARK>";
         }
     };
-    struct SCase {
-        const char* name;
-        bool itemInformation;
-        bool version2;     // of the record
-        bool stageV2;      // of the stage
-        bool marking;      // the record's formatter replaced
-        std::string line;  // the file's line of item "/r/x"
-    };
-    const std::vector<SCase> cases = {
+    // Name, item information on, a version 2 record, a version 2 stage, the record's formatter
+    // replaced, and the file's line of item "/r/x".
+    const std::vector<std::tuple<const char*, bool, bool, bool, bool, std::string>> cases = {
         {"no fields", false, false, false, false, "Fx\n"},
         {"version 1", true, false, false, false, "Fx|<IS>1|<CI>4|<BFQ>3\n"},
         {"version 2", true, true, true, false, "Fx|<RT>1234|<IS>1|<CI>4|<BFQ>3\n"},
         {"version 1 stage, version 2 record", true, true, false, false, "Fx|<IS>1|<CI>4|<BFQ>3\n"},
         {"another formatter", true, false, false, true, "Fx|<IS>1|<CI>4|<BFQ>3|<MARK>\n"},
     };
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(IncrementalDirChange::Init(7, m_record, nullptr, false, c.itemInformation, c.version2).IsSuccess());
-        if (c.marking)
+    for (const auto& [name, itemInformation, version2, stageV2, marking, line] : cases) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(IncrementalDirChange::Init(7, m_record, nullptr, false, itemInformation, version2).IsSuccess());
+        if (marking)
             IncrementalDirChange::GetIndex()->SetItemInfoFormatter(std::make_shared<CMarkingFormatter>());
-        IncrementalDirChange stage(nullptr, 1, 4, false, c.stageV2);
+        IncrementalDirChange stage(nullptr, 1, 4, false, stageV2);
         CItemPtr item = Item("/r/x", false, true);
         item->SetTimes(10, 1234, 10);
         // Four bits of frequency are kept, as the record object keeps them.
@@ -213,7 +207,7 @@ TEST_F(DirChangeTrackingTest, RestartChecksFormatterTextAndARecordThatCannotBeWr
         ASSERT_TRUE(stage.Process(item).IsSuccess());
         ASSERT_TRUE(stage.CloseFile().IsSuccess());
         ASSERT_TRUE(IncrementalDirChange::Close().IsSuccess());
-        EXPECT_NE(ReadFile(m_record).find("\n" + c.line), std::string::npos) << ReadFile(m_record);
+        EXPECT_NE(ReadFile(m_record).find("\n" + line), std::string::npos) << ReadFile(m_record);
         IncrementalDirChange::Reset();
     }
 

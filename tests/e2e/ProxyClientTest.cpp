@@ -126,32 +126,29 @@ TEST_F(ProxyClientTest, ClientFailuresFailThePhaseWithTheirReason)
 {
     const std::string client = Binary("fsproxyclient");
     const std::string quitFile = m_instance + "/JobManager/1.quit";
-    const struct {
-        const char* what;
-        std::string launch;
-        const char* reason;  // in the phase's failure message; "": no failure, the job quit
-        int timeout = 0;
-    } cases[] = {
-        {"an error", List({client, "--fail", "disk offline"}), "Client reported: disk offline"},
+    // What, the client's launch, the reason in the phase's failure message ("": no failure, the job
+    // quit), the seconds of silence allowed.
+    const std::vector<std::tuple<const char*, std::string, const char*, int>> cases = {
+        {"an error", List({client, "--fail", "disk offline"}), "Client reported: disk offline", 60},
         {"a failure without a message", List({client, "--fail", ""}),
-         "Client reported a failure. Check client's scan log for more details."},
+         "Client reported a failure. Check client's scan log for more details.", 60},
         {"exits before it connects", List({"/bin/sh", "-c", "exit 3"}),
-         "The client never connected: the client process exited with status 3"},
+         "The client never connected: the client process exited with status 3", 60},
         {"killed mid-stream", ScriptClient("printf 'I\\x40\\x00\\x00\\x00abc' >&3; kill -9 $$"),
-         "The client closed the connection before the scan ended: the client process was killed by signal 9"},
+         "The client closed the connection before the scan ended: the client process was killed by signal 9", 60},
         {"silent past the timeout", ScriptClient("sleep 30"), "No word from the client for 1 s", 1},
-        {"the job quits while it waits", ScriptClient("touch " + quitFile + "; sleep 30"), ""},
+        {"the job quits while it waits", ScriptClient("touch " + quitFile + "; sleep 30"), "", 60},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, launch, reason, timeout] : cases) {
+        SCOPED_TRACE(what);
         fs::remove(m_instance + "/JobManager/1.jsonl");
         fs::remove(quitFile);
-        WriteText(m_instance + "/registry/FileSystemAgent", "nProxyClientTimeout " + std::to_string(c.timeout ? c.timeout : 60) + "\n");
-        ProxySubclient(m_tree, c.launch);
+        WriteText(m_instance + "/registry/FileSystemAgent", "nProxyClientTimeout " + std::to_string(timeout) + "\n");
+        ProxySubclient(m_tree, launch);
         RunResult scan = Scan();
         ASSERT_EQ(scan.status, 0) << scan.err;
-        if (*c.reason) {
-            EXPECT_NE(CompleteMessage().find(c.reason), std::string::npos) << CompleteMessage();
+        if (*reason) {
+            EXPECT_NE(CompleteMessage().find(reason), std::string::npos) << CompleteMessage();
         } else {
             EXPECT_TRUE(Calls("complete").empty());
             EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("Job is suspended or killed."), std::string::npos);
