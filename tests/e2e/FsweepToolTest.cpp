@@ -97,12 +97,12 @@ TEST_F(FsweepToolTest, BadInputIsRefusedWithOneLine)
         const char* what;
         std::vector<std::string> args;
         int status;
-        std::string message;     // in the one line on standard error; "": standard error stays empty
-        int appType = 29;        // 0: no configuration file
+        std::string message;         // in the one line on standard error; "": standard error stays empty
+        int appType = 29;            // 0: no configuration file
         bool indexV2 = true;
-        std::string members = {};   // further members of "subclient"
-        std::string settings = {};  // registry/FileSystemAgent
-        bool phaseFailed = false;  // the journal's complete call failed the phase with `message`
+        std::string members = {};    // further members of "subclient"
+        std::string settings = {};   // registry/FileSystemAgent
+        bool phaseFailed = false;    // the journal's complete call failed the phase with `message`
     } cases[] = {
         {"no instance option", noInstance, 2, "GetOption failed, Option=vm"},
         {"no such instance", {"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"}, 1, "nosuch"},
