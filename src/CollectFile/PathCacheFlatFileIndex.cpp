@@ -448,10 +448,6 @@ KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view byte
     return CKxError::Success();
 }
 
-CKxError CPathCacheFlatFileIndex::CarryForward(const std::string& folderPath)
-{
-    return CopyPrevious(folderPath, DirChangeFileLayout::kChunkCarried);
-}
 
 void CPathCacheFlatFileIndex::KeepUnchanged(std::string_view folderPath) { KeepAllBut(folderPath, {}); }
 
@@ -568,7 +564,7 @@ CKxError CPathCacheFlatFileIndex::CopyKept()
     return CKxError::Success();
 }
 
-CKxError CPathCacheFlatFileIndex::CopyPrevious(const std::string& folderPath, std::uint32_t flag)
+CKxError CPathCacheFlatFileIndex::CarryForward(const std::string& folderPath)
 {
     SImpl& impl = *m_impl;
     if (!impl.previous.IsOpen())
@@ -601,7 +597,7 @@ CKxError CPathCacheFlatFileIndex::CopyPrevious(const std::string& folderPath, st
                 .Push(KxFormat("Failed to carry folder '%s' forward", escapeFileName(folder).c_str()));
         SChunkRef copy = source;
         copy.offset = at;
-        copy.flags |= flag;
+        copy.flags |= DirChangeFileLayout::kChunkCarried;
         chunks.push_back(std::move(copy));
         entries += CountLines(bytes);
         if (batch.size() >= kCarryBatchBytes)

@@ -172,7 +172,6 @@ private:
     // The current file as one side of a comparison (staged entries handed over first).
     [[nodiscard]] CKxError CurrentSide(SDirChangeComparisonSide& side);
 
-    [[nodiscard]] CKxError CopyPrevious(const std::string& folderPath, std::uint32_t flag);
     // Copies the chunks KeepUnchanged and KeepAllBut noted (owner, before the file is compared
     // or closed).
     [[nodiscard]] CKxError CopyKept();

@@ -19,9 +19,9 @@
 class CFolderReadPlan {
 public:
     enum class ERead : std::uint8_t {
-        Read,       // read the folder; ask again for each of its sub-folders
-        ReadWhole,  // read the folder and everything below it
-        Kept,       // not entered: the plan has kept its records and everything below
+        Read,         // read the folder; ask again for each of its sub-folders
+        ReadWhole,    // read the folder and everything below it
+        Kept,         // not entered: the plan has kept its records and everything below
         PassThrough,  // entered only on the way to the sub-folders WayDown names (or read, see Pass)
     };
 

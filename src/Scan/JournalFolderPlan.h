@@ -10,8 +10,9 @@
 // comparison reports nothing there and the next job's lookups find them. The same class in
 // read-everything mode serves walking jobs, which only need to learn the multi-link entries.
 //
-// Thread: Enter and OnMultiLink from every walk worker at once; the multi-link sets are
-// guarded by m_multiLinkLock. The results are read once the walk is over.
+// Thread: every call from every walk worker at once; the folders to read are fixed at
+// construction, the index guards its own notes, the multi-link sets are guarded by
+// m_multiLinkLock. The results are read once the walk is over.
 #include "Engine/FolderReadPlan.h"
 
 #include <atomic>
