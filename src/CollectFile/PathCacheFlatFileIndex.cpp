@@ -511,11 +511,17 @@ CKxError CPathCacheFlatFileIndex::CopyKept()
         at = std::max(at, end);
     }
     // Read in the previous file's byte order, neighbours together (a file written by a walk
-    // holds a subtree's chunks close to each other), and written in the same order.
+    // holds a subtree's chunks close to each other), and written in the same order, except that
+    // chunks the previous job kept go first: all copies are kept, so the later wins, and a
+    // folder's entry that job wrote must stay later than the older one it won over.
     std::vector<size_t> byOffset(kept.size());
     for (size_t i = 0; i < kept.size(); ++i)
         byOffset[i] = i;
-    std::sort(byOffset.begin(), byOffset.end(), [&kept](size_t a, size_t b) { return kept[a].offset < kept[b].offset; });
+    std::sort(byOffset.begin(), byOffset.end(), [&kept](size_t a, size_t b) {
+        const bool aKept = kept[a].flags & DirChangeFileLayout::kChunkKept;
+        const bool bKept = kept[b].flags & DirChangeFileLayout::kChunkKept;
+        return aKept != bKept ? aKept : kept[a].offset < kept[b].offset;
+    });
     std::string batch;
     std::uint64_t entries = 0;
     size_t batchStart = 0;  // the first of byOffset in `batch`
@@ -526,7 +532,8 @@ CKxError CPathCacheFlatFileIndex::CopyKept()
         size_t next = i + 1;
         for (; next < byOffset.size(); ++next) {
             const SChunkRef& chunk = kept[byOffset[next]];
-            if (chunk.offset - runEnd > kKeptGapBytes || chunk.offset + chunk.length - runBegin > kCarryBatchBytes)
+            if (chunk.offset < runEnd || chunk.offset - runEnd > kKeptGapBytes ||
+                chunk.offset + chunk.length - runBegin > kCarryBatchBytes)
                 break;
             runEnd = chunk.offset + chunk.length;
         }

@@ -143,6 +143,10 @@ TEST_F(PathCacheFlatFileIndexTest, KeptChunksAreCopiedButTheWayDownAndOnlyReadFo
     for (const auto& [path, text] : found)
         EXPECT_EQ(Found(*next, path, path == std::string("/r/a/x") ? IDirChange::eFolder : IDirChange::eFile), text)
             << path;
+    // Kept once more, the newer entry still wins over the older one beside it.
+    next->KeepUnchanged("/r");
+    ASSERT_TRUE(next->Close().IsSuccess());
+    EXPECT_EQ(Found(*MakeIndex(Path("third"), Path("next")), "/r/a/f2", IDirChange::eFile), "|again");
 }
 
 TEST_F(PathCacheFlatFileIndexTest, OddNamesAndBothKindsOfOneNameRoundTrip)
