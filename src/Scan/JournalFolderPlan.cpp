@@ -1,6 +1,7 @@
 #include "Scan/JournalFolderPlan.h"
 
 #include "Base/DirChangePathOrder.h"
+#include "Base/FXPath.h"
 #include "Base/LogWriter.h"
 #include "CollectFile/PathCacheFlatFileIndex.h"
 
@@ -30,8 +31,16 @@ CFolderReadPlan::ERead CJournalFolderPlan::Enter(std::string_view sourcePath)
     // A folder's descendants follow it at once in path order: the first folder to read at or
     // after `path` is it or below it, or no folder to read lies there.
     const auto first = FirstReadFrom(path);
-    if (first != m_read.end() && DirChangePathOrder::IsSameOrBelow(path, *first))
-        return *first != path && m_index->CanKeepEntriesOf(path) ? ERead::PassThrough : ERead::Read;
+    if (first != m_read.end() && DirChangePathOrder::IsSameOrBelow(path, *first)) {
+        if (*first != path)
+            return m_index->CanKeepEntriesOf(path) ? ERead::PassThrough : ERead::Read;
+        // Named with its parent, it may have been moved in over the place of a folder the
+        // previous record holds, sub-folders of the same names included: what lies below it is
+        // not what the record holds there, and all of it is read.
+        const std::string parent = FXPath::Parent(path);
+        return std::binary_search(m_read.begin(), m_read.end(), parent, DirChangePathOrder::Less) ? ERead::ReadWhole
+                                                                                                  : ERead::Read;
+    }
     if (!m_index->Lookup(path, IDirChange::eFolder))
         return ERead::ReadWhole;  // new (or not read last time): everything below it is new too
     m_index->KeepUnchanged(path);

@@ -383,6 +383,17 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
     const std::string data = m_tree + "/data";
     TreeChanger tree(data, m_tree + "/outside", seed);
     tree.Make(20000);
+    // A folder moved over the place of one that had a sub-folder of the same name (round 4): below
+    // it lies a file at a path the previous record never held, in a folder it does hold.
+    for (const char* folder : {"/zswap", "/zswap/old", "/zswap/old/sub", "/zsrc", "/zsrc/new", "/zsrc/new/sub"})
+        ASSERT_EQ(::mkdir((data + folder).c_str(), 0755), 0) << folder;
+    for (const char* file : {"/zswap/old/sub/f", "/zsrc/new/sub/f", "/zsrc/new/sub/g"}) {
+        const int fd = ::open((data + file).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0) << file;
+        const timespec old[2] = {{1, 0}, {1, 0}};
+        ASSERT_EQ(::futimens(fd, old), 0);
+        ::close(fd);
+    }
 
     Use("B");
     Subclient({data}, false);
@@ -411,6 +422,10 @@ TEST_F(ChangeJournalDifferential, JournalAndWalkGiveTheSameItemsAndDeletionsEver
         tree.Round(kChangesPerRound, linkSingles);
         if (round == 3) {  // the content folder's own record lies above every folder the journal names
             ASSERT_EQ(::chmod(data.c_str(), 0750), 0);
+        }
+        if (round == 4) {
+            ASSERT_EQ(::rename((data + "/zswap/old").c_str(), (data + "/zswap/gone").c_str()), 0);
+            ASSERT_EQ(::rename((data + "/zsrc/new").c_str(), (data + "/zswap/old").c_str()), 0);
         }
         SCOPED_TRACE("round " + std::to_string(round) + ", changes:\n" + tree.done);
         NextSecond();
