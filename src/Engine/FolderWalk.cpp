@@ -249,6 +249,17 @@ private:
     std::uint8_t EntryState(std::uint8_t folderState, const CWalkRoot& root, bool isFolder) const;
     bool MayEnterUnreported(std::uint8_t state, const CWalkRoot& root) const;
     CFindFirstItem& AcquireItem();
+    // Hands the entry m_path (m_source) with `status` to the consumers.
+    EConsumerAnswer DeliverEntry(const struct stat& status, bool mountPoint = false)
+    {
+        CFindFirstItem& item = AcquireItem();
+        item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
+        item.SetStatus(status);
+        item.SetMountPoint(mountPoint);
+        const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
+        ReleaseItem();
+        return answer;
+    }
     void ReleaseItem()
     {
         // A consumer that kept the item owns it now; the next entry gets a new object.
@@ -566,11 +577,7 @@ void CFolderWalk::Worker::WalkRoot(const CWalkRoot& root, std::vector<NodePtr>& 
 
     bool enter = false;
     if (IsReported(state)) {
-        CFindFirstItem& item = AcquireItem();
-        item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
-        item.SetStatus(status);
-        const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
-        ReleaseItem();
+        const EConsumerAnswer answer = DeliverEntry(status);
         if (answer == EConsumerAnswer::Taken)
             m_walk.m_unit.CountItem(isFolder);
         enter = isFolder && answer == EConsumerAnswer::Taken;
@@ -712,12 +719,7 @@ KX_HOT_PATH void CFolderWalk::Worker::WalkFolder(const NodePtr& node, std::vecto
 
                 bool enter = false;
                 if (IsReported(state)) {
-                    CFindFirstItem& item = AcquireItem();
-                    item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
-                    item.SetStatus(status);
-                    item.SetMountPoint(mountPoint);
-                    const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
-                    ReleaseItem();
+                    const EConsumerAnswer answer = DeliverEntry(status, mountPoint);
                     if (answer == EConsumerAnswer::Taken) {
                         ++takenItems;
                         takenFolders += isFolder ? 1 : 0;
@@ -778,8 +780,8 @@ bool CFolderWalk::Worker::PassThroughFolder(const NodePtr& node, int fd, std::ve
     for (size_t i = 0; i < wayDown.size(); ++i) {
         // A name that is no longer a folder of this file system, or cannot be looked at, is
         // for the reading of the folder to report as it does.
-        const struct stat& status = statuses[i];
-        if (::fstatat(fd, wayDown[i].c_str(), &statuses[i], AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(status.st_mode) ||
+        struct stat& status = statuses[i];
+        if (::fstatat(fd, wayDown[i].c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(status.st_mode) ||
             status.st_dev != node->device)
             return false;
     }
@@ -807,12 +809,7 @@ bool CFolderWalk::Worker::PassThroughFolder(const NodePtr& node, int fd, std::ve
         // records. One the plan reads had its entries changed, and with them its own times:
         // its entry is handed on again, and this record wins over the kept one.
         if (reported && !(childState & PassThrough)) {
-            CFindFirstItem& item = AcquireItem();
-            item.SetNames(m_path, m_source.empty() ? std::string_view(m_path) : std::string_view(m_source));
-            item.SetStatus(statuses[i]);
-            const EConsumerAnswer answer = Context().Deliver(*m_handler, m_item, m_walk.m_unit);
-            ReleaseItem();
-            if (answer != EConsumerAnswer::Taken)
+            if (DeliverEntry(statuses[i]) != EConsumerAnswer::Taken)
                 continue;
             m_walk.m_unit.CountItem(true);
         }
