@@ -1,23 +1,26 @@
 // The backup-type evaluator: its rules in their order (which rule wins when several apply),
-// the reference each backup type takes, the two rules that switch themselves off for the rest
-// of the job, and many threads asking one evaluator at once.
+// the reference each backup type takes from the backup status record, the two rules that switch
+// themselves off for the rest of the job, and many threads asking one evaluator at once. Then the
+// backup status file those records live in: found or not, records saved per volume, and saves
+// from several output handlers at once. And the disk-cleanup evaluator's decision at its
+// boundaries: sizes, extensions, path lengths, the quota.
 #include "Scan/BackupJobTypeEvaluator.h"
 
+#include "Base/ScratchFolderTest.h"
 #include "Engine/FindFirstItem.h"
+#include "Scan/Archiving/ArchiveEvaluator.h"
 #include "Scan/DataClassificationItemInterface.h"
 #include "Scan/ItemBagId.h"
 #include "Scan/ScannerConfigurationBagId.h"
-#include "Scan/Unix/VolumeBackupStatusData.h"
-
-#include <gtest/gtest.h>
+#include "Scan/Unix/BackupStatusFile.h"
 
 #include <atomic>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -281,6 +284,182 @@ TEST(BackupJobTypeEvaluatorTest, ManyThreadsShareOneEvaluator)
     EXPECT_EQ(wrong, 0);
     EXPECT_FALSE(evaluator.IsUseUsn());
     EXPECT_FALSE(evaluator.IsUseDataClassification());
+}
+
+// ---- The backup status file ----------------------------------------------------------------------
+
+class BackupStatusFileTest : public ScratchFolderTest {
+protected:
+    static CVolumeBackupStatusData Record(const std::string& volume, std::int64_t usn, std::int64_t refTime)
+    {
+        CVolumeBackupStatusData record(volume);
+        record.SetLastUsn(usn);
+        record.SetRefTime(CTimeStamp(refTime));
+        record.SetLastGoodUsn(usn - 1);
+        record.SetFullUsn(usn - 2);
+        record.SetJournalId(usn * 10);
+        return record;
+    }
+};
+
+TEST_F(BackupStatusFileTest, MissingOrPresentFileIsNoError)
+{
+    CBackupStatusFile missing(m_dir);
+    EXPECT_EQ(missing.GetStatusFilePath(), m_dir + "/cjInfoTot.zvf");
+    EXPECT_TRUE(missing.Initialize().IsSuccess());
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/cjInfoTot.zvf"));
+
+    // Whatever the file holds is not read; finding it empties what the object held.
+    std::ofstream(m_dir + "/cjInfoTot.zvf") << "not a layout anyone reads\n";
+    CBackupStatusFile present(m_dir);
+    ASSERT_TRUE(present.SaveUpdatedStatusData(Record("/vol", 5, 100)).IsSuccess());
+    ASSERT_TRUE(present.ReadFile(present.GetStatusFilePath()).IsSuccess());
+    CVolumeBackupStatusData found;
+    EXPECT_FALSE(present.GetSavedStatusData("/vol", found));
+    EXPECT_TRUE(present.ReadFile(m_dir + "/absent.zvf").IsSuccess());
+
+    CBackupStatusFile noFolder(m_dir + "/not/there");
+    EXPECT_TRUE(noFolder.WriteOutputFile().IsSuccess());
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/not"));
+    // Asking for a volume gives a default record, saved or not.
+    EXPECT_EQ(present.GetBackupStatusData("/vol"), CVolumeBackupStatusData());
+}
+
+TEST_F(BackupStatusFileTest, LaterRecordForAVolumeWins)
+{
+    CBackupStatusFile status(m_dir);
+    ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/vol", 5, 100)).IsSuccess());
+    ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/other", 9, 300)).IsSuccess());
+    ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/vol", 7, 200)).IsSuccess());
+    CVolumeBackupStatusData found;
+    ASSERT_TRUE(status.GetSavedStatusData("/vol", found));
+    EXPECT_EQ(found, Record("/vol", 7, 200));  // every field of the copy, the journal id included
+    ASSERT_TRUE(status.GetSavedStatusData("/other", found));
+    EXPECT_EQ(found.GetLastUsn(), 9);
+    EXPECT_TRUE(status.WriteOutputFile().IsSuccess());
+    EXPECT_TRUE(status.WriteRecord(-1, found).IsSuccess());
+    EXPECT_FALSE(std::filesystem::exists(status.GetStatusFilePath()));  // nothing is written back
+}
+
+TEST_F(BackupStatusFileTest, HandlersOfManyThreadsSaveAndAskAtOnce)
+{
+    CBackupStatusFile status(m_dir);
+    constexpr int kThreads = 8;
+    constexpr int kSaves = 500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&status, t] {
+            for (int i = 0; i < kSaves; ++i) {
+                const std::string volume = "/vol" + std::to_string(i % 50);
+                EXPECT_TRUE(status.SaveUpdatedStatusData(Record(volume, t * kSaves + i, i)).IsSuccess());
+                EXPECT_EQ(status.GetBackupStatusData(volume), CVolumeBackupStatusData());
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int v = 0; v < 50; ++v) {
+        CVolumeBackupStatusData found;
+        ASSERT_TRUE(status.GetSavedStatusData("/vol" + std::to_string(v), found));
+        // Whole records only: every field comes from the same save.
+        EXPECT_EQ(found.GetLastGoodUsn(), found.GetLastUsn() - 1);
+        EXPECT_EQ(found.GetJournalId(), found.GetLastUsn() * 10);
+        EXPECT_EQ(found.GetRefTime().Seconds() % 50, v);
+    }
+}
+
+// ---- The disk-cleanup evaluator ------------------------------------------------------------------
+
+constexpr long long kReference = 1'000'000'000;
+constexpr long long kMiB = 1 << 20;
+constexpr long kDay = 86400;
+
+// The evaluator with the decisions it reports kept.
+class CRecordingEvaluator : public CArchiveEvaluator {
+public:
+    using CArchiveEvaluator::CArchiveEvaluator;
+    void AddToStubbingReport(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+class ArchiveEvaluatorTest : public ScratchFolderTest {
+protected:
+    // 30 days, at least 1 MiB, extension "log".
+    static CBag Rules(const std::string& extensions = "log")
+    {
+        CBag bag;
+        EXPECT_TRUE(bag.Write(Id::idNumDaysAccessed, 30ull).IsSuccess());
+        EXPECT_TRUE(bag.Write(Id::idNumDaysModified, 30ull).IsSuccess());
+        EXPECT_TRUE(bag.Write(Id::idMinFileSize, static_cast<unsigned long long>(kMiB)).IsSuccess());
+        EXPECT_TRUE(bag.Write(Id::idExtensionsForDiskCleanup, extensions).IsSuccess());
+        return bag;
+    }
+    // A real file named `name` (so that the checks that open it can), described as `size` bytes
+    // (all allocated) last read and written `ageSeconds` before the reference time. `local`
+    // overrides the name the item is walked under.
+    CItemPtr File(const std::string& name, long long size, long ageSeconds, const std::string& local = "")
+    {
+        const std::string path = m_dir + "/" + name;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        EXPECT_GE(fd, 0) << path;
+        ::close(fd);
+        struct stat status {};
+        EXPECT_EQ(::lstat(path.c_str(), &status), 0);
+        status.st_size = size;
+        status.st_blocks = size / 512;
+        status.st_atim.tv_sec = status.st_mtim.tv_sec = kReference - ageSeconds;
+        const std::string walked = local.empty() ? path : local;
+        return std::make_shared<CFindFirstItem>(walked, walked, status);
+    }
+};
+
+TEST_F(ArchiveEvaluatorTest, VotesAtTheirBoundaries)
+{
+    const struct {
+        const char* name;
+        long long size;
+        long age;
+        bool selected;
+        const char* reason;  // in the refusal reported ("" none reported)
+    } cases[] = {
+        {"exact.log", kMiB, 30 * kDay, true, ""},
+        {"short.log", kMiB - 1, 30 * kDay, false, "size 1048575 < 1048576 min size rule"},
+        {"young.log", kMiB, 30 * kDay - 1, false, "accessed 29 days ago  < 30 days atime rule modified 29 days ago"},
+        {"UPPER.LOG", kMiB, 40 * kDay, true, ""},
+        {"other.txt", kMiB, 40 * kDay, false, "does not match extension rules"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CRecordingEvaluator evaluator("/", CTimeStamp(kReference), Rules(), 100 * kMiB, 4096, nullptr);
+        EXPECT_EQ(evaluator.IsSelected(File(c.name, c.size, c.age)), c.selected);
+        ASSERT_EQ(evaluator.lines.size(), 1u);
+        EXPECT_NE(evaluator.lines[0].find(c.selected ? "Action:[StubbingCandidate]" : c.reason), std::string::npos)
+            << evaluator.lines[0];
+    }
+}
+
+TEST_F(ArchiveEvaluatorTest, LongPathsAndTheQuota)
+{
+    CRecordingEvaluator evaluator("/", CTimeStamp(kReference), Rules(), 100, 4096, nullptr);
+    // A folder name of 960 characters: never a candidate, and nothing to report.
+    EXPECT_FALSE(evaluator.IsSelected(File("deep.log", kMiB, 40 * kDay, "/" + std::string(959, 'd') + "/deep.log")));
+    EXPECT_TRUE(evaluator.lines.empty());
+    // 100 bytes to free: the first file counts in full (its blocks less one), the next finds
+    // the quota met.
+    EXPECT_TRUE(evaluator.IsSelected(File("first.log", kMiB, 40 * kDay)));
+    EXPECT_EQ(evaluator.GetBytesToFree(), 100 - (kMiB - 4096));
+    EXPECT_FALSE(evaluator.IsSelected(File("second.log", kMiB, 40 * kDay)));
+    EXPECT_EQ(evaluator.lines.size(), 1u);
+}
+
+TEST_F(ArchiveEvaluatorTest, ExtensionLists)
+{
+    CRecordingEvaluator evaluator("/", CTimeStamp(kReference), Rules(""), 100 * kMiB, 4096, nullptr);
+    EXPECT_TRUE(evaluator.MatchesExtensions(*File("any.bin", 1, 0)));  // no list: any extension
+    const CKxError refused = evaluator.InitExtensionList(" , ,");
+    EXPECT_NE(refused.AsString().find("Couldn't parse invalid extension list [ , ,]"), std::string::npos);
+    ASSERT_TRUE(evaluator.InitExtensionList("txt, .dat").IsSuccess());
+    EXPECT_TRUE(evaluator.MatchesExtensions(*File("a.DAT", 1, 0)));
+    EXPECT_FALSE(evaluator.MatchesExtensions(*File("a.log", 1, 0)));
 }
 
 }  // namespace

@@ -17,9 +17,7 @@
 #include "Scan/ForceFullScanConsumer.h"
 #include "Scan/LongPathConsumer.h"
 #include "Scan/MaxFileCTimeConsumer.h"
-#include "Scan/ScanJobCallback.h"
 #include "Scan/ScannerConfigurationBagId.h"
-#include "Scan/ScannerOptions.h"
 #include "Scan/SkipFSConsumer.h"
 #include "Scan/UserCentricSkipConsumer.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
@@ -29,9 +27,7 @@
 #include <cerrno>
 #include <mutex>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -71,8 +67,7 @@ protected:
         std::filesystem::create_directories(m_tree);
         m_recorder = std::make_shared<Recorder>();
         m_callback.SetJobId(7);
-        std::shared_ptr<CScannerOptions> options;
-        ASSERT_TRUE(m_callback.GetScannerOptionsInstance(options).IsSuccess());
+        BagOf(m_callback);
         EvEvent::SetJobId(7);
     }
 
@@ -265,26 +260,21 @@ TEST_F(ConsumerTest, UserCentricSkipDropsOnlyWhatTheUserCannotRead)
     ::chmod(m_tree.c_str(), 0755);
     // The check asks with the real ids, as an impersonating job has them: run as the user in
     // a child so that this process keeps its own.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setresgid(user, user, user) != 0 || ::setresuid(user, user, user) != 0)
-            ::_exit(10);
-        auto recorder = std::make_shared<Recorder>();
-        CUserCentricSkipConsumer consumer(recorder, user);
-        for (const char* name : {"open", "closed"})
-            if (consumer.Process(Found(m_tree + "/" + name)).IsError())
-                ::_exit(11);
-        if (consumer.Process(std::make_shared<CItem>(m_tree + "/closed-placeholder", false)).IsError())
-            ::_exit(13);
-        const auto paths = recorder->Paths();
-        const bool right = paths == std::vector<std::string>{m_tree + "/open", m_tree + "/closed-placeholder"};
-        ::_exit(right ? 0 : 12);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(InChild([&] {
+                  if (::setresgid(user, user, user) != 0 || ::setresuid(user, user, user) != 0)
+                      return 10;
+                  auto recorder = std::make_shared<Recorder>();
+                  CUserCentricSkipConsumer consumer(recorder, user);
+                  for (const char* name : {"open", "closed"})
+                      if (consumer.Process(Found(m_tree + "/" + name)).IsError())
+                          return 11;
+                  if (consumer.Process(std::make_shared<CItem>(m_tree + "/closed-placeholder", false)).IsError())
+                      return 13;
+                  return recorder->Paths() == std::vector<std::string>{m_tree + "/open", m_tree + "/closed-placeholder"}
+                             ? 0
+                             : 12;
+              }),
+              0);
 }
 
 TEST_F(ConsumerTest, ExtentQualificationAndSlabs)
@@ -550,77 +540,69 @@ TEST_F(ConsumerTest, FailureAndDeletedItemListLines)
 
 TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRootAlsoBesideAnEarlierFileRoot)
 {
-    auto collect = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot1.zvf");
-    ASSERT_TRUE(collect->Open().IsSuccess());
-    CContentRootAncestorConsumer ancestors(7, collect);
+    // One consumer writing to collect file `number`, after `items` went through it.
+    const auto feed = [this](int number, const std::vector<std::pair<std::string, bool>>& items) {
+        auto collect = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot" + std::to_string(number) + ".zvf");
+        EXPECT_TRUE(collect->Open().IsSuccess());
+        auto ancestors = std::make_shared<CContentRootAncestorConsumer>(7, collect);
+        for (const auto& [path, folder] : items)
+            EXPECT_TRUE(ancestors->Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
+        EXPECT_TRUE(collect->Flush().IsSuccess());
+        return std::pair{collect, ancestors};
+    };
     // Two roots under one folder, a file named as content, a wildcard match below an unreported
     // folder, and the root folder itself.
-    const std::vector<std::pair<std::string, bool>> items = {
-        {"/data/a", true},      {"/data/a/x", false},   {"/data/a/sub", true}, {"/data/a/sub/y", false},
-        {"/data/b/", true},     {"/data/b/z", false},   {"/etc/passwd", false}, {"/etc/group", false},
-        {"/srv/w/one.txt", false}, {"/srv/w/two.txt", false}, {"/", true}};
-    for (const auto& [path, folder] : items)
-        ASSERT_TRUE(ancestors.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
-    ASSERT_TRUE(collect->Flush().IsSuccess());
-    EXPECT_EQ(ReadFile(m_root + "/CollectTot1.zvf"), "/\n/data/\n/etc/\n/srv/\n/srv/w/\n");
+    const auto [collect, ancestors] = feed(1, {{"/data/a", true}, {"/data/a/x", false}, {"/data/a/sub", true},
+                                               {"/data/a/sub/y", false}, {"/data/b/", true}, {"/data/b/z", false},
+                                               {"/etc/passwd", false}, {"/etc/group", false}, {"/srv/w/one.txt", false},
+                                               {"/srv/w/two.txt", false}, {"/", true}});
+    EXPECT_EQ(ReadFile(collect->GetFileName()), "/\n/data/\n/etc/\n/srv/\n/srv/w/\n");
     EXPECT_EQ(collect->GetItemCount(), 0u);  // not items
     EXPECT_EQ(collect->GetFolderCount(), 0u);
     // Each file is a root of its own; a folder root takes its whole tree.
-    EXPECT_EQ(ancestors.GetRoots(), (std::vector<std::string>{"/data/a", "/data/b", "/etc/passwd", "/etc/group",
-                                                              "/srv/w/one.txt", "/srv/w/two.txt", "/"}));
-    EXPECT_TRUE(ancestors.HasItemsFor("/data/a/sub"));
-    EXPECT_TRUE(ancestors.HasItemsFor("/etc/group"));
-    EXPECT_TRUE(ancestors.HasItemsFor("/srv"));  // holds a root
+    EXPECT_EQ(ancestors->GetRoots(), (std::vector<std::string>{"/data/a", "/data/b", "/etc/passwd", "/etc/group",
+                                                               "/srv/w/one.txt", "/srv/w/two.txt", "/"}));
+    EXPECT_TRUE(ancestors->HasItemsFor("/data/a/sub"));
+    EXPECT_TRUE(ancestors->HasItemsFor("/etc/group"));
+    EXPECT_TRUE(ancestors->HasItemsFor("/srv"));  // holds a root
+    EXPECT_FALSE(CContentRootAncestorConsumer::IsAtOrUnder("/data/ab", "/data/a"));
+    EXPECT_TRUE(CContentRootAncestorConsumer::IsAtOrUnder("/data/a", "/data/a"));
 
     // Several threads meeting the same roots write each line once.
-    auto second = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot2.zvf");
-    ASSERT_TRUE(second->Open().IsSuccess());
-    CContentRootAncestorConsumer shared(7, second);
+    const auto [second, shared] = feed(2, {});
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t)
         threads.emplace_back([&shared, t] {
             for (int i = 0; i < 300; ++i)
-                (void)shared.Process(std::make_shared<CItem>(
+                (void)shared->Process(std::make_shared<CItem>(
                     "/m/n/root" + std::to_string((i + t) % 3) + "/f" + std::to_string(i), false));
         });
     for (std::thread& thread : threads)
         thread.join();
     ASSERT_TRUE(second->Flush().IsSuccess());
-    std::vector<std::string> lines = ReadLines(m_root + "/CollectTot2.zvf");
+    std::vector<std::string> lines = ReadLines(second->GetFileName());
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, (std::vector<std::string>{"/", "/m/", "/m/n/", "/m/n/root0/", "/m/n/root1/", "/m/n/root2/"}));
-    EXPECT_FALSE(CContentRootAncestorConsumer::IsAtOrUnder("/data/ab", "/data/a"));
-    EXPECT_TRUE(CContentRootAncestorConsumer::IsAtOrUnder("/data/a", "/data/a"));
 
     // Wildcard content "/data/*.txt" and "/data/wild/x*": the matched file comes first, then a
     // matched folder one level further down, on the same thread and in one collect file. The
     // file must not stand for its folder, or "/data/wild/" is never written.
-    auto third = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot3.zvf");
-    ASSERT_TRUE(third->Open().IsSuccess());
-    CContentRootAncestorConsumer wild(7, third);
-    for (const auto& [path, folder] : std::vector<std::pair<std::string, bool>>{
-             {"/data/a.txt", false}, {"/data/b.txt", false}, {"/data/wild/x1", true}, {"/data/wild/x1/f", false},
-             {"/data/wild/x1/in", true}, {"/data/wild/x2/", true}, {"/data/c.txt", false}})
-        ASSERT_TRUE(wild.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
-    ASSERT_TRUE(third->Flush().IsSuccess());
-    EXPECT_EQ(ReadFile(m_root + "/CollectTot3.zvf"), "/\n/data/\n/data/wild/\n");
-    EXPECT_EQ(wild.GetAncestorLineCount(), 3u);
-    EXPECT_EQ(wild.GetRoots(), (std::vector<std::string>{"/data/a.txt", "/data/b.txt", "/data/wild/x1",
-                                                         "/data/wild/x2", "/data/c.txt"}));
+    const auto [third, wild] = feed(3, {{"/data/a.txt", false}, {"/data/b.txt", false}, {"/data/wild/x1", true},
+                                        {"/data/wild/x1/f", false}, {"/data/wild/x1/in", true},
+                                        {"/data/wild/x2/", true}, {"/data/c.txt", false}});
+    EXPECT_EQ(ReadFile(third->GetFileName()), "/\n/data/\n/data/wild/\n");
+    EXPECT_EQ(wild->GetAncestorLineCount(), 3u);
+    EXPECT_EQ(wild->GetRoots(), (std::vector<std::string>{"/data/a.txt", "/data/b.txt", "/data/wild/x1",
+                                                          "/data/wild/x2", "/data/c.txt"}));
     for (const auto& [path, has] : {std::pair{"/data", true}, {"/data/b.txt", true}, {"/data/wild/x1/in/deeper", true},
                                     {"/data/d.txt", false}, {"/data/wild/y1", false}})
-        EXPECT_EQ(wild.HasItemsFor(path), has) << path;
+        EXPECT_EQ(wild->HasItemsFor(path), has) << path;
 
     // The other way round: the folder first, then a file beside its parent, then a file at "/".
-    auto fourth = std::make_shared<CFlatCollectFile>(7, m_root + "/CollectTot4.zvf");
-    ASSERT_TRUE(fourth->Open().IsSuccess());
-    CContentRootAncestorConsumer reversed(7, fourth);
-    for (const auto& [path, folder] : std::vector<std::pair<std::string, bool>>{
-             {"/data/wild/x1", true}, {"/data/a.txt", false}, {"/top.txt", false}, {"/data/wild/x1/f", false}})
-        ASSERT_TRUE(reversed.Process(std::make_shared<CItem>(path, folder)).IsSuccess()) << path;
-    ASSERT_TRUE(fourth->Flush().IsSuccess());
-    EXPECT_EQ(ReadFile(m_root + "/CollectTot4.zvf"), "/\n/data/\n/data/wild/\n");
-    EXPECT_EQ(reversed.GetRoots(), (std::vector<std::string>{"/data/wild/x1", "/data/a.txt", "/top.txt"}));
+    const auto [fourth, reversed] = feed(4, {{"/data/wild/x1", true}, {"/data/a.txt", false}, {"/top.txt", false},
+                                             {"/data/wild/x1/f", false}});
+    EXPECT_EQ(ReadFile(fourth->GetFileName()), "/\n/data/\n/data/wild/\n");
+    EXPECT_EQ(reversed->GetRoots(), (std::vector<std::string>{"/data/wild/x1", "/data/a.txt", "/top.txt"}));
 }
 
 }  // namespace

@@ -1,25 +1,40 @@
-// The directory-change record on the scan side, below a whole job: what the output stages
-// record from many threads, the restart checks, the errors of a record that cannot be written,
-// and the comparison after the walk on a small real tree with a hand-made previous record:
-// one deletion line per deleted file or folder, nothing below a deleted folder, nothing for
-// what this job could not read, late-found items added once, full-only items kept.
+// The directory-change record on the scan side, below a whole job: the text the formatters write
+// and what the parsers read back (written by this and the other record version, tags in odd
+// case, order and values), what the output stages record from many threads, the restart checks,
+// the errors of a record that cannot be written, and the comparison after the walk on a small
+// real tree with a hand-made previous record: one deletion line per deleted file or folder,
+// nothing below a deleted folder, nothing for what this job could not read, late-found items
+// added once, full-only items kept.
+//
+// Then change detection through whole file-system jobs in this process, on real trees: a full
+// job, its record put in place as the backup phase does, changes, then non-full jobs. The
+// end-to-end runs of the binaries check what an incremental takes and deletes and what a damaged
+// or missing record costs; here what they do not reach: content that cannot be read, deletions in
+// a full job, a differential's deletions after incrementals, and completion in the scan phase.
+// Every case runs with the text record and with the database record ("nUseSQLiteDirchange" 1).
+// Last, the change-journal planner: when a journal may be read instead of a walk, and why not.
 #include "Scan/ScanJobTestEnv.h"
 
 #include "CollectFile/PathCacheFlatFileIndex.h"
+#include "Scan/ChangeJournalPlanner.h"
 #include "Engine/Item.h"
 #include "Scan/DeletedItemCallback.h"
 #include "Scan/Dirchange/DirChangeItemFormatter.h"
+#include "Scan/Dirchange/DirChangeItemFormatterV2.h"
 #include "Scan/Dirchange/DirChangeItemInfoImpl.h"
-#include "Scan/Dirchange/DirChangeItemInfoV2.h"
+#include "Scan/Dirchange/DirChangeItemInfoV2Impl.h"
 #include "Scan/Dirchange/DirChangeItemParser.h"
 #include "Scan/Dirchange/DirChangeItemParserV2.h"
 #include "Scan/IncrementalDirChange.h"
 #include "Scan/ItemBagId.h"
 #include "Scan/PostProcessDirChange.h"
+#include "Scan/FileScan.h"
+#include "Scan/ScanJobFactory.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/Unix/UnixScanJobCallback.h"
 
 #include <atomic>
+#include <climits>
 #include <set>
 #include <thread>
 
@@ -28,15 +43,152 @@ namespace {
 namespace fs = std::filesystem;
 namespace Id = SXScannerConfigurationBagId;
 
-constexpr std::time_t kOld = 1000000000;
-constexpr std::time_t kRef = 1500000000;
-constexpr std::time_t kNew = 1600000000;
+// Times of the scenarios: a tree is "old", the reference time lies after it, and what a test
+// changes is made "new". File-change times cannot be set, so the jobs that must not see them run
+// with the change-time rule off ("useCtime": false).
+constexpr std::time_t kOld = 1000000000;  // 2001
+constexpr std::time_t kRef = 1500000000;  // 2017
+constexpr std::time_t kNew = 1600000000;  // 2020
 
 CItemPtr Item(const std::string& path, bool folder, bool selected = false)
 {
     auto item = std::make_shared<CItem>(path, folder);
     item->SetSelected(selected);
     return item;
+}
+
+// The fields as the index hands them to a parser: the text split at '|', the empty piece
+// before the first '|' dropped.
+std::vector<std::string> Fields(const std::string& text)
+{
+    std::vector<std::string> fields;
+    size_t start = text.starts_with("|") ? 1 : 0;
+    while (start <= text.size()) {
+        const size_t bar = text.find('|', start);
+        fields.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos)
+            break;
+        start = bar + 1;
+    }
+    return fields;
+}
+
+template <typename Parser, typename Info>
+std::shared_ptr<Info> Parse(const std::string& text)
+{
+    FVBasePtr record;
+    EXPECT_TRUE(Parser().GetItemInfo(record, Fields(text)).IsSuccess());
+    auto info = std::dynamic_pointer_cast<Info>(record);
+    EXPECT_TRUE(info);
+    return info;
+}
+const auto ParseV1 = Parse<CDirChangeItemParser, CDirChangeItemInfo>;
+const auto ParseV2 = Parse<CDirChangeItemParserV2, CDirChangeItemInfoV2>;
+
+const auto kFreq2 = static_cast<eDirChangeItemBackupFrequency>(2);
+
+TEST(DirChangeRecordTest, FormattersWriteWhatTheParsersReadInAnyCaseOrderAndVersion)
+{
+    CDirChangeItemFormatter v1;
+    CDirChangeItemFormatterV2 v2;
+    auto plain = std::make_shared<CDirChangeItemInfoImpl>();
+    auto full = std::make_shared<CDirChangeItemInfoImpl>(true, 3, kFreq2, true);
+    EXPECT_EQ(v1.GetFormattedData(plain), "|<IS>0|<CI>0");
+    EXPECT_EQ(v1.GetFormattedData(full), "|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+    EXPECT_EQ(v1.GetFormattedData(std::make_shared<CDirChangeItemInfoImpl>(false, 12, eDirChangeItemBackupFrequencyNone, true)),
+              "|<IS>0|<CI>12|<ACL>1");
+
+    // The version 2 time comes first and is written even when clear; the version 1 formatter
+    // leaves it out; a version 1 record through the version 2 formatter has no time.
+    auto timed = std::make_shared<CDirChangeItemInfoV2Impl>(CTimeStamp(1700000000), true, 3, kFreq2, true);
+    EXPECT_EQ(v2.GetFormattedData(timed), "|<RT>1700000000|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+    EXPECT_EQ(v2.GetFormattedData(std::make_shared<CDirChangeItemInfoV2Impl>()), "|<RT>0|<IS>0|<CI>0");
+    EXPECT_EQ(v1.GetFormattedData(timed), "|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+    EXPECT_EQ(v2.GetFormattedData(full), "|<IS>1|<CI>3|<BFQ>2|<ACL>1");
+
+    // The deleted bit lives only while a job handles the record; four bits of frequency fit.
+    auto handled = std::make_shared<CDirChangeItemInfoImpl>(false, 7, static_cast<eDirChangeItemBackupFrequency>(0x13), false);
+    handled->SetIsDeleted(true);
+    EXPECT_EQ(v1.GetFormattedData(handled), "|<IS>0|<CI>7|<BFQ>3");
+    EXPECT_TRUE(handled->GetIsDeleted());
+
+    // Records that are not the scan's get the base text only.
+    EXPECT_EQ(v1.GetFormattedData(std::make_shared<CDirChangeItemBaseInfo>()), "");
+    EXPECT_EQ(v2.GetFormattedData(nullptr), "");
+
+    // The recording stage writes text from plain values; the next job reads it with the parsers
+    // that the formatters' text is made for, so both must agree byte for byte, at every extreme.
+    char text[CDirChangeItemFormatter::kMaxFieldsText];
+    for (bool selected : {false, true})
+        for (int collect : {0, 1, 42, -1, INT_MAX, INT_MIN})
+            for (unsigned frequency : {0u, 1u, 15u, 16u, 0x13u, UINT_MAX})
+                for (bool acl : {false, true}) {
+                    const auto kept = static_cast<eDirChangeItemBackupFrequency>(frequency);
+                    const std::string made(text, CDirChangeItemFormatter::FormatFields(selected, collect, frequency,
+                                                                                        acl, text));
+                    EXPECT_EQ(made, v1.GetFormattedData(
+                                        std::make_shared<CDirChangeItemInfoImpl>(selected, collect, kept, acl)))
+                        << collect << " " << frequency;
+                    for (long long seconds : {0LL, -1LL, 1700000000LL, LLONG_MAX, LLONG_MIN}) {
+                        size_t length = CDirChangeItemFormatter::FormatRefTime(seconds, text);
+                        length += CDirChangeItemFormatter::FormatFields(selected, collect, frequency, acl, text + length);
+                        ASSERT_LE(length, sizeof text);
+                        EXPECT_EQ(std::string(text, length),
+                                  v2.GetFormattedData(std::make_shared<CDirChangeItemInfoV2Impl>(
+                                      CTimeStamp(seconds), selected, collect, kept, acl)))
+                            << seconds << " " << collect << " " << frequency;
+                    }
+                }
+
+    // The parsers read tags in any case and order, and each reads the other version's text.
+    auto info = ParseV1("|<acl>1|<bfq>0x1|<ci>42|<is>1");
+    EXPECT_TRUE(info->isSelected());
+    EXPECT_EQ(info->GetCollectFileId(), 42);
+    EXPECT_EQ(info->GetBackupFrequency(), 1u);
+    EXPECT_TRUE(info->IsACLOnly());
+    EXPECT_FALSE(info->GetIsDeleted());
+
+    // Only the character '1' right after the tag means yes.
+    for (const auto& [text, yes] : std::vector<std::pair<const char*, bool>>{
+             {"|<IS>2|<CI>1", false}, {"|<IS>|<CI>1", false}, {"|<IS> 1", false}, {"|<IS>10", true}})
+        EXPECT_EQ(ParseV1(text)->isSelected(), yes) << text;
+    EXPECT_FALSE(ParseV1("|<ACL>0")->IsACLOnly());
+    EXPECT_FALSE(ParseV1("|<ACL>")->IsACLOnly());
+
+    // Frequency: automatic base; the record keeps four bits.
+    for (const auto& [text, frequency] : std::vector<std::pair<const char*, unsigned>>{
+             {"|<BFQ>010", 8}, {"|<BFQ>0xF", 15}, {"|<BFQ>7", 7}, {"|<BFQ>junk", 0}})
+        EXPECT_EQ(ParseV1(text)->GetBackupFrequency(), frequency) << text;
+
+    // Missing tags, empty text and unknown fields leave the defaults.
+    for (const std::string text : {"", "|", "|<XX>1|IS>1|<I S>1", "|<CI>"}) {
+        auto empty = ParseV1(text);
+        EXPECT_FALSE(empty->isSelected()) << text;
+        EXPECT_EQ(empty->GetCollectFileId(), 0) << text;
+        EXPECT_EQ(empty->GetBackupFrequency(), 0u) << text;
+        EXPECT_FALSE(empty->IsACLOnly()) << text;
+    }
+    // A tag written twice: the later one counts.
+    EXPECT_EQ(ParseV1("|<CI>3|<CI>9")->GetCollectFileId(), 9);
+
+    // Each parser reads the other version's text.
+    const std::string v2Text = CDirChangeItemFormatterV2().GetFormattedData(
+        std::make_shared<CDirChangeItemInfoV2Impl>(CTimeStamp(1234567890), true, 3, kFreq2, false));
+    auto read1 = ParseV1(v2Text);
+    ASSERT_TRUE(read1);
+    EXPECT_FALSE(std::dynamic_pointer_cast<CDirChangeItemInfoV2>(read1)) << "a version 1 parser makes version 1 records";
+    EXPECT_TRUE(read1->isSelected());
+    EXPECT_EQ(read1->GetCollectFileId(), 3);
+    EXPECT_EQ(read1->GetBackupFrequency(), 2u);
+    // Written again by the version 1 formatter, the time is gone and nothing else changed.
+    EXPECT_EQ(CDirChangeItemFormatter().GetFormattedData(read1), "|<IS>1|<CI>3|<BFQ>2");
+
+    auto read2 = ParseV2(v2Text);
+    EXPECT_EQ(read2->GetRefTime(), CTimeStamp(1234567890));
+    EXPECT_EQ(CDirChangeItemFormatterV2().GetFormattedData(read2), v2Text);
+    // Version 1 text read as version 2: the time stays clear.
+    EXPECT_EQ(ParseV2("|<IS>1|<CI>2")->GetRefTime(), CTimeStamp());
+    EXPECT_EQ(ParseV2("|<rt>0x10|<IS>1")->GetRefTime(), CTimeStamp(16));
 }
 
 class DirChangeTrackingTest : public ScanJobTestEnv {
@@ -426,6 +578,350 @@ TEST_F(PostProcessDirChangeTest, FullJobWithoutDetectionComparesNothing)
     ASSERT_TRUE(RunComparison(1, false).IsSuccess());
     EXPECT_FALSE(fs::exists(m_results + "/CollectTotDeletedItems.zvf")) << "no list when nothing is written";
     EXPECT_EQ(m_callback->GetOutputResourcesList().size(), 1u);
+}
+
+// ---- Change detection through whole jobs ---------------------------------------------------------
+
+class ChangeDetectionJobTest : public ScanJobTestEnv, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        ScanJobTestEnv::SetUp();
+        if (GetParam())
+            Setting("nUseSQLiteDirchange", "1");
+        m_data = m_root + "/tree/data";
+        m_results = m_instance + "/JobResults/2/5";
+        for (const char* file : {"a/keep.txt", "a/mod.txt", "a/del.txt", "gone/x.txt", "gone/sub/y.txt", "ren/r1.txt",
+                                 "ren/sub/r2.txt", "b/same.txt"})
+            WriteFile(m_data + "/" + file, file);
+        WriteFile(m_root + "/tree/outside/moved.txt", "moved");
+        Content({m_data});
+    }
+
+    void Content(const std::vector<std::string>& paths) { WriteSubclient({{"content", paths}, {"useCtime", false}}); }
+
+    // Scan job `jobId` of backup `type`, which must succeed and complete its phase.
+    void RunOk(int jobId, const std::string& type, const std::vector<std::string>& extra = {})
+    {
+        std::vector<std::string> tokens = {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-cn", "client1",
+                                           "-jt", "tok" + std::to_string(jobId), "-t", type};
+        tokens.insert(tokens.end(), extra.begin(), extra.end());
+        CKxError result = CFileScan(Args(tokens)).Process(std::make_shared<CScanJobFactory>("inst"));
+        ASSERT_TRUE(result.IsSuccess()) << result.AsString();
+        auto completes = Calls("complete", jobId);
+        ASSERT_EQ(completes.size(), 1u);
+        ASSERT_EQ(completes[0].value("status", 0), 1) << "job " << jobId << " failed";
+    }
+
+    // The record's file: "Tmp" while the scan runs, "Inc" or "Tot" once kept.
+    std::string Record(const std::string& kind) const
+    {
+        static const std::map<std::string, std::string> database = {
+            {"Tmp", "DirChangePending.db"}, {"Inc", "DirChangeIncremental.db"}, {"Tot", "DirChangeFull.db"}};
+        return m_results + "/" + (GetParam() ? database.at(kind) : "DC" + kind + ".zvf");
+    }
+
+    // What the backup phase does after a good job: the record takes its kept name.
+    void PutRecordInPlace(bool full)
+    {
+        const std::string temp = Record("Tmp");
+        ASSERT_TRUE(fs::exists(temp));
+        if (full) {
+            fs::copy_file(temp, Record("Inc"), fs::copy_options::overwrite_existing);
+            fs::rename(temp, Record("Tot"));
+        } else {
+            fs::rename(temp, Record("Inc"));
+        }
+    }
+
+    // Listed items below the data folder, relative to it.
+    std::set<std::string> ListedData(const std::string& family) const
+    {
+        std::set<std::string> data;
+        for (const auto& [path, count] : ListedIn(m_results, family))
+            if (path.rfind(m_data + "/", 0) == 0 && path.size() > m_data.size() + 1)
+                data.insert(path.substr(m_data.size() + 1));
+        return data;
+    }
+    std::vector<std::string> DeletedItems(const std::string& family) const
+    {
+        return ReadLines(m_results + "/" + family + "DeletedItems.zvf");
+    }
+    std::string Deletion(const char* kind, const std::string& relative) const
+    {
+        return kind + escapeFileName(m_data + "/" + relative);
+    }
+
+    // A full job of the scenario's tree, its record in place.
+    void FullJob()
+    {
+        AgeTree(m_root + "/tree", kOld);
+        ASSERT_NO_FATAL_FAILURE(RunOk(1, "1"));
+        EXPECT_EQ(ListedData("CollectTot").size(), 14u);
+        ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(true));
+    }
+
+    const std::set<std::string> kAllData = {"a/", "a/keep.txt", "a/mod.txt", "a/del.txt", "gone/", "gone/x.txt",
+                                            "gone/sub/", "gone/sub/y.txt", "ren/", "ren/r1.txt", "ren/sub/",
+                                            "ren/sub/r2.txt", "b/", "b/same.txt"};
+    std::string m_data;
+    std::string m_results;
+};
+
+TEST_P(ChangeDetectionJobTest, ContentThatCannotBeReadIsNotDeletedAndIsTakenWholeOnceBack)
+{
+    const std::string other = m_root + "/tree/other";
+    WriteFile(other + "/deep/o.txt", "o");
+    Content({m_data, other});
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+
+    const std::string away = m_root + "/tree/away";
+    fs::rename(other, away);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    EXPECT_TRUE(DeletedItems("CollectInc").empty()) << "a content path that failed is not gone";
+    EXPECT_EQ(ReadLines(m_results + "/scan_Failures.zvf").size(), 1u);
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+
+    // Back with its old times: the record carried it as unknown, so all of it is taken.
+    fs::rename(away, other);
+    AgeTree(other, kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "2"}));
+    std::set<std::string> listed;
+    for (const auto& [path, count] : ListedIn(m_results, "CollectInc"))
+        if (path.rfind(other, 0) == 0)
+            listed.insert(path);
+    EXPECT_EQ(listed, (std::set<std::string>{other + "/", other + "/deep/", other + "/deep/o.txt"}));
+    EXPECT_TRUE(ListedData("CollectInc").empty());
+    EXPECT_TRUE(DeletedItems("CollectInc").empty());
+}
+
+TEST_P(ChangeDetectionJobTest, UnreadableFolderGetsNoDeletionLines)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    ASSERT_EQ(::chmod((m_data + "/gone").c_str(), 0), 0);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    ASSERT_EQ(::chmod((m_data + "/gone").c_str(), 0755), 0);
+    EXPECT_TRUE(DeletedItems("CollectInc").empty());
+}
+
+TEST_P(ChangeDetectionJobTest, FullJobAfterAnotherReportsDeletionsOnly)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    fs::remove_all(m_data + "/gone");
+    WriteFile(m_data + "/a/new.txt", "new");
+    AgeTree(m_data, kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "1", {"-lf", "1"}));
+    std::set<std::string> expected = kAllData;
+    for (const char* gone : {"gone/", "gone/x.txt", "gone/sub/", "gone/sub/y.txt"})
+        expected.erase(gone);
+    expected.insert("a/new.txt");
+    EXPECT_EQ(ListedData("CollectTot"), expected);
+    EXPECT_EQ(DeletedItems("CollectTot"), std::vector<std::string>{Deletion("??D", "gone")});
+
+    // A first full compares with nothing.
+    fs::remove(Record("Tmp"));
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "1"));
+    EXPECT_FALSE(fs::exists(m_results + "/CollectTotDeletedItems.zvf"));
+}
+
+TEST_P(ChangeDetectionJobTest, DifferentialTakesEverythingSinceTheFullAndDeletionsSinceTheLastJob)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    SetTimes(m_data + "/a/mod.txt", kNew + 20);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kNew + 10), "-lf", "1"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"a/mod.txt"}));
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+    // Incremental 3: a new file with an old time and a deletion.
+    WriteFile(m_data + "/b/late.txt", "late");
+    fs::remove(m_data + "/a/del.txt");
+    AgeTree(m_data + "/b", kOld);
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kNew + 30), "-lf", "1", "-li", "2"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"b/late.txt"}));
+    EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/del.txt")});
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+
+    // The differential: against the full for what is new, against job 3 for what is gone.
+    fs::remove(m_data + "/a/keep.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(4, "4", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "3"}));
+    EXPECT_EQ(ListedData("CollectInc"), (std::set<std::string>{"a/mod.txt", "b/late.txt"}));
+    EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/keep.txt")});
+}
+
+// A synthetic full keeps the newest record under the incremental name; the first incremental
+// after it renames that record to the full's and compares with it, not with the older full's.
+TEST_P(ChangeDetectionJobTest, AfterASyntheticFullTheIncrementalsRecordBecomesTheFulls)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    fs::remove(m_data + "/a/del.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1"}));
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+    fs::remove(m_data + "/a/keep.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(4, "2", {"-ref", std::to_string(kRef), "-lf", "3", "-li", "2", "-aftersynth"}));
+    EXPECT_EQ(DeletedItems("CollectInc"), std::vector<std::string>{Deletion("??d", "a/keep.txt")});
+    EXPECT_FALSE(fs::exists(Record("Inc")));
+    EXPECT_TRUE(fs::exists(Record("Tot")));
+}
+
+TEST_P(ChangeDetectionJobTest, EmptyIncrementalCompletesInTheScanAndPutsItsRecordInPlace)
+{
+    ASSERT_NO_FATAL_FAILURE(FullJob());
+    const auto completedInScan = [&](int jobId) { return Calls("complete", jobId).at(0).value("for", 0) == 2; };
+
+    // A deletion alone is something for the backup phase.
+    fs::remove(m_data + "/a/del.txt");
+    SetTimes(m_data + "/a", kOld);
+    ASSERT_NO_FATAL_FAILURE(RunOk(2, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-seb"}));
+    EXPECT_FALSE(completedInScan(2));
+    EXPECT_TRUE(fs::exists(Record("Tmp")));
+    ASSERT_NO_FATAL_FAILURE(PutRecordInPlace(false));
+    const auto before = fs::last_write_time(Record("Inc"));
+
+    ASSERT_NO_FATAL_FAILURE(RunOk(3, "2", {"-ref", std::to_string(kRef), "-lf", "1", "-li", "2", "-seb"}));
+    EXPECT_TRUE(completedInScan(3));
+    EXPECT_FALSE(fs::exists(Record("Tmp")));
+    EXPECT_TRUE(fs::exists(Record("Inc")));
+    EXPECT_NE(fs::last_write_time(Record("Inc")), before);
+
+    // A full always has its backup phase.
+    ASSERT_NO_FATAL_FAILURE(RunOk(4, "1", {"-seb"}));
+    EXPECT_FALSE(completedInScan(4));
+    EXPECT_TRUE(fs::exists(Record("Tmp")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, ChangeDetectionJobTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Database" : "Text"; });
+
+// ---- The change-journal planner -------------------------------------------------------------------
+
+// A journal that may be read: the stored point matches the daemon's answer, the record and the
+// content; the journal names /c/d and links /c/l (a file the previous scan knew as (1, 7)).
+struct SWorld {
+    SChangeJournalPoint stored{"rec", "0123456789abcdef", 2, 100, 1000, "hash", false, false, "",
+                               {"/m"}, {{1, 7}}, {}};
+    CChangeJournalPlanner::SInput input;
+    SJournalSpan span;
+    CKxError readError;
+    std::uint64_t linkInode = 7;
+    std::int64_t linkBorn = 0;
+    bool linkFound = true;
+
+    SWorld()
+    {
+        input.previousRecordPath = "/r/DCInc.zvf";
+        input.previousRecord = "rec";
+        input.contentHash = "hash";
+        input.sync = {SJournalSyncPoint::Ok, "0123456789abcdef", 2, 250, ""};
+        input.stored = &stored;
+        input.journalPath = "/r/ChangeJournal.jnl";
+        span.folders = {"/c/d"};
+        span.links = {"/c/l"};
+    }
+    CChangeJournalPlanner::SDecision Decide()
+    {
+        return CChangeJournalPlanner::Decide(
+            input,
+            [this](const std::string&, std::uint64_t from, std::uint64_t to, SJournalSpan& out) {
+                EXPECT_EQ(from, 100u);
+                EXPECT_EQ(to, 250u);
+                out = span;
+                return readError;
+            },
+            [this](const std::string&, std::uint64_t& device, std::uint64_t& inode, std::int64_t& born) {
+                device = 1;
+                inode = linkInode;
+                born = linkBorn;
+                return linkFound;
+            });
+    }
+};
+
+struct SCase {
+    const char* name;
+    std::function<void(SWorld&)> change;
+    const char* cause;  // empty: the journal is read
+};
+
+TEST(ChangeJournalPlannerTest, EachDoubtWalksAndSaysWhy)
+{
+    const std::vector<SCase> cases = {
+        {"trusted", [](SWorld&) {}, ""},
+        {"new file linked", [](SWorld& w) { w.linkInode = 9, w.linkBorn = 1001; }, ""},
+        {"database", [](SWorld& w) { w.input.databaseRecord = true; }, "database record"},
+        {"job's own", [](SWorld& w) { w.input.jobCause = "no reference time"; }, "no reference time"},
+        {"bad answer", [](SWorld& w) { w.input.syncError = "garbage"; }, "answer cannot be used: garbage"},
+        {"no daemon",
+         [](SWorld& w) { w.input.sync = {SJournalSyncPoint::NotRunning, "", 0, 0, "no socket"}; },
+         "daemon is not running (no socket)"},
+        {"no journal", [](SWorld& w) { w.input.sync.state = SJournalSyncPoint::Unknown; }, "keeps no journal"},
+        {"rotated",
+         [](SWorld& w) { w.input.sync = {SJournalSyncPoint::Broken, "0123456789abcdef", 3, 60, "mount table changed"}; },
+         "broken: mount table changed"},
+        {"no record", [](SWorld& w) { w.input.previousRecord.clear(); }, "previous record [/r/DCInc.zvf]"},
+        {"no point", [](SWorld& w) { w.input.stored = nullptr; }, "no journal point"},
+        {"walked without daemon", [](SWorld& w) { w.stored.runId.clear(); }, "no journal point"},
+        {"restarted", [](SWorld& w) { w.input.sync.runId = "fedcba9876543210"; }, "identity changed"},
+        {"next sequence", [](SWorld& w) { w.input.sync.sequence = 3; }, "identity changed"},
+        {"reconfigured", [](SWorld& w) { w.input.contentHash = "other"; }, "content or filters changed"},
+        {"shorter", [](SWorld& w) { w.input.sync.offset = 99; }, "damaged"},
+        {"damaged", [](SWorld& w) { w.readError = CKxError(13, "bad line 4"); }, "damaged: bad line 4"},
+        {"broken line", [](SWorld& w) { w.span.broken = true, w.span.brokenCause = "event queue overflowed"; },
+         "broken: event queue overflowed"},
+        {"ended", [](SWorld& w) { w.span.ended = true; }, "stopped"},
+        {"old file linked", [](SWorld& w) { w.linkInode = 9, w.linkBorn = 1000; }, "new link [/c/l]"},
+        {"linked name gone", [](SWorld& w) { w.linkInode = 9, w.linkFound = false; }, ""},
+    };
+    for (const SCase& c : cases) {
+        SWorld world;
+        c.change(world);
+        const CChangeJournalPlanner::SDecision decision = world.Decide();
+        EXPECT_EQ(decision.walk, *c.cause != '\0') << c.name;
+        EXPECT_NE(decision.cause.find(c.cause), std::string::npos) << c.name << ": " << decision.cause;
+        if (!decision.walk) {
+            EXPECT_EQ(decision.folders, std::vector<std::string>{"/c/d"}) << c.name;
+        }
+    }
+}
+
+TEST(ChangeJournalPlannerTest, PointsKeepTheOlderPositionOfAnIdenticalRecord)
+{
+    const std::string path = ::testing::TempDir() + "/points-" + std::to_string(::getpid());
+    std::filesystem::remove(path);
+    SChangeJournalPoint first{"rec", "0123456789abcdef", 1, 100, 10, "h", true, false, "", {"/a b"}, {{1, 2}}, {}};
+    ASSERT_TRUE(CChangeJournalPoints::Store(path, first).IsSuccess());
+    SChangeJournalPoint same = first;
+    same.offset = 300, same.journal = false, same.cause = "why\nnot", same.multiLinkFolders = {"/c"};
+    ASSERT_TRUE(CChangeJournalPoints::Store(path, same).IsSuccess());
+    for (size_t other = 0; other < CChangeJournalPoints::kPointsKept; ++other) {
+        SChangeJournalPoint newer;
+        newer.record = "r" + std::to_string(other);
+        ASSERT_TRUE(CChangeJournalPoints::Store(path, newer).IsSuccess());
+    }
+    std::vector<SChangeJournalPoint> points;
+    ASSERT_TRUE(CChangeJournalPoints::Load(path, points).IsSuccess());
+    EXPECT_EQ(points.size(), CChangeJournalPoints::kPointsKept);
+    EXPECT_EQ(CChangeJournalPoints::Find(points, "rec"), nullptr);  // the oldest went
+
+    std::filesystem::remove(path);
+    ASSERT_TRUE(CChangeJournalPoints::Store(path, first).IsSuccess());
+    ASSERT_TRUE(CChangeJournalPoints::Store(path, same).IsSuccess());
+    ASSERT_TRUE(CChangeJournalPoints::Load(path, points).IsSuccess());
+    const SChangeJournalPoint* kept = CChangeJournalPoints::Find(points, "rec");
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->offset, 100u);
+    EXPECT_EQ(kept->cause, "why\nnot");
+    EXPECT_EQ(kept->multiLinkFolders, (std::vector<std::string>{"/a b", "/c"}));
+
+    std::ofstream(path, std::ios::app) << "x stray\n";
+    const CKxError damaged = CChangeJournalPoints::Load(path, points);
+    EXPECT_EQ(damaged.Code(), 13);
+    EXPECT_NE(damaged.Message().find("line 6"), std::string::npos) << damaged.Message();
+    std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -26,36 +26,35 @@ constexpr unsigned kIncremental = 2;
 constexpr unsigned kDifferential = 4;
 constexpr unsigned kSyntheticFull = 8;
 
-// The names the backup phase and the next job look for; the everyday ones are also proven by the
-// binaries' runs.
-TEST(FileNameFactory, UnixNamesOfFullAndIncrementalJobs)
+// The names the backup phase and the next job look for (the everyday ones are also proven by the
+// binaries' runs): a trailing slash changes nothing, every type but a full takes the incremental
+// names, the ad hoc and database variants change only their own.
+TEST(FileNameFactory, NamesOfEachJobKind)
 {
-    CUnixFileNameFactory full(kFull, "/jr/1/5");
-    CUnixFileNameFactory incr(kIncremental, "/jr/1/5/");  // a trailing slash changes nothing
-    EXPECT_EQ(full.ConsolidatedDirChange(2), "/jr/1/5/DCInc.zvf");
-    EXPECT_EQ(incr.ConsolidatedDirChange(1), "/jr/1/5/DCTot.zvf");
-    EXPECT_EQ(full.WorkUnitDirChange(7), "/jr/1/5/DirChange_0007.zvf");
-    EXPECT_EQ(full.WorkUnitDirChange(12345), "/jr/1/5/DirChange_12345.zvf");
-    EXPECT_EQ(full.WorkUnitDirChangeTemp(0), "/jr/1/5/DirChange_0000_temp.zvf");
-    EXPECT_EQ(incr.WorkUnitCollectNamePattern(1), "CollectTot*.zvf");
-    EXPECT_EQ(full.WorkUnitCollectNamePattern(4), "CollectInc*.zvf");
-    EXPECT_EQ(incr.SplitCollect(3, 9), "/jr/1/5/split_config");
-    // Every type but a full takes the incremental names.
+    CUnixFileNameFactory full(kFull, "/r"), incr(kIncremental, "/r/");
+    CFileNameFactory base(kFull, "/r");
+    CFileNameFactorySQLiteDirchange sqliteFull(kFull, "/r"), sqliteDiff(kDifferential, "/r");
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::string>>{
+             {full.ConsolidatedDirChange(2), "/r/DCInc.zvf"}, {incr.ConsolidatedDirChange(1), "/r/DCTot.zvf"},
+             {full.WorkUnitDirChange(7), "/r/DirChange_0007.zvf"}, {full.WorkUnitDirChange(12345), "/r/DirChange_12345.zvf"},
+             {full.WorkUnitDirChangeTemp(0), "/r/DirChange_0000_temp.zvf"}, {incr.SplitCollect(3, 9), "/r/split_config"},
+             {incr.WorkUnitCollectNamePattern(1), "CollectTot*.zvf"}, {full.WorkUnitCollectNamePattern(4), "CollectInc*.zvf"},
+             {full.DeletedItemsCollect(), "/r/CollectTotDeletedItems.zvf"},
+             {incr.DeletedItemsCollect(), "/r/CollectIncDeletedItems.zvf"},
+             {CUnixFileNameFactory(kDifferential, "/r").DeletedItemsCollect(), "/r/CollectIncDeletedItems.zvf"},
+             {base.WorkUnitCollect(2), "/r/NumColTot2.zvf"}, {base.ConsolidatedDirChange(0), "/r/DCTot.zvf"},
+             {CFileNameFactory(kIncremental, "/r").WorkUnitCollectNamePattern(), "NumColInc*.zvf"},
+             {sqliteFull.ConsolidatedDirChange(0), "/r/DirChangeFull.db"},
+             {sqliteFull.ConsolidatedDirChange(2), "/r/DirChangeIncremental.db"},
+             {sqliteDiff.ConsolidatedDirChangeTemp(), "/r/DirChangePending.db"},
+             {sqliteDiff.WorkUnitCollect(1), "/r/CollectInc1.zvf"}})
+        EXPECT_EQ(name, expected);
     for (unsigned type : {0u, kIncremental, kDifferential, kSyntheticFull, 99u}) {
         CUnixFileNameFactory factory(type, "/r");
         EXPECT_EQ(factory.ConsolidatedDirChange(0), "/r/DCInc.zvf") << type;
         EXPECT_EQ(factory.WorkUnitCollect(1), "/r/CollectInc1.zvf") << type;
         EXPECT_FALSE(factory.IsFullBackup());
     }
-}
-
-TEST(FileNameFactory, BaseAndVariantsChangeOnlyTheirNames)
-{
-    CFileNameFactory base(kFull, "/r");
-    EXPECT_EQ(base.WorkUnitCollect(2), "/r/NumColTot2.zvf");
-    EXPECT_EQ(CFileNameFactory(kIncremental, "/r").WorkUnitCollectNamePattern(), "NumColInc*.zvf");
-    EXPECT_EQ(base.ConsolidatedDirChange(0), "/r/DCTot.zvf");
-
     for (unsigned type : {kFull, kIncremental}) {
         CUnixAdHocFileNameFactory unixAdHoc(type, "/r");
         CAdHocFileNameFactory adHoc(type, "/r");
@@ -66,13 +65,6 @@ TEST(FileNameFactory, BaseAndVariantsChangeOnlyTheirNames)
             EXPECT_EQ(f->FailedItemsCollect(), "/r/FailuresOD.zvf");
         }
     }
-
-    CFileNameFactorySQLiteDirchange sqliteFull(kFull, "/r");
-    CFileNameFactorySQLiteDirchange sqliteIncr(kDifferential, "/r");
-    EXPECT_EQ(sqliteFull.ConsolidatedDirChange(0), "/r/DirChangeFull.db");
-    EXPECT_EQ(sqliteFull.ConsolidatedDirChange(2), "/r/DirChangeIncremental.db");
-    EXPECT_EQ(sqliteIncr.ConsolidatedDirChangeTemp(), "/r/DirChangePending.db");
-    EXPECT_EQ(sqliteIncr.WorkUnitCollect(1), "/r/CollectInc1.zvf");
 }
 
 // A results folder as an earlier full, incremental and ad hoc job leave it.
@@ -188,9 +180,6 @@ TEST_F(FileNameFactoryCleanupTest, EachJobKindRemovesItsOwnFamily)
 TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
 {
     // Named after the collect files, so their clean-up and the backup phase's reading take them.
-    EXPECT_EQ(CUnixFileNameFactory(kIncremental, m_dir).DeletedItemsCollect(), m_dir + "/CollectIncDeletedItems.zvf");
-    EXPECT_EQ(CUnixFileNameFactory(kDifferential, m_dir).DeletedItemsCollect(), m_dir + "/CollectIncDeletedItems.zvf");
-    EXPECT_EQ(CUnixFileNameFactory(kFull, m_dir).DeletedItemsCollect(), m_dir + "/CollectTotDeletedItems.zvf");
     for (const char* name : {"CollectIncDeletedItems.zvf", "CollectTotDeletedItems.zvf"})
         std::ofstream(m_dir + "/" + name) << "??d/x";
     CUnixFileNameFactory(kIncremental, m_dir).DeleteSubclientFiles();

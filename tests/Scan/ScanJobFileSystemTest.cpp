@@ -1,25 +1,24 @@
-// The file-system job's own decisions: its command-line options, the thread counts of the
-// scanner loop, the order of the clean-up chain when a step fails, impersonation (in a forked
-// child: the test process keeps its ids), the scan view file and the progress lines.
+// The job life cycle and the file-system job's own decisions: the order of the steps and their
+// failure paths, the command-line options, the common configuration on a scratch instance, the
+// thread counts of the scanner loop, the order of the clean-up chain when a step fails, the
+// alive report of a running job (the period rule decided on given times, no waiting), impersonation
+// (in a forked child: the test process keeps its ids), the scan view file and the progress lines.
 #include "Scan/ScanJobTestEnv.h"
 
-#include "Agent/InstancePaths.h"
 #include "Engine/WorkUnitManager.h"
+#include "Scan/JobAliveReporter.h"
+#include "Scan/PostProcessingOptions.h"
 #include "Scan/ScanJobFileSystem.h"
 #include "Scan/ScanProgress.h"
 #include "Scan/ScannerConfigurationBagId.h"
-#include "Scan/ScannerOptions.h"
 #include "Scan/Unix/ScanJobFileSystemUnix.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
 #include "Scan/Unix/UnixScanJobCallback.h"
 
-#include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <fstream>
-#include <functional>
 #include <grp.h>
-#include <map>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -55,52 +54,33 @@ protected:
         return job;
     }
 
-    CBagPtr Bag()
-    {
-        std::shared_ptr<CScannerOptions> options;
-        EXPECT_TRUE(m_callback->GetScannerOptionsInstance(options).IsSuccess());
-        return options->GetConfigurationBag();
-    }
+    CBagPtr Bag() { return BagOf(*m_callback); }
 
     std::shared_ptr<CUnixScanJobCallback> m_callback;
 };
 
 // ---- Command line ---------------------------------------------------------------------------
 
-TEST_F(FileSystemJobTest, LastJobIsFullOnlyWhenTheFullIsNewer)
+TEST_F(FileSystemJobTest, LastJobIsFullOnlyWhenTheFullIsNewerAndTheReferenceTimeOnlyForNonFullJobs)
 {
-    struct Case {
-        std::vector<std::string> extra;
-        bool full;
-        long long lastSuccessful;
-    };
-    const Case cases[] = {
-        {{"-lf", "100", "-li", "100"}, false, 100},  // a tie counts as incremental
-        {{"-lf", "101", "-li", "100"}, true, 101},
-        {{"-lf", "99", "-li", "100"}, false, 100},
-        {{"-lf", "7"}, true, 7},
-        {{"-li", "5"}, false, 5},
-        {{}, false, 0},
-    };
-    for (const Case& c : cases) {
-        auto job = NewJob(c.extra);
-        EXPECT_EQ(job->IsLastJobFull(), c.full) << ::testing::PrintToString(c.extra);
-        EXPECT_EQ(Bag()->Get<long long>(Id::idLastSuccessfulJobID, -1), c.lastSuccessful);
-        EXPECT_EQ(Bag()->GetBool(Id::idIsLastJobFull, !c.full), c.full);
+    // Options, whether the last job was a full, the last successful job.
+    for (const auto& [extra, full, lastSuccessful] : std::vector<std::tuple<std::vector<std::string>, bool, long long>>{
+             {{"-lf", "100", "-li", "100"}, false, 100},  // a tie counts as incremental
+             {{"-lf", "101", "-li", "100"}, true, 101},
+             {{"-lf", "99", "-li", "100"}, false, 100},
+             {{"-lf", "7"}, true, 7},
+             {{"-li", "5"}, false, 5},
+             {{}, false, 0}}) {
+        SCOPED_TRACE(::testing::PrintToString(extra));
+        EXPECT_EQ(NewJob(extra)->IsLastJobFull(), full);
+        EXPECT_EQ(Bag()->Get<long long>(Id::idLastSuccessfulJobID, -1), lastSuccessful);
+        EXPECT_EQ(Bag()->GetBool(Id::idIsLastJobFull, !full), full);
     }
-}
 
-TEST_F(FileSystemJobTest, ReferenceTimeIsReadOnlyForNonFullJobs)
-{
+    // The reference time is read only for non-full jobs.
     EXPECT_EQ(NewJob({"-ref", "1700000000"})->GetReferenceTime(), 1700000000u);
     EXPECT_EQ(NewJob({"-f", "1", "-ref", "1700000000"})->GetReferenceTime(), 0u);
     EXPECT_EQ(NewJob({"-f", "1", "-ref", "garbage"})->GetReferenceTime(), 0u);  // never read for a full
-
-    for (const char* bad : {"", "-5", "12x", "x"}) {
-        CKxError result;
-        NewJob({"-ref", bad}, &result);
-        EXPECT_EQ(result.Code(), KxCode::InvalidParameter) << "[" << bad << "]";
-    }
 }
 
 TEST_F(FileSystemJobTest, OptionsReachTheBagAndTheJob)
@@ -127,11 +107,185 @@ TEST_F(FileSystemJobTest, OptionsReachTheBagAndTheJob)
     EXPECT_FALSE(plain->IsUseArchiveBit());
     EXPECT_FALSE(Bag()->Has(Id::idNASSnapSupported));
 
-    for (const char* option : {"-cat", "-jilf", "-lf", "-li", "-ls", "-et"}) {
+    for (const auto& [option, bad] : std::vector<std::pair<const char*, const char*>>{
+             {"-ref", ""}, {"-ref", "-5"}, {"-ref", "12x"}, {"-ref", "x"}, {"-cat", "1.5"}, {"-jilf", "1.5"},
+             {"-lf", "1.5"}, {"-li", "1.5"}, {"-ls", "1.5"}, {"-et", "1.5"}}) {
         CKxError result;
-        NewJob({option, "1.5"}, &result);
-        EXPECT_EQ(result.Code(), KxCode::InvalidParameter) << option;
+        NewJob({option, bad}, &result);
+        EXPECT_EQ(result.Code(), KxCode::InvalidParameter) << option << " [" << bad << "]";
     }
+}
+
+// ---- Life cycle ---------------------------------------------------------------------------------
+
+// Records the steps it runs; each step can be made to fail with its own code.
+class StepJob : public CScanJob {
+public:
+    std::string AsString() const override { return "Recording"; }
+    CKxError Configure() override { return Step("Configure", m_failConfigure); }
+    CKxError Prepare() override { return Step("Prepare", m_failPrepare); }
+    CKxError Run() override { return Step("Run", m_failRun); }
+    CKxError Cleanup() override
+    {
+        CKxError base = CScanJob::Cleanup();
+        if (base.IsError())
+            return base;
+        return Step("Cleanup", m_failCleanup);
+    }
+
+    std::vector<std::string> m_steps;
+    long m_failConfigure = 0, m_failPrepare = 0, m_failRun = 0, m_failCleanup = 0;
+
+private:
+    CKxError Step(const std::string& name, long failCode)
+    {
+        m_steps.push_back(name);
+        return failCode != 0 ? CKxError(failCode, name + " broke") : CKxError::Success();
+    }
+};
+
+using Steps = std::vector<std::string>;
+
+// A failing step skips the rest but clean-up still runs; a clean-up error takes precedence,
+// and a failing clean-up alone fails the call but is not a failure of the phase's work.
+TEST_F(FileSystemJobTest, StepsRunInOrderAndFailuresSkipTheRestButCleanup)
+{
+    const Steps all = {"Configure", "Prepare", "Run", "Cleanup"};
+    const struct {
+        const char* name;
+        long StepJob::*failing;  // made to fail with 1168, or none
+        long failCleanup;
+        Steps steps;
+        long code;
+        std::string message;  // pushed by the life cycle
+        bool failPhase;
+    } cases[] = {
+        {"good", nullptr, 0, all, 0, "", false},
+        {"configure", &StepJob::m_failConfigure, 0, {"Configure", "Cleanup"}, 1168,
+         "Failed to configure scan job; terminating, ScanJob=Recording", true},
+        {"prepare", &StepJob::m_failPrepare, 0, {"Configure", "Prepare", "Cleanup"}, 1168,
+         "Failed to prepare scan job; terminating, ScanJob=Recording", true},
+        {"run", &StepJob::m_failRun, 0, all, 1168, "Failed to run scan job; terminating, ScanJob=Recording", true},
+        {"run and cleanup", &StepJob::m_failRun, 13, all, 13,
+         "Failed to cleanup scan job; terminating, ScanJob=Recording", true},
+        {"cleanup only", nullptr, 13, all, 13, "Failed to cleanup scan job; terminating, ScanJob=Recording", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StepJob job;
+        if (c.failing)
+            job.*c.failing = 1168;
+        job.m_failCleanup = c.failCleanup;
+        CKxError result = job.Process();
+        EXPECT_EQ(result.Code(), c.code);
+        EXPECT_EQ(job.m_steps, c.steps);
+        EXPECT_NE(result.AsString().find(c.message), std::string::npos) << result.AsString();
+        EXPECT_EQ(result.Message() == "Cleanup broke", c.failCleanup != 0) << result.Message();
+        EXPECT_EQ(job.isFailPhaseSet(), c.failPhase);
+        EXPECT_FALSE(job.isFailJobSet());
+        EXPECT_FALSE(job.isCompleteJobNowSet());
+    }
+}
+
+// The backup type comes from -f, then -t; the previous job is valid only when its value is zero;
+// missing identity options fail in order.
+TEST_F(FileSystemJobTest, CommonCommandLineOptions)
+{
+    const std::vector<std::string> identity = {"-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "tok"};
+    auto run = [&](const std::vector<std::string>& extra, std::uint32_t& type) {
+        std::vector<std::string> tokens = identity;
+        tokens.insert(tokens.end(), extra.begin(), extra.end());
+        CScanJob job;
+        CKxError result = job.ProcessCommandLine(Args(tokens));
+        type = job.GetBackupType();
+        return result;
+    };
+    std::uint32_t type = 0;
+    // -f wins over -t; -f without a value counts as missing (neither: a row of the table below).
+    for (const auto& [extra, expected] : std::vector<std::pair<std::vector<std::string>, std::uint32_t>>{
+             {{"-t", "4"}, 4}, {{"-f", "1", "-t", "2"}, 1}, {{"-f", "-t", "2"}, 2}}) {
+        EXPECT_TRUE(run(extra, type).IsSuccess()) << extra[0];
+        EXPECT_EQ(type, expected) << extra[0];
+    }
+    for (const char* bad : {"x", "-1", "2x", ""})
+        EXPECT_TRUE(run({"-t", bad}, type).IsError()) << "[" << bad << "]";
+
+    const std::vector<std::pair<std::vector<std::string>, bool>> previous = {
+        {{"-pcs", "0"}, true},  {{"-pcs", "5"}, false},          {{"-pbs", "0"}, true},
+        {{"-pbs", "7"}, false}, {{"-pcs", "5", "-pbs", "0"}, false}, {{"-pcs", "0", "-pbs", "5"}, true},
+        {{"-pcs", "abc"}, false}, {{}, false},                    {{"-pcs", "-pbs", "0"}, true},
+    };
+    for (const auto& [extra, valid] : previous) {
+        CScanJob job;
+        ASSERT_TRUE(job.ProcessCommandLine(JobArgs(extra)).IsSuccess());
+        EXPECT_EQ(job.IsPrevJobValid(), valid) << (extra.empty() ? "" : extra[0] + " " + extra.back());
+    }
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> missing = {
+        {{"-vm", "inst", "-a", "2:5", "-cn", "c", "-jt", "tok", "-t", "1"}, "GetJobId failed"},
+        {{"-j", "7", "-a", "2:5", "-cn", "c", "-t", "1"}, "GetOption failed, Option=jt"},
+        {{"-j", "7", "-jt", "tok", "-cn", "c", "-t", "1", "-vm", "i"}, "GetApplicationId failed"},
+        {{"-j", "7", "-jt", "tok", "-a", "2:5", "-t", "1", "-vm", "i"}, "GetClientName failed"},
+        {{"-j", "7", "-jt", "tok", "-a", "2:5", "-cn", "c", "-vm", "i"}, "GetOption failed, Option=f/t"},
+        {{"-j", "7", "-jt", "tok", "-a", "2:5", "-cn", "c", "-t", "1"}, "GetOption failed, Option=vm"},
+        {{"-j", "x", "-jt", "tok", "-a", "2:5", "-cn", "c", "-t", "1", "-vm", "i"}, "GetJobId failed"},
+        {{"-j", "7", "-jt", "tok", "-a", "2-5", "-cn", "c", "-t", "1", "-vm", "i"}, "GetApplicationId failed"},
+    };
+    for (const auto& [tokens, message] : missing) {
+        CScanJob job;
+        CKxError result = job.ProcessCommandLine(Args(tokens));
+        ASSERT_TRUE(result.IsError()) << message;
+        EXPECT_EQ(result.Frames().back().message, message);  // the outermost one pushed is this level's
+    }
+}
+
+TEST_F(FileSystemJobTest, ConfigureFillsFoldersBagAndObjectsOrFails)
+{
+    auto job = NewJob({"-pcs", "0"});
+    ASSERT_TRUE(job->Configure().IsSuccess());
+    // The folders themselves are checked through the binary; here, what the later steps read.
+    CBagPtr bag = Bag();
+    EXPECT_EQ(bag->Get<unsigned int>(Id::idBackupType, 0), 2u);
+    EXPECT_EQ(bag->GetString(Id::idSubClientResultFolderPath), m_instance + "/JobResults/2/5");
+    EXPECT_EQ(bag->GetString(Id::idJobResultFolderPath), m_instance + "/JobResults/jobs/7");
+    EXPECT_TRUE(bag->GetBool(Id::idIsPrevJobValid));
+    EXPECT_TRUE(std::dynamic_pointer_cast<CUnixFileNameFactory>(job->GetFileNameFactory()));
+    EXPECT_TRUE(job->GetPostProcessingOptions() && m_callback->GetJobControlClient());
+
+    // Configure fails without a callback (a file-system job's clean-up after it must not crash),
+    // and with one that gives no name factory.
+    CScanJob withoutCallback;
+    ASSERT_TRUE(withoutCallback.ProcessCommandLine(JobArgs()).IsSuccess());
+    EXPECT_TRUE(withoutCallback.Configure().IsError());
+    CScanJobFileSystem fileSystemWithoutCallback;
+    ASSERT_TRUE(fileSystemWithoutCallback.ProcessCommandLine(JobArgs()).IsSuccess());
+    EXPECT_TRUE(fileSystemWithoutCallback.Process().IsError());
+    EXPECT_TRUE(fileSystemWithoutCallback.isFailPhaseSet());
+    class NamelessCallback : public CUnixScanJobCallback {
+    public:
+        std::string AsString() const override { return "Nameless"; }
+        std::shared_ptr<CFileNameFactory> GetFileNameFactory(unsigned long, const std::string&) override
+        {
+            return nullptr;
+        }
+    };
+    CScanJob nameless;
+    nameless.SetScanJobCallback(std::make_shared<NamelessCallback>());
+    ASSERT_TRUE(nameless.ProcessCommandLine(JobArgs()).IsSuccess());
+    CKxError result = nameless.Configure();
+    EXPECT_EQ(result.Code(), 995);
+    EXPECT_EQ(result.Message(), "FileNameFactory not provided by Nameless");
+}
+
+TEST_F(FileSystemJobTest, AnalyticsAndMigrationJobsGetTheirOwnResultFolders)
+{
+    auto job = NewJob();
+    WriteAll(*Bag(), {{Id::idAnalyticsEnabled, true}, {"ObjectStoreMigration", true}});
+    ASSERT_TRUE(job->Configure().IsSuccess());
+    const std::string folder = m_instance + "/JobResults/jobs/7/Analytics/7";
+    EXPECT_EQ(job->GetResultFolderForJob(), folder);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(Bag()->GetString(Id::idJobResultFolderPath), folder);
 }
 
 // ---- Thread counts -----------------------------------------------------------------------------
@@ -296,56 +450,127 @@ public:
 const std::vector<std::string> kCleanupOrder = {FSWEEP_CLEANUP_STEPS(FSWEEP_STEP_NAME) "EndAliveThread"};
 #undef FSWEEP_STEP_NAME
 
+// The first failing step ends the chain and the alive thread is left to the job's destructor (a
+// hang there is the bug); with no step failing, or one whose failure is only logged, the whole
+// chain runs in order.
 TEST_F(FileSystemJobTest, FailingCleanupStepEndsTheChainButNotTheAliveThread)
 {
-    auto job = NewJob<RecordingJob>();
-    ASSERT_TRUE(job->StartAliveThread().IsSuccess());
-    job->m_steps.clear();
-    job->m_failing = "Cleanup_PostProcessCollectFiles";
-    CKxError result = job->Cleanup();
-    ASSERT_TRUE(result.IsError());
-    EXPECT_EQ(result.Message(), "Cleanup_PostProcessCollectFiles broke");
-    const auto failedAt = std::find(kCleanupOrder.begin(), kCleanupOrder.end(), job->m_failing);
-    EXPECT_EQ(job->m_steps, std::vector<std::string>(kCleanupOrder.begin(), failedAt + 1));
-    // The alive thread is still running; the job's destructor ends it (a hang here is the bug).
-    EXPECT_TRUE(job->IsAliveThreadRunning());
-    job.reset();
-}
-
-TEST_F(FileSystemJobTest, StepsThatNeverFailTheCleanupAreIgnored)
-{
-    // With no step failing, or one whose failure is only logged, the whole chain runs in order.
-    for (const char* step :
-         {"", "Cleanup_RevertImpersonation", "Cleanup_UnmountSnapshotsAndShares", "Cleanup_PrintStaleMountList"}) {
+    for (const std::string step : {"", "Cleanup_RevertImpersonation", "Cleanup_UnmountSnapshotsAndShares",
+                                   "Cleanup_PrintStaleMountList", "Cleanup_PostProcessCollectFiles"}) {
+        SCOPED_TRACE(step);
         auto job = NewJob<RecordingJob>();
+        ASSERT_TRUE(job->StartAliveThread().IsSuccess());
+        job->m_steps.clear();
         job->m_failing = step;
-        EXPECT_TRUE(job->Cleanup().IsSuccess()) << step;
-        EXPECT_EQ(job->m_steps, kCleanupOrder) << step;
+        const bool fails = step == "Cleanup_PostProcessCollectFiles";
+        CKxError result = job->Cleanup();
+        EXPECT_EQ(result.IsError() ? result.Message() : "", fails ? step + " broke" : "");
+        const auto end = fails ? std::find(kCleanupOrder.begin(), kCleanupOrder.end(), step) + 1 : kCleanupOrder.end();
+        EXPECT_EQ(job->m_steps, std::vector<std::string>(kCleanupOrder.begin(), end));
+        EXPECT_EQ(job->IsAliveThreadRunning(), fails);
     }
 }
 
-TEST_F(FileSystemJobTest, CleanupAfterAFailedConfigurationDoesNotCrash)
+// ---- Alive report ------------------------------------------------------------------------------
+
+using namespace std::chrono_literals;
+using Clock = CJobAliveReporter::Clock;
+
+struct FakeJob {
+    bool alive = false;
+    int marks = 0;
+    int resets = 0;
+    bool markFails = false;
+
+    CJobAliveReporter::SHooks Hooks()
+    {
+        CJobAliveReporter::SHooks hooks;
+        hooks.isAlive = [this] { return alive; };
+        hooks.resetAlive = [this] {
+            alive = false;
+            ++resets;
+        };
+        hooks.markAlive = [this] {
+            ++marks;
+            return markFails ? CKxError(5, "job manager away") : CKxError::Success();
+        };
+        return hooks;
+    }
+};
+
+TEST(JobAliveReporterTest, ReportsOncePerPeriodOnlyWhenTheJobWasActive)
 {
-    CScanJobFileSystem withoutCallback;
-    ASSERT_TRUE(withoutCallback.ProcessCommandLine(JobArgs()).IsSuccess());
-    EXPECT_TRUE(withoutCallback.Process().IsError());
-    EXPECT_TRUE(withoutCallback.isFailPhaseSet());
+    FakeJob job;
+    CJobAliveReporter reporter(job.Hooks());
+    const Clock::time_point start{};
+    reporter.BeginPeriod(start);
+
+    job.alive = true;
+    EXPECT_FALSE(reporter.OnWake(start + 30s));
+    EXPECT_FALSE(reporter.OnWake(start + 1499s));  // the period is not over
+    EXPECT_EQ(job.marks, 0);
+    EXPECT_TRUE(reporter.OnWake(start + 1500s));
+    EXPECT_EQ(job.marks, 1);
+    EXPECT_FALSE(job.alive);  // the mark is cleared for the next period
+
+    // Idle for a whole period: nothing is reported, and a new period begins all the same.
+    EXPECT_FALSE(reporter.OnWake(start + 3000s));
+    EXPECT_EQ(job.marks, 1);
+    job.alive = true;
+    EXPECT_FALSE(reporter.OnWake(start + 4000s));  // 1000 s into the period that began at 3000
+    EXPECT_TRUE(reporter.OnWake(start + 4500s));
+    EXPECT_EQ(job.marks, 2);
+    EXPECT_EQ(reporter.GetReportCount(), 2u);
+}
+
+TEST(JobAliveReporterTest, FailedMarkIsLoggedAndTheNextPeriodTriesAgain)
+{
+    FakeJob job;
+    job.markFails = true;
+    CJobAliveReporter reporter(job.Hooks());
+    reporter.BeginPeriod(Clock::time_point{});
+    job.alive = true;
+    EXPECT_TRUE(reporter.OnWake(Clock::time_point{} + 1500s));
+    job.alive = true;
+    EXPECT_TRUE(reporter.OnWake(Clock::time_point{} + 3000s));
+    EXPECT_EQ(job.marks, 2);
+}
+
+TEST(JobAliveReporterTest, StopInterruptsTheWaitAndStartRestarts)
+{
+    std::atomic<int> connects{0};
+    CJobAliveReporter::SHooks hooks;
+    hooks.connect = [&] {
+        ++connects;
+        return true;
+    };
+    // The default 30 s wait: Stop must wake the thread rather than wait it out.
+    CJobAliveReporter reporter(hooks);
+    reporter.Start();
+    EXPECT_TRUE(reporter.IsRunning());
+    reporter.Start();  // ends the running thread first
+    reporter.Stop();
+    EXPECT_FALSE(reporter.IsRunning());
+    EXPECT_EQ(connects.load(), 2);
+    reporter.Stop();  // a second stop is harmless
+}
+
+TEST(JobAliveReporterTest, ThreadWithoutJobManagerEndsAtOnce)
+{
+    CJobAliveReporter::SHooks hooks;
+    hooks.connect = [] { return false; };
+    int marks = 0;
+    hooks.markAlive = [&] {
+        ++marks;
+        return CKxError::Success();
+    };
+    CJobAliveReporter reporter(hooks, 1ms, 1ms);
+    reporter.Start();
+    reporter.Stop();
+    EXPECT_EQ(marks, 0);
 }
 
 // ---- Impersonation -------------------------------------------------------------------------------
-
-// Runs `body` in a forked child and returns its exit status (-1 when it did not exit). The
-// child's id changes never reach this process.
-int InChild(const std::function<int()>& body)
-{
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(body());
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
 
 class ImpersonationTest : public FileSystemJobTest {
 protected:

@@ -8,6 +8,8 @@
 #include "Agent/ZVPlatformInfo.h"
 #include "Base/FileNameEscaping.h"
 #include "Engine/FindFirstItem.h"
+#include "Scan/ScanJobCallback.h"
+#include "Scan/ScannerOptions.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -23,6 +26,8 @@
 
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 class ScanJobTestEnv : public AgentTestEnv {
 protected:
@@ -34,18 +39,25 @@ protected:
         WriteApp("2:5", 29);
     }
 
-    // Writes application 2:5 (index version 2) with `subclient` members over a non-default
-    // subclient holding /data, in the default backup set unless told otherwise.
+    // An application of `appType`: a non-default subclient holding /data with one stream, in the
+    // default backup set.
+    static nlohmann::json App(int appType, bool indexV2 = true)
+    {
+        return {{"appType", appType},
+                {"indexV2", indexV2},
+                {"client", {{"id", 2}, {"name", "client1"}, {"laptop", false}}},
+                {"backupSet", {{"name", "defaultBackupSet"}, {"default", true}}},
+                {"subclient",
+                 {{"id", 5}, {"name", "sc1"}, {"default", false}, {"content", {"/data"}}, {"numStreams", 1}}}};
+    }
+    // Writes application 2:5 of type 29 with `subclient` members, in the default backup set
+    // unless told otherwise.
     void WriteSubclient(const nlohmann::json& subclient, bool defaultBackupSet = true)
     {
-        nlohmann::json sc = {{"id", 5}, {"name", "sc1"}, {"default", false}, {"content", {"/data"}}};
+        nlohmann::json app = App(29);
         if (subclient.is_object())  // "{}" reads as null
-            sc.update(subclient);
-        nlohmann::json app = {{"appType", 29},
-                              {"indexV2", true},
-                              {"client", {{"id", 2}, {"name", "client1"}}},
-                              {"backupSet", {{"name", "defaultBackupSet"}, {"default", defaultBackupSet}}},
-                              {"subclient", sc}};
+            app["subclient"].update(subclient);
+        app["backupSet"]["default"] = defaultBackupSet;
         WriteFile(AppConfigPath("2:5"), app.dump());
     }
     // An item as the walk reads it from the file system.
@@ -81,19 +93,22 @@ protected:
     void WriteApp(const std::string& appId, int appType, bool indexV2 = true, const std::string& subclientExtra = "",
                   const std::string& clientExtra = "", const std::string& backupSetKind = "")
     {
-        std::string json = "{\"appType\": " + std::to_string(appType) +
-                           ", \"indexV2\": " + (indexV2 ? "true" : "false") +
-                           ", \"client\": {\"id\": 2, \"name\": \"client1\", \"laptop\": false" +
-                           (clientExtra.empty() ? "" : ", " + clientExtra) +
-                           "}, \"backupSet\": {\"name\": \"defaultBackupSet\", \"default\": true" +
-                           (backupSetKind.empty() ? "" : ", \"kind\": \"" + backupSetKind + "\"") +
-                           "}, \"subclient\": {\"id\": 5, \"name\": \"sc1\", \"default\": false, "
-                           "\"content\": [\"/data\"], \"numStreams\": 1" +
-                           (subclientExtra.empty() ? "" : ", " + subclientExtra) + "}}";
-        WriteFile(AppConfigPath(appId), json);
+        nlohmann::json app = App(appType, indexV2);
+        app["subclient"].update(nlohmann::json::parse("{" + subclientExtra + "}"));
+        app["client"].update(nlohmann::json::parse("{" + clientExtra + "}"));
+        if (!backupSetKind.empty())
+            app["backupSet"]["kind"] = backupSetKind;
+        WriteFile(AppConfigPath(appId), app.dump());
     }
 
     void Setting(const std::string& key, const std::string& value) { m_settings->Put("FileSystemAgent", key, value); }
+    // The configuration bag of `callback`'s scanner options, made on first use.
+    static CBagPtr BagOf(CScanJobCallback& callback)
+    {
+        std::shared_ptr<CScannerOptions> options;
+        EXPECT_TRUE(callback.GetScannerOptionsInstance(options).IsSuccess());
+        return options->GetConfigurationBag();
+    }
     // Gives `path` itself (not a link's target) the access and write time `when`.
     static void SetTimes(const std::string& path, std::time_t when)
     {
@@ -112,6 +127,19 @@ protected:
     {
         for (const auto& [key, value] : values)
             ASSERT_TRUE(bag.WriteAny(key, value).IsSuccess()) << key;
+    }
+
+    // Runs `body` in a forked child and returns its exit status (-1 when it did not exit). The
+    // child's id changes never reach this process.
+    static int InChild(const std::function<int()>& body)
+    {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(body());
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+            return -1;
+        return WEXITSTATUS(status);
     }
 
     static CCommandLineArgumentsPtr Args(const std::vector<std::string>& tokens)

@@ -1,16 +1,9 @@
 // Scanner options against a scratch agent instance: an application configuration file, an
 // in-memory settings store, and the log writer pointed at a scratch file so that a failed load
 // shows its log.
-#include <gtest/gtest.h>
+#include "Scan/ScanJobTestEnv.h"
 
-#include <any>
-#include <functional>
-#include <initializer_list>
-#include <utility>
-
-#include "Agent/AgentTestEnv.h"
 #include "Agent/JobJournal.h"
-#include "Agent/MemorySettingsStore.h"
 #include "Base/LogWriter.h"
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/Unix/UnixScannerOptions.h"
@@ -30,13 +23,11 @@ struct TestApp {
     bool withClient = true;
 };
 
-class ScannerOptionsTest : public AgentTestEnv {
+class ScannerOptionsTest : public ScanJobTestEnv {
 protected:
     void SetUp() override
     {
-        AgentTestEnv::SetUp();
-        m_settings = std::make_shared<CMemorySettingsStore>();
-        ZVPlatformInfo::Install(m_settings);
+        ScanJobTestEnv::SetUp();
         m_logPath = m_instance + "/Log_Files/options.log";
         ASSERT_TRUE(CLogWriter::Instance().Open(m_logPath, 5).IsSuccess());
         m_hook = m_root + "/lustre";
@@ -45,34 +36,21 @@ protected:
     void TearDown() override
     {
         CLogWriter::Instance().Close();
-        AgentTestEnv::TearDown();
+        ScanJobTestEnv::TearDown();
     }
 
     void WriteApp(const TestApp& app)
     {
-        std::string json = "{ \"appType\": " + std::to_string(app.appType) +
-                           ", \"indexV2\": " + (app.indexV2 ? "true" : "false");
-        if (app.withClient)
-            json += ", \"client\": " + app.client;
-        json += R"(, "backupSet": { "name": "bs", "default": true })";
-        if (app.withSubclient) {
-            std::string extra = app.subclient;
-            std::string inner = extra.substr(1, extra.size() - 2);
-            json += R"(, "subclient": { "id": 5, "name": "sc1", "default": false, "content": ["/data"])";
-            if (inner.find_first_not_of(" ") != std::string::npos)
-                json += ", " + inner;
-            json += " }";
-        }
-        json += " }";
-        WriteFile(AppConfigPath(kApp), json);
+        nlohmann::json json = App(static_cast<int>(app.appType), app.indexV2);
+        json["client"] = nlohmann::json::parse(app.client);
+        json["subclient"].update(nlohmann::json::parse(app.subclient));
+        if (!app.withClient)
+            json.erase("client");
+        if (!app.withSubclient)
+            json.erase("subclient");
+        WriteFile(AppConfigPath(kApp), json.dump());
     }
-
-    void Set(const std::string& key, const std::string& value) { m_settings->Put("FileSystemAgent", key, value); }
-    void SetPushed(const std::string& key, const std::string& value)
-    {
-        m_settings->Put("~FileSystemAgent", key, value);
-    }
-    bool Setting(const std::string& key, std::string& value) const
+    bool Stored(const std::string& key, std::string& value) const
     {
         std::string where;
         return m_settings->Get("FileSystemAgent", key, value, where);
@@ -122,7 +100,6 @@ protected:
         return value;
     }
 
-    std::shared_ptr<CMemorySettingsStore> m_settings;
     std::shared_ptr<CUnixScannerOptions> m_options;
     CBagPtr m_bag;
     std::string m_logPath;
@@ -142,11 +119,11 @@ TEST_F(ScannerOptionsTest, WithoutAnySettingTheJobTakesByBothTimesAndRegistersIt
                {Bag::idMultiStreamExtentBackup, "-"}, {Bag::idEnableFolderLevelMultithread, "-"}});
     // A non-distributed job registers its client id with the agent once.
     std::string clientId;
-    ASSERT_TRUE(Setting("nCLIENTID", clientId));
+    ASSERT_TRUE(Stored("nCLIENTID", clientId));
     EXPECT_EQ(clientId, "2");
-    Set("nCLIENTID", "44");
+    Setting("nCLIENTID", "44");
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
-    ASSERT_TRUE(Setting("nCLIENTID", clientId));
+    ASSERT_TRUE(Stored("nCLIENTID", clientId));
     EXPECT_EQ(clientId, "44");
 }
 
@@ -326,7 +303,8 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
         m_settings = std::make_shared<CMemorySettingsStore>();
         ZVPlatformInfo::Install(m_settings);
         for (const auto& [key, value] : c.settings)
-            key.starts_with('~') ? SetPushed(key.substr(1), value) : Set(key, value);
+            m_settings->Put(key.starts_with('~') ? "~FileSystemAgent" : "FileSystemAgent",
+                            key.substr(key.starts_with('~')), value);
         ASSERT_TRUE(Load(c.app, c.before).IsSuccess()) << Log();
         ExpectBag(c.expected);
     }
@@ -339,11 +317,11 @@ TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
     std::string stored;
-    ASSERT_TRUE(Setting("nClientBaseVersion", stored));
+    ASSERT_TRUE(Stored("nClientBaseVersion", stored));
     EXPECT_EQ(stored, "11");
 
     // Once stored, the setting answers without asking the backup side.
-    m_settings->Put("FileSystemAgent", "nClientBaseVersion", "9");
+    Setting("nClientBaseVersion", "9");
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 9u);
 
@@ -351,7 +329,7 @@ TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
     app.client = R"({ "id": 2, "name": "client1", "baseVersion": "Release " })";
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
-    EXPECT_FALSE(Setting("nClientBaseVersion", stored));
+    EXPECT_FALSE(Stored("nClientBaseVersion", stored));
 }
 
 TEST_F(ScannerOptionsTest, AutomaticStreamsFollowTheNodeCount)
@@ -381,7 +359,7 @@ TEST_F(ScannerOptionsTest, DistributedJobsRegisterNoClientIdAndTheLustreHookWins
     ASSERT_TRUE(Load(app).IsSuccess()) << Log();
     // A distributed subclient never registers the client id.
     std::string value;
-    EXPECT_FALSE(Setting("nCLIENTID", value));
+    EXPECT_FALSE(Stored("nCLIENTID", value));
 
     // The Lustre hook file overrides whatever the configuration says.
     WriteFile(m_hook, "");
@@ -393,7 +371,7 @@ TEST_F(ScannerOptionsTest, DistributedJobsRegisterNoClientIdAndTheLustreHookWins
 
 TEST_F(ScannerOptionsTest, FailedFilesFromIndexOnlyForDistributedJobs)
 {
-    Set("nSendFailedFilesToIndex", "1");
+    Setting("nSendFailedFilesToIndex", "1");
     TestApp app;
     app.subclient = R"({ "distributed": { "clusterType": 13 } })";
     ASSERT_TRUE(Load(app, [](CBag& bag) {
@@ -463,7 +441,7 @@ TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)
     EXPECT_EQ(result.Message(), "Unable to get the Nutanix Array Id");
     ExpectBag({{Bag::idNutanixAFS, "true"}, {Bag::idFileServerScan, "true"}, {Bag::idIsNetworkShareClient, "true"}});
 
-    Set("nNutanixScan", "1");
+    Setting("nNutanixScan", "1");
     result = Load(TestApp{});
     ASSERT_TRUE(result.IsError());
     EXPECT_TRUE(Value<bool>(Bag::idNutanixAFS));

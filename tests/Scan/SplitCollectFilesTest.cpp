@@ -1,19 +1,30 @@
-// The collect-file splitter: where pieces are cut, what the split map says, which resources are
-// added, and that every item is still listed exactly once across the pieces.
+// The collect files after the walk: removal of the ones that list nothing to back up, the
+// splitter (where pieces are cut, what the split map says, which resources are added, every item
+// still listed exactly once across the pieces), and the extent splitter's expansion of the files
+// the extent consumer marked (extent lines, container lines, table pages, counts); the hard-link
+// files: what their split deals where, and how the merge numbers and groups the results with the
+// split map it finds.
 #include "Base/FXFile.h"
-#include "Base/FileNameEscaping.h"
+#include "CollectFile/ExtentLine.h"
+#include "CollectFile/FileExtentTable.h"
 #include "CollectFile/FlatCollectFile.h"
-#include "Engine/Item.h"
 #include "Scan/ContentRootAncestorConsumer.h"
+#include "Scan/HardLink/HardLinkManager.h"
+#include "Scan/PostProcessCollectFiles.h"
 #include "Scan/PostProcessingOptions.h"
-#include "Scan/Unix/UnixFileNameFactory.h"
 #include "Scan/ScanJobTestEnv.h"
+#include "Scan/ScannerConfigurationBagId.h"
+#include "Scan/Unix/UnixFileNameFactory.h"
+#include "Scan/Unix/UnixMultiStreamExtentSplitCollectFiles.h"
 #include "Scan/Unix/UnixSplitCollectFiles.h"
 
-#include <filesystem>
 #include <random>
 
 namespace {
+
+namespace Id = SXScannerConfigurationBagId;
+constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 
 class FixedSplitOptions : public CPostProcessingOptions {
 public:
@@ -68,9 +79,19 @@ protected:
         m_folder = m_root + "/results";
         std::filesystem::create_directories(m_folder);
         m_names = std::make_shared<CUnixFileNameFactory>(1, m_folder);
+        m_bag = std::make_shared<CBag>();
+        ASSERT_TRUE(m_bag->Write(Id::idMultiStreamExtentBackup, true).IsSuccess());
         EvEvent::SetJobId(7);
     }
 
+    // Resource `number` of volume "vol-<number>" writing to `consumer`.
+    COutputResourcesPtr Keep(int number, const CItemConsumerPtr& consumer)
+    {
+        auto resource = std::make_shared<COutputResources>(number, "/", "vol-" + std::to_string(number));
+        resource->SetCollectConsumer(consumer);
+        m_resources.push_back(resource);
+        return resource;
+    }
     // A collect file written as the walk writes it (sizes 0 are folders), left open.
     CFlatCollectFilePtr AddResource(int number, const std::vector<std::uint64_t>& sizes, const std::string& stem = "/d/f",
                                     const std::string& path = {})
@@ -82,9 +103,45 @@ protected:
             CFlatCollectFile::FormatItemLine(stem + std::to_string(i), sizes[i] == 0, sizes[i], line);
             EXPECT_TRUE(file->RawWriteItem(line, sizes[i]).IsSuccess());
         }
-        auto resource = std::make_shared<COutputResources>(number, "/", "vol-" + std::to_string(number));
-        resource->SetCollectConsumer(file);
-        m_resources.push_back(resource);
+        Keep(number, file);
+        return file;
+    }
+    // Collect file `number` as the walk writes it: files of the given sizes, each marked for
+    // extents with the extent size beside it unless that is negative.
+    CFlatCollectFilePtr AddMarked(int number, const std::vector<std::pair<std::uint64_t, std::int64_t>>& files)
+    {
+        auto collect = std::make_shared<CFlatCollectFile>(7, m_names->WorkUnitCollect(number), "/");
+        EXPECT_TRUE(collect->Open().IsSuccess());
+        for (size_t i = 0; i < files.size(); ++i) {
+            struct stat status {};
+            status.st_mode = S_IFREG | 0644;
+            status.st_dev = 9;
+            status.st_ino = static_cast<ino_t>(100 * number + i);
+            status.st_size = static_cast<off_t>(files[i].first);
+            status.st_mtime = 1700000000;
+            const std::string path = "/d/" + std::to_string(number) + ":" + std::to_string(i);
+            auto item = std::make_shared<CFindFirstItem>(path, path, status);
+            if (files[i].second >= 0) {
+                EXPECT_TRUE(item->GetBag().Write(CExtentLine::kQualifiedKey, true).IsSuccess());
+                EXPECT_TRUE(item->GetBag()
+                                .Write(CExtentLine::kExtentSizeKey, static_cast<unsigned long long>(files[i].second))
+                                .IsSuccess());
+            }
+            EXPECT_TRUE(collect->Process(item).IsSuccess());
+        }
+        Keep(number, collect);
+        return collect;
+    }
+    // The next collect file holding exactly `content` (written raw, as any writer may have left
+    // it; raw lines are not counted as items) and a data size of 30.
+    CFlatCollectFilePtr AddRaw(const std::string& content)
+    {
+        const int number = static_cast<int>(m_resources.size()) + 1;
+        auto file = std::make_shared<CFlatCollectFile>(7, m_names->WorkUnitCollect(number), "/");
+        EXPECT_TRUE(file->Open().IsSuccess());
+        EXPECT_TRUE(file->File().Append(content).IsSuccess());
+        file->SetDataSize(30);
+        Keep(number, file);
         return file;
     }
     // The lines AddResource wrote, as the split leaves them.
@@ -110,11 +167,96 @@ protected:
         return lines;
     }
     std::vector<std::string> SplitMap() const { return ReadLines(m_names->SplitCollect(0, 0)); }
+    static HLinkGroupElement HardLink(std::uint64_t inode, std::uint64_t size, const std::string& path)
+    {
+        return HLinkGroupElement{inode, 7, 100, size, path};
+    }
 
     std::string m_folder;
     std::shared_ptr<CUnixFileNameFactory> m_names;
+    CBagPtr m_bag;
     std::vector<COutputResourcesPtr> m_resources;
 };
+using PostProcessCollectFilesTest = SplitCollectFilesTest;
+using HardLinkManagerTest = SplitCollectFilesTest;
+using ExtentSplitCollectFilesTest = SplitCollectFilesTest;
+
+// ---- Collect files that list nothing ------------------------------------------------------------
+
+TEST_F(PostProcessCollectFilesTest, FilesHoldingOnlyTheRootOrTheContentsAncestorsAreRemoved)
+{
+    const std::vector<std::string> roots = {"/data/projects/x", "/srv/www/"};
+    // Content, content roots, removed. Without ancestor lines a file of up to 15 bytes is read;
+    // beyond that it is taken to hold content without being read. Only folder lines above a
+    // content root are ancestor lines.
+    const std::vector<std::tuple<std::string, std::vector<std::string>, bool>> cases = {
+        {"", {}, true}, {"/\n", {}, true}, {"\n\n/\n", {}, true}, {"/\n/\n/\n/\n/\n/\n/\n", {}, true},  // 14 bytes
+        {"/a|1\n", {}, false}, {"/a/\n", {}, false}, {"/ \n", {}, false},  // an item named " " under the root
+        {"/\n/\n/\n/\n/\n/\n/\n/\n", {}, false},                             // 16 bytes
+        {"/data/file-with-a-long-name|12345\n", {}, false},
+        {"/\n/data/\n/data/projects/\n", roots, true},
+        {"/\n/srv/\n/data/\n/data/projects/\n\n", roots, true},
+        {"/\n/data/\n/data/projects/\n/data/projects/x/\n", roots, false},  // a root's own line
+        {"/\n/data/\n/data/projects/\n/data/projects/x/f|3\n", roots, false},
+        {"/\n/data/\n/other/\n", roots, false},
+        {"/\n/data\n", roots, false},
+        {"/\n/data/|0\n", roots, false},
+        {"/\n/a\\x7cb/\n", {"/a|b/c"}, true},  // ancestor lines are escaped
+    };
+    for (const auto& [content, contentRoots, removed] : cases) {
+        SCOPED_TRACE(content);
+        m_resources.clear();
+        auto file = AddRaw(content);
+        CPostProcessCollectFiles post(nullptr, m_resources);
+        post.SetContentRoots(contentRoots);
+        ASSERT_TRUE(post.Run().IsSuccess());
+        EXPECT_EQ(!FXFile::Exists(file->GetFileName()), removed);
+        EXPECT_EQ(m_resources[0]->GetCollectConsumer() == nullptr, removed);
+        if (removed) {
+            EXPECT_EQ(file->GetItemCount(), 0u);
+            EXPECT_EQ(file->GetDataSize(), 0u);
+        }
+        std::filesystem::remove(file->GetFileName());
+    }
+    EXPECT_EQ(CPostProcessCollectFiles::AncestorLinesOf({"/a|b/c\nd/e", "/a|b/f", "/", "/top//", "relative/x"}),
+              (std::unordered_set<std::string>{"/", "/a\\x7cb/", "/a\\x7cb/c\\x0ad/"}));
+}
+
+TEST_F(PostProcessCollectFilesTest, FilesThatCannotBeJudgedOrHoldUnseenItemsAreKept)
+{
+    auto consumer = std::make_shared<OtherConsumer>();
+    Keep(1, consumer);
+    m_resources.push_back(std::make_shared<COutputResources>(2, "/", "vol"));  // cleared earlier
+    auto vanished = AddRaw("");
+    ASSERT_TRUE(vanished->Close().IsSuccess());
+    std::filesystem::remove(vanished->GetFileName());
+    auto empty = AddRaw("/\n");
+    // A line still in the writer's buffer, or an item the writer counted, is content whatever
+    // the file's first lines look like.
+    auto buffered = AddRaw("");
+    ASSERT_TRUE(buffered->RawWriteItem("/data/only-in-the-buffer|4", 4).IsSuccess());
+    auto counted = AddRaw("/\n");
+    counted->setProcessedItemsCount(1);
+
+    CPostProcessCollectFiles post(nullptr, m_resources);
+    ASSERT_TRUE(post.Run().IsSuccess());
+    EXPECT_EQ(m_resources[0]->GetCollectConsumer(), consumer);
+    EXPECT_EQ(m_resources[1]->GetCollectConsumer(), nullptr);
+    EXPECT_EQ(m_resources[2]->GetCollectConsumer(), vanished);  // the check failed: kept
+    EXPECT_EQ(vanished->GetDataSize(), 30u);
+    EXPECT_EQ(m_resources[3]->GetCollectConsumer(), nullptr);  // the files after it are still judged
+    EXPECT_FALSE(FXFile::Exists(empty->GetFileName()));
+    EXPECT_EQ(m_resources[4]->GetCollectConsumer(), buffered);
+    EXPECT_EQ(ReadLines(buffered->GetFileName()), (std::vector<std::string>{"/data/only-in-the-buffer|4"}));
+    EXPECT_EQ(m_resources[5]->GetCollectConsumer(), counted);
+    EXPECT_TRUE(FXFile::Exists(counted->GetFileName()));
+
+    bool skip = true;
+    EXPECT_TRUE(post.ShouldSkipCollectFile(m_folder + "/none.zvf", skip).IsError());
+    EXPECT_FALSE(skip);
+}
+
+// ---- The split ----------------------------------------------------------------------------------
 
 TEST_F(SplitCollectFilesTest, TenEqualItemsInFourStreamsAreCutByTheirShareOfData)
 {
@@ -255,9 +397,7 @@ TEST_F(SplitCollectFilesTest, AFileInFinalFormIsLeftAsWrittenUnlessTheByteBoundC
             ASSERT_TRUE(file->Process(item).IsSuccess());
         }
         ASSERT_TRUE(file->RawWriteLine("/d/").IsSuccess());  // an ancestor's line
-        auto resource = std::make_shared<COutputResources>(1, "/", "vol-1");
-        resource->SetCollectConsumer(file);
-        m_resources.push_back(resource);
+        Keep(1, file);
         std::vector<std::string> written;
         for (int i = 0; i < 20; ++i)
             written.push_back("/d/f" + std::to_string(i) + " ");
@@ -290,9 +430,7 @@ TEST_F(SplitCollectFilesTest, SplitMapOfSeveralResources)
     ASSERT_TRUE(whole->RawWriteItem("  \t", 0).IsSuccess());  // blank: dropped
     ASSERT_TRUE(whole->RawWriteItem("/other/x|4 \t", 4).IsSuccess());
     AddResource(3, {});
-    auto foreign = std::make_shared<COutputResources>(4, "/", "vol-4");
-    foreign->SetCollectConsumer(std::make_shared<OtherConsumer>());
-    m_resources.push_back(foreign);
+    Keep(4, std::make_shared<OtherConsumer>());
     const std::string deletedPath = m_folder + "/CollectTotDeletedItems.zvf";
     auto deleted = AddResource(5, {7}, "/gone", deletedPath);
     RecordingSplitter splitter(2, m_names, m_resources, 5);
@@ -370,10 +508,7 @@ TEST_F(SplitCollectFilesTest, AncestorLinesAreKeptButNeverCountedNorCut)
     // The last line of a file may lack its newline: the rewritten front then grows by one byte.
     ASSERT_TRUE(file->RawWriteItem("/top/sub/tail|0", 0).IsSuccess());
     expected.push_back("/top/sub/tail");
-    auto resource = std::make_shared<COutputResources>(1, "/", "vol-1");
-    resource->SetCollectConsumer(file);
-    resource->SetAncestorConsumer(ancestors);
-    m_resources.push_back(resource);
+    Keep(1, file)->SetAncestorConsumer(ancestors);
     ASSERT_TRUE(file->Close().IsSuccess());
     std::filesystem::resize_file(file->GetFileName(), std::filesystem::file_size(file->GetFileName()) - 1);
 
@@ -409,6 +544,186 @@ TEST_F(SplitCollectFilesTest, FailuresStopTheRunAndKeepWhatWasDone)
 
     RecordingSplitter noPieces(0, elsewhere, m_resources, 3);  // nothing asked: nothing done
     EXPECT_TRUE(noPieces.Run().IsSuccess());
+}
+
+// ---- Hard-link files -----------------------------------------------------------------------------
+
+// The merge numbers the hard-link files after the highest number in use and lists each group's
+// hard-link files before its pieces; leftovers of an earlier job do not survive the first insertion.
+TEST_F(HardLinkManagerTest, MergeGroupsWithTheSplitMap)
+{
+    for (const auto& [name, text] : {std::pair{"HCollectTot9.tmp", "stale"}, {"Merged_split_config", "stale"},
+                                     {"split_config", "1\n2 5 6\n"}})
+        WriteFile(m_folder + "/" + name, text);
+    HardLinkManager manager(m_names, true);
+    ASSERT_TRUE(manager.InsertEntryInHCollectFile(2, HardLink(10, 4, "/v2/a")).IsSuccess());
+    ASSERT_TRUE(manager.InsertEntryInHCollectFile(2, HardLink(10, 4, "/v2/b")).IsSuccess());
+    ASSERT_TRUE(manager.InsertEntryInHCollectFile(2, HardLink(11, 4, std::string(HardLinkManager::kPhonyFolder) + "x"))
+                    .IsSuccess());
+    EXPECT_FALSE(std::filesystem::exists(m_folder + "/HCollectTot9.tmp"));
+    EXPECT_EQ(manager.InsertedCount(), 2u);
+
+    ASSERT_TRUE(manager.SplitHCollectFile(1).IsSuccess());
+    EXPECT_EQ(ReadFile(m_folder + "/HCollect_split_config"), "2 1 \n");
+    EXPECT_FALSE(std::filesystem::exists(m_folder + "/HCollectTot2.zvf"));
+    for (int n = 1; n <= 6; ++n)
+        Keep(n, std::make_shared<CFlatCollectFile>(1, m_names->WorkUnitCollect(n)));
+    int last = 6;
+    std::vector<CCollectEvidence::SEntry> written;
+    ASSERT_TRUE(manager.MergeSplitFiles(last, m_resources, written).IsSuccess());
+    EXPECT_EQ(last, 7);
+    EXPECT_EQ(ReadFile(m_folder + "/split_config"), "1\n7,2,5,6\n");
+    EXPECT_EQ(ReadFile(m_folder + "/split_config.orig"), "1\n2 5 6\n");
+    EXPECT_EQ(ReadFile(m_folder + "/Merged_split_config"), "1 \nH7 2 5 6 \n");
+    ASSERT_EQ(m_resources.size(), 7u);
+    EXPECT_EQ(m_resources[6]->GetVolumeId(), "vol-2");
+    auto merged = Collect(6);
+    EXPECT_EQ(merged->GetItemCount(), 2u);
+    EXPECT_EQ(merged->GetDataSize(), 4u);  // the file's data once
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].lines, 3u);
+    EXPECT_EQ(written[0].name, "CollectTot7.zvf");
+    EXPECT_EQ(ReadFile(m_names->WorkUnitCollect(7)), "# /\n# 10 7 100 4 /v2/a\n# 10 7 100 4 /v2/b\n");
+}
+
+// With a split count the groups are dealt by data (a group's data once, a group never divided);
+// without the put-all flag only a group's first name is written.
+TEST_F(HardLinkManagerTest, SplitDealsGroupsByData)
+{
+    const struct {
+        bool putAll;
+        int splitCount;
+        std::string expectedMap;
+        std::vector<std::uint64_t> linesPerFile;
+    } cases[] = {
+        {true, 1, "1 1 \n", {8}},
+        {false, 1, "1 1 \n", {4}},
+        // Data 400 over four or two: shares of 100 or 200, each group 100.
+        {true, 4, "1 1 2 3 4 \n", {2, 2, 2, 2}},
+        {false, 2, "1 1 2 \n", {2, 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "putAll " << c.putAll << " split " << c.splitCount);
+        std::filesystem::remove_all(m_folder);
+        std::filesystem::create_directories(m_folder);
+        HardLinkManager manager(m_names, c.putAll);
+        for (std::uint64_t inode = 1; inode <= 4; ++inode)
+            for (const char* name : {"/x", "/y"})
+                ASSERT_TRUE(manager.InsertEntryInHCollectFile(1, HardLink(inode, 100, "/d" + std::to_string(inode) + name))
+                                .IsSuccess());
+        ASSERT_TRUE(manager.SplitHCollectFile(c.splitCount).IsSuccess());
+        EXPECT_EQ(ReadFile(m_folder + "/HCollect_split_config"), c.expectedMap);
+        EXPECT_EQ(manager.GetTotalSize(), 400u);
+        for (size_t t = 0; t < c.linesPerFile.size(); ++t) {
+            HLinkGroups groups;
+            ASSERT_TRUE(HCollectFile::ReadGroups(manager.HCollectPath(static_cast<int>(t + 1), ".tmp"), groups)
+                            .IsSuccess());
+            std::uint64_t lines = 0;
+            for (const auto& [key, elements] : groups)
+                lines += elements.size();
+            EXPECT_EQ(lines, c.linesPerFile[t]) << "temporary file " << t + 1;
+        }
+    }
+}
+
+// Hard-link lines round-trip any name; a damaged line fails the read with its place.
+TEST_F(HardLinkManagerTest, LinesRoundTripAndDamageIsReported)
+{
+    const HLinkGroupElement odd{~0ULL, 1ULL << 40, -5, 1ULL << 50, "/a b/new\nline|pipe\\\xff\xfe"};
+    std::string line;
+    HCollectFile::FormatLine(odd, line);
+    ASSERT_EQ(line.find('\n'), line.size() - 1);
+    line.pop_back();
+    HLinkGroupElement back;
+    ASSERT_TRUE(HCollectFile::ParseLine(line, back).IsSuccess());
+    EXPECT_EQ(back, odd);
+    for (const std::string bad : {"# 1 2 3 /no-size", "# x 2 3 4 /p", "# 1 2 3 4 relative", "# 1 2 3 4 /raw\x01"}) {
+        WriteFile(m_folder + "/H", "# /\n" + line + "\n" + bad + "\n");
+        HLinkGroups groups;
+        CKxError read = HCollectFile::ReadGroups(m_folder + "/H", groups);
+        EXPECT_TRUE(read.IsError()) << bad;
+        EXPECT_NE(read.AsString().find("Line 3"), std::string::npos) << read.AsString();
+    }
+}
+
+// ---- Extents ------------------------------------------------------------------------------------
+
+TEST_F(ExtentSplitCollectFilesTest, ExpansionCutsEachMarkedFileIntoExtentsAndAContainer)
+{
+    AddMarked(1, {{100, -1},              // an ordinary file
+                    {25 * kGiB, 10 * kGiB},  // 10, 10, 5
+                    {20 * kGiB, 10 * kGiB},  // an exact multiple: no empty extent
+                    {0, 10 * kGiB},          // empty: a container and no extent
+                    {9 * kMiB, 0},           // extent size 0 stands for 4 MiB
+                    {600 * kMiB, kMiB}});    // 600 extents over three table pages
+    CFlatCollectFilePtr untouched = AddMarked(2, {{5, -1}, {6, -1}});
+    EXPECT_EQ(Collect(0)->GetExtentQualifiedCount(), 5u);
+    CUnixMultiStreamExtentSplitCollectFiles splitter(std::make_shared<CPostProcessingOptions>("2:5"), m_names,
+                                                     m_resources, 2, m_bag, 7);
+    ASSERT_TRUE(splitter.Run2().IsSuccess());
+
+    // Per file: the lengths of its extents in index order, and its container.
+    std::map<std::string, std::vector<std::uint64_t>> extents;
+    std::uint64_t extentData = 0;
+    for (const std::string& text : ReadLines(m_names->WorkUnitCollect(1))) {
+        CExtentLine line;
+        if (!text.starts_with(CExtentLine::kExtentMarker)) {
+            EXPECT_EQ(text, "/d/1:0|100");
+            continue;
+        }
+        ASSERT_TRUE(CExtentLine::Parse(text, line).IsSuccess()) << text;
+        EXPECT_EQ(line.index, extents[line.path].size()) << text;
+        extents[line.path].push_back(line.size);
+        extentData += line.size;
+    }
+    EXPECT_EQ(extents["/d/1:1"], (std::vector<std::uint64_t>{10 * kGiB, 10 * kGiB, 5 * kGiB}));
+    EXPECT_EQ(extents["/d/1:2"], (std::vector<std::uint64_t>{10 * kGiB, 10 * kGiB}));
+    EXPECT_EQ(extents.count("/d/1:3"), 0u);
+    EXPECT_EQ(extents["/d/1:4"], (std::vector<std::uint64_t>{4 * kMiB, 4 * kMiB, kMiB}));
+    EXPECT_EQ(extents["/d/1:5"].size(), 600u);
+
+    // The counts describe the rewritten file; the container file is the next collect number.
+    EXPECT_EQ(Collect(0)->GetItemCount(), 1u + 3 + 2 + 3 + 600);
+    EXPECT_EQ(Collect(0)->GetDataSize(), 100 + extentData);
+    EXPECT_EQ(Collect(1), untouched) << "a file without marked lines is not rewritten";
+    ASSERT_EQ(m_resources.size(), 3u);
+    EXPECT_EQ(m_resources[2]->GetCollectNumber(), 3);
+    EXPECT_EQ(m_bag->Get<int>(Id::idContainerCollectId, 0), 3);
+    const std::vector<std::string> containers = ReadLines(m_names->WorkUnitCollect(3));
+    ASSERT_EQ(containers.size(), 5u);
+    EXPECT_EQ(containers[3], "%CONTAINER%/d/1:4:9:104:1700000000:9437184:4194304");
+    EXPECT_EQ(m_bag->Get<unsigned long long>(Id::idTotalExtentCount, 0), 608u);
+    EXPECT_EQ(m_bag->Get<unsigned long long>(Id::idTotalContainerCount, 0), 5u);
+
+    CFileExtentTable table;
+    ASSERT_TRUE(table.Initialize(m_folder, "FileExtentTable_scan_7").IsSuccess());
+    std::vector<FileExtentRecord> pages;
+    ASSERT_TRUE(table.SearchRecords("/d/1:5", pages).IsSuccess());
+    ASSERT_EQ(pages.size(), 3u);
+    EXPECT_EQ(pages[0].extentBitmap.count() + pages[1].extentBitmap.count() + pages[2].extentBitmap.count(), 600u);
+    EXPECT_EQ(pages[2].extentBitmap.count(), 600u - 512);
+    EXPECT_EQ(pages[2].pageId, 2u);
+    ASSERT_TRUE(table.SearchRecords("/d/1:3", pages).IsSuccess());
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].extentBitmap.count(), 0u);
+}
+
+TEST_F(ExtentSplitCollectFilesTest, AMalformedLineStopsTheRunAndLeavesTheFileAsItWas)
+{
+    CFlatCollectFilePtr collect = AddMarked(1, {{25 * kGiB, 10 * kGiB}});
+    ASSERT_TRUE(collect->RawWriteLine("%EXTENTQ%/d/broken:1:2|5").IsSuccess());
+    ASSERT_TRUE(collect->Flush().IsSuccess());
+    const std::vector<std::string> before = ReadLines(m_names->WorkUnitCollect(1));
+    CUnixMultiStreamExtentSplitCollectFiles splitter(std::make_shared<CPostProcessingOptions>("2:5"), m_names,
+                                                     m_resources, 1, m_bag, 7);
+    const CKxError error = splitter.Run();
+    EXPECT_EQ(error.Code(), KxCode::InvalidData);
+    EXPECT_NE(error.AsString().find("Line 2 of collect file [" + m_names->WorkUnitCollect(1)), std::string::npos)
+        << error.AsString();
+    EXPECT_EQ(ReadLines(m_names->WorkUnitCollect(1)), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder), {}), 1) << "container or temporary left";
+    EXPECT_EQ(m_resources.size(), 1u);
+    EXPECT_FALSE(m_bag->Has(Id::idContainerCollectId));
 }
 
 }  // namespace
