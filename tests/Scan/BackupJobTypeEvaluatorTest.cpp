@@ -302,7 +302,7 @@ protected:
     }
 };
 
-TEST_F(BackupStatusFileTest, MissingOrPresentFileIsNoError)
+TEST_F(BackupStatusFileTest, MissingOrPresentFileIsNoErrorAndTheLaterRecordForAVolumeWins)
 {
     CBackupStatusFile missing(m_dir);
     EXPECT_EQ(missing.GetStatusFilePath(), m_dir + "/cjInfoTot.zvf");
@@ -323,22 +323,20 @@ TEST_F(BackupStatusFileTest, MissingOrPresentFileIsNoError)
     EXPECT_FALSE(std::filesystem::exists(m_dir + "/not"));
     // Asking for a volume gives a default record, saved or not.
     EXPECT_EQ(present.GetBackupStatusData("/vol"), CVolumeBackupStatusData());
-}
 
-TEST_F(BackupStatusFileTest, LaterRecordForAVolumeWins)
-{
+    // The later record for a volume wins; nothing is written back.
+    std::filesystem::remove(m_dir + "/cjInfoTot.zvf");
     CBackupStatusFile status(m_dir);
     ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/vol", 5, 100)).IsSuccess());
     ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/other", 9, 300)).IsSuccess());
     ASSERT_TRUE(status.SaveUpdatedStatusData(Record("/vol", 7, 200)).IsSuccess());
-    CVolumeBackupStatusData found;
     ASSERT_TRUE(status.GetSavedStatusData("/vol", found));
     EXPECT_EQ(found, Record("/vol", 7, 200));  // every field of the copy, the journal id included
     ASSERT_TRUE(status.GetSavedStatusData("/other", found));
     EXPECT_EQ(found.GetLastUsn(), 9);
     EXPECT_TRUE(status.WriteOutputFile().IsSuccess());
     EXPECT_TRUE(status.WriteRecord(-1, found).IsSuccess());
-    EXPECT_FALSE(std::filesystem::exists(status.GetStatusFilePath()));  // nothing is written back
+    EXPECT_FALSE(std::filesystem::exists(status.GetStatusFilePath()));
 }
 
 TEST_F(BackupStatusFileTest, HandlersOfManyThreadsSaveAndAskAtOnce)
@@ -437,7 +435,7 @@ TEST_F(ArchiveEvaluatorTest, VotesAtTheirBoundaries)
     }
 }
 
-TEST_F(ArchiveEvaluatorTest, LongPathsAndTheQuota)
+TEST_F(ArchiveEvaluatorTest, LongPathsTheQuotaAndExtensionLists)
 {
     CRecordingEvaluator evaluator("/", CTimeStamp(kReference), Rules(), 100, 4096, nullptr);
     // A folder name of 960 characters: never a candidate, and nothing to report.
@@ -449,17 +447,15 @@ TEST_F(ArchiveEvaluatorTest, LongPathsAndTheQuota)
     EXPECT_EQ(evaluator.GetBytesToFree(), 100 - (kMiB - 4096));
     EXPECT_FALSE(evaluator.IsSelected(File("second.log", kMiB, 40 * kDay)));
     EXPECT_EQ(evaluator.lines.size(), 1u);
-}
 
-TEST_F(ArchiveEvaluatorTest, ExtensionLists)
-{
-    CRecordingEvaluator evaluator("/", CTimeStamp(kReference), Rules(""), 100 * kMiB, 4096, nullptr);
-    EXPECT_TRUE(evaluator.MatchesExtensions(*File("any.bin", 1, 0)));  // no list: any extension
-    const CKxError refused = evaluator.InitExtensionList(" , ,");
+    // Extension lists: none takes any extension; a list that names none is refused.
+    CRecordingEvaluator lists("/", CTimeStamp(kReference), Rules(""), 100 * kMiB, 4096, nullptr);
+    EXPECT_TRUE(lists.MatchesExtensions(*File("any.bin", 1, 0)));
+    const CKxError refused = lists.InitExtensionList(" , ,");
     EXPECT_NE(refused.AsString().find("Couldn't parse invalid extension list [ , ,]"), std::string::npos);
-    ASSERT_TRUE(evaluator.InitExtensionList("txt, .dat").IsSuccess());
-    EXPECT_TRUE(evaluator.MatchesExtensions(*File("a.DAT", 1, 0)));
-    EXPECT_FALSE(evaluator.MatchesExtensions(*File("a.log", 1, 0)));
+    ASSERT_TRUE(lists.InitExtensionList("txt, .dat").IsSuccess());
+    EXPECT_TRUE(lists.MatchesExtensions(*File("a.DAT", 1, 0)));
+    EXPECT_FALSE(lists.MatchesExtensions(*File("a.log", 1, 0)));
 }
 
 }  // namespace

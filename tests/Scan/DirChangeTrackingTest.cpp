@@ -847,7 +847,7 @@ struct SCase {
     const char* cause;  // empty: the journal is read
 };
 
-TEST(ChangeJournalPlannerTest, EachDoubtWalksAndSaysWhy)
+TEST(ChangeJournalPlannerTest, EachDoubtWalksAndSaysWhyAndPointsKeepTheOlderPositionOfAnIdenticalRecord)
 {
     const std::vector<SCase> cases = {
         {"trusted", [](SWorld&) {}, ""},
@@ -886,10 +886,7 @@ TEST(ChangeJournalPlannerTest, EachDoubtWalksAndSaysWhy)
             EXPECT_EQ(decision.folders, std::vector<std::string>{"/c/d"}) << c.name;
         }
     }
-}
 
-TEST(ChangeJournalPlannerTest, PointsKeepTheOlderPositionOfAnIdenticalRecord)
-{
     const std::string path = ::testing::TempDir() + "/points-" + std::to_string(::getpid());
     std::filesystem::remove(path);
     SChangeJournalPoint first{"rec", "0123456789abcdef", 1, 100, 10, "h", true, false, "", {"/a b"}, {{1, 2}}, {}};

@@ -250,7 +250,7 @@ TEST_F(FileScanTest, KilledJobIsNotReportedAsFailed)
     EXPECT_EQ(LastComplete(), Complete(1, 1));
 }
 
-TEST_F(FileScanTest, JobCompletedInScanSetsTheReferenceTimeAndCompletesTheJob)
+TEST_F(FileScanTest, JobCompletedInScanSetsTheReferenceTimeAndCompletesTheJobWithErrorsWhenContentFailed)
 {
     m_factory->m_onRun = [](ScriptedJob& job) { job.CompleteJobNow(); };
     ASSERT_TRUE(Run().IsSuccess());
@@ -260,10 +260,9 @@ TEST_F(FileScanTest, JobCompletedInScanSetsTheReferenceTimeAndCompletesTheJob)
     EXPECT_EQ(Calls("setReferenceTime").at(0).value("time", 0LL), start);
     EXPECT_EQ(Calls("event").at(0).value("id", 0u), 0x11000040u);
     EXPECT_EQ(LastComplete(), Complete(1, 2));
-}
 
-TEST_F(FileScanTest, CompletedInScanWithFailedContentCompletesWithErrors)
-{
+    // With failed content it completes with errors.
+    Fresh();
     m_factory->m_onRun = [](ScriptedJob& job) {
         job.CompleteJobNow();
         job.GetScanJobCallback()->SetSCContentFailed(true);
@@ -341,7 +340,7 @@ TEST_F(FileScanTest, TrueUpRetryBuildsANewJobThatKnowsItIsARetry)
     EXPECT_EQ(LastComplete(), Complete(1, 1));
 }
 
-TEST_F(FileScanTest, VirtualServerAnalyticsReportsNothing)
+TEST_F(FileScanTest, VirtualServerAnalyticsReportsNothingAndItsEntryNeedsItsOptions)
 {
     CFileScan scan(JobArgs({"-vmCI"}));
     EXPECT_TRUE(scan.Process(std::make_shared<CScanJobFactory>("inst")).IsSuccess());
@@ -352,6 +351,22 @@ TEST_F(FileScanTest, VirtualServerAnalyticsReportsNothing)
     CKxError result = Run({"-vmCI"});
     EXPECT_EQ(result.Code(), 1168);
     EXPECT_TRUE(Calls("complete").empty());
+
+    // Its entry needs its options.
+    const std::vector<std::string> all = {"-prefix", "p", "-directive", "d", "-j", "7", "-a", "2:5", "-t", "1"};
+    for (size_t missing = 0; missing < all.size(); missing += 2) {
+        std::vector<std::string> tokens = all;
+        tokens.erase(tokens.begin() + static_cast<long>(missing), tokens.begin() + static_cast<long>(missing) + 2);
+        CFileScanVSA entry(Args(tokens));
+        EXPECT_TRUE(entry.Process().IsError()) << all[missing];
+        EXPECT_EQ(entry.GetDirchangeFileName(), "") << all[missing];
+    }
+    CFileScanVSA entry(Args({"-prefix", "p", "-directive", "d", "-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "client1",
+                             "-jt", "tok", "-t", "1"}));
+    ASSERT_TRUE(entry.Process().IsSuccess());
+    EXPECT_EQ(entry.GetDirchangeFileName(), m_instance + "/JobResults/2/5/DCTot.zvf");
+    EXPECT_EQ(entry.GetTempDirchangeFileName(), m_instance + "/JobResults/2/5/DCTmp.zvf");
+    EXPECT_EQ(entry.GetSubclientJRPath(), m_instance + "/JobResults/2/5");
 }
 
 // The driver's own identity options; a missing instance or application, and an unknown instance,
@@ -381,25 +396,6 @@ TEST_F(FileScanTest, TypesThatFallBackToTheOlderScanner)
     WriteApp("2:5", 1000, false);
     EXPECT_TRUE(Run().IsSuccess());
     EXPECT_EQ(LastComplete(), Complete(1, 1));
-}
-
-TEST_F(FileScanTest, VirtualServerEntryNeedsItsOptions)
-{
-    const std::vector<std::string> all = {"-prefix", "p", "-directive", "d", "-j", "7", "-a", "2:5", "-t", "1"};
-    for (size_t missing = 0; missing < all.size(); missing += 2) {
-        std::vector<std::string> tokens = all;
-        tokens.erase(tokens.begin() + static_cast<long>(missing), tokens.begin() + static_cast<long>(missing) + 2);
-        CFileScanVSA scan(Args(tokens));
-        EXPECT_TRUE(scan.Process().IsError()) << all[missing];
-        EXPECT_EQ(scan.GetDirchangeFileName(), "") << all[missing];
-    }
-
-    CFileScanVSA scan(Args({"-prefix", "p", "-directive", "d", "-vm", "inst", "-j", "7", "-a", "2:5", "-cn", "client1",
-                            "-jt", "tok", "-t", "1"}));
-    ASSERT_TRUE(scan.Process().IsSuccess());
-    EXPECT_EQ(scan.GetDirchangeFileName(), m_instance + "/JobResults/2/5/DCTot.zvf");
-    EXPECT_EQ(scan.GetTempDirchangeFileName(), m_instance + "/JobResults/2/5/DCTmp.zvf");
-    EXPECT_EQ(scan.GetSubclientJRPath(), m_instance + "/JobResults/2/5");
 }
 
 // ---- The job factory -----------------------------------------------------------------------------

@@ -312,8 +312,7 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
 
 TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
 {
-    TestApp app;
-    app.client = R"({ "id": 2, "name": "client1", "baseVersion": "  rElEaSe 11  " })";
+    TestApp app{.client = R"({ "id": 2, "name": "client1", "baseVersion": "  rElEaSe 11  " })"};
     ASSERT_TRUE(Load(app).IsSuccess());
     EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
     std::string stored;
@@ -332,36 +331,36 @@ TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
     EXPECT_FALSE(Stored("nClientBaseVersion", stored));
 }
 
-TEST_F(ScannerOptionsTest, AutomaticStreamsFollowTheNodeCount)
+// A distributed subclient never registers the client id; its automatic streams follow the node
+// count, and only a distributed job asks the index for failed files. The Lustre hook file
+// overrides whatever the configuration says.
+TEST_F(ScannerOptionsTest, DistributedJobsStreamsFailedFilesAndTheLustreHook)
 {
-    TestApp app;
-    app.subclient = R"({ "backupNodes": 0, "distributed": { "clusterType": 13 } })";
-    auto distributed = [](CBag& bag) { (void)bag.Write(Bag::idDistributedFSMode, true); };
-    ASSERT_TRUE(Load(app, distributed).IsSuccess()) << Log();
-    ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 2u);
+    Setting("nSendFailedFilesToIndex", "1");
+    TestApp app{.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 11 } })"};
+    ASSERT_TRUE(Load(app).IsSuccess()) << Log();
+    std::string value;
+    EXPECT_FALSE(Stored("nCLIENTID", value));
+    EXPECT_FALSE(m_bag->Has(Bag::idFailedFilesInIndex));
 
-    app.subclient = R"({ "backupNodes": 3, "distributed": { "clusterType": 13 } })";
-    ASSERT_TRUE(Load(app, distributed).IsSuccess());
+    const auto distributed = [](CBag& bag) {
+        (void)bag.Write(Bag::idDistributedFSMode, true);
+        (void)bag.Write(Bag::idLastJobID, 41LL);
+    };
+    for (const auto& [nodes, streams] : {std::pair{0, 2u}, {3, 6u}}) {
+        app.subclient = R"({ "backupNodes": )" + std::to_string(nodes) + R"(, "distributed": { "clusterType": 13 } })";
+        ASSERT_TRUE(Load(app, distributed).IsSuccess()) << Log();
+        ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
+        EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), streams);
+        // This agent's index keeps no per-job options, so the answer is always "not saved".
+        EXPECT_FALSE(Value<bool>(Bag::idFailedFilesInIndex));
+    }
     EXPECT_EQ(m_options->GetDataAccessNodeCount(), 3u);
-    ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 6u);
-
     ASSERT_TRUE(Load(app).IsSuccess());
     ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
     EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 1u);
-}
+    EXPECT_FALSE(m_bag->Has(Bag::idFailedFilesInIndex));
 
-TEST_F(ScannerOptionsTest, DistributedJobsRegisterNoClientIdAndTheLustreHookWins)
-{
-    TestApp app;
-    app.subclient = R"({ "folderLevelThreads": 4, "distributed": { "clusterType": 11 } })";
-    ASSERT_TRUE(Load(app).IsSuccess()) << Log();
-    // A distributed subclient never registers the client id.
-    std::string value;
-    EXPECT_FALSE(Stored("nCLIENTID", value));
-
-    // The Lustre hook file overrides whatever the configuration says.
     WriteFile(m_hook, "");
     app.subclient = R"({ "distributed": { "clusterType": 3 } })";
     ASSERT_TRUE(Load(app).IsSuccess());
@@ -369,23 +368,9 @@ TEST_F(ScannerOptionsTest, DistributedJobsRegisterNoClientIdAndTheLustreHookWins
     EXPECT_FALSE(m_bag->Has(Bag::idGpfsScan));
 }
 
-TEST_F(ScannerOptionsTest, FailedFilesFromIndexOnlyForDistributedJobs)
-{
-    Setting("nSendFailedFilesToIndex", "1");
-    TestApp app;
-    app.subclient = R"({ "distributed": { "clusterType": 13 } })";
-    ASSERT_TRUE(Load(app, [](CBag& bag) {
-                    (void)bag.Write(Bag::idDistributedFSMode, true);
-                    (void)bag.Write(Bag::idLastJobID, 41LL);
-                }).IsSuccess());
-    // This agent's index keeps no per-job options, so the answer is always "not saved".
-    EXPECT_FALSE(Value<bool>(Bag::idFailedFilesInIndex));
-
-    ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_FALSE(m_bag->Has(Bag::idFailedFilesInIndex));
-}
-
-TEST_F(ScannerOptionsTest, HadoopScanFromCommandLineFailsWithoutInstanceDescription)
+// Loads that fail: a Hadoop scan without its instance description, missing configuration
+// objects or application, a Nutanix scan without the storage array manager.
+TEST_F(ScannerOptionsTest, LoadsThatFailKeepWhatCameBefore)
 {
     EvEvent::SetJobId(77);
     CKxError result = Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idHadoopScan, true); });
@@ -399,23 +384,13 @@ TEST_F(ScannerOptionsTest, HadoopScanFromCommandLineFailsWithoutInstanceDescript
     // What came before the failure stays in the bag; what comes after is not written.
     EXPECT_TRUE(m_bag->Has(Bag::idClientID));
     EXPECT_FALSE(m_bag->Has(Bag::idLoadContentFile));
-}
 
-TEST_F(ScannerOptionsTest, MissingConfigurationObjectsEndTheLoad)
-{
-    struct Case {
-        TestApp app;
-        const char* message;
-    };
-    TestApp noSubclient;
-    noSubclient.withSubclient = false;
-    TestApp noClient;
-    noClient.withClient = false;
-    for (const Case& c : {Case{noSubclient, "getSubclient failed"}, Case{noClient, "getClient failed"}}) {
-        CKxError result = Load(c.app);
-        ASSERT_TRUE(result.IsError());
+    // Missing configuration objects end the load.
+    for (const auto& [app, message] :
+         {std::pair{TestApp{.withSubclient = false}, "getSubclient failed"}, {TestApp{.withClient = false}, "getClient failed"}}) {
+        result = Load(app);
         EXPECT_EQ(result.Code(), 1627);
-        EXPECT_NE(result.AsString().find(c.message), std::string::npos) << result.AsString();
+        EXPECT_NE(result.AsString().find(message), std::string::npos) << result.AsString();
     }
     // The client failure comes after the first steps, which stay written.
     EXPECT_TRUE(m_bag->Has("orbundId"));
@@ -430,13 +405,10 @@ TEST_F(ScannerOptionsTest, MissingConfigurationObjectsEndTheLoad)
         EXPECT_EQ(load.Message(), message);
     }
     EXPECT_EQ(options->GetConfigurationBag()->Size(), 0u);
-}
 
-TEST_F(ScannerOptionsTest, NutanixScanNeedsTheStorageArrayManager)
-{
     // The pseudo client of a Nutanix file server cannot learn its array's REST credentials
     // on this agent: the load fails rather than scanning without them.
-    CKxError result = Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idClientAppType, 2); });
+    result = Load(TestApp{}, [](CBag& bag) { (void)bag.Write(Bag::idClientAppType, 2); });
     ASSERT_TRUE(result.IsError());
     EXPECT_EQ(result.Message(), "Unable to get the Nutanix Array Id");
     ExpectBag({{Bag::idNutanixAFS, "true"}, {Bag::idFileServerScan, "true"}, {Bag::idIsNetworkShareClient, "true"}});
