@@ -185,7 +185,30 @@ TEST(BackupJobTypeEvaluatorTest, ReferenceComesFromTheStatusRecordByBackupType)
     EXPECT_EQ(previous->m_lookups, 0);
 }
 
-TEST(BackupJobTypeEvaluatorTest, SequenceNumberRuleSwitchesOffAtTheFirstItemWithoutOne)
+class CClassifiedItem : public CFindFirstItem {
+public:
+    CClassifiedItem(const std::string& path, const struct stat& status, std::int64_t updated)
+        : CFindFirstItem(path, path, status), m_interface(std::make_shared<CInterface>(updated))
+    {
+    }
+    CItemInterfacePtr GetInterface(int id) const override
+    {
+        return id == CDataClassificationItemInterface::kInterfaceId ? m_interface : nullptr;
+    }
+
+private:
+    class CInterface : public CDataClassificationItemInterface {
+    public:
+        explicit CInterface(std::int64_t updated) : m_updated(updated) {}
+        CTimeStamp GetLastDcUpdateTime() const override { return CTimeStamp(m_updated); }
+
+    private:
+        std::int64_t m_updated;
+    };
+    CItemInterfacePtr m_interface;
+};
+
+TEST(BackupJobTypeEvaluatorTest, SequenceNumberAndClassificationTimeRulesSwitchOffAtTheFirstItemWithoutTheirValue)
 {
     auto status = std::make_shared<CVolumeBackupStatusData>("/");
     status->SetLastUsn(100);
@@ -210,50 +233,25 @@ TEST(BackupJobTypeEvaluatorTest, SequenceNumberRuleSwitchesOffAtTheFirstItemWith
     EXPECT_FALSE(evaluator.IsSelected(MakeItem("/c", {})));  // no number at all
     EXPECT_FALSE(evaluator.IsUseUsn());
     EXPECT_FALSE(evaluator.IsSelected(withUsn("/a", 1000))) << "the rule stays off for later items";
-}
 
-class CClassifiedItem : public CFindFirstItem {
-public:
-    CClassifiedItem(const std::string& path, const struct stat& status, std::int64_t updated)
-        : CFindFirstItem(path, path, status), m_interface(std::make_shared<CInterface>(updated))
-    {
-    }
-    CItemInterfacePtr GetInterface(int id) const override
-    {
-        return id == CDataClassificationItemInterface::kInterfaceId ? m_interface : nullptr;
-    }
-
-private:
-    class CInterface : public CDataClassificationItemInterface {
-    public:
-        explicit CInterface(std::int64_t updated) : m_updated(updated) {}
-        CTimeStamp GetLastDcUpdateTime() const override { return CTimeStamp(m_updated); }
-
-    private:
-        std::int64_t m_updated;
-    };
-    CItemInterfacePtr m_interface;
-};
-
-TEST(BackupJobTypeEvaluatorTest, ClassificationTimeReplacesFileTimesUntilAnItemHasNone)
-{
-    auto known = std::make_shared<CKnownPaths>(std::set<std::pair<std::string, int>>{{"/k", 2}});
-    CBackupJobTypeEvaluator evaluator;
-    ASSERT_TRUE(evaluator.Initialize(2, CTimeStamp(kRef), nullptr, known).IsSuccess());
+    // The classification time replaces the file times until an item has none.
+    auto onlyK = std::make_shared<CKnownPaths>(std::set<std::pair<std::string, int>>{{"/k", 2}});
+    CBackupJobTypeEvaluator classified;
+    ASSERT_TRUE(classified.Initialize(2, CTimeStamp(kRef), nullptr, onlyK).IsSuccess());
     struct stat fresh {};
     fresh.st_mode = S_IFREG;
     fresh.st_mtim.tv_sec = kRef + 50;  // new by its own times
-    EXPECT_TRUE(evaluator.IsSelected(std::make_shared<CClassifiedItem>("/k", fresh, kRef)));
+    EXPECT_TRUE(classified.IsSelected(std::make_shared<CClassifiedItem>("/k", fresh, kRef)));
     // An old classification time skips the file times: the lookup decides.
-    EXPECT_FALSE(evaluator.IsSelected(std::make_shared<CClassifiedItem>("/k", fresh, kRef - 1)));
+    EXPECT_FALSE(classified.IsSelected(std::make_shared<CClassifiedItem>("/k", fresh, kRef - 1)));
     CItemPtr unknown = std::make_shared<CClassifiedItem>("/u", fresh, kRef - 1);
-    EXPECT_TRUE(evaluator.IsSelected(unknown));
+    EXPECT_TRUE(classified.IsSelected(unknown));
     EXPECT_TRUE(unknown->isNewInImage());
-    EXPECT_TRUE(evaluator.IsUseDataClassification());
+    EXPECT_TRUE(classified.IsUseDataClassification());
 
-    EXPECT_TRUE(evaluator.IsSelected(MakeItem("/k", {S_IFREG, kRef + 50, kOld, {}})));  // no interface: times
-    EXPECT_FALSE(evaluator.IsUseDataClassification());
-    EXPECT_TRUE(evaluator.IsSelected(std::make_shared<CClassifiedItem>("/k", fresh, kRef - 1)))
+    EXPECT_TRUE(classified.IsSelected(MakeItem("/k", {S_IFREG, kRef + 50, kOld, {}})));  // no interface: times
+    EXPECT_FALSE(classified.IsUseDataClassification());
+    EXPECT_TRUE(classified.IsSelected(std::make_shared<CClassifiedItem>("/k", fresh, kRef - 1)))
         << "once off, the file times decide again";
 }
 
@@ -412,25 +410,18 @@ protected:
 
 TEST_F(ArchiveEvaluatorTest, VotesAtTheirBoundaries)
 {
-    const struct {
-        const char* name;
-        long long size;
-        long age;
-        bool selected;
-        const char* reason;  // in the refusal reported ("" none reported)
-    } cases[] = {
-        {"exact.log", kMiB, 30 * kDay, true, ""},
-        {"short.log", kMiB - 1, 30 * kDay, false, "size 1048575 < 1048576 min size rule"},
-        {"young.log", kMiB, 30 * kDay - 1, false, "accessed 29 days ago  < 30 days atime rule modified 29 days ago"},
-        {"UPPER.LOG", kMiB, 40 * kDay, true, ""},
-        {"other.txt", kMiB, 40 * kDay, false, "does not match extension rules"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Name, size, age, selected, the reason in the refusal reported.
+    for (const auto& [name, size, age, selected, reason] : std::vector<std::tuple<const char*, long long, long, bool, const char*>>{
+             {"exact.log", kMiB, 30 * kDay, true, ""},
+             {"short.log", kMiB - 1, 30 * kDay, false, "size 1048575 < 1048576 min size rule"},
+             {"young.log", kMiB, 30 * kDay - 1, false, "accessed 29 days ago  < 30 days atime rule modified 29 days ago"},
+             {"UPPER.LOG", kMiB, 40 * kDay, true, ""},
+             {"other.txt", kMiB, 40 * kDay, false, "does not match extension rules"}}) {
+        SCOPED_TRACE(name);
         CRecordingEvaluator evaluator("/", CTimeStamp(kReference), Rules(), 100 * kMiB, 4096, nullptr);
-        EXPECT_EQ(evaluator.IsSelected(File(c.name, c.size, c.age)), c.selected);
+        EXPECT_EQ(evaluator.IsSelected(File(name, size, age)), selected);
         ASSERT_EQ(evaluator.lines.size(), 1u);
-        EXPECT_NE(evaluator.lines[0].find(c.selected ? "Action:[StubbingCandidate]" : c.reason), std::string::npos)
+        EXPECT_NE(evaluator.lines[0].find(selected ? "Action:[StubbingCandidate]" : reason), std::string::npos)
             << evaluator.lines[0];
     }
 }

@@ -27,7 +27,6 @@
 #include <cerrno>
 #include <mutex>
 #include <sys/sysmacros.h>
-#include <thread>
 
 namespace {
 
@@ -47,11 +46,7 @@ public:
         std::lock_guard lock(m_lock);
         return m_paths;
     }
-    bool Got(const std::string& path) const
-    {
-        std::lock_guard lock(m_lock);
-        return std::find(m_paths.begin(), m_paths.end(), path) != m_paths.end();
-    }
+    bool Got(const std::string& path) const { return std::ranges::count(Paths(), path) > 0; }
 
 private:
     mutable std::mutex m_lock;
@@ -201,7 +196,7 @@ TEST_F(ConsumerTest, AppleDoubleCompanionsTravelWithTheirFiles)
     EXPECT_TRUE(m_recorder->Got(m_tree + "/._a"));
 }
 
-TEST_F(ConsumerTest, BackupAfterDateKeepsItemsFromTheDateOn)
+TEST_F(ConsumerTest, BackupAfterDateKeepsItemsFromTheDateOnAndForceFullMarksWhatIsNew)
 {
     const std::int64_t date = 1'700'000'000;
     // The rules by modification and change time, the item's two times, passed on.
@@ -226,20 +221,16 @@ TEST_F(ConsumerTest, BackupAfterDateKeepsItemsFromTheDateOn)
     CBackupAfterDateConsumer clear(m_recorder, CTimeStamp(), true, true);
     ASSERT_TRUE(clear.Process(Synthetic("/d/any", S_IFREG, 1, 1)).IsSuccess());
     EXPECT_EQ(m_recorder->Paths(), (std::vector<std::string>{"/d/new", "/d/placeholder", "/d/any"}));
-}
 
-TEST_F(ConsumerTest, ForceFullMarksEverythingAtOrBelowTheNewPaths)
-{
-    CForceFullScanConsumer consumer(m_recorder, {"/data/new/", "/other"});
-    std::map<std::string, bool> marked;
-    for (const char* path : {"/data/new", "/data/new/x/y", "/data/newer", "/data", "/other/z", "/"}) {
+    // A forced full marks everything at or below the new paths, and passes every item on.
+    CForceFullScanConsumer force(m_recorder, {"/data/new/", "/other"});
+    for (const auto& [path, marked] : {std::pair{"/data/new", true}, {"/data/new/x/y", true}, {"/data/newer", false},
+                                       {"/data", false}, {"/other/z", true}, {"/", false}}) {
         CItemPtr item = std::make_shared<CItem>(path, false);
-        ASSERT_TRUE(consumer.Process(item).IsSuccess());
-        marked[path] = item->isNewInImage();
+        ASSERT_TRUE(force.Process(item).IsSuccess());
+        EXPECT_EQ(item->isNewInImage(), marked) << path;
+        EXPECT_TRUE(m_recorder->Got(path)) << path;
     }
-    EXPECT_EQ(m_recorder->Paths().size(), 6u);
-    EXPECT_TRUE(marked["/data/new"] && marked["/data/new/x/y"] && marked["/other/z"]);
-    EXPECT_FALSE(marked["/data/newer"] || marked["/data"] || marked["/"]);
 }
 
 TEST_F(ConsumerTest, UserCentricSkipDropsOnlyWhatTheUserCannotRead)
@@ -335,14 +326,10 @@ TEST_F(ConsumerTest, NewestChangeTimeStaysBelowTheScanStartAcrossThreads)
     EXPECT_EQ(m_callback.GetMaxFileCtime(), 500);
 
     // Eight threads raise the maximum at once; the largest value below the start wins.
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&consumer, t] {
-            for (int i = 0; i < 2000; ++i)
-                (void)consumer.Process(Synthetic("/t", S_IFREG, 0, 1000 + (i * 8 + t) % 98'000));
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+    OnThreads(8, [&](int t) {
+        for (int i = 0; i < 2000; ++i)
+            (void)consumer.Process(Synthetic("/t", S_IFREG, 0, 1000 + (i * 8 + t) % 98'000));
+    });
     EXPECT_EQ(m_callback.GetMaxFileCtime(), 1000 + 15'999);
     EXPECT_EQ(m_recorder->Paths().size(), 4u + 16'000u);
 
@@ -570,15 +557,11 @@ TEST_F(ConsumerTest, AncestorLinesOncePerCollectFileAndRootAlsoBesideAnEarlierFi
 
     // Several threads meeting the same roots write each line once.
     const auto [second, shared] = feed(2, {});
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 6; ++t)
-        threads.emplace_back([&shared, t] {
-            for (int i = 0; i < 300; ++i)
-                (void)shared->Process(std::make_shared<CItem>(
-                    "/m/n/root" + std::to_string((i + t) % 3) + "/f" + std::to_string(i), false));
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+    OnThreads(6, [&](int t) {
+        for (int i = 0; i < 300; ++i)
+            (void)shared->Process(std::make_shared<CItem>(
+                "/m/n/root" + std::to_string((i + t) % 3) + "/f" + std::to_string(i), false));
+    });
     ASSERT_TRUE(second->Flush().IsSuccess());
     std::vector<std::string> lines = ReadLines(second->GetFileName());
     std::sort(lines.begin(), lines.end());

@@ -1,21 +1,14 @@
 // Results-folder names and the clean-up of a real results folder.
-#include <gtest/gtest.h>
+#include "Scan/ScanJobTestEnv.h"
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
-#include <set>
-#include <vector>
-
-#include "Agent/AgentTestEnv.h"
-#include "Agent/MemorySettingsStore.h"
 #include "Base/BackgroundRemover.h"
 #include "Base/ScratchFolderTest.h"
 #include "Scan/AdHocFileNameFactory.h"
 #include "Scan/Dirchange/FileNameFactorySQLiteDirchange.h"
 #include "Scan/Unix/UnixAdHocFileNameFactory.h"
 #include "Scan/Unix/UnixFileNameFactory.h"
+
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -177,7 +170,7 @@ TEST_F(FileNameFactoryCleanupTest, EachJobKindRemovesItsOwnFamily)
     }
 }
 
-TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
+TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamilyLargeFilesAtOnceAndHiddenLeftoversAreSwept)
 {
     // Named after the collect files, so their clean-up and the backup phase's reading take them.
     for (const char* name : {"CollectIncDeletedItems.zvf", "CollectTotDeletedItems.zvf"})
@@ -187,12 +180,9 @@ TEST_F(FileNameFactoryCleanupTest, DeletedItemsListsGoWithTheirCollectFamily)
     EXPECT_TRUE(Remaining().count("CollectTotDeletedItems.zvf")) << "the full's list stays with the full's files";
     CUnixFileNameFactory(kFull, m_dir).DeleteSubclientFiles();
     EXPECT_FALSE(Remaining().count("CollectTotDeletedItems.zvf"));
-}
 
-// A large file's name goes at once (its storage is freed in the background), and what a job
-// killed before that finished left under a hidden name goes with the next job of any kind.
-TEST_F(FileNameFactoryCleanupTest, LargeFilesGoAtOnceAndHiddenLeftoversAreSwept)
-{
+    // A large file's name goes at once (its storage is freed in the background), and what a job
+    // killed before that finished left under a hidden name goes with the next job of any kind.
     const auto make = [&](const std::string& name) {
         std::ofstream(m_dir + "/" + name) << "x";
         fs::resize_file(m_dir + "/" + name, CBackgroundRemover::kBackgroundBytes);
@@ -214,13 +204,11 @@ TEST_F(FileNameFactoryCleanupTest, LargeFilesGoAtOnceAndHiddenLeftoversAreSwept)
     }
 }
 
-class JobResultsRealPathTest : public AgentTestEnv {
+class JobResultsRealPathTest : public ScanJobTestEnv {
 protected:
     void SetUp() override
     {
-        AgentTestEnv::SetUp();
-        m_settings = std::make_shared<CMemorySettingsStore>();
-        ZVPlatformInfo::Install(m_settings);
+        ScanJobTestEnv::SetUp();
         CXJob::SetFocusClientName("client1");
         fs::create_directories(m_root + "/real/home/JobResults/1/5");
     }
@@ -231,8 +219,6 @@ protected:
                                             jobResultsDir + R"(" } })");
         m_settings->Put("Plyborn", "dHOME", home);
     }
-
-    std::shared_ptr<CMemorySettingsStore> m_settings;
 };
 
 // A linked home is replaced by its target, only for paths below it; the answer is kept for the job.

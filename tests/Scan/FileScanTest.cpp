@@ -15,7 +15,6 @@
 #include "Scan/ScannerConfigurationBagId.h"
 #include "Scan/Unix/UnixScanJobCallback.h"
 
-#include <functional>
 #include <optional>
 
 namespace {
@@ -113,7 +112,7 @@ protected:
     std::vector<std::string> CallNames() const
     {
         std::vector<std::string> names;
-        for (const nlohmann::json& record : Journal())
+        for (const nlohmann::json& record : Calls(""))
             names.push_back(record.value("call", ""));
         return names;
     }
@@ -225,7 +224,7 @@ TEST_F(FileScanTest, FailuresAreReportedForThePhaseOrTheJob)
     EXPECT_EQ(LastComplete(), Complete(2, 1));
 }
 
-TEST_F(FileScanTest, StreamCountOfZeroBecomesOneAndMinusOneIsNotReported)
+TEST_F(FileScanTest, StreamCountOfZeroBecomesOneMinusOneIsNotReportedAndAKilledJobIsNotFailed)
 {
     for (const auto& [streams, reported] : std::vector<std::pair<int, int>>{{0, 1}, {-1, -5}, {3, 3}}) {
         Fresh();
@@ -235,10 +234,9 @@ TEST_F(FileScanTest, StreamCountOfZeroBecomesOneAndMinusOneIsNotReported)
         EXPECT_EQ(calls.empty() ? -5 : calls.at(0).value("streams", -7), reported) << streams;
         EXPECT_EQ(LastComplete(), Complete(1, 1));
     }
-}
 
-TEST_F(FileScanTest, KilledJobIsNotReportedAsFailed)
-{
+    // A killed job is not reported as failed.
+    Fresh();
     WriteFile(m_instance + "/JobManager/7.quit", "");
     m_factory->m_runResult = CKxError(995, "walk aborted");
     ASSERT_TRUE(Run().IsSuccess());
@@ -371,7 +369,7 @@ TEST_F(FileScanTest, VirtualServerAnalyticsReportsNothingAndItsEntryNeedsItsOpti
 
 // The driver's own identity options; a missing instance or application, and an unknown instance,
 // are run through the binary.
-TEST_F(FileScanTest, FailuresBeforeTheJobManagerAreReturned)
+TEST_F(FileScanTest, FailuresBeforeTheJobManagerAreReturnedAndTypesThatFallBackToTheOlderScanner)
 {
     for (const auto& [tokens, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"-vm", "inst", "-a", "2:5", "-cn", "c", "-jt", "tok", "-t", "1"}, "GetJobId failed"},
@@ -382,10 +380,8 @@ TEST_F(FileScanTest, FailuresBeforeTheJobManagerAreReturned)
         EXPECT_NE(result.AsString().find(message), std::string::npos) << result.AsString();
         EXPECT_FALSE(JournalExists()) << message;
     }
-}
 
-TEST_F(FileScanTest, TypesThatFallBackToTheOlderScanner)
-{
+    // Types that fall back to the older scanner.
     WriteApp("2:5", 29, true, "", "\"quillbox\": true");
     CKxError quillbox = Run();
     EXPECT_EQ(quillbox.Code(), 1630);

@@ -21,7 +21,6 @@
 #include <cxxabi.h>
 #include <set>
 #include <sys/sysmacros.h>
-#include <thread>
 
 namespace {
 
@@ -94,8 +93,24 @@ TEST_F(ScanJobCallbackTest, QuitFromTheJobManagerIsSeenSoonAndStays)
     EXPECT_TRUE(m_callback.IsAborted());
 }
 
-TEST_F(ScanJobCallbackTest, NameFactoryIsReusedUntilTypeOrFolderChange)
+// The failure list needs the job's names; a name factory is reused until the type or the folder changes.
+TEST_F(ScanJobCallbackTest, FailureListNeedsTheJobsNamesAndTheNameFactoryIsReusedUntilTypeOrFolderChange)
 {
+    CScanFailureConsumerPtr failures;
+    ASSERT_TRUE(m_callback.GetScanFailureConsumer(failures).IsSuccess());
+    EXPECT_FALSE(failures);  // before configure: no results folder yet
+    m_callback.GetFileNameFactory(1, m_root);
+    ASSERT_TRUE(m_callback.GetScanFailureConsumer(failures).IsSuccess());
+    ASSERT_TRUE(failures);
+    EXPECT_TRUE(std::filesystem::exists(m_root + "/scan_Failures.zvf"));
+    // The base callback records nothing itself.
+    EXPECT_TRUE(m_callback.CScanJobCallback::ReportScanFailure("/x", CKxError(5, "denied")).IsSuccess());
+    EXPECT_EQ(failures->getProcessedItemsCount(), 0u);
+
+    CScanJobCallback base;
+    base.GetFileNameFactory(1, m_root + "/missing-folder");
+    EXPECT_TRUE(base.GetScanFailureConsumer(failures).IsError());
+
     auto first = m_callback.GetFileNameFactory(2, "/r/2/5");
     ASSERT_TRUE(std::dynamic_pointer_cast<CUnixFileNameFactory>(first));
     EXPECT_EQ(m_callback.GetFileNameFactory(2, "/r/2/5"), first);
@@ -163,14 +178,10 @@ TEST_F(ScanJobCallbackTest, ReferenceTimeFromFileChangeTimes)
 
     m_callback.SetMaxCtimeTracking(true);
     m_callback.SetReferenceTime(500);
-    struct Case {
-        long long newest;
-        std::string fragment;
-    };
-    for (const Case& c : {Case{700, " -r 699 "}, Case{500, " -r 500 "}, Case{0, " -r 1 "}, Case{1, " -r 1 "},
-                          Case{999, " -r 998 "}, Case{1000, " -r 1000 "}, Case{5000, " -r 1000 "}}) {
-        m_callback.SetMaxFileCtime(c.newest);
-        EXPECT_EQ(RefTimeFragment(), c.fragment) << c.newest;
+    for (const auto& [newest, fragment] : {std::pair{700, " -r 699 "}, {500, " -r 500 "}, {0, " -r 1 "}, {1, " -r 1 "},
+                                           {999, " -r 998 "}, {1000, " -r 1000 "}, {5000, " -r 1000 "}}) {
+        m_callback.SetMaxFileCtime(newest);
+        EXPECT_EQ(RefTimeFragment(), fragment) << newest;
     }
     m_callback.SetReferenceTime(1);
     m_callback.SetMaxFileCtime(1);
@@ -288,15 +299,11 @@ TEST_F(ScanJobCallbackTest, PathQueuesKeepEveryByteAndTheirOrder)
 
     // Workers queue at once; every entry comes back once, each worker's in its own order.
     constexpr int kThreads = 6, kEach = 3000;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([this, t] {
-            for (int i = 0; i < kEach; ++i)
-                (void)m_callback.OnNewMountPath(
-                    std::make_shared<CItem>("/t" + std::to_string(t) + "/" + std::to_string(i), false));
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+    OnThreads(kThreads, [&](int t) {
+        for (int i = 0; i < kEach; ++i)
+            (void)m_callback.OnNewMountPath(
+                std::make_shared<CItem>("/t" + std::to_string(t) + "/" + std::to_string(i), false));
+    });
     ASSERT_TRUE(m_callback.PopNewMountPaths(paths).IsSuccess());
     ASSERT_EQ(paths.size(), static_cast<size_t>(kThreads * kEach));
     std::vector<int> next(kThreads, 0);
@@ -316,24 +323,6 @@ TEST_F(ScanJobCallbackTest, PathQueuesKeepEveryByteAndTheirOrder)
     const auto files = std::distance(std::filesystem::directory_iterator(m_instance + "/tmp"), {});
     callbackGone.reset();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_instance + "/tmp"), {}), files - 1);
-}
-
-TEST_F(ScanJobCallbackTest, FailureListNeedsTheJobsNames)
-{
-    CScanFailureConsumerPtr failures;
-    ASSERT_TRUE(m_callback.GetScanFailureConsumer(failures).IsSuccess());
-    EXPECT_FALSE(failures);  // before configure: no results folder yet
-    m_callback.GetFileNameFactory(1, m_root);
-    ASSERT_TRUE(m_callback.GetScanFailureConsumer(failures).IsSuccess());
-    ASSERT_TRUE(failures);
-    EXPECT_TRUE(std::filesystem::exists(m_root + "/scan_Failures.zvf"));
-    // The base callback records nothing itself.
-    EXPECT_TRUE(m_callback.CScanJobCallback::ReportScanFailure("/x", CKxError(5, "denied")).IsSuccess());
-    EXPECT_EQ(failures->getProcessedItemsCount(), 0u);
-
-    CScanJobCallback base;
-    base.GetFileNameFactory(1, m_root + "/missing-folder");
-    EXPECT_TRUE(base.GetScanFailureConsumer(failures).IsError());
 }
 
 // ---- The Unix callback ---------------------------------------------------------------------------
@@ -409,31 +398,27 @@ TEST_F(UnixCallbackTest, WorkersAskingAtOnceShareOneResourcePerVolume)
         volumes.push_back("/dev/shm");
     constexpr int kThreads = 8;
     constexpr int kItems = 200;
-    std::vector<std::thread> threads;
     std::atomic<int> failures{0};
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            const std::string& volume = volumes[t % volumes.size()];
-            for (int round = 0; round < 20; ++round) {
-                CConsumerOutputHandlerPtr handler;
-                if (m_callback->GetOutputHandler(volume, handler).IsError()) {
-                    ++failures;
-                    return;
-                }
-                if (round != 0)
-                    continue;
-                for (int i = 0; i < kItems; ++i) {
-                    struct stat status {};
-                    status.st_mode = S_IFREG;
-                    status.st_size = 1;
-                    const std::string path = volume + "/t" + std::to_string(t) + "/f" + std::to_string(i);
-                    if (handler->Process(std::make_shared<CFindFirstItem>(path, path, status)).IsError())
-                        ++failures;
-                }
+    OnThreads(kThreads, [&](int t) {
+        const std::string& volume = volumes[t % volumes.size()];
+        for (int round = 0; round < 20; ++round) {
+            CConsumerOutputHandlerPtr handler;
+            if (m_callback->GetOutputHandler(volume, handler).IsError()) {
+                ++failures;
+                return;
             }
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+            if (round != 0)
+                continue;
+            for (int i = 0; i < kItems; ++i) {
+                struct stat status {};
+                status.st_mode = S_IFREG;
+                status.st_size = 1;
+                const std::string path = volume + "/t" + std::to_string(t) + "/f" + std::to_string(i);
+                if (handler->Process(std::make_shared<CFindFirstItem>(path, path, status)).IsError())
+                    ++failures;
+            }
+        }
+    });
     EXPECT_EQ(failures.load(), 0);
     const auto resources = m_callback->GetOutputResourcesList();
     ASSERT_EQ(resources.size(), volumes.size());
@@ -529,18 +514,13 @@ TEST_F(UnixCallbackTest, SymbolicLinkTargets)
     std::filesystem::create_symlink("../b", m_tree + "/a/up");
     std::filesystem::create_symlink(m_tree + "/b/../a/./x", m_tree + "/a/absolute");
     std::filesystem::create_symlink("nowhere", m_tree + "/a/dangling");
-    struct Case {
-        const char* link;
-        std::string target;
-        bool folder;
-    };
-    for (const Case& c : {Case{"dot", m_tree + "/a/x", false}, Case{"up", m_tree + "/b", true},
-                          Case{"absolute", m_tree + "/a/x", false}}) {
+    for (const auto& [link, path, folder] : {std::tuple{"dot", m_tree + "/a/x", false}, {"up", m_tree + "/b", true},
+                                             {"absolute", m_tree + "/a/x", false}}) {
         CItemPtr target;
-        ASSERT_TRUE(m_callback->GetItemFromSymLink(Found(m_tree + "/a/" + c.link), target).IsSuccess()) << c.link;
-        ASSERT_TRUE(target) << c.link;
-        EXPECT_EQ(target->GetLocalFullyQualifiedItemName(), c.target) << c.link;
-        EXPECT_EQ(target->IsFolder(), c.folder) << c.link;
+        ASSERT_TRUE(m_callback->GetItemFromSymLink(Found(m_tree + "/a/" + link), target).IsSuccess()) << link;
+        ASSERT_TRUE(target) << link;
+        EXPECT_EQ(target->GetLocalFullyQualifiedItemName(), path) << link;
+        EXPECT_EQ(target->IsFolder(), folder) << link;
     }
     CItemPtr target;
     ASSERT_TRUE(m_callback->GetItemFromSymLink(Found(m_tree + "/a/dangling"), target).IsSuccess());

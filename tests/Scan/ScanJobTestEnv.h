@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -142,6 +143,16 @@ protected:
         return WEXITSTATUS(status);
     }
 
+    // Runs body(0) .. body(count - 1) on threads of their own, all at once, and waits for them.
+    static void OnThreads(int count, const std::function<void(int)>& body)
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < count; ++t)
+            threads.emplace_back(body, t);
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+
     static CCommandLineArgumentsPtr Args(const std::vector<std::string>& tokens)
     {
         return std::make_shared<CCommandLineArguments>(tokens);
@@ -156,20 +167,12 @@ protected:
         return Args(tokens);
     }
 
-    std::vector<nlohmann::json> Journal(long long jobId = 7) const
-    {
-        std::vector<nlohmann::json> records;
-        for (const std::string& line : ReadLines(m_instance + "/JobManager/" + std::to_string(jobId) + ".jsonl"))
-            records.push_back(nlohmann::json::parse(line));
-        return records;
-    }
-
-    // The records of one call, in order.
+    // The records of one call ("": every call) made for job `jobId`, in order.
     std::vector<nlohmann::json> Calls(const std::string& call, long long jobId = 7) const
     {
         std::vector<nlohmann::json> calls;
-        for (const nlohmann::json& record : Journal(jobId))
-            if (record.value("call", "") == call)
+        for (const std::string& line : ReadLines(m_instance + "/JobManager/" + std::to_string(jobId) + ".jsonl"))
+            if (nlohmann::json record = nlohmann::json::parse(line); call.empty() || record.value("call", "") == call)
                 calls.push_back(record);
         return calls;
     }

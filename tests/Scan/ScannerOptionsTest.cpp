@@ -91,14 +91,6 @@ protected:
             EXPECT_EQ(Typed(key), value) << key;
     }
 
-    template <typename T>
-    T Value(const char* key) const
-    {
-        T value{};
-        CKxError read = m_bag->Read(key, value);
-        EXPECT_TRUE(read.IsSuccess()) << key << ": " << read.AsString();
-        return value;
-    }
 
     std::shared_ptr<CUnixScannerOptions> m_options;
     CBagPtr m_bag;
@@ -107,7 +99,7 @@ protected:
 };
 
 // The defaults that decide what a job takes; the others are switches that stay off.
-TEST_F(ScannerOptionsTest, WithoutAnySettingTheJobTakesByBothTimesAndRegistersItsClient)
+TEST_F(ScannerOptionsTest, WithoutAnySettingTheJobTakesByBothTimesRegistersItsClientAndStoresItsBaseVersion)
 {
     ASSERT_TRUE(Load(TestApp{}).IsSuccess()) << Log();
     ExpectBag({{Bag::idUseMTime, "true"}, {Bag::idUseCTime, "true"}, {Bag::idLoadContentFile, "true"},
@@ -125,6 +117,25 @@ TEST_F(ScannerOptionsTest, WithoutAnySettingTheJobTakesByBothTimesAndRegistersIt
     ASSERT_TRUE(Load(TestApp{}).IsSuccess());
     ASSERT_TRUE(Stored("nCLIENTID", clientId));
     EXPECT_EQ(clientId, "44");
+
+    // The client's base version comes from the setting or the release text.
+    TestApp app{.client = R"({ "id": 2, "name": "client1", "baseVersion": "  rElEaSe 11  " })"};
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Typed(Bag::idInstanceBaseVersion), "11u");
+    std::string stored;
+    ASSERT_TRUE(Stored("nClientBaseVersion", stored));
+    EXPECT_EQ(stored, "11");
+
+    // Once stored, the setting answers without asking the backup side.
+    Setting("nClientBaseVersion", "9");
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Typed(Bag::idInstanceBaseVersion), "9u");
+
+    m_settings->Erase("FileSystemAgent", "nClientBaseVersion");
+    app.client = R"({ "id": 2, "name": "client1", "baseVersion": "Release " })";
+    ASSERT_TRUE(Load(app).IsSuccess());
+    EXPECT_EQ(Typed(Bag::idInstanceBaseVersion), "11u");
+    EXPECT_FALSE(Stored("nClientBaseVersion", stored));
 }
 
 // Writes `value` under `key` as the command line does before the load.
@@ -310,27 +321,6 @@ TEST_F(ScannerOptionsTest, SettingsSubclientAndCommandLineReachTheBag)
     }
 }
 
-TEST_F(ScannerOptionsTest, ClientBaseVersionComesFromSettingOrReleaseText)
-{
-    TestApp app{.client = R"({ "id": 2, "name": "client1", "baseVersion": "  rElEaSe 11  " })"};
-    ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
-    std::string stored;
-    ASSERT_TRUE(Stored("nClientBaseVersion", stored));
-    EXPECT_EQ(stored, "11");
-
-    // Once stored, the setting answers without asking the backup side.
-    Setting("nClientBaseVersion", "9");
-    ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 9u);
-
-    m_settings->Erase("FileSystemAgent", "nClientBaseVersion");
-    app.client = R"({ "id": 2, "name": "client1", "baseVersion": "Release " })";
-    ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idInstanceBaseVersion), 11u);
-    EXPECT_FALSE(Stored("nClientBaseVersion", stored));
-}
-
 // A distributed subclient never registers the client id; its automatic streams follow the node
 // count, and only a distributed job asks the index for failed files. The Lustre hook file
 // overrides whatever the configuration says.
@@ -347,24 +337,24 @@ TEST_F(ScannerOptionsTest, DistributedJobsStreamsFailedFilesAndTheLustreHook)
         (void)bag.Write(Bag::idDistributedFSMode, true);
         (void)bag.Write(Bag::idLastJobID, 41LL);
     };
-    for (const auto& [nodes, streams] : {std::pair{0, 2u}, {3, 6u}}) {
+    for (const auto& [nodes, streams] : {std::pair{0, "2u"}, {3, "6u"}}) {
         app.subclient = R"({ "backupNodes": )" + std::to_string(nodes) + R"(, "distributed": { "clusterType": 13 } })";
         ASSERT_TRUE(Load(app, distributed).IsSuccess()) << Log();
         ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
-        EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), streams);
+        EXPECT_EQ(Typed(Bag::idNumStreams), streams);
         // This agent's index keeps no per-job options, so the answer is always "not saved".
-        EXPECT_FALSE(Value<bool>(Bag::idFailedFilesInIndex));
+        EXPECT_EQ(Typed(Bag::idFailedFilesInIndex), "false");
     }
     EXPECT_EQ(m_options->GetDataAccessNodeCount(), 3u);
     ASSERT_TRUE(Load(app).IsSuccess());
     ASSERT_TRUE(m_options->ConfigureStreamsAuto(nullptr).IsSuccess());
-    EXPECT_EQ(Value<unsigned int>(Bag::idNumStreams), 1u);
+    EXPECT_EQ(Typed(Bag::idNumStreams), "1u");
     EXPECT_FALSE(m_bag->Has(Bag::idFailedFilesInIndex));
 
     WriteFile(m_hook, "");
     app.subclient = R"({ "distributed": { "clusterType": 3 } })";
     ASSERT_TRUE(Load(app).IsSuccess());
-    EXPECT_EQ(Value<int>(Bag::idDistributedAppType), 13);
+    EXPECT_EQ(Typed(Bag::idDistributedAppType), "13");
     EXPECT_FALSE(m_bag->Has(Bag::idGpfsScan));
 }
 
@@ -416,7 +406,7 @@ TEST_F(ScannerOptionsTest, LoadsThatFailKeepWhatCameBefore)
     Setting("nNutanixScan", "1");
     result = Load(TestApp{});
     ASSERT_TRUE(result.IsError());
-    EXPECT_TRUE(Value<bool>(Bag::idNutanixAFS));
+    EXPECT_EQ(Typed(Bag::idNutanixAFS), "true");
 }
 
 }  // namespace

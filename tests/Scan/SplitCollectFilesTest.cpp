@@ -183,7 +183,7 @@ using ExtentSplitCollectFilesTest = SplitCollectFilesTest;
 
 // ---- Collect files that list nothing ------------------------------------------------------------
 
-TEST_F(PostProcessCollectFilesTest, FilesHoldingOnlyTheRootOrTheContentsAncestorsAreRemoved)
+TEST_F(PostProcessCollectFilesTest, FilesHoldingOnlyTheRootOrTheContentsAncestorsAreRemovedOthersKept)
 {
     const std::vector<std::string> roots = {"/data/projects/x", "/srv/www/"};
     // Content, content roots, removed. Without ancestor lines a file of up to 15 bytes is read;
@@ -220,10 +220,9 @@ TEST_F(PostProcessCollectFilesTest, FilesHoldingOnlyTheRootOrTheContentsAncestor
     }
     EXPECT_EQ(CPostProcessCollectFiles::AncestorLinesOf({"/a|b/c\nd/e", "/a|b/f", "/", "/top//", "relative/x"}),
               (std::unordered_set<std::string>{"/", "/a\\x7cb/", "/a\\x7cb/c\\x0ad/"}));
-}
 
-TEST_F(PostProcessCollectFilesTest, FilesThatCannotBeJudgedOrHoldUnseenItemsAreKept)
-{
+    // Files that cannot be judged, or hold items the file does not show yet, are kept.
+    m_resources.clear();
     auto consumer = std::make_shared<OtherConsumer>();
     Keep(1, consumer);
     m_resources.push_back(std::make_shared<COutputResources>(2, "/", "vol"));  // cleared earlier
@@ -333,7 +332,7 @@ TEST_F(SplitCollectFilesTest, LinesWithoutDataAreCutByCountAndFewItemsShareTheDa
     EXPECT_EQ(twoItems.extentCalls.size(), 2u);  // answers other than "not supported" are ignored
 }
 
-TEST_F(SplitCollectFilesTest, ShouldSplitTakesTheSizeOffAndKeepsItsBounds)
+TEST_F(SplitCollectFilesTest, ShouldSplitTakesTheSizeOffAndKeepsItsBoundsAndOneStreamCutsOnlyAtTheByteBound)
 {
     RecordingSplitter splitter(1, m_names, m_resources, 0);
     std::uint64_t size = 0;
@@ -362,24 +361,19 @@ TEST_F(SplitCollectFilesTest, ShouldSplitTakesTheSizeOffAndKeepsItsBounds)
     EXPECT_TRUE(ask(0, 100, 90, 1, 6));
     EXPECT_FALSE(ask(0, 0, 0, 2, 0));  // no data: line count
     EXPECT_TRUE(ask(0, 0, 0, 3, 0));
-}
 
-TEST_F(SplitCollectFilesTest, OneStreamStillCutsAtTheByteBound)
-{
+    // One stream still cuts at the byte bound.
     const std::vector<std::uint64_t> sizes(20, 1);  // lines "/d/fNN" of 5 or 6 bytes
     AddResource(1, sizes);
-    RecordingSplitter splitter(1, m_names, m_resources, 1);
-    splitter.SetMaxCollectFileBytes(24);
-    ASSERT_TRUE(splitter.Run().IsSuccess());
+    RecordingSplitter oneStream(1, m_names, m_resources, 1);
+    oneStream.SetMaxCollectFileBytes(24);
+    ASSERT_TRUE(oneStream.Run().IsSuccess());
     ASSERT_GT(m_resources.size(), 4u);
     EXPECT_EQ(SplitMap(), (std::vector<std::string>{"1 2 " + std::to_string(m_resources.size())}));
     for (size_t i = 0; i < m_resources.size(); ++i)
         EXPECT_LE(std::filesystem::file_size(Collect(i)->GetFileName()), 24u);
     EXPECT_EQ(AllLines(), Expected(sizes));
-}
 
-TEST_F(SplitCollectFilesTest, AFileInFinalFormIsLeftAsWrittenUnlessTheByteBoundCutsIt)
-{
     // A one-stream job writes its lines without sizes; the split leaves such a file alone (and
     // takes its own counts as the evidence), unless it outgrows what one piece may hold; either
     // way a name ending in a blank keeps it.
@@ -550,7 +544,7 @@ TEST_F(SplitCollectFilesTest, FailuresStopTheRunAndKeepWhatWasDone)
 
 // The merge numbers the hard-link files after the highest number in use and lists each group's
 // hard-link files before its pieces; leftovers of an earlier job do not survive the first insertion.
-TEST_F(HardLinkManagerTest, MergeGroupsWithTheSplitMap)
+TEST_F(HardLinkManagerTest, MergeGroupsWithTheSplitMapSplitDealsGroupsByDataAndLinesRoundTrip)
 {
     for (const auto& [name, text] : {std::pair{"HCollectTot9.tmp", "stale"}, {"Merged_split_config", "stale"},
                                      {"split_config", "1\n2 5 6\n"}})
@@ -584,51 +578,38 @@ TEST_F(HardLinkManagerTest, MergeGroupsWithTheSplitMap)
     EXPECT_EQ(written[0].lines, 3u);
     EXPECT_EQ(written[0].name, "CollectTot7.zvf");
     EXPECT_EQ(ReadFile(m_names->WorkUnitCollect(7)), "# /\n# 10 7 100 4 /v2/a\n# 10 7 100 4 /v2/b\n");
-}
 
-// With a split count the groups are dealt by data (a group's data once, a group never divided);
-// without the put-all flag only a group's first name is written.
-TEST_F(HardLinkManagerTest, SplitDealsGroupsByData)
-{
-    const struct {
-        bool putAll;
-        int splitCount;
-        std::string expectedMap;
-        std::vector<std::uint64_t> linesPerFile;
-    } cases[] = {
-        {true, 1, "1 1 \n", {8}},
-        {false, 1, "1 1 \n", {4}},
-        // Data 400 over four or two: shares of 100 or 200, each group 100.
-        {true, 4, "1 1 2 3 4 \n", {2, 2, 2, 2}},
-        {false, 2, "1 1 2 \n", {2, 2}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "putAll " << c.putAll << " split " << c.splitCount);
+    // With a split count the groups are dealt by data (a group's data once, a group never divided);
+    // without the put-all flag only a group's first name is written.
+    // Put all, split count, the map, the lines of each temporary file. Data 400 over four or two:
+    // shares of 100 or 200, each group 100.
+    for (const auto& [putAll, splitCount, expectedMap, linesPerFile] :
+         std::vector<std::tuple<bool, int, std::string, std::vector<std::uint64_t>>>{
+             {true, 1, "1 1 \n", {8}}, {false, 1, "1 1 \n", {4}}, {true, 4, "1 1 2 3 4 \n", {2, 2, 2, 2}},
+             {false, 2, "1 1 2 \n", {2, 2}}}) {
+        SCOPED_TRACE(testing::Message() << "putAll " << putAll << " split " << splitCount);
         std::filesystem::remove_all(m_folder);
         std::filesystem::create_directories(m_folder);
-        HardLinkManager manager(m_names, c.putAll);
+        HardLinkManager manager(m_names, putAll);
         for (std::uint64_t inode = 1; inode <= 4; ++inode)
             for (const char* name : {"/x", "/y"})
                 ASSERT_TRUE(manager.InsertEntryInHCollectFile(1, HardLink(inode, 100, "/d" + std::to_string(inode) + name))
                                 .IsSuccess());
-        ASSERT_TRUE(manager.SplitHCollectFile(c.splitCount).IsSuccess());
-        EXPECT_EQ(ReadFile(m_folder + "/HCollect_split_config"), c.expectedMap);
+        ASSERT_TRUE(manager.SplitHCollectFile(splitCount).IsSuccess());
+        EXPECT_EQ(ReadFile(m_folder + "/HCollect_split_config"), expectedMap);
         EXPECT_EQ(manager.GetTotalSize(), 400u);
-        for (size_t t = 0; t < c.linesPerFile.size(); ++t) {
+        for (size_t t = 0; t < linesPerFile.size(); ++t) {
             HLinkGroups groups;
             ASSERT_TRUE(HCollectFile::ReadGroups(manager.HCollectPath(static_cast<int>(t + 1), ".tmp"), groups)
                             .IsSuccess());
             std::uint64_t lines = 0;
             for (const auto& [key, elements] : groups)
                 lines += elements.size();
-            EXPECT_EQ(lines, c.linesPerFile[t]) << "temporary file " << t + 1;
+            EXPECT_EQ(lines, linesPerFile[t]) << "temporary file " << t + 1;
         }
     }
-}
 
-// Hard-link lines round-trip any name; a damaged line fails the read with its place.
-TEST_F(HardLinkManagerTest, LinesRoundTripAndDamageIsReported)
-{
+    // Hard-link lines round-trip any name; a damaged line fails the read with its place.
     const HLinkGroupElement odd{~0ULL, 1ULL << 40, -5, 1ULL << 50, "/a b/new\nline|pipe\\\xff\xfe"};
     std::string line;
     HCollectFile::FormatLine(odd, line);

@@ -181,7 +181,7 @@ TEST_F(SubclientContentTest, FileNameContentNarrowsEveryContentPathAndPlainEntri
     EXPECT_FALSE(sets.filters.Contains("/data/x.star"));
 }
 
-TEST_F(SubclientContentTest, LaptopClientGetsTheDefaultFilters)
+TEST_F(SubclientContentTest, LaptopClientGetsTheDefaultFiltersAndOverlappingContentOfOtherSubclientsIsSkipped)
 {
     const Strings defaults = {"*.zvconflict*", "*.conflict*", "/**/.quillbox.cache/", "~*", "/**/LostAndFound/"};
     EXPECT_TRUE(Run({})->GetScanContentConfiguration()->GetFilters().empty());
@@ -197,10 +197,9 @@ TEST_F(SubclientContentTest, LaptopClientGetsTheDefaultFilters)
                   ->GetScanContentConfiguration()
                   ->GetFilters(),
               expected);
-}
 
-TEST_F(SubclientContentTest, OverlappingContentOfOtherSubclients)
-{
+    // Overlapping content of other subclients, for any client.
+    m_bag = std::make_shared<CBag>();
     const json others = {{"content", {"/data/sub", "/srv"}},
                          {"otherSubclientsContent", {"/data/sub/db", "/data/*.log", "/data", "/", "/elsewhere"}}};
     auto content = Run(others);

@@ -21,23 +21,19 @@ std::string Rules(const std::string& rules)
 
 }  // namespace
 
-// Patterns naming no folder match anywhere; the first rule that matches decides.
-TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
+class ZvErrorControlTest : public ScanJobTestEnv {};
+
+// Patterns naming no folder match anywhere; the first rule that matches decides. The job's rules
+// come from the job manager's rules of the client and application type and are kept beside the
+// job's files; without them the job has none.
+TEST_F(ZvErrorControlTest, LoadsRulesTheFirstMatchDecidesAndAJobKeepsItsClientsRules)
 {
-    const struct {
-        const char* pattern;
-        int pathType;
-        const char* converted;
-    } patterns[] = {
-        {"a.lock", ZvErrorControl::kPathTypeSlash, "a.lock"},
-        {"a.lock*", ZvErrorControl::kPathTypeSlash, "/**/a.lock*"},
-        {"[ab].x", ZvErrorControl::kPathTypeSlash, "/**/[ab].x"},
-        {"/data/*.lock", ZvErrorControl::kPathTypeSlash, "/data/*.lock"},
-        {"*.lock", ZvErrorControl::kPathTypeBackslash, "*\\**\\*.lock"},
-        {"C:\\data\\*.lock", ZvErrorControl::kPathTypeBackslash, "C:\\data\\*.lock"},
-    };
-    for (const auto& c : patterns)
-        EXPECT_EQ(Error_Tab::ConvertPattern(c.pattern, c.pathType), c.converted) << c.pattern;
+    const int slash = ZvErrorControl::kPathTypeSlash, backslash = ZvErrorControl::kPathTypeBackslash;
+    for (const auto& [pattern, pathType, converted] : std::vector<std::tuple<const char*, int, const char*>>{
+             {"a.lock", slash, "a.lock"}, {"a.lock*", slash, "/**/a.lock*"}, {"[ab].x", slash, "/**/[ab].x"},
+             {"/data/*.lock", slash, "/data/*.lock"}, {"*.lock", backslash, "*\\**\\*.lock"},
+             {"C:\\data\\*.lock", backslash, "C:\\data\\*.lock"}})
+        EXPECT_EQ(Error_Tab::ConvertPattern(pattern, pathType), converted) << pattern;
 
     const std::string lockSkip = Rule("*.lock", 0, Codes(13, 13), true);
     // Rows that leave out the item look "/a.lock" up with code 13, which only lockSkip matches.
@@ -119,14 +115,8 @@ TEST(ZvErrorControl, LoadsRulesAndTheFirstMatchDecides)
     EXPECT_TRUE(isDefault);
     EXPECT_FALSE(ZvErrorControl().GetStoredJobDecision(decision, file, pattern, code, isDefault));
     EXPECT_EQ(decision, -1);
-}
 
-class ZvErrorControlJobTest : public ScanJobTestEnv {};
-
-// The job's rules come from the job manager's rules of the client and application type and are
-// kept beside the job's files; without them the job has none.
-TEST_F(ZvErrorControlJobTest, FetchesTheClientsRulesAndKeepsThem)
-{
+    // A job's rules, fetched for its client and application type.
     const std::string folder = m_root + "/results";
     std::filesystem::create_directories(folder);
     auto control = std::make_shared<ZVJobCtrlClient>(7);
@@ -135,8 +125,8 @@ TEST_F(ZvErrorControlJobTest, FetchesTheClientsRulesAndKeepsThem)
 
     const std::string text = Rules(Rule("*.lock", 0, Codes(13, 13), true));
     WriteFile(m_instance + "/JobManager/ErrorRules/2_29.xml", text);
-    ZvErrorControl rules(control, ZvErrorControl::kEntityClient, 2, 29, folder, 1);
-    EXPECT_EQ(rules.GetRules().size(), 1u);
+    ZvErrorControl kept(control, ZvErrorControl::kEntityClient, 2, 29, folder, 1);
+    EXPECT_EQ(kept.GetRules().size(), 1u);
     EXPECT_EQ(ReadFile(folder + "/ErrorControlRules.xml"), text);
     struct stat status {};
     ASSERT_EQ(::stat((folder + "/ErrorControlRules.xml").c_str(), &status), 0);
