@@ -404,10 +404,6 @@ protected:
     {
         return m_factory.IdentifyScanJobType(JobArgs(extra)).Value();
     }
-    unsigned FromCommandLine(const std::vector<std::string>& tokens)
-    {
-        return m_factory.IdentifyScanJobTypeFromCommandLine(Args(tokens)).Value();
-    }
 
     CScanJobFactory m_factory{"inst"};
 };
@@ -484,7 +480,7 @@ TEST_F(ScanJobFactoryTest, CommandLineRulesFirstMatchWins)
         std::string shown;
         for (const std::string& token : c.tokens)
             shown += token + " ";
-        EXPECT_EQ(FromCommandLine(c.tokens), c.expected) << shown;
+        EXPECT_EQ(m_factory.IdentifyScanJobTypeFromCommandLine(Args(c.tokens)).Value(), c.expected) << shown;
     }
 }
 

@@ -362,12 +362,6 @@ protected:
         EXPECT_TRUE(m_callback->FlushBuffers().IsSuccess());
         return ReadLines(m_results + "/CollectTot" + std::to_string(number) + ".zvf");
     }
-    bool HasSecondVolume() const
-    {
-        struct stat tree {}, shm {};
-        return ::stat(m_tree.c_str(), &tree) == 0 && ::stat("/dev/shm", &shm) == 0 && tree.st_dev != shm.st_dev &&
-               ::access("/dev/shm", W_OK) == 0;
-    }
 
     std::string m_tree;
     std::string m_results;
@@ -394,7 +388,9 @@ TEST_F(UnixCallbackTest, VolumesWithoutAnOutputResourceAreRefused)
 TEST_F(UnixCallbackTest, WorkersAskingAtOnceShareOneResourcePerVolume)
 {
     std::vector<std::string> volumes = {m_tree};
-    if (HasSecondVolume())
+    struct stat tree {}, shm {};  // a second volume when /dev/shm is one
+    if (::stat(m_tree.c_str(), &tree) == 0 && ::stat("/dev/shm", &shm) == 0 && tree.st_dev != shm.st_dev &&
+        ::access("/dev/shm", W_OK) == 0)
         volumes.push_back("/dev/shm");
     constexpr int kThreads = 8;
     constexpr int kItems = 200;

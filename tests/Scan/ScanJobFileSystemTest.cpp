@@ -314,34 +314,12 @@ public:
 
 class WorkersTest : public FileSystemJobTest {
 protected:
-    void SetUp() override
-    {
-        FileSystemJobTest::SetUp();
-        m_job = NewJob<TypedJob>();
-    }
-    // Units "/u00", "/u01", ... (map order is name order); the first `nfs` are NFS mounts.
-    CWorkUnitManagerPtr Units(int count, int nfs = 0)
-    {
-        auto manager = std::make_shared<CWorkUnitManager>(7);
-        for (int i = 0; i < count; ++i) {
-            const std::string key = KxFormat("/u%02d", i);
-            manager->AddWorkUnit(key, std::make_shared<CWorkUnit>(key, key));
-            if (i < nfs)
-                m_job->m_types[key] = i % 2 ? "nfs4" : "nfs";
-        }
-        return manager;
-    }
     static std::vector<int> Workers(CWorkUnitManager& manager)
     {
         std::vector<int> workers;
         for (const auto& [key, unit] : manager.GetPhysicalMediaVolumeWorkUnitMap())
             workers.push_back(unit->GetMaxWorkers());
         return workers;
-    }
-    void FolderLevelThreads(unsigned threads)
-    {
-        ASSERT_TRUE(Bag()->Write(Id::idEnableFolderLevelMultithread, true).IsSuccess());
-        ASSERT_TRUE(Bag()->Write(Id::idMaxWorkers, threads).IsSuccess());
     }
 
     std::shared_ptr<TypedJob> m_job;
@@ -382,15 +360,22 @@ TEST_F(WorkersTest, ThreadCountsFollowSettingsUnitsAndNetworkFileSystems)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         m_job = NewJob<TypedJob>();
-        auto units = Units(c.units, c.nfs);
+        // Units "/u00", "/u01", ... (map order is name order); the first `nfs` are NFS mounts.
+        auto units = std::make_shared<CWorkUnitManager>(7);
+        for (int i = 0; i < c.units; ++i) {
+            const std::string key = KxFormat("/u%02d", i);
+            units->AddWorkUnit(key, std::make_shared<CWorkUnit>(key, key));
+            if (i < c.nfs)
+                m_job->m_types[key] = i % 2 ? "nfs4" : "nfs";
+        }
         for (const auto& [key, type] : c.types)
             m_job->m_types[key] = type;
         m_job->m_tableReadable = c.readable;
-        if (c.maxScanThreads >= 0) {
-            ASSERT_TRUE(Bag()->Write(Id::idMaxScanThreads, static_cast<unsigned>(c.maxScanThreads)).IsSuccess());
-        }
+        if (c.maxScanThreads >= 0)
+            WriteAll(*Bag(), {{Id::idMaxScanThreads, static_cast<unsigned>(c.maxScanThreads)}});
         if (c.folderThreads >= 0)
-            FolderLevelThreads(static_cast<unsigned>(c.folderThreads));
+            WriteAll(*Bag(), {{Id::idEnableFolderLevelMultithread, true},
+                              {Id::idMaxWorkers, static_cast<unsigned>(c.folderThreads)}});
         int threads = -1;
         bool folderLevel = !c.folderLevel;
         ASSERT_TRUE(m_job->ConfigureWorkersCount(*units, threads, folderLevel).IsSuccess());
@@ -786,11 +771,10 @@ protected:
         WriteFile(m_tree + "/data/sub/a.txt", "a");
         WriteFile(m_tree + "/outside/o.txt", "oo");
         WriteFile(m_tree + "/outside/deep/d.txt", "ddd");
-        Content({m_tree + "/data"});
+        WriteSubclient({{"content", {m_tree + "/data"}}});
         Setting("nBackupSymLinkData", "1");  // follow symbolic links
     }
 
-    void Content(const std::vector<std::string>& paths) { WriteSubclient({{"content", paths}}); }
 
     CKxError RunFull()
     {

@@ -39,7 +39,15 @@ protected:
         ScanJobTestEnv::TearDown();
     }
 
-    void WriteApp(const TestApp& app)
+    bool Stored(const std::string& key, std::string& value) const
+    {
+        std::string where;
+        return m_settings->Get("FileSystemAgent", key, value, where);
+    }
+
+    // Writes `app` and loads Unix options for it; `before` seeds the bag as the job does from its
+    // command line.
+    CKxError Load(const TestApp& app, const std::function<void(CBag&)>& before = {})
     {
         nlohmann::json json = App(static_cast<int>(app.appType), app.indexV2);
         json["client"] = nlohmann::json::parse(app.client);
@@ -49,17 +57,6 @@ protected:
         if (!app.withSubclient)
             json.erase("subclient");
         WriteFile(AppConfigPath(kApp), json.dump());
-    }
-    bool Stored(const std::string& key, std::string& value) const
-    {
-        std::string where;
-        return m_settings->Get("FileSystemAgent", key, value, where);
-    }
-
-    // Loads Unix options for `app`; `before` seeds the bag as the job does from its command line.
-    CKxError Load(const TestApp& app, const std::function<void(CBag&)>& before = {})
-    {
-        WriteApp(app);
         m_options = std::make_shared<CUnixScannerOptions>();
         m_options->SetLustreHookFile(m_hook);
         m_bag = m_options->GetConfigurationBag();
