@@ -1,8 +1,6 @@
 #include "Agent/ApplicationId.h"
-#include "Agent/App_MiscOptions.h"
 #include "Agent/AutoStreamHandler.h"
 #include "Agent/DistributedSubclient.h"
-#include "Agent/FSJobResultCleanup.h"
 #include "Agent/GPFSSubclient.h"
 #include "Agent/IndexingVersion.h"
 #include "Agent/OvaBackup.h"
@@ -11,25 +9,15 @@
 
 namespace {
 
+// The plain values of the other keys are read back where the scanner options and the job factory
+// carry them into the job (tests/Scan).
 const char* kFullConfig = R"({
-  "appType": 29,
-  "indexV2": true,
-  "client":    { "id": 2, "name": "client1", "laptop": true, "baseVersion": " Release 11 ",
-                 "quillbox": true, "proxyClientId": 7, "jobResultsDir": "/srv/jr" },
+  "appType": 29, "indexV2": true, "client": { "id": 2, "name": "client1" },
   "backupSet": { "name": "defaultBackupSet", "default": true, "kind": "onDemand" },
   "subclient": {
-    "id": 5, "name": "sc1", "default": true,
-    "content": ["/data", "/home"],
+    "id": 5, "name": "sc1", "default": true, "content": ["/data", "/home"],
     "filters": ["*.tmp"], "filterExceptions": ["/data/keep"], "fileNameContent": ["*.doc"],
-    "fileNameFilters": ["core"], "otherSubclientsContent": ["/data/other"],
-    "numStreams": 4, "folderLevelThreads": 3,
-    "useMtime": false, "useCtime": true,
-    "collectAcl": true, "trueUp": { "enabled": true, "days": 30, "jobs": 2 },
-    "preserveAccessTimes": true, "backupAfterDate": 1700000000, "followSymbolicLinks": true,
-    "appleDouble": true, "useDataClassification": true, "blockLevelBackup": 1, "ddbBackup": true,
-    "deleteFilesWithoutBackup": 1, "snapEngine": 81, "honorArchiverRetention": true,
-    "fileShareMountOptions": "vers=3", "backupNodes": 2,
-    "extentBackup": { "enabled": true, "aclOnly": false, "fileSizeThreshold": 1073741824 }
+    "fileNameFilters": ["core"], "otherSubclientsContent": ["/data/other"]
   }
 })";
 
@@ -46,8 +34,7 @@ protected:
     ApplicationIdPtr m_app;
 };
 
-// The plain values are checked where the scanner options carry them into the job's bag; here
-// what is mapped: the filter kinds, the kinds of backup set, the derived subclient type.
+// What is mapped: the filter kinds, the kinds of backup set, the derived subclient type.
 TEST_F(ApplicationConfigTest, FullConfigurationMapsEveryList)
 {
     ASSERT_TRUE(LoadApp(kFullConfig, "5").IsSuccess());
@@ -77,9 +64,6 @@ TEST_F(ApplicationConfigTest, AbsentKeysTakeTheirDefaults)
 {
     ASSERT_TRUE(LoadApp(R"({"appType": 29, "subclient": {"numStreams": null}, "client": {}})").IsSuccess());
     EXPECT_EQ(m_app->getSubclient()->Data().numStreams, 1u);
-    std::string folder;
-    EXPECT_TRUE(m_app->getClient()->getJobResultsDir(folder).IsSuccess());
-    EXPECT_EQ(folder, m_instance + "/JobResults");
     // A section that is not configured at all is a failure of the getter, not of the load.
     EXPECT_EQ(m_app->getBackupSet(), nullptr);
     EXPECT_EQ(m_app->getLastErrorCode(), KxCode::UnknownProduct);
@@ -270,12 +254,6 @@ TEST(OutsideAnswerersTest, SmallServicesAnswerAsDocumented)
     EXPECT_EQ(AutoStreamHandler::GetMaxNumberOfStreams(&failing, streams, false, 0, 0, nullptr).Code(),
               KxCode::UnknownProduct);
     EXPECT_EQ(streams, 99u);
-
-    for (int type = -1; type <= 60; ++type)
-        EXPECT_EQ(CFSJobResultCleanup::IsScanJobTypeQualifiedForCleanup(type), type == 2 || type == 5) << type;
-
-    std::string value;
-    EXPECT_EQ(App_MiscOptions::getMiscOption(10, 5, 39, value).Code(), KxCode::NotFound);
 }
 
 }  // namespace

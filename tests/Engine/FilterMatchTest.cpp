@@ -42,33 +42,26 @@ TEST(PathMatch, WildcardTable)
     }
 }
 
-TEST(PathMatch, CaseFoldingIsAsciiOnly)
+// Case folding is ASCII only; the delimiter and the escape can be other characters.
+TEST(PathMatch, CaseFoldingDelimiterAndEscapeTable)
 {
-    TPathMatch insensitive('/', '\\', true);
-    ASSERT_TRUE(insensitive.Init("/Data/*.LOG").IsSuccess());
-    EXPECT_TRUE(insensitive.Match("/data/x.log"));
-    EXPECT_TRUE(insensitive.Match("/DATA/X.Log"));
-    TPathMatch cls('/', '\\', true);
-    ASSERT_TRUE(cls.Init("/[a-c]x").IsSuccess());
-    EXPECT_TRUE(cls.Match("/Bx"));
-    TPathMatch plain('/', '\\', true);
-    ASSERT_TRUE(plain.Init("/\xc3\x84").IsSuccess());  // upper-case A with diaeresis stays as it is
-    EXPECT_FALSE(plain.Match("/\xc3\xa4"));
-    TPathMatch sensitive;
-    ASSERT_TRUE(sensitive.Init("/Data/*.LOG").IsSuccess());
-    EXPECT_FALSE(sensitive.Match("/data/x.log"));
-}
-
-TEST(PathMatch, OtherDelimiterAndEscape)
-{
-    TPathMatch backslash('\\', '/', true);
-    ASSERT_TRUE(backslash.Init("*\\**\\*.TMP").IsSuccess());
-    EXPECT_TRUE(backslash.Match("C:\\users\\x\\a.tmp"));
-    EXPECT_TRUE(backslash.Match("C:\\a.tmp"));
-    TPathMatch escaped('\\', '/', false);
-    ASSERT_TRUE(escaped.Init("a/*").IsSuccess());
-    EXPECT_TRUE(escaped.Match("a*"));
-    EXPECT_FALSE(escaped.Match("ab"));
+    const struct {
+        char delimiter, escape;
+        bool fold;
+        MatchCase match;
+    } cases[] = {
+        {'/', '\\', true, {"/Data/*.LOG", "/data/x.log", true}}, {'/', '\\', true, {"/Data/*.LOG", "/DATA/X.Log", true}},
+        {'/', '\\', true, {"/[a-c]x", "/Bx", true}},
+        {'/', '\\', true, {"/\xc3\x84", "/\xc3\xa4", false}},  // upper-case A with diaeresis stays as it is
+        {'/', '\\', false, {"/Data/*.LOG", "/data/x.log", false}},
+        {'\\', '/', true, {"*\\**\\*.TMP", "C:\\users\\x\\a.tmp", true}}, {'\\', '/', true, {"*\\**\\*.TMP", "C:\\a.tmp", true}},
+        {'\\', '/', false, {"a/*", "a*", true}}, {'\\', '/', false, {"a/*", "ab", false}},
+    };
+    for (const auto& c : cases) {
+        TPathMatch match(c.delimiter, c.escape, c.fold);
+        ASSERT_TRUE(match.Init(c.match.pattern).IsSuccess()) << c.match.pattern;
+        EXPECT_EQ(match.Match(c.match.path), c.match.expected) << c.match.pattern << " " << c.match.path;
+    }
 }
 
 TEST(PathMatch, MalformedPatternsAreErrors)
@@ -111,36 +104,31 @@ TEST(PathMatch, FixedPrefix)
     }
 }
 
+// A trailing '/' names folders only; a term without a '/' names entries at any depth.
 TEST(FilterTerm, FolderOnlyAndNameOnlyForms)
 {
-    CFilterTerm folderOnly;
-    ASSERT_TRUE(folderOnly.LoadRaw("/data/tmp/").IsSuccess());
-    EXPECT_TRUE(folderOnly.Matches("/data/tmp", true));
-    EXPECT_TRUE(folderOnly.Matches("/data/tmp/", true));
-    EXPECT_FALSE(folderOnly.Matches("/data/tmp", false));
+    const struct {
+        const char* raw;
+        const char* path;
+        bool folder, matches;
+    } cases[] = {
+        {"/data/tmp/", "/data/tmp", true, true}, {"/data/tmp/", "/data/tmp/", true, true},
+        {"/data/tmp/", "/data/tmp", false, false}, {"*.o", "/src/deep/x.o", false, true}, {"*.o", "x.o", false, true},
+        {"*.o", "/src/x.o/y", false, false}, {"core", "/var/crash/core", false, true},
+        {"core", "/var/crash/core.1", false, false}, {"/", "/", true, true}, {"/", "/a", true, false},
+    };
+    for (const auto& c : cases) {
+        CFilterTerm term;
+        ASSERT_TRUE(term.LoadRaw(c.raw).IsSuccess()) << c.raw;
+        EXPECT_EQ(term.Matches(c.path, c.folder), c.matches) << c.raw << " " << c.path;
+    }
+    CFilterTerm folderOnly, name, bad;
+    ASSERT_TRUE(folderOnly.LoadRaw("/data/tmp/").IsSuccess() && name.LoadRaw("*.o").IsSuccess());
     EXPECT_EQ(folderOnly.GetFilterPrefix(), "/data/tmp");
-
-    CFilterTerm name;
-    ASSERT_TRUE(name.LoadRaw("*.o").IsSuccess());
-    EXPECT_TRUE(name.Matches("/src/deep/x.o", false));
-    EXPECT_TRUE(name.Matches("x.o", false));
-    EXPECT_FALSE(name.Matches("/src/x.o/y", false));
-    EXPECT_TRUE(name.CouldMatchBelow("/anything"));
     EXPECT_EQ(name.GetFilterPrefix(), "");
-
-    CFilterTerm core;
-    ASSERT_TRUE(core.LoadRaw("core").IsSuccess());
-    EXPECT_TRUE(core.Matches("/var/crash/core", false));
-    EXPECT_FALSE(core.Matches("/var/crash/core.1", false));
-
-    CFilterTerm root;
-    ASSERT_TRUE(root.LoadRaw("/").IsSuccess());
-    EXPECT_TRUE(root.Matches("/", true));
-    EXPECT_FALSE(root.Matches("/a", true));
-
-    CFilterTerm empty;
-    EXPECT_EQ(empty.LoadRaw("").Code(), KxCode::InvalidParameter);
-    EXPECT_EQ(empty.LoadRaw("/[x").Code(), KxCode::InvalidParameter);
+    EXPECT_TRUE(name.CouldMatchBelow("/anything"));
+    EXPECT_EQ(bad.LoadRaw("").Code(), KxCode::InvalidParameter);
+    EXPECT_EQ(bad.LoadRaw("/[x").Code(), KxCode::InvalidParameter);
 }
 
 // The nearest decision wins: a filter, an exception below it, a filter below that; an exception

@@ -86,12 +86,17 @@ TEST_F(WalkTest, SameItemsInFolderOrderForOneTwoAndFourFolderWorkers)
     }
 }
 
-TEST_F(WalkTest, ItemsKeptByAConsumerKeepTheirOwnNamesAndStatus)
+// The engine reuses item objects only when no consumer holds them; a content mapper gives every
+// item its source path under the mapped root.
+TEST_F(WalkTest, ItemsKeptByAConsumerKeepTheirOwnNamesStatusAndSourcePaths)
 {
-    // The engine reuses item objects only when no consumer holds them.
     MakeRegularTree(scratch.Path(), 2, 5, 2);
     callback->Consumer().KeepItems();
-    ASSERT_TRUE(Walk(callback, {scratch.Path()}).IsSuccess());
+    auto mapper = std::make_shared<CContentMapper>();
+    mapper->AddMapping(scratch.Path(), "/snapshot-source");
+    options.mapper = mapper;
+    options.maxWorkers = 2;
+    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
     const auto record = callback->Consumer().Snapshot();
     const auto& kept = record.kept;
     const auto& order = record.items;
@@ -99,6 +104,7 @@ TEST_F(WalkTest, ItemsKeptByAConsumerKeepTheirOwnNamesAndStatus)
     std::set<const CItem*> distinct;
     for (size_t i = 0; i < kept.size(); ++i) {
         EXPECT_EQ(kept[i]->GetLocalFullyQualifiedItemName(), order[i].path);
+        EXPECT_EQ(record.sources[i], "/snapshot-source" + order[i].path.substr(scratch.Path().size()));
         distinct.insert(kept[i].get());
         struct stat status {};
         ASSERT_EQ(::lstat(order[i].path.c_str(), &status), 0);
@@ -111,38 +117,19 @@ TEST_F(WalkTest, ItemsKeptByAConsumerKeepTheirOwnNamesAndStatus)
     EXPECT_EQ(distinct.size(), kept.size());
 }
 
-TEST_F(WalkTest, ContentMapperGivesSourcePathsUnderTheMappedRoot)
+// Overlapping roots are walked once; a file, a link and a missing path as roots.
+TEST_F(WalkTest, OverlappingFileLinkAndMissingContentRoots)
 {
-    MakeRegularTree(scratch.Path(), 2, 2, 2);
-    auto mapper = std::make_shared<CContentMapper>();
-    mapper->AddMapping(scratch.Path(), "/snapshot-source");
-    options.mapper = mapper;
-    options.maxWorkers = 2;
-    ASSERT_TRUE(Walk(callback, {scratch.Path()}, options).IsSuccess());
-    const auto record = callback->Consumer().Snapshot();
-    const auto& sources = record.sources;
-    const auto& locals = record.items;
-    ASSERT_EQ(sources.size(), locals.size());
-    for (size_t i = 0; i < sources.size(); ++i)
-        EXPECT_EQ(sources[i], "/snapshot-source" + locals[i].path.substr(scratch.Path().size()));
-}
+    MakeFolder(scratch / "tree");
+    MakeRegularTree(scratch / "tree", 2, 2, 2);
+    ASSERT_TRUE(Walk(callback, {scratch / "tree/d0", scratch / "tree", scratch / "tree/d0/d1", scratch / "tree/"}).IsSuccess());
+    EXPECT_EQ(callback->Consumer().Snapshot().items.size(), FindListing(scratch / "tree").size());
 
-TEST_F(WalkTest, OverlappingContentIsWalkedOnce)
-{
-    MakeRegularTree(scratch.Path(), 2, 2, 2);
-    ASSERT_TRUE(Walk(callback, {scratch / "d0", scratch.Path(), scratch / "d0/d1", scratch.Path() + "/"}).IsSuccess());
-    EXPECT_EQ(callback->Consumer().Snapshot().items.size(), FindListing(scratch.Path()).size());
-}
-
-TEST_F(WalkTest, FileLinkAndMissingContentRoots)
-{
-    MakeFolder(scratch / "dir");
-    MakeFile(scratch / "dir/inside");
     MakeFile(scratch / "single", 5);
-    ASSERT_EQ(::symlink("dir", (scratch / "root-link").c_str()), 0);
-    ASSERT_TRUE(Walk(callback, {scratch / "single", scratch / "root-link", scratch / "missing"}, options).IsSuccess());
-    EXPECT_EQ(callback->Consumer().Items(),
-              (std::set<Seen>{{scratch / "single", 'f'}, {scratch / "root-link", 'l'}}));
+    ASSERT_EQ(::symlink("tree", (scratch / "root-link").c_str()), 0);
+    auto roots = std::make_shared<TestCallback>();
+    ASSERT_TRUE(Walk(roots, {scratch / "single", scratch / "root-link", scratch / "missing"}, options).IsSuccess());
+    EXPECT_EQ(roots->Consumer().Items(), (std::set<Seen>{{scratch / "single", 'f'}, {scratch / "root-link", 'l'}}));
     EXPECT_EQ(options.failures->Failures(), (std::map<std::string, int>{{scratch / "missing", ENOENT}}));
 }
 
