@@ -40,7 +40,9 @@ private:
     bool m_select;
 };
 
-TEST(DirChangeCollect, SplitsItemsBetweenTheTwoWriters)
+// The record's writer and the collect writer each get what is theirs; a writer's error stops the
+// sequence with its code.
+TEST(DirChangeCollect, SplitsItemsBetweenTheTwoWritersAndAWriterErrorStopsTheSequence)
 {
     auto item = std::make_shared<CItem>("/d/f", false);
     struct Case {
@@ -64,10 +66,7 @@ TEST(DirChangeCollect, SplitsItemsBetweenTheTwoWriters)
         EXPECT_EQ(log, c.expected);
         EXPECT_EQ(last.getProcessedItemsCount(), c.first ? 1u : 0u);
     }
-}
 
-TEST(DirChangeCollect, AWriterErrorStopsTheSequenceWithItsCode)
-{
     std::vector<std::string> log;
     CDirChangeCollectItemConsumer last(1, nullptr, std::make_shared<LoggingConsumer>("dirchange", log), nullptr,
                                        std::make_shared<LoggingConsumer>("collect", log,
