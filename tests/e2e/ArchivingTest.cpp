@@ -39,13 +39,6 @@ protected:
         "lowFreePercent": 20, "skipSmallerFiles": false, "skipLockTest": false, "reportCandidates": true})";
     void WriteRules(const std::string& rules) { WriteSubclient("\"content\": [\"" + m_volume + "\"], " + rules); }
 
-    static bool WriteFile(const std::string& path, const std::string& text)
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const bool done = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        return ::close(fd) == 0 && done;
-    }
-
     // In the child: a private tmpfs on m_volume; false when this machine allows no such mount.
     bool MountVolume() const
     {
@@ -54,9 +47,9 @@ protected:
         if (uid == 0) {
             if (::unshare(CLONE_NEWNS) != 0)
                 return false;
-        } else if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !WriteFile("/proc/self/setgroups", "deny") ||
-                   !WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-                   !WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+        } else if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !WriteBytes("/proc/self/setgroups", "deny") ||
+                   !WriteBytes("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+                   !WriteBytes("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
             return false;
         }
         return ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
@@ -71,7 +64,7 @@ protected:
         const std::time_t now = std::time(nullptr);
         for (const SFile& file : files) {
             const std::string path = m_volume + "/" + file.name;
-            if (!WriteFile(path, block))
+            if (!WriteBytes(path, block))
                 ::_exit(120);
             const timespec times[2] = {{now - file.ageSeconds, 0}, {now - file.ageSeconds, 0}};
             ::utimensat(AT_FDCWD, path.c_str(), times, 0);
@@ -89,7 +82,7 @@ protected:
         const long long total = static_cast<long long>(space.f_blocks) * space.f_frsize;
         const long long used = total - static_cast<long long>(space.f_bavail) * space.f_frsize;
         const long long more = total * usedPercent / 100 - used;
-        if (more > 0 && !WriteFile(m_volume + "/fill.dat", std::string(static_cast<size_t>(more), 'f')))
+        if (more > 0 && !WriteBytes(m_volume + "/fill.dat", std::string(static_cast<size_t>(more), 'f')))
             ::_exit(122);
     }
 
@@ -103,20 +96,9 @@ protected:
                 ::_exit(kCannotMount);
             std::vector<int> held;
             MakeFiles(files, usedPercent, held);
-            const pid_t scan = ::fork();
-            if (scan == 0) {
-                ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
-                const int null = ::open("/dev/null", O_WRONLY);
-                ::dup2(null, 1);
-                std::vector<std::string> args = JobArgs(jobId, 1, {"-stub"});
-                args.insert(args.end(), extra.begin(), extra.end());
-                std::vector<char*> argv{const_cast<char*>("fsweep")};
-                for (std::string& arg : args)
-                    argv.push_back(arg.data());
-                argv.push_back(nullptr);
-                ::execv(Binary("fsweep").c_str(), argv.data());
-                ::_exit(127);
-            }
+            std::vector<std::string> args = JobArgs(jobId, 1, {"-stub"});
+            args.insert(args.end(), extra.begin(), extra.end());
+            const pid_t scan = Start(Binary("fsweep"), args, false, ::open("/dev/null", O_WRONLY), ::dup(2));
             int status = 0;
             ::waitpid(scan, &status, 0);
             ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 126);
@@ -138,7 +120,6 @@ protected:
         return names;
     }
     std::string Report() const { return Read(m_instance + "/Log_Files/ArchiveJobStatistics.log"); }
-    std::string Log() const { return Read(m_instance + "/Log_Files/fsweep.log"); }
 
     std::string m_volume;
 };

@@ -30,12 +30,8 @@ public:
     using ChangeJournalFixture::StartDaemon;
     using ChangeJournalFixture::StopDaemon;
     using ChangeJournalFixture::Subclient;
+    using ScanJobFixture::m_data;
     using ScanJobFixture::m_tree;
-    void SetUp() override
-    {
-        ChangeJournalFixture::SetUp();
-        m_data = m_tree + "/data";
-    }
     void TearDown() override
     {
         ::umount2((m_data + "/mnt").c_str(), MNT_DETACH);  // where a case mounted
@@ -59,8 +55,6 @@ public:
         text[text.size() / 2] ^= 0x01;
         std::ofstream(Results() + "/" + record, std::ios::binary | std::ios::trunc) << text;
     }
-
-    std::string m_data;
 };
 
 TEST_P(ChangeJournalBreak, TheNextIncrementalWalksAndSaysWhy)

@@ -157,9 +157,7 @@ private:
         std::string data(size, '\0');
         for (char& byte : data)
             byte = static_cast<char>('a' + Below(26));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-        const bool written = fd >= 0 && ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-        return ::close(fd) == 0 && written;
+        return WriteBytes(path, data);
     }
     std::string NewFile(const std::string& folder)
     {

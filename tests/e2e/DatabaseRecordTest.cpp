@@ -15,7 +15,7 @@ protected:
     void SetUp() override
     {
         ScanJobFixture::SetUp();
-        WriteText(m_instance + "/registry/FileSystemAgent", "nUseSQLiteDirchange 1\n");
+        Settings("nUseSQLiteDirchange 1\n");
     }
 
     // Path (files as "folder/name") -> metadata text of every entry of the database.
@@ -48,16 +48,14 @@ protected:
 
 TEST_F(DatabaseRecordTest, FullJobRecordsEachItemAndAStalePendingDatabaseHidesNoDeletion)
 {
-    const std::string data = m_tree + "/data";
-    fs::create_directories(data + "/d1");
-    WriteText(data + "/d1/f1", "1");
-    WriteText(data + "/f2", "2");
-    WriteText(data + "/gone\nline", "g");
-    Content({data});
-    ASSERT_EQ(ScanJob(1, 1).status, 0);
-    ExpectPhaseCompleted(1);
+    fs::create_directories(m_data + "/d1");
+    WriteText(m_data + "/d1/f1", "1");
+    WriteText(m_data + "/f2", "2");
+    WriteText(m_data + "/gone\nline", "g");
+    Content({m_data});
+    Scanned(1, 1);
     const auto entries = Entries(Results() + "/DirChangePending.db");
-    for (const std::string& path : {data, data + "/d1", data + "/d1/f1", data + "/f2"}) {
+    for (const std::string& path : {m_data, m_data + "/d1", m_data + "/d1/f1", m_data + "/f2"}) {
         ASSERT_TRUE(entries.contains(path)) << path;
         const std::string& metadata = entries.at(path);
         const bool folder = fs::is_directory(path);
@@ -65,23 +63,16 @@ TEST_F(DatabaseRecordTest, FullJobRecordsEachItemAndAStalePendingDatabaseHidesNo
         EXPECT_NE(metadata.find(FileId(path)), std::string::npos) << metadata;
         EXPECT_NE(metadata.find("<State Collect=\"true\"/>"), std::string::npos) << metadata;
     }
-    ASSERT_EQ(Backup(1, 1).status, 0);
+    BackedUp(1, 1);
     EXPECT_EQ(Read(Results() + "/DirChangeFull.db"), Read(Results() + "/DirChangeIncremental.db"));
     EXPECT_FALSE(fs::exists(Results() + "/DirChangePending.db"));
     EXPECT_FALSE(fs::exists(Results() + "/DirChangePending.db-journal"));
 
     // A job that did not finish left its database, which still lists the file deleted now.
     fs::copy_file(Results() + "/DirChangeFull.db", Results() + "/DirChangePending.db");
-    fs::remove(data + "/gone\nline");
-    NextSecond();
-    ASSERT_EQ(ScanJob(2, 2, {"-ref", std::to_string(ReferenceOf(1))}).status, 0);
-    ExpectPhaseCompleted(2);
-    std::vector<std::string> deletions;
-    ListedIn("CollectInc", &deletions);
-    ASSERT_EQ(deletions, std::vector<std::string>{"??d" + escapeFileName(data + "/gone\nline")});
-    std::string decoded;
-    ASSERT_TRUE(unescapeFileName(std::string_view(deletions[0]).substr(3), decoded).IsSuccess());
-    EXPECT_EQ(decoded, data + "/gone\nline");
+    fs::remove(m_data + "/gone\nline");
+    Scanned(2, 2);
+    EXPECT_EQ(Selected(2).deletions, std::multiset<std::string>{"??d" + escapeFileName(m_data + "/gone\nline")});
 }
 
 }  // namespace

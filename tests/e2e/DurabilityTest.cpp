@@ -15,7 +15,6 @@ protected:
     void SetUp() override
     {
         ScanJobFixture::SetUp();
-        m_data = m_tree + "/data";
         for (int i = 0; i < 20; ++i)
             WriteText(m_data + "/d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt", "v1");
         Content({m_data});
@@ -25,27 +24,8 @@ protected:
     void MoveIn(const std::string& name)
     {
         WriteText(m_data + "/" + name, "old");
-        const timespec times[2] = {{978307200, 0}, {978307200, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, (m_data + "/" + name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        Backdate(m_data + "/" + name);
     }
-    // Scan job `jobId` (a full when `reference` is 0) and, when `backup`, its backup phase.
-    std::int64_t Job(int jobId, std::int64_t reference, bool backup = true)
-    {
-        NextSecond();
-        const int type = reference == 0 ? 1 : 2;
-        std::vector<std::string> extra;
-        if (reference != 0)
-            extra = {"-ref", std::to_string(reference)};
-        RunResult scan = ScanJob(jobId, type, extra);
-        EXPECT_EQ(scan.status, 0) << scan.err;
-        ExpectPhaseCompleted(jobId);
-        if (backup) {
-            RunResult phase = Backup(jobId, type);
-            EXPECT_EQ(phase.status, 0) << phase.out << phase.err;
-        }
-        return ReferenceOf(jobId);
-    }
-    std::set<std::string> IncrementalItems() const { return Keys(ListedIn("CollectInc")); }
     std::vector<std::string> Traced(const std::string& binary, const std::vector<std::string>& args)
     {
         const std::string trace = m_root + "/trace.txt";
@@ -69,7 +49,6 @@ protected:
         return found == trace.end() ? std::string::npos : static_cast<size_t>(found - trace.begin());
     }
 
-    std::string m_data;
 };
 
 TEST_F(DurabilityTest, OutputsAreOnDiskBeforeTheOutcomeIsJournaled)
@@ -105,10 +84,11 @@ TEST_F(DurabilityTest, OutputsAreOnDiskBeforeTheOutcomeIsJournaled)
 
 TEST_F(DurabilityTest, CollectFileCutAfterTheScanFailsThePhaseAndItsItemsComeWithTheNextIncremental)
 {
-    const std::int64_t fullReference = Job(1, 0);
+    Job(1, 1);
+    const std::int64_t fullReference = ReferenceOf(1);
     for (int i = 0; i < 6; ++i)
         MoveIn("moved" + std::to_string(i) + ".txt");
-    Job(2, fullReference, false);
+    Scanned(2, 2, fullReference);
     const std::string record = Read(Results() + "/DCInc.zvf");
 
     // The machine stopped before the last pages reached the disk: the file ends at a line boundary,
@@ -126,52 +106,57 @@ TEST_F(DurabilityTest, CollectFileCutAfterTheScanFailsThePhaseAndItsItemsComeWit
         cut.insert(path);
     }
     lines.resize(items - 3);
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    WriteText(collect, text);
+    WriteLines(collect, lines);
 
     RunResult phase = Backup(2, 2);
     EXPECT_EQ(phase.status, 1);
     EXPECT_NE(phase.err.find("[" + collect + "] is not whole"), std::string::npos) << phase.err;
-    EXPECT_EQ(phase.err.find('\n'), phase.err.size() - 1) << phase.err;
+    ExpectOneLine(phase.err, "fsbackup");
     EXPECT_TRUE(fs::exists(Results() + "/DCTmp.zvf"));
     EXPECT_EQ(Read(Results() + "/DCInc.zvf"), record);
 
     // The job manager runs the next incremental against the last good one.
-    Job(3, fullReference);
-    const std::set<std::string> taken = IncrementalItems();
+    Job(3, 2, fullReference);
+    const std::set<std::string> taken = Selected(2).items;
     for (const std::string& path : cut)
         EXPECT_TRUE(taken.contains(path)) << path;
 }
 
+// The text record damaged, cut or missing, and the database record (agent setting
+// "nUseSQLiteDirchange" 1) cut in half.
 TEST_F(DurabilityTest, UnusablePreviousRecordTakesEveryItemAndRaisesAnEvent)
 {
-    const std::vector<std::pair<const char*, void (*)(const std::string& record)>> cases = {
-        {"damaged",
+    const struct {
+        const char* what;
+        const char* record;
+        void (*spoil)(const std::string& record);
+    } cases[] = {
+        {"damaged", "DCInc.zvf",
          [](const std::string& record) { std::fstream(record, std::ios::in | std::ios::out).seekp(40).write("XXXXXXXX", 8); }},
-        {"truncated", [](const std::string& record) { fs::resize_file(record, fs::file_size(record) - 30); }},
-        {"missing", [](const std::string& record) { fs::remove(record); }},
+        {"truncated", "DCInc.zvf", [](const std::string& record) { fs::resize_file(record, fs::file_size(record) - 30); }},
+        {"missing", "DCInc.zvf", [](const std::string& record) { fs::remove(record); }},
+        {"database cut", "DirChangeIncremental.db",
+         [](const std::string& record) { fs::resize_file(record, fs::file_size(record) / 2); }},
     };
-    for (const auto& [what, spoil] : cases) {
-        SCOPED_TRACE(what);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         fs::remove_all(m_instance + "/JobResults");
         fs::remove_all(m_instance + "/JobManager");
         fs::remove(m_data + "/moved.txt");
-        const std::int64_t reference = Job(1, 0);
-        spoil(Results() + "/DCInc.zvf");
+        Settings(std::string(c.record).ends_with(".db") ? "nUseSQLiteDirchange 1\n" : "");
+        Job(1, 1);
+        c.spoil(Results() + "/" + c.record);
         MoveIn("moved.txt");
-        Job(2, reference);
+        Job(2, 2);
 
-        const std::set<std::string> taken = IncrementalItems();
+        const SSelected taken = Selected(2);
         for (const std::string& item : TreeItems(m_data))  // every item, moved.txt too, as a full would take
-            EXPECT_TRUE(taken.contains(item)) << item;
-        for (const std::string& line : Lines(Results() + "/CollectInc1.zvf"))
-            EXPECT_FALSE(line.starts_with("??")) << line;
+            EXPECT_TRUE(taken.items.contains(item)) << item;
+        EXPECT_TRUE(taken.deletions.empty());
         const auto events = Calls("event", 2);
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0].value("id", 0u), IncrementalDirChange::kEventPreviousRecordUnusable);
-        EXPECT_NE(events[0].value("message", "").find("DCInc.zvf"), std::string::npos);
+        EXPECT_NE(events[0].value("message", "").find(c.record), std::string::npos);
     }
 }
 

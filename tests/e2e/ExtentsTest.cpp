@@ -3,7 +3,6 @@
 // its own, the extent table and node map describe it, and the backup phase finds every extent.
 #include "ScanJobFixture.h"
 
-#include "CollectFile/CollectEvidence.h"
 #include "CollectFile/ExtentLine.h"
 #include "CollectFile/FileExtentTable.h"
 
@@ -20,7 +19,6 @@ protected:
     void SetUp() override
     {
         ScanJobFixture::SetUp();
-        m_data = m_tree + "/data";
         for (int i = 0; i < 5; ++i)
             WriteText(m_data + "/small" + std::to_string(i) + ".txt", "small " + std::to_string(i));
     }
@@ -38,7 +36,7 @@ protected:
     }
     void Configure(const std::string& slabs, int streams, const std::string& extentBackup)
     {
-        WriteText(m_instance + "/registry/FileSystemAgent", "mszFileExtentSlabs " + slabs + "\n");
+        Settings("mszFileExtentSlabs " + slabs + "\n");
         Content({m_data}, "\"numStreams\": " + std::to_string(streams) +
                               (extentBackup.empty() ? "" : ", \"extentBackup\": " + extentBackup));
     }
@@ -70,17 +68,6 @@ protected:
             contents[fs::path(file).filename().string()] = Read(file);
         return contents;
     }
-    void ScanAndBackUp(std::string* backupOut = nullptr, int jobId = 1)
-    {
-        RunResult scan = ScanJob(jobId, 1);
-        ASSERT_EQ(scan.status, 0) << scan.err;
-        ExpectPhaseCompleted(jobId);
-        RunResult backup = Backup(jobId);
-        ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
-        if (backupOut)
-            *backupOut = backup.out;
-    }
-    std::string m_data;
 };
 
 TEST_F(ExtentsTest, LargeFileIsCutIntoExtentsSpreadOverStreams)
@@ -89,8 +76,7 @@ TEST_F(ExtentsTest, LargeFileIsCutIntoExtentsSpreadOverStreams)
     if (!MakeLarge(large, 25 * kGiB))
         GTEST_SKIP() << "the scratch file system keeps no sparse files";
     Configure("100G:10G", 3, On());
-    std::string backupOut;
-    ASSERT_NO_FATAL_FAILURE(ScanAndBackUp(&backupOut));
+    const std::string backupOut = Job(1, 1);
 
     const std::string params = PhaseParams();
     EXPECT_NE(params.find(" -msExtBkp "), std::string::npos) << params;
@@ -138,14 +124,8 @@ TEST_F(ExtentsTest, LargeFileIsCutIntoExtentsSpreadOverStreams)
 
     // An extent lost on the way (the evidence made to agree) fails the phase, naming the file.
     const std::string& lossy = found.extents[1].second;
-    std::string kept;
-    for (const std::string& line : Lines(lossy))
-        if (!line.starts_with(CExtentLine::kExtentMarker))
-            kept += line + "\n";
-    WriteText(lossy, kept);
-    std::vector<std::string> evidenced;
-    ASSERT_TRUE(CCollectEvidence::ListCovered(Results(), "CollectTot*.zvf", "split_config", evidenced).IsSuccess());
-    ASSERT_TRUE(CCollectEvidence::Write(Results() + "/CollectEvidenceTot.zvf", Results(), evidenced).IsSuccess());
+    KeepLines(lossy, [](const std::string& line) { return !line.starts_with(CExtentLine::kExtentMarker); });
+    Seal(Results(), "Tot");
     RunResult lost = Backup();
     EXPECT_NE(lost.status, 0);
     EXPECT_NE(lost.err.find("big:file.img"), std::string::npos) << lost.err;
@@ -156,14 +136,14 @@ TEST_F(ExtentsTest, ExtentsOffLeavesTheCollectFilesOfAPlainRunAndSizeZeroCutsBy4
     if (!MakeLarge(m_data + "/big.img", 2 * kGiB))
         GTEST_SKIP() << "the scratch file system keeps no sparse files";
     Configure("100G:10G", 2, "");
-    ASSERT_NO_FATAL_FAILURE(ScanAndBackUp());
+    Job(1, 1);
     const auto plain = CollectContents();
     Configure("100G:10G", 2, R"({"enabled": false, "fileSizeThreshold": 1073741824})");
-    ASSERT_NO_FATAL_FAILURE(ScanAndBackUp(nullptr, 2));
+    Job(2, 1);
     EXPECT_EQ(CollectContents(), plain);
     EXPECT_FALSE(fs::exists(Results() + "/FileExtentBackupInfo.zvf"));
     Configure("1G:0", 1, On());
-    ASSERT_NO_FATAL_FAILURE(ScanAndBackUp(nullptr, 3));
+    Job(3, 1);
     EXPECT_EQ(Found().extents.size(), 512u);
 }
 

@@ -3,8 +3,6 @@
 // succeeded, puts the directory-change record in place.
 #include "ScanJobFixture.h"
 
-#include "CollectFile/CollectEvidence.h"
-
 namespace {
 
 using namespace e2e;
@@ -56,13 +54,7 @@ protected:
         return lines;
     }
 
-    void Collect(const std::string& name, const std::vector<std::string>& lines)
-    {
-        std::string text;
-        for (const std::string& line : lines)
-            text += line + "\n";
-        WriteText(m_results + "/" + name, text);
-    }
+    void Collect(const std::string& name, const std::vector<std::string>& lines) { WriteLines(m_results + "/" + name, lines); }
 
     // The tree over two collect files of a full.
     void FullResults()
@@ -79,21 +71,12 @@ protected:
         WriteText(m_results + "/split_config", "1 2 2\n");
     }
 
-    // The evidence a scan leaves for the collect files of `family` ("Tot" or "Inc").
-    void Seal(const std::string& family)
-    {
-        std::vector<std::string> names;
-        ASSERT_TRUE(CCollectEvidence::ListCovered(m_results, "Collect" + family + "*.zvf", "split_config", names)
-                        .IsSuccess());
-        ASSERT_TRUE(
-            CCollectEvidence::Write(m_results + "/CollectEvidence" + family + ".zvf", m_results, names).IsSuccess());
-    }
     // Runs fsbackup, first sealing the results as the scan would unless `sealed` is false.
     RunResult Run(const std::vector<std::string>& args, bool sealed = true)
     {
         const auto type = std::find(args.begin(), args.end(), "-t");
         if (sealed && type != args.end() && type + 1 != args.end() && fs::exists(m_results))
-            Seal(*(type + 1) == "1" ? "Tot" : "Inc");
+            Seal(m_results, *(type + 1) == "1" ? "Tot" : "Inc");
         return ScanJobFixture::Run(Binary("fsbackup"), args, false);
     }
 
@@ -111,12 +94,6 @@ protected:
         return records;
     }
 
-    static void ExpectOneLine(const RunResult& run)
-    {
-        ASSERT_FALSE(run.err.empty());
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
-        EXPECT_EQ(run.err.rfind("fsbackup: ", 0), 0u) << run.err;
-    }
 
     std::string m_results;
     std::vector<std::string> m_files;
@@ -224,7 +201,7 @@ TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(m_results);
-        fs::remove(m_instance + "/JobManager/7.jsonl");
+        ForgetJournal(7);
         FullResults();
         if (!c.badLines.empty())
             Collect("CollectTot3.zvf", c.badLines);
@@ -234,12 +211,12 @@ TEST_F(FsbackupToolTest, FailedPhaseLeavesThePreviousRecordInForce)
         WriteText(m_results + "/DirChangePending.db", "database");
 
         if (c.sealed)
-            Seal("Tot");
+            Seal(m_results, "Tot");
         if (*c.changedAfterScan)
             Collect(c.changedAfterScan, {ItemLine(m_tree + "/plain")});
         RunResult run = Run(Phase("1"), false);
         EXPECT_EQ(run.status, 1) << run.out;
-        ExpectOneLine(run);
+        ExpectOneLine(run.err, "fsbackup");
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_NE(run.out.find("phase: failed"), std::string::npos) << run.out;
         EXPECT_EQ(Read(m_results + "/DCTmp.zvf"), "new record\n");
@@ -274,7 +251,7 @@ TEST_F(FsbackupToolTest, CommandLineAndEnvironmentErrors)
     for (const auto& [args, status, message] : cases) {
         RunResult run = Run(args);
         EXPECT_EQ(run.status, status) << run.err;
-        ExpectOneLine(run);
+        ExpectOneLine(run.err, "fsbackup");
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
     EXPECT_FALSE(fs::exists(m_instance + "/JobResults/9"));

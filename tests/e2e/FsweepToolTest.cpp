@@ -17,14 +17,13 @@ protected:
     // The source tree as content, with further members of "subclient".
     void WriteApp(int appType, bool indexV2, const std::string& members = "")
     {
-        WriteSubclient("\"content\": [\"" + std::string(FSWEEP_SOURCE_DIR) + "/src\"]" + (members.empty() ? "" : ", " + members),
-                       appType, indexV2);
+        Content({std::string(FSWEEP_SOURCE_DIR) + "/src"}, members, {.appType = appType, .indexV2 = indexV2});
     }
     RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
     {
         return ScanJobFixture::Run(Binary("fsweep"), args, false, false, env);
     }
-    static std::vector<std::string> Job(const std::vector<std::string>& extra = {}, int type = 1)
+    std::vector<std::string> Args(const std::vector<std::string>& extra = {}, int type = 1) const
     {
         return JobArgs(7, type, extra);
     }
@@ -44,7 +43,7 @@ const nlohmann::json kFailedPhase = {{"call", "complete"}, {"status", 2}, {"for"
 
 TEST_F(FsweepToolTest, FileSystemJobCompletesThePhaseWithNextPhaseArguments)
 {
-    RunResult run = Run(Job());
+    RunResult run = Run(Args());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("Instance=inst\n"), std::string::npos);
     EXPECT_NE(run.out.find("BackupType=1\n"), std::string::npos);
@@ -54,9 +53,6 @@ TEST_F(FsweepToolTest, FileSystemJobCompletesThePhaseWithNextPhaseArguments)
     ASSERT_EQ(tail.size(), 4u) << nlohmann::json(Journal(7)).dump();
     EXPECT_NE(tail[0].value("params", "").find(" -new_scan"), std::string::npos) << tail[0];
     EXPECT_EQ(tail[2], kCompletedPhase);
-
-    EXPECT_TRUE(fs::is_directory(m_instance + "/JobResults/2/5"));
-    EXPECT_TRUE(fs::is_directory(m_instance + "/JobResults/jobs/7"));
 
     // The help lists the options.
     run = Run({"-h"});
@@ -69,8 +65,8 @@ TEST_F(FsweepToolTest, FileSystemJobCompletesThePhaseWithNextPhaseArguments)
 // A failed phase is told to the job manager (exit 0); a job manager that could not be told is a failure.
 TEST_F(FsweepToolTest, DebugFailScanFailsThePhaseAndAnUntoldJobManagerFailsTheRun)
 {
-    WriteText(m_instance + "/registry/FileSystemAgent", "DEBUG_FAIL_SCAN Y\n");
-    RunResult run = Run(Job());
+    Settings("DEBUG_FAIL_SCAN Y\n");
+    RunResult run = Run(Args());
     ASSERT_EQ(run.status, 0) << run.err;  // the job manager was told
     std::vector<nlohmann::json> journal = Journal(7);
     ASSERT_GE(journal.size(), 2u);
@@ -78,8 +74,8 @@ TEST_F(FsweepToolTest, DebugFailScanFailsThePhaseAndAnUntoldJobManagerFailsTheRu
     for (const nlohmann::json& record : journal)
         EXPECT_NE(record["call"], "concatPhaseParams");
 
-    WriteText(m_instance + "/registry/FileSystemAgent", "");
-    run = Run(Job(), {"FSWEEP_JM_FAIL=complete"});
+    Settings("");
+    run = Run(Args(), {"FSWEEP_JM_FAIL=complete"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("job manager was not told"), std::string::npos) << run.err;
 }
@@ -91,7 +87,7 @@ TEST_F(FsweepToolTest, BadInputIsRefusedWithOneLine)
 {
     const std::string config = m_instance + "/config/apps/2:5.json";
     const std::vector<std::string> noInstance = {"-j", "7", "-a", "2:5", "-cn", "client1", "-jt", "tok", "-t", "1"};
-    std::vector<std::string> negativeJob = Job();
+    std::vector<std::string> negativeJob = Args();
     negativeJob[3] = "-3";
     const struct {
         const char* what;
@@ -106,29 +102,29 @@ TEST_F(FsweepToolTest, BadInputIsRefusedWithOneLine)
     } cases[] = {
         {"no instance option", noInstance, 2, "GetOption failed, Option=vm"},
         {"no such instance", {"-vm", "nosuch", "-j", "7", "-a", "2:5", "-cn", "c", "-jt", "t", "-t", "1"}, 1, "nosuch"},
-        {"unknown option", Job({"-bogus"}), 2, "fsweep: unknown option -bogus"},
-        {"stray argument", Job({"extra"}), 2, "unexpected argument \"extra\""},
-        {"switch with a value", Job({"-seb", "yes"}), 2, "option -seb takes no value"},
+        {"unknown option", Args({"-bogus"}), 2, "fsweep: unknown option -bogus"},
+        {"stray argument", Args({"extra"}), 2, "unexpected argument \"extra\""},
+        {"switch with a value", Args({"-seb", "yes"}), 2, "option -seb takes no value"},
         {"backup type no job takes", JobArgs(7, 77), 2,
          "option -t value \"77\" is not a backup type (1 full, 2 incremental, 4 differential)"},
-        {"reference time not a number", Job({"-ref", "abc"}, 2), 2,
+        {"reference time not a number", Args({"-ref", "abc"}, 2), 2,
          "option -ref value \"abc\" is not a non-negative decimal number"},
         {"negative job id", negativeJob, 2, "option -j value \"-3\" is not a non-negative decimal number"},
-        {"unknown application type", Job(), 2, "Failed to determine scan job type", 77},
-        {"no configuration", Job(), 1, "Failed to determine scan job type", 0},
-        {"index version one", Job(), 3, "IndexV2 is not enabled, scan will fallback", 29, false},
-        {"streams not a number", Job(), 0,
+        {"unknown application type", Args(), 2, "Failed to determine scan job type", 77},
+        {"no configuration", Args(), 1, "Failed to determine scan job type", 0},
+        {"index version one", Args(), 3, "IndexV2 is not enabled, scan will fallback", 29, false},
+        {"streams not a number", Args(), 0,
          config + ": key \"subclient.numStreams\" is \"abc\", expected an integer from 1 to 1000", 29, true,
          "\"numStreams\": \"abc\"", "", true},
-        {"streams out of range", Job(), 0,
+        {"streams out of range", Args(), 0,
          config + ": key \"subclient.numStreams\" is -5, expected an integer from 1 to 1000", 29, true,
          "\"numStreams\": -5", "", true},
-        {"malformed settings", Job(), 0, "", 29, true, "", "nLogLevel abc\nnUseSQLiteDirchange many\n"},
+        {"malformed settings", Args(), 0, "", 29, true, "", "nLogLevel abc\nnUseSQLiteDirchange many\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fs::remove(m_instance + "/JobManager/7.jsonl");
-        WriteText(m_instance + "/registry/FileSystemAgent", c.settings);
+        ForgetJournal(7);
+        Settings(c.settings);
         if (c.appType)
             WriteApp(c.appType, c.indexV2, c.members);
         else
@@ -138,15 +134,12 @@ TEST_F(FsweepToolTest, BadInputIsRefusedWithOneLine)
         if (c.message.empty()) {
             EXPECT_EQ(run.err, "");
         } else {
-            EXPECT_EQ(run.err.rfind("fsweep: ", 0), 0u) << run.err;
-            EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+            ExpectOneLine(run.err, "fsweep");
             EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         }
         EXPECT_TRUE(c.status == 0 || !fs::exists(m_instance + "/JobManager/7.jsonl"));
         if (c.phaseFailed) {
-            auto completes = Calls("complete", 7);
-            ASSERT_EQ(completes.size(), 1u);
-            EXPECT_EQ(completes[0], (nlohmann::json{{"call", "complete"}, {"status", 2}, {"for", 1}, {"message", c.message}}));
+            EXPECT_EQ(FailedPhase(7), c.message);
         }
     }
 }

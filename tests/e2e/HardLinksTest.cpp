@@ -16,19 +16,18 @@ protected:
     void SetUp() override
     {
         ScanJobFixture::SetUp();
-        m_data = m_tree + "/data";
-        WriteText(m_instance + "/registry/FileSystemAgent", "HLINK Y\n");
+        Settings("HLINK Y\n");
     }
 
     // Every hard-link line of the collect files of `prefix` ("CollectTot", "CollectInc"), by file.
     std::map<std::string, std::vector<HLinkGroupElement>> HardLinkLines(const std::string& prefix) const
     {
         std::map<std::string, std::vector<HLinkGroupElement>> lines;
-        for (const auto& entry : fs::directory_iterator(Results())) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind(prefix, 0) != 0 || !name.ends_with(".zvf"))
+        for (const std::string& file : ResultFiles(prefix)) {
+            const std::string name = fs::path(file).filename().string();
+            if (!name.ends_with(".zvf"))
                 continue;
-            for (const std::string& line : Lines(entry.path().string())) {
+            for (const std::string& line : Lines(file)) {
                 if (!HCollectFile::IsHardLinkLine(line) || line == HCollectFile::kHeader)
                     continue;
                 HLinkGroupElement element;
@@ -45,24 +44,7 @@ protected:
                 return true;
         return false;
     }
-    void Job(int jobId, int type)
-    {
-        NextSecond();
-        std::vector<std::string> extra;
-        if (type != 1)
-            extra = {"-ref", std::to_string(ReferenceOf(jobId - 1))};
-        RunResult scan = ScanJob(jobId, type, extra);
-        ASSERT_EQ(scan.status, 0) << scan.err;
-        ExpectPhaseCompleted(jobId);
-    }
-    std::string BackupOut(int jobId, int type)
-    {
-        RunResult backup = Backup(jobId, type);
-        EXPECT_EQ(backup.status, 0) << backup.out << backup.err;
-        return backup.out;
-    }
 
-    std::string m_data;
 };
 
 // One file with three names (one holding a newline, one a '|', one invalid UTF-8) and a plain
@@ -78,7 +60,7 @@ TEST_F(HardLinksTest, NamesOfOneFileTravelAsOneGroup)
     WriteText(m_data + "/g", "plain");
     Content({m_data});
 
-    Job(1, 1);
+    Scanned(1, 1);
     EXPECT_NE(PhaseParams(1).find(" -hlon "), std::string::npos) << PhaseParams(1);
     // The ordinary collect file lists the folders and g, none of the names.
     std::map<std::string, int> ordinary = Listed({Results() + "/CollectTot1.zvf"});
@@ -99,21 +81,21 @@ TEST_F(HardLinksTest, NamesOfOneFileTravelAsOneGroup)
     EXPECT_EQ(Read(Results() + "/split_config.orig"), "1\n");
     EXPECT_EQ(Read(Results() + "/split_config"), groups.begin()->first.substr(10, 1) + ",1\n");
     EXPECT_FALSE(AnyFile("HCollect.*\\.(zvf|tmp)"));
-    const std::string out = BackupOut(1, 1);
+    const std::string out = BackedUp(1, 1);
     EXPECT_NE(out.find("hard-linked names: 3 of 1 files"), std::string::npos) << out;
     EXPECT_NE(out.find("bytes: 5005"), std::string::npos) << out;
 
-    Job(2, 2);
+    Scanned(2, 2);
     EXPECT_TRUE(HardLinkLines("CollectInc").empty());
     EXPECT_FALSE(AnyFile("HCollectInc.*|Merged_split_config"));
-    BackupOut(2, 2);
+    BackedUp(2, 2);
 
     fs::create_hard_link(names[0], m_data + "/d/f4");
-    Job(3, 2);
+    Scanned(3, 2);
     const auto added = HardLinkLines("CollectInc");
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(added.begin()->second.size(), 4u);
-    EXPECT_NE(BackupOut(3, 2).find("hard-linked names: 4 of 1 files"), std::string::npos);
+    EXPECT_NE(BackedUp(3, 2).find("hard-linked names: 4 of 1 files"), std::string::npos);
 }
 
 // 2,000 files of different sizes with five names each, four streams reading one disk: every
@@ -131,7 +113,7 @@ TEST_F(HardLinksTest, GroupsSpreadOverStreamsByData)
             fs::create_hard_link(first, m_data + "/n" + std::to_string(n) + "/f" + std::to_string(f));
     }
     Content({m_data}, "\"numStreams\": 4, \"multipleReadsPerDisk\": true");
-    Job(1, 1);
+    Scanned(1, 1);
 
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::set<std::string>> holders;
     std::map<std::string, int> seen;
@@ -149,7 +131,7 @@ TEST_F(HardLinksTest, GroupsSpreadOverStreamsByData)
     for (const auto& [path, count] : Listed({Results() + "/CollectTot1.zvf"}))
         EXPECT_TRUE(path.ends_with("/")) << path << " is a file in the ordinary collect file";
 
-    const std::string out = BackupOut(1, 1);
+    const std::string out = BackedUp(1, 1);
     std::vector<double> bytes;
     const std::regex stream("stream [0-9]+: items [0-9]+, bytes ([0-9]+)");
     for (std::sregex_iterator it(out.begin(), out.end(), stream), end; it != end; ++it)

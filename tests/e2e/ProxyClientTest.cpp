@@ -13,12 +13,9 @@ protected:
     void ProxySubclient(const std::string& root, const std::string& launch = "", const std::string& proxyMore = "",
                         const std::string& subclientMore = "")
     {
-        WriteText(m_instance + "/config/apps/2:5.json",
-                  R"({"appType": 38, "indexV2": true, "client": {"id": 2, "name": "client1", "proxyClientId": 7},
-                      "backupSet": {"name": "defaultBackupSet", "default": true},
-                      "subclient": {"id": 5, "name": "sc1", "proxy": {"host": "127.0.0.1", "root": )" +
-                      nlohmann::json(root).dump() + (launch.empty() ? "" : ", \"launch\": " + launch) +
-                      proxyMore + "}" + subclientMore + "}}\n");
+        WriteSubclient(R"("proxy": {"host": "127.0.0.1", "root": )" + nlohmann::json(root).dump() +
+                           (launch.empty() ? "" : ", \"launch\": " + launch) + proxyMore + "}" + subclientMore,
+                       {.appType = 38, .client = R"("id": 2, "name": "client1", "proxyClientId": 7)"});
     }
     // A client in bash: connects, says hello, then runs `then`.
     static std::string ScriptClient(const std::string& then)
@@ -27,12 +24,6 @@ protected:
             "while [ $# -gt 1 ]; do case $1 in --connect) c=$2;; --session) s=$2;; esac; shift 2; done; "
             "exec 3<>/dev/tcp/${c%:*}/${c##*:}; printf 'H\\x20\\x00\\x00\\x00%s' \"$s\" >&3; " + then;
         return List({"/bin/bash", "-c", script, "client"});
-    }
-    std::string CompleteMessage() const
-    {
-        auto completes = Calls("complete");
-        return completes.size() == 1 && completes[0].value("status", 0) == 2 ? completes[0].value("message", "")
-                                                                             : "(phase not failed)";
     }
 };
 
@@ -51,7 +42,7 @@ TEST_F(ProxyClientTest, ClientStreamsItemsAndFailures)
     EXPECT_EQ(Keys(Listed()), (std::set<std::string>{data + "/a.txt", data + "/b.txt", data + "/c.txt"}));
     EXPECT_EQ(Calls("addScanFileFailures").at(0).value("count", 0), 1);
     const std::string failure = "ScanFailure: Failed to Scan " + data + "/locked.txt due to error[13]";
-    EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find(failure), std::string::npos);
+    EXPECT_NE(Log().find(failure), std::string::npos);
     EXPECT_NE(Read(m_instance + "/JobResults/jobs/1/BackupResults.zvf").find("items 3\nfailures 1\n"), std::string::npos);
 }
 
@@ -72,7 +63,7 @@ TEST_F(ProxyClientTest, IncrementalTakesChangesByTheTimeRules)
              {"", {data + "/new.txt", data + "/old-mtime.txt"}},
              {R"(, "useMtime": false, "useCtime": false)", {data + "/new.txt"}}}) {
         SCOPED_TRACE(rules);
-        fs::remove(m_instance + "/JobManager/2.jsonl");
+        ForgetJournal(2);
         ProxySubclient(data, "", "", rules);
         RunResult scan = ScanJob(2, 2, {"-ref", reference});
         ASSERT_EQ(scan.status, 0) << scan.err;
@@ -88,7 +79,7 @@ TEST_F(ProxyClientTest, BackupDateStateFileIsMadeOnceAndAMissingPluginFailsUnles
     const std::int64_t started = std::time(nullptr);
     for (const bool existing : {true, false}) {
         SCOPED_TRACE(existing ? "existing" : "new");
-        fs::remove(m_instance + "/JobManager/1.jsonl");
+        ForgetJournal();
         fs::remove(state);
         if (existing)
             WriteText(state, "123");
@@ -110,7 +101,7 @@ TEST_F(ProxyClientTest, BackupDateStateFileIsMadeOnceAndAMissingPluginFailsUnles
     fs::copy_file(Binary("libFileScan.so"), lib + "/libFileScan.so");
     for (const bool disasterRecovery : {false, true}) {
         SCOPED_TRACE(disasterRecovery ? "disaster-recovery copy" : "ordinary backup");
-        fs::remove(m_instance + "/JobManager/1.jsonl");
+        ForgetJournal();
         ProxySubclient(m_tree, "", disasterRecovery ? R"(, "vtlDisasterRecovery": true)" : "");
         RunResult scan = Run(Binary("fsweep"), JobArgs(1, 1), true, false, {"LD_LIBRARY_PATH=" + lib});
         ASSERT_EQ(scan.status, 0) << scan.err;
@@ -118,7 +109,7 @@ TEST_F(ProxyClientTest, BackupDateStateFileIsMadeOnceAndAMissingPluginFailsUnles
         if (disasterRecovery)
             ExpectPhaseCompleted();
         else
-            EXPECT_NE(CompleteMessage().find(missing), std::string::npos) << CompleteMessage();
+            EXPECT_NE(FailedPhase().find(missing), std::string::npos) << FailedPhase();
     }
 }
 
@@ -141,17 +132,17 @@ TEST_F(ProxyClientTest, ClientFailuresFailThePhaseWithTheirReason)
     };
     for (const auto& [what, launch, reason, timeout] : cases) {
         SCOPED_TRACE(what);
-        fs::remove(m_instance + "/JobManager/1.jsonl");
+        ForgetJournal();
         fs::remove(quitFile);
-        WriteText(m_instance + "/registry/FileSystemAgent", "nProxyClientTimeout " + std::to_string(timeout) + "\n");
+        Settings("nProxyClientTimeout " + std::to_string(timeout) + "\n");
         ProxySubclient(m_tree, launch);
         RunResult scan = Scan();
         ASSERT_EQ(scan.status, 0) << scan.err;
         if (*reason) {
-            EXPECT_NE(CompleteMessage().find(reason), std::string::npos) << CompleteMessage();
+            EXPECT_NE(FailedPhase().find(reason), std::string::npos) << FailedPhase();
         } else {
             EXPECT_TRUE(Calls("complete").empty());
-            EXPECT_NE(Read(m_instance + "/Log_Files/fsweep.log").find("Job is suspended or killed."), std::string::npos);
+            EXPECT_NE(Log().find("Job is suspended or killed."), std::string::npos);
         }
     }
 }

@@ -56,9 +56,8 @@ TEST_F(ReportTest, PrintsEverySectionAndAWellFormedPageWithCharts)
     WriteText(t + "/small <&>/b.txt", "b");
     WriteText(t + "/small <&>/fail.txt", "f");
     Content({t});
-    WriteText(m_instance + "/registry/FileSystemAgent", "sBackupPhaseFailPattern *fail.txt\n");
-    ASSERT_EQ(ScanJob(1, 1).status, 0);
-    ASSERT_EQ(Backup(1, 1).status, 0);
+    Settings("sBackupPhaseFailPattern *fail.txt\n");
+    Job(1, 1);
 
     const std::string page = m_root + "/report.html";
     RunResult run = Run(Binary("fsweep"), {"report", "-vm", "inst", "-j", "1", "--html", page}, false);

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Base/FileNameEscaping.h"
+#include "CollectFile/CollectEvidence.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -19,11 +20,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <ranges>
 #include <set>
@@ -38,6 +42,23 @@ namespace e2e {
 namespace fs = std::filesystem;
 
 constexpr uid_t kScanUser = 65534;  // nobody
+
+// Writes `text` to `path`, made if need be and never through a symbolic link; whether all of it
+// was written.
+inline bool WriteBytes(const std::string& path, const std::string& text)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    return ::close(fd) == 0 && written;
+}
+
+// The application around subclient 2:5; the members of "client" and "backupSet".
+struct SApp {
+    int appType = 29;
+    bool indexV2 = true;
+    std::string client = R"("id": 2, "name": "client1")";
+    std::string backupSet = R"("name": "defaultBackupSet", "default": true)";
+};
 
 struct RunResult {
     int status = -1;
@@ -54,6 +75,7 @@ protected:
         m_root = MakeScratch(fs::temp_directory_path().string());
         Use("inst");
         m_tree = m_root + "/tree";
+        m_data = m_tree + "/data";
         fs::create_directories(m_tree);
         m_asRoot = ::geteuid() == 0;
     }
@@ -82,6 +104,22 @@ protected:
     {
         fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+    static void WriteLines(const std::string& path, const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + "\n";
+        WriteText(path, text);
+    }
+    // Rewrites `path` with the lines `keep` accepts, then `more`.
+    template <typename Keep>
+    static void KeepLines(const std::string& path, Keep keep, const std::vector<std::string>& more = {})
+    {
+        std::vector<std::string> lines;
+        std::ranges::copy_if(Lines(path), std::back_inserter(lines), keep);
+        lines.insert(lines.end(), more.begin(), more.end());
+        WriteLines(path, lines);
     }
     // A folder the scan's user cannot read (its parent can be read, so the folder itself is
     // listed).
@@ -128,20 +166,19 @@ protected:
         fs::create_directories(m_instance + "/registry");
         fs::create_directories(m_instance + "/config/apps");
     }
-    void WriteSubclient(const std::string& members, int appType = 29, bool indexV2 = true)
+    void WriteSubclient(const std::string& members, const SApp& app = {})
     {
         WriteText(m_instance + "/config/apps/2:5.json",
-                  "{\"appType\": " + std::to_string(appType) + ", \"indexV2\": " + (indexV2 ? "true" : "false") +
-                      R"(, "client": {"id": 2, "name": "client1"},
-                      "backupSet": {"name": "defaultBackupSet", "default": true},
-                      "subclient": {"id": 5, "name": "sc1", )" +
-                      members + "}}\n");
+                  "{\"appType\": " + std::to_string(app.appType) + ", \"indexV2\": " + (app.indexV2 ? "true" : "false") +
+                      ", \"client\": {" + app.client + "}, \"backupSet\": {" + app.backupSet +
+                      R"(}, "subclient": {"id": 5, "name": "sc1", )" + members + "}}\n");
     }
     static std::string List(const std::vector<std::string>& entries) { return nlohmann::json(entries).dump(); }
-    void Content(const std::vector<std::string>& content, const std::string& more = "")
+    void Content(const std::vector<std::string>& content, const std::string& more = "", const SApp& app = {})
     {
-        WriteSubclient("\"content\": " + List(content) + (more.empty() ? "" : ", " + more));
+        WriteSubclient("\"content\": " + List(content) + (more.empty() ? "" : ", " + more), app);
     }
+    static SApp UsersBackupSet() { return {.backupSet = R"("name": "users", "default": false)"}; }
 
     // ---- running the binaries ----
     // Starts `binary` with FSWEEP_ROOT at the scratch root, `env` (NAME=value entries) added and
@@ -163,8 +200,9 @@ protected:
                          ::setresuid(kScanUser, kScanUser, kScanUser) != 0))
                 ::_exit(120);
             ::setenv("FSWEEP_ROOT", m_root.c_str(), 1);
-            for (const std::string& entry : env)
-                ::putenv(const_cast<char*>(entry.c_str()));
+            for (const std::vector<std::string>& entries : {std::cref(m_env), std::cref(env)})
+                for (const std::string& entry : entries)
+                    ::putenv(const_cast<char*>(entry.c_str()));
             ::dup2(out, 1);
             ::dup2(err, 2);
             std::vector<char*> argv{const_cast<char*>(binary.c_str())};
@@ -227,22 +265,76 @@ protected:
     {
         return ScanJob(1, 1, extra, terminal);
     }
-    // The command line of scan job `jobId` on application 2:5, with `extra` options after it.
-    static std::vector<std::string> JobArgs(int jobId, int backupType, const std::vector<std::string>& extra = {})
+    // The command line of scan job `jobId` on application 2:5 of the current instance, with `extra`
+    // options after it.
+    std::vector<std::string> JobArgs(int jobId, int backupType, const std::vector<std::string>& extra = {}) const
     {
-        std::vector<std::string> args = {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-cn", "client1",
+        std::vector<std::string> args = {"-vm", m_vm, "-j", std::to_string(jobId), "-a", "2:5", "-cn", "client1",
                                          "-jt", "tok", "-t", std::to_string(backupType)};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
     RunResult ScanJob(int jobId, int backupType, const std::vector<std::string>& extra = {}, bool terminal = false)
     {
-        return Run(Binary("fsweep"), JobArgs(jobId, backupType, extra), true, terminal);
+        return Run(Binary("fsweep"), JobArgs(jobId, backupType, extra), m_scanAsUser, terminal);
     }
-    RunResult Backup(int jobId = 1, int backupType = 1)
+    // The backup phase of job `jobId`, with `extra` options after its command line.
+    RunResult Backup(int jobId = 1, int backupType = 1, const std::vector<std::string>& extra = {})
     {
-        return Run(Binary("fsbackup"),
-                   {"-vm", m_vm, "-j", std::to_string(jobId), "-a", "2:5", "-t", std::to_string(backupType)}, false);
+        std::vector<std::string> args = {"-vm", m_vm, "-j", std::to_string(jobId), "-a", "2:5", "-t",
+                                         std::to_string(backupType)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(Binary("fsbackup"), args, false);
+    }
+
+    // ---- a job's phases, expected to succeed ----
+    static constexpr std::int64_t kAfterPrevious = -1;
+    // Scan job `jobId` of `type` with `extra` options, in a second of its own (see NextSecond); a
+    // non-full one runs against `reference` (kAfterPrevious: the reference job jobId - 1 handed to
+    // its backup phase). The job manager must have been told that the phase completed.
+    void Scanned(int jobId, int type, std::int64_t reference = kAfterPrevious, std::vector<std::string> extra = {})
+    {
+        NextSecond();
+        if (type != 1)
+            extra.insert(extra.end(), {"-ref", std::to_string(reference == kAfterPrevious ? ReferenceOf(jobId - 1)
+                                                                                           : reference)});
+        const RunResult scan = ScanJob(jobId, type, extra);
+        EXPECT_EQ(scan.status, 0) << m_vm << " job " << jobId << ": " << scan.err;
+        ExpectPhaseCompleted(jobId);
+    }
+    // The backup phase of job `jobId`, which must succeed; its output.
+    std::string BackedUp(int jobId, int type, const std::vector<std::string>& extra = {})
+    {
+        const RunResult backup = Backup(jobId, type, extra);
+        EXPECT_EQ(backup.status, 0) << m_vm << " job " << jobId << ": " << backup.out << backup.err;
+        return backup.out;
+    }
+    // Both phases of job `jobId`; the backup phase's output.
+    std::string Job(int jobId, int type, std::int64_t reference = kAfterPrevious,
+                    const std::vector<std::string>& extra = {})
+    {
+        Scanned(jobId, type, reference, extra);
+        return BackedUp(jobId, type);
+    }
+
+    // ---- the instance's files ----
+    void Settings(const std::string& lines) const { WriteText(m_instance + "/registry/FileSystemAgent", lines); }
+    std::string Log() const { return Read(m_instance + "/Log_Files/fsweep.log"); }
+    // Job `jobId`'s journal is forgotten: a case run again as the same job starts without it.
+    void ForgetJournal(int jobId = 1) const { fs::remove(m_instance + "/JobManager/" + std::to_string(jobId) + ".jsonl"); }
+    // The evidence a scan leaves for the collect files of `family` ("Tot" or "Inc") of `results`.
+    static void Seal(const std::string& results, const std::string& family)
+    {
+        std::vector<std::string> names;
+        ASSERT_TRUE(CCollectEvidence::ListCovered(results, "Collect" + family + "*.zvf", "split_config", names)
+                        .IsSuccess());
+        ASSERT_TRUE(CCollectEvidence::Write(results + "/CollectEvidence" + family + ".zvf", results, names).IsSuccess());
+    }
+    // Gives `path` access and write times long past, as a copy that keeps times would.
+    static void Backdate(const std::string& path)
+    {
+        const timespec times[2] = {{978307200, 0}, {978307200, 0}};  // 2001-01-01
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
     }
 
     // ---- reading the results ----
@@ -260,15 +352,21 @@ protected:
         return lines;
     }
     std::string Results() const { return m_instance + "/JobResults/2/5"; }
-    std::vector<std::string> CollectFiles() const
+    // The files of the results folder whose names begin with `stem`, sorted.
+    std::vector<std::string> ResultFiles(const std::string& stem) const
     {
         std::vector<std::string> files;
-        for (const auto& entry : fs::directory_iterator(Results())) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind("CollectTot", 0) == 0 && name.size() > 14 && name.substr(name.size() - 4) == ".zvf")
+        for (const auto& entry : fs::directory_iterator(Results()))
+            if (entry.path().filename().string().starts_with(stem))
                 files.push_back(entry.path().string());
-        }
         std::sort(files.begin(), files.end());
+        return files;
+    }
+    // The collect files of a full: CollectTot<something>.zvf.
+    std::vector<std::string> CollectFiles() const
+    {
+        std::vector<std::string> files = ResultFiles("CollectTot");
+        std::erase_if(files, [](const std::string& file) { return !file.ends_with(".zvf") || file.ends_with("/CollectTot.zvf"); });
         return files;
     }
     // The decoded item lines of `files` (folders keep their '/'), with how often each occurs;
@@ -297,14 +395,26 @@ protected:
         return listed;
     }
     std::map<std::string, int> Listed() const { return Listed(CollectFiles()); }
+    // What the job of `type` just run selected: its items, each listed once, and its deletion lines.
+    struct SSelected {
+        std::set<std::string> items;           // decoded, folders with their '/'
+        std::multiset<std::string> deletions;  // the "??d" / "??D" lines
+    };
+    SSelected Selected(int type) const
+    {
+        SSelected job;
+        std::vector<std::string> gone;
+        for (const auto& [path, count] : ListedIn(type == 1 ? "CollectTot" : "CollectInc", &gone)) {
+            EXPECT_EQ(count, 1) << m_vm << " lists twice: " << path;
+            job.items.insert(path);
+        }
+        job.deletions.insert(gone.begin(), gone.end());
+        return job;
+    }
     // The same for every file of the results folder named `stem`... (the job's deletion list too).
     std::map<std::string, int> ListedIn(const std::string& stem, std::vector<std::string>* deletions = nullptr) const
     {
-        std::vector<std::string> files;
-        for (const auto& entry : fs::directory_iterator(Results()))
-            if (entry.path().filename().string().starts_with(stem))
-                files.push_back(entry.path().string());
-        return Listed(files, deletions);
+        return Listed(ResultFiles(stem), deletions);
     }
 
     // Every item at and below `root` as a collect line names it ("path/" for folders), except
@@ -397,15 +507,34 @@ protected:
     void ExpectPhaseCompleted(int jobId = 1) const
     {
         auto completes = Calls("complete", jobId);
-        ASSERT_EQ(completes.size(), 1u);
+        ASSERT_EQ(completes.size(), 1u) << m_vm << " job " << jobId;
         EXPECT_EQ(completes[0].value("status", 0), 1);
         EXPECT_EQ(completes[0].value("for", 0), 1);
     }
+    // The message of job `jobId`'s one complete call when it failed the scan phase; else
+    // kPhaseNotFailed and what the job manager was told.
+    static constexpr std::string_view kPhaseNotFailed = "(phase not failed)";
+    std::string FailedPhase(int jobId = 1) const
+    {
+        auto completes = Calls("complete", jobId);
+        const bool failed = completes.size() == 1 && completes[0].value("status", 0) == 2 &&
+                            completes[0].value("for", 0) == 1;
+        return failed ? completes[0].value("message", "") : std::string(kPhaseNotFailed) + nlohmann::json(completes).dump();
+    }
+    // `err` is one line from `program`.
+    static void ExpectOneLine(const std::string& err, const std::string& program)
+    {
+        EXPECT_EQ(err.rfind(program + ": ", 0), 0u) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    }
 
     std::string m_root, m_instance, m_tree, m_shm;
+    std::string m_data;  // the usual content, below m_tree (made by each test)
     std::string m_vm = "inst";  // the instance's name
     std::vector<std::string> m_lockedFolders;
+    std::vector<std::string> m_env;  // NAME=value entries for every binary run
     bool m_asRoot = false;
+    bool m_scanAsUser = true;  // fsweep runs as the scan user when the tests run as root
 };
 
 }  // namespace e2e

@@ -19,25 +19,6 @@ protected:
         Content({m_tree + "/data"});
     }
 
-    // Runs scan `jobId` of `type` (and its backup phase, whose output it returns), with FSWEEP_ROOT
-    // at `root` (the scratch root when empty).
-    std::string Job(int jobId, int type, const std::string& root = {})
-    {
-        NextSecond();
-        std::vector<std::string> env;
-        if (!root.empty())
-            env.push_back("FSWEEP_ROOT=" + root);
-        const std::vector<std::string> extra = type == 1 ? std::vector<std::string>{} : std::vector<std::string>{"-ref", "1"};
-        RunResult scan = Run(Binary("fsweep"), JobArgs(jobId, type, extra), true, false, env);
-        EXPECT_EQ(scan.status, 0) << scan.err;
-        ExpectPhaseCompleted(jobId);
-        RunResult backup = Run(Binary("fsbackup"), {"-vm", "inst", "-j", std::to_string(jobId), "-a", "2:5", "-t",
-                                                    std::to_string(type)},
-                               false, false, env);
-        EXPECT_EQ(backup.status, 0) << backup.out << backup.err;
-        return backup.out;
-    }
-
     // Per collect file of the family, its lines split into decoded subclient-file paths and the
     // rest (content lines as written).
     struct SLines {
@@ -48,11 +29,11 @@ protected:
     SLines Collect(const std::string& family) const
     {
         SLines read;
-        for (const auto& entry : fs::directory_iterator(Results())) {
-            const std::string name = entry.path().filename().string();
-            if (!name.starts_with(family) || name.find("Evidence") != std::string::npos)
+        for (const std::string& file : ResultFiles(family)) {
+            const std::string name = fs::path(file).filename().string();
+            if (name.find("Evidence") != std::string::npos)
                 continue;
-            for (std::string line : Lines(entry.path().string())) {
+            for (std::string line : Lines(file)) {
                 const bool scFile = line.starts_with(kPrefix);
                 if (scFile)
                     line.erase(0, kPrefix.size());
@@ -74,7 +55,6 @@ protected:
             folders.push_back(path.string() + "/");
         return folders;
     }
-    std::string Log() const { return Read(m_instance + "/Log_Files/fsweep.log"); }
 };
 
 TEST_F(SubclientFilesTest, IncrementalListsItsOwnFilesAndEachFolderOnce)
@@ -82,7 +62,7 @@ TEST_F(SubclientFilesTest, IncrementalListsItsOwnFilesAndEachFolderOnce)
     Job(1, 1);
     WriteText(Results() + "/SCFiles.zvf", "x");  // a name no job lists
     WriteText(m_tree + "/data/a/g.txt", "g");
-    const std::string summary = Job(2, 2);
+    const std::string summary = Job(2, 2, 1);
 
     const SLines read = Collect("CollectInc");
     ASSERT_EQ(read.scFiles.size(), 1u) << "the lines go to the one collect file of the volume";
@@ -117,7 +97,8 @@ TEST_F(SubclientFilesTest, InstanceOnAnotherFileSystemGetsACollectFileOfItsOwn)
         GTEST_SKIP() << "no second file system (/dev/shm) for the instance";
     fs::copy(m_instance, m_shm + "/inst", fs::copy_options::recursive);
     m_instance = m_shm + "/inst";
-    const std::string summary = Job(1, 1, m_shm);
+    m_env = {"FSWEEP_ROOT=" + m_shm};
+    const std::string summary = Job(1, 1);
 
     const SLines read = Collect("CollectTot");
     ASSERT_EQ(read.scFiles.size(), 1u);
@@ -140,15 +121,11 @@ TEST_F(SubclientFilesTest, SkipsLogTheirReason)
     int jobId = 0;
     for (const auto& [what, setting, laptop, reason] : cases) {
         SCOPED_TRACE(what);
-        WriteText(m_instance + "/registry/FileSystemAgent", setting);
-        std::string config = Read(m_instance + "/config/apps/2:5.json");
-        const std::string client = "\"name\": \"client1\"";
-        config.replace(config.find(client), client.size(), client + (laptop ? ", \"laptop\": true" : ""));
-        WriteText(m_instance + "/config/apps/2:5.json", config);
+        Settings(setting);
+        Content({m_tree + "/data"}, "", {.client = std::string(R"("id": 2, "name": "client1", "laptop": )") + (laptop ? "true" : "false")});
         Job(++jobId, 1);
         EXPECT_TRUE(Collect("CollectTot").scFiles.empty());
         EXPECT_NE(Log().find(std::string("Subclient files backup is skipped. Reason: ") + reason), std::string::npos);
-        WriteSubclient("\"content\": " + List({m_tree + "/data"}));
     }
 }
 

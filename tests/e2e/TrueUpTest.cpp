@@ -73,18 +73,12 @@ protected:
                               ", \"days\": 30}");
     }
     // Scan and backup phase of job `jobId`; an incremental runs against the previous job.
-    void Job(int jobId, int type, std::vector<std::string> extra = {})
+    void Job(int jobId, int type, const std::vector<std::string>& extra = {})
     {
-        NextSecond();
-        if (type != 1)
-            extra.insert(extra.end(), {"-ref", std::to_string(ReferenceOf(jobId - 1))});
-        RunResult scan = ScanJob(jobId, type, extra);
-        ASSERT_EQ(scan.status, 0) << scan.err;
-        ExpectPhaseCompleted(jobId);
-        m_listed = ListedIn(type == 1 ? "CollectTot" : "CollectInc", &m_deletions);
+        Scanned(jobId, type, kAfterPrevious, extra);
+        m_selected = Selected(type);
         m_stateAfterScan = State();
-        RunResult backup = Backup(jobId, type);
-        ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+        BackedUp(jobId, type);
     }
     STrueUpState State() const
     {
@@ -93,14 +87,12 @@ protected:
         EXPECT_TRUE(TrueUpStateManager(Results()).LoadStateFromDoc(state, found).IsSuccess());
         return state;
     }
-    std::string Log() const { return Read(m_instance + "/Log_Files/fsweep.log"); }
     std::string IndexFile(int jobId) const
     {
         return m_instance + "/Index/2_5/" + std::to_string(jobId) + ".idx";
     }
 
-    std::map<std::string, int> m_listed;
-    std::vector<std::string> m_deletions;
+    SSelected m_selected;
     STrueUpState m_stateAfterScan;
 };
 
@@ -140,26 +132,22 @@ TEST_F(TrueUpTest, TakesWhatTheBackupsMissAndDeletesWhatOnlyTheyHold)
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, (m_tree + "/x.dat").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
     Job(2, 2);
-    EXPECT_EQ(m_listed.count(m_tree + "/x.dat"), 0u);
+    EXPECT_FALSE(m_selected.items.contains(m_tree + "/x.dat"));
 
     // The index loses y.dat and holds a file the disk never had; gone.dat leaves the disk
     // (the previous record knows it too).
-    std::string index;
-    for (const std::string& line : Lines(IndexFile(1)))
-        if (!line.ends_with(m_tree + "/y.dat"))
-            index += line + "\n";
-    index += "f 1 1 1 " + m_tree + "/zzz-ghost.dat\n";
-    WriteText(IndexFile(1), index);
+    KeepLines(IndexFile(1), [&](const std::string& line) { return !line.ends_with(m_tree + "/y.dat"); },
+              {"f 1 1 1 " + m_tree + "/zzz-ghost.dat"});
     ASSERT_TRUE(fs::remove(m_tree + "/gone.dat"));
     Configure(true);
     Job(3, 2, {"-TrueUp"});
 
-    EXPECT_EQ(m_listed.count(m_tree + "/x.dat"), 1u);
-    EXPECT_EQ(m_listed.count(m_tree + "/y.dat"), 1u);
-    EXPECT_EQ(m_listed.count(m_tree + "/sub/z.dat"), 0u);
+    EXPECT_TRUE(m_selected.items.contains(m_tree + "/x.dat"));
+    EXPECT_TRUE(m_selected.items.contains(m_tree + "/y.dat"));
+    EXPECT_FALSE(m_selected.items.contains(m_tree + "/sub/z.dat"));
     EXPECT_NE(Log().find("2 files/folders backed up by TrueUp"), std::string::npos);
     for (const char* gone : {"zzz-ghost.dat", "gone.dat"})
-        EXPECT_EQ(std::count(m_deletions.begin(), m_deletions.end(), "??d" + m_tree + "/" + gone), 1) << gone;
+        EXPECT_EQ(m_selected.deletions.count("??d" + m_tree + "/" + gone), 1u) << gone;
 }
 
 }  // namespace

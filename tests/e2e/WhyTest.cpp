@@ -12,7 +12,7 @@ class WhyTest : public ScanJobFixture {
 protected:
     RunResult Why(const std::vector<std::string>& extra, const std::vector<std::string>& paths)
     {
-        std::vector<std::string> args = {"why", "-vm", "inst", "-a", "2:5"};
+        std::vector<std::string> args = {"why", "-vm", m_vm, "-a", "2:5"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), paths.begin(), paths.end());
         return Run(Binary("fsweep"), args, false);
@@ -45,17 +45,14 @@ TEST_F(WhyTest, AnswersEachReasonAfterAFullAndAnIncremental)
     WriteText(m_root + "/moved.txt", "old");
     MakeUnreadable(t + "/locked");  // every walk fails on it
     Content({t}, "\"filters\": " + List({t + "/skip"}) + ", \"filterExceptions\": " + List({t + "/skip/in.txt"}));
-    WriteText(m_instance + "/registry/FileSystemAgent", "sBackupPhaseFailPattern *fail.txt\n");
+    Settings("sBackupPhaseFailPattern *fail.txt\n");
 
-    NextSecond();
-    ASSERT_EQ(ScanJob(1, 1).status, 0);
-    ASSERT_EQ(Backup(1, 1).status, 0);
+    Job(1, 1);
     NextSecond();
     WriteText(t + "/changed.txt", "v2");
     WriteText(t + "/fail.txt", "v2");
     fs::rename(m_root + "/moved.txt", t + "/moved.txt");
-    const timespec old[2] = {{978307200, 0}, {978307200, 0}};  // 2001-01-01, as a copy keeping times
-    ASSERT_EQ(::utimensat(AT_FDCWD, (t + "/moved.txt").c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+    Backdate(t + "/moved.txt");
 
     // What the next incremental will do, and why.
     ExpectAnswers({}, {{t + "/unchanged.txt", "unchanged since the reference time"},
@@ -66,9 +63,7 @@ TEST_F(WhyTest, AnswersEachReasonAfterAFullAndAnIncremental)
                        {m_root + "/elsewhere", "does not exist"},
                        {m_instance + "/registry/FileSystemAgent", "outside the content"}});
 
-    NextSecond();
-    ASSERT_EQ(ScanJob(2, 2, {"-ref", std::to_string(ReferenceOf(1))}).status, 0);
-    ASSERT_EQ(Backup(2, 2).status, 0);
+    Job(2, 2);
     ExpectAnswers({"-j", "2"}, {{t + "/changed.txt", "listed in job 2's collect file number 1"},
                                 {t + "/moved.txt", "listed in job 2's collect file number 1"},
                                 {t + "/fail.txt", "failed in job 2 with error 5"},
