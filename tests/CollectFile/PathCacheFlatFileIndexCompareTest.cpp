@@ -16,6 +16,15 @@ struct SItem {
     std::string text;
 };
 
+// A callback asked whether to visit each deleted folder, answering `answer`.
+struct Asking : CRecordingCallback {
+    explicit Asking(bool answer = true)
+    {
+        askRecurse = true;
+        recurseInto = answer;
+    }
+};
+
 void Add(CPathCacheFlatFileIndex& index, const std::vector<SItem>& items)
 {
     for (const SItem& item : items)
@@ -27,23 +36,16 @@ void Add(CPathCacheFlatFileIndex& index, const std::vector<SItem>& items)
 // follows "/r/a/x" and must not be taken for the deleted folder's content), a file that became a
 // folder.
 const std::vector<SItem> kPrevious = {
-    {"/", false, "|root"},         {"/r", false, "|r"},
-    {"/r/keep", false, "|k"},      {"/r/keep/k1", true, "|k1"},
-    {"/r/keep/k2", true, "|k2"},   {"/r/gone", false, "|g"},
-    {"/r/gone/g1", true, "|g1"},   {"/r/gone/sub", false, "|gs"},
-    {"/r/gone/sub/s1", true, "|s1"}, {"/r/emptied", false, "|e"},
-    {"/r/emptied/e1", true, "|e1"}, {"/r/a", false, "|a"},
-    {"/r/a/x", true, "|ax"},       {"/r/a!b", false, "|ab"},
-    {"/r/a!b/y", true, "|aby"},    {"/r/f1", true, "|old"},
-    {"/r/swap", true, "|file"},
+    {"/", false, "|root"}, {"/r", false, "|r"}, {"/r/keep", false, "|k"}, {"/r/keep/k1", true, "|k1"},
+    {"/r/keep/k2", true, "|k2"}, {"/r/gone", false, "|g"}, {"/r/gone/g1", true, "|g1"},
+    {"/r/gone/sub", false, "|gs"}, {"/r/gone/sub/s1", true, "|s1"}, {"/r/emptied", false, "|e"},
+    {"/r/emptied/e1", true, "|e1"}, {"/r/a", false, "|a"}, {"/r/a/x", true, "|ax"}, {"/r/a!b", false, "|ab"},
+    {"/r/a!b/y", true, "|aby"}, {"/r/f1", true, "|old"}, {"/r/swap", true, "|file"},
 };
 const std::vector<SItem> kCurrent = {
-    {"/", false, "|root"},         {"/r", false, "|r"},
-    {"/r/keep", false, "|k"},      {"/r/keep/k1", true, "|k1"},
-    {"/r/keep/k3", true, "|k3"},   {"/r/emptied", false, "|e"},
-    {"/r/a!b", false, "|ab"},      {"/r/f1", true, "|new"},
-    {"/r/swap", false, "|dir"},    {"/r/new", false, "|n"},
-    {"/r/new/n1", true, "|n1"},
+    {"/", false, "|root"}, {"/r", false, "|r"}, {"/r/keep", false, "|k"}, {"/r/keep/k1", true, "|k1"},
+    {"/r/keep/k3", true, "|k3"}, {"/r/emptied", false, "|e"}, {"/r/a!b", false, "|ab"}, {"/r/f1", true, "|new"},
+    {"/r/swap", false, "|dir"}, {"/r/new", false, "|n"}, {"/r/new/n1", true, "|n1"},
 };
 }  // namespace
 
@@ -57,12 +59,15 @@ protected:
         ASSERT_TRUE(previous->Close().IsSuccess());
     }
 
-    std::shared_ptr<CPathCacheFlatFileIndex> Current()
+    // This job's index, with `extra` items after the usual ones.
+    std::shared_ptr<CPathCacheFlatFileIndex> Current(const std::vector<SItem>& extra = {})
     {
         auto index = MakeIndex(Path("cur"), Path("prev"));
         Add(*index, kCurrent);
+        Add(*index, extra);
         return index;
     }
+
     // The calls a comparison of the index, or of two closed files (with text records, or base
     // records when `text` is false), makes on `callback`.
     template <typename Callback = CRecordingCallback>
@@ -108,10 +113,8 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathO
     EXPECT_EQ(unrelated->CompareWith(Path("cur2"), nullptr, with).Code(), KxCode::InvalidData);  // not closed
 
     // Deleted folders are visited only when asked.
-    CRecordingCallback everything;
-    everything.askRecurse = true;
     std::vector<std::string> deletions;
-    for (const std::string& call : Calls(*index, everything))
+    for (const std::string& call : Calls(*index, Asking()))
         if (call.rfind("both", 0) != 0 && call.rfind("new", 0) != 0)
             deletions.push_back(call);
     EXPECT_EQ(deletions, (std::vector<std::string>{
@@ -122,13 +125,8 @@ TEST_F(PathCacheFlatFileIndexCompareTest, DeletedNewEmptiedAndKindChangesInPathO
 
     // Asked and answered "no": like the default, and the folder's own question is the last
     // word on what lies below it.
-    CRecordingCallback declined;
-    declined.askRecurse = true;
-    declined.recurseInto = false;
-    for (const std::string& call : Calls(*index, declined)) {
-        EXPECT_EQ(call.find("/r/gone/"), std::string::npos) << call;
-        EXPECT_EQ(call.find("/r/a/"), std::string::npos) << call;
-    }
+    for (const std::string& call : Calls(*index, Asking(false)))
+        EXPECT_TRUE(call.find("/r/gone/") == std::string::npos && call.find("/r/a/") == std::string::npos) << call;
 }
 
 // A callback with nothing to do for items in both files gets every other call as before, also
@@ -207,15 +205,10 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CarriedFoldersHideNoDeletionsAndAreBac
 {
     // This job could not read /r/gone (it is still there): its own entry is recorded, what lies
     // below it is carried from the previous file.
-    auto index = MakeIndex(Path("cur"), Path("prev"));
-    std::vector<SItem> items = kCurrent;
-    items.push_back({"/r/gone", false, "|g-now"});
-    Add(*index, items);
+    auto index = Current({{"/r/gone", false, "|g-now"}});
     ASSERT_TRUE(index->CarryForward("/r/gone/").IsSuccess());
     ASSERT_TRUE(index->CarryForward("/r/not-in-previous").IsSuccess());
-    CRecordingCallback callback;
-    callback.askRecurse = true;
-    const std::vector<std::string> calls = Calls(*index, callback);
+    const std::vector<std::string> calls = Calls(*index, Asking());
     for (const std::string& call : calls)
         EXPECT_FALSE(call.rfind("del", 0) == 0 && call.find("/r/gone") != std::string::npos) << call;
     for (const char* both : {"both F /r/gone/sub/s1 |s1 |s1", "both D /r/gone |g |g-now"})
@@ -229,9 +222,9 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CarriedFoldersHideNoDeletionsAndAreBac
     // it is backed up), and carrying it again keeps it carried.
     auto next = MakeIndex(Path("next"), Path("cur"));
     EXPECT_TRUE(next->Lookup("/r/gone", IDirChange::eFolder));
-    EXPECT_FALSE(next->Lookup("/r/gone/g1", IDirChange::eFile));
+    for (const char* below : {"/r/gone/g1", "/r/gone/sub/s1"})
+        EXPECT_FALSE(next->Lookup(below, IDirChange::eFile)) << below;
     EXPECT_FALSE(next->Lookup("/r/gone/sub", IDirChange::eFolder));
-    EXPECT_FALSE(next->Lookup("/r/gone/sub/s1", IDirChange::eFile));
     EXPECT_TRUE(next->Lookup("/r/keep/k1", IDirChange::eFile));
     ASSERT_TRUE(next->AddItem("/r/gone", Rec("|g-later"), false).IsSuccess());
     ASSERT_TRUE(next->CarryForward("/r/gone").IsSuccess());
@@ -257,14 +250,9 @@ TEST_F(PathCacheFlatFileIndexCompareTest, CarriedFoldersHideNoDeletionsAndAreBac
 TEST_F(PathCacheFlatFileIndexCompareTest, KeptFoldersAreSilentInTheComparisonAndFoundNextTime)
 {
     // This job did not read /r/gone (nothing changed in it): its records are copied as they were.
-    auto index = MakeIndex(Path("cur"), Path("prev"));
-    std::vector<SItem> items = kCurrent;
-    items.push_back({"/r/gone", false, "|g"});
-    Add(*index, items);
+    auto index = Current({{"/r/gone", false, "|g"}});
     index->KeepUnchanged("/r/gone");
-    CRecordingCallback callback;
-    callback.askRecurse = true;
-    for (const std::string& call : Calls(*index, callback))
+    for (const std::string& call : Calls(*index, Asking()))
         EXPECT_EQ(call.find("/r/gone/"), std::string::npos) << call;
     ASSERT_TRUE(index->Close().IsSuccess());
     EXPECT_EQ(index->GetPreviousIdentity().size(), 16u);
