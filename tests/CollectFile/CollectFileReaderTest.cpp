@@ -1,4 +1,10 @@
+// Collect files written with start characters and read back, and the reader's parsing of
+// every kind of line.
+#include "CollectFile/BasicCollectFile.h"
+#include "CollectFile/CollectFileFileEntry.h"
+#include "CollectFile/CollectFileFolderEntry.h"
 #include "CollectFile/CollectFileReader.h"
+#include "CollectFile/StartCharacterCollectLineFormatter.h"
 #include "CollectTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,72 +12,135 @@
 using collecttest::ScratchFilesTest;
 
 namespace {
-struct ReadLine {
-    std::string line;
-    bool folder;
-    std::uint64_t size;
-    bool hasSize;
-};
+CCollectLineCommonInfoPtr Info(std::string localVolume)
+{
+    auto info = std::make_shared<CCollectLineCommonInfo>();
+    info->jobId = 42;
+    info->localVolumePath = std::move(localVolume);
+    return info;
+}
 
-std::vector<ReadLine> ReadAll(const std::string& path)
+std::string Format(const CStartCharacterCollectLineFormatter& formatter, const CCollectFileEntry& entry)
+{
+    std::string line;
+    formatter.FormatLine(entry, line);
+    return line;
+}
+
+// Each line read, followed by " D" when it is a folder and " =<size>" when it has a size.
+std::vector<std::string> ReadAll(const std::string& path)
 {
     CCollectFileReader reader;
     EXPECT_TRUE(reader.OpenCollectFile(path).IsSuccess());
-    std::vector<ReadLine> lines;
+    std::vector<std::string> lines;
     std::string line;
     while (true) {
         CKxError e = reader.GetNextLine(line);
         EXPECT_TRUE(e.IsSuccess()) << e.AsString();
         if (e.IsError() || reader.IsEndOfFile())
             break;
-        lines.push_back({line, reader.IsDirectory(), reader.GetCurrentItemFileSize(), reader.HasSize()});
+        lines.push_back(line + (reader.IsDirectory() ? " D" : "") +
+                        (reader.HasSize() ? " =" + std::to_string(reader.GetCurrentItemFileSize()) : ""));
     }
     return lines;
 }
 }  // namespace
 
-TEST_F(ScratchFilesTest, ReaderSplitsSizesFoldersAndSpecialLines)
+TEST(StartCharacterFormatter, LinesCarryKindSizeAndEscaping)
 {
-    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("c.zvf"),
-                                            "/d/\n"
-                                            "/d/f|12\n"
-                                            "/d/nosize\n"
-                                            "\n"
-                                            "/d/notanumber|12a\n"
-                                            "/d/trailing|\n"
-                                            "/d/huge|18446744073709551615\n"
-                                            "/d/overflow|18446744073709551616\n"
-                                            "%EXTENT%/d/big/0:0:0:0:10:4|4\n"
-                                            "# 12 3 4 5 /d/linked\n"
-                                            "??D/d/gone\n"
-                                            "/d/last-without-newline|3")
-                    .IsSuccess());
-    // A size is only a whole decimal number that fits; a "??D" deletion is a folder.
-    const std::vector<ReadLine> expected = {{"/d/", true, 0, false},
-                                            {"/d/f", false, 12, true},
-                                            {"/d/nosize", false, 0, false},
-                                            {"", false, 0, false},
-                                            {"/d/notanumber|12a", false, 0, false},
-                                            {"/d/trailing|", false, 0, false},
-                                            {"/d/huge", false, 18446744073709551615ull, true},
-                                            {"/d/overflow|18446744073709551616", false, 0, false},
-                                            {"%EXTENT%/d/big/0:0:0:0:10:4", false, 4, true},
-                                            {"# 12 3 4 5 /d/linked", false, 0, false},
-                                            {"??D/d/gone", true, 0, false},
-                                            {"/d/last-without-newline", false, 3, true}};
-    const std::vector<ReadLine> lines = ReadAll(Path("c.zvf"));
-    ASSERT_EQ(lines.size(), expected.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].line, expected[i].line) << i;
-        EXPECT_EQ(lines[i].folder, expected[i].folder) << i;
-        EXPECT_EQ(lines[i].size, expected[i].size) << i;
-        EXPECT_EQ(lines[i].hasSize, expected[i].hasSize) << i;
+    CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
+    EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/a/b|c", 12)), "F/a/b\\x7cc|12");
+    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "D/a/");
+    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/")), "D/");
+    formatter.SetContentPush(true);
+    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "P/a/");
+
+    CStartCharacterCollectLineFormatter tabs(nullptr, 'f', 'd', 'p', '\t');
+    EXPECT_EQ(Format(tabs, CCollectFileFileEntry("/x", 3)), "f/x\t3");
+}
+
+TEST(StartCharacterFormatter, PathMapping)
+{
+    CStartCharacterCollectLineFormatter formatter(Info("/snap/vol1"), 'F', 'D', 'P');
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/a/b"), "/snap/vol1/a/b") << "no source volume: paths stay";
+    formatter.SetSourceVolumePath("/data");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/a/b"), "/data/a/b");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1"), "/data");
+    EXPECT_EQ(formatter.MapPath("/snap/vol10/a"), "/snap/vol10/a") << "a sibling with a common prefix";
+    formatter.SetBackupAtPath("/restored");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/a/b"), "/restored/a/b");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1"), "/restored");
+    formatter.SetMigrationAssistantPath("/data/migrated");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/migrated/home/u"), "/home/u");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/migrated"), "/");
+    EXPECT_EQ(formatter.MapPath("/snap/vol1/other"), "/data/other");
+
+    CStartCharacterCollectLineFormatter root(Info("/"), 'F', 'D', 'P');
+    root.SetBackupAtPath("/under");
+    EXPECT_EQ(root.MapPath("/etc/passwd"), "/under/etc/passwd");
+    EXPECT_EQ(Format(root, CCollectFileFolderEntry("/")), "D/under/");
+}
+
+TEST_F(ScratchFilesTest, BasicCollectFileWritesEntriesInCallOrder)
+{
+    CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
+    CBasicCollectFile collect;
+    EXPECT_TRUE(collect.OpenOutputFile().IsError()) << "no path set";
+    collect.SetOutputFilePath(Path("basic.zvf"));
+    collect.SetIsFullBackup(true);
+    collect.SetPathMaximumLength(16);
+    ASSERT_TRUE(collect.OpenOutputFile().IsSuccess());
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFolderEntry("/d"), formatter).IsSuccess());
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFileEntry("/d/new\nline", 5), formatter).IsSuccess());
+    ASSERT_TRUE(collect.RawWriteLine("%SCFILES%/results").IsSuccess());
+    CKxError tooLong = collect.AddEntry(CCollectFileFileEntry("/d/" + std::string(14, 'x'), 1), formatter);
+    EXPECT_EQ(tooLong.Code(), ENAMETOOLONG);
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFileEntry("/d/" + std::string(13, 'x'), 1), formatter).IsSuccess());
+    collect.SetAllowFolders(false);
+    ASSERT_TRUE(collect.AddEntry(CCollectFileFolderEntry("/e"), formatter).IsSuccess());
+    EXPECT_EQ(collect.GetCountedFoldersWritten(), 1u);
+    EXPECT_EQ(collect.GetCountedFilesWritten(), 2u);
+    EXPECT_EQ(collect.GetCountedEntriesSkipped(), 2u);
+    EXPECT_EQ(collect.GetDataSize(), 6u);
+    ASSERT_TRUE(collect.Close().IsSuccess());
+    EXPECT_EQ(Read(Path("basic.zvf")), "D/d/\nF/d/new\\x0aline|5\n%SCFILES%/results\nF/d/xxxxxxxxxxxxx|1\n");
+
+    // What it wrote reads back through a reader that knows about start characters.
+    CCollectFileReader reader;
+    reader.SetHasStartCharacters(true);
+    ASSERT_TRUE(reader.OpenCollectFile(Path("basic.zvf")).IsSuccess());
+    std::string line, path;
+    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+    EXPECT_TRUE(reader.IsDirectory());
+    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
+    EXPECT_EQ(reader.GetCurrentStartCharacter(), 'F');
+    ASSERT_TRUE(reader.GetCurrentPath(path).IsSuccess());
+    EXPECT_EQ(path, "/d/new\nline");
+    EXPECT_EQ(reader.GetCurrentItemFileSize(), 5u);
+
+    if (::access("/dev/full", W_OK) == 0) {
+        CBasicCollectFile full;
+        full.SetOutputFilePath("/dev/full");
+        ASSERT_TRUE(full.OpenOutputFile().IsSuccess());
+        ASSERT_TRUE(full.RawWriteLine("x").IsSuccess());
+        CKxError e = full.Close();
+        EXPECT_EQ(e.Code(), ENOSPC);
+        EXPECT_NE(e.AsString().find("/dev/full"), std::string::npos);
     }
 }
 
-TEST_F(ScratchFilesTest, ReaderHandlesEmptyFilesLongLinesAndManyBuffers)
+TEST_F(ScratchFilesTest, ReaderSplitsSizesFoldersSpecialAndLongLines)
 {
-    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("empty.zvf"), "").IsSuccess());
+    Write(Path("c.zvf"), "/d/\n/d/f|12\n/d/nosize\n\n/d/notanumber|12a\n/d/trailing|\n/d/huge|18446744073709551615\n"
+                         "/d/overflow|18446744073709551616\n%EXTENT%/d/big/0:0:0:0:10:4|4\n# 12 3 4 5 /d/linked\n"
+                         "??D/d/gone\n/d/last-without-newline|3");
+    // A size is only a whole decimal number that fits; a "??D" deletion is a folder.
+    EXPECT_EQ(ReadAll(Path("c.zvf")),
+              (std::vector<std::string>{"/d/ D", "/d/f =12", "/d/nosize", "", "/d/notanumber|12a", "/d/trailing|",
+                                        "/d/huge =18446744073709551615", "/d/overflow|18446744073709551616",
+                                        "%EXTENT%/d/big/0:0:0:0:10:4 =4", "# 12 3 4 5 /d/linked", "??D/d/gone D",
+                                        "/d/last-without-newline =3"}));
+    Write(Path("empty.zvf"), "");
     EXPECT_TRUE(ReadAll(Path("empty.zvf")).empty());
 
     // Lines longer than the reader's buffer, and a file spanning many buffers.
@@ -79,18 +148,13 @@ TEST_F(ScratchFilesTest, ReaderHandlesEmptyFilesLongLinesAndManyBuffers)
     std::string content = longPath + "|9\n";
     for (int i = 0; i < 150000; ++i)
         content += "/many/file-number-" + std::to_string(i) + "|" + std::to_string(i) + "\n";
-    content += longPath + "/\n";
-    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("big.zvf"), content).IsSuccess());
-    std::vector<ReadLine> lines = ReadAll(Path("big.zvf"));
+    Write(Path("big.zvf"), content + longPath + "/\n");
+    std::vector<std::string> lines = ReadAll(Path("big.zvf"));
     ASSERT_EQ(lines.size(), 150002u);
-    EXPECT_EQ(lines.front().line, longPath);
-    EXPECT_EQ(lines.front().size, 9u);
-    for (int i = 0; i < 150000; ++i) {
-        ASSERT_EQ(lines[1 + i].line, "/many/file-number-" + std::to_string(i));
-        ASSERT_EQ(lines[1 + i].size, static_cast<std::uint64_t>(i));
-    }
-    EXPECT_EQ(lines.back().line, longPath + "/");
-    EXPECT_TRUE(lines.back().folder);
+    EXPECT_TRUE(lines.front() == longPath + " =9");
+    for (int i = 0; i < 150000; ++i)
+        ASSERT_EQ(lines[1 + i], "/many/file-number-" + std::to_string(i) + " =" + std::to_string(i));
+    EXPECT_TRUE(lines.back() == longPath + "/ D");
 }
 
 TEST_F(ScratchFilesTest, ReaderErrorsAreValues)
@@ -103,7 +167,7 @@ TEST_F(ScratchFilesTest, ReaderErrorsAreValues)
     EXPECT_EQ(e.Code(), ENOENT);
     EXPECT_NE(e.AsString().find("missing.zvf"), std::string::npos);
 
-    ASSERT_TRUE(FXFile::WriteFileAtomically(Path("bad.zvf"), "/ok\\x7cname|1\n/bad\\q|2\n").IsSuccess());
+    Write(Path("bad.zvf"), "/ok\\x7cname|1\n/bad\\q|2\n");
     ASSERT_TRUE(reader.OpenCollectFile(Path("bad.zvf")).IsSuccess());
     std::string path;
     ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
