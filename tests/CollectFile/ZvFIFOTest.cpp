@@ -23,11 +23,15 @@ std::string Pop(ZvFIFO& fifo)
 std::string Entry(int i) { return "/content/path/" + std::to_string(i) + std::string(i % 37, 'x'); }
 }  // namespace
 
-TEST_F(ScratchFilesTest, FifoKeepsOrderAndEveryByte)
+TEST_F(ScratchFilesTest, FifoKeepsOrderAndEveryByteAndRefusesMisuse)
 {
     ZvFIFO fifo;
+    EXPECT_TRUE(fifo.push("x").IsError()) << "not open";
+    CKxError e = fifo.Open(m_dir + "/missing");
+    ASSERT_TRUE(e.IsError());
+    EXPECT_NE(e.AsString().find("missing"), std::string::npos);
     ASSERT_TRUE(fifo.Open(m_dir, "links").IsSuccess());
-    EXPECT_TRUE(fifo.empty());
+    EXPECT_TRUE(fifo.Open(m_dir, "links").IsError()) << "already open";
     std::string value;
     bool popped = true;
     ASSERT_TRUE(fifo.pop(value, popped).IsSuccess());
@@ -42,8 +46,6 @@ TEST_F(ScratchFilesTest, FifoKeepsOrderAndEveryByte)
     for (const std::string& v : values)
         EXPECT_EQ(Pop(fifo), v);
     EXPECT_TRUE(fifo.empty());
-    ASSERT_TRUE(fifo.pop(value, popped).IsSuccess());
-    EXPECT_FALSE(popped);
 
     // Interleaved pushes and pops, in and out of the write buffer.
     int next = 0, expected = 0;
@@ -56,6 +58,8 @@ TEST_F(ScratchFilesTest, FifoKeepsOrderAndEveryByte)
     while (!fifo.empty())
         ASSERT_EQ(Pop(fifo), Entry(expected++));
     EXPECT_EQ(expected, next);
+    ASSERT_TRUE(fifo.pop(value, popped).IsSuccess());
+    EXPECT_FALSE(popped) << "a drained queue pops nothing";
 }
 
 TEST_F(ScratchFilesTest, FifoSpillsToSegmentsAndDeletesThemWhenRead)
@@ -120,15 +124,4 @@ TEST_F(ScratchFilesTest, FifoSharedByProducersAndAConsumer)
     consumer.join();
     EXPECT_EQ(received, kProducers * kPerProducer);
     EXPECT_TRUE(fifo.empty());
-}
-
-TEST_F(ScratchFilesTest, FifoErrors)
-{
-    ZvFIFO fifo;
-    EXPECT_TRUE(fifo.push("x").IsError()) << "not open";
-    CKxError e = fifo.Open(m_dir + "/missing");
-    ASSERT_TRUE(e.IsError());
-    EXPECT_NE(e.AsString().find("missing"), std::string::npos);
-    ASSERT_TRUE(fifo.Open(m_dir, "q").IsSuccess());
-    EXPECT_TRUE(fifo.Open(m_dir, "q").IsError()) << "already open";
 }
