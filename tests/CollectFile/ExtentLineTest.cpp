@@ -24,7 +24,7 @@ CExtentLine Make(EKind kind, std::string path, std::uint64_t index, bool hasSize
     return line;
 }
 
-TEST(ExtentLineTest, EveryKindRoundTrips)
+TEST(ExtentLineTest, EveryKindRoundTripsSplitLinesReadAndMalformedOnesRefused)
 {
     const CExtentLine lines[] = {
         Make(EKind::Qualified, "/data/big:1/a.img", 0, true, 25ULL << 30),
@@ -39,10 +39,7 @@ TEST(ExtentLineTest, EveryKindRoundTrips)
     }
     EXPECT_EQ(lines[1].Format(),
               "%EXTENT%/data/new\\x0aline/7:8/2:2049:77:18446744073709551611:26843545600:10737418240|5368709120");
-}
 
-TEST(ExtentLineTest, ReadsSplitLinesAndRefusesMalformedOnes)
-{
     // The split takes the size off: an extent's length then comes from its index.
     CExtentLine split;
     ASSERT_TRUE(CExtentLine::Parse("%EXTENT%/d/f/2:1:2:3:26843545600:10737418240", split).IsSuccess());

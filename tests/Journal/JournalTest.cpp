@@ -88,43 +88,38 @@ TEST_F(JournalTest, WrittenRecordsReadBackInPathOrder)
 
 TEST_F(JournalTest, DamageIsRefusedNamingTheLine)
 {
-    const std::string header = "fsjournal 1 " + kRun + " 3\ncomplete-since 5\n";
+    const std::string first = "fsjournal 1 " + kRun + " 3\n", header = first + "complete-since 5\n";
+    // Each message part, and the journals that must be refused with it.
     const struct {
-        std::string text;
-        const char* where;  // expected in the message
-    } cases[] = {
-        {"", "at line 1: no header"},
-        {"fsjournal 2 " + kRun + " 3\ncomplete-since 5\n", "at line 1: unknown journal version 2"},
-        {"fsjournal 1 0123456789ABCDEF 3\ncomplete-since 5\n", "at line 1: damaged header"},
-        {"fsjournal 1 " + kRun + " 0\ncomplete-since 5\n", "at line 1: damaged header"},
-        {"fsjournal 1 " + kRun + " 03\ncomplete-since 5\n", "at line 1: damaged header"},
-        {"d /a\n" + header, "at line 1: not a change journal"},
-        {"fsjournal 1 " + kRun + " 3\nd /a\n", "at line 2: the second line"},
-        {"fsjournal 1 " + kRun + " 3\n", "at line 2: no \"complete-since\""},
-        {header + "d /a\nd /b", "at line 4: the last line has no line end"},
-        {header + "d /a\nfsjournal 1 " + kRun + " 4\n", "at line 4: misplaced header line"},
-        {header + "complete-since 9\n", "at line 3: misplaced header line"},
-        {header + "x /a\n", "at line 3: unknown record"},
-        {header + "d\n", "at line 3: not a canonical"},
-        {header + "d a/b\n", "at line 3: not a canonical"},
-        {header + "d /a/\n", "at line 3: not a canonical"},
-        {header + "d /a//b\n", "at line 3: not a canonical"},
-        {header + "l /a/../b\n", "at line 3: not a canonical"},
-        {header + "d /a\\x00b\n", "at line 3: badly escaped"},
-        {header + "d /a\\x41\n", "at line 3: badly escaped"},
-        {header + "d /a|b\n", "at line 3: badly escaped"},
-        {header + "d /a\tb\n", "at line 3: raw control byte"},
-        {header + "broken\n", "at line 3: unknown record"},
-        {header + "end now\n", "at line 3: unknown record"},
+        const char* where;
+        std::vector<std::string> texts;
+    } groups[] = {
+        {"at line 1: no header", {""}},
+        {"at line 1: unknown journal version 2", {"fsjournal 2 " + kRun + " 3\ncomplete-since 5\n"}},
+        {"at line 1: damaged header", {"fsjournal 1 0123456789ABCDEF 3\ncomplete-since 5\n",
+                                       "fsjournal 1 " + kRun + " 0\ncomplete-since 5\n",
+                                       "fsjournal 1 " + kRun + " 03\ncomplete-since 5\n"}},
+        {"at line 1: not a change journal", {"d /a\n" + header}},
+        {"at line 2: the second line", {first + "d /a\n"}},
+        {"at line 2: no \"complete-since\"", {first}},
+        {"at line 4: the last line has no line end", {header + "d /a\nd /b"}},
+        {"at line 4: misplaced header line", {header + "d /a\n" + first}},
+        {"at line 3: misplaced header line", {header + "complete-since 9\n"}},
+        {"at line 3: unknown record", {header + "x /a\n", header + "broken\n", header + "end now\n"}},
+        {"at line 3: not a canonical", {header + "d\n", header + "d a/b\n", header + "d /a/\n", header + "d /a//b\n",
+                                        header + "l /a/../b\n"}},
+        {"at line 3: badly escaped", {header + "d /a\\x00b\n", header + "d /a\\x41\n", header + "d /a|b\n"}},
+        {"at line 3: raw control byte", {header + "d /a\tb\n"}},
     };
-    for (const auto& c : cases) {
-        WriteJournal(c.text);
-        SJournalSpan span;
-        CKxError e = CJournalReader::Read(JournalAt(), 0, CJournalReader::kToEnd, span);
-        EXPECT_EQ(e.Code(), KxCode::InvalidData) << c.text;
-        EXPECT_NE(e.Message().find(JournalAt()), std::string::npos) << e.Message();
-        EXPECT_NE(e.Message().find(c.where), std::string::npos) << c.text << " -> " << e.Message();
-    }
+    for (const auto& c : groups)
+        for (const std::string& text : c.texts) {
+            WriteJournal(text);
+            SJournalSpan span;
+            CKxError e = CJournalReader::Read(JournalAt(), 0, CJournalReader::kToEnd, span);
+            EXPECT_EQ(e.Code(), KxCode::InvalidData) << text;
+            EXPECT_NE(e.Message().find(JournalAt()), std::string::npos) << e.Message();
+            EXPECT_NE(e.Message().find(c.where), std::string::npos) << text << " -> " << e.Message();
+        }
 }
 
 TEST_F(JournalTest, SpanBoundsMustBeLineEdgesAfterTheHeader)
