@@ -46,21 +46,15 @@ std::vector<std::string> ReadAll(const std::string& path)
 }
 }  // namespace
 
-TEST(StartCharacterFormatter, LinesCarryKindSizeAndEscaping)
+TEST(StartCharacterFormatter, KindsSeparatorAndPathMapping)
 {
-    CStartCharacterCollectLineFormatter formatter(Info(""), 'F', 'D', 'P');
-    EXPECT_EQ(Format(formatter, CCollectFileFileEntry("/a/b|c", 12)), "F/a/b\\x7cc|12");
-    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "D/a/");
-    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/")), "D/");
-    formatter.SetContentPush(true);
-    EXPECT_EQ(Format(formatter, CCollectFileFolderEntry("/a")), "P/a/");
-
+    // (Escaping and sizes: the basic collect file's case below.)
     CStartCharacterCollectLineFormatter tabs(nullptr, 'f', 'd', 'p', '\t');
     EXPECT_EQ(Format(tabs, CCollectFileFileEntry("/x", 3)), "f/x\t3");
-}
+    EXPECT_EQ(Format(tabs, CCollectFileFolderEntry("/")), "d/");
+    tabs.SetContentPush(true);
+    EXPECT_EQ(Format(tabs, CCollectFileFolderEntry("/a")), "p/a/");
 
-TEST(StartCharacterFormatter, PathMapping)
-{
     CStartCharacterCollectLineFormatter formatter(Info("/snap/vol1"), 'F', 'D', 'P');
     EXPECT_EQ(formatter.MapPath("/snap/vol1/a/b"), "/snap/vol1/a/b") << "no source volume: paths stay";
     formatter.SetSourceVolumePath("/data");
