@@ -27,10 +27,12 @@ std::string Format(const CStartCharacterCollectLineFormatter& formatter, const C
     return line;
 }
 
-// Each line read, followed by " D" when it is a folder and " =<size>" when it has a size.
-std::vector<std::string> ReadAll(const std::string& path)
+// Each line read, followed by " D" when it is a folder and " =<size>" when it has a size;
+// after its start character and ':' when the file has them.
+std::vector<std::string> ReadAll(const std::string& path, bool startCharacters = false)
 {
     CCollectFileReader reader;
+    reader.SetHasStartCharacters(startCharacters);
     EXPECT_TRUE(reader.OpenCollectFile(path).IsSuccess());
     std::vector<std::string> lines;
     std::string line;
@@ -39,7 +41,8 @@ std::vector<std::string> ReadAll(const std::string& path)
         EXPECT_TRUE(e.IsSuccess()) << e.AsString();
         if (e.IsError() || reader.IsEndOfFile())
             break;
-        lines.push_back(line + (reader.IsDirectory() ? " D" : "") +
+        lines.push_back((startCharacters ? std::string{reader.GetCurrentStartCharacter(), ':'} : "") + line +
+                        (reader.IsDirectory() ? " D" : "") +
                         (reader.HasSize() ? " =" + std::to_string(reader.GetCurrentItemFileSize()) : ""));
     }
     return lines;
@@ -100,17 +103,8 @@ TEST_F(ScratchFilesTest, BasicCollectFileWritesEntriesInCallOrder)
     EXPECT_EQ(Read(Path("basic.zvf")), "D/d/\nF/d/new\\x0aline|5\n%SCFILES%/results\nF/d/xxxxxxxxxxxxx|1\n");
 
     // What it wrote reads back through a reader that knows about start characters.
-    CCollectFileReader reader;
-    reader.SetHasStartCharacters(true);
-    ASSERT_TRUE(reader.OpenCollectFile(Path("basic.zvf")).IsSuccess());
-    std::string line, path;
-    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
-    EXPECT_TRUE(reader.IsDirectory());
-    ASSERT_TRUE(reader.GetNextLine(line).IsSuccess());
-    EXPECT_EQ(reader.GetCurrentStartCharacter(), 'F');
-    ASSERT_TRUE(reader.GetCurrentPath(path).IsSuccess());
-    EXPECT_EQ(path, "/d/new\nline");
-    EXPECT_EQ(reader.GetCurrentItemFileSize(), 5u);
+    EXPECT_EQ(ReadAll(Path("basic.zvf"), true), (std::vector<std::string>{"D:/d/ D", "F:/d/new\\x0aline =5",
+                                                                          "%:SCFILES%/results", "F:/d/xxxxxxxxxxxxx =1"}));
 
     if (::access("/dev/full", W_OK) == 0) {
         CBasicCollectFile full;
