@@ -29,8 +29,8 @@ std::string BuildFile(std::string_view text, std::vector<std::string>& paths)
         std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         if (!line.empty() && line[0] == '>') {
-            refs.push_back(L::SChunkRef{std::string(line.substr(1)), base + chunks.size(), 0, 0, 0});
-            paths.push_back(refs.back().folder);
+            refs.push_back(L::SChunkRef{line.substr(1), base + chunks.size(), 0, 0, 0});  // a view of the input
+            paths.emplace_back(refs.back().folder);
             continue;
         }
         if (refs.empty())
@@ -39,7 +39,7 @@ std::string BuildFile(std::string_view text, std::vector<std::string>& paths)
         chunks.push_back('\n');
         refs.back().length += line.size() + 1;
         if (line.size() > 1)
-            paths.push_back(refs.back().folder + "/" + std::string(line.substr(1, line.find('|') - 1)));
+            paths.push_back(std::string(refs.back().folder) + "/" + std::string(line.substr(1, line.find('|') - 1)));
     }
     for (L::SChunkRef& ref : refs)
         ref.hash = L::Hash64(std::string_view(chunks).substr(ref.offset - base, ref.length));

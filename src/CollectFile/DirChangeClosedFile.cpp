@@ -19,7 +19,7 @@ namespace {
 // line: it says the bytes are not what was written. False with `read` set when reading failed,
 // with `cause` when the index is damaged.
 bool ParseClosingIndex(int fd, const std::string& path, const STrailer& trailer, std::vector<SChunkRef>& chunks,
-                       std::string& cause, CKxError& read)
+                       CChunkNameArena& names, std::string& cause, CKxError& read)
 {
     constexpr std::uint64_t kWindow = std::uint64_t{1} << 20;
     constexpr std::uint64_t kShortestLine = 24;  // "|<offset>|<length>|<flags>|<16 hex digits>\n"
@@ -41,7 +41,7 @@ bool ParseClosingIndex(int fd, const std::string& path, const STrailer& trailer,
         hash.Update(std::string_view(text).substr(carried));
         const size_t end = done == trailer.indexLength ? text.size() : text.rfind('\n') + 1;
         if (parsed)
-            parsed = ParseIndexLines(std::string_view(text).substr(0, end), parse, chunks, cause);
+            parsed = ParseIndexLines(std::string_view(text).substr(0, end), parse, chunks, names, cause);
         text.erase(0, end);
     }
     if (hash.Final() != trailer.indexHash) {
@@ -65,6 +65,7 @@ void CDirChangeClosedFile::Close()
     m_dataEnd = 0;
     m_chunks.clear();
     m_chunks.shrink_to_fit();
+    m_names.Clear();
 }
 
 CKxError CDirChangeClosedFile::Open(const std::string& path)
@@ -113,7 +114,8 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
         return corrupt("the trailer does not match the file size");
 
     std::vector<SChunkRef> chunks;
-    if (!ParseClosingIndex(fd, path, trailer, chunks, cause, read)) {
+    CChunkNameArena names;
+    if (!ParseClosingIndex(fd, path, trailer, chunks, names, cause, read)) {
         if (read.IsError()) {
             ::close(fd);
             return read;
@@ -124,6 +126,7 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
         return corrupt("the trailer's chunk count does not match the folder index");
     chunks.shrink_to_fit();
     m_chunks = std::move(chunks);
+    m_names = std::move(names);
     m_dataEnd = trailer.indexOffset;
     m_indexHash = trailer.indexHash;
     m_fd = fd;

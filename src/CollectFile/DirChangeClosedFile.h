@@ -48,6 +48,7 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::vector<DirChangeFileLayout::SChunkRef> m_chunks;
+    CChunkNameArena m_names;  // the chunks' folder names
     std::uint64_t m_dataEnd = 0;
     std::uint64_t m_indexHash = 0;
 };

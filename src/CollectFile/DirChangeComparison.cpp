@@ -43,7 +43,7 @@ CKxError CDirChangeComparison::Run()
             order = -1;
         else
             order = DirChangePathOrder::Compare(a[i]->folder, b[j]->folder);
-        const std::string& folder = order <= 0 ? a[i]->folder : b[j]->folder;
+        const std::string_view folder = order <= 0 ? a[i]->folder : b[j]->folder;
         size_t iEnd = i;
         size_t jEnd = j;
         if (order <= 0)
@@ -59,7 +59,7 @@ CKxError CDirChangeComparison::Run()
     return CKxError::Success();
 }
 
-CKxError CDirChangeComparison::Folder(const std::string& folder, size_t firstBegin, size_t firstEnd,
+CKxError CDirChangeComparison::Folder(std::string_view folder, size_t firstBegin, size_t firstEnd,
                                       size_t secondBegin, size_t secondEnd)
 {
     m_folder = folder;

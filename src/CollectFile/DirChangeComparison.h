@@ -53,7 +53,7 @@ private:
         bool operator()(const std::string& a, const std::string& b) const { return DirChangePathOrder::Less(a, b); }
     };
 
-    CKxError Folder(const std::string& folder, size_t firstBegin, size_t firstEnd, size_t secondBegin,
+    CKxError Folder(std::string_view folder, size_t firstBegin, size_t firstEnd, size_t secondBegin,
                     size_t secondEnd);
     // True when the folder's single chunk in each file holds the same bytes (and they match
     // their hash): every entry is then in both, with the same record.

@@ -185,8 +185,10 @@ void AppendIndexLine(const SChunkRef& chunk, std::string& out)
     out.push_back('\n');
 }
 
-bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChunkRef>& chunks, std::string& cause)
+bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChunkRef>& chunks, CChunkNameArena& names,
+                     std::string& cause)
 {
+    std::string unescaped;
     size_t pos = 0;
     size_t& lineNumber = parse.lineNumber;
     while (pos < text.size()) {
@@ -213,7 +215,8 @@ bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChu
         SChunkRef chunk;
         if (count != 5 || !line.empty() || parts[4].size() != 16 || !ParseNumber(parts[1], 10, chunk.offset) ||
             !ParseNumber(parts[2], 10, chunk.length) || !ParseNumber(parts[3], 10, chunk.flags) ||
-            !ParseNumber(parts[4], 16, chunk.hash) || unescapeFileName(parts[0], chunk.folder).IsError()) {
+            !ParseNumber(parts[4], 16, chunk.hash) ||
+            (!isEscapeFree(parts[0]) && unescapeFileName(parts[0], unescaped).IsError())) {
             cause = KxFormat("index line %zu is malformed", lineNumber);
             return false;
         }
@@ -228,11 +231,13 @@ bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChu
             cause = KxFormat("index line %zu names a chunk outside the data", lineNumber);
             return false;
         }
+        chunk.folder = isEscapeFree(parts[0]) ? parts[0] : std::string_view(unescaped);
         if (!chunks.empty() && !ChunkRefLess(chunks.back(), chunk)) {
             cause = KxFormat("index line %zu is out of order", lineNumber);
             return false;
         }
-        chunks.push_back(std::move(chunk));
+        chunk.folder = names.Add(chunk.folder);
+        chunks.push_back(chunk);
     }
     return true;
 }

@@ -15,6 +15,7 @@
 //
 // Thread: pure functions and values.
 #include "Base/KxError.h"
+#include "CollectFile/ChunkNameArena.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -69,8 +70,10 @@ void AppendTrailer(const STrailer& trailer, std::string& out);
 bool ParseTrailer(std::string_view bytes, STrailer& trailer, std::string& cause);
 
 // One chunk as the folder index lists it. `folder` is the decoded path.
+// A chunk's folder name lives in storage its owner keeps for as long as the reference: the
+// names of a file's chunks are in that file's CChunkNameArena.
 struct SChunkRef {
-    std::string folder;
+    std::string_view folder;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     std::uint32_t flags = 0;
@@ -94,7 +97,8 @@ struct SIndexParse {
 // Parses whole index lines (`text` ends with a newline or is empty), appending to `chunks`;
 // checks every line's form, that the chunks lie in [dataBegin, dataEnd) and the index order
 // (across calls too). `cause` says what is wrong and where.
-bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChunkRef>& chunks, std::string& cause);
+bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChunkRef>& chunks, CChunkNameArena& names,
+                     std::string& cause);
 
 // One entry line of a chunk, viewed in place.
 struct SEntryLine {

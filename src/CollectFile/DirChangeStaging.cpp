@@ -196,18 +196,18 @@ KX_HOT_PATH CKxError CDirChangeStaging::HandOver(SSlot& slot)
             ++entries;
         }
         SChunkRef chunk;
-        chunk.folder.assign(group.folder);
+        chunk.folder = group.folder;  // in the log: the index copies it before the log is cleared
         chunk.offset = begin;
         chunk.length = slot.batch.size() - begin;
         chunk.hash = DirChangeFileLayout::Hash64(std::string_view(slot.batch).substr(begin));
         chunks.push_back(std::move(chunk));
         first = last;
     }
+    CKxError result = m_index.AppendChunks(slot.batch, chunks, entries);
+    chunks.clear();
     slot.groupOf.clear();
     slot.groups.clear();
     slot.log.clear();
-    CKxError result = m_index.AppendChunks(slot.batch, chunks, entries);
-    chunks.clear();
     // A single huge entry may have grown the buffers: they do not keep that memory.
     if (slot.batch.capacity() > 4 * kHandOverBytes || slot.log.capacity() > 4 * kHandOverBytes) {
         std::string().swap(slot.batch);

@@ -38,8 +38,6 @@ std::atomic<std::uint64_t> g_nextFileGeneration{1};
 
 constexpr size_t kCachedFolders = 4;          // folders a thread keeps loaded per lookup kind
 constexpr size_t kCarryBatchBytes = size_t{1} << 20;
-// Kept chunks this close to each other in the previous file are read with what lies between.
-constexpr std::uint64_t kKeptGapBytes = 16 << 10;
 // Per thread: a walker's folders lie in a few hand-overs; small windows, so that a thread that
 // jumps about reads little more than it needs.
 constexpr size_t kLookupWindows = 2;
@@ -120,6 +118,7 @@ struct CPathCacheFlatFileIndex::SImpl {
     // thread of the starter's, so that the walk's threads only tell it how far the file is.
     std::unique_ptr<CWriteBackStarter> writeBack;
     std::deque<SChunkRef> currentChunks;  // in file order; a deque keeps references stable
+    CChunkNameArena currentNames;         // their folder names
     // Chunks by folder for LookupCurrent, built on demand: the first currentIndexed chunks are in.
     std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
     size_t currentIndexed = 0;
@@ -143,6 +142,8 @@ struct CPathCacheFlatFileIndex::SImpl {
     // Ranges of previous.Chunks() noted to be kept, copied by CopyKept.
     std::mutex keptLock;
     std::vector<std::pair<size_t, size_t>> keptRanges;
+    size_t currentKeptChunks = 0;  // chunks copied from the previous file (lock: currentLock)
+    bool copyInKernel = true;      // copy_file_range works between the two files (currentLock)
 
     void ResetCurrent()
     {
@@ -153,16 +154,18 @@ struct CPathCacheFlatFileIndex::SImpl {
         currentEnd = 0;
         currentChunks.clear();
         currentByFolder.clear();
+        currentNames.Clear();
         currentIndexed = 0;
         currentEntries = 0;
+        currentKeptChunks = 0;
         closed.store(false, std::memory_order_release);
         addFlags.sealed.store(false, std::memory_order_release);
         writeError = CKxError();
     }
 
-    // Appends `bytes` to the current file, which starts them at `base` (lock held). A failed
-    // write is sticky; a closed file or none: error 6.
-    CKxError AppendLocked(std::string_view bytes, std::uint64_t& base)
+    // Whether the current file takes appends (lock held). A failed write is sticky; a closed
+    // file or none: error 6.
+    CKxError WritableLocked() const
     {
         if (writeError.IsError())
             return writeError;
@@ -170,6 +173,13 @@ struct CPathCacheFlatFileIndex::SImpl {
             return CKxError(6, "No directory-change file is open for writing");
         if (closed)
             return CKxError(6, KxFormat("The directory-change file '%s' is closed", currentPath.c_str()));
+        return CKxError::Success();
+    }
+
+    // Appends `bytes` to the current file, which starts them at `base` (lock held).
+    CKxError AppendLocked(std::string_view bytes, std::uint64_t& base)
+    {
+        KX_RETURN_IF_ERROR(WritableLocked());
         if (bytes.empty())
             return CKxError::Success();
         if (CKxError wrote = WriteAllLocked(bytes, currentEnd); wrote.IsError()) {
@@ -178,6 +188,54 @@ struct CPathCacheFlatFileIndex::SImpl {
         }
         base = currentEnd;
         currentEnd += bytes.size();
+        writeBack->Advance(currentEnd);
+        return CKxError::Success();
+    }
+
+    // Appends `length` bytes of file `fd` from `from` to the current file, which starts them
+    // at `base` (lock held). Copied by the kernel where the file system allows it: kept records
+    // need not pass through the process. A test's write function sees every byte.
+    CKxError CopyInLocked(int fd, const std::string& path, std::uint64_t from, std::uint64_t length,
+                          std::uint64_t& base)
+    {
+        KX_RETURN_IF_ERROR(WritableLocked());
+        std::uint64_t done = 0;
+        while (copyInKernel && write == DefaultWrite && done < length) {
+            loff_t in = static_cast<loff_t>(from + done);
+            loff_t out = static_cast<loff_t>(currentEnd + done);
+            const ssize_t copied = ::copy_file_range(fd, &in, currentFd, &out, length - done, 0);
+            if (copied > 0) {
+                done += static_cast<std::uint64_t>(copied);
+                continue;
+            }
+            if (copied < 0 && errno == EINTR)
+                continue;
+            if (copied < 0 && done == 0 &&
+                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                copyInKernel = false;  // not between these files: through the process from now on
+                break;
+            }
+            writeError = copied == 0 ? CKxError(KxCode::InvalidData,
+                                                KxFormat("Directory-change file '%s' is truncated or corrupt: it "
+                                                         "ends before offset %llu",
+                                                         path.c_str(), static_cast<unsigned long long>(from + done)))
+                                     : CKxError::FromErrno(errno, KxFormat("Failed to copy from '%s' to '%s'",
+                                                                            path.c_str(), currentPath.c_str()));
+            return writeError;
+        }
+        constexpr std::uint64_t kPiece = std::uint64_t{1} << 20;
+        std::string piece;
+        while (done < length) {
+            piece.clear();
+            KX_RETURN_IF_ERROR(CDirChangeFolderEntries::ReadAt(fd, path, from + done, std::min(kPiece, length - done), piece));
+            if (CKxError wrote = WriteAllLocked(piece, currentEnd + done); wrote.IsError()) {
+                writeError = wrote;
+                return wrote;
+            }
+            done += piece.size();
+        }
+        base = currentEnd;
+        currentEnd += length;
         writeBack->Advance(currentEnd);
         return CKxError::Success();
     }
@@ -443,7 +501,8 @@ KX_HOT_PATH CKxError CPathCacheFlatFileIndex::AppendChunks(std::string_view byte
     impl.currentEntries += entries;
     for (SChunkRef& chunk : chunks) {
         chunk.offset += base;
-        impl.currentChunks.emplace_back(std::move(chunk));
+        chunk.folder = impl.currentNames.Add(chunk.folder);
+        impl.currentChunks.push_back(chunk);
     }
     return CKxError::Success();
 }
@@ -504,70 +563,49 @@ CKxError CPathCacheFlatFileIndex::CopyKept()
     // file's chunks then find them as one run.
     std::sort(ranges.begin(), ranges.end());
     const std::vector<SChunkRef>& source = impl.previous.Chunks();
-    std::vector<SChunkRef> kept;
+    std::vector<size_t> kept;
     for (size_t at = 0; const auto& [begin, end] : ranges) {
         for (size_t i = std::max(begin, at); i < end; ++i)
-            kept.push_back(source[i]);
+            kept.push_back(i);
         at = std::max(at, end);
     }
-    // Read in the previous file's byte order, neighbours together (a file written by a walk
-    // holds a subtree's chunks close to each other), and written in the same order, except that
-    // chunks the previous job kept go first: all copies are kept, so the later wins, and a
-    // folder's entry that job wrote must stay later than the older one it won over.
-    std::vector<size_t> byOffset(kept.size());
-    for (size_t i = 0; i < kept.size(); ++i)
-        byOffset[i] = i;
-    std::sort(byOffset.begin(), byOffset.end(), [&kept](size_t a, size_t b) {
-        const bool aKept = kept[a].flags & DirChangeFileLayout::kChunkKept;
-        const bool bKept = kept[b].flags & DirChangeFileLayout::kChunkKept;
-        return aKept != bKept ? aKept : kept[a].offset < kept[b].offset;
+    // Copied in the previous file's byte order, chunks that lie back to back in one copy (a file
+    // written by a walk holds a subtree's chunks together), except that chunks the previous job
+    // kept go first: all copies are kept, so the later wins, and a folder's entry that job wrote
+    // must stay later than the older one it won over.
+    std::vector<size_t> byOffset(kept.size());  // positions in `kept`
+    for (size_t k = 0; k < kept.size(); ++k)
+        byOffset[k] = k;
+    auto chunk = [&](size_t k) -> const SChunkRef& { return source[kept[k]]; };
+    std::sort(byOffset.begin(), byOffset.end(), [&](size_t a, size_t b) {
+        const bool aKept = chunk(a).flags & DirChangeFileLayout::kChunkKept;
+        const bool bKept = chunk(b).flags & DirChangeFileLayout::kChunkKept;
+        return aKept != bKept ? aKept : chunk(a).offset < chunk(b).offset;
     });
-    std::string batch;
-    std::uint64_t entries = 0;
-    size_t batchStart = 0;  // the first of byOffset in `batch`
+    std::vector<std::uint64_t> offsets(kept.size());  // where each lands in the current file
     for (size_t i = 0; i < byOffset.size();) {
-        // One read for a run of chunks with small gaps between them, the gaps dropped after.
-        const std::uint64_t runBegin = kept[byOffset[i]].offset;
-        std::uint64_t runEnd = runBegin + kept[byOffset[i]].length;
+        const std::uint64_t runBegin = chunk(byOffset[i]).offset;
+        std::uint64_t runEnd = runBegin + chunk(byOffset[i]).length;
         size_t next = i + 1;
-        for (; next < byOffset.size(); ++next) {
-            const SChunkRef& chunk = kept[byOffset[next]];
-            if (chunk.offset < runEnd || chunk.offset - runEnd > kKeptGapBytes ||
-                chunk.offset + chunk.length - runBegin > kCarryBatchBytes)
-                break;
-            runEnd = chunk.offset + chunk.length;
+        for (; next < byOffset.size() && chunk(byOffset[next]).offset == runEnd; ++next)
+            runEnd += chunk(byOffset[next]).length;
+        std::uint64_t base = 0;
+        {
+            std::lock_guard lock(impl.currentLock);
+            KX_RETURN_IF_FAILED(impl.CopyInLocked(impl.previous.Fd(), impl.previousPath, runBegin, runEnd - runBegin, base),
+                                "Failed to keep the records of unchanged folders");
         }
-        const size_t at = batch.size();
-        KX_RETURN_IF_FAILED(CDirChangeFolderEntries::ReadAt(impl.previous.Fd(), impl.previousPath, runBegin,
-                                                            runEnd - runBegin, batch),
-                            "Failed to keep the records of unchanged folders");
-        size_t to = at;
-        for (; i < next; ++i) {
-            SChunkRef& chunk = kept[byOffset[i]];
-            const size_t from = at + static_cast<size_t>(chunk.offset - runBegin);
-            if (from != to)
-                std::memmove(batch.data() + to, batch.data() + from, chunk.length);
-            entries += CountLines(std::string_view(batch).substr(to, chunk.length));
-            chunk.offset = to;  // in `batch` for now
-            chunk.flags |= DirChangeFileLayout::kChunkKept;
-            to += chunk.length;
-        }
-        batch.resize(to);
-        if (batch.size() >= kCarryBatchBytes || i == byOffset.size()) {
-            std::uint64_t base = 0;
-            {
-                std::lock_guard lock(impl.currentLock);
-                KX_RETURN_IF_FAILED(impl.AppendLocked(batch, base), "Failed to keep the records of unchanged folders");
-            }
-            for (; batchStart < i; ++batchStart)  // the batch's chunks move to the file's offsets
-                kept[byOffset[batchStart]].offset += base;
-            batch.clear();
-        }
+        for (; i < next; ++i)
+            offsets[byOffset[i]] = base + (chunk(byOffset[i]).offset - runBegin);
     }
     std::lock_guard lock(impl.currentLock);
-    impl.currentEntries += entries;
-    for (SChunkRef& chunk : kept)
-        impl.currentChunks.emplace_back(std::move(chunk));
+    impl.currentKeptChunks += kept.size();
+    for (size_t k = 0; k < kept.size(); ++k) {
+        SChunkRef& copy = impl.currentChunks.emplace_back(chunk(k));
+        copy.folder = impl.currentNames.Add(copy.folder);
+        copy.offset = offsets[k];
+        copy.flags |= DirChangeFileLayout::kChunkKept;
+    }
     return CKxError::Success();
 }
 
@@ -791,9 +829,11 @@ CKxError CPathCacheFlatFileIndex::CloseNow()
     impl.writeBack->Advance(at);
     impl.writeBack->Finish();
     impl.closed.store(true, std::memory_order_release);
-    FSLOG(0, "Directory-change file '%s' closed: %llu entries in %zu folder chunks, %llu bytes, in %lld ms",
+    FSLOG(0,
+          "Directory-change file '%s' closed: %llu entries written, %zu folder chunks (%zu kept from the previous "
+          "file), %llu bytes, in %lld ms",
           impl.currentPath.c_str(), static_cast<unsigned long long>(impl.currentEntries), keys.size(),
-          static_cast<unsigned long long>(at),
+          impl.currentKeptChunks, static_cast<unsigned long long>(at),
           static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now() - started)
                                      .count()));

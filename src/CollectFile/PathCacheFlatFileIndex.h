@@ -150,7 +150,8 @@ public:
     std::string GetPreviousIdentity() const;
     std::string GetCurrentIdentity() const;
 
-    // Numbers of the current file so far (tests, logs).
+    // Numbers of the current file so far (tests, logs): entries added or carried (kept chunks are
+    // copied without being counted), and chunks.
     std::uint64_t GetCurrentEntryCount() const;
     std::uint64_t GetCurrentChunkCount() const;
 

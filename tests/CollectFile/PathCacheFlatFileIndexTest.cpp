@@ -72,8 +72,9 @@ TEST(DirChangeHashTest, PiecesCutAnywhereHashAsTheWhole)
 TEST(DirChangeLayoutTest, ChunkReferencesSortAsTheIndexWantsFromAnyRuns)
 {
     std::vector<DirChangeFileLayout::SChunkRef> refs(900);
+    CChunkNameArena names;
     for (size_t i = 0; i < refs.size(); ++i) {
-        refs[i].folder = "/t/" + std::to_string(i % 300) + (i % 7 == 0 ? "/sub" : "");
+        refs[i].folder = names.Add("/t/" + std::to_string(i % 300) + (i % 7 == 0 ? "/sub" : ""));
         refs[i].offset = (i * 7919) % 1000;
     }
     auto sorted = [](std::vector<const DirChangeFileLayout::SChunkRef*> v) {
