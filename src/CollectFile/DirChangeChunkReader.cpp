@@ -8,6 +8,7 @@
 
 namespace {
 constexpr size_t kPrefaultBytes = size_t{64} << 10;
+constexpr size_t kFirstFillBytes = size_t{4} << 10;
 }  // namespace
 
 CDirChangeChunkReader::CDirChangeChunkReader(int fd, const std::string& filePath, std::uint64_t limit, size_t windows,
@@ -64,15 +65,30 @@ CKxError CDirChangeChunkReader::Read(std::uint64_t offset, std::uint64_t length,
             out.append(window.bytes.get() + (offset - window.offset), static_cast<size_t>(length));
             return CKxError::Success();
         }
-    SWindow& window = m_windows[m_next];
-    m_next = (m_next + 1) % m_windows.size();
+    // A miss that continues a window's stretch of the file (it starts no further past the
+    // window's start than twice its fill) refills that window with twice as much, up to a whole
+    // window: reads that go through the file in order soon come in large pieces. A miss
+    // elsewhere starts small: a journal job compares a few scattered folders, and a whole window
+    // for each would read many times what it uses.
+    SWindow* continued = nullptr;
+    for (SWindow& candidate : m_windows)
+        if (candidate.size != 0 && offset >= candidate.offset && offset - candidate.offset <= 2 * candidate.size) {
+            continued = &candidate;
+            break;
+        }
+    const size_t fill = continued ? std::min(2 * continued->size, m_windowBytes) : std::min(kFirstFillBytes, m_windowBytes);
+    if (!continued) {
+        continued = &m_windows[m_next];
+        m_next = (m_next + 1) % m_windows.size();
+    }
+    SWindow& window = *continued;
     // A window's buffer is made once and refilled as is: no zero-filling before each read.
     if (!window.bytes) {
         window.bytes = std::make_unique_for_overwrite<char[]>(m_windowBytes);
         Prefault::Range(window.bytes.get(), m_windowBytes);
     }
     window.size = 0;
-    const size_t size = static_cast<size_t>(std::min<std::uint64_t>(m_windowBytes, m_limit - offset));
+    const size_t size = static_cast<size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(fill, length), m_limit - offset));
     KX_RETURN_IF_ERROR(ReadExact(m_fd, m_path, offset, size, window.bytes.get()));
     window.offset = offset;
     window.size = size;

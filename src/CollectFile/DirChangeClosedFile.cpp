@@ -65,7 +65,7 @@ void CDirChangeClosedFile::Close()
     m_dataEnd = 0;
     m_chunks.clear();
     m_chunks.shrink_to_fit();
-    m_names.Clear();
+    m_names.reset();
 }
 
 CKxError CDirChangeClosedFile::Open(const std::string& path)
@@ -114,8 +114,8 @@ CKxError CDirChangeClosedFile::Open(const std::string& path)
         return corrupt("the trailer does not match the file size");
 
     std::vector<SChunkRef> chunks;
-    CChunkNameArena names;
-    if (!ParseClosingIndex(fd, path, trailer, chunks, names, cause, read)) {
+    auto names = std::make_shared<CChunkNameArena>();
+    if (!ParseClosingIndex(fd, path, trailer, chunks, *names, cause, read)) {
         if (read.IsError()) {
             ::close(fd);
             return read;

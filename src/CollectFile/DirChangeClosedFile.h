@@ -8,6 +8,7 @@
 #include "Base/KxError.h"
 #include "CollectFile/DirChangeFileLayout.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,6 +37,9 @@ public:
     const std::string& Path() const { return m_path; }
     // In path order of folders, a folder's chunks by offset.
     const std::vector<DirChangeFileLayout::SChunkRef>& Chunks() const { return m_chunks; }
+    // The storage of the chunks' folder names: whoever keeps copies of chunk references past
+    // Close keeps this too.
+    const std::shared_ptr<const CChunkNameArena>& Names() const { return m_names; }
     // Where the chunks end (the index begins).
     std::uint64_t DataEnd() const { return m_dataEnd; }
     // The trailer's hash of the folder index: it covers every chunk's place and hash.
@@ -48,7 +52,7 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::vector<DirChangeFileLayout::SChunkRef> m_chunks;
-    CChunkNameArena m_names;  // the chunks' folder names
+    std::shared_ptr<const CChunkNameArena> m_names;  // the chunks' folder names
     std::uint64_t m_dataEnd = 0;
     std::uint64_t m_indexHash = 0;
 };

@@ -72,14 +72,11 @@ CKxError CDirChangeComparison::Folder(std::string_view folder, size_t firstBegin
         if (NearestDeleted(m_folder, recurse) && !recurse)
             return CKxError::Success();  // reported once as its deleted folder
     }
+    if (inFirst && inSecond && KeptCopies(firstBegin, firstEnd, secondBegin, secondEnd))
+        return CKxError::Success();
     if (inFirst && inSecond && firstEnd - firstBegin == 1 && secondEnd - secondBegin == 1) {
         const DirChangeFileLayout::SChunkRef& first = *m_first.chunks[firstBegin];
         const DirChangeFileLayout::SChunkRef& second = *m_second.chunks[secondBegin];
-        // A kept chunk is a checked copy of the previous one: when the previous file's chunk is
-        // that one (same hash and length), every entry is in both and kept, which makes no call.
-        if ((second.flags & DirChangeFileLayout::kChunkKept) && first.hash == second.hash &&
-            first.length == second.length)
-            return CKxError::Success();
         // Unchanged folders are the usual case between two jobs: nothing in them needs a call.
         bool same = false;
         if (!m_wantsBoth)
@@ -116,6 +113,36 @@ CKxError CDirChangeComparison::Folder(std::string_view folder, size_t firstBegin
             KX_RETURN_IF_ERROR(Both(x[i++], y[j++]));
     }
     return CKxError::Success();
+}
+
+bool CDirChangeComparison::KeptCopies(size_t firstBegin, size_t firstEnd, size_t secondBegin, size_t secondEnd) const
+{
+    // A kept chunk is a copy of one of the previous file's (its hash was checked when that file
+    // was loaded). When the folder's chunks here are copies of each of its chunks there (same
+    // hash and length, each once), every entry is in both and kept, which makes no call; the
+    // same entry wins in both, as the copies keep the order in which chunks win. A folder
+    // written in several pieces has several chunks: this is how a journal job's comparison
+    // passes over the folders it kept without reading them.
+    constexpr size_t kMostChunks = 8;
+    const size_t count = firstEnd - firstBegin;
+    if (count != secondEnd - secondBegin || count > kMostChunks)
+        return false;
+    bool matched[kMostChunks] = {};
+    for (size_t j = secondBegin; j < secondEnd; ++j) {
+        const DirChangeFileLayout::SChunkRef& second = *m_second.chunks[j];
+        if (!(second.flags & DirChangeFileLayout::kChunkKept))
+            return false;
+        size_t i = 0;
+        for (; i < count; ++i) {
+            const DirChangeFileLayout::SChunkRef& first = *m_first.chunks[firstBegin + i];
+            if (!matched[i] && first.hash == second.hash && first.length == second.length)
+                break;
+        }
+        if (i == count)
+            return false;
+        matched[i] = true;
+    }
+    return true;
 }
 
 CKxError CDirChangeComparison::SameChunk(const DirChangeFileLayout::SChunkRef& first,

@@ -55,6 +55,8 @@ private:
 
     CKxError Folder(std::string_view folder, size_t firstBegin, size_t firstEnd, size_t secondBegin,
                     size_t secondEnd);
+    // True when the folder's chunks in the second file are kept copies of its chunks in the first.
+    bool KeptCopies(size_t firstBegin, size_t firstEnd, size_t secondBegin, size_t secondEnd) const;
     // True when the folder's single chunk in each file holds the same bytes (and they match
     // their hash): every entry is then in both, with the same record.
     [[nodiscard]] CKxError SameChunk(const DirChangeFileLayout::SChunkRef& first,

@@ -118,7 +118,8 @@ struct CPathCacheFlatFileIndex::SImpl {
     // thread of the starter's, so that the walk's threads only tell it how far the file is.
     std::unique_ptr<CWriteBackStarter> writeBack;
     std::deque<SChunkRef> currentChunks;  // in file order; a deque keeps references stable
-    CChunkNameArena currentNames;         // their folder names
+    CChunkNameArena currentNames;         // their folder names, but for kept chunks':
+    std::vector<std::shared_ptr<const CChunkNameArena>> borrowedNames;  // those of the files they came from
     // Chunks by folder for LookupCurrent, built on demand: the first currentIndexed chunks are in.
     std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
     size_t currentIndexed = 0;
@@ -155,6 +156,7 @@ struct CPathCacheFlatFileIndex::SImpl {
         currentChunks.clear();
         currentByFolder.clear();
         currentNames.Clear();
+        borrowedNames.clear();
         currentIndexed = 0;
         currentEntries = 0;
         currentKeptChunks = 0;
@@ -600,9 +602,12 @@ CKxError CPathCacheFlatFileIndex::CopyKept()
     }
     std::lock_guard lock(impl.currentLock);
     impl.currentKeptChunks += kept.size();
+    // The copies' names stay where the previous file's are: no copy of tens of thousands of
+    // names into memory the job has not touched yet.
+    if (std::find(impl.borrowedNames.begin(), impl.borrowedNames.end(), impl.previous.Names()) == impl.borrowedNames.end())
+        impl.borrowedNames.push_back(impl.previous.Names());
     for (size_t k = 0; k < kept.size(); ++k) {
         SChunkRef& copy = impl.currentChunks.emplace_back(chunk(k));
-        copy.folder = impl.currentNames.Add(copy.folder);
         copy.offset = offsets[k];
         copy.flags |= DirChangeFileLayout::kChunkKept;
     }
