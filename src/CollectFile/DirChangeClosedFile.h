@@ -49,6 +49,9 @@ public:
     std::pair<size_t, size_t> FolderRange(std::string_view folder, bool withSubtree) const;
 
 private:
+    // Checks `count` chunks (in file order) through a window of their own.
+    [[nodiscard]] CKxError VerifyRange(const DirChangeFileLayout::SChunkRef* const* chunks, size_t count) const;
+
     int m_fd = -1;
     std::string m_path;
     std::vector<DirChangeFileLayout::SChunkRef> m_chunks;

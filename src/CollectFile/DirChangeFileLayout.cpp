@@ -213,10 +213,11 @@ bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChu
             line.remove_prefix(bar + 1);
         }
         SChunkRef chunk;
+        const bool plainName = isEscapeFree(parts[0]);
         if (count != 5 || !line.empty() || parts[4].size() != 16 || !ParseNumber(parts[1], 10, chunk.offset) ||
             !ParseNumber(parts[2], 10, chunk.length) || !ParseNumber(parts[3], 10, chunk.flags) ||
             !ParseNumber(parts[4], 16, chunk.hash) ||
-            (!isEscapeFree(parts[0]) && unescapeFileName(parts[0], unescaped).IsError())) {
+            (!plainName && unescapeFileName(parts[0], unescaped).IsError())) {
             cause = KxFormat("index line %zu is malformed", lineNumber);
             return false;
         }
@@ -231,7 +232,7 @@ bool ParseIndexLines(std::string_view text, SIndexParse& parse, std::vector<SChu
             cause = KxFormat("index line %zu names a chunk outside the data", lineNumber);
             return false;
         }
-        chunk.folder = isEscapeFree(parts[0]) ? parts[0] : std::string_view(unescaped);
+        chunk.folder = plainName ? parts[0] : std::string_view(unescaped);
         if (!chunks.empty() && !ChunkRefLess(chunks.back(), chunk)) {
             cause = KxFormat("index line %zu is out of order", lineNumber);
             return false;
