@@ -144,10 +144,17 @@ TEST_F(PathCacheFlatFileIndexTest, KeptChunksAreCopiedButTheWayDownAndOnlyReadFo
     for (const auto& [path, text] : found)
         EXPECT_EQ(Found(*next, path, path == std::string("/r/a/x") ? IDirChange::eFolder : IDirChange::eFile), text)
             << path;
-    // Kept once more, the newer entry still wins over the older one beside it.
+    // Kept once more, the newer entry still wins over the older one beside it. Against the file
+    // it kept from, only what the job wrote beside the copies is new: folders of kept copies
+    // alone pass unread, one with a chunk of the job's is compared entry by entry.
     next->KeepUnchanged("/r");
+    ASSERT_TRUE(next->AddItem("/r/a/g", Rec("|g"), true).IsSuccess());
     ASSERT_TRUE(next->Close().IsSuccess());
     EXPECT_EQ(Found(*MakeIndex(Path("third"), Path("next")), "/r/a/f2", IDirChange::eFile), "|again");
+    CRecordingCallback changes;
+    const auto parser = std::make_shared<CTextParser>();
+    ASSERT_TRUE(CPathCacheFlatFileIndex::Compare(Path("cur"), Path("next"), changes, 0, parser, parser).IsSuccess());
+    EXPECT_EQ(changes.calls, std::vector<std::string>{"new F /r/a/g |g"});
 }
 
 TEST_F(PathCacheFlatFileIndexTest, OddNamesAndBothKindsOfOneNameRoundTrip)
