@@ -76,7 +76,7 @@ CKxError CDirChangeChunkReader::Read(std::uint64_t offset, std::uint64_t length,
             continued = &candidate;
             break;
         }
-    const size_t fill = continued ? std::min(2 * continued->size, m_windowBytes) : std::min(kFirstFillBytes, m_windowBytes);
+    const size_t fill = std::min(continued ? 2 * continued->size : kFirstFillBytes, m_windowBytes);
     if (!continued) {
         continued = &m_windows[m_next];
         m_next = (m_next + 1) % m_windows.size();
@@ -88,7 +88,7 @@ CKxError CDirChangeChunkReader::Read(std::uint64_t offset, std::uint64_t length,
         Prefault::Range(window.bytes.get(), m_windowBytes);
     }
     window.size = 0;
-    const size_t size = static_cast<size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(fill, length), m_limit - offset));
+    const size_t size = static_cast<size_t>(std::min(std::max<std::uint64_t>(fill, length), m_limit - offset));
     KX_RETURN_IF_ERROR(ReadExact(m_fd, m_path, offset, size, window.bytes.get()));
     window.offset = offset;
     window.size = size;

@@ -118,8 +118,10 @@ struct CPathCacheFlatFileIndex::SImpl {
     // thread of the starter's, so that the walk's threads only tell it how far the file is.
     std::unique_ptr<CWriteBackStarter> writeBack;
     std::deque<SChunkRef> currentChunks;  // in file order; a deque keeps references stable
-    CChunkNameArena currentNames;         // their folder names, but for kept chunks':
-    std::vector<std::shared_ptr<const CChunkNameArena>> borrowedNames;  // those of the files they came from
+    // The folder names of the chunks written or carried; kept chunks view the names of the file
+    // they were kept from, which are held here as long as the chunks.
+    CChunkNameArena currentNames;
+    std::vector<std::shared_ptr<const CChunkNameArena>> borrowedNames;
     // Chunks by folder for LookupCurrent, built on demand: the first currentIndexed chunks are in.
     std::unordered_map<std::string_view, std::vector<const SChunkRef*>> currentByFolder;
     size_t currentIndexed = 0;
@@ -229,7 +231,8 @@ struct CPathCacheFlatFileIndex::SImpl {
         std::string piece;
         while (done < length) {
             piece.clear();
-            KX_RETURN_IF_ERROR(CDirChangeFolderEntries::ReadAt(fd, path, from + done, std::min(kPiece, length - done), piece));
+            const std::uint64_t size = std::min(kPiece, length - done);
+            KX_RETURN_IF_ERROR(CDirChangeFolderEntries::ReadAt(fd, path, from + done, size, piece));
             if (CKxError wrote = WriteAllLocked(piece, currentEnd + done); wrote.IsError()) {
                 writeError = wrote;
                 return wrote;
@@ -594,8 +597,9 @@ CKxError CPathCacheFlatFileIndex::CopyKept()
         std::uint64_t base = 0;
         {
             std::lock_guard lock(impl.currentLock);
-            KX_RETURN_IF_FAILED(impl.CopyInLocked(impl.previous.Fd(), impl.previousPath, runBegin, runEnd - runBegin, base),
-                                "Failed to keep the records of unchanged folders");
+            KX_RETURN_IF_FAILED(
+                impl.CopyInLocked(impl.previous.Fd(), impl.previousPath, runBegin, runEnd - runBegin, base),
+                "Failed to keep the records of unchanged folders");
         }
         for (; i < next; ++i)
             offsets[byOffset[i]] = base + (chunk(byOffset[i]).offset - runBegin);
@@ -604,8 +608,9 @@ CKxError CPathCacheFlatFileIndex::CopyKept()
     impl.currentKeptChunks += kept.size();
     // The copies' names stay where the previous file's are: no copy of tens of thousands of
     // names into memory the job has not touched yet.
-    if (std::find(impl.borrowedNames.begin(), impl.borrowedNames.end(), impl.previous.Names()) == impl.borrowedNames.end())
-        impl.borrowedNames.push_back(impl.previous.Names());
+    const auto& names = impl.previous.Names();
+    if (std::find(impl.borrowedNames.begin(), impl.borrowedNames.end(), names) == impl.borrowedNames.end())
+        impl.borrowedNames.push_back(names);
     for (size_t k = 0; k < kept.size(); ++k) {
         SChunkRef& copy = impl.currentChunks.emplace_back(chunk(k));
         copy.offset = offsets[k];
